@@ -1,0 +1,114 @@
+#include "platform/ReadOnlyFile.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <utility>
+
+namespace vantrel {
+
+ReadOnlyFile::~ReadOnlyFile() { Close(); }
+
+ReadOnlyFile::ReadOnlyFile(ReadOnlyFile&& other) noexcept
+    : fd_(std::exchange(other.fd_, -1)),
+      path_(std::move(other.path_)),
+      lastError_(std::move(other.lastError_)) {}
+
+ReadOnlyFile& ReadOnlyFile::operator=(ReadOnlyFile&& other) noexcept {
+  if (this != &other) {
+    Close();
+    fd_ = std::exchange(other.fd_, -1);
+    path_ = std::move(other.path_);
+    lastError_ = std::move(other.lastError_);
+  }
+  return *this;
+}
+
+bool ReadOnlyFile::Open(const std::string& path) {
+  Close();
+  lastError_.clear();
+  if (path.empty()) {
+    lastError_ = "empty path";
+    return false;
+  }
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    lastError_ = std::strerror(errno);
+    return false;
+  }
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+    lastError_ = S_ISDIR(st.st_mode) ? "is a directory" : std::strerror(errno);
+    ::close(fd);
+    return false;
+  }
+  fd_ = fd;
+  path_ = path;
+  return true;
+}
+
+void ReadOnlyFile::Close() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+  path_.clear();
+}
+
+size_t ReadOnlyFile::ReadAt(uint64_t offset, void* dest, size_t n) const {
+  if (fd_ < 0 || n == 0) return 0;
+  auto* out = static_cast<unsigned char*>(dest);
+  size_t done = 0;
+  while (done < n) {
+    ssize_t got = ::pread(fd_, out + done, n - done, static_cast<off_t>(offset + done));
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      break;
+    }
+    if (got == 0) break;
+    done += static_cast<size_t>(got);
+  }
+  return done;
+}
+
+uint64_t ReadOnlyFile::Size() const {
+  struct stat st {};
+  if (fd_ < 0 || ::fstat(fd_, &st) != 0) return 0;
+  return static_cast<uint64_t>(st.st_size);
+}
+
+bool PathExists(const std::string& path) {
+  std::error_code ec;
+  return !path.empty() && std::filesystem::exists(path, ec);
+}
+
+bool IsDirectory(const std::string& path) {
+  std::error_code ec;
+  return !path.empty() && std::filesystem::is_directory(path, ec);
+}
+
+bool IsRegularFile(const std::string& path) {
+  std::error_code ec;
+  return !path.empty() && std::filesystem::is_regular_file(path, ec);
+}
+
+bool ReadWholeFile(const std::string& path, std::string& out, std::string* error) {
+  ReadOnlyFile f;
+  if (!f.Open(path)) {
+    if (error) *error = f.lastError();
+    return false;
+  }
+  uint64_t size = f.Size();
+  out.assign(static_cast<size_t>(size), '\0');
+  size_t got = f.ReadAt(0, out.data(), out.size());
+  if (got != out.size()) {
+    out.resize(got);
+    if (error) *error = "short read";
+    return false;
+  }
+  return true;
+}
+
+}  // namespace vantrel

@@ -1,0 +1,51 @@
+// A file opened for reading only. Every read names its offset (pread), so no
+// shared file position exists, and a short read is reported to the caller.
+// Nothing in Vantrel ever opens a backup file any other way.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace vantrel {
+
+class ReadOnlyFile {
+ public:
+  ReadOnlyFile() = default;
+  ~ReadOnlyFile();
+  ReadOnlyFile(const ReadOnlyFile&) = delete;
+  ReadOnlyFile& operator=(const ReadOnlyFile&) = delete;
+  ReadOnlyFile(ReadOnlyFile&& other) noexcept;
+  ReadOnlyFile& operator=(ReadOnlyFile&& other) noexcept;
+
+  // Opens path with O_RDONLY; closes whatever was open before. False when the
+  // file cannot be opened (lastError() then says why) or names a directory.
+  bool Open(const std::string& path);
+  void Close();
+  bool IsOpen() const { return fd_ >= 0; }
+
+  // Reads up to n bytes at offset into dest. Returns the number of bytes read:
+  // less than n at the end of the file or on an error, never more.
+  size_t ReadAt(uint64_t offset, void* dest, size_t n) const;
+  // True only when exactly n bytes were read.
+  bool ReadExact(uint64_t offset, void* dest, size_t n) const { return ReadAt(offset, dest, n) == n; }
+
+  uint64_t Size() const;
+  const std::string& path() const { return path_; }
+  const std::string& lastError() const { return lastError_; }
+
+ private:
+  int fd_ = -1;
+  std::string path_;
+  std::string lastError_;
+};
+
+// Path kinds, as the loaders and the discovery code ask for them.
+bool PathExists(const std::string& path);
+bool IsDirectory(const std::string& path);
+bool IsRegularFile(const std::string& path);
+
+// Reads a whole (small) file into out; false with a reason when it cannot.
+bool ReadWholeFile(const std::string& path, std::string& out, std::string* error = nullptr);
+
+}  // namespace vantrel

@@ -1,0 +1,217 @@
+#include "platform/Text.h"
+
+#include <iconv.h>
+#include <langinfo.h>
+
+#include <cerrno>
+#include <clocale>
+#include <cstdint>
+#include <cstring>
+
+namespace vantrel {
+namespace {
+
+constexpr char kReplacement[] = "\xEF\xBF\xBD";  // U+FFFD
+
+// Length of the well-formed UTF-8 sequence at s[i], or 0 when it is not one
+// (the Unicode table of well-formed byte sequences, so no overlong forms and no
+// surrogates).
+size_t SequenceLength(std::string_view s, size_t i) {
+  auto b = [&](size_t k) -> unsigned { return i + k < s.size() ? static_cast<uint8_t>(s[i + k]) : 0x100u; };
+  unsigned c0 = b(0);
+  if (c0 < 0x80) return 1;
+  auto cont = [](unsigned c) { return c >= 0x80 && c <= 0xBF; };
+  if (c0 >= 0xC2 && c0 <= 0xDF) return cont(b(1)) ? 2 : 0;
+  if (c0 >= 0xE0 && c0 <= 0xEF) {
+    unsigned lo = 0x80, hi = 0xBF;
+    if (c0 == 0xE0) lo = 0xA0;
+    if (c0 == 0xED) hi = 0x9F;
+    unsigned c1 = b(1);
+    return (c1 >= lo && c1 <= hi && cont(b(2))) ? 3 : 0;
+  }
+  if (c0 >= 0xF0 && c0 <= 0xF4) {
+    unsigned lo = 0x80, hi = 0xBF;
+    if (c0 == 0xF0) lo = 0x90;
+    if (c0 == 0xF4) hi = 0x8F;
+    unsigned c1 = b(1);
+    return (c1 >= lo && c1 <= hi && cont(b(2)) && cont(b(3))) ? 4 : 0;
+  }
+  return 0;
+}
+
+// Bytes to skip after an ill-formed sequence starting at i: the maximal
+// prefix of a well-formed sequence, at least one byte (one U+FFFD each).
+size_t IllFormedLength(std::string_view s, size_t i) {
+  unsigned c0 = static_cast<uint8_t>(s[i]);
+  size_t want = c0 >= 0xF0 ? 4 : c0 >= 0xE0 ? 3 : c0 >= 0xC2 ? 2 : 1;
+  size_t n = 1;
+  while (n < want && i + n < s.size()) {
+    unsigned c = static_cast<uint8_t>(s[i + n]);
+    if (c < 0x80 || c > 0xBF) break;
+    if (n == 1 && ((c0 == 0xE0 && c < 0xA0) || (c0 == 0xED && c > 0x9F) ||
+                   (c0 == 0xF0 && c < 0x90) || (c0 == 0xF4 && c > 0x8F)))
+      break;
+    ++n;
+  }
+  return n;
+}
+
+}  // namespace
+
+void AppendNormalisedUtf8(std::string_view bytes, std::string& out) {
+  size_t end = bytes.find('\0');
+  if (end != std::string_view::npos) bytes = bytes.substr(0, end);
+  size_t i = 0;
+  while (i < bytes.size()) {
+    // Runs of ASCII are copied in one go: most stored text is ASCII.
+    size_t run = i;
+    while (run < bytes.size() && static_cast<uint8_t>(bytes[run]) < 0x80) ++run;
+    if (run > i) {
+      out.append(bytes.data() + i, run - i);
+      i = run;
+      continue;
+    }
+    size_t n = SequenceLength(bytes, i);
+    if (n) {
+      out.append(bytes.data() + i, n);
+      i += n;
+    } else {
+      out.append(kReplacement, 3);
+      i += IllFormedLength(bytes, i);
+    }
+  }
+}
+
+std::string Utf8ToAnsi(std::string_view bytes) {
+  std::string out;
+  out.reserve(bytes.size());
+  AppendNormalisedUtf8(bytes, out);
+  return out;
+}
+
+bool IsValidUtf8(std::string_view bytes) {
+  for (size_t i = 0; i < bytes.size();) {
+    size_t n = SequenceLength(bytes, i);
+    if (!n) return false;
+    i += n;
+  }
+  return true;
+}
+
+std::string Utf8ToUtf16Le(std::string_view utf8) {
+  std::string out;
+  out.reserve(utf8.size() * 2);
+  auto put = [&](uint32_t u) {
+    out.push_back(static_cast<char>(u & 0xFF));
+    out.push_back(static_cast<char>(u >> 8));
+  };
+  for (size_t i = 0; i < utf8.size();) {
+    size_t n = SequenceLength(utf8, i);
+    uint32_t cp;
+    auto b = [&](size_t k) { return static_cast<uint32_t>(static_cast<uint8_t>(utf8[i + k])); };
+    switch (n) {
+      case 1: cp = b(0); break;
+      case 2: cp = ((b(0) & 0x1F) << 6) | (b(1) & 0x3F); break;
+      case 3: cp = ((b(0) & 0x0F) << 12) | ((b(1) & 0x3F) << 6) | (b(2) & 0x3F); break;
+      case 4:
+        cp = ((b(0) & 0x07) << 18) | ((b(1) & 0x3F) << 12) | ((b(2) & 0x3F) << 6) | (b(3) & 0x3F);
+        break;
+      default:
+        cp = 0xFFFD;
+        n = IllFormedLength(utf8, i);
+    }
+    i += n;
+    if (cp >= 0x10000) {
+      cp -= 0x10000;
+      put(0xD800 + (cp >> 10));
+      put(0xDC00 + (cp & 0x3FF));
+    } else {
+      put(cp);
+    }
+  }
+  return out;
+}
+
+bool ConvertEncoding(std::string_view in, const std::string& from, const std::string& to,
+                     std::string& out, bool* lossy) {
+  out.clear();
+  if (lossy) *lossy = false;
+  iconv_t cd = iconv_open(to.c_str(), from.c_str());
+  if (cd == reinterpret_cast<iconv_t>(-1)) return false;
+  const bool toUtf8 = to == "UTF-8" || to == "utf-8";
+  const char* substitute = toUtf8 ? kReplacement : "?";
+  std::string sub;
+  // The substitute itself, in the target encoding (for UTF-16 targets).
+  if (!toUtf8) {
+    iconv_t cs = iconv_open(to.c_str(), "UTF-8");
+    if (cs != reinterpret_cast<iconv_t>(-1)) {
+      char q[] = "?";
+      char buf[8];
+      char* ip = q;
+      size_t il = 1;
+      char* op = buf;
+      size_t ol = sizeof buf;
+      if (iconv(cs, &ip, &il, &op, &ol) != static_cast<size_t>(-1)) sub.assign(buf, op);
+      iconv_close(cs);
+    }
+    if (!sub.empty()) substitute = nullptr;
+  }
+  char* ip = const_cast<char*>(in.data());
+  size_t il = in.size();
+  char buf[4096];
+  while (true) {
+    char* op = buf;
+    size_t ol = sizeof buf;
+    size_t r = iconv(cd, il ? &ip : nullptr, &il, &op, &ol);
+    out.append(buf, op);
+    if (r != static_cast<size_t>(-1)) {
+      if (il == 0) {
+        // Flush any shift state.
+        op = buf;
+        ol = sizeof buf;
+        iconv(cd, nullptr, nullptr, &op, &ol);
+        out.append(buf, op);
+        break;
+      }
+      continue;
+    }
+    if (errno == E2BIG) continue;
+    // EILSEQ: a character the source does not allow or the target cannot hold.
+    // EINVAL: an incomplete sequence at the end. Either way, substitute and go on.
+    if (lossy) *lossy = true;
+    if (substitute) out.append(substitute); else out.append(sub);
+    if (errno == EINVAL) break;
+    // Skip one source unit: two bytes for UTF-16, a whole sequence for UTF-8.
+    size_t skip = 1;
+    if (from.rfind("UTF-16", 0) == 0 || from.rfind("utf-16", 0) == 0) skip = 2;
+    if (from == "UTF-8" || from == "utf-8") {
+      std::string_view rest(ip, il);
+      size_t n = SequenceLength(rest, 0);
+      skip = n ? n : IllFormedLength(rest, 0);
+    }
+    if (skip > il) skip = il;
+    ip += skip;
+    il -= skip;
+    if (il == 0) break;
+  }
+  iconv_close(cd);
+  return true;
+}
+
+bool IsKnownEncoding(const std::string& name) {
+  iconv_t cd = iconv_open(name.c_str(), "UTF-8");
+  if (cd == reinterpret_cast<iconv_t>(-1)) return false;
+  iconv_close(cd);
+  return true;
+}
+
+std::string LocaleCodeset() {
+  std::setlocale(LC_CTYPE, "");
+  const char* cs = nl_langinfo(CODESET);
+  std::string name = cs ? cs : "";
+  // The plain C locale reports ASCII; text is still best written as UTF-8 then.
+  if (name.empty() || name == "ANSI_X3.4-1968") name = "UTF-8";
+  return name;
+}
+
+}  // namespace vantrel

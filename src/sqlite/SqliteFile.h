@@ -1,0 +1,69 @@
+// One opened SQLite 3 database, read page by page with Vantrel's own reader:
+// no database engine, no SQL, nothing ever written.
+//
+// The database file is an array of pages of pageSize bytes; page n (from 1)
+// occupies bytes (n - 1) * pageSize .. n * pageSize - 1. Page 1 starts with the
+// 100-byte database header (all integers big-endian):
+//
+//   offset size  field
+//        0   16  "SQLite format 3\0"
+//       16    2  page size: 512..32768, or 1 meaning 65536
+//       18    1  write version (1 rollback journal, 2 WAL)
+//       19    1  read version: 0, 1 or 2 accepted
+//       20    1  reserved bytes at the end of each page; usable size U = page size - reserved
+//       21    1  max embedded payload fraction, must be 64
+//       22    1  min embedded payload fraction, must be 32
+//       23    1  leaf payload fraction, must be 32
+//       28    4  database size in pages (0 in some files: then worked out from the file size)
+//       56    4  text encoding: 1 UTF-8, 2 UTF-16le, 3 UTF-16be (text is always read as UTF-8)
+//
+// When a write-ahead log is given, every page read is served from the log's
+// newest committed image of that page (WalIndex.h), header and schema included.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "platform/ReadOnlyFile.h"
+#include "sqlite/Schema.h"
+#include "sqlite/WalIndex.h"
+
+namespace vantrel {
+
+struct SqliteFile {
+  ReadOnlyFile mainFile;
+  ReadOnlyFile walFile;           // not open when no log was given or it could not be opened
+  uint32_t pageSize = 0;          // from the last accepted header; 0 until then
+  uint32_t usableSize = 0;        // pageSize minus the header's reserved bytes
+  uint32_t pageCount = 0;         // pages in the database file (by size when the header says 0)
+  WalIndex walIndex;              // page number -> log offset of its current image
+  std::vector<SchemaTable> schemaTables;        // "table" rows of the schema, in schema order
+  std::map<std::string, TableInfo> tableMap;    // the catalogue, exact case-sensitive names
+};
+
+// Opens dbPath (and walPath, when not empty) read-only, validates the header,
+// builds the log index and reads the catalogue through it, and collects each
+// table's leaf pages. 0 when the database file was opened (even when its
+// header was refused: the catalogue is then empty), -1 otherwise.
+int OpenDatabase(const std::string& walPath, SqliteFile& db, const std::string& dbPath);
+
+// True when the first bytes of a file form an acceptable database header.
+// header must hold at least 100 bytes.
+bool ValidateHeader(const uint8_t* header, size_t size);
+
+// Reads n bytes at file offset into dest: from the log's image of the page
+// when the log index holds the page (whole-page reads), else from the
+// database file. 0 when exactly n bytes were read, -1 otherwise; dest is
+// zeroed first, so a short read leaves zeros after what was read.
+int ReadPage(const SqliteFile& db, size_t n, uint8_t* dest, uint64_t offset);
+
+// Reads page pageNo (from 1) whole into page, resized to pageSize. 0 or -1.
+int ReadPageNumber(const SqliteFile& db, uint32_t pageNo, std::vector<uint8_t>& page);
+
+// Empties walIndex, schemaTables and tableMap; handles and pageSize stay.
+void ResetDatabase(SqliteFile& db);
+
+}  // namespace vantrel

@@ -1,0 +1,33 @@
+// The write-ahead log overlay. A log ("<db>-wal") starts with a 32-byte header
+// followed by frames of a 24-byte frame header and one page image:
+//
+//   log header                        frame header
+//   0  4 magic 0x377F0682/0x377F0683  0  4 page number
+//   4  4 format version (3007000)     4  4 database size in pages after a commit, else 0
+//   8  4 page size                    8  4 salt-1 (must equal the header's)
+//  12  4 checkpoint sequence         12  4 salt-2 (must equal the header's)
+//  16  4 salt-1                      16  8 cumulative checksum
+//  20  4 salt-2                      24    page image
+//  24  8 header checksum
+//
+// Like SQLite itself, a page is read from the LAST frame that holds it among
+// the frames up to the last valid commit frame; a frame is valid while salts
+// match and the cumulative checksum verifies from the log's start. The first
+// invalid frame ends the log; frames after the last commit are ignored.
+#pragma once
+
+#include <cstdint>
+#include <map>
+
+namespace vantrel {
+
+struct SqliteFile;
+
+// Page number -> offset in the log of the first byte of that page's image.
+using WalIndex = std::map<uint32_t, uint64_t>;
+
+// Scans db.walFile into db.walIndex. True when there is no log or it was
+// scanned; false (index empty) when its magic or page size does not match.
+bool BuildWalIndex(SqliteFile& db);
+
+}  // namespace vantrel
