@@ -1,0 +1,29 @@
+#include "recovery/PageWalk.h"
+
+#include <unordered_set>
+#include <vector>
+
+namespace vantrel {
+
+void WalkPagesOutsideTable(const SqliteFile& db, const TableInfo* table,
+                           const std::function<void(ByteView block, uint32_t pageNo)>& visit) {
+  const uint32_t pageSize = db.pageSize;
+  if (pageSize == 0 || !db.mainFile.IsOpen()) return;
+  std::unordered_set<uint32_t> skip;
+  if (table) {
+    for (const PageSet& set : table->pageSets)
+      for (int32_t p : set.leafPages) skip.insert(static_cast<uint32_t>(p));
+  }
+  const uint64_t fileSize = db.mainFile.Size();
+  std::vector<uint8_t> block(pageSize);
+  // Page 1 holds the schema and is never scanned.
+  uint32_t pageNo = 2;
+  for (uint64_t offset = pageSize; offset < fileSize; offset += pageSize, ++pageNo) {
+    if (skip.count(pageNo)) continue;
+    size_t got = db.mainFile.ReadAt(offset, block.data(), pageSize);
+    if (got == 0) break;
+    visit(ByteView(block.data(), got), pageNo);
+  }
+}
+
+}  // namespace vantrel
