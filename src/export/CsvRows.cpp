@@ -1,0 +1,97 @@
+// CSV lines; see CsvRows.h.
+#include "export/CsvRows.h"
+
+#include <map>
+
+#include "export/TimeText.h"
+
+namespace vantrel {
+
+std::string CsvField(std::string_view text) {
+  if (text.find_first_of(",\"\r\n") == std::string_view::npos) return std::string(text);
+  std::string out;
+  out.reserve(text.size() + 2);
+  out.push_back('"');
+  for (char c : text) {
+    if (c == '"') out.push_back('"');
+    out.push_back(c);
+  }
+  out.push_back('"');
+  return out;
+}
+
+std::string MessageCsvRow(const std::string& address, const MessageRecord& message) {
+  std::string row = CsvField(address);
+  row += ',';
+  row += MessageDateText(message.date);
+  row += ',';
+  row += CsvField(message.text);
+  row += message.sent != 0 ? ",send," : ",recv,";
+  row += message.readDate != 0 ? "read\r\n" : "unread\r\n";
+  return row;
+}
+
+std::string DeletedContactCsvRow(const std::string& label, const std::string& value) {
+  return CsvField(label) + "," + CsvField(value) + "\r\n";
+}
+
+std::string ContactsCsvHeader() {
+  std::string h =
+      "Name,Given Name,Additional Name,Family Name,Yomi Name,Given Name Yomi,"
+      "Additional Name Yomi,Family Name Yomi,Name Prefix,Name Suffix,Nickname,Birthday,"
+      "Notes,Group Membership";
+  auto add = [&h](const std::string& group, int count, std::initializer_list<const char*> parts) {
+    for (int i = 1; i <= count; ++i)
+      for (const char* part : parts) h += "," + group + " " + std::to_string(i) + " - " + part;
+  };
+  add("E-mail", 5, {"Type", "Value"});
+  add("IM", 5, {"Type", "Service", "Value"});
+  add("Phone", 10, {"Type", "Value"});
+  add("Address", 5,
+      {"Type", "Formatted", "Street", "City", "PO Box", "Region", "Postal Code", "Country"});
+  add("Organization", 1, {"Name", "Title", "Department"});
+  add("Website", 5, {"Type", "Value"});
+  add("Event", 3, {"Type", "Value"});
+  h += "\r\n";
+  return h;
+}
+
+std::string ContactCsvRow(const ContactRecord& contact) {
+  const std::string name = CsvField(contact.name);
+  std::string row = name + ",,," + name;
+  row.append(kContactCsvFirstPhoneColumn - 3, ',');
+
+  // Phone numbers (property 3) by label; a label seen again gathers its numbers.
+  std::map<std::string, std::string> phones;
+  for (size_t i = 0; i < contact.propertyCodes.size(); ++i) {
+    if (contact.propertyCodes[i] != 3) continue;
+    const std::string label = i < contact.labels.size() ? contact.labels[i] : std::string();
+    const std::string value = i < contact.values.size() ? contact.values[i] : std::string();
+    auto [it, inserted] = phones.try_emplace(label, value);
+    if (!inserted) it->second += " ::: " + value;
+  }
+  for (const auto& [label, value] : phones) {
+    row += CsvField(label);
+    row += ',';
+    row += CsvField(value);
+    row += ',';
+  }
+  // Empty pairs up to Phone 10, then the address, organisation, website and
+  // event columns, all empty.
+  for (int i = static_cast<int>(phones.size()); i < kContactCsvPhonePairs; ++i) row += ",,";
+  row.append(kContactCsvColumns - 1 - kContactCsvFirstPhoneColumn - 2 * kContactCsvPhonePairs, ',');
+  row += "\r\n";
+  return row;
+}
+
+std::string CallCsvRow(const std::string& number, const CallRecord& call) {
+  std::string row = CsvField(number);
+  row += ',';
+  row += CallDateText(call.date);
+  row += ',';
+  row += DurationText(call.duration);
+  row += (call.flags & 1) != 0 ? ",callout\r\n" : ",callin\r\n";
+  return row;
+}
+
+}  // namespace vantrel

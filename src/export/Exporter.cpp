@@ -1,0 +1,290 @@
+// The export commands and the files they write; see Exporter.h.
+#include "export/Exporter.h"
+
+#include <algorithm>
+
+#include "export/CsvRows.h"
+#include "export/OutputFile.h"
+#include "export/TxtBlocks.h"
+#include "platform/Text.h"
+
+namespace vantrel {
+
+namespace {
+
+std::string JoinPath(const std::string& folder, const std::string& name) {
+  if (folder.empty() || folder.back() == '/') return folder + name;
+  return folder + "/" + name;
+}
+
+// Columns a text takes in a UTF-8 or UTF-16 file: East Asian wide characters
+// (Han, kana, Hangul, full-width forms, emoji) count two, as they do in GBK.
+size_t DisplayWidth(const std::string& utf8) {
+  size_t width = 0;
+  for (size_t i = 0; i < utf8.size();) {
+    const unsigned char c = static_cast<unsigned char>(utf8[i]);
+    uint32_t cp = c;
+    size_t len = 1;
+    if (c >= 0xF0) {
+      len = 4;
+      cp = c & 0x07;
+    } else if (c >= 0xE0) {
+      len = 3;
+      cp = c & 0x0F;
+    } else if (c >= 0xC0) {
+      len = 2;
+      cp = c & 0x1F;
+    }
+    for (size_t k = 1; k < len && i + k < utf8.size(); ++k)
+      cp = (cp << 6) | (static_cast<unsigned char>(utf8[i + k]) & 0x3F);
+    i += len;
+    const bool wide = (cp >= 0x1100 && cp <= 0x115F) || (cp >= 0x2E80 && cp <= 0xA4CF) ||
+                      (cp >= 0xAC00 && cp <= 0xD7A3) || (cp >= 0xF900 && cp <= 0xFAFF) ||
+                      (cp >= 0xFE30 && cp <= 0xFE4F) || (cp >= 0xFF00 && cp <= 0xFF60) ||
+                      (cp >= 0xFFE0 && cp <= 0xFFE6) || (cp >= 0x1F300 && cp <= 0x1FAFF) ||
+                      (cp >= 0x20000 && cp <= 0x3FFFD);
+    width += wide ? 2 : 1;
+  }
+  return width;
+}
+
+// Writes the files of one command and keeps its result: it stops at the first
+// file that fails, leaving the files before it in place.
+class ExportJob {
+ public:
+  ExportJob(ExportFormat format, const ExportOptions& options) : format_(format) {
+    if (format == ExportFormat::Csv)
+      encoding_ = "UTF-16LE";
+    else
+      encoding_ = options.txtEncoding.empty() ? LocaleCodeset() : options.txtEncoding;
+  }
+
+  const ExportResult& result() const { return result_; }
+  bool ok() const { return result_.ok; }
+
+  void Messages(const std::string& path, const MessageMap& map, bool firstKeyOnly) {
+    Write(path, [&](OutputFile& file) {
+      if (Csv() && !file.WriteText(kMessagesCsvHeader)) return false;
+      for (const auto& [address, records] : map) {
+        for (const MessageRecord& m : records) {
+          if (!file.WriteText(Csv() ? MessageCsvRow(address, m) : MessageTxtBlock(address, m)))
+            return false;
+        }
+        if (firstKeyOnly) break;
+      }
+      return true;
+    });
+  }
+
+  void DeletedContacts(const std::string& path, const ContactRecord& entry) {
+    Write(path, [&](OutputFile& file) {
+      if (!file.WriteText(Csv() ? kDeletedContactsCsvHeader : kDeletedContactsTxtHeader))
+        return false;
+      const size_t n = std::max(entry.labels.size(), entry.values.size());
+      for (size_t i = 0; i < n; ++i) {
+        const std::string& label = i < entry.labels.size() ? entry.labels[i] : Empty();
+        const std::string& value = i < entry.values.size() ? entry.values[i] : Empty();
+        if (!file.WriteText(Csv() ? DeletedContactCsvRow(label, value)
+                                  : DeletedContactTxtLine(label, value)))
+          return false;
+      }
+      return true;
+    });
+  }
+
+  void LiveContacts(const std::string& path, const ContactMap& contacts) {
+    Write(path, [&](OutputFile& file) {
+      if (Csv() && !file.WriteText(ContactsCsvHeader())) return false;
+      for (const auto& [key, contact] : contacts) {
+        if (key == 0) continue;
+        if (!file.WriteText(Csv() ? ContactCsvRow(contact) : ContactTxtBlock(contact)))
+          return false;
+      }
+      return true;
+    });
+  }
+
+  // calls may be null: the file then holds the header (or heading) alone.
+  void Calls(const std::string& path, const CallMap* calls) {
+    Write(path, [&](OutputFile& file) {
+      if (!file.WriteText(Csv() ? std::string(kCallsCsvHeader) : CallListTxtHeading()))
+        return false;
+      if (calls == nullptr) return true;
+      for (const auto& [number, records] : *calls) {
+        const std::string aligned = Csv() ? std::string() : AlignNumber(number);
+        for (const CallRecord& c : records) {
+          if (!file.WriteText(Csv() ? CallCsvRow(number, c) : CallTxtLine(aligned, c)))
+            return false;
+        }
+      }
+      return true;
+    });
+  }
+
+ private:
+  bool Csv() const { return format_ == ExportFormat::Csv; }
+  static const std::string& Empty() {
+    static const std::string empty;
+    return empty;
+  }
+
+  // In a code page the number's width is its byte count there (GBK: two bytes
+  // per Chinese character); in UTF files its display width.
+  std::string AlignNumber(const std::string& number) const {
+    size_t width = 0;
+    std::string converted;
+    if (IsUtf8EncodingName(encoding_) || encoding_.rfind("UTF", 0) == 0 ||
+        !ConvertEncoding(number, "UTF-8", encoding_, converted))
+      width = DisplayWidth(number);
+    else
+      width = converted.size();
+    return RightAlignedCallNumber(number, width);
+  }
+
+  template <class Fill>
+  void Write(const std::string& path, Fill&& fill) {
+    if (!result_.ok) return;
+    OutputFile file(path, encoding_);
+    bool ok = file.Open();
+    // CSV files are UTF-16LE and say so with the mark FF FE.
+    if (ok && Csv()) ok = file.WriteBytes("\xFF\xFE");
+    if (ok) ok = fill(file);
+    if (ok) ok = file.Close();
+    if (!ok) {
+      result_.ok = false;
+      result_.failedFile = path;
+      result_.reason = file.reason();
+      return;
+    }
+    result_.writtenFiles.push_back(path);
+  }
+
+  ExportFormat format_;
+  std::string encoding_;
+  ExportResult result_;
+};
+
+}  // namespace
+
+ExportKind KindOfParent(const std::string& parentName) {
+  if (parentName == category::kMessages) return ExportKind::Messages;
+  if (parentName == category::kContacts) return ExportKind::Contacts;
+  if (parentName == category::kCalls) return ExportKind::Calls;
+  return ExportKind::None;
+}
+
+std::string DefaultFileName(ExportKind kind, ExportFormat format) {
+  const std::string ext = format == ExportFormat::Csv ? ".csv" : ".txt";
+  switch (kind) {
+    case ExportKind::Messages:
+      return "SMS" + ext;
+    case ExportKind::Contacts:
+      return "Contacts" + ext;
+    case ExportKind::Calls:
+      return "Call_history" + ext;
+    case ExportKind::None:
+      break;
+  }
+  return {};
+}
+
+std::string DeletedFileName(const std::string& chosenPath) {
+  const size_t slash = chosenPath.rfind('/');
+  const std::string folder = slash == std::string::npos ? "" : chosenPath.substr(0, slash + 1);
+  const std::string name = slash == std::string::npos ? chosenPath : chosenPath.substr(slash + 1);
+  const size_t dot = name.rfind('.');
+  if (dot == std::string::npos) return folder + name + "_Del";
+  return folder + name.substr(0, dot) + "_Del." + name.substr(dot + 1);
+}
+
+std::string SaveFilter(ExportFormat format) {
+  return format == ExportFormat::Csv ? kCsvSaveFilter : kTxtSaveFilter;
+}
+
+ExportResult ExportCurrentCategory(const Collections& data, const std::string& parentName,
+                                   const std::string& nodeName, ExportFormat format,
+                                   const std::string& chosenPath, const ExportOptions& options) {
+  ExportJob job(format, options);
+  switch (KindOfParent(parentName)) {
+    case ExportKind::Messages:
+      // Deleted messages go beside the chosen file, under "_Del"; the chosen
+      // file itself is then not created.
+      if (nodeName == category::kDeleted && !data.deletedMessages.empty())
+        job.Messages(DeletedFileName(chosenPath), data.deletedMessages, true);
+      else if (nodeName == category::kLive)
+        job.Messages(chosenPath, data.liveMessages, false);
+      break;
+    case ExportKind::Contacts:
+      if (nodeName == category::kDeletedContacts) {
+        auto it = data.contacts.find(0);
+        if (it != data.contacts.end()) job.DeletedContacts(DeletedFileName(chosenPath), it->second);
+      } else if (nodeName == category::kLiveContacts) {
+        job.LiveContacts(chosenPath, data.contacts);
+      }
+      break;
+    case ExportKind::Calls: {
+      // Calls, live or deleted, always go to the chosen file.
+      const CallMap* calls = nullptr;
+      if (nodeName == category::kLive) calls = &data.liveCalls;
+      if (nodeName == category::kDeleted) calls = &data.deletedCalls;
+      job.Calls(chosenPath, calls);
+      break;
+    }
+    case ExportKind::None:
+      break;
+  }
+  return job.result();
+}
+
+ExportResult ExportAllCategories(const Collections& data, ExportFormat format,
+                                 const std::string& folder, const ExportOptions& options) {
+  ExportJob job(format, options);
+  const std::string ext = format == ExportFormat::Csv ? "CSV" : "txt";
+  auto path = [&](const char* prefix) { return JoinPath(folder, prefix + ext); };
+  if (!data.deletedMessages.empty()) job.Messages(path("SMS_Del."), data.deletedMessages, false);
+  if (!data.liveMessages.empty()) job.Messages(path("SMS."), data.liveMessages, false);
+  if (!data.contacts.empty() && data.contacts.begin()->first == 0)
+    job.DeletedContacts(path("Contacts_Del."), data.contacts.begin()->second);
+  job.LiveContacts(path("Contacts."), data.contacts);
+  if (!data.deletedCalls.empty()) job.Calls(path("Call_history_Del."), &data.deletedCalls);
+  if (!data.liveCalls.empty()) job.Calls(path("Call_history."), &data.liveCalls);
+  return job.result();
+}
+
+std::string ExportErrorText(const ExportResult& result) {
+  return "无法写入文件：" + result.failedFile + "\n" + result.reason;
+}
+
+namespace {
+
+ExportResult Finish(ExportDialogs& dialogs, ExportResult result) {
+  if (result.ok)
+    dialogs.ShowDone();
+  else
+    dialogs.ShowError(ExportErrorText(result));
+  return result;
+}
+
+}  // namespace
+
+ExportResult RunSaveCurrent(ExportDialogs& dialogs, const Collections& data,
+                            const std::string& parentName, const std::string& nodeName,
+                            ExportFormat format, const ExportOptions& options) {
+  if (nodeName.empty() || parentName.empty()) return {};
+  const ExportKind kind = KindOfParent(parentName);
+  if (kind == ExportKind::None) return {};
+  const std::optional<std::string> chosen =
+      dialogs.AskSaveFile(DefaultFileName(kind, format), SaveFilter(format));
+  if (!chosen || chosen->empty()) return {};
+  return Finish(dialogs,
+                ExportCurrentCategory(data, parentName, nodeName, format, *chosen, options));
+}
+
+ExportResult RunSaveAll(ExportDialogs& dialogs, const Collections& data, ExportFormat format,
+                        const ExportOptions& options) {
+  const std::optional<std::string> folder = dialogs.AskFolder(kFolderChooserTitle);
+  if (!folder || folder->empty()) return {};
+  return Finish(dialogs, ExportAllCategories(data, format, *folder, options));
+}
+
+}  // namespace vantrel

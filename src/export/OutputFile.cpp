@@ -1,0 +1,131 @@
+// Checked, converting file output; see OutputFile.h.
+#include "export/OutputFile.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cerrno>
+#include <cstring>
+
+#include "platform/Text.h"
+
+namespace vantrel {
+
+namespace {
+
+// Text is converted and written in pieces of about this many bytes, so a large
+// export neither holds a whole file in memory nor calls iconv once per row.
+constexpr size_t kFlushSize = 64 * 1024;
+
+// Upper case without '-' and '_': "utf-16le" and "UTF16LE" compare equal.
+std::string CanonicalName(const std::string& name) {
+  std::string out;
+  for (char c : name) {
+    if (c == '-' || c == '_') continue;
+    out.push_back(static_cast<char>(std::toupper(static_cast<unsigned char>(c))));
+  }
+  return out;
+}
+
+}  // namespace
+
+bool IsUtf8EncodingName(const std::string& name) {
+  return CanonicalName(name) == "UTF8";
+}
+
+OutputFile::OutputFile(std::string path, std::string encoding)
+    : path_(std::move(path)), encoding_(std::move(encoding)) {
+  const std::string canonical = CanonicalName(encoding_);
+  if (canonical == "UTF8")
+    mode_ = 0;
+  else if (canonical == "UTF16LE")
+    mode_ = 1;
+  else
+    mode_ = 2;
+}
+
+OutputFile::~OutputFile() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+bool OutputFile::Fail(int err) {
+  failed_ = true;
+  reason_ = std::strerror(err);
+  return false;
+}
+
+bool OutputFile::Open() {
+  if (mode_ == 2 && !IsKnownEncoding(encoding_)) {
+    failed_ = true;
+    reason_ = "unknown text encoding \"" + encoding_ + "\"";
+    return false;
+  }
+  fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd_ < 0) return Fail(errno);
+  return true;
+}
+
+bool OutputFile::WriteAll(std::string_view bytes) {
+  if (failed_ || fd_ < 0) return false;
+  while (!bytes.empty()) {
+    const ssize_t n = ::write(fd_, bytes.data(), bytes.size());
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return Fail(errno);
+    }
+    if (n == 0) return Fail(EIO);
+    bytes.remove_prefix(static_cast<size_t>(n));
+  }
+  return true;
+}
+
+bool OutputFile::Flush() {
+  if (pending_.empty()) return !failed_;
+  std::string converted;
+  std::string_view out;
+  switch (mode_) {
+    case 0:
+      out = pending_;
+      break;
+    case 1:
+      converted = Utf8ToUtf16Le(pending_);
+      out = converted;
+      break;
+    default:
+      if (!ConvertEncoding(pending_, "UTF-8", encoding_, converted)) {
+        failed_ = true;
+        reason_ = "unknown text encoding \"" + encoding_ + "\"";
+        return false;
+      }
+      out = converted;
+      break;
+  }
+  const bool ok = WriteAll(out);
+  pending_.clear();
+  return ok;
+}
+
+bool OutputFile::WriteBytes(std::string_view bytes) {
+  if (!Flush()) return false;
+  return WriteAll(bytes);
+}
+
+bool OutputFile::WriteText(std::string_view utf8) {
+  if (failed_ || fd_ < 0) return false;
+  pending_.append(utf8);
+  if (pending_.size() >= kFlushSize) return Flush();
+  return true;
+}
+
+bool OutputFile::Close() {
+  if (fd_ < 0) return false;
+  const bool flushed = Flush();
+  const int fd = fd_;
+  fd_ = -1;
+  // A delayed write error (full disk on a network file system) shows up here.
+  if (::close(fd) != 0 && flushed) return Fail(errno);
+  return flushed;
+}
+
+}  // namespace vantrel

@@ -1,0 +1,54 @@
+// One export file being written: created or truncated, text appended as UTF-8
+// and converted on the way out to the file's encoding (UTF-16LE for CSV, the
+// chosen code page for TXT). Every write and the close are checked, so a full
+// disk or a vanished folder is reported instead of a silently short file.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace vantrel {
+
+class OutputFile {
+ public:
+  // encoding: an iconv name; "UTF-8" passes text through, "UTF-16LE" uses the
+  // built-in converter, anything else goes through iconv with '?' for what the
+  // code page cannot hold.
+  OutputFile(std::string path, std::string encoding);
+  ~OutputFile();
+  OutputFile(const OutputFile&) = delete;
+  OutputFile& operator=(const OutputFile&) = delete;
+
+  // Creates or truncates the file. False (with reason()) when it cannot be
+  // created or the encoding is unknown.
+  bool Open();
+  // Bytes written as they are (a byte-order mark), after any pending text.
+  bool WriteBytes(std::string_view bytes);
+  // UTF-8 text, converted to the file's encoding. Pieces must end on character
+  // boundaries (whole rows and blocks do).
+  bool WriteText(std::string_view utf8);
+  // Writes what is pending and closes; false when either fails.
+  bool Close();
+
+  const std::string& path() const { return path_; }
+  // Why the last operation failed (strerror text or an encoding problem).
+  const std::string& reason() const { return reason_; }
+
+ private:
+  bool Flush();
+  bool WriteAll(std::string_view bytes);
+  bool Fail(int err);
+
+  std::string path_;
+  std::string encoding_;
+  int mode_ = 0;  // 0 UTF-8, 1 UTF-16LE, 2 iconv
+  int fd_ = -1;
+  bool failed_ = false;
+  std::string pending_;
+  std::string reason_;
+};
+
+// True when name denotes UTF-8 ("UTF-8", "utf8", ...).
+bool IsUtf8EncodingName(const std::string& name);
+
+}  // namespace vantrel
