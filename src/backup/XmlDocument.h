@@ -53,21 +53,26 @@ class XmlDocument {
 
  private:
   struct Element {
-    int32_t start = 0;      // offset of '<' of the start tag in text_
-    int32_t length = 0;     // start tag to the end of the end tag
-    int32_t tagLength = 0;  // length of the start tag
-    int32_t endTagLength = 0;
-    int32_t level = 0;  // nesting depth, 1 for the root
+    int32_t start = 0;         // offset of the start tag's '<' in text_
+    int32_t length = 0;        // start tag to the end of the end tag
+    int32_t tagLength = 0;     // length of the start tag
+    int32_t endTagLength = 0;  // 0 for an empty or unended element
+    bool unended = false;      // its children were moved up to follow it
     uint32_t parent = 0, firstChild = 0, nextSibling = 0, lastChild = 0;
   };
 
+  void Clear();
   void Decode(std::string_view bytes);
   void Parse();
   void AppendChild(uint32_t parent, uint32_t child);
+  void Unend(uint32_t element);
+  void CloseElement(std::vector<uint32_t>& open, std::string_view name, size_t endStart,
+                    size_t endLength);
+  uint32_t EffectiveParent(uint32_t element) const;
   bool NameMatches(uint32_t element, std::string_view name) const;
-  std::string ElementName(uint32_t element) const;
+  std::string_view ElementName(uint32_t element) const;
   std::string ElementText(uint32_t element) const;
-  void Log(const std::string& record) { result_ += record; }
+  void Log(std::string_view name, std::string_view attributes = {});
 
   std::string text_;
   std::string result_;
