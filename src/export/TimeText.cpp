@@ -23,7 +23,7 @@ std::string LocalDateText(int64_t unixSeconds) {
 }  // namespace
 
 std::string MessageDateText(int32_t stored) {
-  return LocalDateText(static_cast<int64_t>(static_cast<uint32_t>(stored)) + kMessageEpochOffset);
+  return LocalDateText(static_cast<int64_t>(stored) + kMessageEpochOffset);
 }
 
 std::string CallDateText(int32_t stored) {

@@ -11,11 +11,11 @@ namespace vantrel {
 // Seconds between 1970-01-01 and 2001-01-01 (UTC), the epoch of message times.
 inline constexpr int64_t kMessageEpochOffset = 978307200;
 
-// A message time (MessageRecord.date / readDate: seconds since 2001-01-01 UTC,
-// read as an unsigned 32-bit count) as local time, "2012-02-29 08:00:00"
-// ("%d-%.2d-%.2d %.2d:%.2d:%.2d"). The year is never below 2001, so the list's
-// four-digit year and the files' plain year are the same text. Used by the list,
-// the detail pane and the exports.
+// A message time (MessageRecord.date / readDate: signed seconds since
+// 2001-01-01 UTC, so dates from 1933 to 2069) as local time,
+// "2012-02-29 08:00:00" ("%d-%.2d-%.2d %.2d:%.2d:%.2d"). The year always has
+// four digits, so the list's "%.4d" year and the files' plain year are the same
+// text. Used by the list, the detail pane and the exports.
 std::string MessageDateText(int32_t stored);
 
 // A call time (CallRecord.date: seconds since 1970-01-01 UTC, read as an
