@@ -320,7 +320,7 @@ void RemoveNulls(std::string& text, bool& removed) {
 
 // How deep the open-element stack is searched for an end tag's partner. Real
 // documents nest a few levels; the bound keeps a hostile file linear.
-constexpr size_t kEndTagSearchDepth = 1024;
+constexpr size_t kEndTagSearchDepth = 256;
 
 }  // namespace
 
@@ -457,8 +457,7 @@ void XmlDocument::AppendChild(uint32_t parent, uint32_t child) {
 // An element whose end tag never came: it ends with its start tag, and its
 // children become its following siblings. The element is the last child of
 // its parent (everything after it was inside it), so the children's list is
-// spliced in after it; their parent field keeps naming the unended element,
-// and EffectiveParent steps over it.
+// spliced in after it; their parent fields are put right once parsing ends.
 void XmlDocument::Unend(uint32_t index) {
   Element& e = elements_[index];
   Log("unended_start_tag", "pos=\"" + std::to_string(e.start) + "\"");
@@ -467,15 +466,9 @@ void XmlDocument::Unend(uint32_t index) {
   e.endTagLength = 0;
   if (e.firstChild == 0) return;
   e.nextSibling = e.firstChild;
-  elements_[EffectiveParent(index)].lastChild = e.lastChild;
+  // An element still open has an open parent, so its parent field is exact.
+  elements_[e.parent].lastChild = e.lastChild;
   e.firstChild = e.lastChild = 0;
-}
-
-uint32_t XmlDocument::EffectiveParent(uint32_t index) const {
-  uint32_t p = elements_[index].parent;
-  for (size_t guard = 0; p != 0 && elements_[p].unended && guard < elements_.size(); ++guard)
-    p = elements_[p].parent;
-  return p;
 }
 
 void XmlDocument::CloseElement(std::vector<uint32_t>& open, std::string_view name, size_t endStart,
@@ -595,6 +588,13 @@ void XmlDocument::Parse() {
     Unend(open.back());
     open.pop_back();
   }
+  // Children moved out of unended elements still name them as parent. A
+  // parent always precedes its children in the table, so one forward pass
+  // settles every chain of unended parents.
+  for (size_t i = 1; i < elements_.size(); ++i) {
+    const uint32_t p = elements_[i].parent;
+    if (p != 0 && elements_[p].unended) elements_[i].parent = elements_[p].parent;
+  }
   if (elements_.size() == 1) {
     Log("no_root_element");
   } else if (elements_[elements_[0].firstChild].nextSibling != 0) {
@@ -669,7 +669,7 @@ bool XmlDocument::LocateNext(std::string_view name) {
        ++guard, i = elements_[i].nextSibling) {
     if (NameMatches(i, name)) {
       mainPos_ = i;
-      parentPos_ = EffectiveParent(i);
+      parentPos_ = elements_[i].parent;
       childPos_ = 0;
       return true;
     }

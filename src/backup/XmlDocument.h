@@ -68,7 +68,6 @@ class XmlDocument {
   void Unend(uint32_t element);
   void CloseElement(std::vector<uint32_t>& open, std::string_view name, size_t endStart,
                     size_t endLength);
-  uint32_t EffectiveParent(uint32_t element) const;
   bool NameMatches(uint32_t element, std::string_view name) const;
   std::string_view ElementName(uint32_t element) const;
   std::string ElementText(uint32_t element) const;
