@@ -1,0 +1,67 @@
+// Reading the "message" table: its live rows, and deleted message records
+// carved out of free space by their GUID. Every message record starts its body
+// with the 36-character GUID (the rowid column stores no bytes), so a GUID with
+// a well-formed record header right before it marks a record wherever it lies:
+// in a freeblock or the unallocated gap of a message page, on a free page, in
+// an older page image of the write-ahead log.
+//
+// Record shape the carver relies on (body offset i = where the GUID starts):
+//
+//   [header size H][0: rowid][85: 36-byte text][serial types of columns 2..n-1] | GUID text ...
+//    ^ header start                                                           ^ i
+//
+// The serial types are walked backwards from i; the record is accepted when
+// the walk meets the GUID's serial type 85 after exactly n - 2 varints (n from
+// the catalogue, so iOS 6 and iOS 7 tables both carve), or after fewer when the
+// record's own header-size varint survives and agrees (rows written before
+// columns were added). The first bytes of a freed cell are overwritten by the
+// freeblock header, which may take the header size with them; the exact count
+// does not need it.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "recovery/Records.h"
+#include "recovery/RowReader.h"
+#include "sqlite/ByteView.h"
+#include "sqlite/Schema.h"
+#include "sqlite/SqliteFile.h"
+
+namespace vantrel {
+
+// Fewest values a shorter record (one with its header size intact) must hold
+// to be taken for a message: through date_read (position 16). Records of other
+// GUID-keyed tables (attachment: 9 or 12 columns) stay out.
+inline constexpr size_t kMinCarvedMessageColumns = 17;
+
+// Reads "message": live rows of every page set into live; deleted records from
+// each leaf page's gap and freeblocks, then from the whole file (and log), into
+// carved, in that order, duplicates included. -2 when the table is absent
+// (nothing done), -1 when it has no page sets (the file is still scanned), 0
+// otherwise.
+int LoadMessageTable(const SqliteFile& db, RowList& live, RowList& carved);
+
+// Appends every message record whose GUID lies inside block. Reads only inside
+// block, except that a record whose local part ends with an overflow page
+// number has its freed overflow chain followed (bounded, cycle-safe); the
+// chain is dropped when the text it gives is not valid UTF-8. block must be a
+// view on a page image (or a part of one) of db, so the local payload size can
+// be worked out from db.usableSize.
+void CarveMessagesByGuid(const std::vector<ColumnDef>& columns, const SqliteFile& db,
+                         ByteView block, RowList& carved);
+
+// The carving step for one leaf page of the message table: the unallocated gap
+// below the lowest live cell, then each freeblock of the chain (each carved as
+// its own block, so a record cut by a later cell ends at the freeblock's end).
+void CarveMessagePage(const SqliteFile& db, const LeafPage& page,
+                      const std::vector<ColumnDef>& columns, RowList& carved);
+
+// Carves every page of the database file after page 1, as stored in the file
+// itself, then every frame's page image in the write-ahead log when one is
+// open. Pages of the message table are passed over again: callers keep the
+// first record of each GUID.
+void ScanFileForMessages(const SqliteFile& db, const std::vector<ColumnDef>& columns,
+                         RowList& carved);
+
+}  // namespace vantrel

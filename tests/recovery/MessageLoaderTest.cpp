@@ -1,0 +1,298 @@
+// The message loader on small sms.db files written by SQLite itself: how live
+// messages are filed (chat through the join table, handle otherwise, number
+// clean-up), which carved messages are listed as deleted, and the GUID carver
+// on a real record's bytes placed at the edges of a block.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "fixtures/Fixtures.h"
+#include "recovery/Loaders.h"
+#include "recovery/MessageCarver.h"
+#include "recovery/RowReader.h"
+#include "sqlite/SqliteFile.h"
+
+namespace vantrel {
+namespace {
+
+using fixtures::Database;
+using fixtures::TempDir;
+using fixtures::Value;
+
+std::string Guid(int n) {
+  char text[40];
+  std::snprintf(text, sizeof text, "%08X-1A2B-4C3D-8E9F-%012X", 0x5EED0000 + n, n * 7919);
+  return text;
+}
+
+// A small sms.db of one iOS version, written row by row.
+class SmsDb {
+ public:
+  explicit SmsDb(int iosVersion, int pageSize = 4096)
+      : path_(dir_.File("sms.db")), db_(path_, Options(pageSize)) {
+    db_.Exec(fixtures::ReadSchemaFile(iosVersion == 6 ? "ios6_sms.sql" : "ios7_sms.sql"));
+  }
+
+  int64_t Handle(const std::string& id) {
+    db_.Query("INSERT INTO handle (id, country, service) VALUES (?, 'cn', 'SMS')",
+              {Value::Text(id)});
+    return db_.LastInsertRowid();
+  }
+  int64_t Chat(const std::string& identifier, const std::string& account, bool group = false) {
+    db_.Query(
+        "INSERT INTO chat (guid, style, state, chat_identifier, service_name, account_login) "
+        "VALUES (?, ?, 3, ?, 'SMS', ?)",
+        {Value::Text((group ? "SMS;+;" : "SMS;-;") + identifier), Value::Int(group ? 43 : 45),
+         Value::Text(identifier), Value::Text(account)});
+    return db_.LastInsertRowid();
+  }
+  // Inserts a message (and its join row when chat is not 0); returns its rowid.
+  int64_t Message(int n, const Value& text, int64_t handle, int64_t chat, int64_t date,
+                  int64_t dateRead = 0, int isSent = 0, const std::string& guid = "") {
+    db_.Query(
+        "INSERT INTO message (guid, text, handle_id, service, account, date, date_read, "
+        "is_from_me, is_sent) VALUES (?, ?, ?, 'SMS', 'e:', ?, ?, ?, ?)",
+        {Value::Text(guid.empty() ? Guid(n) : guid), text, Value::Int(handle), Value::Int(date),
+         Value::Int(dateRead), Value::Int(isSent), Value::Int(isSent)});
+    int64_t rowid = db_.LastInsertRowid();
+    if (chat != 0)
+      db_.Query("INSERT INTO chat_message_join (chat_id, message_id) VALUES (?, ?)",
+                {Value::Int(chat), Value::Int(rowid)});
+    return rowid;
+  }
+  Database& db() { return db_; }
+  const std::string& path() const { return path_; }
+
+  // Closes SQLite's connection and opens the file with Vantrel's reader.
+  void OpenWithReader(SqliteFile& file) {
+    db_.Close();
+    ASSERT_EQ(OpenDatabase("", file, path_), 0);
+  }
+
+ private:
+  static fixtures::OpenOptions Options(int pageSize) {
+    fixtures::OpenOptions options;
+    options.pageSize = pageSize;
+    return options;
+  }
+  TempDir dir_;
+  std::string path_;
+  Database db_;
+};
+
+class MessageLoaderByVersion : public ::testing::TestWithParam<int> {};
+INSTANTIATE_TEST_SUITE_P(Ios, MessageLoaderByVersion, ::testing::Values(6, 7));
+
+TEST(MessageLoader, DatabaseWithoutMessageTableLeavesMapsUnchanged) {
+  TempDir dir;
+  {
+    Database db(dir.File("other.db"));
+    db.Exec(
+        "CREATE TABLE chat (ROWID INTEGER PRIMARY KEY, guid TEXT); INSERT INTO chat VALUES (1, "
+        "'x');");
+  }
+  SqliteFile file;
+  ASSERT_EQ(OpenDatabase("", file, dir.File("other.db")), 0);
+  MessageMap live{{"13800138000", {MessageRecord{}}}};
+  MessageMap deleted;
+  EXPECT_EQ(MessageLoader(file, live, deleted), -2);
+  ASSERT_EQ(live.size(), 1u);
+  EXPECT_EQ(live.begin()->first, "13800138000");
+  EXPECT_TRUE(deleted.empty());
+}
+
+TEST_P(MessageLoaderByVersion, LiveMessagesAreFiledUnderTheirChatsAddress) {
+  SmsDb sms(GetParam());
+  // The group chat comes first, so chat and handle rowids no longer line up:
+  // handle 1 belongs to chat 2.
+  const int64_t wang = sms.Handle("+8613800138000");
+  const int64_t li = sms.Handle("+8613911112222");
+  const int64_t zhao = sms.Handle("zhao@example.com");
+  const int64_t shortCode = sms.Handle("955");
+  const int64_t group = sms.Chat("chat583920174", "P:+8618600000000", true);
+  const int64_t wangChat = sms.Chat("+8613800138000", "P:+8618600000001");
+  const int64_t liChat = sms.Chat("+8613911112222", "P:+8618600000002");
+  sms.db().Exec("INSERT INTO chat_handle_join VALUES (1, 1), (1, 2), (1, 3), (2, 1), (3, 2)");
+  ASSERT_EQ(wang, 1);
+  ASSERT_EQ(group, 1);
+
+  sms.Message(1, Value::Text("你好，老王"), wang, wangChat, 420000000, 420000100, 0);
+  sms.Message(2, Value::Text("group hello 👋"), li, group, 420000200, 0, 0);
+  sms.Message(3, Value::Text("mine, to the group"), 0, group, 420000300, 0, 1);
+  sms.Message(4, Value::Text("line one\nline two"), li, liChat, 420000400, 420000500, 1);
+  sms.Message(5, Value::Text("no chat: handle only"), zhao, 0, 420000600);
+  sms.Message(6, Value::Text("【银行】验证码 1234"), shortCode, 0, 420000700);
+  sms.Message(7, Value::Text("second to wang"), wang, wangChat, 420000800, 0, 1);
+
+  SqliteFile file;
+  sms.OpenWithReader(file);
+  MessageMap live, deleted;
+  ASSERT_EQ(MessageLoader(file, live, deleted), 0);
+
+  auto texts = [&](const std::string& key) {
+    std::vector<std::string> out;
+    for (const MessageRecord& r : live[key]) out.push_back(r.text);
+    return out;
+  };
+  EXPECT_EQ(live.size(), 5u);
+  EXPECT_EQ(texts("13800138000"), (std::vector<std::string>{"你好，老王", "second to wang"}));
+  EXPECT_EQ(texts("chat583920174"),
+            (std::vector<std::string>{"group hello 👋", "mine, to the group"}));
+  EXPECT_EQ(texts("13911112222"), (std::vector<std::string>{"line one\nline two"}));
+  EXPECT_EQ(texts("zhao@example.com"), (std::vector<std::string>{"no chat: handle only"}));
+  EXPECT_EQ(texts("0"), (std::vector<std::string>{"【银行】验证码 1234"}));
+
+  const MessageRecord& first = live["13800138000"][0];
+  EXPECT_EQ(first.account, "P:+8618600000001");
+  EXPECT_EQ(first.service, "SMS");
+  EXPECT_EQ(first.date, 420000000);
+  EXPECT_EQ(first.readDate, 420000100);
+  EXPECT_EQ(first.sent, 0);
+  EXPECT_EQ(live["13800138000"][1].sent, 1);
+  EXPECT_EQ(live["chat583920174"][1].account, "P:+8618600000000");
+  // Without a chat there is no account.
+  EXPECT_EQ(live["zhao@example.com"][0].account, "");
+  EXPECT_TRUE(deleted.empty());
+}
+
+TEST_P(MessageLoaderByVersion, EmptyTextIsFiledWhenLiveAndDroppedWhenCarved) {
+  SmsDb sms(GetParam());
+  const int64_t h = sms.Handle("+8613800138000");
+  const int64_t c = sms.Chat("+8613800138000", "e:");
+  sms.Message(1, Value::Text(""), h, c, 430000000);
+  sms.Message(2, Value::Null(), h, c, 430000100);
+  sms.Message(3, Value::Text("keep me around"), h, c, 430000200);
+  sms.Message(4, Value::Text(""), h, c, 430000300);
+  sms.Message(5, Value::Text("deleted with text"), h, c, 430000400);
+  sms.Message(6, Value::Text("last live one"), h, c, 430000500);
+  sms.db().Exec("DELETE FROM message WHERE date IN (430000300, 430000400)");
+
+  SqliteFile file;
+  sms.OpenWithReader(file);
+  MessageMap live, deleted;
+  ASSERT_EQ(MessageLoader(file, live, deleted), 0);
+  ASSERT_EQ(live["13800138000"].size(), 4u);
+  EXPECT_EQ(live["13800138000"][0].text, "");
+  EXPECT_EQ(live["13800138000"][1].text, "");
+  ASSERT_EQ(deleted.size(), 1u);
+  const auto& list = deleted.begin()->second;
+  EXPECT_EQ(deleted.begin()->first, kDeletedMessagesKey);
+  ASSERT_EQ(list.size(), 1u);
+  EXPECT_EQ(list[0].text, "deleted with text");
+  EXPECT_EQ(list[0].date, 430000400);
+  EXPECT_EQ(list[0].service, "SMS");
+  EXPECT_EQ(list[0].account, "");
+}
+
+TEST_P(MessageLoaderByVersion, DeletedMessageIsListedOnceAndRewrittenLiveOnesNever) {
+  SmsDb sms(GetParam());
+  const int64_t h = sms.Handle("+8613800138000");
+  const int64_t c = sms.Chat("+8613800138000", "e:");
+  for (int n = 1; n <= 12; ++n)
+    sms.Message(n, Value::Text("message number " + std::to_string(n) + std::string(n * 5, 'x')), h,
+                c, 440000000 + n);
+  // A lower-case GUID is not a device GUID and is never carved.
+  sms.Message(13, Value::Text("lower-case guid"), h, c, 440000013, 0, 0,
+              "abcdef01-1a2b-4c3d-8e9f-000000000001");
+  sms.db().Exec("DELETE FROM message WHERE date IN (440000004, 440000013)");
+  // Rewriting a row leaves its old bytes, same GUID, in free space.
+  sms.db().Exec(
+      "UPDATE message SET text = 'now much shorter', date_read = 440009999 "
+      "WHERE date = 440000009");
+
+  SqliteFile file;
+  sms.OpenWithReader(file);
+  RowList liveRows, carvedRows;
+  ASSERT_EQ(LoadMessageTable(file, liveRows, carvedRows), 0);
+  // The freeblock record is met twice: on its page and again by the file scan.
+  int seen = 0;
+  for (const RowValues& row : carvedRows) {
+    ASSERT_GE(row.size(), 2u);
+    EXPECT_EQ(row[0], "");
+    if (row[1] == Guid(4)) ++seen;
+    EXPECT_NE(row[1], "abcdef01-1a2b-4c3d-8e9f-000000000001");
+  }
+  EXPECT_GE(seen, 2);
+
+  MessageMap live, deleted;
+  ASSERT_EQ(MessageLoader(file, live, deleted), 0);
+  ASSERT_EQ(deleted.size(), 1u);
+  const auto& list = deleted[kDeletedMessagesKey];
+  ASSERT_EQ(list.size(), 1u);
+  EXPECT_EQ(list[0].text, "message number 4" + std::string(20, 'x'));
+  EXPECT_EQ(list[0].date, 440000004);
+  EXPECT_EQ(list[0].sent, 0);
+  EXPECT_EQ(live["13800138000"].size(), 11u);
+}
+
+// The page of the only message cell, and where the cell starts in it.
+struct OneCellPage {
+  std::vector<uint8_t> page;
+  size_t cell = 0;
+  size_t guidAt = 0;
+};
+
+OneCellPage ReadOneCell(SqliteFile& file, const std::string& guid) {
+  OneCellPage out;
+  const TableInfo* table = FindTable(file, "message");
+  if (!table || table->pageSets.empty() || table->pageSets[0].leafPages.empty()) return out;
+  ReadPageNumber(file, table->pageSets[0].leafPages[0], out.page);
+  out.cell = (out.page[8] << 8) | out.page[9];
+  const uint8_t* hit = static_cast<const uint8_t*>(
+      memmem(out.page.data(), out.page.size(), guid.data(), guid.size()));
+  out.guidAt = hit ? static_cast<size_t>(hit - out.page.data()) : 0;
+  return out;
+}
+
+TEST_P(MessageLoaderByVersion, CarverReadsARecordAtTheEdgesOfItsBlock) {
+  SmsDb sms(GetParam());
+  const std::string text = "路上小心，到了给我发短信。Take care on the road!";
+  sms.Message(1, Value::Text(text), 1, 0, 450000000, 450000010, 1);
+  SqliteFile file;
+  sms.OpenWithReader(file);
+  OneCellPage one = ReadOneCell(file, Guid(1));
+  ASSERT_GT(one.guidAt, one.cell);
+  const std::vector<ColumnDef>& columns = FindTable(file, "message")->columns;
+
+  // The cell copied to the start of a block, its first four bytes overwritten
+  // the way a freeblock header overwrites them: the GUID sits far closer to the
+  // block start than 200 bytes.
+  std::vector<uint8_t> cell(one.page.begin() + one.cell, one.page.end());
+  cell[0] = 0x00, cell[1] = 0x00, cell[2] = 0x01, cell[3] = 0x20;
+  RowList carved;
+  CarveMessagesByGuid(columns, file, ByteView(cell.data(), cell.size()), carved);
+  ASSERT_EQ(carved.size(), 1u);
+  ASSERT_GE(carved[0].size(), 29u);
+  EXPECT_EQ(carved[0][1], Guid(1));
+  EXPECT_EQ(carved[0][2], text);
+  EXPECT_EQ(carved[0][11], "SMS");
+  EXPECT_EQ(carved[0][15], "450000000");
+  EXPECT_EQ(carved[0][16], "450000010");
+  EXPECT_EQ(carved[0][28], "1");
+
+  // The block ends inside the text: the text is cut there, nothing follows.
+  const size_t body = one.guidAt - one.cell;
+  const size_t cut = body + 36 + 9;  // after three whole characters
+  std::vector<uint8_t> shortBlock(cell.begin(), cell.begin() + cut);
+  carved.clear();
+  CarveMessagesByGuid(columns, file, ByteView(shortBlock.data(), shortBlock.size()), carved);
+  ASSERT_EQ(carved.size(), 1u);
+  ASSERT_EQ(carved[0].size(), 3u);
+  EXPECT_EQ(carved[0][2], text.substr(0, 9));
+
+  // The block ends inside the GUID, or starts after the header: nothing.
+  for (size_t end : {body + 35, body + 1, body}) {
+    carved.clear();
+    CarveMessagesByGuid(columns, file, ByteView(cell.data(), end), carved);
+    EXPECT_TRUE(carved.empty()) << end;
+  }
+  carved.clear();
+  CarveMessagesByGuid(columns, file, ByteView(cell.data() + 10, cell.size() - 10), carved);
+  EXPECT_TRUE(carved.empty());
+}
+
+}  // namespace
+}  // namespace vantrel
