@@ -35,13 +35,14 @@ namespace vantrel {
 
 struct SqliteFile {
   ReadOnlyFile mainFile;
-  ReadOnlyFile walFile;           // not open when no log was given or it could not be opened
-  uint32_t pageSize = 0;          // from the last accepted header; 0 until then
-  uint32_t usableSize = 0;        // pageSize minus the header's reserved bytes
-  uint32_t pageCount = 0;         // pages in the database file (by size when the header says 0)
-  WalIndex walIndex;              // page number -> log offset of its current image
-  std::vector<SchemaTable> schemaTables;        // "table" rows of the schema, in schema order
-  std::map<std::string, TableInfo> tableMap;    // the catalogue, exact case-sensitive names
+  ReadOnlyFile walFile;       // not open when no log was given or it could not be opened
+  uint32_t pageSize = 0;      // from the last accepted header; 0 until then
+  uint32_t usableSize = 0;    // pageSize minus the header's reserved bytes
+  uint32_t pageCount = 0;     // pages in the database file (by size when the header says 0)
+  uint32_t walPageCount = 0;  // database size in pages after the log's last valid commit; 0 = none
+  WalIndex walIndex;          // page number -> log offset of its current image
+  std::vector<SchemaTable> schemaTables;      // "table" rows of the schema, in schema order
+  std::map<std::string, TableInfo> tableMap;  // the catalogue, exact case-sensitive names
 };
 
 // Opens dbPath (and walPath, when not empty) read-only, validates the header,
@@ -65,5 +66,15 @@ int ReadPageNumber(const SqliteFile& db, uint32_t pageNo, std::vector<uint8_t>& 
 
 // Empties walIndex, schemaTables and tableMap; handles and pageSize stay.
 void ResetDatabase(SqliteFile& db);
+
+// Reads the 100-byte header from the database file itself (never the log),
+// validates it and sets pageSize, usableSize and pageCount. On a refused or
+// short header pageSize, usableSize and pageCount become 0 and false is returned.
+bool ReadDatabaseHeader(SqliteFile& db);
+
+// The highest page number any walk may visit: the larger of the file's page
+// count and the size the log's last commit gives. Page numbers above it (or 0)
+// are damage, never followed.
+uint32_t PageLimit(const SqliteFile& db);
 
 }  // namespace vantrel

@@ -1,0 +1,128 @@
+#include "sqlite/SqliteFile.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "sqlite/ByteView.h"
+
+namespace vantrel {
+
+namespace {
+
+constexpr size_t kHeaderSize = 100;
+constexpr char kMagic[16] = {'S', 'Q', 'L', 'i', 't', 'e', ' ', 'f',
+                             'o', 'r', 'm', 'a', 't', ' ', '3', '\0'};
+
+// The page size the header's 16-bit field names: 1 stands for 65536, every
+// other value is taken as it is (the validator decides whether it is allowed).
+uint32_t PageSizeFromField(uint16_t field) {
+  return field == 1 ? 65536u : field;
+}
+
+uint32_t PagesInFile(const SqliteFile& db) {
+  if (db.pageSize == 0 || !db.mainFile.IsOpen()) return 0;
+  const uint64_t size = db.mainFile.Size();
+  const uint64_t pages = (size + db.pageSize - 1) / db.pageSize;
+  return pages > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(pages);
+}
+
+}  // namespace
+
+bool ValidateHeader(const uint8_t* header, size_t size) {
+  if (header == nullptr || size < kHeaderSize) return false;
+  ByteView h(header, size);
+  if (std::memcmp(header, kMagic, sizeof kMagic) != 0) return false;
+  if (h[21] != 64 || h[22] != 32 || h[23] != 32) return false;
+  if (h[19] > 2) return false;
+  const uint32_t pageSize = PageSizeFromField(h.U16(16));
+  if (pageSize < 512 || pageSize > 65536 || (pageSize & (pageSize - 1)) != 0) return false;
+  // Pages must keep at least 480 usable bytes, or the payload rules break down.
+  if (pageSize - h[20] < 480) return false;
+  const uint32_t encoding = h.U32(56);
+  return encoding >= 1 && encoding <= 3;
+}
+
+bool ReadDatabaseHeader(SqliteFile& db) {
+  uint8_t header[512] = {};
+  const size_t got = db.mainFile.IsOpen() ? db.mainFile.ReadAt(0, header, sizeof header) : 0;
+  if (got < kHeaderSize || !ValidateHeader(header, got)) {
+    db.pageSize = 0;
+    db.usableSize = 0;
+    db.pageCount = 0;
+    return false;
+  }
+  ByteView h(header, got);
+  db.pageSize = PageSizeFromField(h.U16(16));
+  db.usableSize = db.pageSize - h[20];
+  // The size field is only trusted when the change counter it was written
+  // with (offset 92) matches the current one (offset 24); older writers and
+  // some real files leave it 0, and then the file's length says it.
+  const uint32_t declared = h.U32(28);
+  const bool declaredValid = declared != 0 && h.U32(92) == h.U32(24);
+  db.pageCount = declaredValid ? declared : PagesInFile(db);
+  return true;
+}
+
+uint32_t PageLimit(const SqliteFile& db) {
+  return std::max({db.pageCount, PagesInFile(db), db.walPageCount});
+}
+
+int ReadPage(const SqliteFile& db, size_t n, uint8_t* dest, uint64_t offset) {
+  if (dest == nullptr) return -1;
+  std::memset(dest, 0, n);
+  if (db.pageSize == 0 || db.walIndex.empty() || !db.walFile.IsOpen()) {
+    if (!db.mainFile.IsOpen()) return -1;
+    return db.mainFile.ReadExact(offset, dest, n) ? 0 : -1;
+  }
+  // Page by page, so that a read spanning pages takes each page from where
+  // its current image lives.
+  size_t done = 0;
+  while (done < n) {
+    const uint64_t at = offset + done;
+    const uint64_t pageNo = at / db.pageSize + 1;
+    const uint64_t within = at % db.pageSize;
+    const size_t chunk = static_cast<size_t>(std::min<uint64_t>(n - done, db.pageSize - within));
+    size_t got = 0;
+    auto hit =
+        pageNo <= UINT32_MAX ? db.walIndex.find(static_cast<uint32_t>(pageNo)) : db.walIndex.end();
+    if (hit != db.walIndex.end()) {
+      got = db.walFile.ReadAt(hit->second + within, dest + done, chunk);
+    } else if (db.mainFile.IsOpen()) {
+      got = db.mainFile.ReadAt(at, dest + done, chunk);
+    }
+    done += got;
+    if (got < chunk) return -1;
+  }
+  return 0;
+}
+
+int ReadPageNumber(const SqliteFile& db, uint32_t pageNo, std::vector<uint8_t>& page) {
+  page.assign(db.pageSize, 0);
+  if (pageNo == 0 || db.pageSize == 0) return -1;
+  return ReadPage(db, db.pageSize, page.data(), static_cast<uint64_t>(pageNo - 1) * db.pageSize);
+}
+
+void ResetDatabase(SqliteFile& db) {
+  db.walIndex.clear();
+  db.walPageCount = 0;
+  db.schemaTables.clear();
+  db.tableMap.clear();
+}
+
+int OpenDatabase(const std::string& walPath, SqliteFile& db, const std::string& dbPath) {
+  if (dbPath.empty()) return -1;
+  if (!db.mainFile.Open(dbPath)) return -1;
+  db.walFile.Close();
+  if (!walPath.empty()) db.walFile.Open(walPath);
+  ResetDatabase(db);
+  // The header always comes from the database file; everything after it is
+  // read through the log, the schema included, so tables created since the
+  // last checkpoint are found and no stale schema row is believed.
+  if (!ReadDatabaseHeader(db)) return 0;
+  BuildWalIndex(db);
+  LoadSchema(db);
+  BuildTableMap(db);
+  return 0;
+}
+
+}  // namespace vantrel

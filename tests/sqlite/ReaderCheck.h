@@ -1,0 +1,129 @@
+// Test support shared by the reader's and the row reader's tests: what SQLite itself returns
+// for a table, rendered the way Vantrel renders row values, so that the two can be compared
+// row for row; and small helpers to damage copies of database files.
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "fixtures/Fixtures.h"
+#include "platform/Text.h"
+#include "recovery/Records.h"
+
+namespace vantrel::check {
+
+inline bool IsIntegerType(std::string type) {
+  std::transform(type.begin(), type.end(), type.begin(), ::tolower);
+  return type == "integer";
+}
+
+// SQLite's `SELECT rowid, *` of a table, each value rendered as text: integers in decimal,
+// reals as SQLite's own CAST(... AS TEXT), text as normalised UTF-8 up to its first zero,
+// a blob in an INTEGER column as its big-endian number and elsewhere as text, NULL as "".
+// The rowid itself is left out (it shows only through an INTEGER PRIMARY KEY column).
+inline RowList SqliteRows(fixtures::Database& db, const std::string& table,
+                          std::vector<int64_t>* rowids = nullptr) {
+  std::vector<bool> integerColumn;
+  for (const fixtures::Row& info : db.Query("PRAGMA table_info(\"" + table + "\")"))
+    integerColumn.push_back(IsIntegerType(info[2].AsText()));
+  RowList rows;
+  for (const fixtures::Row& row : db.Query("SELECT rowid, * FROM \"" + table + "\"")) {
+    if (rowids) rowids->push_back(row[0].integer);
+    RowValues values;
+    for (size_t i = 1; i < row.size(); ++i) {
+      const fixtures::Value& v = row[i];
+      const bool integer = i - 1 < integerColumn.size() && integerColumn[i - 1];
+      switch (v.type) {
+        case fixtures::Value::Type::Null:
+          values.emplace_back();
+          break;
+        case fixtures::Value::Type::Integer:
+          values.push_back(std::to_string(v.integer));
+          break;
+        case fixtures::Value::Type::Real:
+          values.push_back(db.QueryText("SELECT CAST(? AS TEXT)", {v}));
+          break;
+        case fixtures::Value::Type::Text:
+          values.push_back(Utf8ToAnsi(v.bytes));
+          break;
+        case fixtures::Value::Type::Blob:
+          if (integer) {
+            uint64_t n = (!v.bytes.empty() && (v.bytes[0] & 0x80)) ? ~uint64_t{0} : 0;
+            for (unsigned char c : v.bytes) n = (n << 8) | c;
+            values.push_back(std::to_string(static_cast<int64_t>(n)));
+          } else {
+            values.push_back(Utf8ToAnsi(v.bytes));
+          }
+          break;
+      }
+    }
+    rows.push_back(std::move(values));
+  }
+  return rows;
+}
+
+inline RowList Sorted(RowList rows) {
+  std::sort(rows.begin(), rows.end());
+  return rows;
+}
+
+inline std::string Show(const RowValues& row) {
+  std::string out = "{";
+  for (const std::string& v : row)
+    out += "\"" + (v.size() > 60 ? v.substr(0, 60) + "..." : v) + "\" ";
+  return out + "}";
+}
+
+// The two row lists hold the same rows, in any order. On a difference, says how many rows
+// each side has and shows the first row that only one side holds.
+inline ::testing::AssertionResult SameRows(const RowList& actual, const RowList& expected) {
+  RowList a = Sorted(actual);
+  RowList e = Sorted(expected);
+  if (a == e) return ::testing::AssertionSuccess();
+  RowList onlyActual, onlyExpected;
+  std::set_difference(a.begin(), a.end(), e.begin(), e.end(), std::back_inserter(onlyActual));
+  std::set_difference(e.begin(), e.end(), a.begin(), a.end(), std::back_inserter(onlyExpected));
+  auto failure = ::testing::AssertionFailure();
+  failure << "reader " << a.size() << " rows, SQLite " << e.size() << " rows; " << onlyActual.size()
+          << " only in reader, " << onlyExpected.size() << " only in SQLite";
+  if (!onlyActual.empty()) failure << "\n  reader: " << Show(onlyActual.front());
+  if (!onlyExpected.empty()) failure << "\n  SQLite: " << Show(onlyExpected.front());
+  return failure;
+}
+
+inline std::string ReadBytes(const std::string& path) {
+  return fixtures::ReadFileBytes(path);
+}
+
+inline void WriteBytes(const std::string& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+inline void Put16(std::string& bytes, size_t at, uint16_t v) {
+  bytes[at] = static_cast<char>(v >> 8);
+  bytes[at + 1] = static_cast<char>(v);
+}
+
+inline void Put32(std::string& bytes, size_t at, uint32_t v) {
+  for (int i = 0; i < 4; ++i) bytes[at + i] = static_cast<char>(v >> (24 - 8 * i));
+}
+
+inline uint32_t Get32(const std::string& bytes, size_t at) {
+  uint32_t v = 0;
+  for (int i = 0; i < 4; ++i) v = (v << 8) | static_cast<unsigned char>(bytes[at + i]);
+  return v;
+}
+
+inline uint16_t Get16(const std::string& bytes, size_t at) {
+  return static_cast<uint16_t>((static_cast<unsigned char>(bytes[at]) << 8) |
+                               static_cast<unsigned char>(bytes[at + 1]));
+}
+
+}  // namespace vantrel::check
