@@ -1,0 +1,218 @@
+// Backup discovery on folder trees of the test's own making: which entries
+// become rows, what the rows and the message line say, and what is
+// remembered between openings of the selection dialog.
+#include "backup/Discovery.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "backup/EncryptedBackup.h"
+#include "backup/PlistText.h"
+#include "fixtures/Fixtures.h"
+#include "platform/UserFolders.h"
+
+namespace vantrel {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::InfoEntries;
+using testing::PlistText;
+using testing::WriteBytes;
+
+struct DeviceInfo {
+  std::string name, date, version;
+};
+
+void MakeInfoBackup(const std::string& folder, const DeviceInfo& info) {
+  fs::create_directories(folder);
+  WriteBytes(folder + "/Info.plist", PlistText(InfoEntries(info.name, info.date, info.version)));
+  WriteBytes(folder + "/Manifest.mbdb", "mbdb\x05\x00");
+}
+
+void MakeMbdbOnlyBackup(const std::string& folder) {
+  fs::create_directories(folder);
+  WriteBytes(folder + "/Manifest.mbdb", "mbdb\x05\x00");
+}
+
+// Points the default-folder candidates at the test's folders for one test.
+class CandidatesGuard {
+ public:
+  explicit CandidatesGuard(std::vector<std::string> candidates) {
+    SetBackupCandidatesProvider([candidates] { return candidates; });
+  }
+  ~CandidatesGuard() { SetBackupCandidatesProvider({}); }
+};
+
+class DiscoveryTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    root_ = dir_.File("MobileSync/Backup");
+    fs::create_directories(root_);
+    // Two backups, a plain file and a folder that is no backup.
+    MakeInfoBackup(root_ + "/b1f0c9e2", phone_);
+    MakeMbdbOnlyBackup(root_ + "/a7d3");
+    WriteBytes(root_ + "/Info.plist", PlistText(InfoEntries("stray", "x", "1")));
+    fs::create_directories(root_ + "/Snapshot");
+    WriteBytes(root_ + "/Snapshot/Status.plist", "<plist/>");
+  }
+
+  fixtures::TempDir dir_{"vantrel-discovery"};
+  std::string root_;
+  const DeviceInfo phone_{"李娜的 iPhone", "2013-05-20T08:12:34Z", "6.1.3"};
+};
+
+TEST_F(DiscoveryTest, ListsTheDeviceFoldersWithTheirInfo) {
+  const std::vector<BackupRow> rows = ListBackups(root_);
+  ASSERT_EQ(rows.size(), 2u);
+  // Sorted by folder name: the Manifest.mbdb-only backup first.
+  EXPECT_EQ(rows[0].folder, root_ + "/a7d3");
+  EXPECT_EQ(rows[0].deviceName, "a7d3");
+  EXPECT_EQ(rows[0].lastBackupDate, "");
+  EXPECT_EQ(rows[0].productVersion, "");
+  EXPECT_EQ(rows[1].folder, root_ + "/b1f0c9e2");
+  EXPECT_EQ(rows[1].deviceName, phone_.name);
+  EXPECT_EQ(rows[1].lastBackupDate, phone_.date);
+  EXPECT_EQ(rows[1].productVersion, phone_.version);
+
+  BackupRow row;
+  EXPECT_FALSE(ExamineBackupFolder(root_ + "/Snapshot", row));
+  EXPECT_FALSE(ExamineBackupFolder(root_ + "/missing", row));
+  EXPECT_TRUE(ListBackups(root_ + "/missing").empty());
+}
+
+TEST_F(DiscoveryTest, DefaultFolderIsTheFirstExistingCandidate) {
+  CandidatesGuard guard({dir_.File("nowhere"), root_, dir_.path()});
+  EXPECT_EQ(FindDefaultBackupFolder(), root_);
+
+  RememberedBackups remembered;
+  const BackupListing listing = remembered.OpenListing();
+  EXPECT_EQ(listing.defaultFolder, root_);
+  EXPECT_EQ(listing.defaultCount, 2);
+  EXPECT_EQ(listing.messageLine, "发现2个备份,如果你的备份没有存储在此文件夹，请选择");
+  EXPECT_EQ(listing.rows.size(), 2u);
+  EXPECT_EQ(listing.selectedRow, -1);
+  EXPECT_EQ(remembered.FolderAt(1), root_ + "/b1f0c9e2");
+  EXPECT_EQ(remembered.FolderAt(2), "");
+  EXPECT_EQ(remembered.FolderAt(-1), "");
+}
+
+TEST_F(DiscoveryTest, WithoutCandidatesTheMessageKeepsTheLetterN) {
+  CandidatesGuard guard({dir_.File("nowhere"), dir_.File("Backup.txt")});
+  WriteBytes(dir_.File("Backup.txt"), "a file, not a folder");
+  EXPECT_EQ(FindDefaultBackupFolder(), "");
+  RememberedBackups remembered;
+  const BackupListing listing = remembered.OpenListing();
+  EXPECT_EQ(listing.defaultFolder, "");
+  EXPECT_EQ(listing.messageLine, "发现N个备份,如果你的备份没有存储在此文件夹，请选择");
+  EXPECT_TRUE(listing.rows.empty());
+}
+
+TEST_F(DiscoveryTest, AnAddedBackupIsListedAgainAndSelectedNextTime) {
+  CandidatesGuard guard({root_});
+  const std::string other = dir_.File("elsewhere/c0ffee");
+  const DeviceInfo pad{"iPad & Co", "2014-01-02T03:04:05Z", "7.0.4"};
+  MakeInfoBackup(other, pad);
+
+  RememberedBackups remembered;
+  BackupListing listing = remembered.OpenListing();
+  int rows = static_cast<int>(listing.rows.size());
+  BackupRow row;
+  EXPECT_FALSE(remembered.AddBackupRow(dir_.File("elsewhere"), rows, row));  // a folder of backups
+  EXPECT_EQ(rows, 2);
+  ASSERT_TRUE(remembered.AddBackupRow(other, rows, row));
+  EXPECT_EQ(rows, 3);
+  EXPECT_EQ(row.deviceName, "iPad & Co");
+  EXPECT_EQ(remembered.FolderAt(2), other);
+  remembered.Confirm(2);
+
+  listing = remembered.OpenListing();
+  ASSERT_EQ(listing.rows.size(), 3u);
+  EXPECT_EQ(listing.defaultCount, 2);  // the message line counts the default folder only
+  EXPECT_EQ(listing.rows[2].folder, other);
+  EXPECT_EQ(listing.rows[2].productVersion, pad.version);
+  EXPECT_EQ(listing.selectedRow, 2);
+
+  // A single file chosen instead: no row is selected next time.
+  remembered.Confirm(-1);
+  EXPECT_EQ(remembered.OpenListing().selectedRow, -1);
+
+  // A remembered backup that has gone is dropped.
+  fs::remove_all(other);
+  listing = remembered.OpenListing();
+  EXPECT_EQ(listing.rows.size(), 2u);
+  EXPECT_EQ(remembered.folders().size(), 2u);
+}
+
+TEST_F(DiscoveryTest, MoreThanAHundredBackupsAreAllReachable) {
+  CandidatesGuard guard({root_});
+  for (int i = 0; i < 110; ++i) MakeMbdbOnlyBackup(root_ + "/dev" + std::to_string(1000 + i));
+  RememberedBackups remembered;
+  BackupListing listing = remembered.OpenListing();
+  ASSERT_EQ(listing.rows.size(), 112u);
+  EXPECT_EQ(listing.messageLine, BackupCountMessage(112));
+  int rows = static_cast<int>(listing.rows.size());
+  const std::string other = dir_.File("other");
+  MakeMbdbOnlyBackup(other);
+  BackupRow row;
+  ASSERT_TRUE(remembered.AddBackupRow(other, rows, row));
+  remembered.Confirm(112);
+  listing = remembered.OpenListing();
+  ASSERT_EQ(listing.rows.size(), 113u);
+  EXPECT_EQ(listing.selectedRow, 112);
+  EXPECT_EQ(remembered.FolderAt(112), other);
+  EXPECT_EQ(remembered.FolderAt(111), root_ + "/dev1109");
+}
+
+// Binary Manifest.plist files written by Python's plistlib (FMT_BINARY) from
+// {BackupKeyBag, Date, IsEncrypted: <v>, Lockdown: {ProductVersion, IsEncrypted: true},
+//  Version: "9.1", WasPasscodeSet: false}.
+std::string FromHex(const std::string& hex) {
+  std::string bytes;
+  for (size_t i = 0; i + 1 < hex.size(); i += 2)
+    bytes += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
+  return bytes;
+}
+const std::string kBinaryEncrypted = FromHex(
+    "62706c6973743030d60102030405060708090a0d0e5c4261636b75704b657942616754446174655b4973456e6372"
+    "7970746564584c6f636b646f776e5756657273696f6e5e57617350617373636f64655365744200013341b9785838"
+    "00000009d2030b090c5e50726f6475637456657273696f6e55372e312e3253392e310808152227333c4453565f60"
+    "65747a7e0000000000000101000000000000000f0000000000000000000000000000007f");
+const std::string kBinaryPlain = FromHex(
+    "62706c6973743030d60102030405060708090a0e095c4261636b75704b657942616754446174655b4973456e6372"
+    "7970746564584c6f636b646f776e5756657273696f6e5e57617350617373636f64655365744200013341b9785838"
+    "00000008d2030b0c0d5e50726f6475637456657273696f6e0955372e312e3253392e3108152227333c4453565f60"
+    "6574757b0000000000000101000000000000000f0000000000000000000000000000007f");
+
+TEST(EncryptedBackup, ReadsTheTopLevelIsEncryptedOfEitherForm) {
+  EXPECT_TRUE(PlistSaysEncrypted(kBinaryEncrypted));
+  // Only the top-level key counts, not the one inside Lockdown.
+  EXPECT_FALSE(PlistSaysEncrypted(kBinaryPlain));
+
+  const auto xml = [](const std::string& value) {
+    return PlistText({{"BackupKeyBag", "<data>AAE=</data>"},
+                      {"IsEncrypted", value},
+                      {"Lockdown", "<dict><key>IsEncrypted</key><true/></dict>"}});
+  };
+  EXPECT_TRUE(PlistSaysEncrypted(xml("<true/>")));
+  EXPECT_FALSE(PlistSaysEncrypted(xml("<false/>")));
+  EXPECT_FALSE(PlistSaysEncrypted(PlistText({{"Version", "<string>9.1</string>"}})));
+
+  // Cut or damaged binary lists are simply not encrypted, whatever the bytes.
+  for (size_t cut = 0; cut < kBinaryEncrypted.size(); ++cut) {
+    EXPECT_FALSE(PlistSaysEncrypted(kBinaryEncrypted.substr(0, cut)));
+    std::string damaged = kBinaryEncrypted;
+    damaged[cut] = static_cast<char>(damaged[cut] ^ 0xA5);
+    PlistSaysEncrypted(damaged);
+  }
+
+  fixtures::TempDir dir("vantrel-manifest");
+  EXPECT_FALSE(IsEncryptedBackup(dir.path()));  // no Manifest.plist
+  WriteBytes(dir.File("Manifest.plist"), kBinaryEncrypted);
+  EXPECT_TRUE(IsEncryptedBackup(dir.path()));
+  WriteBytes(dir.File("Manifest.plist"), xml("<false/>"));
+  EXPECT_FALSE(IsEncryptedBackup(dir.path()));
+}
+
+}  // namespace
+}  // namespace vantrel
