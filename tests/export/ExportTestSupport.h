@@ -134,3 +134,17 @@ class RecordingDialogs : public ExportDialogs {
 };
 
 }  // namespace vantrel::testing
+
+namespace vantrel::testing {
+
+// UTF-8 text encoded by Python's own GBK codec, with '?' for what GBK lacks.
+inline std::string PythonGbk(const std::string& utf8) {
+  TempFolder dir;
+  const std::string in = dir.File("in.txt");
+  WriteAll(in, utf8);
+  return PythonBytes("open(r'" + in +
+                     "', encoding='utf-8', newline='').read().encode('gbk', "
+                     "errors='replace')");
+}
+
+}  // namespace vantrel::testing
