@@ -1,0 +1,44 @@
+// The call history of a backup: the live rows of table `call` and the calls
+// carved from free space (each page's unallocated front and freeblocks, and
+// every page outside the table), grouped by number into the two CallMaps.
+// CallLoader (Loaders.h) runs both stages.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "recovery/Records.h"
+#include "sqlite/SqliteFile.h"
+
+namespace vantrel {
+
+// Where a carved call was found.
+enum class CallPlace : uint8_t {
+  UnallocatedFront,  // a `call` leaf page, between its cell pointers and its first cell
+  Freeblock,         // a `call` leaf page, inside a freeblock
+  OtherPage,         // a page outside the table's leaves: free pages, interior pages, other tables
+};
+
+struct CarvedCall {
+  RowValues row;  // "", address, date, duration, flags, id (possibly fewer)
+  CallPlace place = CallPlace::OtherPage;
+  uint32_t pageNo = 0;
+  uint32_t offset = 0;  // offset in the page of the record's rowid serial-type byte
+};
+
+// Stage 1: reads the live rows of `call` (through the log when there is one)
+// and carves deleted ones, in this order: per leaf page its live rows, then
+// its unallocated front and its freeblocks; then the pages outside the table
+// (database file only). -2 when `call` is not in the catalogue (lists
+// untouched), -1 when it has no pages (the outside pages are still carved), 0.
+int GatherCallRows(const SqliteFile& db, RowList& live, std::vector<CarvedCall>& carved);
+
+// Stage 2: files the rows by number (position 1) into the maps, carved rows
+// first. A row without a number is dropped. A carved call is listed once
+// (the first of equal number, date, duration and flags), and not at all when
+// a live call has the same four values: interior pages of the table keep old
+// copies of live cells.
+void GroupCalls(const RowList& live, const std::vector<CarvedCall>& carved, CallMap& liveMap,
+                CallMap& deletedMap);
+
+}  // namespace vantrel
