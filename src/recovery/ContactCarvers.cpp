@@ -1,0 +1,346 @@
+#include "recovery/ContactCarvers.h"
+
+#include <algorithm>
+#include <cctype>
+#include <string>
+#include <unordered_set>
+
+#include "recovery/PageWalk.h"
+#include "sqlite/BTree.h"
+
+namespace vantrel {
+
+namespace {
+
+bool EqualsNoCase(const std::string& a, const char* b) {
+  size_t i = 0;
+  for (; i < a.size() && b[i] != '\0'; ++i) {
+    if (std::tolower(static_cast<unsigned char>(a[i])) !=
+        std::tolower(static_cast<unsigned char>(b[i])))
+      return false;
+  }
+  return i == a.size() && b[i] == '\0';
+}
+
+// An INTEGER PRIMARY KEY column stores NULL and aliases the rowid.
+bool IsPrimaryKeyConstraint(const std::string& constraint) {
+  static const char kWords[] = "primary key";
+  if (constraint.size() < sizeof(kWords) - 1) return false;
+  for (size_t i = 0; i < sizeof(kWords) - 1; ++i) {
+    if (std::tolower(static_cast<unsigned char>(constraint[i])) != kWords[i]) return false;
+  }
+  return true;
+}
+
+// One varint at the start of bytes; length 0 when it does not end inside them.
+struct Varint {
+  uint64_t value = 0;
+  int length = 0;
+};
+
+Varint ReadVarint(ByteView bytes) {
+  Varint v;
+  DecodeVarint(bytes, v.value, v.length);
+  return v;
+}
+
+}  // namespace
+
+void DecodeCarvedValues(ByteView block, size_t body, const std::vector<uint64_t>& serialTypes,
+                        const std::vector<ColumnDef>& columns, bool primaryKeyRowid, uint64_t rowid,
+                        RowValues& row) {
+  size_t pos = body;
+  const size_t count = std::min(serialTypes.size(), columns.size());
+  for (size_t k = 0; k < count; ++k) {
+    const uint64_t type = serialTypes[k];
+    const ColumnDef& column = columns[k];
+    if (type == 0) {
+      row.push_back(primaryKeyRowid && IsPrimaryKeyConstraint(column.constraint)
+                        ? std::to_string(rowid)
+                        : std::string());
+      continue;
+    }
+    if (type == 8 || type == 9) {
+      row.push_back(type == 8 ? "0" : "1");
+      continue;
+    }
+    const uint64_t size = SerialTypeSize(type);
+    if (size >= kCarveValueBuffer) return;
+    if (pos >= block.size() || size > block.size() - pos) {
+      // Only text survives being cut: a partial number is no number.
+      if (EqualsNoCase(column.type, "text") && pos < block.size()) {
+        std::string value;
+        RenderValue(type, block.Sub(pos), column, true, 0, value);
+        row.push_back(std::move(value));
+      }
+      return;
+    }
+    std::string value;
+    RenderValue(type, block.Sub(pos, size), column, true, 0, value);
+    row.push_back(std::move(value));
+    pos += size;
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Person carver
+
+namespace {
+
+// Offsets of the header bytes around the anchor, which is the serial type of
+// CreationDate (column 18). The header starts with its size byte at anchor-19,
+// followed by one serial-type byte per column from anchor-18 (the ROWID NULL).
+constexpr size_t kHeaderSizeBack = 19;
+constexpr size_t kRowidTypeBack = 18;
+constexpr size_t kKindTypeBack = 8;  // column 10, Kind: serial type 8 (the integer 0)
+constexpr uint64_t kMinPersonPayload = 50;
+constexpr size_t kPersonFirstColumns = 20;  // the anchor needs columns 0 to 19
+
+// Finds where the cell holding the header at headerStart begins: the payload
+// length and rowid varints lie right before it. Tries every length of the two
+// varints and keeps the one whose payload length matches the header's serial
+// types exactly, which a stray byte before the cell cannot fake.
+bool FindPersonCellStart(ByteView block, size_t headerStart, uint64_t headerSize, uint64_t bodySize,
+                         size_t& cellStart, Varint& payload, Varint& rowid) {
+  for (int rowidLength = 1; rowidLength <= 4; ++rowidLength) {
+    for (int payloadLength = 1; payloadLength <= 3; ++payloadLength) {
+      const size_t back = static_cast<size_t>(rowidLength + payloadLength);
+      if (headerStart < back) continue;
+      const size_t start = headerStart - back;
+      Varint p = ReadVarint(block.Sub(start, 9));
+      if (p.length != payloadLength) continue;
+      Varint r = ReadVarint(block.Sub(start + p.length, 9));
+      if (r.length != rowidLength) continue;
+      if (p.value != headerSize + bodySize) continue;
+      cellStart = start;
+      payload = p;
+      rowid = r;
+      return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
+void CarvePersonRecords(ByteView block, const std::vector<ColumnDef>& columns, RowList& rows) {
+  const size_t n = block.size();
+  const size_t columnCount = columns.size();
+  if (columnCount < kPersonFirstColumns) return;
+  std::vector<uint64_t> types;
+  // The anchor needs 24 bytes in front of it (header, rowid, payload length)
+  // and the ModificationDate type after it.
+  for (size_t i = kHeaderSizeBack + 5; i + 1 < n; ++i) {
+    if (block[i] != 4 || block[i + 1] != 4) continue;
+    if (block[i - 1] != block[i - 2] || block[i - 1] == 0) continue;
+    if (block[i - kKindTypeBack] != 8 || block[i - kRowidTypeBack] != 0) continue;
+    const size_t headerStart = i - kHeaderSizeBack;
+    const uint64_t headerSize = block[headerStart];
+    if (headerSize < 2 || headerSize >= 0x80) continue;
+    types.clear();
+    SplitVarints(block.Sub(i - kRowidTypeBack, headerSize - 1),
+                 static_cast<unsigned>(headerSize - 1), types, 0);
+    if (types.size() != columnCount && !(columnCount > kPersonColumnsAddedInIos7 &&
+                                         types.size() == columnCount - kPersonColumnsAddedInIos7))
+      continue;
+    uint64_t bodySize = 0;
+    for (uint64_t t : types) bodySize += SerialTypeSize(t);
+    size_t cellStart = 0;
+    Varint payload, rowid;
+    if (!FindPersonCellStart(block, headerStart, headerSize, bodySize, cellStart, payload, rowid))
+      continue;
+    if (rowid.value == 0 || payload.value < kMinPersonPayload) continue;
+    const size_t payloadStart = cellStart + payload.length + rowid.length;
+    if (payload.value > n - payloadStart) continue;  // the record must lie inside the block
+    RowValues row;
+    DecodeCarvedValues(block, payloadStart + headerSize, types, columns, true, rowid.value, row);
+    rows.push_back(std::move(row));
+    i = payloadStart + payload.value - 1;  // the loop steps to the byte after the record
+  }
+}
+
+int PersonCarver(const SqliteFile& db, RowList& rows) {
+  const TableInfo* table = FindTable(db, "ABPerson");
+  if (!table) return 1;
+  WalkPagesOutsideTable(db, table, [&](ByteView block, uint32_t) {
+    CarvePersonRecords(block, table->columns, rows);
+  });
+  return 1;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Template carving of ABMultiValue leaf pages
+
+namespace {
+
+constexpr size_t kMaxStalePointers = 100;
+constexpr size_t kCellPointerArray = 8;  // leaf page header size
+
+// The shape of the template cell: lengths of its leading varints and its first
+// serial type, which every carved record on the page is taken to share.
+struct CellTemplate {
+  size_t payloadVarint = 0;    // L1
+  size_t rowidVarint = 0;      // L2
+  size_t headerVarint = 0;     // L3
+  uint64_t headerSize = 0;     // H
+  uint64_t firstType = 0;      // T1
+  size_t firstTypeLength = 0;  // L4
+  size_t typeCount = 0;        // serial types in the template's header
+};
+
+// Picks the live cell nearest the first freeblock: the first live offset above
+// it, or the highest; the lower neighbour wins when it is strictly nearer.
+uint16_t ChooseTemplateCell(const std::vector<uint16_t>& sortedLive, uint16_t firstFreeblock) {
+  auto above = std::upper_bound(sortedLive.begin(), sortedLive.end(), firstFreeblock);
+  if (above == sortedLive.end()) return sortedLive.back();
+  if (above == sortedLive.begin()) return *above;
+  const uint16_t upper = *above;
+  const uint16_t lower = *(above - 1);
+  return (firstFreeblock - lower < upper - firstFreeblock) ? lower : upper;
+}
+
+class MultiValueRegionCarver {
+ public:
+  MultiValueRegionCarver(const CellTemplate& shape, const std::vector<ColumnDef>& columns,
+                         RowList& carved)
+      : shape_(shape), columns_(columns), carved_(carved), headerLength_(shape.headerSize) {}
+
+  uint64_t HeaderLength() const { return headerLength_; }
+
+  // Carves the records of one region. gapRegion: the unallocated gap, whose
+  // last record must leave room after its body start; freeblocks may end flush.
+  void Carve(ByteView region, bool gapRegion) {
+    const size_t regionLength = region.size();
+    const size_t prefix = shape_.payloadVarint + shape_.rowidVarint;  // P
+    const size_t headerAt = prefix + shape_.headerVarint;             // Q
+    const size_t typesAt = headerAt + shape_.firstTypeLength;         // Q + L4
+    const size_t typesWanted = shape_.typeCount > 0 ? shape_.typeCount - 1 : 0;
+    size_t o = 0;
+    std::vector<uint64_t> types;
+    // Each record moves o forward by at least its header, so this ends.
+    while (o < regionLength) {
+      // The freed cell's own UID NULL where the template's types begin: the
+      // cell's rowid took one byte more than the template's.
+      if (region[o + typesAt] == 0) ++o;
+      types.clear();
+      types.push_back(shape_.firstType);
+      const int used =
+          SplitVarints(region.Sub(o + typesAt), 0, types, static_cast<int>(typesWanted));
+      const size_t recordHeader =
+          static_cast<size_t>(used) + shape_.firstTypeLength + shape_.headerVarint;  // Hc
+      headerLength_ = recordHeader;
+      size_t b = o + prefix + recordHeader;
+      const size_t endTest = b + headerAt + recordHeader;
+      if (gapRegion ? endTest >= regionLength : endTest > regionLength) return;
+      RowValues row;
+      const size_t count = std::min(types.size(), columns_.size());
+      for (size_t k = 0; k < count && b < regionLength; ++k) {
+        const uint64_t type = types[k];
+        const ColumnDef& column = columns_[k];
+        std::string value;
+        const uint64_t size = SerialTypeSize(type);
+        if (type == 0 || type == 8 || type == 9) {
+          RenderValue(type, ByteView(), column, true, 0, value);
+          row.push_back(std::move(value));
+          continue;
+        }
+        if (size >= kCarveValueBuffer || b + size > regionLength) {
+          if (EqualsNoCase(column.type, "text") && size < kCarveValueBuffer) {
+            RenderValue(type, region.Sub(b), column, true, 0, value);
+            row.push_back(std::move(value));
+          }
+          b = regionLength;
+          break;
+        }
+        RenderValue(type, region.Sub(b, size), column, true, 0, value);
+        row.push_back(std::move(value));
+        b += size;
+      }
+      carved_.push_back(std::move(row));
+      if (b >= regionLength || b <= o) return;
+      o = b;
+    }
+  }
+
+ private:
+  const CellTemplate& shape_;
+  const std::vector<ColumnDef>& columns_;
+  RowList& carved_;
+  uint64_t headerLength_;  // D: the header length of the last record carved
+};
+
+}  // namespace
+
+void CarveMultiValuePage(const SqliteFile& /*db*/, const LeafPage& page,
+                         const std::vector<ColumnDef>& columns, RowList& carved) {
+  const ByteView bytes = page.bytes;
+  const size_t pageSize = bytes.size();
+  if (page.liveOffsets.empty() || columns.empty() || pageSize <= kCellPointerArray) return;
+
+  // Stale cell pointers: the array as it stood before cells were dropped.
+  std::vector<uint16_t> pointers;
+  for (size_t k = 0; k < kMaxStalePointers; ++k) {
+    const size_t at = kCellPointerArray + 2 * k;
+    if (at + 2 > pageSize) break;
+    const uint16_t v = bytes.U16(at);
+    if (v == 0 || v >= pageSize || v <= 16) break;
+    pointers.push_back(v);
+  }
+  std::vector<uint16_t> live = page.liveOffsets;
+  std::sort(live.begin(), live.end());
+  const uint16_t lowestLive = live.front();
+  const uint16_t firstFreeblock = page.firstFreeblock;
+  const uint16_t templateOffset = ChooseTemplateCell(live, firstFreeblock);
+  if (templateOffset >= pageSize) return;
+
+  const bool haveGap =
+      !pointers.empty() && *std::min_element(pointers.begin(), pointers.end()) < lowestLive;
+  const uint16_t gapStart = haveGap ? *std::min_element(pointers.begin(), pointers.end()) : 0;
+  const bool haveFreeblocks = firstFreeblock != 0 && firstFreeblock < pageSize;
+  if (!haveGap && !haveFreeblocks) return;
+
+  CellTemplate shape;
+  const ByteView cell = bytes.Sub(templateOffset);
+  Varint v = ReadVarint(cell.Sub(0, 9));
+  shape.payloadVarint = static_cast<size_t>(v.length);
+  v = ReadVarint(cell.Sub(shape.payloadVarint, 9));
+  shape.rowidVarint = static_cast<size_t>(v.length);
+  v = ReadVarint(cell.Sub(shape.payloadVarint + shape.rowidVarint, 9));
+  shape.headerVarint = static_cast<size_t>(v.length);
+  shape.headerSize = v.value;
+  const size_t typesStart = shape.payloadVarint + shape.rowidVarint + shape.headerVarint;
+  v = ReadVarint(cell.Sub(typesStart, 9));
+  shape.firstType = v.value;
+  shape.firstTypeLength = static_cast<size_t>(v.length);
+  if (shape.headerVarint == 0 || shape.firstTypeLength == 0 ||
+      shape.headerSize <= shape.headerVarint)
+    return;
+  // The template's own column count (six on iOS 6, seven on iOS 7), never
+  // more than the table declares.
+  std::vector<uint64_t> templateTypes;
+  const uint64_t typeBytes = (shape.headerSize - shape.headerVarint) % 256;
+  if (typeBytes > 0) {
+    SplitVarints(cell.Sub(typesStart, typeBytes), static_cast<unsigned>(typeBytes), templateTypes,
+                 0);
+  }
+  shape.typeCount = std::min(templateTypes.size(), columns.size());
+  if (shape.typeCount == 0) shape.typeCount = columns.size();
+
+  MultiValueRegionCarver carver(shape, columns, carved);
+  const size_t prefix = shape.payloadVarint + shape.rowidVarint;
+  if (haveGap) {
+    const size_t length = lowestLive - gapStart;
+    if (length > prefix + carver.HeaderLength()) carver.Carve(bytes.Sub(gapStart, length), true);
+  }
+  std::unordered_set<uint16_t> visited;
+  uint16_t f = firstFreeblock;
+  while (f != 0 && f >= kCellPointerArray && f < pageSize && visited.insert(f).second) {
+    const uint16_t next = bytes.U16(f);
+    size_t length = bytes.U16(f + 2);
+    length = std::min(length, pageSize - f);
+    if (length > prefix + carver.HeaderLength()) carver.Carve(bytes.Sub(f, length), false);
+    f = next;
+  }
+}
+
+}  // namespace vantrel

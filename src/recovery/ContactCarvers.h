@@ -1,0 +1,62 @@
+// Carvers for deleted address-book rows: the person carver, which finds
+// ABPerson records by the shape of their header in pages outside the table,
+// and the carving step used on the leaf pages of ABMultiValue, which reads
+// freed cells shaped like a live cell of the same page. Both decode values
+// with the same rules (DecodeCarvedValues).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "recovery/Records.h"
+#include "recovery/RowReader.h"
+#include "sqlite/ByteView.h"
+#include "sqlite/Schema.h"
+#include "sqlite/SqliteFile.h"
+
+namespace vantrel {
+
+// A carved value is decoded through a buffer of this many bytes: a value of
+// 1024 bytes or more ends the record.
+inline constexpr size_t kCarveValueBuffer = 1024;
+
+// Decodes the values of a record found in raw bytes, walking serial types and
+// columns together from the first, the body starting at `body` in block.
+// NULL gives "" (or, with primaryKeyRowid, the rowid in decimal for a column
+// whose constraint begins with "primary key"); serial types 8 and 9 give "0"
+// and "1"; an "integer" column gives the signed big-endian value, any other
+// column the bytes as UTF-8 text. A text value that runs past the block is cut
+// at the block's end and ends the record; any other value that does not fit
+// in the block or the decoding buffer ends the record without it.
+void DecodeCarvedValues(ByteView block, size_t body, const std::vector<uint64_t>& serialTypes,
+                        const std::vector<ColumnDef>& columns, bool primaryKeyRowid, uint64_t rowid,
+                        RowValues& row);
+
+// The ABPerson column counts of iOS 7 and of iOS 6 (guid and PhonemeData were
+// added in iOS 7): the person carver accepts a record of the table's count or
+// of the count without those two columns.
+inline constexpr size_t kPersonColumnsAddedInIos7 = 2;
+
+// Finds ABPerson records in one block by their header: a NULL row id, Kind 0,
+// FirstSort and LastSort of equal serial type, and CreationDate and
+// ModificationDate as 4-byte integers. The cell's payload length, row id and
+// header size must be whole in front of the header; value 0 of each row is
+// the row id. Appends one row per record.
+void CarvePersonRecords(ByteView block, const std::vector<ColumnDef>& columns, RowList& rows);
+
+// Runs CarvePersonRecords over every page of the main file except page 1 and
+// the leaf pages of ABPerson. Does nothing when the table is not in the
+// catalogue. Returns 1.
+int PersonCarver(const SqliteFile& db, RowList& rows);
+
+// The carving step for ABMultiValue leaf pages: template carving of the
+// unallocated gap and the freeblock chain, with one change for this table.
+// A record's serial types are read right after its leading 0 (the NULL of the
+// UID column, which aliases the rowid); when the byte where the template says
+// they begin is that 0 (the freed cell has a two-byte rowid where the
+// template has one), the record is read one byte further on.
+void CarveMultiValuePage(const SqliteFile& db, const LeafPage& page,
+                         const std::vector<ColumnDef>& columns, RowList& carved);
+
+}  // namespace vantrel

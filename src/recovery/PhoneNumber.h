@@ -1,0 +1,42 @@
+// Telephone numbers in raw page bytes: a recogniser for the tail of a number
+// as the address book stores it, and the carver that turns a recognised
+// number into a deleted ABMultiValue row by reading the record header in
+// front of it. Used on the pages that no longer belong to ABMultiValue.
+#pragma once
+
+#include <cstddef>
+#include <vector>
+
+#include "recovery/Records.h"
+#include "sqlite/ByteView.h"
+#include "sqlite/Schema.h"
+#include "sqlite/SqliteFile.h"
+
+namespace vantrel {
+
+// The shortest and longest number the recogniser accepts, in bytes.
+inline constexpr size_t kMinPhoneNumberLength = 7;
+inline constexpr size_t kMaxPhoneNumberLength = 20;
+
+// Given a position e whose byte is a digit (the candidate last character of a
+// number), returns the length n (7..20) of the number ending there, or 0.
+// The number is a run of digits and "#*+,-; " whose last three bytes are
+// digits and whose first byte is a digit or "+"; past its first seven bytes it
+// holds digits and at most two dashes only ("#*+," until a second dash is seen,
+// never a blank). A run of 21 bytes or more is no number. Only bytes of the
+// block are read.
+size_t RecognisePhoneNumber(ByteView block, size_t e);
+
+// Scans one block from its end towards its start for numbers that are the
+// value (position 5) of an ABMultiValue record of property 3, and appends each
+// such record, decoded with the table's columns, to rows. Records of six
+// columns (iOS 6) and seven columns (iOS 7, the guid last) are both read when
+// the table declares seven.
+void CarvePhoneNumberRecords(ByteView block, const std::vector<ColumnDef>& columns, RowList& rows);
+
+// Runs CarvePhoneNumberRecords over every page of the main file except page 1
+// and the leaf pages of ABMultiValue. Does nothing when the table is not in
+// the catalogue. Returns 1.
+int TelephoneNumberCarver(const SqliteFile& db, RowList& rows);
+
+}  // namespace vantrel

@@ -1,0 +1,299 @@
+// The address-book carvers on bytes SQLite itself wrote: the telephone-number
+// recogniser, the number carver and the person carver read the records of a
+// real page and must give back what SQLite returns for those rows; damaged or
+// cut windows must neither crash nor read outside them. Also the label rule
+// and the building of the deleted-contacts entry.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <regex>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "fixtures/Fixtures.h"
+#include "recovery/ContactCarvers.h"
+#include "recovery/ContactLoader.h"
+#include "recovery/PhoneNumber.h"
+#include "sqlite/Schema.h"
+
+namespace vantrel {
+namespace {
+
+using fixtures::Database;
+using fixtures::Value;
+
+ByteView View(const std::string& s) {
+  return ByteView(reinterpret_cast<const uint8_t*>(s.data()), s.size());
+}
+
+// The recogniser's verdict on a number written at the end of some record bytes.
+size_t Recognise(const std::string& number) {
+  const std::string block = std::string("\x07\x01\x03", 3) + number;
+  return RecognisePhoneNumber(View(block), block.size() - 1);
+}
+
+TEST(PhoneNumberRecogniser, AcceptsNumbersAsTheAddressBookStoresThem) {
+  EXPECT_EQ(Recognise("13800138000"), 11u);
+  EXPECT_EQ(Recognise("+8613800138000"), 14u);
+  EXPECT_EQ(Recognise("1380013"), 7u);                // shortest
+  EXPECT_EQ(Recognise("12345678901234567890"), 20u);  // longest
+  EXPECT_EQ(Recognise("010-6552-8888"), 13u);         // two dashes past the seventh byte
+  EXPECT_EQ(Recognise("+86 13800138000"), 15u);       // a blank among the first seven bytes
+  EXPECT_EQ(Recognise("10086,123#"), 0u);             // must end in three digits
+  EXPECT_EQ(Recognise("*10086,1234"), 10u);           // starts with a digit or "+": not the "*"
+  EXPECT_EQ(Recognise("- 13800138000"), 11u);         // leading blank and dash are not the number's
+}
+
+TEST(PhoneNumberRecogniser, RejectsWhatIsNoNumber) {
+  EXPECT_EQ(Recognise("138001"), 0u);                 // six characters
+  EXPECT_EQ(Recognise("123456789012345678901"), 0u);  // a run of 21 digits
+  EXPECT_EQ(Recognise("555-0123"), 0u);               // 7 or 8 bytes: digits only
+  EXPECT_EQ(Recognise("+86 138 0013 8000"), 0u);      // blanks past the seventh byte
+  EXPECT_EQ(Recognise("1234567890-12-34-567"), 0u);   // three dashes past the seventh byte
+  EXPECT_EQ(Recognise("1234567#89-0-12345"), 0u);     // "#" before two later dashes
+  EXPECT_EQ(Recognise("1380013;8000"), 0u);           // ";" past the seventh byte
+}
+
+TEST(PhoneNumberRecogniser, StaysInsideItsBlock) {
+  // A number at the very start of the block: nothing before it is read.
+  const std::string atStart = "13800138000";
+  EXPECT_EQ(RecognisePhoneNumber(View(atStart), atStart.size() - 1), 11u);
+  // Candidates at the first bytes, and positions past the end.
+  EXPECT_EQ(RecognisePhoneNumber(View(atStart), 0), 0u);
+  EXPECT_EQ(RecognisePhoneNumber(View(atStart), 1), 0u);
+  EXPECT_EQ(RecognisePhoneNumber(View(atStart), atStart.size()), 0u);
+  EXPECT_EQ(RecognisePhoneNumber(ByteView(), 5), 0u);
+  // The window ends inside a longer run: only the window's bytes count.
+  const std::string longRun = "999999999999913800138000";
+  EXPECT_EQ(RecognisePhoneNumber(View(longRun).Sub(13), 10), 11u);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Pages written by SQLite
+
+// The CREATE TABLE statement of one table from an iOS schema file.
+std::string CreateStatement(int ios, const std::string& table) {
+  const std::string schema =
+      fixtures::ReadSchemaFile("ios" + std::to_string(ios) + "_addressbook.sql");
+  const std::string head = "CREATE TABLE " + table + " (";
+  const size_t at = schema.find(head);
+  if (at == std::string::npos) return {};
+  return schema.substr(at, schema.find(";\n", at) - at);
+}
+
+std::vector<ColumnDef> Columns(const std::string& createSql) {
+  SchemaTable table;
+  ParseCreateTable(createSql, table);
+  return table.columns;
+}
+
+// The bytes of the root page of a table (a leaf while the table is small).
+std::string RootPage(Database& db, const std::string& table) {
+  const int64_t root =
+      db.QueryInt("SELECT rootpage FROM sqlite_master WHERE name = ?", {Value::Text(table)});
+  const int64_t pageSize = db.QueryInt("PRAGMA page_size");
+  const std::string file = fixtures::ReadFileBytes(db.path());
+  return file.substr(static_cast<size_t>((root - 1) * pageSize), static_cast<size_t>(pageSize));
+}
+
+std::string Text(const Value& v) {
+  return v.AsText();
+}
+
+class MultiValuePage : public ::testing::TestWithParam<int> {};
+
+TEST_P(MultiValuePage, NumberCarverReadsTheRecordsOfARealPage) {
+  const int ios = GetParam();
+  fixtures::TempDir dir;
+  Database db(dir.File("ab.db"), {});
+  const std::string create = CreateStatement(ios, "ABMultiValue");
+  db.Exec(create);
+  struct Insert {
+    int64_t person;
+    int property;
+    int identifier;
+    std::optional<int64_t> label;
+    std::string value;
+  };
+  const std::vector<Insert> inserts = {
+      {1, 3, 0, 1, "13800138000"},
+      {1, 3, 1, 2, "+8613911112222"},
+      {1, 4, 0, 1, "li@example.com"},
+      {2, 3, 0, std::nullopt, "010-6552-8888"},
+      {300, 3, 7, 200, "02087654321"},
+      {2, 3, 1, 3, "+86 138 0013 8000"},
+      {40000, 3, 0, 1, "12345678901234567890"},
+  };
+  auto insert = db.Prepare(
+      "INSERT INTO ABMultiValue (record_id, property, identifier, label, value) "
+      "VALUES (?, ?, ?, ?, ?)");
+  for (const Insert& in : inserts) {
+    insert.Bind(1, in.person).Bind(2, in.property).Bind(3, in.identifier);
+    if (in.label)
+      insert.Bind(4, *in.label);
+    else
+      insert.BindNull(4);
+    insert.Bind(5, in.value).Run();
+  }
+  const std::string page = RootPage(db, "ABMultiValue");
+  const std::vector<ColumnDef> columns = Columns(create);
+
+  RowList rows;
+  CarvePhoneNumberRecords(View(page), columns, rows);
+
+  // What SQLite holds for the telephone numbers the recogniser accepts: every
+  // phone except the one written with blanks past its seventh byte.
+  std::set<RowValues> expected;
+  for (const auto& r :
+       db.Query("SELECT UID, record_id, property, identifier, label, value" +
+                std::string(ios == 7 ? ", guid" : "") + " FROM ABMultiValue WHERE property = 3")) {
+    if (Text(r[5]).find(' ') != std::string::npos) continue;
+    RowValues row;
+    row.push_back("");  // the UID is the rowid, which a carved record lacks
+    for (size_t k = 1; k < r.size(); ++k) row.push_back(Text(r[k]));
+    expected.insert(row);
+  }
+  EXPECT_EQ(std::set<RowValues>(rows.begin(), rows.end()), expected);
+  EXPECT_EQ(rows.size(), expected.size());  // each record once
+}
+
+TEST_P(MultiValuePage, CarversNeverLeaveACutWindow) {
+  const int ios = GetParam();
+  fixtures::TempDir dir;
+  Database db(dir.File("ab.db"), {});
+  const std::string mvCreate = CreateStatement(ios, "ABMultiValue");
+  const std::string personCreate = CreateStatement(ios, "ABPerson");
+  db.Exec(mvCreate);
+  db.Exec(personCreate);
+  for (int i = 0; i < 30; ++i) {
+    db.Exec("INSERT INTO ABMultiValue (record_id, property, identifier, label, value) VALUES (" +
+            std::to_string(i) + ", 3, 0, 1, '1380013" + std::to_string(1000 + i) + "')");
+    db.Exec(
+        "INSERT INTO ABPerson (First, Last, FirstSort, LastSort, CreationDate, "
+        "ModificationDate, Kind) VALUES ('F', 'L', 'F L', 'L F', 400000000, 400000001, 0)");
+  }
+  const std::vector<ColumnDef> mvColumns = Columns(mvCreate);
+  const std::vector<ColumnDef> personColumns = Columns(personCreate);
+  const std::string mvPage = RootPage(db, "ABMultiValue");
+  const std::string personPage = RootPage(db, "ABPerson");
+
+  // Every window of the page (cut anywhere at either end) is carved; rows
+  // found in a window are a subset of the rows of the whole page, and values
+  // may only be cut, never read past the window.
+  RowList whole;
+  CarvePhoneNumberRecords(View(mvPage), mvColumns, whole);
+  ASSERT_EQ(whole.size(), 30u);
+  const std::set<std::string> numbers = [&] {
+    std::set<std::string> s;
+    for (const RowValues& r : whole) s.insert(r.at(5));
+    return s;
+  }();
+  for (size_t cut = 0; cut < mvPage.size(); cut += 7) {
+    RowList head, tail;
+    CarvePhoneNumberRecords(View(mvPage).Sub(0, cut), mvColumns, head);
+    CarvePhoneNumberRecords(View(mvPage).Sub(cut), mvColumns, tail);
+    for (const RowList* list : {&head, &tail}) {
+      for (const RowValues& r : *list) {
+        ASSERT_GE(r.size(), 6u);
+        EXPECT_TRUE(numbers.count(r[5])) << r[5];
+      }
+    }
+    RowList persons;
+    CarvePersonRecords(View(personPage).Sub(0, cut), personColumns, persons);
+    CarvePersonRecords(View(personPage).Sub(cut), personColumns, persons);
+    for (const RowValues& r : persons) EXPECT_LE(r.size(), personColumns.size());
+  }
+}
+
+TEST_P(MultiValuePage, PersonCarverFindsPersonsWithTheirRowids) {
+  const int ios = GetParam();
+  fixtures::TempDir dir;
+  Database db(dir.File("ab.db"), {});
+  const std::string create = CreateStatement(ios, "ABPerson");
+  db.Exec(create);
+  auto insert = db.Prepare(
+      "INSERT INTO ABPerson (ROWID, First, Last, Middle, Organization, FirstSort, LastSort, "
+      "CreationDate, ModificationDate, Kind) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, 0)");
+  const std::vector<std::vector<std::string>> people = {
+      {"伟", "张", "", "Vantrel 公司"}, {"Anna", "Berg", "M", ""}, {"Li", "Wang", "", "X"}};
+  int64_t rowid = 5;
+  for (const auto& p : people) {
+    const std::string sortKey = p[0] + " " + p[1];
+    insert.Bind(1, rowid).Bind(2, p[0]).Bind(3, p[1]).Bind(4, p[2]).Bind(5, p[3]);
+    insert.Bind(6, sortKey).Bind(7, sortKey);
+    insert.Bind(8, int64_t{400000000} + rowid).Bind(9, int64_t{410000000} + rowid).Run();
+    rowid += 150;  // two-byte rowids too
+  }
+  const std::string page = RootPage(db, "ABPerson");
+  RowList rows;
+  CarvePersonRecords(View(page), Columns(create), rows);
+
+  std::set<RowValues> expected;
+  const size_t columnCount = Columns(create).size();
+  std::string select = "SELECT ROWID";
+  for (size_t k = 1; k < columnCount; ++k)
+    select += ", ifnull(" + Columns(create)[k].name + ", '')";
+  for (const auto& r : db.Query(select + " FROM ABPerson")) {
+    RowValues row;
+    for (const Value& v : r) row.push_back(Text(v));
+    expected.insert(row);
+  }
+  EXPECT_EQ(std::set<RowValues>(rows.begin(), rows.end()), expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Ios6And7, MultiValuePage, ::testing::Values(6, 7),
+                         [](const auto& info) { return "ios" + std::to_string(info.param); });
+
+// ---------------------------------------------------------------------------------------------
+// Labels and the deleted-contacts entry
+
+TEST(ContactLabels, SystemLabelsShowTheirWordCustomLabelsStayWhole) {
+  EXPECT_EQ(ResolveLabel("_$!<Mobile>!$_"), "Mobile");
+  EXPECT_EQ(ResolveLabel("_$!<HomeFAX>!$_"), "HomeFAX");
+  EXPECT_EQ(ResolveLabel("Boat phone"), "Boat phone");
+  EXPECT_EQ(ResolveLabel("<Mobile>"), "<Mobile>");  // "<" at index 0 stays
+  EXPECT_EQ(ResolveLabel("a>b<c"), "a>b<c");        // ">" before "<"
+  EXPECT_EQ(ResolveLabel("x<open"), "x<open");      // no ">"
+  EXPECT_EQ(ResolveLabel("家<手机>"), "手机");
+  EXPECT_EQ(ResolveLabel(""), "");
+}
+
+TEST(DeletedContacts, EachDeletedNumberOnceWithItsOwnerWhereKnown) {
+  // Carved multi-value rows: UID, record_id, property, identifier, label, value.
+  const RowList numbers = {
+      {"", "12", "3", "0", "1", "13800138000"},  // owner carved below
+      {"", "12", "3", "0", "1", "13800138000"},  // the same record found again
+      {"", "", "3", "0", "1", "13911112222"},    // owner unknown ...
+      {"", "13", "3", "0", "1", "13911112222"},  // ... a later copy knows it
+      {"", "14", "3", "0", "1", "13911112222"},  // another person with that number
+      {"", "15", "3", "0", "1", "02087654321"},  // person not carved
+      {"", "", "3", "0", "1", "02087654321"},    // ownerless copy of a listed number
+      {"", "12", "3", "0", "1", "15000000000"},  // still live
+      {"", "12", "5", "0", "2"},                 // an address: no value
+      {"", "12"},                                // a short carved row
+  };
+  const RowList persons = {
+      {"12", "伟", "张", ""},         {"13", "Anna", "Berg", "M"}, {"14", "Li", "Wang", ""},
+      {"12", "Other", "Copy", ""},  // a later copy of rowid 12 does not rename it
+      {"", "Nobody", "Template", ""},
+  };
+  const ContactRecord entry = BuildDeletedContacts(numbers, persons, {"15000000000"});
+  EXPECT_EQ(entry.name, kDeletedContactsName);
+  EXPECT_TRUE(entry.propertyCodes.empty());
+  EXPECT_EQ(entry.labels,
+            (std::vector<std::string>{"13800138000", "13911112222", "13911112222", "02087654321"}));
+  EXPECT_EQ(entry.values, (std::vector<std::string>{"张伟", "BergMAnna", "WangLi", ""}));
+}
+
+TEST(DeletedContacts, EntryExistsWhenEveryCarvedNumberIsLive) {
+  const ContactRecord entry =
+      BuildDeletedContacts({{"", "1", "3", "0", "1", "13800138000"}}, {}, {"13800138000"});
+  EXPECT_EQ(entry.name, kDeletedContactsName);
+  EXPECT_TRUE(entry.labels.empty());
+  EXPECT_TRUE(entry.values.empty());
+}
+
+}  // namespace
+}  // namespace vantrel
