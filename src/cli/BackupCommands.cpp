@@ -1,0 +1,186 @@
+// backups, summary and export: the whole job of the desktop application, for
+// terminals and scripts.
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <ostream>
+
+#include "backup/BackupLoader.h"
+#include "backup/Discovery.h"
+#include "cli/Cli.h"
+#include "cli/Commands.h"
+#include "export/Exporter.h"
+#include "platform/ReadOnlyFile.h"
+#include "platform/Text.h"
+
+namespace vantrel {
+namespace {
+
+// Collects the category tree and draws the load's progress on stderr.
+class CliObserver : public LoadObserver {
+ public:
+  CliObserver(std::ostream& err, bool progress) : err_(err), progress_(progress) {}
+
+  struct Node {
+    std::string category, name;
+    int count;
+    bool deleted;
+  };
+  const std::vector<Node>& nodes() const { return nodes_; }
+  const std::vector<std::string>& categories() const { return categories_; }
+  const std::vector<std::string>& messages() const { return messages_; }
+
+  void BeginProgress() override {
+    step_ = 0;
+    Draw();
+  }
+  void StepProgress() override {
+    ++step_;
+    Draw();
+  }
+  void EndProgress() override {
+    if (progress_) err_ << "\r" << std::string(48, ' ') << "\r" << std::flush;
+  }
+  void ResetViews() override {
+    nodes_.clear();
+    categories_.clear();
+  }
+  CategoryHandle AddCategory(const std::string& name) override {
+    categories_.push_back(name);
+    return static_cast<CategoryHandle>(categories_.size() - 1);
+  }
+  void AddCount(CategoryHandle category, const std::string& name, int count,
+                bool deleted) override {
+    if (category < 0 || static_cast<size_t>(category) >= categories_.size()) return;
+    nodes_.push_back({categories_[category], name, count, deleted});
+  }
+  void ExpandCategory(CategoryHandle) override {}
+  void ShowMessage(const std::string& text) override { messages_.push_back(text); }
+
+ private:
+  void Draw() {
+    if (!progress_) return;
+    constexpr int kSteps = 6, kWidth = 30;
+    int filled = std::min(step_, kSteps) * kWidth / kSteps;
+    err_ << "\rloading [" << std::string(filled, '#') << std::string(kWidth - filled, '.') << "] "
+         << std::min(step_, kSteps) << "/" << kSteps << std::flush;
+  }
+
+  std::ostream& err_;
+  bool progress_;
+  int step_ = 0;
+  std::vector<std::string> categories_;
+  std::vector<Node> nodes_;
+  std::vector<std::string> messages_;
+};
+
+// Loads path for summary and export. Returns 0 and fills loader/observer, or an
+// exit status after saying why on err.
+int Load(const std::string& path, const CommandLine& cl, BackupLoader& loader,
+         CliObserver& observer, std::ostream& err) {
+  if (!PathExists(path)) {
+    err << "vantrel-cli: " << path << ": " << kFileNotFoundMessage << "\n";
+    return kExitNotFound;
+  }
+  loader.backupFolder = path;
+  loader.LoadBackup(observer);
+  if (observer.categories().empty()) {
+    for (const std::string& m : observer.messages()) err << "vantrel-cli: " << m << "\n";
+    if (observer.messages().empty()) err << "vantrel-cli: " << kUnsupportedVersionMessage << "\n";
+    return kExitNoData;
+  }
+  return kExitOk;
+}
+
+}  // namespace
+
+int RunBackups(const CommandLine& cl, std::ostream& out, std::ostream& err) {
+  std::string root = cl.positional.empty() ? FindDefaultBackupFolder() : cl.positional[0];
+  if (root.empty()) {
+    err << "vantrel-cli: no backup folder found in the usual places; name one: vantrel-cli backups "
+           "ROOT\n";
+    return kExitNotFound;
+  }
+  if (!IsDirectory(root)) {
+    err << "vantrel-cli: " << root << ": " << kFileNotFoundMessage << "\n";
+    return kExitNotFound;
+  }
+  for (const BackupRow& row : ListBackups(root))
+    out << EscapeField(row.folder) << '\t' << EscapeField(row.deviceName) << '\t'
+        << EscapeField(row.lastBackupDate) << '\t' << EscapeField(row.productVersion) << '\n';
+  return kExitOk;
+}
+
+int RunSummary(const CommandLine& cl, std::ostream& out, std::ostream& err) {
+  BackupLoader loader;
+  CliObserver observer(err, cl.progress);
+  if (int status = Load(cl.positional[0], cl, loader, observer, err)) return status;
+  for (const auto& node : observer.nodes())
+    out << node.category << '/' << node.name << '\t' << node.count << '\n';
+  return kExitOk;
+}
+
+int RunExport(const CommandLine& cl, std::ostream& out, std::ostream& err) {
+  const std::string& outdir = cl.positional[1];
+  const std::string formatName = cl.Get("--format", "csv");
+  if (formatName != "csv" && formatName != "txt") {
+    err << "vantrel-cli: --format must be csv or txt, not '" << formatName << "'\n";
+    return kExitUsage;
+  }
+  const ExportFormat format = formatName == "csv" ? ExportFormat::Csv : ExportFormat::Txt;
+  ExportOptions options;
+  options.txtEncoding = cl.Get("--encoding", LocaleCodeset());
+  if (!IsKnownEncoding(options.txtEncoding)) {
+    err << "vantrel-cli: unknown encoding '" << options.txtEncoding << "' (try UTF-8 or GBK)\n";
+    return kExitUsage;
+  }
+  std::string parent, node;
+  if (cl.Has("--category")) {
+    const std::string category = cl.Get("--category");
+    size_t slash = category.find('/');
+    if (slash == std::string::npos) {
+      err << "vantrel-cli: --category takes CATEGORY/NODE, e.g. 短信/删除数据\n";
+      return kExitUsage;
+    }
+    parent = category.substr(0, slash);
+    node = category.substr(slash + 1);
+  }
+
+  BackupLoader loader;
+  CliObserver observer(err, cl.progress);
+  if (int status = Load(cl.positional[0], cl, loader, observer, err)) return status;
+
+  std::error_code ec;
+  std::filesystem::create_directories(outdir, ec);
+  if (!IsDirectory(outdir)) {
+    err << "vantrel-cli: " << outdir << ": cannot create the folder ("
+        << (ec ? ec.message() : std::string("not a folder")) << ")\n";
+    return kExitWriteFailed;
+  }
+
+  ExportResult result;
+  if (cl.Has("--category")) {
+    bool known = false;
+    for (const auto& n : observer.nodes()) known |= n.category == parent && n.name == node;
+    if (!known) {
+      err << "vantrel-cli: no category " << parent << "/" << node << " in this backup; it has:";
+      for (const auto& n : observer.nodes()) err << " " << n.category << "/" << n.name;
+      err << "\n";
+      return kExitNotFound;
+    }
+    const std::string chosen = outdir + "/" + DefaultFileName(KindOfParent(parent), format);
+    result = ExportCurrentCategory(loader.collections, parent, node, format, chosen, options);
+  } else {
+    result = ExportAllCategories(loader.collections, format, outdir, options);
+  }
+  for (const std::string& file : result.writtenFiles) out << file << '\n';
+  if (!result.ok) {
+    err << "vantrel-cli: " << ExportErrorText(result) << "\n";
+    return kExitWriteFailed;
+  }
+  return kExitOk;
+}
+
+}  // namespace vantrel

@@ -1,0 +1,151 @@
+#include "cli/Cli.h"
+
+#include <map>
+#include <ostream>
+#include <set>
+
+#include "cli/Commands.h"
+
+namespace vantrel {
+namespace {
+
+constexpr char kVersion[] = "vantrel-cli 1.0.0";
+
+constexpr char kUsage[] =
+    "Usage: vantrel-cli COMMAND [ARGS] [OPTIONS]\n"
+    "\n"
+    "Reads iOS 6/7 device backups and SQLite databases read-only with Vantrel's own reader.\n"
+    "\n"
+    "Commands:\n"
+    "  backups [ROOT]                      list the device backups in ROOT (default: the\n"
+    "                                      sync software's backup folder)\n"
+    "  summary BACKUP                      load a backup folder or database file and print\n"
+    "                                      the category tree with its counts\n"
+    "  export BACKUP OUTDIR                save all categories (or one) as CSV or TXT files\n"
+    "  records PATH messages|contacts|calls\n"
+    "                                      print the records of one kind, one per line\n"
+    "  tables FILE                         list the tables of an SQLite database\n"
+    "  rows FILE TABLE                     print a table's live rows (or carved ones)\n"
+    "\n"
+    "Options:\n"
+    "  --wal WALFILE        write-ahead log to read with FILE (default: FILE-wal when present)\n"
+    "  --deleted            records, rows: print what was recovered from free space\n"
+    "  --format csv|txt     export: file format (default csv)\n"
+    "  --category NODE      export: only this category, e.g. 短信/删除数据\n"
+    "  --encoding NAME      export: code page of TXT files (default: the locale's, e.g. UTF-8)\n"
+    "  --quiet              no progress bar\n"
+    "  --help               this text\n"
+    "  --version            the version\n"
+    "\n"
+    "Exit status: 0 done, 1 usage error, 2 file or table not found, 3 nothing readable of\n"
+    "that kind, 4 an export file could not be written.\n";
+
+// Options that take a value, and flags.
+const std::set<std::string> kValueOptions = {"--wal", "--format", "--category", "--encoding"};
+const std::set<std::string> kFlags = {"--deleted", "--quiet", "--help", "--version"};
+
+}  // namespace
+
+std::string EscapeField(const std::string& value) {
+  std::string out;
+  out.reserve(value.size());
+  for (char c : value) {
+    switch (c) {
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      default:
+        out += c;
+    }
+  }
+  return out;
+}
+
+int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+           bool stderrIsTerminal) {
+  CommandLine cl;
+  cl.progress = stderrIsTerminal;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (a.size() > 2 && a.rfind("--", 0) == 0) {
+      std::string name = a, value;
+      bool inlineValue = false;
+      if (size_t eq = a.find('='); eq != std::string::npos) {
+        name = a.substr(0, eq);
+        value = a.substr(eq + 1);
+        inlineValue = true;
+      }
+      if (kValueOptions.count(name)) {
+        if (!inlineValue) {
+          if (i + 1 >= args.size()) {
+            err << "vantrel-cli: " << name << " needs a value (see vantrel-cli --help)\n";
+            return kExitUsage;
+          }
+          value = args[++i];
+        }
+        cl.options[name] = value;
+      } else if (kFlags.count(name) && !inlineValue) {
+        cl.options[name] = "1";
+      } else {
+        err << "vantrel-cli: unknown option " << a << " (see vantrel-cli --help)\n";
+        return kExitUsage;
+      }
+    } else {
+      cl.positional.push_back(a);
+    }
+  }
+  if (cl.Has("--help")) {
+    out << kUsage;
+    return kExitOk;
+  }
+  if (cl.Has("--version")) {
+    out << kVersion << "\n";
+    return kExitOk;
+  }
+  if (cl.Has("--quiet")) cl.progress = false;
+  if (cl.positional.empty()) {
+    err << "vantrel-cli: no command given (see vantrel-cli --help)\n";
+    return kExitUsage;
+  }
+  const std::string command = cl.positional.front();
+  cl.positional.erase(cl.positional.begin());
+
+  struct Entry {
+    size_t minArgs, maxArgs;
+    const char* synopsis;
+    int (*run)(const CommandLine&, std::ostream&, std::ostream&);
+  };
+  static const std::map<std::string, Entry> commands = {
+      {"tables", {1, 1, "tables FILE [--wal WALFILE]", RunTables}},
+      {"rows", {2, 2, "rows FILE TABLE [--wal WALFILE] [--deleted]", RunRows}},
+      {"records",
+       {2, 2, "records PATH messages|contacts|calls [--deleted] [--wal WALFILE]", RunRecords}},
+      {"backups", {0, 1, "backups [ROOT]", RunBackups}},
+      {"summary", {1, 1, "summary BACKUP", RunSummary}},
+      {"export",
+       {2, 2, "export BACKUP OUTDIR [--format csv|txt] [--category NODE] [--encoding NAME]",
+        RunExport}},
+  };
+  auto it = commands.find(command);
+  if (it == commands.end()) {
+    err << "vantrel-cli: unknown command '" << command << "' (see vantrel-cli --help)\n";
+    return kExitUsage;
+  }
+  const Entry& e = it->second;
+  if (cl.positional.size() < e.minArgs || cl.positional.size() > e.maxArgs) {
+    err << "vantrel-cli: usage: vantrel-cli " << e.synopsis << "\n";
+    return kExitUsage;
+  }
+  return e.run(cl, out, err);
+}
+
+}  // namespace vantrel

@@ -1,0 +1,32 @@
+// The commands of vantrel-cli, each over the libraries: reader commands
+// (tables, rows), record commands (records), and backup commands (backups,
+// summary, export).
+#pragma once
+
+#include <iosfwd>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace vantrel {
+
+struct CommandLine {
+  std::vector<std::string> positional;         // after the command name
+  std::map<std::string, std::string> options;  // "--wal" -> path, "--deleted" -> "1"
+  bool progress = false;                       // draw a progress bar on err
+
+  bool Has(const std::string& name) const { return options.count(name) != 0; }
+  std::string Get(const std::string& name, const std::string& fallback = "") const {
+    auto it = options.find(name);
+    return it == options.end() ? fallback : it->second;
+  }
+};
+
+int RunTables(const CommandLine& cl, std::ostream& out, std::ostream& err);
+int RunRows(const CommandLine& cl, std::ostream& out, std::ostream& err);
+int RunRecords(const CommandLine& cl, std::ostream& out, std::ostream& err);
+int RunBackups(const CommandLine& cl, std::ostream& out, std::ostream& err);
+int RunSummary(const CommandLine& cl, std::ostream& out, std::ostream& err);
+int RunExport(const CommandLine& cl, std::ostream& out, std::ostream& err);
+
+}  // namespace vantrel
