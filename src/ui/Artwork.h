@@ -1,0 +1,26 @@
+// The application icon and the toolbar images, drawn with QPainter at start-up
+// so the product ships no image files: a phone with a speech bubble for the
+// application, and one 50 x 40 picture per toolbar command.
+#pragma once
+
+#include <QIcon>
+#include <QPixmap>
+
+namespace vantrel {
+
+enum class ToolbarImage {
+  SelectBackup,
+  SaveAllCsv,
+  SaveCurrentCsv,
+  SaveAllTxt,
+  SaveCurrentTxt,
+  About
+};
+
+inline constexpr int kToolbarImageWidth = 50;
+inline constexpr int kToolbarImageHeight = 40;
+
+QPixmap DrawToolbarImage(ToolbarImage image);
+QIcon ApplicationIcon();
+
+}  // namespace vantrel

@@ -1,0 +1,59 @@
+// The left pane: the category tree of the loaded backup with its count
+// column. It carries out the tree side of a load (reset, categories, counts,
+// expansion) and turns a click on a category node into a layout and fill of
+// the record list and the texts of the status bar's category and count panes.
+// A click on a top-level node changes nothing.
+#pragma once
+
+#include <QColor>
+#include <QWidget>
+#include <vector>
+
+#include "recovery/Records.h"
+#include "ui/CColumnTreeCtrl.h"
+#include "ui/CReportCtrl.h"
+
+namespace vantrel {
+
+// The colour of deleted-data nodes.
+inline const QColor kDeletedNodeColour(200, 0, 0);
+
+class CFViewL : public QWidget {
+  Q_OBJECT
+ public:
+  CFViewL(const Collections& data, CReportCtrl& list, QWidget* parent = nullptr);
+
+  CColumnTreeCtrl& tree() { return *tree_; }
+  const CColumnTreeCtrl& tree() const { return *tree_; }
+
+  // The tree side of a load.
+  void ResetViews();  // empties list and tree; the tree gets "分类" 210 and "数量" 90
+  int AddCategory(const QString& name);
+  void AddCount(int category, const QString& name, int count, bool deleted);
+  void ExpandCategory(int category);
+
+  // The category node of a category handle (null when unknown).
+  QTreeWidgetItem* CategoryNode(int category) const;
+  // The selected node: the category the save-current commands write.
+  QTreeWidgetItem* SelectedNode() const;
+  // The node of the last click (null when it hit none); kept across reloads.
+  QTreeWidgetItem* lastClickedNode() const { return lastClicked_; }
+
+ public slots:
+  // What a click on node does: for a child node, lay out and fill the list for
+  // its category and report the status texts.
+  void OnNodeClicked(QTreeWidgetItem* node);
+
+ signals:
+  // The category and count panes' new texts (both empty to clear them).
+  void statusTextsChanged(const QString& category, const QString& count);
+
+ private:
+  const Collections& data_;
+  CReportCtrl& list_;
+  CColumnTreeCtrl* tree_;
+  std::vector<QTreeWidgetItem*> categories_;
+  QTreeWidgetItem* lastClicked_ = nullptr;
+};
+
+}  // namespace vantrel

@@ -1,0 +1,258 @@
+#include "ui/CMainFrame.h"
+
+#include <QApplication>
+#include <QKeyEvent>
+#include <QLayout>
+#include <QMenuBar>
+#include <QStatusBar>
+
+#include "platform/ReadOnlyFile.h"
+#include "ui/Artwork.h"
+
+namespace vantrel {
+namespace {
+
+struct CommandSpec {
+  const char* objectName;
+  const char* label;
+  const char* statusPrompt;  // "" = none
+  ToolbarImage image;
+  void (CMainFrame::*slot)();
+};
+
+// The toolbar, left to right; a null objectName is a separator.
+const CommandSpec kToolbarCommands[] = {
+    {"selectBackup", "选择备份", "选择备份", ToolbarImage::SelectBackup, &CMainFrame::SelectBackup},
+    {nullptr, nullptr, nullptr, ToolbarImage::About, nullptr},
+    {"saveAllCsv", "保存所有CSV", "保存", ToolbarImage::SaveAllCsv, &CMainFrame::SaveAllCsv},
+    {"saveCurrentCsv", "保存当前CSV", "保存选中内容", ToolbarImage::SaveCurrentCsv,
+     &CMainFrame::SaveCurrentCsv},
+    {nullptr, nullptr, nullptr, ToolbarImage::About, nullptr},
+    {"saveAllTxt", "保存所有TXT", "", ToolbarImage::SaveAllTxt, &CMainFrame::SaveAllTxt},
+    {"saveCurrentTxt", "保存当前TXT", "", ToolbarImage::SaveCurrentTxt,
+     &CMainFrame::SaveCurrentTxt},
+    {nullptr, nullptr, nullptr, ToolbarImage::About, nullptr},
+    {"showAbout", "关于", "", ToolbarImage::About, &CMainFrame::ShowAbout},
+};
+
+}  // namespace
+
+CMainFrame::CMainFrame(UserPrompts& prompts, QWidget* parent)
+    : QMainWindow(parent), prompts_(prompts) {
+  setWindowTitle(kProductDisplayName);
+  setWindowIcon(ApplicationIcon());
+  setContextMenuPolicy(Qt::NoContextMenu);
+  CreateActions();
+  CreateBars();
+  CreatePanes();
+  qApp->installEventFilter(this);  // Scroll Lock reaches whichever widget has the focus
+}
+
+CMainFrame::~CMainFrame() {
+  qApp->removeEventFilter(this);
+}
+
+void CMainFrame::CreateActions() {
+  for (const CommandSpec& spec : kToolbarCommands) {
+    if (!spec.objectName) continue;
+    auto* action = new QAction(QIcon(DrawToolbarImage(spec.image)), spec.label, this);
+    action->setObjectName(spec.objectName);
+    action->setStatusTip(spec.statusPrompt);
+    connect(action, &QAction::triggered, this, spec.slot);
+  }
+  auto* toggle = new QAction("工具栏", this);
+  toggle->setObjectName("toggleToolbar");
+  toggle->setCheckable(true);
+  toggle->setChecked(true);
+  toggle->setStatusTip("显示或隐藏工具栏");
+  connect(toggle, &QAction::triggered, this, &CMainFrame::ToggleToolbar);
+}
+
+QAction& CMainFrame::action(const char* objectName) {
+  return *findChild<QAction*>(objectName, Qt::FindDirectChildrenOnly);
+}
+
+void CMainFrame::CreateBars() {
+  menuBar()->addAction(&action("toggleToolbar"));
+
+  toolbar_ = addToolBar("工具栏");
+  toolbar_->setObjectName("toolbar");
+  toolbar_->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+  toolbar_->setIconSize(QSize(kToolbarImageWidth, kToolbarImageHeight));
+  toolbar_->setAllowedAreas(Qt::AllToolBarAreas);
+  toolbar_->setMovable(true);
+  for (const CommandSpec& spec : kToolbarCommands) {
+    if (spec.objectName) {
+      toolbar_->addAction(&action(spec.objectName));
+    } else {
+      toolbar_->addSeparator();
+    }
+  }
+  connect(toolbar_, &QToolBar::visibilityChanged, &action("toggleToolbar"), &QAction::setChecked);
+
+  // Status bar: the prompt pane (a status tip replaces "就绪" while shown),
+  // then the category, count and Scroll Lock panes.
+  promptPane_ = new QLabel("就绪", this);
+  categoryPane_ = new QLabel(this);
+  countPane_ = new QLabel(this);
+  scrollLockPane_ = new QLabel(this);
+  categoryPane_->setFixedWidth(kCategoryPaneWidth);
+  countPane_->setFixedWidth(kCountPaneWidth);
+  scrollLockPane_->setFixedWidth(scrollLockPane_->fontMetrics().horizontalAdvance("SCRL") + 12);
+  scrollLockPane_->setAlignment(Qt::AlignCenter);
+  statusBar()->addWidget(promptPane_, 1);
+  statusBar()->addPermanentWidget(categoryPane_);
+  statusBar()->addPermanentWidget(countPane_);
+  statusBar()->addPermanentWidget(scrollLockPane_);
+}
+
+void CMainFrame::CreatePanes() {
+  splitter_ = new QSplitter(Qt::Horizontal, this);
+  splitter_->setObjectName("splitter");
+  splitter_->setChildrenCollapsible(false);
+  rightView_ = new QSplitter(Qt::Vertical);
+  rightView_->setObjectName("rightView");
+  rightView_->setChildrenCollapsible(false);
+  listPane_ = new CRightViewTop(rightView_);
+  detailPane_ = new CRightViewBottom(listPane_->list(), loader_.collections.contacts, rightView_);
+  treePane_ = new CFViewL(loader_.collections, listPane_->list(), splitter_);
+  splitter_->addWidget(treePane_);
+  splitter_->addWidget(rightView_);
+  rightView_->addWidget(listPane_);
+  rightView_->addWidget(detailPane_);
+  // A resize of the window goes to the right side and the detail; only the
+  // splitter bars change the tree's width and the list's height.
+  splitter_->setStretchFactor(0, 0);
+  splitter_->setStretchFactor(1, 1);
+  rightView_->setStretchFactor(0, 0);
+  rightView_->setStretchFactor(1, 1);
+  setCentralWidget(splitter_);
+
+  connect(treePane_, &CFViewL::statusTextsChanged, this, &CMainFrame::ShowStatusTexts);
+  connect(&listPane_->list(), &CReportCtrl::rowPressed, detailPane_, &CRightViewBottom::ShowRow);
+}
+
+void CMainFrame::LayOutPanes() {
+  if (QLayout* frameLayout = layout()) frameLayout->activate();
+  const int width = splitter_->width();
+  const int height = rightView_->height() > 0 ? rightView_->height() : splitter_->height();
+  splitter_->setSizes({kTreePaneWidth, std::max(0, width - kTreePaneWidth)});
+  rightView_->setSizes({height / 5 * 3, height / 5 * 2});
+  panesLaidOut_ = true;
+}
+
+void CMainFrame::showEvent(QShowEvent* event) {
+  QMainWindow::showEvent(event);
+  if (!panesLaidOut_) LayOutPanes();
+}
+
+bool CMainFrame::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::KeyPress &&
+      static_cast<QKeyEvent*>(event)->key() == Qt::Key_ScrollLock &&
+      !static_cast<QKeyEvent*>(event)->isAutoRepeat()) {
+    scrollLock_ = !scrollLock_;
+    scrollLockPane_->setText(scrollLock_ ? "SCRL" : "");
+  }
+  return QMainWindow::eventFilter(watched, event);
+}
+
+void CMainFrame::ShowStatusTexts(const QString& category, const QString& count) {
+  categoryPane_->setText(category);
+  countPane_->setText(count);
+}
+
+// ---- Commands ----
+
+void CMainFrame::SelectBackup() {
+  const std::optional<std::string> path = prompts_.ChooseBackup(loader_.backupFolder, remembered_);
+  if (!path) return;
+  LoadPath(*path);
+}
+
+bool CMainFrame::LoadPath(const std::string& path) {
+  if (!PathExists(path)) {
+    prompts_.ShowMessage(kFileNotFoundMessage);
+    return false;
+  }
+  // The list points into the collections the load is about to replace.
+  listPane_->list().records().RemoveAllRows();
+  loader_.backupFolder = path;
+  loader_.LoadBackup(*this);
+  return true;
+}
+
+void CMainFrame::SaveCurrent(ExportFormat format) {
+  QTreeWidgetItem* node = treePane_->SelectedNode();
+  const CColumnTreeCtrl& tree = treePane_->tree();
+  const std::string nodeName = node ? tree.GetItemText(node).toStdString() : std::string();
+  const std::string parentName =
+      node && node->parent() ? tree.GetItemText(node->parent()).toStdString() : std::string();
+  RunSaveCurrent(prompts_, loader_.collections, parentName, nodeName, format, exportOptions_);
+}
+
+void CMainFrame::SaveAll(ExportFormat format) {
+  RunSaveAll(prompts_, loader_.collections, format, exportOptions_);
+}
+
+void CMainFrame::SaveAllCsv() {
+  SaveAll(ExportFormat::Csv);
+}
+void CMainFrame::SaveCurrentCsv() {
+  SaveCurrent(ExportFormat::Csv);
+}
+void CMainFrame::SaveAllTxt() {
+  SaveAll(ExportFormat::Txt);
+}
+void CMainFrame::SaveCurrentTxt() {
+  SaveCurrent(ExportFormat::Txt);
+}
+
+void CMainFrame::ShowAbout() {
+  prompts_.ShowAbout();
+}
+
+void CMainFrame::ToggleToolbar() {
+  toolbar_->setVisible(!toolbar_->isVisible());
+  action("toggleToolbar").setChecked(toolbar_->isVisible());
+}
+
+// ---- LoadObserver ----
+
+void CMainFrame::BeginProgress() {
+  progress_ = std::make_unique<CProgressdlg>(this);
+  progress_->show();
+  QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+}
+
+void CMainFrame::StepProgress() {
+  if (progress_) progress_->Step();
+}
+
+void CMainFrame::EndProgress() {
+  lastProgressSteps_ = progress_ ? progress_->position() : 0;
+  progress_.reset();
+}
+
+void CMainFrame::ResetViews() {
+  treePane_->ResetViews();
+  ShowStatusTexts({}, {});
+}
+
+LoadObserver::CategoryHandle CMainFrame::AddCategory(const std::string& name) {
+  return treePane_->AddCategory(QString::fromStdString(name));
+}
+
+void CMainFrame::AddCount(CategoryHandle category, const std::string& name, int count,
+                          bool deleted) {
+  treePane_->AddCount(category, QString::fromStdString(name), count, deleted);
+}
+
+void CMainFrame::ExpandCategory(CategoryHandle category) {
+  treePane_->ExpandCategory(category);
+}
+
+void CMainFrame::ShowMessage(const std::string& text) {
+  prompts_.ShowMessage(text);
+}
+
+}  // namespace vantrel

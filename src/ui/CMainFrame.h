@@ -1,0 +1,115 @@
+// The main window: toolbar, status bar, the category tree on the left and the
+// record list over the record detail on the right. It owns the load driver's
+// data (the chosen path and the five record collections), shows a load
+// through LoadObserver, and routes the toolbar commands. Each command is one
+// slot; every question and notice goes through UserPrompts.
+#pragma once
+
+#include <QAction>
+#include <QLabel>
+#include <QMainWindow>
+#include <QSplitter>
+#include <QToolBar>
+#include <memory>
+#include <string>
+
+#include "backup/BackupLoader.h"
+#include "backup/Discovery.h"
+#include "backup/LoadObserver.h"
+#include "export/Exporter.h"
+#include "ui/CFViewL.h"
+#include "ui/CProgressdlg.h"
+#include "ui/CRightViewBottom.h"
+#include "ui/CRightViewTop.h"
+#include "ui/UserPrompts.h"
+
+namespace vantrel {
+
+class CMainFrame : public QMainWindow, public LoadObserver {
+  Q_OBJECT
+ public:
+  static constexpr int kTreePaneWidth = 350;
+  static constexpr int kCategoryPaneWidth = 250;
+  static constexpr int kCountPaneWidth = 150;
+
+  explicit CMainFrame(UserPrompts& prompts, QWidget* parent = nullptr);
+  ~CMainFrame() override;
+
+  // Loads path as the current backup: a folder is a device backup, anything
+  // else one database file. A path that does not exist shows "没有找到文件"
+  // and keeps the previous backup. Returns whether a load ran.
+  bool LoadPath(const std::string& path);
+
+  // Sizes the panes as at creation: the tree 350 pixels wide, the list 3/5 and
+  // the detail 2/5 of the right side's height. Runs once when first shown.
+  void LayOutPanes();
+
+  // LoadObserver
+  void BeginProgress() override;
+  void StepProgress() override;
+  void EndProgress() override;
+  void ResetViews() override;
+  CategoryHandle AddCategory(const std::string& name) override;
+  void AddCount(CategoryHandle category, const std::string& name, int count, bool deleted) override;
+  void ExpandCategory(CategoryHandle category) override;
+  void ShowMessage(const std::string& text) override;
+
+  // Panes, bars and data, for start-up and tests.
+  CFViewL& treePane() { return *treePane_; }
+  CRightViewTop& listPane() { return *listPane_; }
+  CRightViewBottom& detailPane() { return *detailPane_; }
+  QSplitter& splitter() { return *splitter_; }
+  QSplitter& rightView() { return *rightView_; }
+  QToolBar& toolbar() { return *toolbar_; }
+  QLabel& promptPane() { return *promptPane_; }
+  QLabel& categoryPane() { return *categoryPane_; }
+  QLabel& countPane() { return *countPane_; }
+  QLabel& scrollLockPane() { return *scrollLockPane_; }
+  QAction& action(const char* objectName);  // actions by object name, e.g. "selectBackup"
+  const BackupLoader& loader() const { return loader_; }
+  const RememberedBackups& rememberedBackups() const { return remembered_; }
+  int lastProgressSteps() const { return lastProgressSteps_; }
+
+ public slots:
+  void SelectBackup();
+  void SaveAllCsv();
+  void SaveCurrentCsv();
+  void SaveAllTxt();
+  void SaveCurrentTxt();
+  void ShowAbout();
+  void ToggleToolbar();
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  void CreateActions();
+  void CreateBars();
+  void CreatePanes();
+  void SaveCurrent(ExportFormat format);
+  void SaveAll(ExportFormat format);
+  void ShowStatusTexts(const QString& category, const QString& count);
+
+  UserPrompts& prompts_;
+  BackupLoader loader_;
+  RememberedBackups remembered_;  // the selection dialog's memory, for the window's whole life
+  ExportOptions exportOptions_;
+
+  QSplitter* splitter_ = nullptr;
+  CFViewL* treePane_ = nullptr;
+  QSplitter* rightView_ = nullptr;
+  CRightViewTop* listPane_ = nullptr;
+  CRightViewBottom* detailPane_ = nullptr;
+  QToolBar* toolbar_ = nullptr;
+  QLabel* promptPane_ = nullptr;
+  QLabel* categoryPane_ = nullptr;
+  QLabel* countPane_ = nullptr;
+  QLabel* scrollLockPane_ = nullptr;
+  std::unique_ptr<CProgressdlg> progress_;
+  int lastProgressSteps_ = 0;
+  bool panesLaidOut_ = false;
+  bool scrollLock_ = false;
+};
+
+}  // namespace vantrel

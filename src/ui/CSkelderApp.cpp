@@ -1,0 +1,153 @@
+#include "ui/CSkelderApp.h"
+
+#include <QFontDatabase>
+#include <QTextStream>
+#include <cstdio>
+
+#include "backup/BackupLoader.h"
+#include "ui/Artwork.h"
+#include "ui/CMainFrame.h"
+#include "ui/CRightViewBottom.h"
+#include "ui/QtUserPrompts.h"
+
+namespace vantrel {
+namespace {
+
+constexpr char kUsage[] =
+    "usage: vantrel [PATH]\n"
+    "       vantrel --screenshot FILE.png [PATH]\n"
+    "\n"
+    "  PATH                 a device backup folder or a single database file; without it\n"
+    "                       the backup selection dialog opens first\n"
+    "  --screenshot FILE    load PATH, list the first category, save the window as FILE, exit\n"
+    "  -h, --help           show this help\n";
+
+// Answers for a run nobody watches: every question is cancelled, notices go to stderr.
+class UnattendedPrompts : public UserPrompts {
+ public:
+  std::optional<std::string> ChooseBackup(const std::string&, RememberedBackups&) override {
+    return std::nullopt;
+  }
+  std::string AskBackupFolder() override { return {}; }
+  std::string AskOpenFile(const std::string&) override { return {}; }
+  void ShowMessage(const std::string& text) override {
+    std::fprintf(stderr, "vantrel: %s\n", text.c_str());
+  }
+  void ShowAbout() override {}
+  std::optional<std::string> AskSaveFile(const std::string&, const std::string&) override {
+    return std::nullopt;
+  }
+  std::optional<std::string> AskFolder(const std::string&) override { return std::nullopt; }
+  void ShowDone() override {}
+  void ShowError(const std::string& text) override { ShowMessage(text); }
+};
+
+}  // namespace
+
+CSkelderApp::CSkelderApp(int& argc, char** argv) : app_(argc, argv) {
+  QApplication::setApplicationName("vantrel");
+  QApplication::setApplicationDisplayName(kProductDisplayName);
+  QApplication::setApplicationVersion("1.0");
+  QApplication::setWindowIcon(ApplicationIcon());
+  UseCjkFont(app_);
+}
+
+void CSkelderApp::UseCjkFont(QApplication& app) {
+  if (!QFontDatabase::families().contains(kDetailFontFamily)) return;
+  QFont font = QApplication::font();
+  font.setFamilies({kDetailFontFamily, font.family()});
+  font.setPointSize(9);
+  app.setFont(font);
+}
+
+bool CSkelderApp::ParseArguments(const QStringList& arguments, StartOptions& options,
+                                 QString& error) {
+  for (int i = 0; i < arguments.size(); ++i) {
+    const QString& argument = arguments[i];
+    if (argument == "--screenshot") {
+      if (i + 1 >= arguments.size()) {
+        error = "--screenshot needs a file name";
+        return false;
+      }
+      options.screenshot = arguments[++i].toStdString();
+    } else if (argument.startsWith("--screenshot=")) {
+      options.screenshot = argument.mid(13).toStdString();
+    } else if (argument.startsWith('-') && argument.size() > 1) {
+      error = "unknown option " + argument;
+      return false;
+    } else if (options.path) {
+      error = "more than one path given";
+      return false;
+    } else {
+      options.path = argument.toStdString();
+    }
+  }
+  return true;
+}
+
+void CSkelderApp::ShowFirstCategory(CMainFrame& frame) {
+  CColumnTreeCtrl& tree = frame.treePane().tree();
+  for (int i = 0; i < tree.topLevelItemCount(); ++i) {
+    QTreeWidgetItem* category = tree.topLevelItem(i);
+    if (category->childCount() == 0) continue;
+    QTreeWidgetItem* node = category->child(0);
+    tree.setCurrentItem(node);
+    frame.treePane().OnNodeClicked(node);
+    CReportCtrl& list = frame.listPane().list();
+    if (list.model()->rowCount() > 0) {
+      list.selectRow(0);
+      frame.detailPane().ShowRow(0);
+    }
+    return;
+  }
+}
+
+int CSkelderApp::RunScreenshot(const StartOptions& options) {
+  UnattendedPrompts prompts;
+  CMainFrame frame(prompts);
+  frame.resize(1280, 800);
+  frame.show();
+  QApplication::processEvents();
+  if (options.path) {
+    frame.LoadPath(*options.path);
+    ShowFirstCategory(frame);
+  }
+  for (int i = 0; i < 3; ++i) QApplication::processEvents();
+  const QString file = QString::fromStdString(*options.screenshot);
+  if (!frame.grab().save(file, "PNG")) {
+    std::fprintf(stderr, "vantrel: cannot write %s\n", options.screenshot->c_str());
+    return 1;
+  }
+  return 0;
+}
+
+int CSkelderApp::Run() {
+  StartOptions options;
+  QString error;
+  QStringList arguments = QApplication::arguments();
+  arguments.removeFirst();
+  if (arguments.contains("-h") || arguments.contains("--help")) {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
+  if (!ParseArguments(arguments, options, error)) {
+    std::fprintf(stderr, "vantrel: %s\n%s", error.toLocal8Bit().constData(), kUsage);
+    return 2;
+  }
+  if (options.screenshot) return RunScreenshot(options);
+
+  QtUserPrompts prompts;
+  CMainFrame frame(prompts);
+  prompts.SetParent(&frame);
+  frame.resize(1280, 800);
+  frame.show();
+  QApplication::processEvents();
+  if (options.path) {
+    frame.LoadPath(*options.path);
+  } else {
+    frame.SelectBackup();
+  }
+  return app_.exec();
+}
+
+}  // namespace vantrel

@@ -1,0 +1,40 @@
+// The desktop answers to UserPrompts: the selection dialog, Qt file and folder
+// dialogs, and message boxes captioned "Vantrel For iPhone Backup".
+#pragma once
+
+#include <QPointer>
+#include <QString>
+#include <QWidget>
+
+#include "ui/UserPrompts.h"
+
+namespace vantrel {
+
+// A save-dialog filter written as "description|pattern|...||" in the form
+// QFileDialog takes ("(*.csv);;All Files(*.*)"), and the extension of its first pattern.
+QString QtFileFilter(const std::string& pipeFilter);
+QString FirstFilterExtension(const std::string& pipeFilter);
+
+class QtUserPrompts : public UserPrompts {
+ public:
+  explicit QtUserPrompts(QWidget* parent = nullptr) : parent_(parent) {}
+  void SetParent(QWidget* parent) { parent_ = parent; }
+
+  std::optional<std::string> ChooseBackup(const std::string& currentPath,
+                                          RememberedBackups& remembered) override;
+  std::string AskBackupFolder() override;
+  std::string AskOpenFile(const std::string& startName) override;
+  void ShowMessage(const std::string& text) override;
+  void ShowAbout() override;
+
+  std::optional<std::string> AskSaveFile(const std::string& defaultName,
+                                         const std::string& filter) override;
+  std::optional<std::string> AskFolder(const std::string& title) override;
+  void ShowDone() override;
+  void ShowError(const std::string& text) override;
+
+ private:
+  QPointer<QWidget> parent_;
+};
+
+}  // namespace vantrel

@@ -1,0 +1,334 @@
+#include "ui/RecordTableModel.h"
+
+#include <algorithm>
+#include <numeric>
+
+#include "export/TimeText.h"
+
+namespace vantrel {
+namespace {
+
+constexpr Qt::Alignment kCentred = Qt::AlignHCenter;
+constexpr Qt::Alignment kLeft = Qt::AlignLeft;
+
+constexpr std::string_view kSentText = "发送";
+constexpr std::string_view kReceivedText = "接收";
+constexpr std::string_view kIncomingText = "拨入";
+constexpr std::string_view kOutgoingText = "拨出";
+
+}  // namespace
+
+const std::vector<ColumnSpec>& LayoutColumns(RecordKind kind) {
+  static const std::vector<ColumnSpec> messages = {
+      {"短信", 400, kCentred},     {"时间", 200, kCentred}, {"读取时间", 150, kCentred},
+      {"发送/接收", 50, kCentred}, {"服务", 100, kCentred}, {"号码地址", 100, kCentred},
+  };
+  // The third contact column holds the person key the detail pane looks up; it is never shown.
+  static const std::vector<ColumnSpec> contacts = {
+      {"", 120, kLeft},
+      {"", 200, kLeft},
+      {"", 0, kLeft},
+  };
+  static const std::vector<ColumnSpec> calls = {
+      {"号码", 200, kLeft},
+      {"时间", 200, kLeft},
+      {"持续时间", 100, kLeft},
+      {"类型", 100, kLeft},
+  };
+  switch (kind) {
+    case RecordKind::Messages:
+      return messages;
+    case RecordKind::Contacts:
+      return contacts;
+    case RecordKind::Calls:
+      break;
+  }
+  return calls;
+}
+
+QString CountPaneText(int count) {
+  return QString("记录数：%1").arg(count);
+}
+
+RecordTableModel::RecordTableModel(QObject* parent) : QAbstractTableModel(parent) {}
+
+void RecordTableModel::SetLayout(RecordKind kind) {
+  beginResetModel();
+  rows_.clear();
+  kind_ = kind;
+  columns_ = LayoutColumns(kind);
+  endResetModel();
+  emit columnsReplaced();
+}
+
+void RecordTableModel::RemoveAllColumns() {
+  beginResetModel();
+  rows_.clear();
+  columns_.clear();
+  endResetModel();
+  emit columnsReplaced();
+}
+
+void RecordTableModel::RemoveAllRows() {
+  if (rows_.empty()) return;
+  beginResetModel();
+  rows_.clear();
+  endResetModel();
+}
+
+void RecordTableModel::ReplaceRows(std::vector<Row>&& rows) {
+  beginResetModel();
+  rows_ = std::move(rows);
+  endResetModel();
+}
+
+std::optional<int> RecordTableModel::FillLiveMessages(const MessageMap& live) {
+  std::vector<Row> rows;
+  size_t total = 0;
+  for (const auto& [address, records] : live) total += records.size();
+  rows.reserve(total);
+  // Each address's messages are inserted at the top of the list in turn, so
+  // the address walked last comes first.
+  for (auto it = live.rbegin(); it != live.rend(); ++it) {
+    for (const MessageRecord& record : it->second) rows.push_back(Row{&record, &it->first});
+  }
+  ReplaceRows(std::move(rows));
+  return static_cast<int>(total);
+}
+
+std::optional<int> RecordTableModel::FillDeletedMessages(const MessageMap& deleted) {
+  if (deleted.empty()) {
+    RemoveAllRows();
+    return std::nullopt;
+  }
+  const auto& records = deleted.begin()->second;
+  std::vector<Row> rows;
+  rows.reserve(records.size());
+  for (const MessageRecord& record : records) rows.push_back(Row{&record, nullptr});
+  ReplaceRows(std::move(rows));
+  return static_cast<int>(records.size());
+}
+
+std::optional<int> RecordTableModel::FillLiveContacts(const ContactMap& contacts) {
+  std::vector<Row> rows;
+  rows.reserve(contacts.size());
+  for (const auto& [key, record] : contacts) {
+    if (key == 0) continue;
+    rows.push_back(Row{&record, nullptr, nullptr, key});
+  }
+  ReplaceRows(std::move(rows));
+  return static_cast<int>(rows_.size());
+}
+
+std::optional<int> RecordTableModel::FillDeletedContacts(const ContactMap& contacts) {
+  auto it = contacts.find(0);
+  if (it == contacts.end()) {
+    RemoveAllRows();
+    return std::nullopt;
+  }
+  const ContactRecord& entry = it->second;
+  // Carved values fill the first cells row by row; the owners' names go into
+  // the second cells of the same rows, adding rows when there are more names.
+  std::vector<Row> rows(std::max(entry.labels.size(), entry.values.size()));
+  for (size_t i = 0; i < entry.labels.size(); ++i) rows[i].key = &entry.labels[i];
+  for (size_t i = 0; i < entry.values.size(); ++i) rows[i].value = &entry.values[i];
+  ReplaceRows(std::move(rows));
+  return static_cast<int>(entry.labels.size());
+}
+
+void RecordTableModel::FillCalls(const CallMap& calls) {
+  std::vector<Row> rows;
+  size_t total = 0;
+  for (const auto& [number, records] : calls) total += records.size();
+  rows.reserve(total);
+  for (auto it = calls.rbegin(); it != calls.rend(); ++it) {
+    for (const CallRecord& record : it->second) rows.push_back(Row{&record, &it->first});
+  }
+  ReplaceRows(std::move(rows));
+}
+
+bool RecordTableModel::CellIsComputed(int column) const {
+  switch (kind_) {
+    case RecordKind::Messages:
+      return column == 1 || column == 2;
+    case RecordKind::Contacts:
+      return column == 1 || column == 2;
+    case RecordKind::Calls:
+      return column == 1 || column == 2;
+  }
+  return false;
+}
+
+std::string_view RecordTableModel::CellView(const Row& row, int column,
+                                            std::string& scratch) const {
+  switch (kind_) {
+    case RecordKind::Messages: {
+      const auto& m = *static_cast<const MessageRecord*>(row.record);
+      switch (column) {
+        case 0:
+          return m.text;
+        case 1:
+          scratch = MessageDateText(m.date);
+          return scratch;
+        case 2:
+          if (m.readDate == 0) return {};
+          scratch = MessageDateText(m.readDate);
+          return scratch;
+        case 3:
+          return m.sent != 0 ? kSentText : kReceivedText;
+        case 4:
+          return m.service;
+        case 5:
+          return row.key ? std::string_view(*row.key) : std::string_view();
+      }
+      return {};
+    }
+    case RecordKind::Contacts: {
+      if (!row.record) {  // a deleted-contact row
+        if (column == 0 && row.key) return *row.key;
+        if (column == 1 && row.value) return *row.value;
+        return {};
+      }
+      const auto& c = *static_cast<const ContactRecord*>(row.record);
+      switch (column) {
+        case 0:
+          return c.name;
+        case 1:
+          scratch.clear();
+          for (const std::string& value : c.values) {
+            scratch += value;
+            scratch += "; ";
+          }
+          return scratch;
+        case 2:
+          scratch = std::to_string(row.contactKey);
+          return scratch;
+      }
+      return {};
+    }
+    case RecordKind::Calls: {
+      const auto& c = *static_cast<const CallRecord*>(row.record);
+      switch (column) {
+        case 0:
+          return *row.key;
+        case 1:
+          scratch = CallDateText(c.date);
+          return scratch;
+        case 2:
+          scratch = ListDurationText(c.duration);
+          return scratch;
+        case 3:
+          return (c.flags & 1) ? kOutgoingText : kIncomingText;
+      }
+      return {};
+    }
+  }
+  return {};
+}
+
+std::string RecordTableModel::CellText(int row, int column) const {
+  if (row < 0 || row >= static_cast<int>(rows_.size()) || column < 0 ||
+      column >= static_cast<int>(columns_.size())) {
+    return {};
+  }
+  std::string scratch;
+  return std::string(CellView(rows_[row], column, scratch));
+}
+
+void RecordTableModel::SortByHeaderClick(int column) {
+  const bool ascending = column != sortColumn_ || !sortAscending_;
+  sortColumn_ = column;
+  sortAscending_ = ascending;
+  sort(column, ascending ? Qt::AscendingOrder : Qt::DescendingOrder);
+}
+
+void RecordTableModel::sort(int column, Qt::SortOrder order) {
+  if (column < 0 || column >= static_cast<int>(columns_.size()) || rows_.size() < 2) return;
+  const size_t n = rows_.size();
+
+  // Each row's text once; computed texts live in texts[], stored ones are
+  // viewed where the collection keeps them.
+  std::vector<std::string> texts;
+  std::vector<std::string_view> keys(n);
+  if (CellIsComputed(column)) {
+    texts.resize(n);
+    for (size_t i = 0; i < n; ++i) keys[i] = CellView(rows_[i], column, texts[i]);
+  } else {
+    std::string unused;
+    for (size_t i = 0; i < n; ++i) keys[i] = CellView(rows_[i], column, unused);
+  }
+
+  // string_view compares through memcmp: bytes as unsigned values.
+  std::vector<uint32_t> permutation(n);
+  std::iota(permutation.begin(), permutation.end(), 0u);
+  if (order == Qt::AscendingOrder) {
+    std::stable_sort(permutation.begin(), permutation.end(),
+                     [&](uint32_t a, uint32_t b) { return keys[a] < keys[b]; });
+  } else {
+    std::stable_sort(permutation.begin(), permutation.end(),
+                     [&](uint32_t a, uint32_t b) { return keys[b] < keys[a]; });
+  }
+
+  emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+  std::vector<Row> sorted(n);
+  std::vector<int> newPosition(n);
+  for (size_t i = 0; i < n; ++i) {
+    sorted[i] = rows_[permutation[i]];
+    newPosition[permutation[i]] = static_cast<int>(i);
+  }
+  rows_ = std::move(sorted);
+  // Selection and the current row are kept as persistent indexes: move them with their rows.
+  const QModelIndexList before = persistentIndexList();
+  QModelIndexList after;
+  after.reserve(before.size());
+  for (const QModelIndex& index : before) {
+    after.append(index.isValid() ? createIndex(newPosition[index.row()], index.column())
+                                 : QModelIndex());
+  }
+  changePersistentIndexList(before, after);
+  emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+}
+
+int RecordTableModel::rowCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : static_cast<int>(rows_.size());
+}
+
+int RecordTableModel::columnCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : static_cast<int>(columns_.size());
+}
+
+QVariant RecordTableModel::data(const QModelIndex& index, int role) const {
+  if (!checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid)) {
+    return {};
+  }
+  switch (role) {
+    case Qt::DisplayRole:
+    case Qt::ToolTipRole: {
+      std::string scratch;
+      const std::string_view text = CellView(rows_[index.row()], index.column(), scratch);
+      return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+    }
+    case Qt::TextAlignmentRole:
+      return QVariant::fromValue(columns_[index.column()].alignment | Qt::AlignVCenter);
+    default:
+      return {};
+  }
+}
+
+QVariant RecordTableModel::headerData(int section, Qt::Orientation orientation, int role) const {
+  if (orientation == Qt::Vertical) {
+    if (role == Qt::DisplayRole && section >= 0 && section < rowCount()) return section + 1;
+    return {};
+  }
+  if (section < 0 || section >= static_cast<int>(columns_.size())) return {};
+  switch (role) {
+    case Qt::DisplayRole:
+      return columns_[section].heading;
+    case Qt::TextAlignmentRole:
+      return QVariant::fromValue(columns_[section].alignment | Qt::AlignVCenter);
+    default:
+      return {};
+  }
+}
+
+}  // namespace vantrel
