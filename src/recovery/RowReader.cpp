@@ -39,10 +39,6 @@ bool IsRowidAlias(const ColumnDef& column) {
   return IsIntegerColumn(column) && ContainsNoCase(column.constraint, "primary key");
 }
 
-bool IsTextColumn(const ColumnDef& column) {
-  return EqualsNoCase(column.type, "text");
-}
-
 // The content bytes as one big-endian two's-complement integer.
 int64_t BigEndianInteger(ByteView content) {
   if (content.empty()) return 0;
@@ -147,14 +143,28 @@ void ReadLiveCells(const SqliteFile& db, const LeafPage& page,
 
 namespace {
 
-// The varint lengths and first serial type of the live cell the carver takes
-// as the shape of the deleted records on its page.
+// What the carver knows of the table: the column count and, per column, which serial
+// types a value of that column can have been stored with.
+enum class Affinity { Integer, Real, Text, Blob };
+
+Affinity AffinityOf(const ColumnDef& column) {
+  const std::string& t = column.type;
+  if (ContainsNoCase(t, "int")) return Affinity::Integer;
+  if (ContainsNoCase(t, "char") || ContainsNoCase(t, "clob") || ContainsNoCase(t, "text"))
+    return Affinity::Text;
+  if (t.empty() || ContainsNoCase(t, "blob")) return Affinity::Blob;
+  if (ContainsNoCase(t, "real") || ContainsNoCase(t, "floa") || ContainsNoCase(t, "doub"))
+    return Affinity::Real;
+  return Affinity::Integer;  // NUMERIC and the like keep numbers as numbers
+}
+
+// The shape of the live cell nearest the first freeblock: deleted records there were most
+// likely written with the same varint lengths and first serial type.
 struct Template {
   size_t l1 = 0;  // payload-length varint
   size_t l2 = 0;  // rowid varint
   size_t l3 = 0;  // record-header-size varint
   size_t l4 = 0;  // first serial type varint
-  uint64_t headerSize = 0;
   uint64_t firstType = 0;
 };
 
@@ -167,15 +177,13 @@ Template ReadTemplate(ByteView page, uint16_t offset) {
   t.l1 = length;
   DecodeVarint(cell.Sub(t.l1), value, length);
   t.l2 = length;
-  DecodeVarint(cell.Sub(t.l1 + t.l2), t.headerSize, length);
+  DecodeVarint(cell.Sub(t.l1 + t.l2), value, length);
   t.l3 = length;
   DecodeVarint(cell.Sub(t.l1 + t.l2 + t.l3), t.firstType, length);
   t.l4 = length;
   return t;
 }
 
-// The live cell nearest the first freeblock: deleted records there were most
-// likely written with the same shape.
 uint16_t ChooseTemplate(const std::vector<uint16_t>& sorted, uint16_t firstFreeblock) {
   auto above = std::upper_bound(sorted.begin(), sorted.end(), firstFreeblock);
   if (above == sorted.end()) return sorted.back();
@@ -185,90 +193,306 @@ uint16_t ChooseTemplate(const std::vector<uint16_t>& sorted, uint16_t firstFreeb
   return upper - firstFreeblock <= firstFreeblock - lower ? upper : lower;
 }
 
-// Carves the records of one free region laid out as the template describes.
-// `inclusiveEnd`: the unallocated gap stops at a record whose end test reaches
-// the region's length; a freeblock only when it passes it.
-void CarveRegion(ByteView region, const Template& t, const std::vector<ColumnDef>& columns,
-                 bool inclusiveEnd, uint64_t& lastHeader, RowList& carved) {
-  const size_t r = region.size();
-  const size_t p = t.l1 + t.l2;
-  const size_t q = p + t.l3;
-  size_t o = 0;
-  while (o < r) {
-    std::vector<uint64_t> types{t.firstType};
-    const int used = columns.empty() ? 0
-                                     : SplitVarints(region.Sub(o + q + t.l4), 0, types,
-                                                    static_cast<int>(columns.size()) - 1);
-    const size_t hc = static_cast<size_t>(used) + t.l4 + t.l3;
-    lastHeader = hc;
-    size_t b = o + p + hc;
-    const size_t endTest = b + q + hc;
-    if (inclusiveEnd ? endTest >= r : endTest > r) return;
-    RowValues row;
-    for (size_t i = 0; i < types.size() && i < columns.size() && b < r; ++i) {
-      uint64_t size = SerialTypeSize(types[i]);
-      if (size > r - b) {
-        if (!IsTextColumn(columns[i])) {
-          b = r + 1;
-          break;
-        }
-        size = r - b;  // a text value is cut where its region ends
-      }
-      std::string value;
-      RenderValue(types[i], region.Sub(b, size), columns[i], true, 0, value);
-      row.push_back(std::move(value));
-      b += static_cast<size_t>(size);
-    }
-    carved.push_back(std::move(row));
-    if (b >= r || b <= o) return;
-    o = b;
+int VarintLength(uint64_t v) {
+  int n = 1;
+  while (v >= 0x80 && n < 9) {
+    v >>= 7;
+    ++n;
   }
+  return n;
 }
+
+// One deleted record found on the page: where its cell ends and its values.
+struct Carved {
+  size_t end = 0;
+  RowValues row;
+};
+
+class PageCarver {
+ public:
+  PageCarver(const SqliteFile& db, const LeafPage& page, const std::vector<ColumnDef>& columns)
+      : db_(db), page_(page.bytes), columns_(columns) {
+    usable_ = std::min<size_t>(db.usableSize ? db.usableSize : page_.size(), page_.size());
+    for (const ColumnDef& c : columns) affinity_.push_back(AffinityOf(c));
+    aliasFirst_ = !columns.empty() && IsRowidAlias(columns[0]);
+    live_.insert(page.liveOffsets.begin(), page.liveOffsets.end());
+  }
+
+  void SetTemplate(const Template& t) { template_ = t; }
+  void AddBoundary(size_t offset) { boundaries_.insert(offset); }
+
+  // Reads every record of the free region [start, end). A freeblock's first four bytes (and
+  // those of any freed cell merged into it) were overwritten by freeblock headers, so at a
+  // known cell start the record is also tried with its varints reconstructed.
+  void CarveRegion(size_t start, size_t end, bool startsAtCell, RowList& carved) {
+    end = std::min(end, usable_);
+    size_t s = start;
+    bool atBoundary = startsAtCell;
+    while (s + 3 <= end) {
+      Carved record;
+      const bool boundary = atBoundary || boundaries_.count(s) != 0;
+      if (ParseIntact(s, end, record) || (boundary && ParseDamaged(s, end, record))) {
+        carved.push_back(std::move(record.row));
+        s = record.end;
+        atBoundary = true;
+        continue;
+      }
+      atBoundary = false;
+      ++s;
+    }
+  }
+
+ private:
+  bool Compatible(size_t column, uint64_t type) const {
+    if (type == 10 || type == 11) return false;
+    if (column == 0 && aliasFirst_) return type == 0;
+    switch (affinity_[column]) {
+      case Affinity::Text:
+        return type == 0 || type >= 12;
+      case Affinity::Integer:
+      case Affinity::Real:
+      case Affinity::Blob:
+        return true;
+    }
+    return true;
+  }
+
+  bool IsBoundary(size_t offset, size_t regionEnd) const {
+    return offset == regionEnd || live_.count(offset) != 0 || boundaries_.count(offset) != 0 ||
+           offset >= usable_;
+  }
+
+  // Renders the values of a record whose serial types are known and whose payload starts
+  // (record header first) at payloadStart; the local part holds `local` bytes, any rest
+  // comes from the overflow chain named by the 4 bytes after it.
+  bool Render(size_t payloadStart, uint64_t payloadLength, uint64_t headerLength,
+              const std::vector<uint64_t>& types, RowValues& row) const {
+    const uint64_t local = LocalPayloadSize(payloadLength, static_cast<uint32_t>(usable_));
+    ByteView payload = page_.Sub(payloadStart, local);
+    std::vector<uint8_t> assembled;
+    if (local < payloadLength) {
+      assembled.assign(payload.data(), payload.data() + payload.size());
+      std::unordered_set<uint32_t> seen;
+      std::vector<uint8_t> overflow;
+      uint32_t next = page_.U32(payloadStart + local);
+      uint64_t remaining = payloadLength - local;
+      const size_t perPage = usable_ > 4 ? usable_ - 4 : 0;
+      while (remaining > 0 && next != 0 && next <= PageLimit(db_) && seen.insert(next).second) {
+        if (ReadPageNumber(db_, next, overflow) != 0) break;
+        ByteView view(overflow.data(), overflow.size());
+        const size_t take = static_cast<size_t>(std::min<uint64_t>(remaining, perPage));
+        ByteView data = view.Sub(4, take);
+        assembled.insert(assembled.end(), data.data(), data.data() + data.size());
+        remaining -= take;
+        next = view.U32(0);
+      }
+      payload = ByteView(assembled.data(), assembled.size());
+    }
+    size_t at = static_cast<size_t>(headerLength);
+    for (size_t i = 0; i < types.size(); ++i) {
+      const uint64_t size = SerialTypeSize(types[i]);
+      ByteView content = payload.Sub(at, size);
+      const bool isText = types[i] >= 13 && (types[i] & 1) == 1;
+      // Text that is not UTF-8 means the guess of the record's layout was wrong.
+      if (isText && local >= payloadLength && !IsValidUtf8(content.AsString())) return false;
+      std::string value;
+      RenderValue(types[i], content, columns_[i], true, 0, value);
+      row.push_back(std::move(value));
+      at += static_cast<size_t>(size);
+    }
+    return true;
+  }
+
+  // The serial types from `at` up to headerEnd; false unless they end exactly there and
+  // every one fits its column.
+  bool TypesUpTo(size_t at, size_t headerEnd, size_t firstColumn, std::vector<uint64_t>& types,
+                 uint64_t& bodySize) const {
+    while (at < headerEnd) {
+      if (types.size() >= columns_.size()) return false;
+      uint64_t t = 0;
+      int length = 0;
+      DecodeVarint(page_.Sub(at, headerEnd - at), t, length);
+      if (length == 0 || !Compatible(firstColumn + types.size(), t)) return false;
+      types.push_back(t);
+      bodySize += SerialTypeSize(t);
+      at += length;
+    }
+    return at == headerEnd && !types.empty();
+  }
+
+  // A cell whose varints survive: payload length, rowid, header size and serial types must
+  // all agree with each other and with the table.
+  bool ParseIntact(size_t s, size_t end, Carved& out) const {
+    uint64_t payloadLength = 0, rowid = 0, headerLength = 0;
+    int l1 = 0, l2 = 0, l3 = 0;
+    DecodeVarint(page_.Sub(s, end - s), payloadLength, l1);
+    if (l1 == 0) return false;
+    DecodeVarint(page_.Sub(s + l1, end - s - l1), rowid, l2);
+    if (l2 == 0) return false;
+    const size_t hs = s + l1 + l2;
+    DecodeVarint(page_.Sub(hs, end > hs ? end - hs : 0), headerLength, l3);
+    if (l3 == 0 || headerLength < 2 || headerLength > 9 * columns_.size() + 9) return false;
+    std::vector<uint64_t> types;
+    uint64_t body = 0;
+    if (!TypesUpTo(hs + l3, hs + headerLength, 0, types, body)) return false;
+    if (payloadLength != headerLength + body) return false;
+    return Finish(s, hs, end, payloadLength, headerLength, types, out);
+  }
+
+  bool Finish(size_t s, size_t hs, size_t end, uint64_t payloadLength, uint64_t headerLength,
+              const std::vector<uint64_t>& types, Carved& out) const {
+    const uint64_t local = LocalPayloadSize(payloadLength, static_cast<uint32_t>(usable_));
+    const uint64_t cellEnd = hs + local + (local < payloadLength ? 4 : 0);
+    if (cellEnd > end) return false;
+    out.row.clear();
+    if (!Render(hs, payloadLength, headerLength, types, out.row)) return false;
+    out.end = static_cast<size_t>(cellEnd);
+    (void)s;
+    return true;
+  }
+
+  // A cell whose first four bytes were overwritten: its payload-length and rowid varints
+  // (k bytes together) and perhaps its header size and first serial type are gone. Each
+  // plausible layout is tried, the template's first; a layout whose record ends exactly at a
+  // known boundary wins, else the first that fits with the full column count.
+  bool ParseDamaged(size_t s, size_t end, Carved& out) const {
+    std::vector<std::pair<size_t, size_t>> layouts;  // (k, l3)
+    if (template_.l1 && template_.l2 && template_.l3)
+      layouts.emplace_back(template_.l1 + template_.l2, template_.l3);
+    for (size_t k = 2; k <= 7; ++k)
+      for (size_t l3 = 1; l3 <= 2; ++l3)
+        if (layouts.empty() || layouts.front() != std::make_pair(k, l3))
+          layouts.emplace_back(k, l3);
+
+    bool haveFallback = false;
+    Carved fallback;
+    for (const auto& [k, l3] : layouts) {
+      const size_t hs = s + k;
+      const size_t ts = hs + l3;
+      if (ts >= end) continue;
+      const bool headerKnown = hs >= s + 4;
+      uint64_t storedHeader = 0;
+      if (headerKnown) {
+        int length = 0;
+        DecodeVarint(page_.Sub(hs, end - hs), storedHeader, length);
+        if (static_cast<size_t>(length) != l3) continue;
+      }
+      // The first serial type is lost when it sits inside the overwritten four bytes.
+      std::vector<uint64_t> guessed;
+      size_t typesAt = ts;
+      if (ts < s + 4) {
+        const uint64_t first = aliasFirst_ ? 0 : template_.firstType;
+        if (first >= 0x80 || columns_.empty() || !Compatible(0, first)) continue;
+        guessed.push_back(first);
+        typesAt = ts + 1;
+      }
+      const size_t minTypes = headerKnown ? 1 : columns_.size();
+      for (size_t n = columns_.size(); n >= std::max<size_t>(minTypes, 1); --n) {
+        std::vector<uint64_t> types = guessed;
+        uint64_t body = 0;
+        for (uint64_t t : types) body += SerialTypeSize(t);
+        size_t headerEnd = 0;
+        if (headerKnown) {
+          headerEnd = hs + static_cast<size_t>(std::min<uint64_t>(storedHeader, end));
+          if (storedHeader < l3 + 1 || headerEnd > end) break;
+          if (!TypesUpTo(typesAt, headerEnd, types.size(), types, body)) break;
+        } else {
+          // Decode exactly n types; the header ends where they do.
+          size_t at = typesAt;
+          bool ok = true;
+          while (types.size() < n) {
+            uint64_t t = 0;
+            int length = 0;
+            DecodeVarint(page_.Sub(at, end > at ? end - at : 0), t, length);
+            if (length == 0 || !Compatible(types.size(), t)) {
+              ok = false;
+              break;
+            }
+            types.push_back(t);
+            body += SerialTypeSize(t);
+            at += length;
+          }
+          if (!ok) {
+            if (n == 1) break;
+            continue;
+          }
+          headerEnd = at;
+        }
+        const uint64_t headerLength = headerEnd - hs;
+        if (VarintLength(headerLength) != static_cast<int>(l3)) {
+          if (headerKnown || n == 1) break;
+          continue;
+        }
+        const uint64_t payloadLength = headerLength + body;
+        const int l1 = VarintLength(payloadLength);
+        if (static_cast<size_t>(l1) >= k || k - l1 > 9) {
+          if (headerKnown || n == 1) break;
+          continue;
+        }
+        Carved candidate;
+        if (Finish(s, hs, end, payloadLength, headerLength, types, candidate)) {
+          if (IsBoundary(candidate.end, end)) {
+            out = std::move(candidate);
+            return true;
+          }
+          if (!haveFallback && types.size() == columns_.size()) {
+            fallback = std::move(candidate);
+            haveFallback = true;
+          }
+        }
+        if (headerKnown || n == 1) break;
+      }
+    }
+    if (haveFallback) out = std::move(fallback);
+    return haveFallback;
+  }
+
+  const SqliteFile& db_;
+  ByteView page_;
+  const std::vector<ColumnDef>& columns_;
+  std::vector<Affinity> affinity_;
+  size_t usable_ = 0;
+  bool aliasFirst_ = false;
+  Template template_;
+  std::unordered_set<size_t> live_;
+  std::unordered_set<size_t> boundaries_;
+};
 
 }  // namespace
 
 void TemplateCarvePage(const SqliteFile& db, const LeafPage& page,
                        const std::vector<ColumnDef>& columns, RowList& carved) {
   const ByteView bytes = page.bytes;
-  const size_t u = bytes.size();
-  if (page.liveOffsets.empty() || u == 0 || page.pageNo == 1) return;
-
-  // Stale cell pointers: entries past the live pointer array still name where
-  // deleted cells began; the lowest of them starts the unallocated gap.
-  bool haveGap = false;
-  uint16_t g0 = 0;
-  for (size_t i = 0; i < 100; ++i) {
-    const uint16_t entry = bytes.U16(8 + 2 * i);
-    if (entry == 0 || entry >= u || entry <= 16) break;
-    if (!haveGap || entry < g0) g0 = entry;
-    haveGap = true;
-  }
+  if (page.liveOffsets.empty() || bytes.empty() || columns.empty() || page.pageNo == 1) return;
+  const size_t usable =
+      std::min<size_t>(db.usableSize ? db.usableSize : bytes.size(), bytes.size());
+  PageCarver carver(db, page, columns);
 
   std::vector<uint16_t> sorted = page.liveOffsets;
   std::sort(sorted.begin(), sorted.end());
-  const uint16_t a0 = sorted.front();
-  const uint16_t f0 = page.firstFreeblock;
-  const uint16_t templateOffset = ChooseTemplate(sorted, f0);
-  if (templateOffset >= u) return;
-  const bool gapBelowCells = haveGap && g0 < a0;
-  if (!((f0 != 0 && f0 < u) || gapBelowCells)) return;
+  carver.SetTemplate(ReadTemplate(bytes, ChooseTemplate(sorted, page.firstFreeblock)));
 
-  const Template t = ReadTemplate(bytes, templateOffset);
-  const size_t p = t.l1 + t.l2;
-  uint64_t d = t.headerSize;
-
-  if (gapBelowCells) {
-    const size_t r = a0 - g0;
-    if (r > p + d) CarveRegion(bytes.Sub(g0, r), t, columns, true, d, carved);
+  // Stale cell pointers past the live pointer array still name where deleted cells began.
+  const size_t cellCount = bytes.U16(3);
+  const size_t arrayEnd = 8 + 2 * cellCount;
+  for (size_t i = 0; i < 100; ++i) {
+    const uint16_t entry = bytes.U16(arrayEnd + 2 * i);
+    if (entry == 0 || entry >= usable || entry < arrayEnd) break;
+    carver.AddBoundary(entry);
   }
 
+  // The unallocated gap between the pointer array and the first live cell: cells freed at
+  // the top of the content area were merged into it.
+  const size_t contentStart = std::min<size_t>(sorted.front(), usable);
+  if (contentStart > arrayEnd) carver.CarveRegion(arrayEnd, contentStart, false, carved);
+
   // The freeblock chain, each block visited once whatever its links say.
-  std::unordered_set<uint16_t> seen;
-  uint16_t f = f0;
-  while (f != 0 && f >= 8 && f < u && seen.insert(f).second) {
-    const uint16_t next = bytes.U16(f);
-    const size_t r = std::min<size_t>(bytes.U16(f + 2), u - f);
-    if (r > p + d) CarveRegion(bytes.Sub(f, r), t, columns, false, d, carved);
+  std::unordered_set<size_t> seen;
+  size_t f = page.firstFreeblock;
+  while (f != 0 && f >= arrayEnd && f + 4 <= usable && seen.insert(f).second) {
+    const size_t next = bytes.U16(f);
+    const size_t size = bytes.U16(f + 2);
+    carver.CarveRegion(f, std::min(f + size, usable), true, carved);
     f = next;
   }
 }

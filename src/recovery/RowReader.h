@@ -3,14 +3,38 @@
 // as UTF-8 text. It knows nothing of messages or contacts; the kind-specific
 // readers reuse the live pass and swap the carving step for their own.
 //
-// Value rendering (the column's declared type decides, not the serial type):
-//   NULL             live: the rowid when the column's constraint starts with
-//                    "primary key" (an INTEGER PRIMARY KEY aliases the rowid); else ""
-//                    carved: always ""
-//   serial 8 / 9     "0" / "1"
-//   integer column   (declared type "integer", any case) the big-endian
-//                    two's-complement value as decimal text
-//   other column     the bytes as UTF-8 text, normalised, up to the first zero byte
+// Value rendering (what SQLite's `SELECT *` would show, as text):
+//   NULL             live: the rowid in an INTEGER PRIMARY KEY column (declared
+//                    type "integer", constraint holding "primary key": such a
+//                    column is the rowid and its record stores NULL); else ""
+//                    carved: always "" (a carved record's rowid is not known)
+//   serial 1-6, 8, 9 the integer in decimal ("0" / "1" for 8 / 9); in a column
+//                    of REAL affinity (REAL, FLOAT, DOUBLE) as a real, "3.0",
+//                    since SQLite stores whole reals as integers
+//   serial 7         the real as SQLite prints it (15 significant digits)
+//   text             the bytes as UTF-8, normalised, up to the first zero byte
+//   blob             in an "integer" column: its bytes as one big-endian number;
+//                    elsewhere as text, up to the first zero byte
+//
+// A live row holds one value per serial type of its record: fewer than the
+// table's columns when the row predates an ALTER TABLE ADD COLUMN. A damaged
+// cell (record header of size 0 or 1, header past the payload, more serial
+// types than columns, pointer outside the page) is skipped; the rest of the
+// page and of the table is still read.
+//
+// Carving (TemplateCarvePage) reads deleted records from a leaf page's free
+// space: the unallocated gap between the cell pointer array and the first
+// live cell, and each freeblock of the chain. A freed cell keeps its bytes
+// except the first four, which the freeblock header overwrites (payload
+// length, rowid, and for short ones the header size and first serial type).
+// So a record is accepted either with intact varints that agree with each
+// other (payload length = header + values) or, at a known cell start (a
+// freeblock, the end of the record before it, a stale cell pointer), with
+// those four bytes reconstructed: every plausible varint layout is tried, the
+// shape of the live cell nearest the first freeblock first, and the layout
+// whose record ends exactly at a boundary wins. Serial types must fit their
+// columns (a TEXT column never holds a number, an INTEGER PRIMARY KEY is
+// NULL) and text must be UTF-8, so carving does not invent rows.
 #pragma once
 
 #include <cstdint>
@@ -49,9 +73,9 @@ using CarveStep = std::function<void(const SqliteFile& db, const LeafPage& page,
 void ReadLiveCells(const SqliteFile& db, const LeafPage& page,
                    const std::vector<ColumnDef>& columns, RowList& live);
 
-// Template carving of one leaf page: stale cell pointers, the unallocated gap
-// below the lowest live cell, and the freeblock chain, each read as records
-// shaped like the live cell nearest the first freeblock.
+// Carving of one leaf page (see above): records from the unallocated gap and
+// the freeblock chain, appended to carved in page order. Pages without a live
+// cell (no template) and page 1 are not carved.
 void TemplateCarvePage(const SqliteFile& db, const LeafPage& page,
                        const std::vector<ColumnDef>& columns, RowList& carved);
 
