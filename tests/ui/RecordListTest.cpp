@@ -1,0 +1,337 @@
+// The record list and the detail pane on collections built by hand: the three
+// layouts, the fill orders and counts, cell texts, header-click sorting with
+// selection kept, hover selection, and the detail text of every kind.
+#include <QAbstractItemModelTester>
+#include <QHeaderView>
+#include <QSignalSpy>
+#include <QtTest>
+
+#include "export/TimeText.h"
+#include "ui/CReportCtrl.h"
+#include "ui/CRightViewBottom.h"
+#include "ui/DetailText.h"
+
+using namespace vantrel;
+
+namespace {
+
+MessageRecord Message(const std::string& text, int32_t date, int32_t readDate, uint8_t sent,
+                      const std::string& service) {
+  MessageRecord m;
+  m.text = text;
+  m.date = date;
+  m.readDate = readDate;
+  m.sent = sent;
+  m.service = service;
+  return m;
+}
+
+Collections MakeCollections() {
+  Collections c;
+  c.liveMessages["+8613800000001"] = {Message("b-first", 400000000, 0, 255, "SMS"),
+                                      Message("a-second", 400000100, 400000200, 1, "SMS")};
+  c.liveMessages["10086"] = {Message("话费余额", 390000000, 390000050, 0, "SMS")};
+  c.liveMessages["alice@example.com"] = {
+      Message("你好, world\nline two", 410000000, 0, 0, "iMessage")};
+  c.deletedMessages[kDeletedMessagesKey] = {Message("deleted one", 380000000, 0, 1, "SMS"),
+                                            Message("deleted two", 380000500, 0, 0, "iMessage")};
+
+  ContactRecord deleted;
+  deleted.name = kDeletedContactsName;
+  deleted.labels = {"13800000000", "13900000000", "13700000000"};
+  deleted.values = {"张三", "李四"};
+  c.contacts[0] = deleted;
+  ContactRecord wang;
+  wang.name = "王五";
+  wang.phonetic = "wangwu";
+  wang.propertyCodes = {3, 3};
+  wang.labels = {"手机", "住宅"};
+  wang.values = {"1", "2"};
+  c.contacts[5] = wang;
+  ContactRecord zhao;
+  zhao.name = "赵六";
+  zhao.organization = "某某公司";
+  c.contacts[2] = zhao;
+
+  c.liveCalls["10086"] = {CallRecord{1400000000, 3725, 0}};
+  c.liveCalls["13800000000"] = {CallRecord{1400000500, 65, 1}, CallRecord{1400000900, 0, 0}};
+  c.deletedCalls["13900000000"] = {CallRecord{1300000000, 10, 4}};
+  return c;
+}
+
+QStringList Column(const RecordTableModel& model, int column) {
+  QStringList texts;
+  for (int r = 0; r < model.rowCount(); ++r)
+    texts << QString::fromStdString(model.CellText(r, column));
+  return texts;
+}
+
+QPoint HeaderPoint(QHeaderView* header, int section) {
+  return QPoint(header->sectionViewportPosition(section) + header->sectionSize(section) / 2,
+                header->height() / 2);
+}
+
+}  // namespace
+
+class RecordListTest : public QObject {
+  Q_OBJECT
+
+  Collections data_;
+  std::unique_ptr<CReportCtrl> list_;
+  std::unique_ptr<QAbstractItemModelTester> tester_;
+  std::unique_ptr<CRightViewBottom> detail_;
+
+ private slots:
+  void init() {
+    data_ = MakeCollections();
+    list_ = std::make_unique<CReportCtrl>();
+    list_->resize(900, 300);
+    tester_ = std::make_unique<QAbstractItemModelTester>(
+        &list_->records(), QAbstractItemModelTester::FailureReportingMode::QtTest);
+    detail_ = std::make_unique<CRightViewBottom>(*list_, data_.contacts);
+  }
+  void cleanup() {
+    detail_.reset();
+    tester_.reset();
+    list_.reset();
+  }
+
+  void layoutsHaveTheirHeadingsWidthsAndAlignment() {
+    RecordTableModel& model = list_->records();
+    QCOMPARE(model.columnCount(), 0);  // no columns before the first category click
+
+    model.SetLayout(RecordKind::Messages);
+    QCOMPARE(model.columnCount(), 6);
+    const QStringList headings = {"短信", "时间", "读取时间", "发送/接收", "服务", "号码地址"};
+    const QList<int> widths = {400, 200, 150, 50, 100, 100};
+    for (int c = 0; c < 6; ++c) {
+      QCOMPARE(model.headerData(c, Qt::Horizontal).toString(), headings[c]);
+      QCOMPARE(list_->columnWidth(c), widths[c]);
+      QCOMPARE(model.headerData(c, Qt::Horizontal, Qt::TextAlignmentRole).value<Qt::Alignment>() &
+                   Qt::AlignHorizontal_Mask,
+               Qt::AlignHCenter);
+    }
+    QCOMPARE(model.recordKind(), RecordKind::Messages);
+
+    model.SetLayout(RecordKind::Contacts);
+    QCOMPARE(model.columnCount(), 3);
+    for (int c = 0; c < 3; ++c) QCOMPARE(model.headerData(c, Qt::Horizontal).toString(), QString());
+    QCOMPARE(list_->columnWidth(0), 120);
+    QCOMPARE(list_->columnWidth(1), 200);
+    QVERIFY(list_->isColumnHidden(2));  // the person key the detail pane reads
+    QCOMPARE(model.recordKind(), RecordKind::Contacts);
+
+    model.SetLayout(RecordKind::Calls);
+    QCOMPARE(model.columnCount(), 4);
+    QVERIFY(!list_->isColumnHidden(2));
+    const QStringList callHeadings = {"号码", "时间", "持续时间", "类型"};
+    const QList<int> callWidths = {200, 200, 100, 100};
+    for (int c = 0; c < 4; ++c) {
+      QCOMPARE(model.headerData(c, Qt::Horizontal).toString(), callHeadings[c]);
+      QCOMPARE(list_->columnWidth(c), callWidths[c]);
+      QCOMPARE(model.headerData(c, Qt::Horizontal, Qt::TextAlignmentRole).value<Qt::Alignment>() &
+                   Qt::AlignHorizontal_Mask,
+               Qt::AlignLeft);
+    }
+    QCOMPARE(model.recordKind(), RecordKind::Calls);
+  }
+
+  void liveMessagesListLastAddressFirstEachInRecordOrder() {
+    RecordTableModel& model = list_->records();
+    model.SetLayout(RecordKind::Messages);
+    const std::optional<int> count = model.FillLiveMessages(data_.liveMessages);
+    QCOMPARE(count, std::optional<int>(4));
+    QCOMPARE(Column(model, 0),
+             QStringList({"你好, world\nline two", "话费余额", "b-first", "a-second"}));
+    QCOMPARE(Column(model, 5),
+             QStringList({"alice@example.com", "10086", "+8613800000001", "+8613800000001"}));
+    // Unread messages show an empty read time; sent 255 (unknown) counts as sent.
+    const MessageRecord& b = data_.liveMessages["+8613800000001"][0];
+    QCOMPARE(model.CellText(2, 1), MessageDateText(b.date));
+    QCOMPARE(model.CellText(2, 2), std::string());
+    QCOMPARE(model.CellText(2, 3), std::string("发送"));
+    QCOMPARE(model.CellText(1, 3), std::string("接收"));
+    QCOMPARE(model.CellText(1, 2), MessageDateText(390000050));
+    QCOMPARE(model.CellText(0, 4), std::string("iMessage"));
+    QCOMPARE(model.data(model.index(1, 0)).toString(), QString("话费余额"));
+    QCOMPARE(model.CellText(99, 0), std::string());  // outside the list
+  }
+
+  void deletedMessagesListTheOneEntryWithoutAddress() {
+    RecordTableModel& model = list_->records();
+    model.SetLayout(RecordKind::Messages);
+    QCOMPARE(model.FillDeletedMessages(data_.deletedMessages), std::optional<int>(2));
+    QCOMPARE(Column(model, 0), QStringList({"deleted one", "deleted two"}));
+    QCOMPARE(Column(model, 5), QStringList({"", ""}));
+    QCOMPARE(model.FillDeletedMessages(MessageMap{}), std::nullopt);
+    QCOMPARE(model.rowCount(), 0);
+  }
+
+  void contactsFillLiveByKeyAndDeletedRowByRow() {
+    RecordTableModel& model = list_->records();
+    model.SetLayout(RecordKind::Contacts);
+    QCOMPARE(model.FillLiveContacts(data_.contacts), std::optional<int>(2));
+    QCOMPARE(Column(model, 0), QStringList({"赵六", "王五"}));
+    QCOMPARE(Column(model, 1), QStringList({"", "1; 2; "}));
+    QCOMPARE(Column(model, 2), QStringList({"2", "5"}));
+
+    model.SetLayout(RecordKind::Contacts);
+    QCOMPARE(model.FillDeletedContacts(data_.contacts), std::optional<int>(3));
+    QCOMPARE(Column(model, 0), QStringList({"13800000000", "13900000000", "13700000000"}));
+    QCOMPARE(Column(model, 1), QStringList({"张三", "李四", ""}));
+    QCOMPARE(Column(model, 2), QStringList({"", "", ""}));
+
+    // More owner names than carved values: rows are added for the names.
+    ContactMap more;
+    more[0].labels = {"1"};
+    more[0].values = {"甲", "乙"};
+    model.SetLayout(RecordKind::Contacts);
+    QCOMPARE(model.FillDeletedContacts(more), std::optional<int>(1));
+    QCOMPARE(Column(model, 0), QStringList({"1", ""}));
+    QCOMPARE(Column(model, 1), QStringList({"甲", "乙"}));
+
+    ContactMap noDeleted;
+    noDeleted[3].name = "x";
+    model.SetLayout(RecordKind::Contacts);
+    QCOMPARE(model.FillDeletedContacts(noDeleted), std::nullopt);
+    QCOMPARE(model.rowCount(), 0);
+  }
+
+  void callsListLastNumberFirstWithDurationsAndTypes() {
+    RecordTableModel& model = list_->records();
+    model.SetLayout(RecordKind::Calls);
+    model.FillCalls(data_.liveCalls);
+    QCOMPARE(Column(model, 0), QStringList({"13800000000", "13800000000", "10086"}));
+    QCOMPARE(Column(model, 2), QStringList({"00:01:05", "00:00:00", "01:02:05"}));
+    QCOMPARE(Column(model, 3), QStringList({"拨出", "拨入", "拨入"}));
+    QCOMPARE(model.CellText(2, 1), CallDateText(1400000000));
+    model.SetLayout(RecordKind::Calls);
+    model.FillCalls(data_.deletedCalls);
+    QCOMPARE(Column(model, 3), QStringList({"拨入"}));  // flags 4: bit 0 clear
+  }
+
+  void detailTextsForEveryKind() {
+    RecordTableModel& model = list_->records();
+    model.SetLayout(RecordKind::Messages);
+    model.FillLiveMessages(data_.liveMessages);
+    const MessageRecord& b = data_.liveMessages["+8613800000001"][0];
+    QCOMPARE(DetailText(model, 2, data_.contacts),
+             "短信内容： b-first\n号码地址： +8613800000001\n接收时间： " +
+                 MessageDateText(b.date) + "\n读取时间： \n类型： 发送\n服务： SMS\n");
+    QCOMPARE(DetailText(model, -1, data_.contacts),
+             std::string("短信内容： \n号码地址： \n接收时间： \n读取时间： \n类型： \n服务： \n"));
+
+    model.SetLayout(RecordKind::Contacts);
+    model.FillLiveContacts(data_.contacts);
+    QCOMPARE(DetailText(model, 1, data_.contacts),
+             std::string("姓名：王五\n拼音：wangwu\n手机: 1\n住宅: 2\n"));
+    QCOMPARE(DetailText(model, 0, data_.contacts), std::string("姓名：赵六\n单位：某某公司\n"));
+    ContactMap without = data_.contacts;
+    without.erase(5);
+    QCOMPARE(DetailText(model, 1, without), std::string());  // key no longer known: empty
+
+    model.SetLayout(RecordKind::Contacts);
+    model.FillDeletedContacts(data_.contacts);
+    QCOMPARE(DetailText(model, 1, data_.contacts), std::string("李四: 13900000000"));
+    QCOMPARE(DetailText(model, -1, data_.contacts), std::string(": "));
+
+    model.SetLayout(RecordKind::Calls);
+    model.FillCalls(data_.liveCalls);
+    QCOMPARE(DetailText(model, 2, data_.contacts), "号码： 10086\n时间： " +
+                                                       CallDateText(1400000000) +
+                                                       "\n通话时间： 01:02:05\n类型： 拨入\n");
+  }
+
+  void leftPressShowsTheRowOtherInputLeavesTheDetail() {
+    list_->show();
+    QVERIFY(QTest::qWaitForWindowExposed(list_.get()));
+    RecordTableModel& model = list_->records();
+    model.SetLayout(RecordKind::Calls);
+    model.FillCalls(data_.liveCalls);
+    QObject::connect(list_.get(), &CReportCtrl::rowPressed, detail_.get(),
+                     &CRightViewBottom::ShowRow);
+
+    QTest::mousePress(list_->viewport(), Qt::LeftButton, {},
+                      list_->visualRect(model.index(2, 0)).center());
+    QTest::mouseRelease(list_->viewport(), Qt::LeftButton, {},
+                        list_->visualRect(model.index(2, 0)).center());
+    const QString shown = detail_->text();
+    QVERIFY(shown.startsWith("号码： 10086\n"));
+
+    QTest::mouseClick(list_->viewport(), Qt::RightButton, {},
+                      list_->visualRect(model.index(0, 0)).center());
+    QTest::keyClick(list_->viewport(), Qt::Key_Up);
+    QCOMPARE(detail_->text(), shown);
+
+    // Below the last row: the labels with nothing after them.
+    QTest::mouseClick(list_->viewport(), Qt::LeftButton, {},
+                      QPoint(20, list_->viewport()->height() - 5));
+    QCOMPARE(detail_->text(), QString("号码： \n时间： \n通话时间： \n类型： \n"));
+  }
+
+  void headerClicksSortAscendingThenDescendingKeepingTheSelection() {
+    list_->show();
+    QVERIFY(QTest::qWaitForWindowExposed(list_.get()));
+    RecordTableModel& model = list_->records();
+    model.SetLayout(RecordKind::Messages);
+    model.FillLiveMessages(data_.liveMessages);
+    QHeaderView* header = list_->horizontalHeader();
+
+    // Select the row of "话费余额"; it must stay selected wherever it moves.
+    list_->selectRow(1);
+
+    auto sortedTexts = [&](int column, bool ascending) {
+      std::vector<std::string> texts;
+      for (int r = 0; r < model.rowCount(); ++r) texts.push_back(model.CellText(r, column));
+      std::vector<std::string> sorted = texts;
+      std::sort(sorted.begin(), sorted.end());
+      if (!ascending) std::reverse(sorted.begin(), sorted.end());
+      return std::make_pair(texts, sorted);
+    };
+
+    QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, HeaderPoint(header, 1));  // 时间
+    QCOMPARE(model.sortColumn(), 1);
+    QVERIFY(model.sortAscending());
+    auto [asc, ascExpected] = sortedTexts(1, true);
+    QCOMPARE(asc, ascExpected);
+
+    QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, HeaderPoint(header, 1));
+    QVERIFY(!model.sortAscending());
+    auto [desc, descExpected] = sortedTexts(1, false);
+    QCOMPARE(desc, descExpected);
+
+    const QModelIndexList selected = list_->selectionModel()->selectedRows();
+    QCOMPARE(selected.size(), 1);
+    QCOMPARE(model.CellText(selected.front().row(), 0), std::string("话费余额"));
+
+    // Bytes compare unsigned: the Chinese text (bytes >= 0x80) sorts after ASCII.
+    QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, HeaderPoint(header, 0));
+    QVERIFY(model.sortAscending());
+    QCOMPARE(model.CellText(model.rowCount() - 1, 0), std::string("话费余额"));
+  }
+
+  void firstClickOnColumnZeroSortsDescending() {
+    RecordTableModel& model = list_->records();
+    model.SetLayout(RecordKind::Calls);
+    model.FillCalls(data_.liveCalls);
+    model.SortByHeaderClick(0);
+    QVERIFY(!model.sortAscending());
+    QCOMPARE(Column(model, 0), QStringList({"13800000000", "13800000000", "10086"}));
+    model.SortByHeaderClick(0);
+    QCOMPARE(Column(model, 0), QStringList({"10086", "13800000000", "13800000000"}));
+  }
+
+  void aRestingPointerSelectsTheRowUnderIt() {
+    list_->show();
+    QVERIFY(QTest::qWaitForWindowExposed(list_.get()));
+    RecordTableModel& model = list_->records();
+    model.SetLayout(RecordKind::Calls);
+    model.FillCalls(data_.liveCalls);
+    QTest::mouseMove(list_->viewport(), list_->visualRect(model.index(1, 1)).center());
+    QTRY_COMPARE_WITH_TIMEOUT(list_->selectionModel()->isRowSelected(1, QModelIndex()), true, 3000);
+    QCOMPARE(detail_->text(), QString());  // hovering never changes the detail
+  }
+};
+
+QTEST_MAIN(RecordListTest)
+#include "RecordListTest.moc"
