@@ -1,0 +1,177 @@
+// B-tree walking, cells and records against SQLite's own view of the same file: the dbstat
+// table lists every leaf page of a table with its cell count and local payload bytes.
+#include "sqlite/BTree.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <set>
+
+#include "sqlite/ReaderCheck.h"
+#include "sqlite/SqliteFile.h"
+
+namespace vantrel {
+namespace {
+
+using fixtures::Database;
+using fixtures::OpenOptions;
+using fixtures::TempDir;
+using fixtures::Value;
+
+struct PageFacts {
+  int64_t cells = 0;
+  int64_t payload = 0;  // payload bytes kept on the page
+  bool operator==(const PageFacts&) const = default;
+};
+
+// SQLite's facts about the leaf pages of a table.
+std::map<int64_t, PageFacts> SqliteLeaves(Database& db, const std::string& table) {
+  std::map<int64_t, PageFacts> pages;
+  for (const fixtures::Row& row :
+       db.Query("SELECT pageno, ncell, payload FROM dbstat WHERE name = ? AND pagetype = 'leaf'",
+                {Value::Text(table)}))
+    pages[row[0].integer] = {row[1].integer, row[2].integer};
+  return pages;
+}
+
+// The same facts as Vantrel's reader sees them; also checks that every cell assembles to
+// its full payload and returns the rowids in page order.
+std::map<int64_t, PageFacts> ReaderLeaves(const SqliteFile& file, const std::string& table,
+                                          std::vector<int64_t>& rowids) {
+  std::map<int64_t, PageFacts> pages;
+  const TableInfo* info = FindTable(file, table);
+  EXPECT_NE(info, nullptr) << table;
+  if (!info) return pages;
+  EXPECT_EQ(info->pageSets.size(), 1u);
+  std::vector<uint8_t> buffer;
+  for (const PageSet& set : info->pageSets) {
+    for (int32_t pageNo : set.leafPages) {
+      EXPECT_EQ(pages.count(pageNo), 0u) << "page listed twice: " << pageNo;
+      EXPECT_EQ(ReadPageNumber(file, pageNo, buffer), 0);
+      ByteView page(buffer.data(), buffer.size());
+      std::vector<uint16_t> offsets;
+      ReadCellPointers(page, offsets, file, pageNo == 1);
+      PageFacts& facts = pages[pageNo];
+      facts.cells = static_cast<int64_t>(offsets.size());
+      for (uint16_t offset : offsets) {
+        CellPayload cell;
+        EXPECT_TRUE(AssembleCellPayload(file, page, offset, cell));
+        const size_t start = cell.lengthOfPayloadVarint + cell.lengthOfRowidVarint;
+        EXPECT_EQ(cell.bytes.size(), start + cell.payloadLength);
+        facts.payload +=
+            static_cast<int64_t>(LocalPayloadSize(cell.payloadLength, file.usableSize));
+        RecordHeader header;
+        EXPECT_TRUE(DecodeRecordHeader(cell, header));
+        rowids.push_back(static_cast<int64_t>(cell.rowid));
+      }
+    }
+  }
+  return pages;
+}
+
+void FillTable(Database& db, int rows, int pageSize) {
+  db.Exec("CREATE TABLE t (id INTEGER PRIMARY KEY, body TEXT, n INTEGER)");
+  auto insert = db.Prepare("INSERT INTO t (body, n) VALUES (?, ?)");
+  db.Exec("BEGIN");
+  for (int i = 0; i < rows; ++i) {
+    // Every few rows one longer than a page, so that overflow chains mix with short cells.
+    const size_t length = i % 13 == 0 ? pageSize * 2 + i : 10 + (i * 31) % (pageSize / 3);
+    insert.BindAll({Value::Text(std::string(length, static_cast<char>('a' + i % 26))),
+                    Value::Int(i * 1000003LL)});
+    insert.Run();
+  }
+  db.Exec("COMMIT");
+  // Freeblocks beside overflowing cells: the local part of a cell must come from the
+  // payload rule, never from where the next cell happens to start.
+  db.Exec("DELETE FROM t WHERE id % 4 = 2");
+}
+
+TEST(BTreeLeaves, MatchDbstatAtEveryPageSizeAndReservedSize) {
+  struct Case {
+    int pageSize;
+    int reserved;
+  };
+  for (const Case c :
+       {Case{1024, 0}, Case{4096, 0}, Case{65536, 0}, Case{1024, 32}, Case{4096, 200}}) {
+    SCOPED_TRACE(std::to_string(c.pageSize) + " reserved " + std::to_string(c.reserved));
+    TempDir dir;
+    const std::string path = dir.File("t.db");
+    {
+      OpenOptions options;
+      options.pageSize = c.pageSize;
+      Database db(path, options);
+      if (c.reserved) {
+        int reserve = c.reserved;
+        ASSERT_EQ(sqlite3_file_control(db.Handle(), "main", SQLITE_FCNTL_RESERVE_BYTES, &reserve),
+                  SQLITE_OK);
+      }
+      FillTable(db, c.pageSize == 65536 ? 2000 : 700, c.pageSize);
+    }
+    Database db(path);
+    SqliteFile file;
+    ASSERT_EQ(OpenDatabase("", file, path), 0);
+    EXPECT_EQ(file.pageSize, static_cast<uint32_t>(c.pageSize));
+    EXPECT_EQ(file.usableSize, static_cast<uint32_t>(c.pageSize - c.reserved));
+    std::vector<int64_t> rowids;
+    EXPECT_EQ(ReaderLeaves(file, "t", rowids), SqliteLeaves(db, "t"));
+    std::vector<int64_t> expected;
+    for (const fixtures::Row& row : db.Query("SELECT rowid FROM t"))
+      expected.push_back(row[0].integer);
+    std::sort(rowids.begin(), rowids.end());
+    EXPECT_EQ(rowids, expected);
+  }
+}
+
+TEST(BTreeLeaves, OneLeafAndEmptyTable) {
+  TempDir dir;
+  const std::string path = dir.File("t.db");
+  {
+    Database db(path);
+    db.Exec("CREATE TABLE one (a); INSERT INTO one VALUES (1); CREATE TABLE none (a)");
+  }
+  SqliteFile file;
+  ASSERT_EQ(OpenDatabase("", file, path), 0);
+  ASSERT_NE(FindTable(file, "one"), nullptr);
+  EXPECT_EQ(FindTable(file, "one")->pageSets.at(0).leafPages, std::vector<int32_t>{2});
+  ASSERT_NE(FindTable(file, "none"), nullptr);
+  EXPECT_TRUE(FindTable(file, "none")->pageSets.at(0).leafPages.empty());
+}
+
+TEST(Varints, DecodeAsTheFileFormatDefines) {
+  auto decode = [](std::vector<uint8_t> bytes, int& length) {
+    uint64_t value = 0;
+    DecodeVarint(ByteView(bytes.data(), bytes.size()), value, length);
+    return value;
+  };
+  int length = 0;
+  EXPECT_EQ(decode({0x7F}, length), 0x7Fu);
+  EXPECT_EQ(length, 1);
+  EXPECT_EQ(decode({0x81, 0x00}, length), 0x80u);
+  EXPECT_EQ(length, 2);
+  // Nine bytes: the ninth contributes all eight bits.
+  EXPECT_EQ(decode({0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}, length), UINT64_MAX);
+  EXPECT_EQ(length, 9);
+  EXPECT_EQ(decode({0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x01}, length), 1u);
+  // Bytes that end inside a varint give no value.
+  EXPECT_EQ(decode({0x81, 0x82}, length), 0u);
+  EXPECT_EQ(length, 0);
+
+  std::vector<uint64_t> types;
+  const std::vector<uint8_t> header{0x01, 0x81, 0x01, 0x0D, 0x83};
+  SplitVarints(ByteView(header.data(), header.size()), 5, types, 0);
+  EXPECT_EQ(types, (std::vector<uint64_t>{1, 129, 13}));  // the cut varint is dropped
+  types.clear();
+  EXPECT_EQ(SplitVarints(ByteView(header.data(), header.size()), 0, types, 2), 3);
+  EXPECT_EQ(types, (std::vector<uint64_t>{1, 129}));
+
+  EXPECT_EQ(SerialTypeSize(5), 6u);
+  EXPECT_EQ(SerialTypeSize(7), 8u);
+  EXPECT_EQ(SerialTypeSize(12), 0u);
+  EXPECT_EQ(SerialTypeSize(13), 0u);
+  EXPECT_EQ(SerialTypeSize(10), 0u);
+  EXPECT_EQ(SerialTypeSize(19), 3u);
+  EXPECT_EQ(SerialTypeSize(20), 4u);
+}
+
+}  // namespace
+}  // namespace vantrel
