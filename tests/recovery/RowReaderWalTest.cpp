@@ -14,53 +14,6 @@ using fixtures::OpenOptions;
 using fixtures::TempDir;
 using fixtures::Value;
 
-std::string Filler(int i, size_t length) {
-  std::string text = "row " + std::to_string(i) + " ";
-  while (text.size() < length) text += "记录";
-  return text;
-}
-
-// Builds a WAL database and snapshots it (database and log) while a second connection holds
-// an open write transaction whose pages have spilled into the log. The snapshot has several
-// commits, pages written more than once, frames after the last commit, and a table created
-// after the last checkpoint.
-void BuildWalSnapshot(const std::string& live, const std::string& snapshot, int pageSize) {
-  OpenOptions options;
-  options.pageSize = pageSize;
-  Database a(live, options);
-  a.Exec("PRAGMA journal_mode=WAL");
-  a.Exec("CREATE TABLE t (id INTEGER PRIMARY KEY, body TEXT, n INTEGER)");
-  auto insert = a.Prepare("INSERT INTO t (body, n) VALUES (?, ?)");
-  a.Exec("BEGIN");
-  for (int i = 0; i < 300; ++i) {
-    insert.BindAll({Value::Text(Filler(i, 20 + (i * 37) % 300)), Value::Int(i)});
-    insert.Run();
-  }
-  a.Exec("COMMIT");
-  a.Exec("PRAGMA wal_checkpoint(TRUNCATE)");
-  // Commits after the checkpoint: rows rewritten (their pages appear in the log again and
-  // again), deleted, added, and a new table.
-  a.Exec("UPDATE t SET body = 'first rewrite ' || id WHERE id % 3 = 0");
-  a.Exec("UPDATE t SET body = 'second rewrite ' || id, n = -n WHERE id % 6 = 0");
-  a.Exec("DELETE FROM t WHERE id % 10 = 7");
-  a.Exec("INSERT INTO t (body, n) VALUES ('" + Filler(1000, 3 * pageSize) + "', 1000)");
-  a.Exec("CREATE TABLE late (k TEXT, v INTEGER)");
-  a.Exec("INSERT INTO late VALUES ('created after the checkpoint', 42), ('second', 43)");
-  a.Exec("UPDATE late SET v = 44 WHERE k = 'second'");
-
-  Database b(live, options);
-  b.Exec("PRAGMA cache_size=10");
-  b.Exec("BEGIN");
-  auto more = b.Prepare("INSERT INTO t (body, n) VALUES (?, ?)");
-  for (int i = 0; i < 3000; ++i) {
-    more.BindAll({Value::Text(Filler(5000 + i, 200)), Value::Int(-1)});
-    more.Run();
-  }
-  b.Exec("UPDATE late SET v = 99");
-  fixtures::CopyDatabase(live, snapshot);
-  b.Exec("ROLLBACK");
-}
-
 // Every table's live rows, reader against SQLite on the same files.
 void ExpectSameTables(const std::string& path, const std::string& walPath) {
   SqliteFile file;
@@ -86,7 +39,7 @@ TEST(RowReaderWal, SeesWhatSqliteSeesThroughTheLog) {
     SCOPED_TRACE(pageSize);
     TempDir dir;
     const std::string snapshot = dir.File("snap.db");
-    BuildWalSnapshot(dir.File("live.db"), snapshot, pageSize);
+    check::BuildWalSnapshot(dir.File("live.db"), snapshot, pageSize);
     const fixtures::WalSummary wal = fixtures::InspectWal(snapshot + "-wal");
     ASSERT_TRUE(wal.validHeader);
     EXPECT_GE(wal.commitCount, 5);
@@ -106,7 +59,7 @@ TEST(RowReaderWal, SeesWhatSqliteSeesThroughTheLog) {
 TEST(RowReaderWal, DamagedFrameEndsTheLogAsInSqlite) {
   TempDir dir;
   const std::string snapshot = dir.File("snap.db");
-  BuildWalSnapshot(dir.File("live.db"), snapshot, 1024);
+  check::BuildWalSnapshot(dir.File("live.db"), snapshot, 1024);
   const fixtures::WalSummary wal = fixtures::InspectWal(snapshot + "-wal");
   // Damage one byte of a page image in the middle of the committed frames: its checksum
   // and every later frame's fail, so only the commits before it count.
@@ -120,7 +73,7 @@ TEST(RowReaderWal, DamagedFrameEndsTheLogAsInSqlite) {
 TEST(RowReaderWal, LogOfAnotherPageSizeIsIgnored) {
   TempDir dir;
   const std::string snapshot = dir.File("snap.db");
-  BuildWalSnapshot(dir.File("live.db"), snapshot, 1024);
+  check::BuildWalSnapshot(dir.File("live.db"), snapshot, 1024);
   std::string bytes = check::ReadBytes(snapshot + "-wal");
   check::Put32(bytes, 8, 4096);
   const std::string foreignLog = dir.File("foreign-wal");

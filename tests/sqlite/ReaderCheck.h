@@ -126,4 +126,52 @@ inline uint16_t Get16(const std::string& bytes, size_t at) {
                                static_cast<unsigned char>(bytes[at + 1]));
 }
 
+inline std::string Filler(int i, size_t length) {
+  std::string text = "row " + std::to_string(i) + " ";
+  while (text.size() < length) text += "记录";
+  return text;
+}
+
+// Builds a WAL database and snapshots it (database and log) while a second connection holds
+// an open write transaction whose pages have spilled into the log. The snapshot has several
+// commits, pages written more than once, frames after the last commit, and a table created
+// after the last checkpoint.
+inline void BuildWalSnapshot(const std::string& live, const std::string& snapshot, int pageSize) {
+  fixtures::OpenOptions options;
+  options.pageSize = pageSize;
+  fixtures::Database a(live, options);
+  a.Exec("PRAGMA journal_mode=WAL");
+  a.Exec("CREATE TABLE t (id INTEGER PRIMARY KEY, body TEXT, n INTEGER)");
+  auto insert = a.Prepare("INSERT INTO t (body, n) VALUES (?, ?)");
+  a.Exec("BEGIN");
+  for (int i = 0; i < 300; ++i) {
+    insert.BindAll(
+        {fixtures::Value::Text(Filler(i, 20 + (i * 37) % 300)), fixtures::Value::Int(i)});
+    insert.Run();
+  }
+  a.Exec("COMMIT");
+  a.Exec("PRAGMA wal_checkpoint(TRUNCATE)");
+  // Commits after the checkpoint: rows rewritten (their pages appear in the log again and
+  // again), deleted, added, and a new table.
+  a.Exec("UPDATE t SET body = 'first rewrite ' || id WHERE id % 3 = 0");
+  a.Exec("UPDATE t SET body = 'second rewrite ' || id, n = -n WHERE id % 6 = 0");
+  a.Exec("DELETE FROM t WHERE id % 10 = 7");
+  a.Exec("INSERT INTO t (body, n) VALUES ('" + Filler(1000, 3 * pageSize) + "', 1000)");
+  a.Exec("CREATE TABLE late (k TEXT, v INTEGER)");
+  a.Exec("INSERT INTO late VALUES ('created after the checkpoint', 42), ('second', 43)");
+  a.Exec("UPDATE late SET v = 44 WHERE k = 'second'");
+
+  fixtures::Database b(live, options);
+  b.Exec("PRAGMA cache_size=10");
+  b.Exec("BEGIN");
+  auto more = b.Prepare("INSERT INTO t (body, n) VALUES (?, ?)");
+  for (int i = 0; i < 3000; ++i) {
+    more.BindAll({fixtures::Value::Text(Filler(5000 + i, 200)), fixtures::Value::Int(-1)});
+    more.Run();
+  }
+  b.Exec("UPDATE late SET v = 99");
+  fixtures::CopyDatabase(live, snapshot);
+  b.Exec("ROLLBACK");
+}
+
 }  // namespace vantrel::check
