@@ -207,6 +207,18 @@ class MultiValueRegionCarver {
 
   uint64_t HeaderLength() const { return headerLength_; }
 
+  // Serial types that each column could hold: integers in integer columns,
+  // text (or NULL) in text columns.
+  bool TypesFitColumns(const std::vector<uint64_t>& types) const {
+    const size_t count = std::min(types.size(), columns_.size());
+    for (size_t k = 0; k < count; ++k) {
+      const uint64_t t = types[k];
+      if (EqualsNoCase(columns_[k].type, "integer") && !(t <= 6 || t == 8 || t == 9)) return false;
+      if (EqualsNoCase(columns_[k].type, "text") && t != 0 && (t < 13 || t % 2 == 0)) return false;
+    }
+    return true;
+  }
+
   // Carves the records of one region. gapRegion: the unallocated gap, whose
   // last record must leave room after its body start; freeblocks may end flush.
   void Carve(ByteView region, bool gapRegion) {
@@ -224,12 +236,24 @@ class MultiValueRegionCarver {
       if (region[o + typesAt] == 0) ++o;
       types.clear();
       types.push_back(shape_.firstType);
-      const int used =
-          SplitVarints(region.Sub(o + typesAt), 0, types, static_cast<int>(typesWanted));
+      int used = SplitVarints(region.Sub(o + typesAt), 0, types, static_cast<int>(typesWanted));
+      // The other way round: the template's rowid (or payload length) took
+      // more bytes than the freed cell's, so its types begin one byte earlier.
+      size_t back = 0;
+      if (!TypesFitColumns(types) && (shape_.rowidVarint > 1 || shape_.payloadVarint > 1)) {
+        std::vector<uint64_t> earlier{shape_.firstType};
+        const int earlierUsed =
+            SplitVarints(region.Sub(o + typesAt - 1), 0, earlier, static_cast<int>(typesWanted));
+        if (TypesFitColumns(earlier)) {
+          types.swap(earlier);
+          used = earlierUsed;
+          back = 1;
+        }
+      }
       const size_t recordHeader =
           static_cast<size_t>(used) + shape_.firstTypeLength + shape_.headerVarint;  // Hc
       headerLength_ = recordHeader;
-      size_t b = o + prefix + recordHeader;
+      size_t b = o + prefix + recordHeader - back;
       const size_t endTest = b + headerAt + recordHeader;
       if (gapRegion ? endTest >= regionLength : endTest > regionLength) return;
       RowValues row;

@@ -1,13 +1,17 @@
 #include "recovery/ContactLoader.h"
 
+#include <algorithm>
 #include <map>
 #include <unordered_map>
+#include <utility>
 
 #include "recovery/ContactCarvers.h"
 #include "recovery/Loaders.h"
 #include "recovery/PhoneNumber.h"
 #include "recovery/RowReader.h"
+#include "sqlite/BTree.h"
 #include "sqlite/Schema.h"
+#include "sqlite/SqliteFile.h"
 
 namespace vantrel {
 
@@ -33,6 +37,40 @@ std::string NthValue(const RowList& rows, int64_t k) {
 
 uint32_t Key(const std::string& text) {
   return static_cast<uint32_t>(TextToInt(text));
+}
+
+// The rowid of the first cell of a leaf page; 0 when the page has none.
+uint64_t FirstRowid(const SqliteFile& db, int32_t pageNo, std::vector<uint8_t>& buffer) {
+  if (pageNo < 1 || ReadPageNumber(db, static_cast<uint32_t>(pageNo), buffer) != 0) return 0;
+  const ByteView page(buffer.data(), buffer.size());
+  std::vector<uint16_t> offsets;
+  ReadCellPointers(page, offsets, db, pageNo == 1);
+  CellPayload cell;
+  if (offsets.empty() || !AssembleCellPayload(db, page, offsets.front(), cell)) return 0;
+  return cell.rowid;
+}
+
+// Reads a table with its leaf pages in rowid order, so that its rows come in
+// the order they were inserted: labels and address keys are looked up by
+// their position, which then is their rowid, and a person's multi-values and
+// an address's parts come in the order the device added them (the b-tree walk
+// itself visits the right-most subtree first). -2 when the table is absent.
+int ReadTableInRowidOrder(const SqliteFile& db, const std::string& name, RowList& live,
+                          RowList& carved, const CarveStep& carve = TemplateCarvePage) {
+  const TableInfo* table = FindTable(db, name);
+  if (!table) return -2;
+  std::vector<uint8_t> buffer;
+  for (const PageSet& pageSet : table->pageSets) {
+    std::vector<std::pair<uint64_t, int32_t>> pages;
+    for (int32_t pageNo : pageSet.leafPages)
+      pages.emplace_back(FirstRowid(db, pageNo, buffer), pageNo);
+    std::stable_sort(pages.begin(), pages.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    PageSet ordered;
+    for (const auto& page : pages) ordered.leafPages.push_back(page.second);
+    ReadPageSetRows(db, ordered, live, carved, table->columns, carve);
+  }
+  return 0;
 }
 
 }  // namespace
@@ -94,22 +132,21 @@ int ContactLoader(const SqliteFile& db, ContactMap& contacts) {
   // Stage 1: every row the address book still holds or has left behind.
   RowList multiLive, multiDeleted;
   int result = -1;
-  for (const PageSet& pageSet : multiValues->pageSets) {
-    ReadPageSetRows(db, pageSet, multiLive, multiDeleted, multiValues->columns,
-                    CarveMultiValuePage);
+  if (!multiValues->pageSets.empty()) {
+    ReadTableInRowidOrder(db, "ABMultiValue", multiLive, multiDeleted, CarveMultiValuePage);
     result = 0;
   }
   TelephoneNumberCarver(db, multiDeleted);
   RowList personLive, personDeleted;
-  ReadTable(db, "ABPerson", personLive, personDeleted);
+  ReadTableInRowidOrder(db, "ABPerson", personLive, personDeleted);
   PersonCarver(db, personDeleted);
   if (result < 0 || (multiLive.empty() && multiDeleted.empty())) return result;
 
   // Stage 2: live persons with their multi-values, then the deleted entry.
   RowList labelLive, labelDeleted, entryLive, entryDeleted, entryKeyLive, entryKeyDeleted;
-  ReadTable(db, "ABMultiValueLabel", labelLive, labelDeleted);
-  ReadTable(db, "ABMultiValueEntry", entryLive, entryDeleted);
-  ReadTable(db, "ABMultiValueEntryKey", entryKeyLive, entryKeyDeleted);
+  ReadTableInRowidOrder(db, "ABMultiValueLabel", labelLive, labelDeleted);
+  ReadTableInRowidOrder(db, "ABMultiValueEntry", entryLive, entryDeleted);
+  ReadTableInRowidOrder(db, "ABMultiValueEntryKey", entryKeyLive, entryKeyDeleted);
 
   std::multimap<uint32_t, const RowValues*> byPerson;
   for (const RowValues& row : multiLive) byPerson.emplace(Key(At(row, 1)), &row);

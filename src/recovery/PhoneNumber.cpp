@@ -1,5 +1,9 @@
 #include "recovery/PhoneNumber.h"
 
+#include <algorithm>
+#include <string>
+#include <unordered_set>
+
 #include "recovery/ContactCarvers.h"
 #include "recovery/PageWalk.h"
 #include "sqlite/BTree.h"
@@ -75,10 +79,162 @@ size_t RecognisePhoneNumber(ByteView block, size_t e) {
   return run;
 }
 
+namespace {
+
+// Characters of a stored telephone number in any format the address book keeps.
+bool IsPhoneText(uint8_t c) {
+  return IsDigit(c) || c == ' ' || c == '+' || c == '-' || c == '(' || c == ')' || c == '#' ||
+         c == '*' || c == ',' || c == ';' || c == '.' || c == '/';
+}
+
+// A value found by its record's shape rather than by the recogniser: phone
+// characters only, starting like a number and ending in a digit.
+constexpr size_t kMinShapedNumber = 3;
+constexpr size_t kMaxShapedNumber = 40;
+constexpr int kMinShapedDigits = 5;
+
+bool LooksLikeStoredNumber(ByteView block, size_t start, size_t n) {
+  if (n < kMinShapedNumber || n > kMaxShapedNumber || !block.Contains(start, n)) return false;
+  const uint8_t first = block[start];
+  if (!IsDigit(first) && first != '+' && first != '(') return false;
+  if (!IsDigit(block[start + n - 1])) return false;
+  int digits = 0;
+  for (size_t k = 0; k < n; ++k) {
+    const uint8_t c = block[start + k];
+    if (!IsPhoneText(c)) return false;
+    digits += IsDigit(c);
+  }
+  return digits >= kMinShapedDigits;
+}
+
+// Checks that the bytes around a value of n bytes at valueStart, whose serial
+// type stands at s, form an ABMultiValue record of a telephone number, and
+// appends it decoded. The serial types of positions 1 to 4 stand right before
+// s (record_id, property as a one-byte integer, identifier, label); the body
+// starts right after the value's type (six columns) or after one more type,
+// the guid's (seven columns), and holds those four integers, the property
+// being 3, then the value.
+bool TakeMultiValueRecord(ByteView block, size_t s, size_t n, size_t valueStart,
+                          const std::vector<ColumnDef>& columns, std::vector<uint64_t>& types,
+                          RowList& rows) {
+  if (s < 4 || valueStart <= s || !block.Contains(valueStart, n)) return false;
+  const uint8_t recordIdType = block[s - 4];
+  const uint8_t identifierType = block[s - 2];
+  const uint8_t labelType = block[s - 1];
+  if (block[s - 3] != 1 || !IsIntegerType(recordIdType) || !IsIntegerType(identifierType) ||
+      !IsIntegerType(labelType))
+    return false;
+  const uint64_t identifierSize = IntegerTypeSize(identifierType);
+  const uint64_t labelSize = IntegerTypeSize(labelType);
+  const uint64_t before = IntegerTypeSize(recordIdType) + 1 + identifierSize + labelSize;
+  if (valueStart - s <= before) return false;
+  if (block[valueStart - 1 - identifierSize - labelSize] != kPhoneProperty) return false;
+  const size_t distance = valueStart - s;  // serial type byte to value start
+  size_t recordColumns = 0;
+  if (distance == before + 1) {
+    recordColumns = kMultiValueColumnsIos6;
+  } else if (columns.size() >= kMultiValueColumnsIos7) {
+    recordColumns = kMultiValueColumnsIos7;
+  } else {
+    return false;
+  }
+  types.clear();
+  types.push_back(0);  // the UID column: NULL, it aliases the rowid
+  const int used = SplitVarints(block.Sub(s - 4), 0, types, static_cast<int>(recordColumns - 1));
+  const size_t body = s - 4 + static_cast<size_t>(used);
+  if (body + before != valueStart) return false;  // the trailing type did not end the header
+  RowValues row;
+  DecodeCarvedValues(block, body, types, columns, false, 0, row);
+  rows.push_back(std::move(row));
+  return true;
+}
+
+// The ABMultiValuePropertyValueIndex entry: record (property, value, UID),
+// header 4, 1, value type, UID type; body 3, the number, the UID.
+constexpr uint8_t kIndexHeaderSize = 4;
+constexpr uint8_t kIndexLeafPage = 0x0A;
+// Multi-value properties: phone 3, e-mail 4, address 5, dates 12, URLs 22,
+// related names 23, instant messaging 13 and 46, social profiles 46.
+bool IsKnownProperty(uint8_t p) {
+  return p == 3 || p == 4 || p == 5 || p == 12 || p == 13 || p == 22 || p == 23 || p == 46;
+}
+
+bool IsRowidType(uint8_t type) {
+  return type >= 1 && type <= 4;
+}
+
+void AppendIndexRow(ByteView block, size_t valueStart, size_t n, std::unordered_set<size_t>& taken,
+                    RowList& rows) {
+  if (!taken.insert(valueStart).second) return;
+  std::string value(reinterpret_cast<const char*>(block.Sub(valueStart, n).data()), n);
+  // The entry knows the number and the multi-value's UID, not its owner.
+  rows.push_back(RowValues{"", "", std::to_string(kPhoneProperty), "", "", std::move(value)});
+}
+
+// Freed cells of an index leaf page lose their first four bytes (payload
+// length, header size, the property's and the value's types) to a freeblock
+// header: what is left is the UID type, the property 3, the number and the
+// UID. Such cells stay in the freeblocks and, once the content area shrank
+// past them, in the unallocated gap. The number's length follows from where
+// the next cell or the region begins; the UID may itself read as a phone
+// character, so the longest number after which one of those follows is taken.
+// A cell of the index that kept its header: payload length, header size 4,
+// the property's type 1, a text type, the UID's type, a known property.
+bool IsIntactIndexCell(ByteView block, size_t at, size_t regionEnd) {
+  if (at + 6 > regionEnd) return false;
+  const uint8_t t = block[at + 3];
+  return block[at + 1] == kIndexHeaderSize && block[at + 2] == 1 && t >= 13 && t % 2 == 1 &&
+         IsRowidType(block[at + 4]) && IsKnownProperty(block[at + 5]);
+}
+
+// A cell of the index whose first four bytes a freeblock header took: the
+// UID's type, a known property, then the first character of its value.
+bool IsFreedIndexCell(ByteView block, size_t at, size_t regionEnd) {
+  if (at + 7 > regionEnd) return false;
+  const uint8_t first = block[at + 6];
+  return IsRowidType(block[at + 4]) && IsKnownProperty(block[at + 5]) && first >= 0x20 &&
+         first != 0x7F;
+}
+
+void CarveFreedIndexCells(ByteView block, size_t regionStart, size_t regionEnd,
+                          std::unordered_set<size_t>& taken, RowList& rows) {
+  regionEnd = std::min(regionEnd, block.size());
+  for (size_t p = regionStart; p + 3 < regionEnd; ++p) {
+    if (!IsRowidType(block[p]) || block[p + 1] != kPhoneProperty) continue;
+    const size_t valueStart = p + 2;
+    const uint64_t uidSize = IntegerTypeSize(block[p]);
+    size_t run = 0;
+    while (valueStart + run < regionEnd && run <= kMaxShapedNumber &&
+           IsPhoneText(block[valueStart + run]))
+      ++run;
+    // First an end that a kept header or the region's end confirms, then one
+    // that only a freed cell's remains suggest.
+    size_t length = 0;
+    for (int pass = 0; pass < 2 && length == 0; ++pass) {
+      for (size_t len = run; len + 4 >= run && len >= kMinShapedNumber; --len) {
+        const size_t after = valueStart + len + uidSize;
+        if (after > regionEnd) continue;
+        const bool ends = pass == 0
+                              ? after == regionEnd || IsIntactIndexCell(block, after, regionEnd)
+                              : IsFreedIndexCell(block, after, regionEnd);
+        if (ends) {
+          length = len;
+          break;
+        }
+      }
+    }
+    if (length == 0 || !LooksLikeStoredNumber(block, valueStart, length)) continue;
+    AppendIndexRow(block, valueStart, length, taken, rows);
+    p = valueStart + length + uidSize - 1;
+  }
+}
+}  // namespace
+
 void CarvePhoneNumberRecords(ByteView block, const std::vector<ColumnDef>& columns, RowList& rows) {
   const size_t columnCount = columns.size();
   if (columnCount < kMultiValueColumnsIos6) return;
   std::vector<uint64_t> types;
+  std::unordered_set<size_t> taken;  // value starts of the records already appended
   size_t e = block.size();
   while (e > 0) {
     --e;
@@ -89,59 +245,80 @@ void CarvePhoneNumberRecords(ByteView block, const std::vector<ColumnDef>& colum
     // of the value (the integers of positions 1 to 4 lie between). The byte
     // before the value is the label's (or identifier's) last byte and may
     // itself look like a digit, so the value may start after the run does.
-    size_t n = run;
+    bool took = false;
     size_t s = 0;
-    bool found = false;
-    for (; n >= kMinPhoneNumberLength && !found; --n) {
+    for (size_t n = run; n >= kMinPhoneNumberLength && !took; --n) {
       const uint8_t first = block[e - n + 1];
       if (n < run && !IsDigit(first) && first != '+') continue;
-      for (size_t g = 1; g <= kMaxTypeDistance && g + n <= e; ++g) {
-        const uint8_t t = block[e - n - g];
-        if (t == 2 * n + 13 || t == 2 * n + 12) {
-          s = e - n - g;
-          found = true;
-          break;
-        }
+      for (size_t g = 1; g <= kMaxTypeDistance && g + n <= e && !took; ++g) {
+        s = e - n - g;
+        const uint8_t t = block[s];
+        if (t != 2 * n + 13 && t != 2 * n + 12) continue;
+        took = TakeMultiValueRecord(block, s, n, e - n + 1, columns, types, rows);
+        if (took) taken.insert(e - n + 1);
       }
-      if (found) break;
     }
-    if (!found || s < 4) continue;
-    const size_t valueStart = e - n + 1;
-    // Serial types of positions 1 to 4 right before it: record_id, property
-    // (a one-byte integer), identifier, label.
-    const uint8_t recordIdType = block[s - 4];
-    const uint8_t identifierType = block[s - 2];
-    const uint8_t labelType = block[s - 1];
-    if (block[s - 3] != 1 || !IsIntegerType(recordIdType) || !IsIntegerType(identifierType) ||
-        !IsIntegerType(labelType))
-      continue;
-    const uint64_t identifierSize = IntegerTypeSize(identifierType);
-    const uint64_t labelSize = IntegerTypeSize(labelType);
-    const uint64_t before = IntegerTypeSize(recordIdType) + 1 + identifierSize + labelSize;
-    if (e - n < identifierSize + labelSize) continue;
-    if (block[e - n - identifierSize - labelSize] != kPhoneProperty) continue;
-    // The body starts right after the header: either right after the value's
-    // serial type (six columns), or after one more type, the guid's (seven).
-    const size_t distance = valueStart - s;  // serial type byte to value start
-    size_t recordColumns = 0;
-    if (distance == before + 1) {
-      recordColumns = kMultiValueColumnsIos6;
-    } else if (columnCount >= kMultiValueColumnsIos7) {
-      recordColumns = kMultiValueColumnsIos7;
-    } else {
-      continue;
-    }
-    types.clear();
-    types.push_back(0);  // the UID column: NULL, it aliases the rowid
-    const int used = SplitVarints(block.Sub(s - 4), 0, types, static_cast<int>(recordColumns - 1));
-    const size_t body = s - 4 + static_cast<size_t>(used);
-    if (body + before != valueStart) continue;  // the trailing type did not end the header
-    RowValues row;
-    DecodeCarvedValues(block, body, types, columns, false, 0, row);
-    rows.push_back(std::move(row));
+    if (!took) continue;
     // The record's cell starts a few bytes before its header; go on below it.
     if (s < 8) break;
     e = s - 7;
+  }
+  // Records whose number the recogniser refuses (blanks, brackets) are found
+  // by the shape of the record alone: the value's serial type with the four
+  // integer types in front of it and a number where the header says.
+  for (size_t s = 4; s < block.size(); ++s) {
+    const uint8_t t = block[s];
+    if (t % 2 == 0 || t < 2 * kMinShapedNumber + 13 || t > 2 * kMaxShapedNumber + 13) continue;
+    if (block[s - 3] != 1) continue;
+    const size_t n = (t - 13) / 2;
+    const uint64_t before = IntegerTypeSize(block[s - 4]) + 1 + IntegerTypeSize(block[s - 2]) +
+                            IntegerTypeSize(block[s - 1]);
+    for (size_t extra : {size_t{1}, size_t{2}}) {
+      if (extra == 2) {
+        const uint8_t guidType = block[s + 1];
+        if (columnCount < kMultiValueColumnsIos7 ||
+            (guidType != 0 && (guidType < 13 || guidType % 2 == 0)))
+          continue;
+      }
+      const size_t valueStart = s + extra + before;
+      if (taken.count(valueStart) || !LooksLikeStoredNumber(block, valueStart, n)) continue;
+      if (TakeMultiValueRecord(block, s, n, valueStart, columns, types, rows)) {
+        taken.insert(valueStart);
+        break;
+      }
+    }
+  }
+}
+
+void CarvePhoneNumberIndexEntries(ByteView block, RowList& rows) {
+  std::unordered_set<size_t> taken;
+  // Whole entries, wherever they lie: header 4, 1, value type, UID type, then
+  // the property 3, the number and the UID; the payload length in front
+  // matches.
+  for (size_t h = 1; h + 5 < block.size(); ++h) {
+    if (block[h] != kIndexHeaderSize || block[h + 1] != 1 || block[h + 4] != kPhoneProperty)
+      continue;
+    const uint8_t t = block[h + 2];
+    const uint8_t uidType = block[h + 3];
+    if (t % 2 == 0 || t < 13 || !IsRowidType(uidType)) continue;
+    const size_t n = (t - 13) / 2;
+    const uint64_t uidSize = IntegerTypeSize(uidType);
+    if (block[h - 1] != kIndexHeaderSize + 1 + n + uidSize) continue;
+    if (!block.Contains(h + 5, n + uidSize) || !LooksLikeStoredNumber(block, h + 5, n)) continue;
+    AppendIndexRow(block, h + 5, n, taken, rows);
+  }
+  // Entries freed on an index leaf page: in its freeblocks and in the gap
+  // between the cell pointer array and the cell content area.
+  if (block.size() < 8 || block[0] != kIndexLeafPage) return;
+  const size_t pointerArrayEnd = 8 + 2 * static_cast<size_t>(block.U16(3));
+  const size_t contentStart = block.U16(5) == 0 ? 65536 : block.U16(5);
+  if (pointerArrayEnd < contentStart)
+    CarveFreedIndexCells(block, pointerArrayEnd, contentStart, taken, rows);
+  std::unordered_set<size_t> visited;
+  size_t f = block.U16(1);
+  while (f >= 8 && f + 4 <= block.size() && visited.insert(f).second) {
+    CarveFreedIndexCells(block, f, f + block.U16(f + 2), taken, rows);
+    f = block.U16(f);
   }
 }
 
@@ -150,6 +327,7 @@ int TelephoneNumberCarver(const SqliteFile& db, RowList& rows) {
   if (!table) return 1;
   WalkPagesOutsideTable(db, table, [&](ByteView block, uint32_t) {
     CarvePhoneNumberRecords(block, table->columns, rows);
+    CarvePhoneNumberIndexEntries(block, rows);
   });
   return 1;
 }

@@ -34,9 +34,9 @@ size_t RecognisePhoneNumber(ByteView block, size_t e);
 // the table declares seven.
 void CarvePhoneNumberRecords(ByteView block, const std::vector<ColumnDef>& columns, RowList& rows);
 
-// Runs CarvePhoneNumberRecords over every page of the main file except page 1
-// and the leaf pages of ABMultiValue. Does nothing when the table is not in
-// the catalogue. Returns 1.
+// Runs CarvePhoneNumberRecords and CarvePhoneNumberIndexEntries over every
+// page of the main file except page 1 and the leaf pages of ABMultiValue. Does nothing when the
+// table is not in the catalogue. Returns 1.
 int TelephoneNumberCarver(const SqliteFile& db, RowList& rows);
 
 }  // namespace vantrel

@@ -143,13 +143,12 @@ TEST_P(MultiValuePage, NumberCarverReadsTheRecordsOfARealPage) {
   RowList rows;
   CarvePhoneNumberRecords(View(page), columns, rows);
 
-  // What SQLite holds for the telephone numbers the recogniser accepts: every
-  // phone except the one written with blanks past its seventh byte.
+  // What SQLite holds for the telephone numbers: the one written with blanks,
+  // which the recogniser refuses, is found by the shape of its record.
   std::set<RowValues> expected;
   for (const auto& r :
        db.Query("SELECT UID, record_id, property, identifier, label, value" +
                 std::string(ios == 7 ? ", guid" : "") + " FROM ABMultiValue WHERE property = 3")) {
-    if (Text(r[5]).find(' ') != std::string::npos) continue;
     RowValues row;
     row.push_back("");  // the UID is the rowid, which a carved record lacks
     for (size_t k = 1; k < r.size(); ++k) row.push_back(Text(r[k]));

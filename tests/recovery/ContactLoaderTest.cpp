@@ -1,0 +1,334 @@
+// The address-book loader on iOS 6 and iOS 7 address books written by the real
+// SQLite engine, on 4096- and 1024-byte pages: live contacts must equal what
+// SQLite returns for the live rows; deleted telephone numbers whose bytes
+// survive must come back once each, never a live one. Recall per place (the
+// ABMultiValue pages, the other pages) is printed.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "fixtures/Fixtures.h"
+#include "recovery/ContactCarvers.h"
+#include "recovery/ContactLoader.h"
+#include "recovery/Loaders.h"
+#include "recovery/PhoneNumber.h"
+#include "recovery/RowReader.h"
+#include "sqlite/SqliteFile.h"
+
+namespace vantrel {
+namespace {
+
+using fixtures::Database;
+using fixtures::Value;
+
+// How the address book's system labels are written: a word between "_$!<" and ">!$_".
+std::string ShownLabel(const std::string& stored) {
+  const std::string open = "_$!<", close = ">!$_";
+  if (stored.size() > open.size() + close.size() && stored.rfind(open, 0) == 0 &&
+      stored.compare(stored.size() - close.size(), close.size(), close) == 0)
+    return stored.substr(open.size(), stored.size() - open.size() - close.size());
+  return stored;
+}
+
+// The contacts SQLite shows for the fixture, built the way the user sees them.
+ContactMap ExpectedLiveContacts(Database& sql) {
+  ContactMap expected;
+  for (const auto& p :
+       sql.Query("SELECT ROWID, ifnull(First,''), ifnull(Last,''), ifnull(Middle,''), "
+                 "ifnull(FirstPhonetic,''), ifnull(MiddlePhonetic,''), ifnull(LastPhonetic,''), "
+                 "ifnull(Organization,'') FROM ABPerson ORDER BY ROWID")) {
+    ContactRecord r;
+    r.name = p[2].AsText() + p[3].AsText() + p[1].AsText();
+    r.phonetic = p[6].AsText() + " " + p[5].AsText() + " " + p[4].AsText();
+    r.organization = p[7].AsText();
+    for (const auto& mv :
+         sql.Query("SELECT UID, property, label, ifnull(value,'') FROM ABMultiValue "
+                   "WHERE record_id = ? ORDER BY UID",
+                   {p[0]})) {
+      std::string label, value;
+      if (mv[1].AsInt() == 5) {
+        const auto entry = sql.Query(
+            "SELECT ifnull(k.value,''), ifnull(e.value,'') FROM ABMultiValueEntry e "
+            "LEFT JOIN ABMultiValueEntryKey k ON k.rowid = e.key WHERE e.parent_id = ? "
+            "ORDER BY e.rowid LIMIT 1",
+            {mv[0]});
+        if (entry.empty()) continue;
+        label = entry[0][0].AsText();
+        value = entry[0][1].AsText();
+      } else {
+        if (mv[2].IsNull()) continue;
+        label = ShownLabel(
+            sql.QueryText("SELECT value FROM ABMultiValueLabel WHERE rowid = ?", {mv[2]}));
+        value = mv[3].AsText();
+      }
+      r.propertyCodes.push_back(static_cast<int32_t>(mv[1].AsInt()));
+      r.labels.push_back(label);
+      if (r.name.empty()) r.name = value;
+      r.values.push_back(value);
+    }
+    expected.emplace(static_cast<uint32_t>(p[0].AsInt()), r);
+  }
+  return expected;
+}
+
+struct Layout {
+  int ios;
+  int pageSize;
+};
+
+std::string LayoutName(const ::testing::TestParamInfo<Layout>& info) {
+  return "ios" + std::to_string(info.param.ios) + "_page" + std::to_string(info.param.pageSize);
+}
+
+class ContactLoaderOnFixture : public ::testing::TestWithParam<Layout> {
+ protected:
+  void SetUp() override {
+    fixtures::ContactOptions options;
+    options.iosVersion = GetParam().ios;
+    options.pageSize = GetParam().pageSize;
+    options.personCount = 120;
+    options.deleteFraction = 0.3;
+    options.seed = 7;
+    truth_ = fixtures::BuildContactsDb(dir_.File("AddressBook.sqlitedb"), options);
+    ASSERT_EQ(OpenDatabase("", db_, truth_.path), 0);
+  }
+
+  // Values of live multi-values of live persons: never a deleted line.
+  std::set<std::string> LiveValues() const {
+    std::set<std::string> live;
+    for (const auto& p : truth_.persons) {
+      if (!p.Live()) continue;
+      for (const auto& mv : p.multiValues)
+        if (mv.Live() && mv.value) live.insert(*mv.value);
+    }
+    return live;
+  }
+
+  // Deleted telephone numbers that are not also live somewhere.
+  std::vector<fixtures::MultiValueTruth> DeletedPhones() const {
+    const std::set<std::string> live = LiveValues();
+    std::vector<fixtures::MultiValueTruth> phones;
+    std::set<std::string> seen;
+    for (const auto& p : truth_.persons) {
+      for (auto mv : p.multiValues) {
+        if (!(mv.deleted || p.deleted) || mv.property != 3 || !mv.value) continue;
+        if (live.count(*mv.value) || !seen.insert(*mv.value).second) continue;
+        if (p.deleted) mv.inMainFile = mv.inMainFile || p.inMainFile;
+        phones.push_back(mv);
+      }
+    }
+    return phones;
+  }
+
+  fixtures::TempDir dir_;
+  fixtures::ContactsTruth truth_;
+  SqliteFile db_;
+};
+
+TEST_P(ContactLoaderOnFixture, LiveContactsEqualWhatSqliteHolds) {
+  ContactMap contacts;
+  ASSERT_EQ(ContactLoader(db_, contacts), 0);
+  Database sql(truth_.path, {.create = false, .readOnly = true});
+  const ContactMap expected = ExpectedLiveContacts(sql);
+  ASSERT_FALSE(expected.empty());
+  for (const auto& [id, want] : expected) {
+    auto found = contacts.find(id);
+    ASSERT_NE(found, contacts.end()) << "person " << id;
+    const ContactRecord& got = found->second;
+    EXPECT_EQ(got.name, want.name) << "person " << id;
+    EXPECT_EQ(got.phonetic, want.phonetic) << "person " << id;
+    EXPECT_EQ(got.organization, want.organization) << "person " << id;
+    EXPECT_EQ(got.propertyCodes, want.propertyCodes) << "person " << id;
+    EXPECT_EQ(got.labels, want.labels) << "person " << id;
+    EXPECT_EQ(got.values, want.values) << "person " << id;
+  }
+  // Nothing but the live persons and the deleted-contacts entry.
+  EXPECT_EQ(contacts.size(), expected.size() + (contacts.count(0) ? 1 : 0));
+}
+
+TEST_P(ContactLoaderOnFixture, DeletedNumbersComeBackOnceNeverALiveOne) {
+  ContactMap contacts;
+  ASSERT_EQ(ContactLoader(db_, contacts), 0);
+  ASSERT_TRUE(contacts.count(0));
+  const ContactRecord& deleted = contacts.at(0);
+  EXPECT_EQ(deleted.name, kDeletedContactsName);
+  ASSERT_EQ(deleted.labels.size(), deleted.values.size());
+
+  const std::set<std::string> live = LiveValues();
+  std::map<std::string, int> lines;
+  for (size_t i = 0; i < deleted.labels.size(); ++i) {
+    EXPECT_FALSE(live.count(deleted.labels[i])) << "live number listed: " << deleted.labels[i];
+    ++lines[deleted.labels[i]];
+  }
+
+  const auto phones = DeletedPhones();
+  ASSERT_FALSE(phones.empty());
+  int found = 0, surviving = 0, foundSurviving = 0, named = 0;
+  for (const auto& mv : phones) {
+    const int n = lines.count(*mv.value) ? lines[*mv.value] : 0;
+    EXPECT_LE(n, 1) << "listed more than once: " << *mv.value;
+    if (mv.inMainFile) ++surviving;
+    if (n == 0) continue;
+    ++found;
+    if (mv.inMainFile) ++foundSurviving;
+    // A name, when one is given, is the owner's.
+    for (size_t i = 0; i < deleted.labels.size(); ++i) {
+      if (deleted.labels[i] != *mv.value || deleted.values[i].empty()) continue;
+      ++named;
+      EXPECT_EQ(deleted.values[i], truth_.PersonByRowid(mv.recordId)->JoinedName()) << *mv.value;
+    }
+  }
+  const double recall = 100.0 * found / phones.size();
+  const double survivingRecall = surviving ? 100.0 * foundSurviving / surviving : 100.0;
+  std::printf(
+      "[ recall ] ios%d page %d: %d of %zu deleted numbers (%.1f%%), %d of %d surviving "
+      "(%.1f%%), %d named\n",
+      GetParam().ios, GetParam().pageSize, found, phones.size(), recall, foundSurviving, surviving,
+      survivingRecall, named);
+  EXPECT_GE(survivingRecall, 95.0);
+  EXPECT_GE(recall, GetParam().pageSize >= 4096 ? 90.0 : 75.0);
+}
+
+// Where the numbers come from: template carving of the ABMultiValue pages
+// and the number carver on every other page, each measured on its own.
+TEST_P(ContactLoaderOnFixture, RecallPerPlace) {
+  const TableInfo* table = FindTable(db_, "ABMultiValue");
+  ASSERT_NE(table, nullptr);
+  RowList live, templ, others;
+  for (const PageSet& set : table->pageSets)
+    ReadPageSetRows(db_, set, live, templ, table->columns, CarveMultiValuePage);
+  TelephoneNumberCarver(db_, others);
+  auto values = [](const RowList& rows) {
+    std::set<std::string> s;
+    for (const RowValues& r : rows)
+      if (r.size() > 5) s.insert(r[5]);
+    return s;
+  };
+  const std::set<std::string> fromTemplate = values(templ), fromOthers = values(others);
+  const auto phones = DeletedPhones();
+  int inTemplate = 0, inOthers = 0, either = 0;
+  for (const auto& mv : phones) {
+    const bool a = fromTemplate.count(*mv.value) > 0, b = fromOthers.count(*mv.value) > 0;
+    inTemplate += a;
+    inOthers += b;
+    either += a || b;
+  }
+  std::printf(
+      "[ places ] ios%d page %d: %zu deleted numbers; ABMultiValue pages %d, other "
+      "pages %d, together %d\n",
+      GetParam().ios, GetParam().pageSize, phones.size(), inTemplate, inOthers, either);
+  EXPECT_GT(inTemplate, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Layouts, ContactLoaderOnFixture,
+                         ::testing::Values(Layout{6, 4096}, Layout{7, 4096}, Layout{6, 1024},
+                                           Layout{7, 1024}),
+                         LayoutName);
+
+// ---------------------------------------------------------------------------------------------
+// Small address books made for one rule each
+
+std::string CreateStatement(int ios, const std::string& table) {
+  const std::string schema =
+      fixtures::ReadSchemaFile("ios" + std::to_string(ios) + "_addressbook.sql");
+  const std::string head = "CREATE TABLE " + table + " (";
+  const size_t at = schema.find(head);
+  return at == std::string::npos ? std::string() : schema.substr(at, schema.find(";\n", at) - at);
+}
+
+class SmallAddressBook : public ::testing::Test {
+ protected:
+  void Create(const std::vector<std::string>& tables) {
+    Database db(path_, {});
+    for (const std::string& t : tables) db.Exec(CreateStatement(6, t));
+  }
+  int Load(ContactMap& contacts) {
+    SqliteFile file;
+    if (OpenDatabase("", file, path_) != 0) return -100;
+    return ContactLoader(file, contacts);
+  }
+  fixtures::TempDir dir_;
+  std::string path_ = dir_.File("ab.db");
+};
+
+TEST_F(SmallAddressBook, MissingKeyTablesLeaveTheMapUntouched) {
+  Create({"ABMultiValue", "ABMultiValueLabel"});
+  {
+    Database db(path_, {});
+    db.Exec(
+        "INSERT INTO ABMultiValue (record_id, property, identifier, label, value) "
+        "VALUES (1, 3, 0, 1, '13800138000')");
+  }
+  ContactMap contacts;
+  contacts[77].name = "kept";
+  EXPECT_EQ(Load(contacts), -2);  // no ABPerson
+  ASSERT_EQ(contacts.size(), 1u);
+  EXPECT_EQ(contacts[77].name, "kept");
+
+  fixtures::TempDir other;
+  path_ = other.File("ab.db");
+  Create({"ABPerson", "ABMultiValueLabel"});
+  EXPECT_EQ(Load(contacts), -2);  // no ABMultiValue
+  EXPECT_EQ(contacts.size(), 1u);
+}
+
+TEST_F(SmallAddressBook, JoinRulesForNamesLabelsAndAddresses) {
+  Create({"ABPerson", "ABMultiValue", "ABMultiValueLabel", "ABMultiValueEntry",
+          "ABMultiValueEntryKey"});
+  {
+    Database db(path_, {});
+    db.Exec(
+        "INSERT INTO ABMultiValueLabel (value) VALUES ('_$!<Mobile>!$_'), ('Boat phone'), "
+        "('<Work>');"
+        "INSERT INTO ABMultiValueEntryKey (value) VALUES ('Street'), ('City');"
+        "INSERT INTO ABPerson (ROWID, First, Last, Organization) VALUES (3, '伟', '张', 'Org');"
+        "INSERT INTO ABPerson (ROWID, Organization) VALUES (4, 'Nameless Ltd');"
+        "INSERT INTO ABPerson (ROWID, First) VALUES (5, 'Alone');"
+        "INSERT INTO ABMultiValue (record_id, property, identifier, label, value) VALUES "
+        "(3, 3, 0, 1, '13800138000'), (3, 3, 1, NULL, '13900000000'), "
+        "(3, 3, 2, 2, '02087654321'), (3, 3, 3, 3, '075512345678'), "
+        "(4, 4, 0, 2, 'x@example.com'), (4, 5, 0, 1, NULL), (3, 5, 1, 1, NULL);"
+        "INSERT INTO ABMultiValueEntry (parent_id, key, value) VALUES "
+        "(6, 2, 'Springfield'), (6, 1, '1 Main St');");
+  }
+  ContactMap contacts;
+  ASSERT_EQ(Load(contacts), 0);
+  ASSERT_EQ(contacts.size(), 3u);  // nothing deleted: no entry under key 0
+  const ContactRecord& zhang = contacts.at(3);
+  EXPECT_EQ(zhang.name, "张伟");
+  EXPECT_EQ(zhang.organization, "Org");
+  EXPECT_EQ(zhang.phonetic, "  ");
+  // The NULL label is left out; "<Work>" keeps its brackets; the address of
+  // person 3 has no entries and adds nothing.
+  EXPECT_EQ(zhang.labels, (std::vector<std::string>{"Mobile", "Boat phone", "<Work>"}));
+  EXPECT_EQ(zhang.values, (std::vector<std::string>{"13800138000", "02087654321", "075512345678"}));
+  EXPECT_EQ(zhang.propertyCodes, (std::vector<int32_t>{3, 3, 3}));
+  // No name: the first value added names the person, whatever the organisation.
+  const ContactRecord& nameless = contacts.at(4);
+  EXPECT_EQ(nameless.name, "x@example.com");
+  // An address shows its first entry with that entry's key.
+  EXPECT_EQ(nameless.labels, (std::vector<std::string>{"Boat phone", "City"}));
+  EXPECT_EQ(nameless.values, (std::vector<std::string>{"x@example.com", "Springfield"}));
+  EXPECT_EQ(nameless.propertyCodes, (std::vector<int32_t>{4, 5}));
+  // A person without multi-values still gets a record.
+  EXPECT_EQ(contacts.at(5).name, "Alone");
+  EXPECT_TRUE(contacts.at(5).values.empty());
+}
+
+TEST_F(SmallAddressBook, NoMultiValuesAnywhereMeansNoContacts) {
+  Create({"ABPerson", "ABMultiValue"});
+  {
+    Database db(path_, {});
+    db.Exec("INSERT INTO ABPerson (First) VALUES ('Only')");
+  }
+  ContactMap contacts;
+  EXPECT_EQ(Load(contacts), 0);
+  EXPECT_TRUE(contacts.empty());
+}
+
+}  // namespace
+}  // namespace vantrel
