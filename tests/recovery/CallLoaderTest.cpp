@@ -192,6 +192,7 @@ TEST_P(CallLoaderOnFixtures, LiveCallsAreSqlitesAndSurvivingDeletedCallsComeBack
   for (const auto& [place, count] : recall.byPlace)
     report += std::string(PlaceName(place)) + " " + std::to_string(count) + ", ";
   report += "lost " + std::to_string(recall.lost.size()) + ")";
+  for (const std::string& lost : recall.lost) report += " " + lost;
   std::printf("%s\n", report.c_str());
   RecordProperty("recall", report);
 
