@@ -14,8 +14,8 @@ namespace vantrel {
 
 namespace {
 
-// Text is converted and written in pieces of about this many bytes, so a large
-// export neither holds a whole file in memory nor calls iconv once per row.
+// Converted bytes are written in pieces of about this many bytes, so a large
+// export neither holds a whole file in memory nor makes a system call per row.
 constexpr size_t kFlushSize = 64 * 1024;
 
 // Upper case without '-' and '_': "utf-16le" and "UTF16LE" compare equal.
@@ -81,41 +81,42 @@ bool OutputFile::WriteAll(std::string_view bytes) {
 }
 
 bool OutputFile::Flush() {
-  if (pending_.empty()) return !failed_;
-  std::string converted;
-  std::string_view out;
-  switch (mode_) {
-    case 0:
-      out = pending_;
-      break;
-    case 1:
-      converted = Utf8ToUtf16Le(pending_);
-      out = converted;
-      break;
-    default:
-      if (!ConvertEncoding(pending_, "UTF-8", encoding_, converted)) {
-        failed_ = true;
-        reason_ = "unknown text encoding \"" + encoding_ + "\"";
-        return false;
-      }
-      out = converted;
-      break;
-  }
-  const bool ok = WriteAll(out);
+  if (failed_) return false;
+  const bool ok = WriteAll(pending_);
   pending_.clear();
   return ok;
 }
 
 bool OutputFile::WriteBytes(std::string_view bytes) {
-  if (!Flush()) return false;
-  return WriteAll(bytes);
+  if (failed_ || fd_ < 0) return false;
+  pending_.append(bytes);
+  return pending_.size() < kFlushSize || Flush();
 }
 
 bool OutputFile::WriteText(std::string_view utf8) {
   if (failed_ || fd_ < 0) return false;
-  pending_.append(utf8);
-  if (pending_.size() >= kFlushSize) return Flush();
-  return true;
+  switch (mode_) {
+    case 0:
+      pending_.append(utf8);
+      break;
+    case 1:
+      pending_ += Utf8ToUtf16Le(utf8);
+      break;
+    default: {
+      // One piece (a row or a block) at a time: iconv rescans what follows a
+      // character the code page lacks, so converting large batches would make
+      // every emoji cost as much as the whole batch.
+      std::string converted;
+      if (!ConvertEncoding(utf8, "UTF-8", encoding_, converted)) {
+        failed_ = true;
+        reason_ = "unknown text encoding \"" + encoding_ + "\"";
+        return false;
+      }
+      pending_ += converted;
+      break;
+    }
+  }
+  return pending_.size() < kFlushSize || Flush();
 }
 
 bool OutputFile::Close() {

@@ -22,10 +22,10 @@ class OutputFile {
   // Creates or truncates the file. False (with reason()) when it cannot be
   // created or the encoding is unknown.
   bool Open();
-  // Bytes written as they are (a byte-order mark), after any pending text.
+  // Bytes written as they are (a byte-order mark).
   bool WriteBytes(std::string_view bytes);
-  // UTF-8 text, converted to the file's encoding. Pieces must end on character
-  // boundaries (whole rows and blocks do).
+  // UTF-8 text, converted to the file's encoding piece by piece. Pieces must
+  // end on character boundaries (whole rows and blocks do).
   bool WriteText(std::string_view utf8);
   // Writes what is pending and closes; false when either fails.
   bool Close();
@@ -44,7 +44,7 @@ class OutputFile {
   int mode_ = 0;  // 0 UTF-8, 1 UTF-16LE, 2 iconv
   int fd_ = -1;
   bool failed_ = false;
-  std::string pending_;
+  std::string pending_;  // converted bytes not yet written
   std::string reason_;
 };
 

@@ -138,7 +138,9 @@ TEST_F(TxtExportTest, AllCategoriesInUtf8AndGbkUseLowerCaseTxtNames) {
                      std::string(14, ' ') + "接听" + std::string(11, ' ') + "00:07\r\n"));
     const std::string sms = ReadAll(out.File("SMS.txt"));
     EXPECT_EQ(sms.find(encode("类型:")), 0u);
-    if (!gbk) EXPECT_NE(sms.find("第二行😀"), std::string::npos);
+    if (!gbk) {
+      EXPECT_NE(sms.find("第二行😀"), std::string::npos);
+    }
   }
 }
 
