@@ -269,18 +269,27 @@ class MultiValueRegionCarver {
           continue;
         }
         if (size >= kCarveValueBuffer || b + size > regionLength) {
-          if (EqualsNoCase(column.type, "text") && size < kCarveValueBuffer) {
-            RenderValue(type, region.Sub(b), column, true, 0, value);
-            row.push_back(std::move(value));
-          }
+          // The region ends inside the value: a newer cell took the space
+          // after it, so what is left is the start of a number, not a
+          // number. The record ends without it.
           b = regionLength;
           break;
         }
-        RenderValue(type, region.Sub(b, size), column, true, 0, value);
+        const ByteView content = region.Sub(b, size);
+        if (EqualsNoCase(column.type, "text") &&
+            content.AsString().find('\0') != std::string_view::npos) {
+          // Stored text holds no zero byte: a freeblock header or a newer
+          // cell overwrote part of this one. The record ends without it.
+          b = regionLength;
+          break;
+        }
+        RenderValue(type, content, column, true, 0, value);
         row.push_back(std::move(value));
         b += size;
       }
-      carved_.push_back(std::move(row));
+      // Bytes that do not decode as serial types these columns can hold are
+      // no multi-value: nothing of them is kept.
+      if (TypesFitColumns(types)) carved_.push_back(std::move(row));
       if (b >= regionLength || b <= o) return;
       o = b;
     }

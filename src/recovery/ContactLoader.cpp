@@ -122,7 +122,22 @@ ContactRecord BuildDeletedContacts(const RowList& deletedMultiValues, const RowL
     entry.labels.push_back(number);
     entry.values.push_back(std::move(name));
   }
-  return entry;
+  // A number without an owner that is the beginning of another deleted or
+  // live number is a copy whose end a newer cell overwrote: it is not listed.
+  std::set<std::string> numbers(entry.labels.begin(), entry.labels.end());
+  numbers.insert(liveValues.begin(), liveValues.end());
+  ContactRecord kept;
+  kept.name = entry.name;
+  for (size_t i = 0; i < entry.labels.size(); ++i) {
+    const std::string& number = entry.labels[i];
+    if (entry.values[i].empty()) {
+      auto next = numbers.upper_bound(number);
+      if (next != numbers.end() && next->compare(0, number.size(), number) == 0) continue;
+    }
+    kept.labels.push_back(number);
+    kept.values.push_back(entry.values[i]);
+  }
+  return kept;
 }
 
 int ContactLoader(const SqliteFile& db, ContactMap& contacts) {

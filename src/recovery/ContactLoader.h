@@ -30,7 +30,9 @@ std::string ResolveLabel(const std::string& stored);
 // rowid (Last, Middle, First joined) or "". A row is left out when its value
 // is empty or a value of a live contact, and when the same number was already
 // listed with the same owner's name or with a name where this one has none;
-// a number first listed without a name takes the name of a later copy.
+// a number first listed without a name takes the name of a later copy. A
+// number without a name that is the beginning of another listed number is a
+// damaged copy and is left out.
 ContactRecord BuildDeletedContacts(const RowList& deletedMultiValues, const RowList& deletedPersons,
                                    const std::set<std::string>& liveValues);
 

@@ -207,16 +207,18 @@ void CarveFreedIndexCells(ByteView block, size_t regionStart, size_t regionEnd,
     while (valueStart + run < regionEnd && run <= kMaxShapedNumber &&
            IsPhoneText(block[valueStart + run]))
       ++run;
-    // First an end that a kept header or the region's end confirms, then one
-    // that only a freed cell's remains suggest.
+    // First an end that the region's end or a kept header right after the
+    // UID confirms; then a kept header over the UID's last byte (a newer cell
+    // took it); then one that only a freed cell's remains suggest.
     size_t length = 0;
-    for (int pass = 0; pass < 2 && length == 0; ++pass) {
+    for (int pass = 0; pass < 3 && length == 0; ++pass) {
       for (size_t len = run; len + 4 >= run && len >= kMinShapedNumber; --len) {
         const size_t after = valueStart + len + uidSize;
         if (after > regionEnd) continue;
-        const bool ends = pass == 0
-                              ? after == regionEnd || IsIntactIndexCell(block, after, regionEnd)
-                              : IsFreedIndexCell(block, after, regionEnd);
+        bool ends = false;
+        if (pass == 0) ends = after == regionEnd || IsIntactIndexCell(block, after, regionEnd);
+        if (pass == 1) ends = uidSize > 1 && IsIntactIndexCell(block, after - 1, regionEnd);
+        if (pass == 2) ends = IsFreedIndexCell(block, after, regionEnd);
         if (ends) {
           length = len;
           break;

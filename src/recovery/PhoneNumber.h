@@ -31,12 +31,22 @@ size_t RecognisePhoneNumber(ByteView block, size_t e);
 // value (position 5) of an ABMultiValue record of property 3, and appends each
 // such record, decoded with the table's columns, to rows. Records of six
 // columns (iOS 6) and seven columns (iOS 7, the guid last) are both read when
-// the table declares seven.
+// the table declares seven. A second pass finds the records whose number the
+// recogniser refuses (written with blanks or brackets) by the shape of the
+// record alone: the value's serial type, the four integer types in front of
+// it, the property 3 and a value of phone characters where the header says.
 void CarvePhoneNumberRecords(ByteView block, const std::vector<ColumnDef>& columns, RowList& rows);
 
+// Finds the telephone numbers of ABMultiValuePropertyValueIndex entries
+// (property, value, UID) in one block: whole entries anywhere, and on an index
+// leaf page also the freed ones, whose first four bytes a freeblock header
+// took. Appends rows shaped like a multi-value row in which only the property
+// (3) and the value (position 5) are known: the entry does not name the owner.
+void CarvePhoneNumberIndexEntries(ByteView block, RowList& rows);
+
 // Runs CarvePhoneNumberRecords and CarvePhoneNumberIndexEntries over every
-// page of the main file except page 1 and the leaf pages of ABMultiValue. Does nothing when the
-// table is not in the catalogue. Returns 1.
+// page of the main file except page 1 and the leaf pages of ABMultiValue.
+// Does nothing when the table is not in the catalogue. Returns 1.
 int TelephoneNumberCarver(const SqliteFile& db, RowList& rows);
 
 }  // namespace vantrel

@@ -182,13 +182,24 @@ TEST_P(ContactLoaderOnFixture, DeletedNumbersComeBackOnceNeverALiveOne) {
       EXPECT_EQ(deleted.values[i], truth_.PersonByRowid(mv.recordId)->JoinedName()) << *mv.value;
     }
   }
+  // Every line is a value some deleted multi-value held: nothing made up.
+  std::set<std::string> deletedValues;
+  for (const auto& p : truth_.persons)
+    for (const auto& mv : p.multiValues)
+      if ((mv.deleted || p.deleted) && mv.value) deletedValues.insert(*mv.value);
+  int invented = 0;
+  for (const std::string& line : deleted.labels) {
+    if (deletedValues.count(line)) continue;
+    ++invented;
+    ADD_FAILURE() << "not a deleted value: " << line;
+  }
   const double recall = 100.0 * found / phones.size();
   const double survivingRecall = surviving ? 100.0 * foundSurviving / surviving : 100.0;
   std::printf(
       "[ recall ] ios%d page %d: %d of %zu deleted numbers (%.1f%%), %d of %d surviving "
-      "(%.1f%%), %d named\n",
+      "(%.1f%%), %d named, %zu lines, %d invented\n",
       GetParam().ios, GetParam().pageSize, found, phones.size(), recall, foundSurviving, surviving,
-      survivingRecall, named);
+      survivingRecall, named, deleted.labels.size(), invented);
   EXPECT_GE(survivingRecall, 95.0);
   EXPECT_GE(recall, GetParam().pageSize >= 4096 ? 90.0 : 75.0);
 }
