@@ -237,8 +237,7 @@ TEST(CliBackup, ExportWritesEveryCategoryOrOneAndReportsFailures) {
   EXPECT_EQ(fail.err.find("完成"), std::string::npos);
 
   // An output folder that cannot be created.
-  CliRun noDir = Cli({"export", backup.folder, dir.File("junk.txt") + "/sub"});
   std::ofstream(dir.File("junk.txt")) << "x";
-  noDir = Cli({"export", backup.folder, dir.File("junk.txt") + "/sub"});
+  CliRun noDir = Cli({"export", backup.folder, dir.File("junk.txt") + "/sub"});
   EXPECT_EQ(noDir.status, 4);
 }
