@@ -258,15 +258,46 @@ void RecordTableModel::sort(int column, Qt::SortOrder order) {
     for (size_t i = 0; i < n; ++i) keys[i] = CellView(rows_[i], column, unused);
   }
 
-  // string_view compares through memcmp: bytes as unsigned values.
+  // Rows are compared by their first 16 bytes packed big-endian into two
+  // integers (zero padded), then by the whole text when those tie: the same
+  // order as comparing the bytes as unsigned values, with far fewer visits to
+  // the text itself.
+  struct SortKey {
+    uint64_t head = 0;
+    uint64_t tail = 0;
+    std::string_view text;
+  };
+  std::vector<SortKey> sortKeys(n);
+  for (size_t i = 0; i < n; ++i) {
+    SortKey& key = sortKeys[i];
+    key.text = keys[i];
+    for (size_t b = 0; b < 16; ++b) {
+      const uint64_t byte = b < key.text.size() ? static_cast<unsigned char>(key.text[b]) : 0;
+      if (b < 8) {
+        key.head = (key.head << 8) | byte;
+      } else {
+        key.tail = (key.tail << 8) | byte;
+      }
+    }
+  }
+  auto less = [&sortKeys](uint32_t a, uint32_t b) {
+    const SortKey& x = sortKeys[a];
+    const SortKey& y = sortKeys[b];
+    if (x.head != y.head) return x.head < y.head;
+    if (x.tail != y.tail) return x.tail < y.tail;
+    // The first 16 bytes are equal: compare the rest (string_view compares
+    // through memcmp, bytes as unsigned values). A text shorter than 16 bytes
+    // is compared whole, so zero padding never hides a difference.
+    if (x.text.size() < 16 || y.text.size() < 16) return x.text < y.text;
+    return x.text.substr(16) < y.text.substr(16);
+  };
   std::vector<uint32_t> permutation(n);
   std::iota(permutation.begin(), permutation.end(), 0u);
   if (order == Qt::AscendingOrder) {
-    std::stable_sort(permutation.begin(), permutation.end(),
-                     [&](uint32_t a, uint32_t b) { return keys[a] < keys[b]; });
+    std::stable_sort(permutation.begin(), permutation.end(), less);
   } else {
     std::stable_sort(permutation.begin(), permutation.end(),
-                     [&](uint32_t a, uint32_t b) { return keys[b] < keys[a]; });
+                     [&less](uint32_t a, uint32_t b) { return less(b, a); });
   }
 
   emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
