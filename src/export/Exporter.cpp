@@ -133,8 +133,7 @@ class ExportJob {
   std::string AlignNumber(const std::string& number) const {
     size_t width = 0;
     std::string converted;
-    if (IsUtf8EncodingName(encoding_) || encoding_.rfind("UTF", 0) == 0 ||
-        !ConvertEncoding(number, "UTF-8", encoding_, converted))
+    if (IsUnicodeEncodingName(encoding_) || !ConvertEncoding(number, "UTF-8", encoding_, converted))
       width = DisplayWidth(number);
     else
       width = converted.size();

@@ -30,19 +30,30 @@ std::string CanonicalName(const std::string& name) {
 
 }  // namespace
 
-bool IsUtf8EncodingName(const std::string& name) {
-  return CanonicalName(name) == "UTF8";
+bool IsUnicodeEncodingName(const std::string& name) {
+  const std::string canonical = CanonicalName(name);
+  return canonical.rfind("UTF", 0) == 0 || canonical.rfind("UCS", 0) == 0;
 }
 
 OutputFile::OutputFile(std::string path, std::string encoding)
     : path_(std::move(path)), encoding_(std::move(encoding)) {
   const std::string canonical = CanonicalName(encoding_);
-  if (canonical == "UTF8")
+  if (canonical == "UTF8") {
     mode_ = 0;
-  else if (canonical == "UTF16LE")
+  } else if (canonical == "UTF16LE") {
     mode_ = 1;
-  else
+  } else if (canonical == "UTF16") {
+    // iconv would put a mark before every converted piece; write little-endian
+    // text behind one mark instead.
+    mode_ = 1;
+    mark_ = "\xFF\xFE";
+  } else if (canonical == "UTF32" || canonical == "UCS4") {
+    encoding_ = "UTF-32LE";
     mode_ = 2;
+    mark_ = std::string("\xFF\xFE\0\0", 4);
+  } else {
+    mode_ = 2;
+  }
 }
 
 OutputFile::~OutputFile() {
@@ -63,6 +74,7 @@ bool OutputFile::Open() {
   }
   fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
   if (fd_ < 0) return Fail(errno);
+  pending_ = mark_;
   return true;
 }
 

@@ -13,7 +13,8 @@ class OutputFile {
  public:
   // encoding: an iconv name; "UTF-8" passes text through, "UTF-16LE" uses the
   // built-in converter, anything else goes through iconv with '?' for what the
-  // code page cannot hold.
+  // code page cannot hold. "UTF-16" and "UTF-32" without a byte order are
+  // written little-endian behind one byte-order mark.
   OutputFile(std::string path, std::string encoding);
   ~OutputFile();
   OutputFile(const OutputFile&) = delete;
@@ -41,14 +42,16 @@ class OutputFile {
 
   std::string path_;
   std::string encoding_;
-  int mode_ = 0;  // 0 UTF-8, 1 UTF-16LE, 2 iconv
+  int mode_ = 0;      // 0 UTF-8, 1 UTF-16LE, 2 iconv
+  std::string mark_;  // byte-order mark the file starts with, if any
   int fd_ = -1;
   bool failed_ = false;
   std::string pending_;  // converted bytes not yet written
   std::string reason_;
 };
 
-// True when name denotes UTF-8 ("UTF-8", "utf8", ...).
-bool IsUtf8EncodingName(const std::string& name);
+// True for any UTF or UCS encoding name, where a character's bytes say nothing
+// of its width on screen.
+bool IsUnicodeEncodingName(const std::string& name);
 
 }  // namespace vantrel

@@ -159,6 +159,25 @@ TEST_F(TxtExportTest, WideCallNumbersAlignByTheirWidthInTheFile) {
   }
 }
 
+TEST_F(TxtExportTest, UnicodeWithoutByteOrderGetsOneMarkAtTheStart) {
+  const std::string text = "Phone,name\r\n13912345678,张三\r\n+86 10,8888,李\"四\"\r\n😀,\r\n";
+  TempFolder in;
+  WriteAll(in.File("t"), text);
+  for (const char* name : {"UTF-16", "utf-16", "UTF-32"}) {
+    const std::string chosen = dir.File("c.txt");
+    ASSERT_TRUE(ExportCurrentCategory(data, "通讯录", "删除联系人", ExportFormat::Txt, chosen,
+                                      ExportOptions{name})
+                    .ok);
+    const bool wide = std::string(name) == "UTF-32";
+    // Python's 'utf-16' / 'utf-32' codecs put one mark first (little-endian here).
+    EXPECT_EQ(ReadAll(dir.File("c_Del.txt")), PythonBytes("open(r'" + in.File("t") +
+                                                          "', encoding='utf-8', newline='').read()"
+                                                          ".encode('" +
+                                                          (wide ? "utf-32" : "utf-16") + "')"))
+        << name;
+  }
+}
+
 TEST_F(TxtExportTest, AnUnknownEncodingFailsBeforeAnyFileIsCreated) {
   const ExportResult r =
       ExportAllCategories(data, ExportFormat::Txt, dir.Path(), ExportOptions{"NO-SUCH-CODESET"});
