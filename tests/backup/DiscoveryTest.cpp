@@ -164,6 +164,23 @@ TEST_F(DiscoveryTest, MoreThanAHundredBackupsAreAllReachable) {
   EXPECT_EQ(remembered.FolderAt(111), root_ + "/dev1109");
 }
 
+TEST(Discovery, BackupFolderOfTheFixtureBuilderReadsAsWritten) {
+  fixtures::TempDir dir("vantrel-fixture-backup");
+  fixtures::BackupOptions options;
+  options.deviceName = "王芳 & 李雷 <iPhone>";
+  options.productVersion = "6.1.3";
+  options.lastBackupDate = "2013-05-20T08:12:34Z";
+  options.includeMessages = options.includeContacts = options.includeCalls = false;
+  const fixtures::BackupTruth truth = fixtures::BuildBackup(dir.path(), options);
+  const std::vector<BackupRow> rows = ListBackups(dir.path());
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(rows[0].folder, truth.folder);
+  EXPECT_EQ(rows[0].deviceName, options.deviceName);
+  EXPECT_EQ(rows[0].lastBackupDate, options.lastBackupDate);
+  EXPECT_EQ(rows[0].productVersion, options.productVersion);
+  EXPECT_FALSE(IsEncryptedBackup(truth.folder));
+}
+
 // Binary Manifest.plist files written by Python's plistlib (FMT_BINARY) from
 // {BackupKeyBag, Date, IsEncrypted: <v>, Lockdown: {ProductVersion, IsEncrypted: true},
 //  Version: "9.1", WasPasscodeSet: false}.

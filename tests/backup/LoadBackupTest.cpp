@@ -1,0 +1,305 @@
+// The load driver on backups made by the real SQLite engine: which categories
+// and counts the tree receives, the progress steps, the one message, and that
+// nothing of an earlier load survives a later one.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <random>
+
+#include "backup/BackupLoader.h"
+#include "backup/PlistText.h"
+#include "fixtures/Fixtures.h"
+
+namespace vantrel {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::WriteBytes;
+
+// Records what the driver asks of the presentation.
+class RecordingObserver : public LoadObserver {
+ public:
+  struct Child {
+    std::string name;
+    int count = 0;
+    bool deleted = false;
+  };
+  struct Category {
+    std::string name;
+    std::vector<Child> children;
+    bool expanded = false;
+  };
+
+  void BeginProgress() override { events.push_back("begin"); }
+  void StepProgress() override {
+    events.push_back("step");
+    ++steps;
+  }
+  void EndProgress() override { events.push_back("end"); }
+  void ResetViews() override {
+    events.push_back("reset");
+    categories.clear();
+  }
+  CategoryHandle AddCategory(const std::string& name) override {
+    events.push_back("category " + name);
+    categories.push_back({name, {}, false});
+    return static_cast<CategoryHandle>(categories.size() - 1);
+  }
+  void AddCount(CategoryHandle category, const std::string& name, int count,
+                bool deleted) override {
+    categories.at(category).children.push_back({name, count, deleted});
+  }
+  void ExpandCategory(CategoryHandle category) override { categories.at(category).expanded = true; }
+  void ShowMessage(const std::string& text) override { messages.push_back(text); }
+
+  std::vector<std::string> CategoryNames() const {
+    std::vector<std::string> names;
+    for (const Category& c : categories) names.push_back(c.name);
+    return names;
+  }
+  const Category* Find(const std::string& name) const {
+    for (const Category& c : categories)
+      if (c.name == name) return &c;
+    return nullptr;
+  }
+
+  std::vector<std::string> events;
+  std::vector<Category> categories;
+  std::vector<std::string> messages;
+  int steps = 0;
+};
+
+template <typename Map>
+int Total(const Map& map) {
+  size_t n = 0;
+  for (const auto& [key, list] : map) n += list.size();
+  return static_cast<int>(n);
+}
+
+using Children = std::vector<std::pair<std::string, int>>;
+Children ChildrenOf(const RecordingObserver::Category& c) {
+  Children out;
+  for (const auto& child : c.children) {
+    out.emplace_back(child.name, child.count);
+    // Only the deleted nodes are drawn in red.
+    const bool deletedNode =
+        child.name == category::kDeleted || child.name == category::kDeletedContacts;
+    EXPECT_EQ(child.deleted, deletedNode) << child.name;
+  }
+  return out;
+}
+
+// What the tree must show for the collections the loaders produced.
+Children ExpectedMessages(const Collections& c) {
+  Children out;
+  if (!c.deletedMessages.empty()) out.emplace_back(category::kDeleted, Total(c.deletedMessages));
+  if (!c.liveMessages.empty()) out.emplace_back(category::kLive, Total(c.liveMessages));
+  return out;
+}
+Children ExpectedContacts(const Collections& c) {
+  Children out;
+  const bool hasDeleted = !c.contacts.empty() && c.contacts.begin()->first == 0;
+  if (hasDeleted)
+    out.emplace_back(category::kDeletedContacts,
+                     static_cast<int>(c.contacts.begin()->second.labels.size()));
+  out.emplace_back(category::kLiveContacts, static_cast<int>(c.contacts.size()) - hasDeleted);
+  return out;
+}
+Children ExpectedCalls(const Collections& c) {
+  return {{category::kDeleted, Total(c.deletedCalls)}, {category::kLive, Total(c.liveCalls)}};
+}
+
+bool Empty(const Collections& c) {
+  return c.liveMessages.empty() && c.deletedMessages.empty() && c.contacts.empty() &&
+         c.liveCalls.empty() && c.deletedCalls.empty();
+}
+
+fixtures::BackupOptions SmallBackup(uint64_t seed) {
+  fixtures::BackupOptions options;
+  options.seed = seed;
+  options.messages.messageCount = 120;
+  options.contacts.personCount = 25;
+  options.calls.callCount = 130;
+  return options;
+}
+
+class LoadBackupTest : public ::testing::Test {
+ protected:
+  fixtures::TempDir dir_{"vantrel-load"};
+  BackupLoader loader_;
+};
+
+TEST_F(LoadBackupTest, FullBackupGivesThreeCategoriesInSixSteps) {
+  for (int ios : {6, 7}) {
+    SCOPED_TRACE("iOS " + std::to_string(ios));
+    fixtures::BackupOptions options = SmallBackup(10 + ios);
+    options.iosVersion = ios;
+    const fixtures::BackupTruth truth =
+        BuildBackup(dir_.File("ios" + std::to_string(ios)), options);
+    RecordingObserver observer;
+    loader_.backupFolder = truth.folder;
+    loader_.LoadBackup(observer);
+
+    EXPECT_EQ(observer.steps, 6);
+    EXPECT_EQ(observer.events.front(), "begin");
+    EXPECT_EQ(observer.events[1], "reset");
+    EXPECT_EQ(observer.events.back(), "end");
+    EXPECT_TRUE(observer.messages.empty());
+    EXPECT_EQ(loader_.walPath, "");
+    ASSERT_EQ(
+        observer.CategoryNames(),
+        (std::vector<std::string>{category::kMessages, category::kContacts, category::kCalls}));
+    for (const auto& c : observer.categories) EXPECT_TRUE(c.expanded) << c.name;
+
+    const Collections& got = loader_.collections;
+    EXPECT_EQ(ChildrenOf(observer.categories[0]), ExpectedMessages(got));
+    EXPECT_EQ(ChildrenOf(observer.categories[1]), ExpectedContacts(got));
+    EXPECT_EQ(ChildrenOf(observer.categories[2]), ExpectedCalls(got));
+
+    // What the user sees against what the fixture put in.
+    EXPECT_EQ(Total(got.liveMessages), static_cast<int>(truth.messages->Live().size()));
+    EXPECT_FALSE(got.deletedMessages.empty());
+    EXPECT_EQ(Total(got.liveCalls), static_cast<int>(truth.calls->Live().size()));
+    EXPECT_GT(Total(got.deletedCalls), 0);
+    const int liveContacts = static_cast<int>(truth.contacts->Live().size());
+    EXPECT_EQ(ExpectedContacts(got).back().second, liveContacts);
+  }
+}
+
+TEST_F(LoadBackupTest, MissingCallDatabaseGivesTwoCategoriesAndNothingStale) {
+  const fixtures::BackupTruth full = BuildBackup(dir_.File("full"), SmallBackup(3));
+  fixtures::BackupOptions options = SmallBackup(4);
+  options.includeCalls = false;
+  const fixtures::BackupTruth partial = BuildBackup(dir_.File("partial"), options);
+
+  RecordingObserver first;
+  loader_.backupFolder = full.folder;
+  loader_.LoadBackup(first);
+  ASSERT_FALSE(loader_.collections.liveCalls.empty());
+
+  RecordingObserver observer;
+  loader_.backupFolder = partial.folder;
+  loader_.LoadBackup(observer);
+  EXPECT_EQ(observer.steps, 5);  // the call database takes only its final step
+  EXPECT_TRUE(observer.messages.empty());
+  EXPECT_EQ(observer.CategoryNames(),
+            (std::vector<std::string>{category::kMessages, category::kContacts}));
+  // The calls of the first backup are not kept under the second one.
+  EXPECT_TRUE(loader_.collections.liveCalls.empty());
+  EXPECT_TRUE(loader_.collections.deletedCalls.empty());
+  EXPECT_EQ(Total(loader_.collections.liveMessages),
+            static_cast<int>(partial.messages->Live().size()));
+}
+
+TEST_F(LoadBackupTest, SingleFileIsReadWithItsLogAndAFolderAfterItWithout) {
+  fixtures::MessageOptions options;
+  options.journal = fixtures::JournalMode::Wal;
+  options.messageCount = 150;
+  const std::string file = dir_.File("sms.db");
+  const fixtures::MessagesTruth truth = fixtures::BuildMessagesDb(file, options);
+  ASSERT_TRUE(fs::exists(file + "-wal"));
+
+  RecordingObserver observer;
+  loader_.backupFolder = file;
+  loader_.LoadBackup(observer);
+  EXPECT_EQ(loader_.walPath, file + "-wal");
+  EXPECT_EQ(observer.steps, 6);  // the one file is opened for every kind
+  EXPECT_TRUE(observer.messages.empty());
+  ASSERT_EQ(observer.CategoryNames(), std::vector<std::string>{category::kMessages});
+  EXPECT_EQ(ChildrenOf(observer.categories[0]), ExpectedMessages(loader_.collections));
+  // Rows committed only to the log are there; rows of its unfinished transaction are not.
+  EXPECT_EQ(Total(loader_.collections.liveMessages), static_cast<int>(truth.Live().size()));
+
+  // The same file without its log beside it: no log is used.
+  const std::string bare = dir_.File("bare.db");
+  fs::copy_file(file, bare);
+  RecordingObserver bareObserver;
+  loader_.backupFolder = bare;
+  loader_.LoadBackup(bareObserver);
+  EXPECT_EQ(loader_.walPath, "");
+
+  const fixtures::BackupTruth backup = BuildBackup(dir_.File("backup"), SmallBackup(5));
+  RecordingObserver folderObserver;
+  loader_.backupFolder = backup.folder;
+  loader_.LoadBackup(folderObserver);
+  EXPECT_EQ(loader_.walPath, "");
+  EXPECT_EQ(folderObserver.categories.size(), 3u);
+}
+
+TEST_F(LoadBackupTest, UnsupportedDatabaseShowsTheMessageOnce) {
+  const std::string file = dir_.File("other.db");
+  {
+    fixtures::Database db(file);
+    db.Exec(
+        "CREATE TABLE notes(id INTEGER PRIMARY KEY, body TEXT); INSERT INTO notes VALUES(1,'x');");
+  }
+  const std::string junk = dir_.File("junk.bin");
+  std::string bytes(8192, '\0');
+  std::mt19937 random(11);
+  for (char& b : bytes) b = static_cast<char>(random());
+  WriteBytes(junk, bytes);
+  const std::string emptyFolder = dir_.File("empty");
+  fs::create_directories(emptyFolder);
+
+  for (const auto& [path, steps] : std::vector<std::pair<std::string, int>>{
+           {file, 6}, {junk, 6}, {emptyFolder, 3}, {dir_.File("missing"), 3}}) {
+    SCOPED_TRACE(path);
+    RecordingObserver observer;
+    loader_.backupFolder = path;
+    loader_.LoadBackup(observer);
+    EXPECT_TRUE(observer.categories.empty());
+    EXPECT_EQ(observer.steps, steps);
+    EXPECT_EQ(observer.messages, std::vector<std::string>{kUnsupportedVersionMessage});
+    EXPECT_EQ(observer.events.back(), "end");  // the message comes after the progress closes
+  }
+}
+
+TEST_F(LoadBackupTest, ReloadAfterAFailedOpenShowsNothingStale) {
+  const fixtures::BackupTruth full = BuildBackup(dir_.File("full"), SmallBackup(6));
+  RecordingObserver first;
+  loader_.backupFolder = full.folder;
+  loader_.LoadBackup(first);
+  ASSERT_FALSE(Empty(loader_.collections));
+
+  // The databases have gone (a backup deleted meanwhile): nothing remains.
+  fs::remove(full.messagesPath);
+  fs::remove(full.contactsPath);
+  fs::remove(full.callsPath);
+  RecordingObserver observer;
+  loader_.LoadBackup(observer);
+  EXPECT_TRUE(Empty(loader_.collections));
+  EXPECT_TRUE(observer.categories.empty());
+  EXPECT_EQ(observer.steps, 3);
+  EXPECT_EQ(observer.messages, std::vector<std::string>{kUnsupportedVersionMessage});
+}
+
+TEST_F(LoadBackupTest, EncryptedBackupSaysSo) {
+  fixtures::BackupOptions options = SmallBackup(7);
+  options.encrypted = true;
+  const fixtures::BackupTruth truth = BuildBackup(dir_.File("enc"), options);
+
+  // Enciphered databases look like noise to the reader.
+  std::mt19937 random(13);
+  for (const std::string& path : {truth.messagesPath, truth.contactsPath, truth.callsPath}) {
+    std::string noise(fs::file_size(path), '\0');
+    for (char& b : noise) b = static_cast<char>(random());
+    WriteBytes(path, noise);
+  }
+  RecordingObserver observer;
+  loader_.backupFolder = truth.folder;
+  loader_.LoadBackup(observer);
+  EXPECT_TRUE(observer.categories.empty());
+  EXPECT_EQ(observer.messages, std::vector<std::string>{kEncryptedBackupMessage});
+
+  // Without the mark, a backup that yields nothing is merely unsupported.
+  options.encrypted = false;
+  options.includeMessages = options.includeContacts = options.includeCalls = false;
+  const fixtures::BackupTruth plain = BuildBackup(dir_.File("plain"), options);
+  RecordingObserver plainObserver;
+  loader_.backupFolder = plain.folder;
+  loader_.LoadBackup(plainObserver);
+  EXPECT_EQ(plainObserver.messages, std::vector<std::string>{kUnsupportedVersionMessage});
+}
+
+}  // namespace
+}  // namespace vantrel
