@@ -5,6 +5,7 @@
 #include <string>
 #include <unordered_set>
 
+#include "platform/Text.h"
 #include "recovery/PageWalk.h"
 #include "sqlite/BTree.h"
 
@@ -171,6 +172,30 @@ int PersonCarver(const SqliteFile& db, RowList& rows) {
 // ---------------------------------------------------------------------------------------------
 // Template carving of ABMultiValue leaf pages
 
+bool IsMultiValueProperty(int64_t code) {
+  return code == 3 || code == 4 || code == 5 || code == 12 || code == 13 || code == 22 ||
+         code == 23 || code == 46;
+}
+
+bool IsCleanText(ByteView bytes) {
+  for (size_t i = 0; i < bytes.size(); ++i) {
+    if (bytes[i] < 0x20 || bytes[i] == 0x7F) return false;
+  }
+  return IsValidUtf8(bytes.AsString());
+}
+
+bool IsPlausibleMultiValue(const RowValues& row) {
+  constexpr int64_t kMaxRowid = int64_t{1} << 31;
+  if (row.size() < 6 || row[5].empty()) return false;
+  const int64_t person = TextToInt(row[1]);
+  if (person < 1 || person >= kMaxRowid) return false;
+  if (row[2].empty() || !IsMultiValueProperty(TextToInt(row[2]))) return false;
+  const int64_t identifier = TextToInt(row[3]);
+  if (identifier < 0 || identifier > 0xFFFF) return false;
+  const int64_t label = TextToInt(row[4]);
+  return row[4].empty() || (label >= 1 && label < kMaxRowid);
+}
+
 namespace {
 
 constexpr size_t kMaxStalePointers = 100;
@@ -276,10 +301,10 @@ class MultiValueRegionCarver {
           break;
         }
         const ByteView content = region.Sub(b, size);
-        if (EqualsNoCase(column.type, "text") &&
-            content.AsString().find('\0') != std::string_view::npos) {
-          // Stored text holds no zero byte: a freeblock header or a newer
-          // cell overwrote part of this one. The record ends without it.
+        if (EqualsNoCase(column.type, "text") && !IsCleanText(content)) {
+          // A number, an address or a guid holds neither control characters
+          // nor broken UTF-8: a freeblock header or a newer cell overwrote
+          // part of this one. The record ends without it.
           b = regionLength;
           break;
         }
@@ -289,7 +314,7 @@ class MultiValueRegionCarver {
       }
       // Bytes that do not decode as serial types these columns can hold are
       // no multi-value: nothing of them is kept.
-      if (TypesFitColumns(types)) carved_.push_back(std::move(row));
+      if (TypesFitColumns(types) && IsPlausibleMultiValue(row)) carved_.push_back(std::move(row));
       if (b >= regionLength || b <= o) return;
       o = b;
     }

@@ -50,12 +50,27 @@ void CarvePersonRecords(ByteView block, const std::vector<ColumnDef>& columns, R
 // catalogue. Returns 1.
 int PersonCarver(const SqliteFile& db, RowList& rows);
 
+// The property codes a multi-value can carry: phone 3, e-mail 4, address 5,
+// dates 12, instant messaging 13, URL 22, related name 23, social profile 46.
+bool IsMultiValueProperty(int64_t code);
+
+// Text as the address book stores it: well-formed UTF-8 without control
+// characters. Carved text that is not is damaged.
+bool IsCleanText(ByteView bytes);
+
+// A carved ABMultiValue row that can be real: a value, an owner rowid, a
+// known property, a small identifier and a label rowid (or none).
+bool IsPlausibleMultiValue(const RowValues& row);
+
 // The carving step for ABMultiValue leaf pages: template carving of the
 // unallocated gap and the freeblock chain, with one change for this table.
 // A record's serial types are read right after its leading 0 (the NULL of the
 // UID column, which aliases the rowid); when the byte where the template says
 // they begin is that 0 (the freed cell has a two-byte rowid where the
-// template has one), the record is read one byte further on.
+// template has one), the record is read one byte further on, and when the
+// template's rowid is the longer one and its types do not fit the columns,
+// one byte earlier. A value the region ends inside, text that is not clean,
+// and rows that are not plausible multi-values are not kept.
 void CarveMultiValuePage(const SqliteFile& db, const LeafPage& page,
                          const std::vector<ColumnDef>& columns, RowList& carved);
 

@@ -153,10 +153,8 @@ bool TakeMultiValueRecord(ByteView block, size_t s, size_t n, size_t valueStart,
 // header 4, 1, value type, UID type; body 3, the number, the UID.
 constexpr uint8_t kIndexHeaderSize = 4;
 constexpr uint8_t kIndexLeafPage = 0x0A;
-// Multi-value properties: phone 3, e-mail 4, address 5, dates 12, URLs 22,
-// related names 23, instant messaging 13 and 46, social profiles 46.
 bool IsKnownProperty(uint8_t p) {
-  return p == 3 || p == 4 || p == 5 || p == 12 || p == 13 || p == 22 || p == 23 || p == 46;
+  return IsMultiValueProperty(p);
 }
 
 bool IsRowidType(uint8_t type) {
@@ -196,6 +194,15 @@ bool IsFreedIndexCell(ByteView block, size_t at, size_t regionEnd) {
          first != 0x7F;
 }
 
+// The first byte of a positive UID of uidSize bytes. One byte holds 1 to
+// 127. A longer UID's first byte is below 0x80; one that reads as a digit
+// would mean a UID from 12288 to 15103, far likelier the number's own digit
+// with the cell overwritten after it.
+bool IsPlausibleUidStart(uint8_t first, uint64_t uidSize) {
+  if (uidSize == 1) return first >= 1 && first < 0x80;
+  return first < 0x80 && !IsDigit(first);
+}
+
 void CarveFreedIndexCells(ByteView block, size_t regionStart, size_t regionEnd,
                           std::unordered_set<size_t>& taken, RowList& rows) {
   regionEnd = std::min(regionEnd, block.size());
@@ -214,7 +221,7 @@ void CarveFreedIndexCells(ByteView block, size_t regionStart, size_t regionEnd,
     for (int pass = 0; pass < 3 && length == 0; ++pass) {
       for (size_t len = run; len + 4 >= run && len >= kMinShapedNumber; --len) {
         const size_t after = valueStart + len + uidSize;
-        if (after > regionEnd) continue;
+        if (after > regionEnd || !IsPlausibleUidStart(block[valueStart + len], uidSize)) continue;
         bool ends = false;
         if (pass == 0) ends = after == regionEnd || IsIntactIndexCell(block, after, regionEnd);
         if (pass == 1) ends = uidSize > 1 && IsIntactIndexCell(block, after - 1, regionEnd);
