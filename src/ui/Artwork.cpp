@@ -27,6 +27,7 @@ void DrawDocument(QPainter& p, const QRectF& r, const QString& tag, const QColor
   p.drawPath(sheet);
   p.drawLine(QPointF(r.right() - ear, r.top()), QPointF(r.right() - ear, r.top() + ear));
   p.drawLine(QPointF(r.right() - ear, r.top() + ear), QPointF(r.right(), r.top() + ear));
+  if (tag.isEmpty()) return;
   const QRectF band(r.left() - 3, r.center().y() - 1, r.width() + 6, 11);
   p.setPen(Qt::NoPen);
   p.setBrush(tagColour);
@@ -82,14 +83,14 @@ QPixmap DrawToolbarImage(ToolbarImage image) {
       DrawSelect(p);
       break;
     case ToolbarImage::SaveAllCsv:
-      DrawDocument(p, QRectF(12, 3, 20, 26), "", csv.lighter(130));
+      DrawDocument(p, QRectF(12, 3, 20, 26), "", csv);
       DrawDocument(p, QRectF(19, 9, 20, 27), "CSV", csv);
       break;
     case ToolbarImage::SaveCurrentCsv:
       DrawDocument(p, QRectF(15, 5, 21, 30), "CSV", csv);
       break;
     case ToolbarImage::SaveAllTxt:
-      DrawDocument(p, QRectF(12, 3, 20, 26), "", txt.lighter(130));
+      DrawDocument(p, QRectF(12, 3, 20, 26), "", txt);
       DrawDocument(p, QRectF(19, 9, 20, 27), "TXT", txt);
       break;
     case ToolbarImage::SaveCurrentTxt:
