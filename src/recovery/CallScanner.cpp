@@ -3,6 +3,7 @@
 #include <strings.h>
 
 #include <algorithm>
+#include <array>
 #include <string>
 
 #include "recovery/RowReader.h"
@@ -15,6 +16,7 @@ namespace {
 // Positions of the columns the scanner checks, the same in iOS 6 and iOS 7.
 constexpr size_t kAddressColumn = 1;
 constexpr size_t kDateColumn = 2;
+constexpr size_t kFlagsColumn = 4;
 constexpr size_t kReadColumn = 9;
 // Values decoded per record: rowid, address, date, duration, flags, id.
 constexpr size_t kDecodedValues = 6;
@@ -29,11 +31,14 @@ constexpr uint64_t kMaxAddressType = 99;
 // date, no record is shorter than this from its anchor.
 constexpr size_t kMinColumns = 13;
 constexpr size_t kMinAnchorSpan = kMinColumns + 1 + kDateSize;
-// A record is taken only when its values up to `network_code` lie inside the
-// stretch and its texts among them are clean: where a later cell was written
-// over an old record, control bytes show up there. Only `originalAddress`
-// and what follows it may be cut or overwritten.
+// The values up to `network_code` are checked: they should lie inside the
+// stretch, and their texts be clean. Where a later cell was written over an
+// old record, control bytes show up in them.
 constexpr size_t kCheckedColumns = 9;
+// Bytes of a cell before its rowid serial type: payload length and rowid
+// varints and the header-size byte, as call cells have them (a payload below
+// 16384 bytes and a rowid below 2^21).
+constexpr size_t kMaxCellPrefix = 2 + 3 + 1;
 // The column iOS 7 added at the end of the table.
 constexpr char kAnsweredColumn[] = "answered";
 
@@ -119,6 +124,65 @@ bool ChooseLayout(ByteView stretch, size_t anchor, const CallRecordShape& shape,
   return haveFallback;
 }
 
+// A record read at an anchor: its layout and where each checked value lies.
+struct Candidate {
+  Layout layout;
+  size_t checked = 0;  // values checked: up to `network_code`
+  std::array<size_t, kCheckedColumns + 1>
+      at{};               // stretch offset of each checked value, and the end
+  size_t firstBad = 0;    // first checked value that is not intact (checked when all are)
+  bool cutByEnd = false;  // that value runs past the stretch end (else: unclean text)
+};
+
+// Reads the record whose rowid serial type would be at p. False when the
+// bytes there are no call record: no plausible header, or an address and date
+// that do not lie inside the stretch or an address that is no number. Later
+// values may be damaged; firstBad says where the damage starts.
+bool ReadCandidate(ByteView stretch, size_t p, const CallRecordShape& shape, Candidate& c) {
+  const size_t n = stretch.size();
+  if (p + kMinAnchorSpan > n || stretch[p + 2] != kDateSerialType) return false;
+  const uint64_t addressType = stretch[p + 1];
+  if (addressType < kMinAddressType || addressType > kMaxAddressType || addressType % 2 == 0)
+    return false;
+  if (!ChooseLayout(stretch, p, shape, c.layout)) return false;
+  c.checked = std::min(kCheckedColumns, c.layout.types.size());
+  c.firstBad = c.checked;
+  c.cutByEnd = false;
+  size_t end = p + c.layout.headerBytes;
+  for (size_t i = 0; i < c.checked; ++i) {
+    c.at[i] = end;
+    end += SerialTypeSize(c.layout.types[i]);
+    c.at[i + 1] = end;
+  }
+  for (size_t i = 0; i < c.checked && c.firstBad == c.checked; ++i) {
+    const uint64_t type = c.layout.types[i];
+    if (c.at[i + 1] > n) {
+      c.firstBad = i;
+      c.cutByEnd = true;
+    } else if (i == kAddressColumn) {
+      const ByteView value = stretch.Sub(c.at[i], c.at[i + 1] - c.at[i]);
+      for (size_t k = 0; k < value.size(); ++k)
+        if (!IsAddressByte(value[k])) return false;
+    } else if (type >= 13 && type % 2 == 1 && TypeIs(shape.columns[i], "text")) {
+      if (!IsCleanText(stretch.Sub(c.at[i], c.at[i + 1] - c.at[i]))) c.firstBad = i;
+    }
+  }
+  return c.firstBad > kDateColumn;
+}
+
+// Where the cell of the record anchored at q begins: before the anchor lie
+// the header-size byte, the rowid varint and the payload-length varint, each
+// varint ending in a byte below 0x80 after up to eight bytes of 0x80 or more.
+// Where the bytes do not tell, the earlier start is taken.
+size_t CellStartBefore(ByteView stretch, size_t q) {
+  size_t k = q >= 1 ? q - 1 : 0;  // header-size byte
+  for (int varint = 0; varint < 2 && k > 0; ++varint) {
+    --k;  // the varint's last byte
+    for (int more = 0; more < 8 && k > 0 && stretch[k - 1] >= 0x80; ++more) --k;
+  }
+  return k;
+}
+
 }  // namespace
 
 CallRecordShape MakeCallRecordShape(const std::vector<ColumnDef>& columns) {
@@ -135,51 +199,51 @@ size_t ScanCallRecords(ByteView stretch, size_t firstAnchor, const CallRecordSha
                        std::vector<CallHit>& hits) {
   const size_t n = stretch.size();
   size_t found = 0;
-  Layout layout;
+  Candidate c, later;
   for (size_t p = firstAnchor; p + kMinAnchorSpan <= n; ++p) {
-    if (stretch[p + 2] != kDateSerialType) continue;
-    const uint64_t addressType = stretch[p + 1];
-    if (addressType < kMinAddressType || addressType > kMaxAddressType || addressType % 2 == 0)
-      continue;
-    if (!ChooseLayout(stretch, p, shape, layout)) continue;
+    if (!ReadCandidate(stretch, p, shape, c)) continue;
 
-    // The values up to the network code must lie inside the stretch, the
-    // address must look like a number and the other texts must be clean.
-    const size_t checked = std::min(kCheckedColumns, layout.types.size());
-    size_t end = p + layout.headerBytes;
-    bool clean = true;
-    for (size_t i = 0; i < checked && clean; ++i) {
-      const uint64_t type = layout.types[i];
-      const size_t size = SerialTypeSize(type);
-      if (end + size > n) {
-        clean = false;
-        break;
-      }
-      const ByteView value = stretch.Sub(end, size);
-      if (i == kAddressColumn) {
-        for (size_t k = 0; k < size && clean; ++k) clean = IsAddressByte(value[k]);
-      } else if (type >= 13 && type % 2 == 1 && TypeIs(shape.columns[i], "text")) {
-        clean = IsCleanText(value);
-      }
-      end += size;
+    if (c.firstBad <= kFlagsColumn) continue;
+
+    // Values before keepEnd are the record's own. A later call record written
+    // over this one shows as a record whose cell starts inside it: then the
+    // values before that cell are kept if the duration and flags are among
+    // them. Other damage is taken only where the stretch ends (a live cell,
+    // or the page end, follows).
+    const size_t flagsEnd = c.at[kFlagsColumn + 1];
+    const size_t damageEnd = c.at[c.firstBad < c.checked ? c.firstBad + 1 : c.checked];
+    size_t keepEnd = c.at[c.checked];
+    size_t next = keepEnd;
+    bool overwritten = false;
+    bool keep = true;
+    const size_t lastAnchor = std::min(n, damageEnd + kMaxCellPrefix);
+    for (size_t q = c.at[kDateColumn + 1]; q < lastAnchor && !overwritten; ++q) {
+      if (!ReadCandidate(stretch, q, shape, later) || later.firstBad <= kFlagsColumn) continue;
+      const size_t cellStart = CellStartBefore(stretch, q);
+      if (cellStart >= damageEnd) break;
+      overwritten = true;
+      keep = cellStart >= flagsEnd;
+      keepEnd = std::min(keepEnd, cellStart);
+      next = q;
     }
-    if (!clean) continue;
+    if (!overwritten && c.firstBad < c.checked) {
+      keep = c.cutByEnd;
+      keepEnd = next = n;
+    }
+    if (!keep) continue;
 
     CallHit hit;
     hit.anchor = p;
-    size_t offset = layout.headerBytes;
-    const size_t values = std::min(kDecodedValues, layout.types.size());
-    for (size_t i = 0; i < values; ++i) {
-      const uint64_t type = layout.types[i];
-      const size_t size = SerialTypeSize(type);
+    const size_t values = std::min(kDecodedValues, c.layout.types.size());
+    for (size_t i = 0; i < values && c.at[i + 1] <= keepEnd; ++i) {
       std::string value;
-      RenderValue(type, stretch.Sub(p + offset, size), shape.columns[i], true, 0, value);
+      RenderValue(c.layout.types[i], stretch.Sub(c.at[i], c.at[i + 1] - c.at[i]), shape.columns[i],
+                  true, 0, value);
       hit.row.push_back(std::move(value));
-      offset += size;
     }
     hits.push_back(std::move(hit));
     ++found;
-    p = end - 1;  // the loop steps on to the first byte after the checked values
+    p = next - 1;  // the loop steps on to the first byte after the record, or to the later one
   }
   return found;
 }

@@ -119,7 +119,7 @@ class CallLoaderOnFixtures : public testing::TestWithParam<Case> {};
 TEST_P(CallLoaderOnFixtures, LiveCallsAreSqlitesAndSurvivingDeletedCallsComeBackOnce) {
   const Case c = GetParam();
   Recall recall;
-  for (uint64_t seed = 1; seed <= 3; ++seed) {
+  for (uint64_t seed = 1; seed <= 10; ++seed) {
     SCOPED_TRACE("seed " + std::to_string(seed));
     TempDir dir;
     fixtures::CallOptions options;

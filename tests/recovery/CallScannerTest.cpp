@@ -138,23 +138,66 @@ TEST_F(CallScannerTest, ReadsCellsUnderAFreeblockHeader) {
   }
 }
 
-// Cut by the stretch end: only the original address may be missing; a record cut earlier is
-// not taken, and nothing past the end is read (the vector is exactly the stretch).
+// Cut by the stretch end (a live cell or the page end follows): the record is kept while its
+// address, date, duration and flags fit, with the values that fit; nothing past the end is
+// read (the vector is exactly the stretch).
 TEST_F(CallScannerTest, RecordCutByTheStretchEnd) {
   for (const RealCell& cell : real_.cells) {
     SCOPED_TRACE(std::to_string(cell.storedValues) + " values");
     const size_t whole = cell.bytes.size();
-    const size_t needed = whole - cell.originalAddressLength;
+    size_t valuesBefore = 0;
     for (size_t length = 0; length <= whole; ++length) {
       std::vector<uint8_t> stretch(cell.bytes.begin(), cell.bytes.begin() + length);
       std::vector<CallHit> hits = Scan(stretch, 0, real_.shape);
-      if (length < needed) {
-        EXPECT_TRUE(hits.empty()) << "cut at " << length;
-      } else {
+      if (length >= whole - cell.originalAddressLength) {
         ASSERT_EQ(hits.size(), 1u) << "cut at " << length;
         EXPECT_EQ(hits[0].row, cell.expected);
       }
+      ASSERT_LE(hits.size(), 1u);
+      if (hits.empty()) {
+        EXPECT_EQ(valuesBefore, 0u) << "lost again at " << length;
+        continue;
+      }
+      const RowValues& row = hits[0].row;
+      ASSERT_GE(row.size(), 5u) << "cut at " << length;
+      EXPECT_GE(row.size(), valuesBefore);
+      EXPECT_TRUE(std::equal(row.begin(), row.end(), cell.expected.begin()));
+      valuesBefore = row.size();
     }
+    EXPECT_EQ(valuesBefore, 6u);
+  }
+}
+
+// A later cell written over an old record's tail: the old record keeps the values before the
+// later cell, and the later record is found too. When the later cell starts inside the old
+// record's duration or flags, the old record is not taken.
+TEST_F(CallScannerTest, RecordOverwrittenByALaterCell) {
+  const RealCell& older = real_.cells[1];
+  const RealCell& later = real_.cells[0];
+  // Where the old record's flags end, from its header: payload length and rowid take one
+  // byte each in this small table, then the header-size byte and one byte per serial type.
+  ASSERT_LT(older.bytes[0], 0x80);
+  ASSERT_LT(older.bytes[1], 0x80);
+  size_t flagsEnd = 2 + older.bytes[2];
+  for (size_t column = 1; column <= 4; ++column) {
+    ASSERT_LT(older.bytes[3 + column], 0x80);
+    flagsEnd += SerialTypeSize(older.bytes[3 + column]);
+  }
+  ASSERT_EQ(SerialTypeSize(older.bytes[3 + 5]), 1u) << "the id should take one byte";
+  for (size_t overwriteAt : {flagsEnd, flagsEnd + 1, flagsEnd - 1}) {
+    SCOPED_TRACE("later cell at " + std::to_string(overwriteAt));
+    std::vector<uint8_t> stretch(older.bytes.begin(), older.bytes.begin() + overwriteAt);
+    stretch.insert(stretch.end(), later.bytes.begin(), later.bytes.end());
+    std::vector<CallHit> hits = Scan(stretch, 0, real_.shape);
+    if (overwriteAt < flagsEnd) {
+      ASSERT_EQ(hits.size(), 1u);
+      EXPECT_EQ(hits[0].row, later.expected);
+      continue;
+    }
+    ASSERT_EQ(hits.size(), 2u);
+    const size_t kept = overwriteAt > flagsEnd ? 6 : 5;
+    EXPECT_EQ(hits[0].row, RowValues(older.expected.begin(), older.expected.begin() + kept));
+    EXPECT_EQ(hits[1].row, later.expected);
   }
 }
 
