@@ -209,6 +209,42 @@ INSTANTIATE_TEST_SUITE_P(Devices, CallLoaderOnFixtures,
                            return CaseName(info.param);
                          });
 
+// Single-database mode with the log beside it: live calls are the ones SQLite sees through the
+// log (committed transactions only), and no carved call is one that was never deleted.
+TEST(CallLoader, ReadsLiveCallsThroughTheWriteAheadLog) {
+  for (uint64_t seed = 1; seed <= 3; ++seed) {
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    TempDir dir;
+    fixtures::CallOptions options;
+    options.journal = fixtures::JournalMode::Wal;
+    options.seed = seed;
+    const std::string path = dir.File(fixtures::kCallsFileName);
+    fixtures::CallsTruth truth = fixtures::BuildCallsDb(path, options);
+    ASSERT_TRUE(fixtures::InspectWal(path + "-wal").exists);
+
+    SqliteFile db;
+    ASSERT_EQ(OpenDatabase(path + "-wal", db, path), 0);
+    CallMap live, deleted;
+    ASSERT_EQ(CallLoader(db, live, deleted), 0);
+
+    // SQLite reads a copy, so that nothing it does can touch the files under test.
+    const std::string copy = dir.File("copy.db");
+    fixtures::CopyDatabase(path, copy);
+    CallMap expectedLive = ExpectedLiveCalls(copy, db);
+    ASSERT_EQ(live.size(), expectedLive.size());
+    for (const auto& [number, calls] : expectedLive) {
+      ASSERT_TRUE(live.count(number)) << number;
+      EXPECT_TRUE(SameCalls(live[number], calls)) << number;
+    }
+    std::set<CallKey> deletedKeys;
+    for (const fixtures::CallTruth& call : truth.Deleted()) deletedKeys.insert(KeyOf(call));
+    for (const auto& [number, calls] : deleted) {
+      for (const CallRecord& record : calls)
+        EXPECT_TRUE(deletedKeys.count(KeyOf(number, record))) << "not a deleted call: " << number;
+    }
+  }
+}
+
 // A database without a `call` table: -2 and the maps keep what they held.
 TEST(CallLoader, WithoutCallTableReturnsMinusTwoAndLeavesMapsAlone) {
   TempDir dir;
