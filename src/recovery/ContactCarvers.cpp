@@ -122,6 +122,19 @@ bool FindPersonCellStart(ByteView block, size_t headerStart, uint64_t headerSize
   return false;
 }
 
+// The names, phonetic names and organisation of a carved person (values 1 to
+// 7) hold no control characters and no replaced bytes: a record whose bytes
+// were partly overwritten would name the numbers of its row id wrongly.
+bool HasCleanNames(const RowValues& row) {
+  static const std::string kReplacement = "\xEF\xBF\xBD";
+  for (size_t k = 1; k < row.size() && k <= 7; ++k) {
+    if (row[k].find(kReplacement) != std::string::npos) return false;
+    for (unsigned char c : row[k])
+      if (c < 0x20 || c == 0x7F) return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 void CarvePersonRecords(ByteView block, const std::vector<ColumnDef>& columns, RowList& rows) {
@@ -155,6 +168,7 @@ void CarvePersonRecords(ByteView block, const std::vector<ColumnDef>& columns, R
     if (payload.value > n - payloadStart) continue;  // the record must lie inside the block
     RowValues row;
     DecodeCarvedValues(block, payloadStart + headerSize, types, columns, true, rowid.value, row);
+    if (!HasCleanNames(row)) continue;
     rows.push_back(std::move(row));
     i = payloadStart + payload.value - 1;  // the loop steps to the byte after the record
   }

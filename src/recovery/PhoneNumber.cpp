@@ -214,18 +214,25 @@ void CarveFreedIndexCells(ByteView block, size_t regionStart, size_t regionEnd,
     while (valueStart + run < regionEnd && run <= kMaxShapedNumber &&
            IsPhoneText(block[valueStart + run]))
       ++run;
-    // First an end that the region's end or a kept header right after the
-    // UID confirms; then a kept header over the UID's last byte (a newer cell
-    // took it); then one that only a freed cell's remains suggest.
+    // Where the cell ends tells the number's length. In order of trust: the
+    // region ends, or a cell that kept its header begins, right after the
+    // UID; a kept header begins after a fragment of one to three bytes; a
+    // freed cell's remains begin right after the UID, or after a fragment.
+    // A cell whose end a newer cell took is not read: its number may be cut.
     size_t length = 0;
-    for (int pass = 0; pass < 3 && length == 0; ++pass) {
+    for (int pass = 0; pass < 4 && length == 0; ++pass) {
       for (size_t len = run; len + 4 >= run && len >= kMinShapedNumber; --len) {
-        const size_t after = valueStart + len + uidSize;
-        if (after > regionEnd || !IsPlausibleUidStart(block[valueStart + len], uidSize)) continue;
+        const size_t valueEnd = valueStart + len;
+        const size_t after = valueEnd + uidSize;
         bool ends = false;
-        if (pass == 0) ends = after == regionEnd || IsIntactIndexCell(block, after, regionEnd);
-        if (pass == 1) ends = uidSize > 1 && IsIntactIndexCell(block, after - 1, regionEnd);
-        if (pass == 2) ends = IsFreedIndexCell(block, after, regionEnd);
+        if (after <= regionEnd && IsPlausibleUidStart(block[valueEnd], uidSize)) {
+          if (pass == 0) ends = after == regionEnd || IsIntactIndexCell(block, after, regionEnd);
+          for (size_t gap = 1; gap <= 3 && pass == 1 && !ends; ++gap)
+            ends = IsIntactIndexCell(block, after + gap, regionEnd);
+          if (pass == 2) ends = IsFreedIndexCell(block, after, regionEnd);
+          for (size_t gap = 1; gap <= 3 && pass == 3 && !ends; ++gap)
+            ends = IsFreedIndexCell(block, after + gap, regionEnd);
+        }
         if (ends) {
           length = len;
           break;
@@ -234,7 +241,7 @@ void CarveFreedIndexCells(ByteView block, size_t regionStart, size_t regionEnd,
     }
     if (length == 0 || !LooksLikeStoredNumber(block, valueStart, length)) continue;
     AppendIndexRow(block, valueStart, length, taken, rows);
-    p = valueStart + length + uidSize - 1;
+    p = valueStart + length - 1;
   }
 }
 }  // namespace
