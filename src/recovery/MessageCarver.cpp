@@ -88,33 +88,28 @@ bool HeaderSizeSurvives(ByteView block, size_t zeroPos, size_t bodyStart) {
   return got == length && value == headerSize;
 }
 
-// Walks the serial types backwards from the body start i. Accepts the full
-// column count of the catalogue, else a shorter record whose header size
-// survives; see MessageCarver.h.
-bool FindHeader(ByteView block, size_t i, size_t columnCount, FoundHeader& out) {
-  if (columnCount < 3 || i == 0) return false;
-  const size_t maxVarints = columnCount - 2;
-  size_t end = i;  // one past the last byte of the next varint to pass
-  size_t shorterStart = kNone;
-  size_t fullStart = kNone;
-  for (size_t n = 1; n <= maxVarints; ++n) {
-    if (end == 0) break;
-    size_t last = end - 1;
-    if (block[last] >= 0x80) break;
-    size_t start = VarintStartEndingAt(block, last);
-    if (start == kNone) break;
-    end = start;
-    if (start == 0 || block[start - 1] != kGuidSerialType) continue;
-    if (n == maxVarints) {
-      fullStart = start;
-    } else if (n + 2 >= kMinCarvedMessageColumns && shorterStart == kNone && start >= 2 &&
-               block[start - 2] == 0 && HeaderSizeSurvives(block, start - 2, i)) {
-      shorterStart = start;
-    }
-  }
-  const size_t typesStart = fullStart != kNone ? fullStart : shorterStart;
-  if (typesStart == kNone) return false;
+bool IsTextColumn(const ColumnDef& column) {
+  return EqualsNoCase(column.type, "text");
+}
 
+// Whether a serial type can stand in a column of this declared type. Type
+// affinity makes SQLite store numbers in TEXT columns as text and text that
+// looks like a number in INTEGER columns as an integer, so an INTEGER column
+// holds NULL, integers (or a real), and a TEXT column NULL, text (or a blob).
+// Header bytes walked from the wrong place, such as a GUID in a later column
+// preceded by plain text, fail this at once.
+bool FitsColumn(uint64_t serialType, const ColumnDef& column) {
+  if (serialType == 10 || serialType == 11) return false;  // reserved, never stored
+  if (serialType == 0) return true;
+  if (EqualsNoCase(column.type, "integer")) return serialType <= 9;
+  if (IsTextColumn(column)) return serialType >= 12;
+  return true;
+}
+
+// Decodes the serial types of columns 2.. from typesStart up to the body start
+// i, checking each against its column. False when they do not fit.
+bool DecodeTypes(ByteView block, size_t typesStart, size_t i, const std::vector<ColumnDef>& columns,
+                 FoundHeader& out) {
   out.typesStart = typesStart;
   out.serialTypes.assign({0, kGuidSerialType});
   ByteView types = block.Sub(typesStart, i - typesStart);
@@ -124,8 +119,8 @@ bool FindHeader(ByteView block, size_t i, size_t columnCount, FoundHeader& out) 
     int length = 0;
     DecodeVarint(types.Sub(p), value, length);
     if (length == 0) return false;
-    // Serial types 10 and 11 are reserved: no record holds them.
-    if (value == 10 || value == 11) return false;
+    const size_t k = out.serialTypes.size();
+    if (k >= columns.size() || !FitsColumn(value, columns[k])) return false;
     out.serialTypes.push_back(value);
     p += static_cast<size_t>(length);
   }
@@ -137,71 +132,161 @@ bool FindHeader(ByteView block, size_t i, size_t columnCount, FoundHeader& out) 
   return true;
 }
 
-bool IsTextColumn(const ColumnDef& column) {
-  return EqualsNoCase(column.type, "text");
+// Walks the serial types backwards from the body start i. Accepts the full
+// column count of the catalogue, else a shorter record whose header size
+// survives; see MessageCarver.h.
+bool FindHeader(ByteView block, size_t i, const std::vector<ColumnDef>& columns, FoundHeader& out) {
+  const size_t columnCount = columns.size();
+  if (columnCount < 3 || i == 0) return false;
+  const size_t maxVarints = columnCount - 2;
+  size_t end = i;  // one past the last byte of the next varint to pass
+  std::vector<size_t> shorter;
+  size_t full = kNone;
+  for (size_t n = 1; n <= maxVarints; ++n) {
+    if (end == 0) break;
+    size_t last = end - 1;
+    if (block[last] >= 0x80) break;
+    size_t start = VarintStartEndingAt(block, last);
+    if (start == kNone) break;
+    end = start;
+    if (start == 0 || block[start - 1] != kGuidSerialType) continue;
+    if (n == maxVarints) {
+      // The rowid's NULL type sits before the GUID's. A freeblock header
+      // overwrites it only in a cell whose three leading varints take one
+      // byte each; such a cell starts at the block start (freeblocks are
+      // carved as blocks of their own), its NULL type at byte 3.
+      if (start >= 2 && (block[start - 2] == 0 || start - 2 == 3)) full = start;
+    } else if (n + 2 >= kMinCarvedMessageColumns && start >= 2 && block[start - 2] == 0 &&
+               HeaderSizeSurvives(block, start - 2, i)) {
+      shorter.push_back(start);
+    }
+  }
+  if (full != kNone && DecodeTypes(block, full, i, columns, out)) return true;
+  for (size_t start : shorter)
+    if (DecodeTypes(block, start, i, columns, out)) return true;
+  return false;
 }
+
+// The trunk pages of the database's freelist (its first trunk is named at
+// byte 32 of page 1). Bounded by the page limit and a visited set.
+std::unordered_set<uint32_t> FreelistTrunks(const SqliteFile& db) {
+  std::unordered_set<uint32_t> trunks;
+  std::vector<uint8_t> page;
+  if (ReadPageNumber(db, 1, page) != 0) return trunks;
+  const uint32_t limit = PageLimit(db);
+  uint32_t trunk = ByteView(page.data(), page.size()).U32(32);
+  while (trunk >= 2 && trunk <= limit && trunks.insert(trunk).second) {
+    if (ReadPageNumber(db, trunk, page) != 0) break;
+    trunk = ByteView(page.data(), page.size()).U32(0);
+  }
+  return trunks;
+}
+
+// A stretch of a joined payload known to hold foreign bytes.
+struct Damage {
+  size_t begin = 0;
+  size_t end = 0;
+};
 
 // Follows a freed overflow chain from firstPage, appending up to `want`
 // payload bytes to out. Bounded by the bytes wanted and by a visited set.
+//
+// Freeing a chain hands its pages to the freelist in chain order. A page
+// freed while the freelist has no trunk with room becomes the new trunk: its
+// next-page field and the first bytes of its content are overwritten with
+// the freelist's own links, and the pages freed after it, the rest of the
+// chain, are listed as its leaves in order. Such a page continues with its
+// first leaf, and the overwritten bytes are reported in damage.
 void ReadOverflowChain(const SqliteFile& db, uint32_t firstPage, uint64_t want,
-                       std::vector<uint8_t>& out) {
+                       std::vector<uint8_t>& out, std::vector<Damage>& damage) {
   const uint32_t usable = db.usableSize ? db.usableSize : db.pageSize;
-  if (usable <= 4) return;
+  if (usable <= 8) return;
   const uint32_t limit = PageLimit(db);
+  const std::unordered_set<uint32_t> trunks = FreelistTrunks(db);
   std::unordered_set<uint32_t> visited;
   std::vector<uint8_t> page;
   uint32_t pageNo = firstPage;
   while (want > 0 && pageNo >= 2 && pageNo <= limit && visited.insert(pageNo).second) {
     if (ReadPageNumber(db, pageNo, page) != 0 || page.size() < usable) return;
-    ByteView view(page.data(), usable);
-    uint64_t take = std::min<uint64_t>(want, usable - 4);
+    const ByteView view(page.data(), usable);
+    const size_t take = static_cast<size_t>(std::min<uint64_t>(want, usable - 4));
+    const size_t at = out.size();
     out.insert(out.end(), page.data() + 4, page.data() + 4 + take);
     want -= take;
-    pageNo = view.U32(0);
+    uint32_t next = view.U32(0);
+    if (trunks.count(pageNo)) {
+      const uint32_t leaves = std::min<uint32_t>(view.U32(4), (usable - 8) / 4);
+      const size_t overwritten = std::min<size_t>(take, 4 + 4 * static_cast<size_t>(leaves));
+      damage.push_back({at, at + overwritten});
+      next = leaves > 0 ? view.U32(8) : 0;
+    }
+    pageNo = next;
   }
+}
+
+// The length of the longest prefix of bytes that is well-formed UTF-8 with no
+// zero byte: where a text overwritten by foreign bytes stops being text.
+size_t SoundTextPrefix(ByteView bytes) {
+  size_t i = 0;
+  const size_t n = bytes.size();
+  while (i < n) {
+    const uint8_t c = bytes[i];
+    if (c == 0) return i;
+    size_t length = c < 0x80           ? 1
+                    : (c >> 5) == 0x6  ? 2
+                    : (c >> 4) == 0xE  ? 3
+                    : (c >> 3) == 0x1E ? 4
+                                       : 0;
+    if (length == 0 || i + length > n) return i;
+    uint32_t code = length == 1   ? c
+                    : length == 2 ? (c & 0x1F)
+                    : length == 3 ? (c & 0x0F)
+                                  : (c & 0x07);
+    for (size_t k = 1; k < length; ++k) {
+      const uint8_t d = bytes[i + k];
+      if ((d & 0xC0) != 0x80) return i;
+      code = (code << 6) | (d & 0x3F);
+    }
+    static constexpr uint32_t kMinimum[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (code < kMinimum[length] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return i;
+    i += length;
+  }
+  return n;
 }
 
 // Decodes the values of a found record into row. The body is read from block,
 // up to the end of the cell's local part; when the payload overflows and the
 // overflow page number survives, from the local part joined with the chain.
+//
+// Deleted bytes get overwritten: by a newer cell taking part of a freeblock,
+// by the freelist's links. A text that stops being UTF-8 (or holds a zero
+// byte) is cut there. When the overwritten stretch is known (freelist links)
+// the values after it are still read; otherwise nothing after the cut can be
+// trusted and the record ends.
 void ReadRecordValues(const SqliteFile& db, const std::vector<ColumnDef>& columns, ByteView block,
                       size_t bodyStart, const FoundHeader& header, RowValues& row) {
   const size_t valueCount = std::min(header.serialTypes.size(), columns.size());
   uint64_t bodySize = 0;
   for (size_t k = 0; k < valueCount; ++k) bodySize += SerialTypeSize(header.serialTypes[k]);
   const uint64_t payload = header.headerSize + bodySize;
+  if (payload > kMaxPayload) return;
   const uint32_t usable = db.usableSize ? db.usableSize : db.pageSize;
   const uint64_t local = usable ? LocalPayloadSize(payload, usable) : payload;
 
-  // Bytes of the body that lie on this page.
   ByteView body = block.Sub(bodyStart, bodySize);
   std::vector<uint8_t> joined;
+  std::vector<Damage> damage;
   if (local < payload) {
+    // The local part ends with the first overflow page number.
     const int64_t localEnd = header.headerStart + static_cast<int64_t>(local);
-    if (localEnd <= static_cast<int64_t>(bodyStart)) {
-      body = ByteView();
-    } else {
-      const size_t localBody = static_cast<size_t>(localEnd) - bodyStart;
-      body = block.Sub(bodyStart, localBody);
-      if (body.size() == localBody && block.Contains(static_cast<size_t>(localEnd), 4)) {
-        const uint32_t firstOverflow = block.U32(static_cast<size_t>(localEnd));
-        joined.assign(body.data(), body.data() + body.size());
-        ReadOverflowChain(db, firstOverflow, bodySize - localBody, joined);
-        // A chain through pages reused since gives garbage: keep it only when
-        // every text it completes is well-formed UTF-8.
-        bool sound = joined.size() > localBody;
-        uint64_t p = 0;
-        for (size_t k = 0; k < valueCount && sound; ++k) {
-          const uint64_t size = SerialTypeSize(header.serialTypes[k]);
-          if (p + size > localBody && p < joined.size() && IsTextColumn(columns[k])) {
-            const size_t have = static_cast<size_t>(std::min<uint64_t>(size, joined.size() - p));
-            std::string_view text(reinterpret_cast<const char*>(joined.data() + p), have);
-            if (!IsValidUtf8(text) || text.find('\0') != std::string_view::npos) sound = false;
-          }
-          p += size;
-        }
-        if (sound) body = ByteView(joined.data(), joined.size());
-      }
+    if (localEnd <= static_cast<int64_t>(bodyStart)) return;
+    const size_t localBody = static_cast<size_t>(localEnd) - bodyStart;
+    body = block.Sub(bodyStart, localBody);
+    if (body.size() == localBody && block.Contains(static_cast<size_t>(localEnd), 4)) {
+      joined.assign(body.data(), body.data() + body.size());
+      ReadOverflowChain(db, block.U32(static_cast<size_t>(localEnd)), bodySize - localBody, joined,
+                        damage);
+      body = ByteView(joined.data(), joined.size());
     }
   }
 
@@ -209,18 +294,37 @@ void ReadRecordValues(const SqliteFile& db, const std::vector<ColumnDef>& column
   for (size_t k = 0; k < valueCount; ++k) {
     const uint64_t type = header.serialTypes[k];
     const uint64_t size = SerialTypeSize(type);
+    const bool text = IsTextColumn(columns[k]);
     std::string value;
     if (p + size > body.size()) {
       // The value runs past what survives: a text is kept as far as it goes,
       // anything else ends the record.
-      if (IsTextColumn(columns[k]) && p < body.size()) {
-        RenderValue(type, body.Sub(static_cast<size_t>(p)), columns[k], true, 0, value);
+      if (text && p < body.size()) {
+        ByteView rest = body.Sub(static_cast<size_t>(p));
+        RenderValue(type, rest.Sub(0, SoundTextPrefix(rest)), columns[k], true, 0, value);
         row.push_back(std::move(value));
       }
       return;
     }
-    RenderValue(type, body.Sub(static_cast<size_t>(p), static_cast<size_t>(size)), columns[k], true,
-                0, value);
+    ByteView content = body.Sub(static_cast<size_t>(p), static_cast<size_t>(size));
+    if (text) {
+      size_t sound = SoundTextPrefix(content);
+      bool known = false;
+      for (const Damage& d : damage) {
+        if (d.begin < p + size && d.end > p) {
+          sound = std::min<size_t>(sound, d.begin > p ? d.begin - static_cast<size_t>(p) : 0);
+          known = true;
+        }
+      }
+      if (sound < content.size()) {
+        RenderValue(type, content.Sub(0, sound), columns[k], true, 0, value);
+        row.push_back(std::move(value));
+        if (!known) return;
+        p += size;
+        continue;
+      }
+    }
+    RenderValue(type, content, columns[k], true, 0, value);
     row.push_back(std::move(value));
     p += size;
   }
@@ -233,6 +337,11 @@ void CarveMessagesByGuid(const std::vector<ColumnDef>& columns, const SqliteFile
   const size_t n = block.size();
   if (n < kGuidLength || columns.size() < 3) return;
   const boost::regex& pattern = GuidPattern();
+  struct Found {
+    size_t body = 0;
+    FoundHeader header;
+  };
+  std::vector<Found> found;
   // The header before a GUID holds at least the header size, the rowid's and
   // the GUID's serial types and one more; a GUID closer to the block start
   // cannot be a record body.
@@ -243,13 +352,46 @@ void CarveMessagesByGuid(const std::vector<ColumnDef>& columns, const SqliteFile
     if (!hex) continue;
     const char* text = reinterpret_cast<const char*>(block.data() + i);
     if (!boost::regex_match(text, text + kGuidLength, pattern)) continue;
-    FoundHeader header;
-    if (!FindHeader(block, i, columns.size(), header)) continue;
+    Found f;
+    if (!FindHeader(block, i, columns, f.header)) continue;
+    f.body = i;
+    found.push_back(std::move(f));
+    i += kGuidLength - 1;
+  }
+
+  // A cell written later over the tail of a freed one (and freed in its turn)
+  // leaves its own record inside the older one: the older record's bytes end
+  // where the later cell begins, before its header by its payload-length
+  // varint (two bytes for any message) and its rowid varint (taken as one
+  // byte: a longer rowid leaves at most a byte of the later cell in the
+  // older record, a shorter guess would cut the older one short). The later
+  // cell shows itself by its GUID when that survives, else by the start of
+  // its header: header size, the rowid's NULL, the GUID's type 85.
+  constexpr int64_t kCellPrefix = 3;
+  for (size_t k = 0; k < found.size(); ++k) {
+    size_t limit = n;
+    for (size_t j = k + 1; j < found.size(); ++j) {
+      const int64_t cellStart = found[j].header.headerStart - kCellPrefix;
+      if (cellStart > static_cast<int64_t>(found[k].body)) {
+        limit = static_cast<size_t>(cellStart);
+        break;
+      }
+    }
+    uint64_t bodySize = 0;
+    for (uint64_t type : found[k].header.serialTypes) bodySize += SerialTypeSize(type);
+    const size_t from = found[k].body + kGuidLength;
+    const size_t to = static_cast<size_t>(std::min<uint64_t>(limit, found[k].body + bodySize));
+    for (size_t q = from; q + 2 < to; ++q) {
+      if (block[q + 1] == 0 && block[q + 2] == kGuidSerialType && block[q] > columns.size() &&
+          block[q] < 0x80) {
+        limit = q >= kCellPrefix ? q - kCellPrefix : 0;
+        break;
+      }
+    }
     RowValues row;
-    ReadRecordValues(db, columns, block, i, header, row);
+    ReadRecordValues(db, columns, block.Sub(0, limit), found[k].body, found[k].header, row);
     if (row.size() < 2) continue;
     carved.push_back(std::move(row));
-    i += kGuidLength - 1;
   }
 }
 
@@ -277,11 +419,50 @@ void CarveMessagePage(const SqliteFile& db, const LeafPage& page,
   }
 }
 
+namespace {
+
+// Carves one page image met by the file scan. A table leaf page (a free page
+// keeps the image it had as a leaf) is split at its cell and freeblock
+// boundaries, so a record never runs on into the cell written over its tail;
+// any other page is carved whole.
+void CarveScannedPage(const std::vector<ColumnDef>& columns, const SqliteFile& db, ByteView page,
+                      RowList& carved) {
+  constexpr uint8_t kLeafTable = 13;
+  const size_t size = page.size();
+  const size_t cells = page.U16(3);
+  const size_t pointersEnd = 8 + 2 * cells;
+  bool sane = page[0] == kLeafTable && pointersEnd <= size;
+  std::vector<size_t> bounds = {0, size};
+  for (size_t k = 0; sane && k < cells; ++k) {
+    const size_t offset = page.U16(8 + 2 * k);
+    if (offset < pointersEnd || offset >= size) sane = false;
+    bounds.push_back(offset);
+  }
+  std::unordered_set<size_t> visited;
+  for (size_t f = page.U16(1); sane && f != 0; f = page.U16(f)) {
+    if (f < pointersEnd || f + 4 > size || !visited.insert(f).second) {
+      sane = false;
+      break;
+    }
+    bounds.push_back(f);
+    bounds.push_back(std::min(size, f + page.U16(f + 2)));
+  }
+  if (!sane) {
+    CarveMessagesByGuid(columns, db, page, carved);
+    return;
+  }
+  std::sort(bounds.begin(), bounds.end());
+  bounds.erase(std::unique(bounds.begin(), bounds.end()), bounds.end());
+  for (size_t k = 0; k + 1 < bounds.size(); ++k)
+    CarveMessagesByGuid(columns, db, page.Sub(bounds[k], bounds[k + 1] - bounds[k]), carved);
+}
+
+}  // namespace
+
 void ScanFileForMessages(const SqliteFile& db, const std::vector<ColumnDef>& columns,
                          RowList& carved) {
-  WalkPagesOutsideTable(db, nullptr, [&](ByteView block, uint32_t) {
-    CarveMessagesByGuid(columns, db, block, carved);
-  });
+  WalkPagesOutsideTable(
+      db, nullptr, [&](ByteView block, uint32_t) { CarveScannedPage(columns, db, block, carved); });
 
   // Older page images in the log hold messages deleted since they were written.
   if (!db.walFile.IsOpen() || db.pageSize == 0) return;
@@ -293,7 +474,7 @@ void ScanFileForMessages(const SqliteFile& db, const std::vector<ColumnDef>& col
   std::vector<uint8_t> image(db.pageSize);
   for (uint64_t frame = 32; frame + frameSize <= logSize; frame += frameSize) {
     if (!db.walFile.ReadExact(frame + 24, image.data(), image.size())) break;
-    CarveMessagesByGuid(columns, db, ByteView(image.data(), image.size()), carved);
+    CarveScannedPage(columns, db, ByteView(image.data(), image.size()), carved);
   }
 }
 

@@ -1,5 +1,6 @@
 // The message loader: live messages filed under the address of their chat,
 // deleted ones (carved by GUID, MessageCarver.h) under one fixed key.
+#include <algorithm>
 #include <map>
 #include <set>
 #include <string>
@@ -98,6 +99,15 @@ int MessageLoader(const SqliteFile& db, MessageMap& live, MessageMap& deleted) {
     if (row.size() <= kJoinMessageId) continue;
     chatOfMessage.emplace(TextToInt(row[kJoinMessageId]), TextToInt(row[kJoinChatId]));
   }
+
+  // Leaf pages come in b-tree walk order, which puts the right-most subtree
+  // first; a conversation reads in the order it was written, so live rows are
+  // filed by rowid.
+  std::stable_sort(liveRows.begin(), liveRows.end(), [](const RowValues& a, const RowValues& b) {
+    const int64_t x = a.empty() ? 0 : TextToInt(a[message::kRowid]);
+    const int64_t y = b.empty() ? 0 : TextToInt(b[message::kRowid]);
+    return x < y;
+  });
 
   std::set<std::string> liveGuids;
   for (const RowValues& row : liveRows) {
