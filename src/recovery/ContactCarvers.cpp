@@ -135,6 +135,26 @@ bool HasCleanNames(const RowValues& row) {
   return true;
 }
 
+// On a table leaf page (a live one, or one that went to the freelist whole)
+// the offsets where live cells and freeblocks begin, ascending; empty for any
+// other block.
+std::vector<size_t> CellAndFreeblockStarts(ByteView block) {
+  constexpr uint8_t kTableLeaf = 13;
+  std::vector<size_t> starts;
+  if (block.size() < 8 || block[0] != kTableLeaf) return starts;
+  const size_t cells = block.U16(3);
+  for (size_t k = 0; k < cells; ++k) {
+    const size_t at = block.U16(8 + 2 * k);
+    if (at >= 8 && at < block.size()) starts.push_back(at);
+  }
+  std::unordered_set<size_t> visited;
+  for (size_t f = block.U16(1); f >= 8 && f < block.size() && visited.insert(f).second;
+       f = block.U16(f))
+    starts.push_back(f);
+  std::sort(starts.begin(), starts.end());
+  return starts;
+}
+
 }  // namespace
 
 void CarvePersonRecords(ByteView block, const std::vector<ColumnDef>& columns, RowList& rows) {
@@ -142,6 +162,7 @@ void CarvePersonRecords(ByteView block, const std::vector<ColumnDef>& columns, R
   const size_t columnCount = columns.size();
   if (columnCount < kPersonFirstColumns) return;
   std::vector<uint64_t> types;
+  const std::vector<size_t> starts = CellAndFreeblockStarts(block);
   // The anchor needs 24 bytes in front of it (header, rowid, payload length)
   // and the ModificationDate type after it.
   for (size_t i = kHeaderSizeBack + 5; i + 1 < n; ++i) {
@@ -169,6 +190,11 @@ void CarvePersonRecords(ByteView block, const std::vector<ColumnDef>& columns, R
     RowValues row;
     DecodeCarvedValues(block, payloadStart + headerSize, types, columns, true, rowid.value, row);
     if (!HasCleanNames(row)) continue;
+    // Another cell or a freeblock beginning inside the record took its bytes
+    // from there on.
+    const size_t recordEnd = payloadStart + payload.value;
+    auto inside = std::upper_bound(starts.begin(), starts.end(), cellStart);
+    if (inside != starts.end() && *inside < recordEnd) continue;
     rows.push_back(std::move(row));
     i = payloadStart + payload.value - 1;  // the loop steps to the byte after the record
   }
@@ -180,6 +206,19 @@ int PersonCarver(const SqliteFile& db, RowList& rows) {
   WalkPagesOutsideTable(db, table, [&](ByteView block, uint32_t) {
     CarvePersonRecords(block, table->columns, rows);
   });
+  return 1;
+}
+
+int PersonCarverOnTablePages(const SqliteFile& db, RowList& rows) {
+  const TableInfo* table = FindTable(db, "ABPerson");
+  if (!table) return 1;
+  std::vector<uint8_t> page;
+  for (const PageSet& pageSet : table->pageSets) {
+    for (int32_t pageNo : pageSet.leafPages) {
+      if (pageNo < 2 || ReadPageNumber(db, static_cast<uint32_t>(pageNo), page) != 0) continue;
+      CarvePersonRecords(ByteView(page.data(), page.size()), table->columns, rows);
+    }
+  }
   return 1;
 }
 

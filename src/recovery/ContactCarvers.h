@@ -42,7 +42,10 @@ inline constexpr size_t kPersonColumnsAddedInIos7 = 2;
 // FirstSort and LastSort of equal serial type, and CreationDate and
 // ModificationDate as 4-byte integers. The cell's payload length, row id and
 // header size must be whole in front of the header; value 0 of each row is
-// the row id. Appends one row per record.
+// the row id. On a table leaf page a record inside which a live cell or a
+// freeblock begins is left out (its bytes are no longer its own), as is one
+// whose names hold control characters or broken text. Appends one row per
+// record.
 void CarvePersonRecords(ByteView block, const std::vector<ColumnDef>& columns, RowList& rows);
 
 // Runs CarvePersonRecords over every page of the main file except page 1 and
@@ -61,6 +64,12 @@ bool IsCleanText(ByteView bytes);
 // A carved ABMultiValue row that can be real: a value, an owner rowid, a
 // known property, a small identifier and a label rowid (or none).
 bool IsPlausibleMultiValue(const RowValues& row);
+
+// Runs CarvePersonRecords over the leaf pages of ABPerson itself: freed
+// cells that kept their row id (in the unallocated gap, or merged into a
+// freeblock after another cell) name the numbers of deleted persons. Live
+// records are found too; they carry their own names. Returns 1.
+int PersonCarverOnTablePages(const SqliteFile& db, RowList& rows);
 
 // The carving step for ABMultiValue leaf pages: template carving of the
 // unallocated gap and the freeblock chain, with one change for this table.

@@ -83,13 +83,13 @@ std::string ResolveLabel(const std::string& stored) {
   return stored.substr(open + 1, close - open - 1);
 }
 
-ContactRecord BuildDeletedContacts(const RowList& deletedMultiValues, const RowList& deletedPersons,
+ContactRecord BuildDeletedContacts(const RowList& deletedMultiValues, const RowList& persons,
                                    const std::set<std::string>& liveValues) {
   ContactRecord entry;
   entry.name = kDeletedContactsName;
-  // A carved person's rowid -> its name; the first copy found wins.
+  // A person's rowid -> its name; the first row of a rowid wins.
   std::unordered_map<std::string, std::string> names;
-  for (const RowValues& person : deletedPersons) {
+  for (const RowValues& person : persons) {
     if (person.empty() || person[0].empty()) continue;
     names.emplace(person[0], PersonName(person));
   }
@@ -155,6 +155,7 @@ int ContactLoader(const SqliteFile& db, ContactMap& contacts) {
   RowList personLive, personDeleted;
   ReadTableInRowidOrder(db, "ABPerson", personLive, personDeleted);
   PersonCarver(db, personDeleted);
+  PersonCarverOnTablePages(db, personDeleted);
   if (result < 0 || (multiLive.empty() && multiDeleted.empty())) return result;
 
   // Stage 2: live persons with their multi-values, then the deleted entry.
@@ -208,8 +209,13 @@ int ContactLoader(const SqliteFile& db, ContactMap& contacts) {
     }
     contacts.emplace(id, std::move(record));
   }
-  if (!multiDeleted.empty())
-    contacts.emplace(0, BuildDeletedContacts(multiDeleted, personDeleted, liveValues));
+  if (!multiDeleted.empty()) {
+    // A deleted number's owner may be a live person (only the number was
+    // deleted) or a deleted one; ABPerson rowids are never reused.
+    RowList owners = personLive;
+    owners.insert(owners.end(), personDeleted.begin(), personDeleted.end());
+    contacts.emplace(0, BuildDeletedContacts(multiDeleted, owners, liveValues));
+  }
   return result;
 }
 

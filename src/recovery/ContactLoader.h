@@ -26,14 +26,14 @@ std::string ResolveLabel(const std::string& stored);
 
 // The deleted-contacts entry: name kDeletedContactsName; for each carved
 // multi-value row (value 5 the number, value 1 the owning person's rowid),
-// labels gets the number and values the name of the carved person of that
-// rowid (Last, Middle, First joined) or "". A row is left out when its value
-// is empty or a value of a live contact, and when the same number was already
-// listed with the same owner's name or with a name where this one has none;
-// a number first listed without a name takes the name of a later copy. A
-// number without a name that is the beginning of another listed number is a
-// damaged copy and is left out.
-ContactRecord BuildDeletedContacts(const RowList& deletedMultiValues, const RowList& deletedPersons,
+// labels gets the number and values the name (Last, Middle, First joined) of
+// the first of persons with that rowid in value 0, or "". A row is left out
+// when its value is empty or a value of a live contact, and when the same
+// number was already listed with the same owner's name or with a name where
+// this one has none; a number first listed without a name takes the name of
+// a later copy. A number without a name that is the beginning of another
+// listed or live number is a damaged copy and is left out.
+ContactRecord BuildDeletedContacts(const RowList& deletedMultiValues, const RowList& persons,
                                    const std::set<std::string>& liveValues);
 
 }  // namespace vantrel
