@@ -254,21 +254,36 @@ TEST_P(MessageRecovery, DeletedMessagesThatSurviveAreRecoveredOnce) {
 
   std::map<const fixtures::MessageTruth*, int> found;
   int exact = 0, cut = 0, tailLost = 0, uncommittedInserts = 0, unmatched = 0;
+  // Whole records carry their date and are matched by it first; a record cut
+  // before its date is then matched by its text among the deleted messages
+  // left (the same text, else one it begins).
+  std::vector<std::pair<const MessageRecord*, const fixtures::MessageTruth*>> matches;
+  std::set<const fixtures::MessageTruth*> taken;
+  std::vector<const MessageRecord*> dateless;
   for (const MessageRecord& r : recovered) {
-    const std::string text = sound(r.text);
-    // Whole records carry their date; a record cut before its date is matched
-    // by its text among the deleted messages not matched yet.
-    const fixtures::MessageTruth* m = nullptr;
     auto it = byDate.find(r.date);
-    if (it != byDate.end() && isPrefix(text, it->second->Text())) {
-      m = it->second;
+    if (r.date != 0 && it != byDate.end() && isPrefix(sound(r.text), it->second->Text())) {
+      matches.emplace_back(&r, it->second);
+      taken.insert(it->second);
     } else {
+      dateless.push_back(&r);
+    }
+  }
+  for (const MessageRecord* r : dateless) {
+    const fixtures::MessageTruth* m = nullptr;
+    for (int exactText = 1; exactText >= 0 && !m; --exactText)
       for (const fixtures::MessageTruth& t : truth.messages)
-        if (!t.Live() && !found.count(&t) && isPrefix(text, t.Text())) {
+        if (!t.Live() && !taken.count(&t) &&
+            (exactText ? sound(r->text) == t.Text() : isPrefix(sound(r->text), t.Text()))) {
           m = &t;
           break;
         }
-    }
+    if (m) taken.insert(m);
+    matches.emplace_back(r, m);
+  }
+  for (const auto& [record, m] : matches) {
+    const MessageRecord& r = *record;
+    const std::string text = sound(r.text);
     if (!m) {
       ++unmatched;
       ADD_FAILURE() << "carved record matches no deleted message: " << Describe(r);
@@ -302,7 +317,7 @@ TEST_P(MessageRecovery, DeletedMessagesThatSurviveAreRecoveredOnce) {
   const std::string bytes = fixtures::ReadFileBytes(truth.path);
   const PageFacts facts = ReadPageFacts(built->file, bytes, static_cast<uint32_t>(c.pageSize));
   std::map<Place, std::pair<int, int>> byPlace;  // found, total
-  int total = 0, surviving = 0, foundSurviving = 0, foundAll = 0, longFound = 0, longTotal = 0;
+  int total = 0, surviving = 0, foundSurviving = 0, foundAll = 0, longFound = 0, longTotal = 0, longWhole = 0;
   for (const fixtures::MessageTruth& m : truth.messages) {
     if (!m.deleted || m.Text().empty()) continue;
     ++total;
@@ -321,13 +336,15 @@ TEST_P(MessageRecovery, DeletedMessagesThatSurviveAreRecoveredOnce) {
     if (m.isLong) {
       ++longTotal;
       if (got) ++longFound;
+      for (const MessageRecord& r : recovered)
+        if (r.text == m.Text()) ++longWhole;
     }
   }
   std::printf(
       "%s: deleted %d, surviving %d, recovered %d (%.1f%% of all, %.1f%% of surviving);"
-      " texts whole %d, cut %d; date lost %d; long texts %d/%d; uncommitted inserts listed %d\n",
+      " texts whole %d, cut %d; date lost %d; long texts %d/%d (whole %d); uncommitted inserts listed %d\n",
       Name(c).c_str(), total, surviving, foundAll, 100.0 * foundAll / std::max(total, 1),
-      100.0 * foundSurviving / std::max(surviving, 1), exact, cut, tailLost, longFound, longTotal,
+      100.0 * foundSurviving / std::max(surviving, 1), exact, cut, tailLost, longFound, longTotal, longWhole,
       uncommittedInserts);
   for (const auto& [place, counts] : byPlace)
     std::printf("  %-20s %3d / %3d\n", PlaceName(place), counts.first, counts.second);
