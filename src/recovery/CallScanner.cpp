@@ -128,8 +128,8 @@ bool ChooseLayout(ByteView stretch, size_t anchor, const CallRecordShape& shape,
 struct Candidate {
   Layout layout;
   size_t checked = 0;  // values checked: up to `network_code`
-  std::array<size_t, kCheckedColumns + 1>
-      at{};               // stretch offset of each checked value, and the end
+  // Stretch offset of each checked value, then the end of the last one.
+  std::array<size_t, kCheckedColumns + 1> at{};
   size_t firstBad = 0;    // first checked value that is not intact (checked when all are)
   bool cutByEnd = false;  // that value runs past the stretch end (else: unclean text)
 };

@@ -47,9 +47,13 @@ struct CallHit {
 };
 
 // Scans the stretch for call records whose anchor lies at firstAnchor or later
-// and appends each record it accepts. Nothing outside the stretch is read:
-// a record whose address or date would reach past its end is not taken, and a
-// record cut after them keeps the values that fit. Returns the number appended.
+// and appends each record it accepts. Nothing outside the stretch is read.
+// A record is checked up to its `network_code`: the address must be a number,
+// the texts clean. A damaged record is still taken when its address, date,
+// duration and flags are intact and the damage is explained: the stretch ends
+// (a live cell or the page end follows), or a later call cell was written
+// over its tail (that later record is found too). It then keeps the values
+// that precede the damage. Returns the number appended.
 size_t ScanCallRecords(ByteView stretch, size_t firstAnchor, const CallRecordShape& shape,
                        std::vector<CallHit>& hits);
 
