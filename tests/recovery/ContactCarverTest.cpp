@@ -242,6 +242,36 @@ TEST_P(MultiValuePage, PersonCarverFindsPersonsWithTheirRowids) {
   EXPECT_EQ(std::set<RowValues>(rows.begin(), rows.end()), expected);
 }
 
+// A device upgraded from iOS 6 keeps its six-value records in the table that
+// iOS 7 widened by a guid column: they are read with six values, the newer
+// ones with seven.
+TEST(MultiValueUpgradedTable, SixValueRecordsBesideSevenValueOnes) {
+  fixtures::TempDir dir;
+  Database db(dir.File("ab.db"), {});
+  db.Exec(CreateStatement(6, "ABMultiValue"));
+  db.Exec(
+      "INSERT INTO ABMultiValue (record_id, property, identifier, label, value) VALUES "
+      "(1, 3, 0, 1, '13800138000'), (2, 3, 0, 2, '+86 138 0013 8001')");
+  db.Exec("ALTER TABLE ABMultiValue ADD COLUMN guid TEXT");
+  db.Exec(
+      "INSERT INTO ABMultiValue (record_id, property, identifier, label, value, guid) VALUES "
+      "(3, 3, 1, 1, '02087654321', 'A1B2C3D4-0000-1111-2222-333344445555')");
+  const std::vector<ColumnDef> columns =
+      Columns(db.QueryText("SELECT sql FROM sqlite_master WHERE name = 'ABMultiValue'"));
+  ASSERT_EQ(columns.size(), 7u);
+  RowList rows;
+  CarvePhoneNumberRecords(View(RootPage(db, "ABMultiValue")), columns, rows);
+  std::set<RowValues> expected;
+  for (const auto& r : db.Query("SELECT record_id, property, identifier, label, value, guid "
+                                "FROM ABMultiValue")) {
+    RowValues row{""};
+    for (size_t k = 0; k < 5; ++k) row.push_back(Text(r[k]));
+    if (!r[5].IsNull()) row.push_back(Text(r[5]));  // old records end before the guid
+    expected.insert(row);
+  }
+  EXPECT_EQ(std::set<RowValues>(rows.begin(), rows.end()), expected);
+}
+
 INSTANTIATE_TEST_SUITE_P(Ios6And7, MultiValuePage, ::testing::Values(6, 7),
                          [](const auto& info) { return "ios" + std::to_string(info.param); });
 
