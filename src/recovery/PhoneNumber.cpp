@@ -153,9 +153,6 @@ bool TakeMultiValueRecord(ByteView block, size_t s, size_t n, size_t valueStart,
 // header 4, 1, value type, UID type; body 3, the number, the UID.
 constexpr uint8_t kIndexHeaderSize = 4;
 constexpr uint8_t kIndexLeafPage = 0x0A;
-bool IsKnownProperty(uint8_t p) {
-  return IsMultiValueProperty(p);
-}
 
 bool IsRowidType(uint8_t type) {
   return type >= 1 && type <= 4;
@@ -169,20 +166,13 @@ void AppendIndexRow(ByteView block, size_t valueStart, size_t n, std::unordered_
   rows.push_back(RowValues{"", "", std::to_string(kPhoneProperty), "", "", std::move(value)});
 }
 
-// Freed cells of an index leaf page lose their first four bytes (payload
-// length, header size, the property's and the value's types) to a freeblock
-// header: what is left is the UID type, the property 3, the number and the
-// UID. Such cells stay in the freeblocks and, once the content area shrank
-// past them, in the unallocated gap. The number's length follows from where
-// the next cell or the region begins; the UID may itself read as a phone
-// character, so the longest number after which one of those follows is taken.
 // A cell of the index that kept its header: payload length, header size 4,
 // the property's type 1, a text type, the UID's type, a known property.
 bool IsIntactIndexCell(ByteView block, size_t at, size_t regionEnd) {
   if (at + 6 > regionEnd) return false;
   const uint8_t t = block[at + 3];
   return block[at + 1] == kIndexHeaderSize && block[at + 2] == 1 && t >= 13 && t % 2 == 1 &&
-         IsRowidType(block[at + 4]) && IsKnownProperty(block[at + 5]);
+         IsRowidType(block[at + 4]) && IsMultiValueProperty(block[at + 5]);
 }
 
 // A cell of the index whose first four bytes a freeblock header took: the
@@ -190,7 +180,7 @@ bool IsIntactIndexCell(ByteView block, size_t at, size_t regionEnd) {
 bool IsFreedIndexCell(ByteView block, size_t at, size_t regionEnd) {
   if (at + 7 > regionEnd) return false;
   const uint8_t first = block[at + 6];
-  return IsRowidType(block[at + 4]) && IsKnownProperty(block[at + 5]) && first >= 0x20 &&
+  return IsRowidType(block[at + 4]) && IsMultiValueProperty(block[at + 5]) && first >= 0x20 &&
          first != 0x7F;
 }
 
@@ -203,6 +193,13 @@ bool IsPlausibleUidStart(uint8_t first, uint64_t uidSize) {
   return first < 0x80 && !IsDigit(first);
 }
 
+// Freed cells of an index leaf page lose their first four bytes (payload
+// length, header size, the property's and the value's types) to a freeblock
+// header: what is left is the UID type, the property 3, the number and the
+// UID. Such cells stay in the freeblocks and, once the content area shrank
+// past them, in the unallocated gap. The number's length follows from where
+// the next cell or the region begins; the UID may itself read as a phone
+// character, so the longest number after which one of those follows is taken.
 void CarveFreedIndexCells(ByteView block, size_t regionStart, size_t regionEnd,
                           std::unordered_set<size_t>& taken, RowList& rows) {
   regionEnd = std::min(regionEnd, block.size());
