@@ -53,6 +53,12 @@ void CarvePersonRecords(ByteView block, const std::vector<ColumnDef>& columns, R
 // catalogue. Returns 1.
 int PersonCarver(const SqliteFile& db, RowList& rows);
 
+// Runs CarvePersonRecords over the leaf pages of ABPerson itself: freed
+// cells that kept their row id (in the unallocated gap, or merged into a
+// freeblock after another cell) name the numbers of deleted persons. Live
+// records are found too; they carry their own names. Returns 1.
+int PersonCarverOnTablePages(const SqliteFile& db, RowList& rows);
+
 // The property codes a multi-value can carry: phone 3, e-mail 4, address 5,
 // dates 12, instant messaging 13, URL 22, related name 23, social profile 46.
 bool IsMultiValueProperty(int64_t code);
@@ -64,12 +70,6 @@ bool IsCleanText(ByteView bytes);
 // A carved ABMultiValue row that can be real: a value, an owner rowid, a
 // known property, a small identifier and a label rowid (or none).
 bool IsPlausibleMultiValue(const RowValues& row);
-
-// Runs CarvePersonRecords over the leaf pages of ABPerson itself: freed
-// cells that kept their row id (in the unallocated gap, or merged into a
-// freeblock after another cell) name the numbers of deleted persons. Live
-// records are found too; they carry their own names. Returns 1.
-int PersonCarverOnTablePages(const SqliteFile& db, RowList& rows);
 
 // The carving step for ABMultiValue leaf pages: template carving of the
 // unallocated gap and the freeblock chain, with one change for this table.
