@@ -5,6 +5,7 @@
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
+#include <unordered_map>
 #include <unordered_set>
 
 #include "platform/Text.h"
@@ -206,6 +207,9 @@ int VarintLength(uint64_t v) {
 struct Carved {
   size_t end = 0;
   RowValues row;
+  bool full = false;     // holds a value for every column of the table
+  bool intact = false;   // its own varints agree with its values
+  bool partial = false;  // runs past its region; only its head was read
 };
 
 class PageCarver {
@@ -223,19 +227,42 @@ class PageCarver {
 
   // Reads every record of the free region [start, end). A freeblock's first four bytes (and
   // those of any freed cell merged into it) were overwritten by freeblock headers, so at a
-  // known cell start the record is also tried with its varints reconstructed.
+  // known cell start the record is also tried with its varints reconstructed. Of the layouts
+  // a record start allows, the first is taken whose end leads, record by record, to a known
+  // boundary (the region's end, a live cell, a stale cell pointer); failing that, the first
+  // with a value for every column.
   void CarveRegion(size_t start, size_t end, bool startsAtCell, RowList& carved) {
     end = std::min(end, usable_);
+    regionEnd_ = end;
+    reachesBoundary_.clear();
     size_t s = start;
     bool atBoundary = startsAtCell;
     while (s + 3 <= end) {
-      Carved record;
       const bool boundary = atBoundary || boundaries_.count(s) != 0;
-      if (ParseIntact(s, end, record) || (boundary && ParseDamaged(s, end, record))) {
-        carved.push_back(std::move(record.row));
-        s = record.end;
-        atBoundary = true;
-        continue;
+      std::vector<Carved> candidates;
+      CandidatesAt(s, boundary, candidates);
+      const Carved* chosen = nullptr;
+      for (const Carved& c : candidates) {
+        if (!c.partial && ReachesBoundary(c.end, 0)) {
+          chosen = &c;
+          break;
+        }
+      }
+      for (const Carved& c : candidates) {
+        if (chosen == nullptr && !c.partial && (c.full || c.intact)) chosen = &c;
+      }
+      // Last, a record whose tail newer cells overwrote: its head is still worth having.
+      for (const Carved& c : candidates) {
+        if (chosen == nullptr && c.partial && (c.full || c.intact)) chosen = &c;
+      }
+      if (chosen != nullptr) {
+        carved.push_back(chosen->row);
+        if (!chosen->partial) {
+          s = chosen->end;
+          atBoundary = true;
+          continue;
+        }
+        // A cut record may have been misread; whatever follows is still looked at.
       }
       atBoundary = false;
       ++s;
@@ -243,6 +270,36 @@ class PageCarver {
   }
 
  private:
+  void CandidatesAt(size_t s, bool damagedAllowed, std::vector<Carved>& out) const {
+    Carved intact;
+    if (ParseIntact(s, regionEnd_, intact)) {
+      intact.intact = true;
+      out.push_back(std::move(intact));
+    }
+    if (damagedAllowed) DamagedCandidates(s, regionEnd_, out);
+  }
+
+  // Whether the records that can start at offset lead to a known boundary. Remembered per
+  // offset; the depth bound keeps a long run of tiny records from exhausting the stack.
+  bool ReachesBoundary(size_t offset, int depth) {
+    if (IsBoundary(offset, regionEnd_)) return true;
+    if (offset + 3 > regionEnd_ || depth > 1000) return false;
+    auto known = reachesBoundary_.find(offset);
+    if (known != reachesBoundary_.end()) return known->second;
+    reachesBoundary_[offset] = false;  // a record cannot end where it starts
+    std::vector<Carved> next;
+    CandidatesAt(offset, true, next);
+    bool reaches = false;
+    for (const Carved& c : next) {
+      if (!c.partial && c.end > offset && ReachesBoundary(c.end, depth + 1)) {
+        reaches = true;
+        break;
+      }
+    }
+    reachesBoundary_[offset] = reaches;
+    return reaches;
+  }
+
   bool Compatible(size_t column, uint64_t type) const {
     if (type == 10 || type == 11) return false;
     if (column == 0 && aliasFirst_) return type == 0;
@@ -265,12 +322,15 @@ class PageCarver {
   // Renders the values of a record whose serial types are known and whose payload starts
   // (record header first) at payloadStart; the local part holds `local` bytes, any rest
   // comes from the overflow chain named by the 4 bytes after it.
+  // With `cutAt` set, the record runs past its region (newer cells took its tail): only the
+  // bytes before cutAt are its own, a text value is cut there and the row ends with it.
   bool Render(size_t payloadStart, uint64_t payloadLength, uint64_t headerLength,
-              const std::vector<uint64_t>& types, RowValues& row) const {
+              const std::vector<uint64_t>& types, RowValues& row, size_t cutAt = 0) const {
     const uint64_t local = LocalPayloadSize(payloadLength, static_cast<uint32_t>(usable_));
-    ByteView payload = page_.Sub(payloadStart, local);
+    ByteView payload =
+        page_.Sub(payloadStart, cutAt ? std::min<uint64_t>(local, cutAt - payloadStart) : local);
     std::vector<uint8_t> assembled;
-    if (local < payloadLength) {
+    if (local < payloadLength && !cutAt) {
       assembled.assign(payload.data(), payload.data() + payload.size());
       std::unordered_set<uint32_t> seen;
       std::vector<uint8_t> overflow;
@@ -293,14 +353,18 @@ class PageCarver {
       const uint64_t size = SerialTypeSize(types[i]);
       ByteView content = payload.Sub(at, size);
       const bool isText = types[i] >= 13 && (types[i] & 1) == 1;
+      const bool cut = content.size() < size;
+      if (cut && (!cutAt || !isText)) break;
       // Text that is not UTF-8 means the guess of the record's layout was wrong.
-      if (isText && local >= payloadLength && !IsValidUtf8(content.AsString())) return false;
+      if (isText && !cut && local >= payloadLength && !IsValidUtf8(content.AsString()))
+        return false;
       std::string value;
       RenderValue(types[i], content, columns_[i], true, 0, value);
       row.push_back(std::move(value));
+      if (cut) break;
       at += static_cast<size_t>(size);
     }
-    return true;
+    return !row.empty();
   }
 
   // The serial types from `at` up to headerEnd; false unless they end exactly there and
@@ -343,8 +407,15 @@ class PageCarver {
               const std::vector<uint64_t>& types, Carved& out) const {
     const uint64_t local = LocalPayloadSize(payloadLength, static_cast<uint32_t>(usable_));
     const uint64_t cellEnd = hs + local + (local < payloadLength ? 4 : 0);
-    if (cellEnd > end) return false;
     out.row.clear();
+    if (cellEnd > end) {
+      // Its tail was taken by newer cells: keep what is left when the header is whole.
+      if (hs + headerLength >= end) return false;
+      if (!Render(hs, payloadLength, headerLength, types, out.row, end)) return false;
+      out.end = end;
+      out.partial = true;
+      return true;
+    }
     if (!Render(hs, payloadLength, headerLength, types, out.row)) return false;
     out.end = static_cast<size_t>(cellEnd);
     (void)s;
@@ -352,10 +423,11 @@ class PageCarver {
   }
 
   // A cell whose first four bytes were overwritten: its payload-length and rowid varints
-  // (k bytes together) and perhaps its header size and first serial type are gone. Each
-  // plausible layout is tried, the template's first; a layout whose record ends exactly at a
-  // known boundary wins, else the first that fits with the full column count.
-  bool ParseDamaged(size_t s, size_t end, Carved& out) const {
+  // (k bytes together) and perhaps its header size and first serial type are gone. Every
+  // plausible layout that gives a record fitting the table is appended to out, the template's
+  // layout first, and for each layout the full column count before fewer columns (rows
+  // written before an ALTER TABLE ADD COLUMN).
+  void DamagedCandidates(size_t s, size_t end, std::vector<Carved>& out) const {
     std::vector<std::pair<size_t, size_t>> layouts;  // (k, l3)
     if (template_.l1 && template_.l2 && template_.l3)
       layouts.emplace_back(template_.l1 + template_.l2, template_.l3);
@@ -364,8 +436,6 @@ class PageCarver {
         if (layouts.empty() || layouts.front() != std::make_pair(k, l3))
           layouts.emplace_back(k, l3);
 
-    bool haveFallback = false;
-    Carved fallback;
     for (const auto& [k, l3] : layouts) {
       const size_t hs = s + k;
       const size_t ts = hs + l3;
@@ -386,8 +456,8 @@ class PageCarver {
         guessed.push_back(first);
         typesAt = ts + 1;
       }
-      const size_t minTypes = headerKnown ? 1 : columns_.size();
-      for (size_t n = columns_.size(); n >= std::max<size_t>(minTypes, 1); --n) {
+      const size_t fewest = columns_.size() > 4 ? columns_.size() - 4 : 1;
+      for (size_t n = columns_.size(); n >= fewest; --n) {
         std::vector<uint64_t> types = guessed;
         uint64_t body = 0;
         for (uint64_t t : types) body += SerialTypeSize(t);
@@ -413,38 +483,30 @@ class PageCarver {
             at += length;
           }
           if (!ok) {
-            if (n == 1) break;
+            if (n == fewest) break;
             continue;
           }
           headerEnd = at;
         }
         const uint64_t headerLength = headerEnd - hs;
         if (VarintLength(headerLength) != static_cast<int>(l3)) {
-          if (headerKnown || n == 1) break;
+          if (headerKnown || n == fewest) break;
           continue;
         }
         const uint64_t payloadLength = headerLength + body;
         const int l1 = VarintLength(payloadLength);
         if (static_cast<size_t>(l1) >= k || k - l1 > 9) {
-          if (headerKnown || n == 1) break;
+          if (headerKnown || n == fewest) break;
           continue;
         }
         Carved candidate;
         if (Finish(s, hs, end, payloadLength, headerLength, types, candidate)) {
-          if (IsBoundary(candidate.end, end)) {
-            out = std::move(candidate);
-            return true;
-          }
-          if (!haveFallback && types.size() == columns_.size()) {
-            fallback = std::move(candidate);
-            haveFallback = true;
-          }
+          candidate.full = types.size() == columns_.size();
+          out.push_back(std::move(candidate));
         }
-        if (headerKnown || n == 1) break;
+        if (headerKnown || n == fewest) break;
       }
     }
-    if (haveFallback) out = std::move(fallback);
-    return haveFallback;
   }
 
   const SqliteFile& db_;
@@ -456,6 +518,8 @@ class PageCarver {
   Template template_;
   std::unordered_set<size_t> live_;
   std::unordered_set<size_t> boundaries_;
+  size_t regionEnd_ = 0;
+  std::unordered_map<size_t, bool> reachesBoundary_;
 };
 
 }  // namespace

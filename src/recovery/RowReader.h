@@ -34,7 +34,11 @@
 // shape of the live cell nearest the first freeblock first, and the layout
 // whose record ends exactly at a boundary wins. Serial types must fit their
 // columns (a TEXT column never holds a number, an INTEGER PRIMARY KEY is
-// NULL) and text must be UTF-8, so carving does not invent rows.
+// NULL) and text must be UTF-8, so carving does not invent rows. A record
+// whose tail newer cells overwrote comes back cut: its values up to the
+// region's end, the last text value cut there. An overflowing record's
+// overflow pages are read as found; once reused they give replacement
+// characters after the local part.
 #pragma once
 
 #include <cstdint>

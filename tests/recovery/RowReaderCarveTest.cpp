@@ -62,7 +62,20 @@ CarveScore Score(const SqliteFile& file, const std::string& path, const std::str
   // Stale copies of live rows (left behind when SQLite moved cells between pages) are real
   // bytes, not inventions.
   for (const RowValues& row : live) tails.erase(Tail(row));
-  score.invented = tails.size();
+  // A record whose tail newer cells took comes back cut: a prefix of a real row.
+  auto isPrefix = [](const RowValues& cut, const RowValues& whole) {
+    if (cut.empty() || cut.size() > whole.size()) return false;
+    for (size_t i = 0; i + 1 < cut.size(); ++i)
+      if (cut[i] != whole[i]) return false;
+    return whole[cut.size() - 1].rfind(
+               cut.back().substr(0, cut.back().size() > 3 ? cut.back().size() - 3 : 0), 0) == 0;
+  };
+  for (const RowValues& row : tails) {
+    bool real = false;
+    for (const RowList* rows : {&deleted, &live})
+      for (const RowValues& whole : *rows) real = real || isPrefix(row, Tail(whole));
+    if (!real) ++score.invented;
+  }
   return score;
 }
 

@@ -14,26 +14,6 @@ using fixtures::OpenOptions;
 using fixtures::TempDir;
 using fixtures::Value;
 
-// Every table's live rows, reader against SQLite on the same files.
-void ExpectSameTables(const std::string& path, const std::string& walPath) {
-  SqliteFile file;
-  ASSERT_EQ(OpenDatabase(walPath, file, path), 0);
-  std::map<std::string, RowList> ours;
-  for (const auto& [name, info] : file.tableMap) {
-    RowList carved;
-    ASSERT_EQ(ReadTable(file, name, ours[name], carved), 0);
-  }
-  Database db(path);
-  std::vector<fixtures::Row> tables = db.Query("SELECT name FROM sqlite_master WHERE type='table'");
-  EXPECT_EQ(tables.size(), file.tableMap.size());
-  for (const fixtures::Row& row : tables) {
-    const std::string name = row[0].bytes;
-    SCOPED_TRACE(name);
-    ASSERT_TRUE(FindTable(file, name) != nullptr);
-    EXPECT_TRUE(check::SameRows(ours[name], check::SqliteRows(db, name)));
-  }
-}
-
 TEST(RowReaderWal, SeesWhatSqliteSeesThroughTheLog) {
   for (int pageSize : {1024, 4096}) {
     SCOPED_TRACE(pageSize);
@@ -46,7 +26,7 @@ TEST(RowReaderWal, SeesWhatSqliteSeesThroughTheLog) {
     EXPECT_GT(wal.pagesWrittenMoreThanOnce, 0);
     EXPECT_GT(wal.framesAfterLastCommit, 0);
 
-    ExpectSameTables(snapshot, snapshot + "-wal");
+    check::ExpectSameTables(snapshot, snapshot + "-wal");
     SqliteFile file;
     ASSERT_EQ(OpenDatabase(snapshot + "-wal", file, snapshot), 0);
     RowList late, carved;
@@ -67,7 +47,7 @@ TEST(RowReaderWal, DamagedFrameEndsTheLogAsInSqlite) {
   const size_t frame = static_cast<size_t>(wal.frameCount / 3);
   bytes[32 + frame * (24 + 1024) + 24 + 500] ^= 0x5A;
   check::WriteBytes(snapshot + "-wal", bytes);
-  ExpectSameTables(snapshot, snapshot + "-wal");
+  check::ExpectSameTables(snapshot, snapshot + "-wal");
 }
 
 TEST(RowReaderWal, LogOfAnotherPageSizeIsIgnored) {
@@ -85,7 +65,7 @@ TEST(RowReaderWal, LogOfAnotherPageSizeIsIgnored) {
   ASSERT_EQ(OpenDatabase(foreignLog, file, alone), 0);
   EXPECT_TRUE(file.walIndex.empty());
   EXPECT_EQ(FindTable(file, "late"), nullptr);
-  ExpectSameTables(alone, foreignLog);
+  check::ExpectSameTables(alone, foreignLog);
 }
 
 }  // namespace

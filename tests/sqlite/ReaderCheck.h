@@ -7,7 +7,9 @@
 #include <cstdint>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -15,6 +17,8 @@
 #include "fixtures/Fixtures.h"
 #include "platform/Text.h"
 #include "recovery/Records.h"
+#include "recovery/RowReader.h"
+#include "sqlite/SqliteFile.h"
 
 namespace vantrel::check {
 
@@ -95,6 +99,60 @@ inline ::testing::AssertionResult SameRows(const RowList& actual, const RowList&
   if (!onlyActual.empty()) failure << "\n  reader: " << Show(onlyActual.front());
   if (!onlyExpected.empty()) failure << "\n  SQLite: " << Show(onlyExpected.front());
   return failure;
+}
+
+// Rows written before an ALTER TABLE ADD COLUMN hold fewer values than SQLite shows (it fills
+// in the column's default). Where the reader returns such a short row, the SQLite row with
+// the same first value (an INTEGER PRIMARY KEY) is cut to the same length.
+inline RowList CutToStoredLength(RowList expected, const RowList& ours) {
+  std::map<std::string, size_t> byKey;
+  for (size_t i = 0; i < expected.size(); ++i)
+    if (!expected[i].empty()) byKey[expected[i][0]] = i;
+  for (const RowValues& row : ours) {
+    if (row.empty()) continue;
+    auto it = byKey.find(row[0]);
+    if (it != byKey.end() && row.size() < expected[it->second].size())
+      expected[it->second].resize(row.size());
+  }
+  return expected;
+}
+
+// Every table of the database: the reader's live rows equal SQLite's, and the catalogue
+// holds exactly SQLite's tables.
+inline void ExpectSameTables(const std::string& path, const std::string& walPath) {
+  SqliteFile file;
+  ASSERT_EQ(OpenDatabase(walPath, file, path), 0);
+  std::map<std::string, RowList> ours;
+  for (const auto& [name, info] : file.tableMap) {
+    RowList carved;
+    ASSERT_EQ(ReadTable(file, name, ours[name], carved), 0);
+  }
+  fixtures::Database db(path);
+  std::vector<fixtures::Row> tables = db.Query("SELECT name FROM sqlite_master WHERE type='table'");
+  EXPECT_EQ(tables.size(), file.tableMap.size());
+  for (const fixtures::Row& row : tables) {
+    const std::string name = row[0].bytes;
+    SCOPED_TRACE(name);
+    ASSERT_TRUE(FindTable(file, name) != nullptr);
+    EXPECT_TRUE(SameRows(ours[name], CutToStoredLength(SqliteRows(db, name), ours[name])));
+  }
+}
+
+// True when the bytes of needle stand on one of the table's leaf pages as the reader reads
+// them (through the log when there is one).
+inline bool OnLeafPage(const SqliteFile& file, const std::string& table,
+                       const std::string& needle) {
+  const TableInfo* info = FindTable(file, table);
+  if (!info || needle.empty()) return false;
+  std::vector<uint8_t> page;
+  for (const PageSet& set : info->pageSets) {
+    for (int32_t p : set.leafPages) {
+      ReadPageNumber(file, static_cast<uint32_t>(p), page);
+      std::string_view bytes(reinterpret_cast<const char*>(page.data()), page.size());
+      if (bytes.find(needle) != std::string_view::npos) return true;
+    }
+  }
+  return false;
 }
 
 inline std::string ReadBytes(const std::string& path) {
