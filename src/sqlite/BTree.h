@@ -19,6 +19,21 @@
 // column, then the values back to back.
 // Freeblock: 2-byte offset of the next freeblock (0 = last), 2-byte size, then
 // whatever the freed cell held.
+//
+//   +--------+-----------------+-----------------+------------------------------+
+//   | header | cell pointers   | unallocated gap | cell content area: cells and |
+//   | 8 / 12 | 2 bytes a cell  |                 | freeblocks, growing downward |
+//   +--------+-----------------+-----------------+------------------------------+
+//
+// Local payload (usable size U = page size - reserved bytes, payload length P):
+//   X = U - 35, M = (U - 12) * 32 / 255 - 23, K = M + (P - M) mod (U - 4);
+//   local = P when P <= X, else K when K <= X, else M.
+// Only the rule decides where the local part ends: the next cell's offset does
+// not, since a freeblock may lie between the two.
+//
+// Every walk here is bounded: a page is entered once per walk, page numbers
+// above the file's last page are not followed, and the b-tree walk keeps its
+// own stack instead of recursing, so damaged links end a walk, never hang it.
 #pragma once
 
 #include <cstddef>
@@ -38,8 +53,9 @@ struct SqliteFile;
 int CollectLeafPages(const SqliteFile& db, ByteView page, uint32_t headerOffset, int32_t pageNo,
                      std::vector<int32_t>& leafPages);
 
-// Appends the cell offsets of a leaf page in pointer-array order, stopping at
-// the first offset that is 0 or not inside the page. Returns 0.
+// Appends the cell offsets of a leaf page in pointer-array order, skipping any
+// offset that points into the header or the pointer array or past the usable
+// part of the page (the other cells are still listed). Returns 0.
 int ReadCellPointers(ByteView page, std::vector<uint16_t>& offsets, const SqliteFile& db,
                      bool isPage1);
 
@@ -87,18 +103,20 @@ struct CellPayload {
 
 // Builds the cell at offset cellOffset of leaf page `page`: reads its payload
 // length and rowid, and when the payload overflows, joins the local part and
-// the overflow chain (bounded, cycle-safe) into out.assembled.
-// False when the offset lies outside the page.
+// the overflow chain (bounded, cycle-safe) into out.assembled. A chain that
+// ends early leaves the payload short; reads past it see zeros (ByteView).
+// False when the offset lies outside the page or its varints run off it.
+// out.bytes may point into out.assembled: move a CellPayload, never copy it.
 bool AssembleCellPayload(const SqliteFile& db, ByteView page, uint32_t cellOffset,
                          CellPayload& out);
 
 // A decoded record header: serial types and where the body starts, both
 // relative to the start of the cell (payload-length varint).
 struct RecordHeader {
-  uint64_t headerSize = 0;  // H
-  int headerSizeLength = 0; // L3
+  uint64_t headerSize = 0;   // H
+  int headerSizeLength = 0;  // L3
   std::vector<uint64_t> serialTypes;
-  size_t bodyOffset = 0;    // L1 + L2 + H
+  size_t bodyOffset = 0;  // L1 + L2 + H
 };
 
 // Decodes the record header of a cell assembled by AssembleCellPayload.

@@ -14,6 +14,13 @@
 // the frames up to the last valid commit frame; a frame is valid while salts
 // match and the cumulative checksum verifies from the log's start. The first
 // invalid frame ends the log; frames after the last commit are ignored.
+//
+// Checksum: two 32-bit sums s1, s2 run over the data as pairs of 32-bit words
+// (x0, x1): s1 += x0 + s2; s2 += x1 + s1. The words are big-endian when the
+// magic's low bit is set (0x377F0683), little-endian otherwise. The header's
+// sums cover its first 24 bytes from (0, 0); each frame's continue from the
+// previous frame's (the header's for the first) over the frame header's first
+// 8 bytes and then the page image. A log whose header checksum fails is empty.
 #pragma once
 
 #include <cstdint>
