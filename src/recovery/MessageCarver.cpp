@@ -254,6 +254,61 @@ size_t SoundTextPrefix(ByteView bytes) {
   return n;
 }
 
+// True when bytes are the start of one multi-byte character, cut short.
+bool CutCharacter(ByteView bytes) {
+  if (bytes.empty() || bytes.size() > 3) return false;
+  const uint8_t lead = bytes[0];
+  const size_t length = (lead >> 5) == 0x6    ? 2
+                        : (lead >> 4) == 0xE  ? 3
+                        : (lead >> 3) == 0x1E ? 4
+                                              : 0;
+  if (length <= bytes.size()) return false;
+  for (size_t k = 1; k < bytes.size(); ++k)
+    if ((bytes[k] & 0xC0) != 0x80) return false;
+  return true;
+}
+
+bool TextHitsDamage(uint64_t at, uint64_t size, const std::vector<Damage>& damage) {
+  for (const Damage& d : damage)
+    if (d.begin < at + size && d.end > at) return true;
+  return false;
+}
+
+// A text (at offset `at` of the joined payload) part of which is known to be
+// overwritten: the sound pieces around each overwritten stretch, with one
+// U+FFFD standing for each stretch lost. A piece after a stretch starts at
+// its first whole character.
+std::string TextAroundDamage(uint64_t type, ByteView content, uint64_t at,
+                             const std::vector<Damage>& damage, const ColumnDef& column) {
+  std::vector<std::pair<size_t, size_t>> lost;  // within content
+  for (const Damage& d : damage) {
+    if (d.begin >= at + content.size() || d.end <= at) continue;
+    lost.emplace_back(d.begin > at ? d.begin - static_cast<size_t>(at) : 0,
+                      std::min<size_t>(content.size(), d.end - static_cast<size_t>(at)));
+  }
+  std::sort(lost.begin(), lost.end());
+  std::string out;
+  std::string piece;
+  size_t from = 0;
+  for (size_t k = 0; k <= lost.size(); ++k) {
+    const size_t to = k < lost.size() ? std::max(from, lost[k].first) : content.size();
+    ByteView part = content.Sub(from, to - from);
+    if (from > 0)
+      while (!part.empty() && (part[0] & 0xC0) == 0x80) part = part.Sub(1);
+    const size_t sound = SoundTextPrefix(part);
+    RenderValue(type, part.Sub(0, sound), column, true, 0, piece);
+    out += piece;
+    // A piece ending in the first bytes of a character the stretch cut is
+    // sound; any other fault means bytes overwritten beyond the stretch.
+    if (sound < part.size() && (k == lost.size() || !CutCharacter(part.Sub(sound)))) return out;
+    if (k < lost.size()) {
+      out += "\xEF\xBF\xBD";
+      from = std::max(from, lost[k].second);
+    }
+  }
+  return out;
+}
+
 // Decodes the values of a found record into row. The body is read from block,
 // up to the end of the cell's local part; when the payload overflows and the
 // overflow page number survives, from the local part joined with the chain.
@@ -307,21 +362,18 @@ void ReadRecordValues(const SqliteFile& db, const std::vector<ColumnDef>& column
       return;
     }
     ByteView content = body.Sub(static_cast<size_t>(p), static_cast<size_t>(size));
+    if (text && TextHitsDamage(p, size, damage)) {
+      row.push_back(TextAroundDamage(type, content, p, damage, columns[k]));
+      p += size;
+      continue;
+    }
     if (text) {
-      size_t sound = SoundTextPrefix(content);
-      bool known = false;
-      for (const Damage& d : damage) {
-        if (d.begin < p + size && d.end > p) {
-          sound = std::min<size_t>(sound, d.begin > p ? d.begin - static_cast<size_t>(p) : 0);
-          known = true;
-        }
-      }
+      const size_t sound = SoundTextPrefix(content);
       if (sound < content.size()) {
+        // Overwritten by bytes of unknown extent: nothing after is sure.
         RenderValue(type, content.Sub(0, sound), columns[k], true, 0, value);
         row.push_back(std::move(value));
-        if (!known) return;
-        p += size;
-        continue;
+        return;
       }
     }
     RenderValue(type, content, columns[k], true, 0, value);

@@ -295,6 +295,70 @@ TEST_P(MessageLoaderByVersion, CarverReadsARecordAtTheEdgesOfItsBlock) {
   EXPECT_TRUE(carved.empty());
 }
 
+// A long text continues on overflow pages, which deleting the message hands
+// to the freelist. Pages that become plain freelist leaves keep their bytes,
+// so the whole text comes back; the page that becomes the freelist's trunk
+// has the start of its content overwritten by the freelist's links, and that
+// stretch alone is lost (shown as one U+FFFD), the rest of the text and the
+// fields after it still read.
+TEST_P(MessageLoaderByVersion, LongDeletedMessagesAreJoinedFromTheirFreedOverflowPages) {
+  SmsDb sms(GetParam(), 1024);
+  const int64_t h = sms.Handle("+8613800138000");
+  const int64_t c = sms.Chat("+8613800138000", "e:");
+  // About 3000 bytes: the record's payload then keeps only the least local
+  // part on its 1024-byte page (its size past the first page, modulo the
+  // overflow page content, is more than a page holds), so the cell is small
+  // and its overflow page number sits close after the GUID.
+  auto longText = [](const std::string& tag) {
+    std::string text;
+    for (int j = 0; j < 60; ++j)
+      text +=
+          tag + std::to_string(j) + "：今天的会议记录 minutes, line " + std::to_string(j) + "\n";
+    text.resize(3004, '.');
+    return text;
+  };
+  const std::string first = longText("甲"), second = longText("乙");
+  // Every statement commits on its own, so the overflow pages are written
+  // to the file before the deletes free them.
+  sms.Message(1, Value::Text(first), h, c, 460000001, 460000101, 1);
+  for (int n = 2; n <= 6; ++n)
+    sms.Message(n, Value::Text("short " + std::to_string(n)), h, c, 460000000 + n);
+  sms.Message(7, Value::Text(second), h, c, 460000007, 460000107, 0);
+  sms.Message(8, Value::Text("short 8"), h, c, 460000008);
+  sms.db().Exec("DELETE FROM message WHERE date = 460000001");
+  sms.db().Exec("DELETE FROM message WHERE date = 460000007");
+
+  SqliteFile file;
+  sms.OpenWithReader(file);
+  MessageMap live, deleted;
+  ASSERT_EQ(MessageLoader(file, live, deleted), 0);
+  const MessageRecord* a = nullptr;
+  const MessageRecord* b = nullptr;
+  for (const MessageRecord& r : deleted[kDeletedMessagesKey]) {
+    if (r.text.rfind("甲0", 0) == 0) a = &r;
+    if (r.text.rfind("乙0", 0) == 0) b = &r;
+  }
+  ASSERT_NE(b, nullptr);
+  EXPECT_EQ(b->text, second);
+  EXPECT_EQ(b->date, 460000007);
+  EXPECT_EQ(b->readDate, 460000107);
+  EXPECT_EQ(b->sent, 0);
+
+  ASSERT_NE(a, nullptr);
+  const std::string lostMark = "\xEF\xBF\xBD";
+  const size_t mark = a->text.find(lostMark);
+  ASSERT_NE(mark, std::string::npos) << a->text;
+  // Before the mark: the start of the text; after it: the text's end.
+  const std::string after = a->text.substr(mark + lostMark.size());
+  EXPECT_EQ(first.compare(0, mark, a->text, 0, mark), 0);
+  ASSERT_GT(after.size(), first.size() / 2);
+  EXPECT_EQ(first.compare(first.size() - after.size(), after.size(), after), 0);
+  EXPECT_LT(a->text.size(), first.size());
+  EXPECT_EQ(a->date, 460000001);
+  EXPECT_EQ(a->readDate, 460000101);
+  EXPECT_EQ(a->sent, 1);
+}
+
 // Damaged bytes are ordinary input: a fixture with bytes scrambled all over
 // its pages, or cut short in the middle of a page, is read without a crash or
 // a read outside any buffer (the sanitizer build checks the latter), and what
