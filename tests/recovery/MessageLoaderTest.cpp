@@ -359,6 +359,87 @@ TEST_P(MessageLoaderByVersion, LongDeletedMessagesAreJoinedFromTheirFreedOverflo
   EXPECT_EQ(a->sent, 1);
 }
 
+// A device that added columns to "message" keeps its older rows with fewer
+// values. A live one of 20 values is filed with its date and read date and
+// the sent flag unknown (255); a deleted one is carved by its own header size
+// (its payload length and rowid take two bytes each, so the freeblock header
+// leaves that intact).
+TEST(MessageLoader, RowsWrittenBeforeColumnsWereAddedAreReadAndCarved) {
+  TempDir dir;
+  const std::string path = dir.File("sms.db");
+  {
+    Database db(path);
+    // The iOS 7 statements of the tables the loader reads, "message" cut to
+    // its first 20 columns; the other 18 are added once rows exist.
+    const std::string schema = fixtures::ReadSchemaFile("ios7_sms.sql");
+    std::vector<std::string> messageColumns;
+    for (size_t at = 0; at < schema.size();) {
+      size_t end = schema.find('\n', at);
+      if (end == std::string::npos) end = schema.size();
+      const std::string line = schema.substr(at, end - at);
+      at = end + 1;
+      if (line.rfind("CREATE TABLE message (", 0) == 0) {
+        const std::string inside = line.substr(22, line.rfind(')') - 22);
+        for (size_t from = 0; from < inside.size();) {
+          size_t comma = inside.find(", ", from);
+          if (comma == std::string::npos) comma = inside.size();
+          messageColumns.push_back(inside.substr(from, comma - from));
+          from = comma + 2;
+        }
+      } else if (line.rfind("CREATE TABLE chat ", 0) == 0 ||
+                 line.rfind("CREATE TABLE handle ", 0) == 0 ||
+                 line.rfind("CREATE TABLE chat_message_join ", 0) == 0) {
+        db.Exec(line);
+      }
+    }
+    ASSERT_EQ(messageColumns.size(), 38u);
+    std::string create = "CREATE TABLE message (";
+    for (size_t k = 0; k < 20; ++k) create += (k ? ", " : "") + messageColumns[k];
+    db.Exec(create + ")");
+    db.Exec("INSERT INTO handle (ROWID, id, service) VALUES (1, '+8613800138000', 'SMS')");
+    auto insert = [&](int64_t rowid, const std::string& text, int64_t date) {
+      db.Query(
+          "INSERT INTO message (ROWID, guid, text, handle_id, service, date, date_read) "
+          "VALUES (?, ?, ?, 1, 'SMS', ?, ?)",
+          {Value::Int(rowid), Value::Text(Guid(static_cast<int>(rowid))), Value::Text(text),
+           Value::Int(date), Value::Int(date + 60)});
+    };
+    for (int64_t rowid = 1000; rowid < 1010; ++rowid)
+      insert(
+          rowid,
+          "old row " + std::to_string(rowid) +
+              " written before the columns were added, long enough for a two-byte payload length",
+          470000000 + rowid);
+    for (size_t k = 20; k < messageColumns.size(); ++k)
+      db.Exec("ALTER TABLE message ADD COLUMN " + messageColumns[k]);
+    insert(2000, "new row with every column", 470002000);
+    db.Exec("UPDATE message SET is_sent = 1 WHERE ROWID = 2000");
+    db.Exec("DELETE FROM message WHERE ROWID = 1004");
+  }
+  SqliteFile file;
+  ASSERT_EQ(OpenDatabase("", file, path), 0);
+  MessageMap live, deleted;
+  ASSERT_EQ(MessageLoader(file, live, deleted), 0);
+  const auto& list = live["13800138000"];
+  ASSERT_EQ(list.size(), 10u);
+  EXPECT_EQ(list[0].text,
+            "old row 1000 written before the columns were added, long enough for a two-byte "
+            "payload length");
+  EXPECT_EQ(list[0].date, 470001000);
+  EXPECT_EQ(list[0].readDate, 470001060);
+  EXPECT_EQ(list[0].sent, 255);
+  EXPECT_EQ(list[9].text, "new row with every column");
+  EXPECT_EQ(list[9].sent, 1);
+  ASSERT_EQ(deleted[kDeletedMessagesKey].size(), 1u);
+  const MessageRecord& old = deleted[kDeletedMessagesKey][0];
+  EXPECT_EQ(old.text,
+            "old row 1004 written before the columns were added, long enough for a two-byte "
+            "payload length");
+  EXPECT_EQ(old.date, 470001004);
+  EXPECT_EQ(old.readDate, 470001064);
+  EXPECT_EQ(old.sent, 255);
+}
+
 // Damaged bytes are ordinary input: a fixture with bytes scrambled all over
 // its pages, or cut short in the middle of a page, is read without a crash or
 // a read outside any buffer (the sanitizer build checks the latter), and what
