@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <map>
 #include <string>
 #include <unordered_set>
 
@@ -29,6 +30,18 @@ bool IsPrimaryKeyConstraint(const std::string& constraint) {
   if (constraint.size() < sizeof(kWords) - 1) return false;
   for (size_t i = 0; i < sizeof(kWords) - 1; ++i) {
     if (std::tolower(static_cast<unsigned char>(constraint[i])) != kWords[i]) return false;
+  }
+  return true;
+}
+
+// Serial types each column could hold: integers in integer columns, text
+// (or NULL) in text columns; other columns take anything.
+bool TypesFitColumns(const std::vector<uint64_t>& types, const std::vector<ColumnDef>& columns) {
+  const size_t count = std::min(types.size(), columns.size());
+  for (size_t k = 0; k < count; ++k) {
+    const uint64_t t = types[k];
+    if (EqualsNoCase(columns[k].type, "integer") && !(t <= 6 || t == 8 || t == 9)) return false;
+    if (EqualsNoCase(columns[k].type, "text") && t != 0 && (t < 13 || t % 2 == 0)) return false;
   }
   return true;
 }
@@ -155,31 +168,58 @@ std::vector<size_t> CellAndFreeblockStarts(ByteView block) {
   return starts;
 }
 
+// The record header of an ABPerson record whose CreationDate serial type
+// stands at i: the anchor bytes, then the serial types of a whole record of
+// the table's column count (or the count before iOS 7).
+struct PersonHeader {
+  size_t headerStart = 0;  // the header-size byte
+  uint64_t headerSize = 0;
+  uint64_t bodySize = 0;
+  std::vector<uint64_t> types;
+};
+
+// The serial types around CreationDate's at i that every person record
+// shows: CreationDate and ModificationDate 4-byte integers, FirstSort and
+// LastSort of one type, Kind 0.
+bool IsPersonAnchor(ByteView block, size_t i) {
+  if (i < kHeaderSizeBack + 5 || i + 1 >= block.size()) return false;
+  return block[i] == 4 && block[i + 1] == 4 && block[i - 1] == block[i - 2] && block[i - 1] != 0 &&
+         block[i - kKindTypeBack] == 8;
+}
+
+bool ReadPersonHeader(ByteView block, size_t i, size_t columnCount, PersonHeader& header) {
+  if (!IsPersonAnchor(block, i) || block[i - kRowidTypeBack] != 0) return false;
+  header.headerStart = i - kHeaderSizeBack;
+  header.headerSize = block[header.headerStart];
+  if (header.headerSize < 2 || header.headerSize >= 0x80) return false;
+  header.types.clear();
+  SplitVarints(block.Sub(i - kRowidTypeBack, header.headerSize - 1),
+               static_cast<unsigned>(header.headerSize - 1), header.types, 0);
+  const size_t count = header.types.size();
+  if (count != columnCount && !(columnCount > kPersonColumnsAddedInIos7 &&
+                                count == columnCount - kPersonColumnsAddedInIos7))
+    return false;
+  header.bodySize = 0;
+  for (uint64_t t : header.types) header.bodySize += SerialTypeSize(t);
+  return true;
+}
+
 }  // namespace
 
 void CarvePersonRecords(ByteView block, const std::vector<ColumnDef>& columns, RowList& rows) {
   const size_t n = block.size();
   const size_t columnCount = columns.size();
   if (columnCount < kPersonFirstColumns) return;
-  std::vector<uint64_t> types;
+  PersonHeader header;
   const std::vector<size_t> starts = CellAndFreeblockStarts(block);
   // The anchor needs 24 bytes in front of it (header, rowid, payload length)
   // and the ModificationDate type after it.
   for (size_t i = kHeaderSizeBack + 5; i + 1 < n; ++i) {
-    if (block[i] != 4 || block[i + 1] != 4) continue;
-    if (block[i - 1] != block[i - 2] || block[i - 1] == 0) continue;
-    if (block[i - kKindTypeBack] != 8 || block[i - kRowidTypeBack] != 0) continue;
-    const size_t headerStart = i - kHeaderSizeBack;
-    const uint64_t headerSize = block[headerStart];
-    if (headerSize < 2 || headerSize >= 0x80) continue;
-    types.clear();
-    SplitVarints(block.Sub(i - kRowidTypeBack, headerSize - 1),
-                 static_cast<unsigned>(headerSize - 1), types, 0);
-    if (types.size() != columnCount && !(columnCount > kPersonColumnsAddedInIos7 &&
-                                         types.size() == columnCount - kPersonColumnsAddedInIos7))
-      continue;
-    uint64_t bodySize = 0;
-    for (uint64_t t : types) bodySize += SerialTypeSize(t);
+    if (!ReadPersonHeader(block, i, columnCount, header)) continue;
+    const size_t headerStart = header.headerStart;
+    const uint64_t headerSize = header.headerSize;
+    const uint64_t bodySize = header.bodySize;
+    const std::vector<uint64_t>& types = header.types;
     size_t cellStart = 0;
     Varint payload, rowid;
     if (!FindPersonCellStart(block, headerStart, headerSize, bodySize, cellStart, payload, rowid))
@@ -209,14 +249,124 @@ int PersonCarver(const SqliteFile& db, RowList& rows) {
   return 1;
 }
 
+namespace {
+
+// One person record on an ABPerson leaf page.
+struct PagePerson {
+  size_t headerStart = 0;
+  uint64_t rowid = 0;  // 0: not known
+  bool live = false;
+  RowValues row;
+};
+
+// The person records of one ABPerson leaf page, live and freed. A freed
+// record keeps its rowid only when a freeblock header did not take it; the
+// others get theirs from the live records around them: cells are written from
+// the end of the page towards its start in rowid order (appended rows, and
+// pages the b-tree rebuilt alike), so k freed records lying between live
+// records of rowids a and a + k + 1 are a + 1 ... a + k, in that order.
+void CarvePersonsOnLeafPage(const SqliteFile& db, ByteView page,
+                            const std::vector<ColumnDef>& columns, RowList& rows) {
+  std::vector<uint16_t> offsets;
+  ReadCellPointers(page, offsets, db, false);
+  std::map<size_t, uint64_t> liveByHeader;  // header start -> rowid
+  for (uint16_t offset : offsets) {
+    CellPayload cell;
+    if (!AssembleCellPayload(db, page, offset, cell) || cell.overflowed) continue;
+    liveByHeader[offset + cell.lengthOfPayloadVarint + cell.lengthOfRowidVarint] = cell.rowid;
+  }
+  const std::vector<size_t> starts = CellAndFreeblockStarts(page);
+  const size_t columnCount = columns.size();
+  std::vector<PagePerson> found;
+  PersonHeader header;
+  for (size_t i = kHeaderSizeBack + 5; i + 1 < page.size(); ++i) {
+    if (!IsPersonAnchor(page, i)) continue;
+    PagePerson person;
+    person.headerStart = i - kHeaderSizeBack;
+    auto live = liveByHeader.find(person.headerStart);
+    person.live = live != liveByHeader.end();
+    size_t cellStart = 0;
+    Varint payload, rowid;
+    if (ReadPersonHeader(page, i, columnCount, header)) {
+      if (person.live) {
+        person.rowid = live->second;
+      } else if (FindPersonCellStart(page, header.headerStart, header.headerSize, header.bodySize,
+                                     cellStart, payload, rowid)) {
+        person.rowid = rowid.value;
+      }
+    } else if (!person.live) {
+      // A freeblock header took the cell's first four bytes: its payload
+      // length, rowid, header size and the rowid column's NULL. The other
+      // serial types follow, one per column.
+      header.headerStart = person.headerStart;
+      header.types.assign(1, 0);
+      const int used = SplitVarints(page.Sub(i - kRowidTypeBack + 1), 0, header.types,
+                                    static_cast<int>(columnCount - 1));
+      header.headerSize = static_cast<uint64_t>(used) + 2;
+      header.bodySize = 0;
+      for (uint64_t t : header.types) header.bodySize += SerialTypeSize(t);
+      if (!TypesFitColumns(header.types, columns)) continue;
+    } else {
+      continue;
+    }
+    const size_t end = header.headerStart + header.headerSize + header.bodySize;
+    if (end > page.size()) continue;
+    if (!person.live) {
+      // A live cell or a freeblock beginning inside a freed record took its
+      // bytes from there on.
+      auto inside = std::upper_bound(starts.begin(), starts.end(), header.headerStart);
+      if (inside != starts.end() && *inside < end) continue;
+    }
+    DecodeCarvedValues(page, header.headerStart + header.headerSize, header.types, columns, false,
+                       0, person.row);
+    if (!person.live && !HasCleanNames(person.row)) continue;
+    found.push_back(std::move(person));
+    i = end - 1;
+  }
+  // From the end of the page towards its start: rowids ascend. A page whose
+  // live rowids do not has had a freed record's space reused by a newer row,
+  // which may itself have gone since: no rowid is inferred there.
+  std::sort(found.begin(), found.end(),
+            [](const PagePerson& a, const PagePerson& b) { return a.headerStart > b.headerStart; });
+  uint64_t previous = 0;
+  bool ordered = true;
+  for (const PagePerson& person : found) {
+    if (!person.live) continue;
+    ordered = ordered && person.rowid > previous;
+    previous = person.rowid;
+  }
+  size_t lastLive = ordered ? SIZE_MAX : found.size();
+  for (size_t k = 0; ordered && k < found.size(); ++k) {
+    if (!found[k].live) continue;
+    if (lastLive != SIZE_MAX) {
+      const uint64_t below = found[lastLive].rowid, above = found[k].rowid;
+      const size_t freed = k - lastLive - 1;
+      bool fits = freed > 0 && above > below && above - below - 1 == freed;
+      for (size_t j = 1; j <= freed && fits; ++j) {
+        const uint64_t known = found[lastLive + j].rowid;
+        fits = known == 0 || known == below + j;
+      }
+      for (size_t j = 1; j <= freed && fits; ++j) found[lastLive + j].rowid = below + j;
+    }
+    lastLive = k;
+  }
+  for (PagePerson& person : found) {
+    if (person.rowid == 0 || person.row.empty()) continue;
+    person.row.at(0) = std::to_string(person.rowid);
+    rows.push_back(std::move(person.row));
+  }
+}
+
+}  // namespace
+
 int PersonCarverOnTablePages(const SqliteFile& db, RowList& rows) {
   const TableInfo* table = FindTable(db, "ABPerson");
-  if (!table) return 1;
+  if (!table || table->columns.size() < kPersonFirstColumns) return 1;
   std::vector<uint8_t> page;
   for (const PageSet& pageSet : table->pageSets) {
     for (int32_t pageNo : pageSet.leafPages) {
       if (pageNo < 2 || ReadPageNumber(db, static_cast<uint32_t>(pageNo), page) != 0) continue;
-      CarvePersonRecords(ByteView(page.data(), page.size()), table->columns, rows);
+      CarvePersonsOnLeafPage(db, ByteView(page.data(), page.size()), table->columns, rows);
     }
   }
   return 1;
@@ -285,16 +435,8 @@ class MultiValueRegionCarver {
 
   uint64_t HeaderLength() const { return headerLength_; }
 
-  // Serial types that each column could hold: integers in integer columns,
-  // text (or NULL) in text columns.
   bool TypesFitColumns(const std::vector<uint64_t>& types) const {
-    const size_t count = std::min(types.size(), columns_.size());
-    for (size_t k = 0; k < count; ++k) {
-      const uint64_t t = types[k];
-      if (EqualsNoCase(columns_[k].type, "integer") && !(t <= 6 || t == 8 || t == 9)) return false;
-      if (EqualsNoCase(columns_[k].type, "text") && t != 0 && (t < 13 || t % 2 == 0)) return false;
-    }
-    return true;
+    return vantrel::TypesFitColumns(types, columns_);
   }
 
   // Carves the records of one region. gapRegion: the unallocated gap, whose

@@ -53,10 +53,14 @@ void CarvePersonRecords(ByteView block, const std::vector<ColumnDef>& columns, R
 // catalogue. Returns 1.
 int PersonCarver(const SqliteFile& db, RowList& rows);
 
-// Runs CarvePersonRecords over the leaf pages of ABPerson itself: freed
-// cells that kept their row id (in the unallocated gap, or merged into a
-// freeblock after another cell) name the numbers of deleted persons. Live
-// records are found too; they carry their own names. Returns 1.
+// Finds the person records on the leaf pages of ABPerson itself, to name the
+// numbers of deleted persons. A freed record keeps its rowid when no
+// freeblock header took it; otherwise, on a page whose live rowids ascend
+// from the page's end towards its start (cells are written that way), the k
+// freed records between live records of rowids a and a + k + 1 are a + 1 to
+// a + k in that order. Freed records overlapped by a live cell or a freeblock,
+// or with damaged names, are left out; live records come along with their own
+// names. Returns 1.
 int PersonCarverOnTablePages(const SqliteFile& db, RowList& rows);
 
 // The property codes a multi-value can carry: phone 3, e-mail 4, address 5,
