@@ -11,6 +11,8 @@ namespace {
 constexpr Qt::Alignment kCentred = Qt::AlignHCenter;
 constexpr Qt::Alignment kLeft = Qt::AlignLeft;
 
+constexpr size_t kMaxToolTipBytes = 4096;
+
 constexpr std::string_view kSentText = "发送";
 constexpr std::string_view kReceivedText = "接收";
 constexpr std::string_view kIncomingText = "拨入";
@@ -336,7 +338,10 @@ QVariant RecordTableModel::data(const QModelIndex& index, int role) const {
     case Qt::DisplayRole:
     case Qt::ToolTipRole: {
       std::string scratch;
-      const std::string_view text = CellView(rows_[index.row()], index.column(), scratch);
+      std::string_view text = CellView(rows_[index.row()], index.column(), scratch);
+      // A tooltip shows what a narrow cell cuts off, within reason.
+      if (role == Qt::ToolTipRole && text.size() > kMaxToolTipBytes)
+        text = text.substr(0, kMaxToolTipBytes);
       return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
     }
     case Qt::TextAlignmentRole:

@@ -5,6 +5,7 @@
 #include <QAbstractItemModelTester>
 #include <QHeaderView>
 #include <QMenuBar>
+#include <QStatusBar>
 #include <QtTest>
 #include <filesystem>
 #include <fstream>
@@ -132,6 +133,20 @@ class MainWindowTest : public QObject {
 
     frame_->action("showAbout").trigger();
     QCOMPARE(prompts_.aboutCount, 1);
+
+    // The pointer on a toolbar button puts its prompt in the prompt pane.
+    QWidget* button = frame_->toolbar().widgetForAction(&frame_->action("saveCurrentCsv"));
+    QTest::mouseMove(button, button->rect().center());
+    QTRY_COMPARE(frame_->statusBar()->currentMessage(), QString("保存选中内容"));
+    QTest::mouseMove(&frame_->treePane(), QPoint(5, 5));
+    QTRY_COMPARE(frame_->statusBar()->currentMessage(), QString());
+
+    // Scroll Lock switches the last pane's "SCRL" on and off.
+    QCOMPARE(frame_->scrollLockPane().text(), QString());
+    QTest::keyClick(frame_.get(), Qt::Key_ScrollLock);
+    QCOMPARE(frame_->scrollLockPane().text(), QString("SCRL"));
+    QTest::keyClick(frame_.get(), Qt::Key_ScrollLock);
+    QCOMPARE(frame_->scrollLockPane().text(), QString());
   }
 
   void loadBuildsTheTreeWithCountsAndColours() {
@@ -143,6 +158,11 @@ class MainWindowTest : public QObject {
     QCOMPARE(tree().headerItem()->text(1), QString("数量"));
     QCOMPARE(tree().columnWidth(0), 210);
     QCOMPARE(tree().columnWidth(1), 90);
+    // Column 0 cannot be dragged below 100 pixels; wider is fine.
+    tree().header()->resizeSection(0, 60);
+    QCOMPARE(tree().columnWidth(0), 210);
+    tree().header()->resizeSection(0, 240);
+    QCOMPARE(tree().columnWidth(0), 240);
 
     QCOMPARE(tree().topLevelItemCount(), 3);
     QCOMPARE(tree().GetItemText(tree().topLevelItem(0)), QString("短信"));
