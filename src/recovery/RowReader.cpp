@@ -408,6 +408,11 @@ class PageCarver {
     const uint64_t local = LocalPayloadSize(payloadLength, static_cast<uint32_t>(usable_));
     const uint64_t cellEnd = hs + local + (local < payloadLength ? 4 : 0);
     out.row.clear();
+    // A record of nothing but NULLs and empty values is what a run of zero bytes looks
+    // like; it tells nothing even when real.
+    if (std::all_of(types.begin(), types.end(),
+                    [](uint64_t t) { return t == 0 || t == 12 || t == 13; }))
+      return false;
     if (cellEnd > end) {
       // Its tail was taken by newer cells: keep what is left when the header is whole.
       if (hs + headerLength >= end) return false;
