@@ -193,6 +193,8 @@ TEST_P(MultiValuePage, CarversNeverLeaveACutWindow) {
     RowList head, tail;
     CarvePhoneNumberRecords(View(mvPage).Sub(0, cut), mvColumns, head);
     CarvePhoneNumberRecords(View(mvPage).Sub(cut), mvColumns, tail);
+    CarvePhoneNumberIndexEntries(View(mvPage).Sub(0, cut), head);
+    CarvePhoneNumberIndexEntries(View(mvPage).Sub(cut), tail);
     for (const RowList* list : {&head, &tail}) {
       for (const RowValues& r : *list) {
         ASSERT_GE(r.size(), 6u);

@@ -222,6 +222,7 @@ TEST_P(ContactLoaderOnFixture, DeletedNumbersComeBackOnceNeverALiveOne) {
       GetParam().ios, GetParam().pageSize, found, phones.size(), recall, foundSurviving, surviving,
       survivingRecall, named, deleted.labels.size(), invented);
   EXPECT_GE(survivingRecall, 95.0);
+  EXPECT_GE(named * 3, found);  // a third of them at least with their owner's name
   EXPECT_GE(recall, GetParam().pageSize >= 4096 ? 90.0 : 80.0);
 }
 
