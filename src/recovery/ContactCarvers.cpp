@@ -380,7 +380,7 @@ bool IsMultiValueProperty(int64_t code) {
          code == 23 || code == 46;
 }
 
-bool IsCleanText(ByteView bytes) {
+bool IsCleanCarvedText(ByteView bytes) {
   for (size_t i = 0; i < bytes.size(); ++i) {
     if (bytes[i] < 0x20 || bytes[i] == 0x7F) return false;
   }
@@ -496,7 +496,7 @@ class MultiValueRegionCarver {
           break;
         }
         const ByteView content = region.Sub(b, size);
-        if (EqualsNoCase(column.type, "text") && !IsCleanText(content)) {
+        if (EqualsNoCase(column.type, "text") && !IsCleanCarvedText(content)) {
           // A number, an address or a guid holds neither control characters
           // nor broken UTF-8: a freeblock header or a newer cell overwrote
           // part of this one. The record ends without it.

@@ -69,7 +69,7 @@ bool IsMultiValueProperty(int64_t code);
 
 // Text as the address book stores it: well-formed UTF-8 without control
 // characters. Carved text that is not is damaged.
-bool IsCleanText(ByteView bytes);
+bool IsCleanCarvedText(ByteView bytes);
 
 // A carved ABMultiValue row that can be real: a value, an owner rowid, a
 // known property, a small identifier and a label rowid (or none).
