@@ -1,0 +1,17 @@
+// Fuzz target: the input bytes are a database file. It is opened with the
+// product's reader and run through the message, contact and call loaders and
+// the row reader on every table of its catalogue.
+#include <cstddef>
+#include <cstdint>
+
+#include "FuzzSupport.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  using namespace vantrel;
+  static const std::string path = fuzz::ScratchPath("input.db");
+  fuzz::WriteFile(path, std::string_view(reinterpret_cast<const char*>(data), size));
+  SqliteFile db;
+  if (OpenDatabase("", db, path) != 0) return 0;
+  fuzz::RunEveryReader(db);
+  return 0;
+}
