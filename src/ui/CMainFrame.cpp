@@ -12,7 +12,7 @@
 namespace vantrel {
 namespace {
 
-struct CommandSpec {
+struct ToolbarCommand {
   const char* objectName;
   const char* label;
   const char* statusPrompt;  // "" = none
@@ -21,7 +21,7 @@ struct CommandSpec {
 };
 
 // The toolbar, left to right; a null objectName is a separator.
-const CommandSpec kToolbarCommands[] = {
+const ToolbarCommand kToolbarCommands[] = {
     {"selectBackup", "选择备份", "选择备份", ToolbarImage::SelectBackup, &CMainFrame::SelectBackup},
     {nullptr, nullptr, nullptr, ToolbarImage::About, nullptr},
     {"saveAllCsv", "保存所有CSV", "保存", ToolbarImage::SaveAllCsv, &CMainFrame::SaveAllCsv},
@@ -50,15 +50,17 @@ CMainFrame::CMainFrame(UserPrompts& prompts, QWidget* parent)
 
 CMainFrame::~CMainFrame() {
   qApp->removeEventFilter(this);
+  // The collections go before the child widgets: leave the list pointing at nothing.
+  listPane_->list().records().RemoveAllRows();
 }
 
 void CMainFrame::CreateActions() {
-  for (const CommandSpec& spec : kToolbarCommands) {
-    if (!spec.objectName) continue;
-    auto* action = new QAction(QIcon(DrawToolbarImage(spec.image)), spec.label, this);
-    action->setObjectName(spec.objectName);
-    action->setStatusTip(spec.statusPrompt);
-    connect(action, &QAction::triggered, this, spec.slot);
+  for (const ToolbarCommand& command : kToolbarCommands) {
+    if (!command.objectName) continue;
+    auto* action = new QAction(QIcon(DrawToolbarImage(command.image)), command.label, this);
+    action->setObjectName(command.objectName);
+    action->setStatusTip(command.statusPrompt);
+    connect(action, &QAction::triggered, this, command.slot);
   }
   auto* toggle = new QAction("工具栏", this);
   toggle->setObjectName("toggleToolbar");
@@ -81,9 +83,9 @@ void CMainFrame::CreateBars() {
   toolbar_->setIconSize(QSize(kToolbarImageWidth, kToolbarImageHeight));
   toolbar_->setAllowedAreas(Qt::AllToolBarAreas);
   toolbar_->setMovable(true);
-  for (const CommandSpec& spec : kToolbarCommands) {
-    if (spec.objectName) {
-      toolbar_->addAction(&action(spec.objectName));
+  for (const ToolbarCommand& command : kToolbarCommands) {
+    if (command.objectName) {
+      toolbar_->addAction(&action(command.objectName));
     } else {
       toolbar_->addSeparator();
     }

@@ -1,7 +1,6 @@
 #include "ui/CSkelderApp.h"
 
 #include <QFontDatabase>
-#include <QTextStream>
 #include <cstdio>
 
 #include "backup/BackupLoader.h"

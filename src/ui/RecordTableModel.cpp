@@ -20,18 +20,18 @@ constexpr std::string_view kOutgoingText = "拨出";
 
 }  // namespace
 
-const std::vector<ColumnSpec>& LayoutColumns(RecordKind kind) {
-  static const std::vector<ColumnSpec> messages = {
+const std::vector<ColumnLayout>& LayoutColumns(RecordKind kind) {
+  static const std::vector<ColumnLayout> messages = {
       {"短信", 400, kCentred},     {"时间", 200, kCentred}, {"读取时间", 150, kCentred},
       {"发送/接收", 50, kCentred}, {"服务", 100, kCentred}, {"号码地址", 100, kCentred},
   };
   // The third contact column holds the person key the detail pane looks up; it is never shown.
-  static const std::vector<ColumnSpec> contacts = {
+  static const std::vector<ColumnLayout> contacts = {
       {"", 120, kLeft},
       {"", 200, kLeft},
       {"", 0, kLeft},
   };
-  static const std::vector<ColumnSpec> calls = {
+  static const std::vector<ColumnLayout> calls = {
       {"号码", 200, kLeft},
       {"时间", 200, kLeft},
       {"持续时间", 100, kLeft},

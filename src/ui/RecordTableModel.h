@@ -23,14 +23,14 @@ namespace vantrel {
 // The list's layouts; the values are the record kinds the detail pane reads.
 enum class RecordKind { Messages = 0, Contacts = 1, Calls = 2 };
 
-struct ColumnSpec {
+struct ColumnLayout {
   QString heading;
   int width;  // pixels; 0 = hidden
   Qt::Alignment alignment;
 };
 
 // The columns of a layout, in order.
-const std::vector<ColumnSpec>& LayoutColumns(RecordKind kind);
+const std::vector<ColumnLayout>& LayoutColumns(RecordKind kind);
 
 // The count pane's text for a fill that reports a count: "记录数：<count>".
 QString CountPaneText(int count);
@@ -47,7 +47,7 @@ class RecordTableModel : public QAbstractTableModel {
   void RemoveAllRows();
 
   RecordKind recordKind() const { return kind_; }
-  const std::vector<ColumnSpec>& columns() const { return columns_; }
+  const std::vector<ColumnLayout>& columns() const { return columns_; }
 
   // The fills, each into an emptied list. Those that report a count (the
   // status bar shows it) return it; nullopt when nothing is to be reported.
@@ -105,7 +105,7 @@ class RecordTableModel : public QAbstractTableModel {
   void ReplaceRows(std::vector<Row>&& rows);
 
   RecordKind kind_ = RecordKind::Messages;
-  std::vector<ColumnSpec> columns_;
+  std::vector<ColumnLayout> columns_;
   std::vector<Row> rows_;
   int sortColumn_ = 0;
   bool sortAscending_ = true;
