@@ -159,6 +159,8 @@ Options Make(const Config& c) {
   options.iosVersion = c.ios;
   options.journal = c.journal;
   options.pageSize = c.pageSize;
+  // As on a real iOS 7 device: WAL with incremental auto-vacuum (pointer-map pages).
+  options.incrementalVacuum = c.ios == 7 && c.journal == JournalMode::Wal;
   return options;
 }
 
