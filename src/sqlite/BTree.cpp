@@ -31,9 +31,10 @@ void InteriorChildren(ByteView page, uint32_t h, std::vector<uint32_t>& children
   // the pointers that fit on the page.
   const size_t room = page.size() > h + 12 ? (page.size() - h - 12) / 2 : 0;
   const size_t count = std::min<size_t>(cells, room);
+  const size_t arrayEnd = h + 12 + 2 * count;
   for (size_t i = 0; i < count; ++i) {
     const uint16_t cell = page.U16(h + 12 + 2 * i);
-    if (cell < h + 12 || cell + 4u > page.size()) continue;
+    if (cell < arrayEnd || cell + 4u > page.size()) continue;
     children.push_back(page.U32(cell));
   }
 }
@@ -220,7 +221,14 @@ uint64_t LocalPayloadSize(uint64_t payloadLength, uint32_t usableSize) {
 
 bool AssembleCellPayload(const SqliteFile& db, ByteView page, uint32_t cellOffset,
                          CellPayload& out) {
-  out = CellPayload();
+  // Reset field by field: a reused CellPayload keeps its buffer's capacity.
+  out.assembled.clear();
+  out.bytes = ByteView();
+  out.payloadLength = 0;
+  out.rowid = 0;
+  out.lengthOfPayloadVarint = 0;
+  out.lengthOfRowidVarint = 0;
+  out.overflowed = false;
   if (cellOffset >= page.size()) return false;
   ByteView cell = page.Sub(cellOffset);
   int l1 = 0;
@@ -263,7 +271,11 @@ bool AssembleCellPayload(const SqliteFile& db, ByteView page, uint32_t cellOffse
 }
 
 bool DecodeRecordHeader(const CellPayload& cell, RecordHeader& header) {
-  header = RecordHeader();
+  // Reset field by field: a reused RecordHeader keeps its vector's capacity.
+  header.headerSize = 0;
+  header.headerSizeLength = 0;
+  header.serialTypes.clear();
+  header.bodyOffset = 0;
   const size_t start = static_cast<size_t>(cell.lengthOfPayloadVarint) + cell.lengthOfRowidVarint;
   int l3 = 0;
   DecodeVarint(cell.bytes.Sub(start), header.headerSize, l3);

@@ -18,7 +18,8 @@
 //       56    4  text encoding: 1 UTF-8, 2 UTF-16le, 3 UTF-16be (text is always read as UTF-8)
 //
 // When a write-ahead log is given, every page read is served from the log's
-// newest committed image of that page (WalIndex.h), header and schema included.
+// newest committed image of that page (WalIndex.h), the schema included; only
+// the 100-byte header is always read from the database file itself.
 #pragma once
 
 #include <cstddef>
