@@ -1,0 +1,261 @@
+// Shared by the damaged-file tests: loading a file the way the product does
+// (LoadBackup on one database file, its "-wal" beside it), the live records a
+// load returns reduced to comparable keys, and where each live row of a
+// fixture lies (its leaf page and that page's ancestors in the b-tree, from
+// SQLite's dbstat), so a test can say which rows a given damage may take.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "backup/BackupLoader.h"
+#include "fixtures/Fixtures.h"
+#include "recovery/RowReader.h"
+
+namespace vantrel::robust {
+
+namespace fx = vantrel::fixtures;
+namespace fs = std::filesystem;
+
+// An observer that only counts, so a load runs exactly as in the app.
+class QuietObserver : public LoadObserver {
+ public:
+  void BeginProgress() override {}
+  void StepProgress() override { ++steps; }
+  void EndProgress() override {}
+  void ResetViews() override {}
+  CategoryHandle AddCategory(const std::string&) override { return ++categories; }
+  void AddCount(CategoryHandle, const std::string&, int, bool) override {}
+  void ExpandCategory(CategoryHandle) override {}
+  void ShowMessage(const std::string& text) override { messages.push_back(text); }
+  int steps = 0;
+  int categories = 0;
+  std::vector<std::string> messages;
+};
+
+struct LoadOutcome {
+  Collections data;
+  double seconds = 0;
+};
+
+// LoadBackup on path (a backup folder or one database file), timed.
+inline LoadOutcome LoadPath(const std::string& path) {
+  BackupLoader loader;
+  loader.backupFolder = path;
+  QuietObserver observer;
+  const auto start = std::chrono::steady_clock::now();
+  loader.LoadBackup(observer);
+  LoadOutcome out;
+  out.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  out.data = std::move(loader.collections);
+  return out;
+}
+
+// The kinds of database a fixture can be, with the table their loader keys on.
+enum class Kind { Messages, Contacts, Calls };
+
+inline const char* KeyTable(Kind kind) {
+  return kind == Kind::Messages ? "message" : kind == Kind::Contacts ? "ABPerson" : "call";
+}
+
+// A live message is known by its date and the start of its text (the start is
+// stored on the leaf page even when the rest overflows); a contact by its
+// person rowid; a call by its number, date and duration.
+inline std::string MessageKey(int64_t date, const std::string& text) {
+  return std::to_string(static_cast<int32_t>(date)) + "|" + text.substr(0, 40);
+}
+inline std::string ContactKey(int64_t rowid) {
+  return std::to_string(rowid);
+}
+inline std::string CallKey(const std::string& number, int64_t date, int64_t duration) {
+  return number + "|" + std::to_string(static_cast<int32_t>(date)) + "|" +
+         std::to_string(static_cast<int32_t>(duration));
+}
+
+// The keys of every live record a load returned for one kind.
+inline std::set<std::string> LiveKeys(const Collections& data, Kind kind) {
+  std::set<std::string> keys;
+  if (kind == Kind::Messages) {
+    for (const auto& [address, records] : data.liveMessages)
+      for (const MessageRecord& m : records) keys.insert(MessageKey(m.date, m.text));
+  } else if (kind == Kind::Contacts) {
+    for (const auto& [rowid, contact] : data.contacts)
+      if (rowid != 0) keys.insert(ContactKey(rowid));
+  } else {
+    for (const auto& [number, records] : data.liveCalls)
+      for (const CallRecord& c : records) keys.insert(CallKey(number, c.date, c.duration));
+  }
+  return keys;
+}
+
+// The same keys from a row of the key table as the reader renders it.
+inline std::string RowKey(Kind kind, const RowValues& row) {
+  auto at = [&](size_t i) { return i < row.size() ? row[i] : std::string(); };
+  if (kind == Kind::Messages) return MessageKey(TextToInt(at(15)), at(2));
+  if (kind == Kind::Contacts) return ContactKey(TextToInt(at(0)));
+  return CallKey(at(1), TextToInt(at(2)), TextToInt(at(3)));
+}
+
+// The same keys as SQLite itself sees the live rows (with any log beside the file).
+inline std::set<std::string> SqliteKeys(const std::string& path, Kind kind) {
+  // A copy, so that SQLite's own log recovery and -shm file touch nothing of the original.
+  fx::TempDir dir("vantrel-sqlite-view");
+  const std::string copy = dir.File("view.db");
+  fx::CopyDatabase(path, copy);
+  fx::OpenOptions o;
+  o.create = false;
+  o.autoVacuum = "";
+  fx::Database db(copy, o);
+  std::set<std::string> keys;
+  if (kind == Kind::Messages) {
+    for (const fx::Row& r : db.Query("SELECT date, text FROM message"))
+      keys.insert(MessageKey(r[0].AsInt(), r[1].AsText()));
+  } else if (kind == Kind::Contacts) {
+    for (const fx::Row& r : db.Query("SELECT ROWID FROM ABPerson"))
+      keys.insert(ContactKey(r[0].AsInt()));
+  } else {
+    for (const fx::Row& r : db.Query("SELECT address, date, duration FROM call"))
+      keys.insert(CallKey(r[0].AsText(), r[1].AsInt(), r[2].AsInt()));
+  }
+  return keys;
+}
+
+// Where the live rows of a fixture's key table lie.
+struct Layout {
+  uint32_t pageSize = 0;
+  std::vector<uint32_t> leaves;                             // leaf pages of the key table
+  std::vector<uint32_t> interiors;                          // its interior pages
+  std::vector<uint32_t> overflows;                          // its overflow pages
+  std::vector<uint32_t> schemaPages;                        // the schema b-tree's pages
+  std::map<uint32_t, std::vector<uint32_t>> ancestors;      // leaf -> interior pages above it
+  std::map<uint32_t, std::vector<std::string>> keysOnLeaf;  // leaf -> row keys, pointer order
+  std::set<std::string> AllKeys() const {
+    std::set<std::string> all;
+    for (const auto& [leaf, keys] : keysOnLeaf) all.insert(keys.begin(), keys.end());
+    return all;
+  }
+};
+
+inline Layout ReadLayout(const std::string& path, Kind kind) {
+  Layout layout;
+  std::map<std::string, uint32_t> byPath;
+  {
+    fx::TempDir dir("vantrel-layout");
+    const std::string copy = dir.File("layout.db");
+    fs::copy_file(path, copy);  // the file alone: its own pages, never a log's
+    fx::OpenOptions o;
+    o.create = false;
+    o.autoVacuum = "";
+    fx::Database db(copy, o);
+    layout.pageSize = static_cast<uint32_t>(db.QueryInt("PRAGMA page_size"));
+    for (const fx::Row& r : db.Query("SELECT pageno FROM dbstat WHERE name IN "
+                                     "('sqlite_schema', 'sqlite_master')"))
+      layout.schemaPages.push_back(static_cast<uint32_t>(r[0].AsInt()));
+    for (const fx::Row& r : db.Query("SELECT path, pageno, pagetype FROM dbstat WHERE name = ?",
+                                     {fx::Value::Text(KeyTable(kind))})) {
+      const uint32_t page = static_cast<uint32_t>(r[1].AsInt());
+      const std::string type = r[2].AsText();
+      if (type == "overflow") {
+        layout.overflows.push_back(page);
+        continue;
+      }
+      byPath[r[0].AsText()] = page;
+      (type == "leaf" ? layout.leaves : layout.interiors).push_back(page);
+    }
+  }
+  for (const auto& [treePath, page] : byPath) {
+    std::vector<uint32_t> above;
+    for (const auto& [otherPath, other] : byPath)
+      if (otherPath.size() < treePath.size() &&
+          treePath.compare(0, otherPath.size(), otherPath) == 0)
+        above.push_back(other);
+    layout.ancestors[page] = above;
+  }
+  // The rows of each leaf, read one page at a time by the product's reader.
+  SqliteFile file;
+  if (OpenDatabase("", file, path) != 0) return layout;
+  const TableInfo* table = FindTable(file, KeyTable(kind));
+  if (table == nullptr) return layout;
+  for (uint32_t leaf : layout.leaves) {
+    PageSet one;
+    one.leafPages.push_back(static_cast<int32_t>(leaf));
+    RowList live, carved;
+    ReadPageSetRows(file, one, live, carved, table->columns, CarveStep());
+    for (const RowValues& row : live) layout.keysOnLeaf[leaf].push_back(RowKey(kind, row));
+  }
+  return layout;
+}
+
+// Pages (from 1) whose bytes differ between two images of a file, or that one
+// of them lacks or holds only in part.
+inline std::set<uint32_t> ChangedPages(const std::string& a, const std::string& b,
+                                       uint32_t pageSize) {
+  std::set<uint32_t> changed;
+  const size_t longest = std::max(a.size(), b.size());
+  for (size_t at = 0; at < longest; at += pageSize) {
+    const uint32_t page = static_cast<uint32_t>(at / pageSize + 1);
+    if (at + pageSize > a.size() || at + pageSize > b.size() ||
+        std::memcmp(a.data() + at, b.data() + at, pageSize) != 0)
+      changed.insert(page);
+  }
+  return changed;
+}
+
+// The keys of the rows on leaves that are untouched and reached only through
+// untouched pages (the schema's pages, which name the table, included).
+inline std::set<std::string> KeysOnUndamagedPages(const Layout& layout,
+                                                  const std::set<uint32_t>& damaged) {
+  std::set<std::string> keys;
+  if (damaged.count(1)) return keys;
+  for (uint32_t page : layout.schemaPages)
+    if (damaged.count(page)) return keys;
+  for (const auto& [leaf, rows] : layout.keysOnLeaf) {
+    bool intact = damaged.count(leaf) == 0;
+    auto up = layout.ancestors.find(leaf);
+    if (up != layout.ancestors.end())
+      for (uint32_t page : up->second) intact = intact && damaged.count(page) == 0;
+    if (intact) keys.insert(rows.begin(), rows.end());
+  }
+  return keys;
+}
+
+// Byte access on a file image (big-endian, as the file format stores integers).
+inline uint16_t Get16(const std::string& b, size_t at) {
+  return static_cast<uint16_t>((static_cast<uint8_t>(b[at]) << 8) |
+                               static_cast<uint8_t>(b[at + 1]));
+}
+inline uint32_t Get32(const std::string& b, size_t at) {
+  return (static_cast<uint32_t>(Get16(b, at)) << 16) | Get16(b, at + 2);
+}
+inline void Put16(std::string& b, size_t at, uint16_t v) {
+  b[at] = static_cast<char>(v >> 8);
+  b[at + 1] = static_cast<char>(v);
+}
+inline void Put32(std::string& b, size_t at, uint32_t v) {
+  Put16(b, at, static_cast<uint16_t>(v >> 16));
+  Put16(b, at + 2, static_cast<uint16_t>(v));
+}
+
+inline void WriteBytes(const std::string& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+// How long a load of a 1 MB file may take. The sanitizers slow the reader
+// down several times over, so their build gets a wider bound.
+inline double LoadBoundSeconds() {
+#if defined(__SANITIZE_ADDRESS__)
+  return 4.0;
+#else
+  return 0.5;
+#endif
+}
+
+}  // namespace vantrel::robust
