@@ -1,14 +1,11 @@
 #include "recovery/MessageCarver.h"
 
-#include <boost/regex.hpp>
-
 #include <algorithm>
 #include <cstring>
 #include <string>
 #include <unordered_set>
 
 #include "platform/Text.h"
-#include "recovery/PageWalk.h"
 #include "sqlite/BTree.h"
 
 namespace vantrel {
@@ -20,13 +17,23 @@ constexpr size_t kMaxVarintLength = 9;
 // A message payload beyond this is damage, not a message.
 constexpr uint64_t kMaxPayload = 1u << 24;
 
-const boost::regex& GuidPattern() {
-  static const boost::regex pattern("[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}");
-  return pattern;
-}
-
 bool IsUpperHex(uint8_t c) {
   return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F');
+}
+
+// Whether the 36 bytes at i form a GUID as the device writes it: upper-case
+// hex digits in groups of 8-4-4-4-12 joined by dashes. Checked by hand, in
+// the scan's inner loop, rather than by a regular expression engine.
+bool IsGuidAt(ByteView block, size_t i) {
+  for (size_t j = 0; j < kGuidLength; ++j) {
+    const uint8_t c = block[i + j];
+    if (j == 8 || j == 13 || j == 18 || j == 23) {
+      if (c != '-') return false;
+    } else if (!IsUpperHex(c)) {
+      return false;
+    }
+  }
+  return true;
 }
 
 bool EqualsNoCase(const std::string& a, const char* b) {
@@ -92,23 +99,39 @@ bool IsTextColumn(const ColumnDef& column) {
   return EqualsNoCase(column.type, "text");
 }
 
-// Whether a serial type can stand in a column of this declared type. Type
-// affinity makes SQLite store numbers in TEXT columns as text and text that
-// looks like a number in INTEGER columns as an integer, so an INTEGER column
-// holds NULL, integers (or a real), and a TEXT column NULL, text (or a blob).
-// Header bytes walked from the wrong place, such as a GUID in a later column
-// preceded by plain text, fail this at once.
-bool FitsColumn(uint64_t serialType, const ColumnDef& column) {
-  if (serialType == 10 || serialType == 11) return false;  // reserved, never stored
+// Column kinds, worked out once per carve from the declared types rather than
+// once per serial type: a scan meets a GUID in every message cell.
+enum class ColumnKind : uint8_t { Any, Integer, Text };
+using ColumnKinds = std::vector<ColumnKind>;
+
+ColumnKinds KindsOf(const std::vector<ColumnDef>& columns) {
+  ColumnKinds kinds;
+  kinds.reserve(columns.size());
+  for (const ColumnDef& column : columns) {
+    kinds.push_back(EqualsNoCase(column.type, "integer") ? ColumnKind::Integer
+                    : IsTextColumn(column)               ? ColumnKind::Text
+                                                         : ColumnKind::Any);
+  }
+  return kinds;
+}
+
+// Whether a serial type can stand in a column of this kind. Type affinity
+// makes SQLite store numbers in TEXT columns as text and text that looks like
+// a number in INTEGER columns as an integer, so an INTEGER column holds NULL,
+// integers (or a real), and a TEXT column NULL, text (or a blob). Header bytes
+// walked from the wrong place, such as a GUID in a later column preceded by
+// plain text, fail this at once.
+bool FitsKind(uint64_t serialType, ColumnKind kind) {
+  if (serialType == 10 || serialType == 11) return false;
   if (serialType == 0) return true;
-  if (EqualsNoCase(column.type, "integer")) return serialType <= 9;
-  if (IsTextColumn(column)) return serialType >= 12;
+  if (kind == ColumnKind::Integer) return serialType <= 9;
+  if (kind == ColumnKind::Text) return serialType >= 12;
   return true;
 }
 
 // Decodes the serial types of columns 2.. from typesStart up to the body start
 // i, checking each against its column. False when they do not fit.
-bool DecodeTypes(ByteView block, size_t typesStart, size_t i, const std::vector<ColumnDef>& columns,
+bool DecodeTypes(ByteView block, size_t typesStart, size_t i, const ColumnKinds& columns,
                  FoundHeader& out) {
   out.typesStart = typesStart;
   out.serialTypes.assign({0, kGuidSerialType});
@@ -120,7 +143,7 @@ bool DecodeTypes(ByteView block, size_t typesStart, size_t i, const std::vector<
     DecodeVarint(types.Sub(p), value, length);
     if (length == 0) return false;
     const size_t k = out.serialTypes.size();
-    if (k >= columns.size() || !FitsColumn(value, columns[k])) return false;
+    if (k >= columns.size() || !FitsKind(value, columns[k])) return false;
     out.serialTypes.push_back(value);
     p += static_cast<size_t>(length);
   }
@@ -135,12 +158,13 @@ bool DecodeTypes(ByteView block, size_t typesStart, size_t i, const std::vector<
 // Walks the serial types backwards from the body start i. Accepts the full
 // column count of the catalogue, else a shorter record whose header size
 // survives; see MessageCarver.h.
-bool FindHeader(ByteView block, size_t i, const std::vector<ColumnDef>& columns, FoundHeader& out) {
+bool FindHeader(ByteView block, size_t i, const ColumnKinds& columns, FoundHeader& out) {
   const size_t columnCount = columns.size();
   if (columnCount < 3 || i == 0) return false;
   const size_t maxVarints = columnCount - 2;
   size_t end = i;  // one past the last byte of the next varint to pass
-  std::vector<size_t> shorter;
+  thread_local std::vector<size_t> shorter;
+  shorter.clear();
   size_t full = kNone;
   for (size_t n = 1; n <= maxVarints; ++n) {
     if (end == 0) break;
@@ -384,30 +408,38 @@ void ReadRecordValues(const SqliteFile& db, const std::vector<ColumnDef>& column
 
 }  // namespace
 
-void CarveMessagesByGuid(const std::vector<ColumnDef>& columns, const SqliteFile& db,
-                         ByteView block, RowList& carved) {
+namespace {
+
+// CarveMessagesByGuid, passing over the records whose GUID skip names (their
+// bytes still bound the records around them).
+void CarveBlock(const std::vector<ColumnDef>& columns, const ColumnKinds& kinds,
+                const SqliteFile& db, ByteView block, RowList& carved, const GuidFilter* skip) {
   const size_t n = block.size();
   if (n < kGuidLength || columns.size() < 3) return;
-  const boost::regex& pattern = GuidPattern();
   struct Found {
     size_t body = 0;
     FoundHeader header;
   };
-  std::vector<Found> found;
+  // Reused from block to block (a scan carves tens of thousands), each entry's
+  // serial-type vector keeping its capacity; `count` entries are in use.
+  thread_local std::vector<Found> found;
+  size_t count = 0;
   // The header before a GUID holds at least the header size, the rowid's and
   // the GUID's serial types and one more; a GUID closer to the block start
   // cannot be a record body.
+  // A GUID has a dash 8 bytes in: memchr skips to the next dash (most bytes of
+  // a page hold none), and only there are the other bytes looked at.
   for (size_t i = 3; i + kGuidLength <= n; ++i) {
-    if (block[i + 8] != '-' || block[i + 13] != '-') continue;
-    bool hex = true;
-    for (size_t j = 0; j < 8 && hex; ++j) hex = IsUpperHex(block[i + j]);
-    if (!hex) continue;
-    const char* text = reinterpret_cast<const char*>(block.data() + i);
-    if (!boost::regex_match(text, text + kGuidLength, pattern)) continue;
-    Found f;
-    if (!FindHeader(block, i, columns, f.header)) continue;
+    const ByteView ahead = block.Sub(i + 8, n - kGuidLength - i + 1);
+    const void* dash = std::memchr(ahead.data(), '-', ahead.size());
+    if (dash == nullptr) break;
+    i += static_cast<size_t>(static_cast<const uint8_t*>(dash) - ahead.data());
+    if (block[i + 13] != '-' || !IsGuidAt(block, i)) continue;
+    if (count == found.size()) found.emplace_back();
+    Found& f = found[count];
+    if (!FindHeader(block, i, kinds, f.header)) continue;
     f.body = i;
-    found.push_back(std::move(f));
+    ++count;
     i += kGuidLength - 1;
   }
 
@@ -420,9 +452,10 @@ void CarveMessagesByGuid(const std::vector<ColumnDef>& columns, const SqliteFile
   // cell shows itself by its GUID when that survives, else by the start of
   // its header: header size, the rowid's NULL, the GUID's type 85.
   constexpr int64_t kCellPrefix = 3;
-  for (size_t k = 0; k < found.size(); ++k) {
+  for (size_t k = 0; k < count; ++k) {
+    if (skip && (*skip)(block.Sub(found[k].body, kGuidLength).AsString())) continue;
     size_t limit = n;
-    for (size_t j = k + 1; j < found.size(); ++j) {
+    for (size_t j = k + 1; j < count; ++j) {
       const int64_t cellStart = found[j].header.headerStart - kCellPrefix;
       if (cellStart > static_cast<int64_t>(found[k].body)) {
         limit = static_cast<size_t>(cellStart);
@@ -447,6 +480,13 @@ void CarveMessagesByGuid(const std::vector<ColumnDef>& columns, const SqliteFile
   }
 }
 
+}  // namespace
+
+void CarveMessagesByGuid(const std::vector<ColumnDef>& columns, const SqliteFile& db,
+                         ByteView block, RowList& carved) {
+  CarveBlock(columns, KindsOf(columns), db, block, carved, nullptr);
+}
+
 void CarveMessagePage(const SqliteFile& db, const LeafPage& page,
                       const std::vector<ColumnDef>& columns, RowList& carved) {
   const uint32_t usable = db.usableSize ? db.usableSize : db.pageSize;
@@ -458,7 +498,8 @@ void CarveMessagePage(const SqliteFile& db, const LeafPage& page,
   size_t lowest = bytes.size();
   for (uint16_t offset : page.liveOffsets)
     if (offset >= 8 && offset < lowest) lowest = offset;
-  CarveMessagesByGuid(columns, db, bytes.Sub(0, lowest), carved);
+  const ColumnKinds kinds = KindsOf(columns);
+  CarveBlock(columns, kinds, db, bytes.Sub(0, lowest), carved, nullptr);
 
   // The freeblock chain, each block on its own.
   std::unordered_set<uint32_t> visited;
@@ -466,7 +507,7 @@ void CarveMessagePage(const SqliteFile& db, const LeafPage& page,
   while (offset >= 8 && offset + 4 <= bytes.size() && visited.insert(offset).second) {
     const uint16_t next = bytes.U16(offset);
     const uint16_t size = bytes.U16(offset + 2);
-    CarveMessagesByGuid(columns, db, bytes.Sub(offset, size), carved);
+    CarveBlock(columns, kinds, db, bytes.Sub(offset, size), carved, nullptr);
     offset = next;
   }
 }
@@ -477,8 +518,9 @@ namespace {
 // keeps the image it had as a leaf) is split at its cell and freeblock
 // boundaries, so a record never runs on into the cell written over its tail;
 // any other page is carved whole.
-void CarveScannedPage(const std::vector<ColumnDef>& columns, const SqliteFile& db, ByteView page,
-                      RowList& carved) {
+void CarveScannedPage(const std::vector<ColumnDef>& columns, const ColumnKinds& kinds,
+                      const SqliteFile& db, ByteView page, RowList& carved,
+                      const GuidFilter* skip) {
   constexpr uint8_t kLeafTable = 13;
   const size_t size = page.size();
   const size_t cells = page.U16(3);
@@ -500,34 +542,73 @@ void CarveScannedPage(const std::vector<ColumnDef>& columns, const SqliteFile& d
     bounds.push_back(std::min(size, f + page.U16(f + 2)));
   }
   if (!sane) {
-    CarveMessagesByGuid(columns, db, page, carved);
+    CarveBlock(columns, kinds, db, page, carved, skip);
     return;
   }
   std::sort(bounds.begin(), bounds.end());
   bounds.erase(std::unique(bounds.begin(), bounds.end()), bounds.end());
   for (size_t k = 0; k + 1 < bounds.size(); ++k)
-    CarveMessagesByGuid(columns, db, page.Sub(bounds[k], bounds[k + 1] - bounds[k]), carved);
+    CarveBlock(columns, kinds, db, page.Sub(bounds[k], bounds[k + 1] - bounds[k]), carved, skip);
 }
 
 }  // namespace
 
-void ScanFileForMessages(const SqliteFile& db, const std::vector<ColumnDef>& columns,
-                         RowList& carved) {
-  WalkPagesOutsideTable(
-      db, nullptr, [&](ByteView block, uint32_t) { CarveScannedPage(columns, db, block, carved); });
+uint32_t PagesInDatabaseFile(const SqliteFile& db) {
+  if (db.pageSize == 0 || !db.mainFile.IsOpen()) return 0;
+  const uint64_t pages = (db.mainFile.Size() + db.pageSize - 1) / db.pageSize;
+  return pages > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(pages);
+}
 
+void ScanPagesForMessages(const SqliteFile& db, const std::vector<ColumnDef>& columns,
+                          uint32_t firstPage, uint32_t endPage, const GuidFilter& skip,
+                          const CarvedRowSink& sink) {
+  const uint32_t pageSize = db.pageSize;
+  if (pageSize == 0 || !db.mainFile.IsOpen()) return;
+  const ColumnKinds kinds = KindsOf(columns);
+  const GuidFilter* filter = skip ? &skip : nullptr;
+  const uint64_t fileSize = db.mainFile.Size();
+  std::vector<uint8_t> block(pageSize);
+  RowList carved;
+  // Page 1 holds the schema and is never scanned.
+  for (uint32_t pageNo = std::max<uint32_t>(firstPage, 2); pageNo < endPage; ++pageNo) {
+    const uint64_t offset = static_cast<uint64_t>(pageNo - 1) * pageSize;
+    if (offset >= fileSize) break;
+    const size_t got = db.mainFile.ReadAt(offset, block.data(), pageSize);
+    if (got == 0) break;
+    CarveScannedPage(columns, kinds, db, ByteView(block.data(), got), carved, filter);
+    if (!carved.empty() && sink) sink(carved);
+    carved.clear();
+  }
+}
+
+void ScanLogForMessages(const SqliteFile& db, const std::vector<ColumnDef>& columns,
+                        const GuidFilter& skip, const CarvedRowSink& sink) {
   // Older page images in the log hold messages deleted since they were written.
   if (!db.walFile.IsOpen() || db.pageSize == 0) return;
   uint8_t logHeader[32] = {};
   if (!db.walFile.ReadExact(0, logHeader, sizeof logHeader)) return;
   if (ByteView(logHeader, sizeof logHeader).U32(8) != db.pageSize) return;
+  const ColumnKinds kinds = KindsOf(columns);
+  const GuidFilter* filter = skip ? &skip : nullptr;
   const uint64_t frameSize = 24ull + db.pageSize;
   const uint64_t logSize = db.walFile.Size();
   std::vector<uint8_t> image(db.pageSize);
+  RowList carved;
   for (uint64_t frame = 32; frame + frameSize <= logSize; frame += frameSize) {
     if (!db.walFile.ReadExact(frame + 24, image.data(), image.size())) break;
-    CarveScannedPage(columns, db, ByteView(image.data(), image.size()), carved);
+    CarveScannedPage(columns, kinds, db, ByteView(image.data(), image.size()), carved, filter);
+    if (!carved.empty() && sink) sink(carved);
+    carved.clear();
   }
+}
+
+void ScanFileForMessages(const SqliteFile& db, const std::vector<ColumnDef>& columns,
+                         RowList& carved) {
+  const CarvedRowSink keep = [&](RowList& rows) {
+    for (RowValues& row : rows) carved.push_back(std::move(row));
+  };
+  ScanPagesForMessages(db, columns, 2, UINT32_MAX, {}, keep);
+  ScanLogForMessages(db, columns, {}, keep);
 }
 
 int LoadMessageTable(const SqliteFile& db, RowList& live, RowList& carved) {

@@ -20,6 +20,8 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <string_view>
 #include <vector>
 
 #include "recovery/Records.h"
@@ -63,5 +65,23 @@ void CarveMessagePage(const SqliteFile& db, const LeafPage& page,
 // first record of each GUID.
 void ScanFileForMessages(const SqliteFile& db, const std::vector<ColumnDef>& columns,
                          RowList& carved);
+
+// The file scan of ScanFileForMessages in pieces, for a caller that shares it
+// out or streams it: the pages [firstPage, endPage) of the database file (page
+// 1 is never scanned), or every frame of the write-ahead log. Each page's rows
+// go to sink, which may consume them. A record whose GUID skip names (skip may
+// be empty) is passed over before its values are read; its bytes still bound
+// the records around it. ScanFileForMessages is pages 2 to the file's end,
+// then the log, in that order.
+using GuidFilter = std::function<bool(std::string_view guid)>;
+using CarvedRowSink = std::function<void(RowList& rows)>;
+void ScanPagesForMessages(const SqliteFile& db, const std::vector<ColumnDef>& columns,
+                          uint32_t firstPage, uint32_t endPage, const GuidFilter& skip,
+                          const CarvedRowSink& sink);
+void ScanLogForMessages(const SqliteFile& db, const std::vector<ColumnDef>& columns,
+                        const GuidFilter& skip, const CarvedRowSink& sink);
+
+// The number of pages of the database file itself (the last may be short).
+uint32_t PagesInDatabaseFile(const SqliteFile& db);
 
 }  // namespace vantrel

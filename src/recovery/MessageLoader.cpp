@@ -2,8 +2,11 @@
 // deleted ones (carved by GUID, MessageCarver.h) under one fixed key.
 #include <algorithm>
 #include <map>
-#include <set>
 #include <string>
+#include <string_view>
+#include <thread>
+#include <unordered_map>
+#include <unordered_set>
 
 #include "recovery/Loaders.h"
 #include "recovery/MessageCarver.h"
@@ -77,75 +80,360 @@ std::string NormaliseAddress(std::string address) {
   return address;
 }
 
+// A set of GUID texts, looked up by the bytes of a record without making a
+// string. A GUID in its usual form (36 characters, upper-case hex digits and
+// dashes at 8, 13, 18 and 23) is kept as its 128 bits in an open-addressed
+// table: one allocation for the whole set, a probe or two per look-up. Any
+// other text is kept as it is.
+class GuidSet {
+ public:
+  bool Insert(std::string_view guid) {
+    uint64_t hi = 0, lo = 0;
+    if (!Pack(guid, hi, lo)) return others_.emplace(guid).second;
+    if (hi == 0 && lo == 0) {
+      const bool added = !hasZero_;
+      hasZero_ = true;
+      return added;
+    }
+    if ((used_ + 1) * 4 > slots_.size() * 3) Grow();
+    return Place(hi, lo);
+  }
+  void InsertAll(const GuidSet& other) {
+    for (const Slot& slot : other.slots_) {
+      if (slot.hi == 0 && slot.lo == 0) continue;
+      if ((used_ + 1) * 4 > slots_.size() * 3) Grow();
+      Place(slot.hi, slot.lo);
+    }
+    hasZero_ = hasZero_ || other.hasZero_;
+    others_.insert(other.others_.begin(), other.others_.end());
+  }
+  bool Contains(std::string_view guid) const {
+    uint64_t hi = 0, lo = 0;
+    if (!Pack(guid, hi, lo)) return others_.count(std::string(guid)) != 0;
+    if (hi == 0 && lo == 0) return hasZero_;
+    if (slots_.empty()) return false;
+    const size_t mask = slots_.size() - 1;
+    for (size_t i = Hash(hi, lo) & mask;; i = (i + 1) & mask) {
+      const Slot& slot = slots_[i];
+      if (slot.hi == hi && slot.lo == lo) return true;
+      if (slot.hi == 0 && slot.lo == 0) return false;
+    }
+  }
+
+ private:
+  struct Slot {
+    uint64_t hi = 0;
+    uint64_t lo = 0;
+  };
+
+  static int Nibble(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+  }
+  static bool Pack(std::string_view guid, uint64_t& hi, uint64_t& lo) {
+    if (guid.size() != 36) return false;
+    int nibbles = 0;
+    for (size_t i = 0; i < 36; ++i) {
+      if (i == 8 || i == 13 || i == 18 || i == 23) {
+        if (guid[i] != '-') return false;
+        continue;
+      }
+      const int v = Nibble(guid[i]);
+      if (v < 0) return false;
+      uint64_t& half = nibbles < 16 ? hi : lo;
+      half = (half << 4) | static_cast<uint64_t>(v);
+      ++nibbles;
+    }
+    return true;
+  }
+  static size_t Hash(uint64_t hi, uint64_t lo) {
+    uint64_t h = (hi ^ (lo * 0x9E3779B97F4A7C15ull)) * 0xBF58476D1CE4E5B9ull;
+    return static_cast<size_t>(h ^ (h >> 31));
+  }
+  bool Place(uint64_t hi, uint64_t lo) {
+    const size_t mask = slots_.size() - 1;
+    for (size_t i = Hash(hi, lo) & mask;; i = (i + 1) & mask) {
+      Slot& slot = slots_[i];
+      if (slot.hi == hi && slot.lo == lo) return false;
+      if (slot.hi == 0 && slot.lo == 0) {
+        slot = {hi, lo};
+        ++used_;
+        return true;
+      }
+    }
+  }
+  void Grow() {
+    std::vector<Slot> old = std::move(slots_);
+    slots_.assign(old.empty() ? 1024 : old.size() * 2, Slot{});
+    used_ = 0;
+    for (const Slot& slot : old)
+      if (slot.hi != 0 || slot.lo != 0) Place(slot.hi, slot.lo);
+  }
+
+  std::vector<Slot> slots_;  // a power of two in size, at most three quarters full
+  size_t used_ = 0;
+  bool hasZero_ = false;  // the all-zero GUID, whose bits mark an empty slot
+  std::unordered_set<std::string> others_;
+};
+
+// A live message on its way to its conversation: filed by rowid once all are read.
+struct LiveEntry {
+  int64_t rowid = 0;
+  uint32_t address = 0;  // index into the addresses of the share that read it
+  MessageRecord record;
+};
+
+// A carved message with its text, filed once every live GUID is known.
+struct CarvedEntry {
+  std::string guid;
+  MessageRecord record;
+};
+
+// Appends the carved rows that can be filed (a text is needed: a record
+// without one is never filed and never marks its GUID).
+void KeepCarved(RowList& rows, std::vector<CarvedEntry>& out) {
+  for (RowValues& row : rows) {
+    if (row.size() <= message::kText) continue;
+    MessageRecord record = RecordFromRow(row);
+    if (record.text.empty()) continue;
+    out.push_back({std::move(row[message::kGuid]), std::move(record)});
+  }
+}
+
+// The small tables that say where a live message is filed.
+struct Filing {
+  std::map<int64_t, const RowValues*> chatByKey;
+  std::map<int64_t, const RowValues*> handleByKey;
+
+  // A message's chat row by the first join row naming the message (nullptr
+  // when that row's chat is missing). Message rowids are dense on a device,
+  // so they index a flat table; anything else goes to a hash map.
+  // byRowid holds 0 for no join row, else 1 + an index into chats.
+  std::vector<uint32_t> byRowid;  // index: message rowid
+  std::vector<const RowValues*> chats;
+  std::map<const RowValues*, uint32_t> chatIndex;
+  std::unordered_map<int64_t, const RowValues*> byOtherRowid;
+
+  void AddJoin(int64_t messageId, int64_t chatId, size_t joinRows) {
+    auto found = chatByKey.find(chatId);
+    const RowValues* chat = found == chatByKey.end() ? nullptr : found->second;
+    const size_t dense = 4 * joinRows + 4096;
+    if (messageId >= 0 && static_cast<uint64_t>(messageId) < dense) {
+      const size_t at = static_cast<size_t>(messageId);
+      if (byRowid.size() <= at) byRowid.resize(std::max(at + 1, byRowid.size() * 2), 0);
+      if (byRowid[at] != 0) return;
+      auto [known, added] = chatIndex.emplace(chat, static_cast<uint32_t>(chats.size()));
+      if (added) chats.push_back(chat);
+      byRowid[at] = known->second + 1;
+    } else {
+      byOtherRowid.emplace(messageId, chat);
+    }
+  }
+  // The chat row of a message rowid, or nullptr.
+  const RowValues* ChatOf(int64_t messageId) const {
+    if (messageId >= 0 && static_cast<uint64_t>(messageId) < byRowid.size() &&
+        byRowid[static_cast<size_t>(messageId)] != 0)
+      return chats[byRowid[static_cast<size_t>(messageId)] - 1];
+    auto found = byOtherRowid.find(messageId);
+    return found == byOtherRowid.end() ? nullptr : found->second;
+  }
+};
+
+// One worker's share of the load: the live rows and page carving of a run of
+// leaf pages, then the file scan of a run of pages. Shares are merged in
+// order, so the result is the same as one pass over everything.
+struct Share {
+  PageSet leafPages;
+  uint32_t scanFirst = 0;
+  uint32_t scanEnd = 0;
+  bool scanLog = false;
+
+  std::vector<LiveEntry> entries;
+  std::vector<std::string> addresses;
+  std::unordered_map<std::string, uint32_t> addressIndex;
+  std::unordered_map<const RowValues*, uint32_t> addressOfChat;
+  GuidSet liveGuids;
+  std::vector<CarvedEntry> pageCarved;  // from the leaf pages' free space, in page order
+  std::vector<CarvedEntry> scanCarved;  // from the file scan, in page order, then the log
+
+  void AddLive(const RowValues& row, const Filing& filing) {
+    if (row.size() > message::kGuid) liveGuids.Insert(row[message::kGuid]);
+    LiveEntry entry;
+    entry.rowid = row.empty() ? 0 : TextToInt(row[message::kRowid]);
+    entry.record = RecordFromRow(row);
+
+    const RowValues* chatRow =
+        row.size() > message::kRowid ? filing.ChatOf(TextToInt(row[message::kRowid])) : nullptr;
+    if (const std::string* account = ValueAt(chatRow, chat::kAccountLogin))
+      entry.record.account = *account;
+    // A chat identifier of five or more characters is the address whatever
+    // the handle: worked out once per chat.
+    const std::string* identifier = ValueAt(chatRow, chat::kChatIdentifier);
+    const bool byChat = identifier != nullptr && identifier->size() >= 5;
+    if (byChat) {
+      auto known = addressOfChat.find(chatRow);
+      if (known != addressOfChat.end()) {
+        entry.address = known->second;
+        entries.push_back(std::move(entry));
+        return;
+      }
+    }
+    std::string address;
+    if (identifier != nullptr) address = *identifier;
+    if (address.size() < 5 && row.size() > message::kHandleId) {
+      auto found = filing.handleByKey.find(TextToInt(row[message::kHandleId]));
+      if (found != filing.handleByKey.end() && found->second->size() > kHandleAddress)
+        address = (*found->second)[kHandleAddress];
+    }
+    address = NormaliseAddress(std::move(address));
+    auto at = addressIndex.find(address);
+    if (at == addressIndex.end()) {
+      at = addressIndex.emplace(address, static_cast<uint32_t>(addresses.size())).first;
+      addresses.push_back(std::move(address));
+    }
+    entry.address = at->second;
+    if (byChat) addressOfChat.emplace(chatRow, entry.address);
+    entries.push_back(std::move(entry));
+  }
+
+  void ReadLeaves(const SqliteFile& db, const TableInfo& table, const std::vector<bool>& wanted,
+                  const Filing& filing) {
+    RowValues row;
+    RowList carved;
+    VisitLeafPages(db, leafPages, [&](const LeafPage& page) {
+      VisitLiveCells(db, page, table.columns, wanted, row,
+                     [&](const RowValues& r, uint64_t) { AddLive(r, filing); });
+      CarveMessagePage(db, page, table.columns, carved);
+      KeepCarved(carved, pageCarved);
+      carved.clear();
+    });
+  }
+
+  void Scan(const SqliteFile& db, const TableInfo& table, const GuidFilter& skip) {
+    const CarvedRowSink keep = [&](RowList& rows) { KeepCarved(rows, scanCarved); };
+    ScanPagesForMessages(db, table.columns, scanFirst, scanEnd, skip, keep);
+    if (scanLog) ScanLogForMessages(db, table.columns, skip, keep);
+  }
+};
+
+// Runs work(share) for every share: the first shares on threads of their
+// own, the last on the calling thread.
+template <typename Work>
+void RunShares(std::vector<Share>& shares, const Work& work) {
+  std::vector<std::thread> threads;
+  for (size_t k = 0; k + 1 < shares.size(); ++k) threads.emplace_back(work, std::ref(shares[k]));
+  if (!shares.empty()) work(shares.back());
+  for (std::thread& thread : threads) thread.join();
+}
+
 }  // namespace
 
 int MessageLoader(const SqliteFile& db, MessageMap& live, MessageMap& deleted) {
-  RowList liveRows;
-  RowList carvedRows;
-  const int result = LoadMessageTable(db, liveRows, carvedRows);
-  if (result < 0) return result;
-  if (liveRows.empty() && carvedRows.empty()) return 0;
+  const TableInfo* table = FindTable(db, "message");
+  if (table == nullptr) return -2;
+  if (table->pageSets.empty()) return -1;
 
-  RowList chatRows, handleRows, joinRows, unused;
+  // The small tables first, so that each message row is filed as it is read
+  // and no row of the big table is kept whole.
+  RowList chatRows, handleRows, unused;
   ReadTable(db, "chat", chatRows, unused, NoCarving);
   ReadTable(db, "handle", handleRows, unused, NoCarving);
-  ReadTable(db, "chat_message_join", joinRows, unused, NoCarving);
-  const auto chatByKey = IndexRows(chatRows, 0);
-  const auto handleByKey = IndexRows(handleRows, 0);
-  // A message's chat: the join row naming it (message_id -> chat_id). Chat and
-  // handle rowids are separate sequences, so the handle key never finds a chat.
-  std::map<int64_t, int64_t> chatOfMessage;
-  for (const RowValues& row : joinRows) {
-    if (row.size() <= kJoinMessageId) continue;
-    chatOfMessage.emplace(TextToInt(row[kJoinMessageId]), TextToInt(row[kJoinChatId]));
+  Filing filing;
+  filing.chatByKey = IndexRows(chatRows, 0);
+  filing.handleByKey = IndexRows(handleRows, 0);
+  // A message's chat: the join row naming it; on a repeated message the first
+  // join row stays. Chat and handle rowids are separate sequences, so the
+  // handle key never finds a chat.
+  if (const TableInfo* join = FindTable(db, "chat_message_join")) {
+    const std::vector<bool> wanted = {kJoinChatId == 0 || kJoinMessageId == 0,
+                                      kJoinChatId == 1 || kJoinMessageId == 1};
+    size_t joinRows = 0;
+    for (const PageSet& set : join->pageSets) joinRows += set.leafPages.size() * 512;
+    RowValues row;
+    for (const PageSet& set : join->pageSets) {
+      VisitLeafPages(db, set, [&](const LeafPage& page) {
+        VisitLiveCells(db, page, join->columns, wanted, row, [&](const RowValues& r, uint64_t) {
+          if (r.size() <= kJoinMessageId) return;
+          filing.AddJoin(TextToInt(r[kJoinMessageId]), TextToInt(r[kJoinChatId]), joinRows);
+        });
+      });
+    }
   }
+
+  // Only the columns a record or its filing reads are rendered.
+  std::vector<bool> wanted;
+  for (size_t k : {message::kRowid, message::kGuid, message::kText, message::kHandleId,
+                   message::kService, message::kDate, message::kDateRead, message::kIsSent}) {
+    if (wanted.size() <= k) wanted.resize(k + 1, false);
+    wanted[k] = true;
+  }
+
+  // The work is shared out over the processors: the leaf pages in runs, then
+  // the file's pages in runs. Small files are read on the calling thread.
+  PageSet allLeaves;
+  for (const PageSet& set : table->pageSets)
+    allLeaves.leafPages.insert(allLeaves.leafPages.end(), set.leafPages.begin(),
+                               set.leafPages.end());
+  const uint32_t filePages = PagesInDatabaseFile(db);
+  const size_t workers = filePages >= 2048 && std::thread::hardware_concurrency() > 1 ? 2 : 1;
+  std::vector<Share> shares(workers);
+  const size_t leaves = allLeaves.leafPages.size();
+  for (size_t k = 0; k < workers; ++k) {
+    Share& share = shares[k];
+    share.leafPages.leafPages.assign(allLeaves.leafPages.begin() + leaves * k / workers,
+                                     allLeaves.leafPages.begin() + leaves * (k + 1) / workers);
+    const uint64_t span = filePages > 1 ? filePages - 1 : 0;  // pages 2 .. filePages
+    share.scanFirst = static_cast<uint32_t>(2 + span * k / workers);
+    share.scanEnd =
+        k + 1 == workers ? UINT32_MAX : static_cast<uint32_t>(2 + span * (k + 1) / workers);
+    share.scanLog = k + 1 == workers;
+  }
+  allLeaves = {};
+
+  RunShares(shares, [&](Share& share) { share.ReadLeaves(db, *table, wanted, filing); });
+  // Every live GUID is known now; the scan passes over the records they name.
+  GuidSet& liveGuids = shares.front().liveGuids;
+  for (size_t k = 1; k < shares.size(); ++k) liveGuids.InsertAll(shares[k].liveGuids);
+  const GuidFilter skip = [&liveGuids](std::string_view guid) { return liveGuids.Contains(guid); };
+  RunShares(shares, [&](Share& share) { share.Scan(db, *table, skip); });
+
+  // Deleted messages: the first record of each GUID that is not live and
+  // still has its text; the leaf pages' free space first, then the scan.
+  GuidSet filedGuids;
+  std::vector<MessageRecord>* deletedList = nullptr;
+  auto file = [&](std::vector<CarvedEntry>& list) {
+    for (CarvedEntry& entry : list) {
+      if (liveGuids.Contains(entry.guid)) continue;
+      if (!filedGuids.Insert(entry.guid)) continue;
+      if (deletedList == nullptr) deletedList = &deleted[kDeletedMessagesKey];
+      deletedList->push_back(std::move(entry.record));
+    }
+    list = {};
+  };
+  for (Share& share : shares) file(share.pageCarved);
+  for (Share& share : shares) file(share.scanCarved);
 
   // Leaf pages come in b-tree walk order, which puts the right-most subtree
   // first; a conversation reads in the order it was written, so live rows are
-  // filed by rowid.
-  std::stable_sort(liveRows.begin(), liveRows.end(), [](const RowValues& a, const RowValues& b) {
-    const int64_t x = a.empty() ? 0 : TextToInt(a[message::kRowid]);
-    const int64_t y = b.empty() ? 0 : TextToInt(b[message::kRowid]);
-    return x < y;
-  });
-
-  std::set<std::string> liveGuids;
-  for (const RowValues& row : liveRows) {
-    if (row.size() > message::kGuid) liveGuids.insert(row[message::kGuid]);
-    MessageRecord record = RecordFromRow(row);
-
-    std::string address;
-    const RowValues* chatRow = nullptr;
-    if (row.size() > message::kRowid) {
-      auto join = chatOfMessage.find(TextToInt(row[message::kRowid]));
-      if (join != chatOfMessage.end()) {
-        auto found = chatByKey.find(join->second);
-        if (found != chatByKey.end()) chatRow = found->second;
-      }
+  // filed by rowid (rows of equal rowid in the order read).
+  std::vector<std::pair<int64_t, uint32_t>> order;   // (rowid, position in reading order)
+  std::vector<std::pair<uint32_t, uint32_t>> where;  // (share, entry) of each position
+  for (uint32_t k = 0; k < shares.size(); ++k) {
+    for (uint32_t e = 0; e < shares[k].entries.size(); ++e) {
+      order.emplace_back(shares[k].entries[e].rowid, static_cast<uint32_t>(where.size()));
+      where.emplace_back(k, e);
     }
-    if (const std::string* identifier = ValueAt(chatRow, chat::kChatIdentifier))
-      address = *identifier;
-    if (const std::string* account = ValueAt(chatRow, chat::kAccountLogin))
-      record.account = *account;
-    if (address.size() < 5 && row.size() > message::kHandleId) {
-      auto found = handleByKey.find(TextToInt(row[message::kHandleId]));
-      if (found != handleByKey.end() && found->second->size() > kHandleAddress)
-        address = (*found->second)[kHandleAddress];
-    }
-    live[NormaliseAddress(std::move(address))].push_back(std::move(record));
   }
-
-  // Deleted messages: the first record of each GUID that is not live and
-  // still has its text.
-  std::set<std::string> filedGuids;
-  for (const RowValues& row : carvedRows) {
-    if (row.size() <= message::kText) continue;
-    const std::string& guid = row[message::kGuid];
-    if (liveGuids.count(guid)) continue;
-    MessageRecord record = RecordFromRow(row);
-    if (record.text.empty()) continue;
-    if (!filedGuids.insert(guid).second) continue;
-    deleted[kDeletedMessagesKey].push_back(std::move(record));
+  std::sort(order.begin(), order.end());
+  std::vector<std::vector<std::vector<MessageRecord>*>> lists(shares.size());
+  for (size_t k = 0; k < shares.size(); ++k) lists[k].assign(shares[k].addresses.size(), nullptr);
+  for (const auto& [rowid, position] : order) {
+    const auto [k, e] = where[position];
+    LiveEntry& entry = shares[k].entries[e];
+    std::vector<MessageRecord>*& list = lists[k][entry.address];
+    if (list == nullptr) list = &live[shares[k].addresses[entry.address]];
+    list->push_back(std::move(entry.record));
   }
   return 0;
 }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <charconv>
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
@@ -14,12 +15,16 @@ namespace vantrel {
 
 namespace {
 
+// ASCII case folding: the words compared against are ASCII, and the locale's
+// tolower is a library call per byte on a path taken for every value.
+constexpr char LowerAscii(char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
 bool EqualsNoCase(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   for (size_t i = 0; i < a.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) !=
-        std::tolower(static_cast<unsigned char>(b[i])))
-      return false;
+    if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
   }
   return true;
 }
@@ -49,9 +54,9 @@ int64_t BigEndianInteger(ByteView content) {
 }
 
 void AppendInteger(int64_t value, std::string& out) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%" PRId64, value);
-  out += text;
+  char text[24];
+  const auto end = std::to_chars(text, text + sizeof text, value).ptr;
+  out.append(text, end);
 }
 
 // A floating-point value as SQLite prints it: 15 significant digits, and a
@@ -115,6 +120,32 @@ void RenderValue(uint64_t serialType, ByteView content, const ColumnDef& column,
   }
   // Text, or a blob in a text column: the bytes as UTF-8 up to the first zero.
   AppendNormalisedUtf8(content.AsString(), out);
+}
+
+void VisitLiveCells(const SqliteFile& db, const LeafPage& page,
+                    const std::vector<ColumnDef>& columns, const std::vector<bool>& wanted,
+                    RowValues& row, const LiveRowVisitor& visit) {
+  CellPayload cell;
+  RecordHeader header;
+  for (uint16_t offset : page.liveOffsets) {
+    // The same checks as ReadLiveCells: a damaged cell is skipped.
+    if (!AssembleCellPayload(db, page.bytes, offset, cell)) continue;
+    if (!DecodeRecordHeader(cell, header)) continue;
+    if (header.serialTypes.size() > columns.size()) continue;
+    row.resize(header.serialTypes.size());
+    size_t at = header.bodyOffset;
+    for (size_t i = 0; i < header.serialTypes.size(); ++i) {
+      const uint64_t size = SerialTypeSize(header.serialTypes[i]);
+      if (wanted.empty() || (i < wanted.size() && wanted[i])) {
+        RenderValue(header.serialTypes[i], cell.bytes.Sub(at, size), columns[i], false, cell.rowid,
+                    row[i]);
+      } else {
+        row[i].clear();
+      }
+      at = size > cell.bytes.size() ? cell.bytes.size() + 1 : at + static_cast<size_t>(size);
+    }
+    visit(row, cell.rowid);
+  }
 }
 
 void ReadLiveCells(const SqliteFile& db, const LeafPage& page,
@@ -566,22 +597,30 @@ void TemplateCarvePage(const SqliteFile& db, const LeafPage& page,
   }
 }
 
-int ReadPageSetRows(const SqliteFile& db, const PageSet& pageSet, RowList& live, RowList& carved,
-                    const std::vector<ColumnDef>& columns, const CarveStep& carve) {
+void VisitLeafPages(const SqliteFile& db, const PageSet& pageSet,
+                    const std::function<void(const LeafPage& page)>& visit) {
   std::vector<uint8_t> buffer;
+  LeafPage page;
   for (int32_t pageNo : pageSet.leafPages) {
     if (pageNo < 1) continue;
     ReadPageNumber(db, static_cast<uint32_t>(pageNo), buffer);
-    LeafPage page;
     page.pageNo = pageNo;
     page.bytes = ByteView(buffer.data(), buffer.size());
+    page.liveOffsets.clear();
     const uint32_t h = pageNo == 1 ? 100 : 0;
     if (page.bytes[h] != 13) continue;  // not a table leaf (a zero page, or damage)
     page.firstFreeblock = page.bytes.U16(h + 1);
     ReadCellPointers(page.bytes, page.liveOffsets, db, pageNo == 1);
+    visit(page);
+  }
+}
+
+int ReadPageSetRows(const SqliteFile& db, const PageSet& pageSet, RowList& live, RowList& carved,
+                    const std::vector<ColumnDef>& columns, const CarveStep& carve) {
+  VisitLeafPages(db, pageSet, [&](const LeafPage& page) {
     ReadLiveCells(db, page, columns, live);
     if (carve) carve(db, page, columns, carved);
-  }
+  });
   return 0;
 }
 

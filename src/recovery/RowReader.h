@@ -62,9 +62,9 @@ void RenderValue(uint64_t serialType, ByteView content, const ColumnDef& column,
 // One leaf page as the carving step sees it, after the live pass.
 struct LeafPage {
   int32_t pageNo = 0;
-  ByteView bytes;                    // the whole page image (pageSize bytes)
-  std::vector<uint16_t> liveOffsets; // cell offsets of the live cells, pointer-array order
-  uint16_t firstFreeblock = 0;       // F0
+  ByteView bytes;                     // the whole page image (pageSize bytes)
+  std::vector<uint16_t> liveOffsets;  // cell offsets of the live cells, pointer-array order
+  uint16_t firstFreeblock = 0;        // F0
 };
 
 // The carving step run on each leaf page after its live pass. The default is
@@ -77,6 +77,23 @@ using CarveStep = std::function<void(const SqliteFile& db, const LeafPage& page,
 void ReadLiveCells(const SqliteFile& db, const LeafPage& page,
                    const std::vector<ColumnDef>& columns, RowList& live);
 
+// The streaming form of the live pass, for big tables: each readable cell's
+// values are rendered into `row`, which is reused from cell to cell (its
+// strings keep their buffers, so a warm pass allocates nothing per value), and
+// handed to visit with the cell's rowid. A column whose flag in `wanted` is
+// false is left "" (not rendered); an empty `wanted` renders every column.
+// Rows hold the same number of values as ReadLiveCells gives them.
+using LiveRowVisitor = std::function<void(const RowValues& row, uint64_t rowid)>;
+void VisitLiveCells(const SqliteFile& db, const LeafPage& page,
+                    const std::vector<ColumnDef>& columns, const std::vector<bool>& wanted,
+                    RowValues& row, const LiveRowVisitor& visit);
+
+// Reads the page set's table leaf pages in order and hands each to visit, its
+// bytes, first freeblock and live cell offsets filled in. Pages that are not
+// table leaves are passed over. One page buffer serves the whole walk.
+void VisitLeafPages(const SqliteFile& db, const PageSet& pageSet,
+                    const std::function<void(const LeafPage& page)>& visit);
+
 // Carving of one leaf page (see above): records from the unallocated gap and
 // the freeblock chain, appended to carved in page order. Pages without a live
 // cell (no template) and page 1 are not carved.
@@ -86,7 +103,8 @@ void TemplateCarvePage(const SqliteFile& db, const LeafPage& page,
 // Reads the page set's leaf pages in order: for each, its live rows into live,
 // then the carving step's rows into carved. Returns 0.
 int ReadPageSetRows(const SqliteFile& db, const PageSet& pageSet, RowList& live, RowList& carved,
-                    const std::vector<ColumnDef>& columns, const CarveStep& carve = TemplateCarvePage);
+                    const std::vector<ColumnDef>& columns,
+                    const CarveStep& carve = TemplateCarvePage);
 
 // The whole table by exact name: -2 when it is absent (lists untouched), else 0.
 int ReadTable(const SqliteFile& db, const std::string& name, RowList& live, RowList& carved,
