@@ -3,6 +3,7 @@
 #include "backup/BackupLoader.h"
 
 #include <climits>
+#include <thread>
 
 #include "backup/EncryptedBackup.h"
 #include "platform/ReadOnlyFile.h"
@@ -49,6 +50,27 @@ void BackupLoader::LoadBackup(LoadObserver& observer) {
   collections.Clear();
   bool loaded = false;
 
+  // The address book is a file of its own: it is read on a second thread
+  // while the messages load, and reported after them, as a load one file at
+  // a time would. Nothing of it is shared with the message load.
+  SqliteFile contactsDatabase;
+  int contactsOpened = -1;
+  int contactsStatus = -2;
+  auto loadContacts = [&] {
+    contactsOpened = OpenDatabase(walPath, contactsDatabase, paths[1]);
+    if (contactsOpened == 0) contactsStatus = ContactLoader(contactsDatabase, collections.contacts);
+  };
+  std::thread contactsThread;
+  if (std::thread::hardware_concurrency() > 1) contactsThread = std::thread(loadContacts);
+  // Joined on every way out, so an exception from the message load never
+  // leaves the thread running.
+  struct Joiner {
+    std::thread& thread;
+    ~Joiner() {
+      if (thread.joinable()) thread.join();
+    }
+  } joiner{contactsThread};
+
   if (OpenDatabase(walPath, database, paths[0]) == 0) {
     observer.StepProgress();
     MessageMap& live = collections.liveMessages;
@@ -64,10 +86,15 @@ void BackupLoader::LoadBackup(LoadObserver& observer) {
   }
   observer.StepProgress();
 
-  if (OpenDatabase(walPath, database, paths[1]) == 0) {
+  if (contactsThread.joinable()) {
+    contactsThread.join();
+  } else {
+    loadContacts();
+  }
+  if (contactsOpened == 0) {
     observer.StepProgress();
     ContactMap& contacts = collections.contacts;
-    if (ContactLoader(database, contacts) != -2) {
+    if (contactsStatus != -2) {
       loaded = true;
       const auto node = observer.AddCategory(category::kContacts);
       // Deleted contacts are gathered in the one entry under key 0.
