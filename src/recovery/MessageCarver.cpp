@@ -206,6 +206,26 @@ std::unordered_set<uint32_t> FreelistTrunks(const SqliteFile& db) {
   return trunks;
 }
 
+// The freelist's trunk pages, read the first time a carve follows an overflow
+// chain and kept for the rest of it: a scan meets hundreds of long texts, and
+// the trunks do not change while it runs.
+class TrunkCache {
+ public:
+  explicit TrunkCache(const SqliteFile& db) : db_(db) {}
+  const std::unordered_set<uint32_t>& Get() {
+    if (!read_) {
+      trunks_ = FreelistTrunks(db_);
+      read_ = true;
+    }
+    return trunks_;
+  }
+
+ private:
+  const SqliteFile& db_;
+  bool read_ = false;
+  std::unordered_set<uint32_t> trunks_;
+};
+
 // A stretch of a joined payload known to hold foreign bytes.
 struct Damage {
   size_t begin = 0;
@@ -221,12 +241,12 @@ struct Damage {
 // the freelist's own links, and the pages freed after it, the rest of the
 // chain, are listed as its leaves in order. Such a page continues with its
 // first leaf, and the overwritten bytes are reported in damage.
-void ReadOverflowChain(const SqliteFile& db, uint32_t firstPage, uint64_t want,
-                       std::vector<uint8_t>& out, std::vector<Damage>& damage) {
+void ReadOverflowChain(const SqliteFile& db, TrunkCache& trunkCache, uint32_t firstPage,
+                       uint64_t want, std::vector<uint8_t>& out, std::vector<Damage>& damage) {
   const uint32_t usable = db.usableSize ? db.usableSize : db.pageSize;
   if (usable <= 8) return;
   const uint32_t limit = PageLimit(db);
-  const std::unordered_set<uint32_t> trunks = FreelistTrunks(db);
+  const std::unordered_set<uint32_t>& trunks = trunkCache.Get();
   std::unordered_set<uint32_t> visited;
   std::vector<uint8_t> page;
   uint32_t pageNo = firstPage;
@@ -342,8 +362,9 @@ std::string TextAroundDamage(uint64_t type, ByteView content, uint64_t at,
 // byte) is cut there. When the overwritten stretch is known (freelist links)
 // the values after it are still read; otherwise nothing after the cut can be
 // trusted and the record ends.
-void ReadRecordValues(const SqliteFile& db, const std::vector<ColumnDef>& columns, ByteView block,
-                      size_t bodyStart, const FoundHeader& header, RowValues& row) {
+void ReadRecordValues(const SqliteFile& db, TrunkCache& trunks,
+                      const std::vector<ColumnDef>& columns, ByteView block, size_t bodyStart,
+                      const FoundHeader& header, RowValues& row) {
   const size_t valueCount = std::min(header.serialTypes.size(), columns.size());
   uint64_t bodySize = 0;
   for (size_t k = 0; k < valueCount; ++k) bodySize += SerialTypeSize(header.serialTypes[k]);
@@ -363,8 +384,8 @@ void ReadRecordValues(const SqliteFile& db, const std::vector<ColumnDef>& column
     body = block.Sub(bodyStart, localBody);
     if (body.size() == localBody && block.Contains(static_cast<size_t>(localEnd), 4)) {
       joined.assign(body.data(), body.data() + body.size());
-      ReadOverflowChain(db, block.U32(static_cast<size_t>(localEnd)), bodySize - localBody, joined,
-                        damage);
+      ReadOverflowChain(db, trunks, block.U32(static_cast<size_t>(localEnd)), bodySize - localBody,
+                        joined, damage);
       body = ByteView(joined.data(), joined.size());
     }
   }
@@ -412,7 +433,7 @@ namespace {
 
 // CarveMessagesByGuid, passing over the records whose GUID skip names (their
 // bytes still bound the records around them).
-void CarveBlock(const std::vector<ColumnDef>& columns, const ColumnKinds& kinds,
+void CarveBlock(const std::vector<ColumnDef>& columns, const ColumnKinds& kinds, TrunkCache& trunks,
                 const SqliteFile& db, ByteView block, RowList& carved, const GuidFilter* skip) {
   const size_t n = block.size();
   if (n < kGuidLength || columns.size() < 3) return;
@@ -474,7 +495,7 @@ void CarveBlock(const std::vector<ColumnDef>& columns, const ColumnKinds& kinds,
       }
     }
     RowValues row;
-    ReadRecordValues(db, columns, block.Sub(0, limit), found[k].body, found[k].header, row);
+    ReadRecordValues(db, trunks, columns, block.Sub(0, limit), found[k].body, found[k].header, row);
     if (row.size() < 2) continue;
     carved.push_back(std::move(row));
   }
@@ -484,7 +505,8 @@ void CarveBlock(const std::vector<ColumnDef>& columns, const ColumnKinds& kinds,
 
 void CarveMessagesByGuid(const std::vector<ColumnDef>& columns, const SqliteFile& db,
                          ByteView block, RowList& carved) {
-  CarveBlock(columns, KindsOf(columns), db, block, carved, nullptr);
+  TrunkCache trunks(db);
+  CarveBlock(columns, KindsOf(columns), trunks, db, block, carved, nullptr);
 }
 
 void CarveMessagePage(const SqliteFile& db, const LeafPage& page,
@@ -499,7 +521,8 @@ void CarveMessagePage(const SqliteFile& db, const LeafPage& page,
   for (uint16_t offset : page.liveOffsets)
     if (offset >= 8 && offset < lowest) lowest = offset;
   const ColumnKinds kinds = KindsOf(columns);
-  CarveBlock(columns, kinds, db, bytes.Sub(0, lowest), carved, nullptr);
+  TrunkCache trunks(db);
+  CarveBlock(columns, kinds, trunks, db, bytes.Sub(0, lowest), carved, nullptr);
 
   // The freeblock chain, each block on its own.
   std::unordered_set<uint32_t> visited;
@@ -507,7 +530,7 @@ void CarveMessagePage(const SqliteFile& db, const LeafPage& page,
   while (offset >= 8 && offset + 4 <= bytes.size() && visited.insert(offset).second) {
     const uint16_t next = bytes.U16(offset);
     const uint16_t size = bytes.U16(offset + 2);
-    CarveBlock(columns, kinds, db, bytes.Sub(offset, size), carved, nullptr);
+    CarveBlock(columns, kinds, trunks, db, bytes.Sub(offset, size), carved, nullptr);
     offset = next;
   }
 }
@@ -519,14 +542,15 @@ namespace {
 // boundaries, so a record never runs on into the cell written over its tail;
 // any other page is carved whole.
 void CarveScannedPage(const std::vector<ColumnDef>& columns, const ColumnKinds& kinds,
-                      const SqliteFile& db, ByteView page, RowList& carved,
+                      TrunkCache& trunks, const SqliteFile& db, ByteView page, RowList& carved,
                       const GuidFilter* skip) {
   constexpr uint8_t kLeafTable = 13;
   const size_t size = page.size();
   const size_t cells = page.U16(3);
   const size_t pointersEnd = 8 + 2 * cells;
   bool sane = page[0] == kLeafTable && pointersEnd <= size;
-  std::vector<size_t> bounds = {0, size};
+  thread_local std::vector<size_t> bounds;  // reused from page to page
+  bounds.assign({0, size});
   for (size_t k = 0; sane && k < cells; ++k) {
     const size_t offset = page.U16(8 + 2 * k);
     if (offset < pointersEnd || offset >= size) sane = false;
@@ -542,13 +566,14 @@ void CarveScannedPage(const std::vector<ColumnDef>& columns, const ColumnKinds& 
     bounds.push_back(std::min(size, f + page.U16(f + 2)));
   }
   if (!sane) {
-    CarveBlock(columns, kinds, db, page, carved, skip);
+    CarveBlock(columns, kinds, trunks, db, page, carved, skip);
     return;
   }
   std::sort(bounds.begin(), bounds.end());
   bounds.erase(std::unique(bounds.begin(), bounds.end()), bounds.end());
   for (size_t k = 0; k + 1 < bounds.size(); ++k)
-    CarveBlock(columns, kinds, db, page.Sub(bounds[k], bounds[k + 1] - bounds[k]), carved, skip);
+    CarveBlock(columns, kinds, trunks, db, page.Sub(bounds[k], bounds[k + 1] - bounds[k]), carved,
+               skip);
 }
 
 }  // namespace
@@ -565,19 +590,30 @@ void ScanPagesForMessages(const SqliteFile& db, const std::vector<ColumnDef>& co
   const uint32_t pageSize = db.pageSize;
   if (pageSize == 0 || !db.mainFile.IsOpen()) return;
   const ColumnKinds kinds = KindsOf(columns);
+  TrunkCache trunks(db);
   const GuidFilter* filter = skip ? &skip : nullptr;
   const uint64_t fileSize = db.mainFile.Size();
-  std::vector<uint8_t> block(pageSize);
+  // Pages are read a run at a time (one system call for many pages) and
+  // carved one by one.
+  constexpr uint32_t kRun = 32;
+  std::vector<uint8_t> run(static_cast<size_t>(pageSize) * kRun);
   RowList carved;
   // Page 1 holds the schema and is never scanned.
-  for (uint32_t pageNo = std::max<uint32_t>(firstPage, 2); pageNo < endPage; ++pageNo) {
-    const uint64_t offset = static_cast<uint64_t>(pageNo - 1) * pageSize;
-    if (offset >= fileSize) break;
-    const size_t got = db.mainFile.ReadAt(offset, block.data(), pageSize);
-    if (got == 0) break;
-    CarveScannedPage(columns, kinds, db, ByteView(block.data(), got), carved, filter);
-    if (!carved.empty() && sink) sink(carved);
-    carved.clear();
+  for (uint32_t first = std::max<uint32_t>(firstPage, 2); first < endPage;) {
+    const uint64_t offset = static_cast<uint64_t>(first - 1) * pageSize;
+    if (offset >= fileSize) return;
+    const uint32_t count = static_cast<uint32_t>(std::min<uint64_t>(kRun, endPage - first));
+    const size_t got =
+        db.mainFile.ReadAt(offset, run.data(), static_cast<size_t>(count) * pageSize);
+    for (uint32_t k = 0; k < count; ++k) {
+      const size_t at = static_cast<size_t>(k) * pageSize;
+      if (at >= got) return;  // the file ends here
+      const ByteView page(run.data() + at, std::min<size_t>(pageSize, got - at));
+      CarveScannedPage(columns, kinds, trunks, db, page, carved, filter);
+      if (!carved.empty() && sink) sink(carved);
+      carved.clear();
+    }
+    first += count;
   }
 }
 
@@ -589,6 +625,7 @@ void ScanLogForMessages(const SqliteFile& db, const std::vector<ColumnDef>& colu
   if (!db.walFile.ReadExact(0, logHeader, sizeof logHeader)) return;
   if (ByteView(logHeader, sizeof logHeader).U32(8) != db.pageSize) return;
   const ColumnKinds kinds = KindsOf(columns);
+  TrunkCache trunks(db);
   const GuidFilter* filter = skip ? &skip : nullptr;
   const uint64_t frameSize = 24ull + db.pageSize;
   const uint64_t logSize = db.walFile.Size();
@@ -596,7 +633,8 @@ void ScanLogForMessages(const SqliteFile& db, const std::vector<ColumnDef>& colu
   RowList carved;
   for (uint64_t frame = 32; frame + frameSize <= logSize; frame += frameSize) {
     if (!db.walFile.ReadExact(frame + 24, image.data(), image.size())) break;
-    CarveScannedPage(columns, kinds, db, ByteView(image.data(), image.size()), carved, filter);
+    CarveScannedPage(columns, kinds, trunks, db, ByteView(image.data(), image.size()), carved,
+                     filter);
     if (!carved.empty() && sink) sink(carved);
     carved.clear();
   }

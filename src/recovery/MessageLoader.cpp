@@ -95,17 +95,8 @@ class GuidSet {
       hasZero_ = true;
       return added;
     }
-    if ((used_ + 1) * 4 > slots_.size() * 3) Grow();
+    if ((used_ + 1) * 2 > slots_.size()) Grow();
     return Place(hi, lo);
-  }
-  void InsertAll(const GuidSet& other) {
-    for (const Slot& slot : other.slots_) {
-      if (slot.hi == 0 && slot.lo == 0) continue;
-      if ((used_ + 1) * 4 > slots_.size() * 3) Grow();
-      Place(slot.hi, slot.lo);
-    }
-    hasZero_ = hasZero_ || other.hasZero_;
-    others_.insert(other.others_.begin(), other.others_.end());
   }
   bool Contains(std::string_view guid) const {
     uint64_t hi = 0, lo = 0;
@@ -171,7 +162,7 @@ class GuidSet {
       if (slot.hi != 0 || slot.lo != 0) Place(slot.hi, slot.lo);
   }
 
-  std::vector<Slot> slots_;  // a power of two in size, at most three quarters full
+  std::vector<Slot> slots_;  // a power of two in size, at most half full
   size_t used_ = 0;
   bool hasZero_ = false;  // the all-zero GUID, whose bits mark an empty slot
   std::unordered_set<std::string> others_;
@@ -393,9 +384,14 @@ int MessageLoader(const SqliteFile& db, MessageMap& live, MessageMap& deleted) {
 
   RunShares(shares, [&](Share& share) { share.ReadLeaves(db, *table, wanted, filing); });
   // Every live GUID is known now; the scan passes over the records they name.
-  GuidSet& liveGuids = shares.front().liveGuids;
-  for (size_t k = 1; k < shares.size(); ++k) liveGuids.InsertAll(shares[k].liveGuids);
-  const GuidFilter skip = [&liveGuids](std::string_view guid) { return liveGuids.Contains(guid); };
+  // The shares' sets are asked in turn rather than merged: copying one open-
+  // addressed table into another in slot order piles the keys into clusters.
+  auto isLive = [&shares](std::string_view guid) {
+    for (const Share& share : shares)
+      if (share.liveGuids.Contains(guid)) return true;
+    return false;
+  };
+  const GuidFilter skip = isLive;
   RunShares(shares, [&](Share& share) { share.Scan(db, *table, skip); });
 
   // Deleted messages: the first record of each GUID that is not live and
@@ -404,7 +400,7 @@ int MessageLoader(const SqliteFile& db, MessageMap& live, MessageMap& deleted) {
   std::vector<MessageRecord>* deletedList = nullptr;
   auto file = [&](std::vector<CarvedEntry>& list) {
     for (CarvedEntry& entry : list) {
-      if (liveGuids.Contains(entry.guid)) continue;
+      if (isLive(entry.guid)) continue;
       if (!filedGuids.Insert(entry.guid)) continue;
       if (deletedList == nullptr) deletedList = &deleted[kDeletedMessagesKey];
       deletedList->push_back(std::move(entry.record));
