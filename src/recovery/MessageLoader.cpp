@@ -87,6 +87,10 @@ std::string NormaliseAddress(std::string address) {
 // other text is kept as it is.
 class GuidSet {
  public:
+  // Sets that will be merged get different seeds: one table's slot order is
+  // then no order at all for the other's hash, and merging does not cluster.
+  explicit GuidSet(uint64_t seed = 0) : seed_(seed * 0x9E3779B97F4A7C15ull) {}
+
   bool Insert(std::string_view guid) {
     uint64_t hi = 0, lo = 0;
     if (!Pack(guid, hi, lo)) return others_.emplace(guid).second;
@@ -97,6 +101,13 @@ class GuidSet {
     }
     if ((used_ + 1) * 2 > slots_.size()) Grow();
     return Place(hi, lo);
+  }
+  void InsertAll(const GuidSet& other) {
+    while ((used_ + other.used_) * 2 > slots_.size()) Grow();
+    for (const Slot& slot : other.slots_)
+      if (slot.hi != 0 || slot.lo != 0) Place(slot.hi, slot.lo);
+    hasZero_ = hasZero_ || other.hasZero_;
+    others_.insert(other.others_.begin(), other.others_.end());
   }
   bool Contains(std::string_view guid) const {
     uint64_t hi = 0, lo = 0;
@@ -138,8 +149,8 @@ class GuidSet {
     }
     return true;
   }
-  static size_t Hash(uint64_t hi, uint64_t lo) {
-    uint64_t h = (hi ^ (lo * 0x9E3779B97F4A7C15ull)) * 0xBF58476D1CE4E5B9ull;
+  size_t Hash(uint64_t hi, uint64_t lo) const {
+    uint64_t h = (hi ^ seed_ ^ (lo * 0x9E3779B97F4A7C15ull)) * 0xBF58476D1CE4E5B9ull;
     return static_cast<size_t>(h ^ (h >> 31));
   }
   bool Place(uint64_t hi, uint64_t lo) {
@@ -162,6 +173,7 @@ class GuidSet {
       if (slot.hi != 0 || slot.lo != 0) Place(slot.hi, slot.lo);
   }
 
+  uint64_t seed_ = 0;
   std::vector<Slot> slots_;  // a power of two in size, at most half full
   size_t used_ = 0;
   bool hasZero_ = false;  // the all-zero GUID, whose bits mark an empty slot
@@ -203,22 +215,25 @@ struct Filing {
   // byRowid holds 0 for no join row, else 1 + an index into chats.
   std::vector<uint32_t> byRowid;  // index: message rowid
   std::vector<const RowValues*> chats;
-  std::map<const RowValues*, uint32_t> chatIndex;
+  std::unordered_map<int64_t, uint32_t> chatIndex;  // chat_id -> index into chats
   std::unordered_map<int64_t, const RowValues*> byOtherRowid;
 
   void AddJoin(int64_t messageId, int64_t chatId, size_t joinRows) {
-    auto found = chatByKey.find(chatId);
-    const RowValues* chat = found == chatByKey.end() ? nullptr : found->second;
     const size_t dense = 4 * joinRows + 4096;
     if (messageId >= 0 && static_cast<uint64_t>(messageId) < dense) {
       const size_t at = static_cast<size_t>(messageId);
       if (byRowid.size() <= at) byRowid.resize(std::max(at + 1, byRowid.size() * 2), 0);
       if (byRowid[at] != 0) return;
-      auto [known, added] = chatIndex.emplace(chat, static_cast<uint32_t>(chats.size()));
-      if (added) chats.push_back(chat);
+      auto known = chatIndex.find(chatId);
+      if (known == chatIndex.end()) {
+        auto found = chatByKey.find(chatId);
+        chats.push_back(found == chatByKey.end() ? nullptr : found->second);
+        known = chatIndex.emplace(chatId, static_cast<uint32_t>(chats.size() - 1)).first;
+      }
       byRowid[at] = known->second + 1;
     } else {
-      byOtherRowid.emplace(messageId, chat);
+      auto found = chatByKey.find(chatId);
+      byOtherRowid.emplace(messageId, found == chatByKey.end() ? nullptr : found->second);
     }
   }
   // The chat row of a message rowid, or nullptr.
@@ -369,6 +384,7 @@ int MessageLoader(const SqliteFile& db, MessageMap& live, MessageMap& deleted) {
   const uint32_t filePages = PagesInDatabaseFile(db);
   const size_t workers = filePages >= 2048 && std::thread::hardware_concurrency() > 1 ? 2 : 1;
   std::vector<Share> shares(workers);
+  for (size_t k = 0; k < workers; ++k) shares[k].liveGuids = GuidSet(k + 1);
   const size_t leaves = allLeaves.leafPages.size();
   for (size_t k = 0; k < workers; ++k) {
     Share& share = shares[k];
@@ -384,18 +400,16 @@ int MessageLoader(const SqliteFile& db, MessageMap& live, MessageMap& deleted) {
 
   RunShares(shares, [&](Share& share) { share.ReadLeaves(db, *table, wanted, filing); });
   // Every live GUID is known now; the scan passes over the records they name.
-  // The shares' sets are asked in turn rather than merged: copying one open-
-  // addressed table into another in slot order piles the keys into clusters.
-  auto isLive = [&shares](std::string_view guid) {
-    for (const Share& share : shares)
-      if (share.liveGuids.Contains(guid)) return true;
-    return false;
-  };
-  const GuidFilter skip = isLive;
-  RunShares(shares, [&](Share& share) { share.Scan(db, *table, skip); });
+  GuidSet& liveGuids = shares.front().liveGuids;
+  for (size_t k = 1; k < shares.size(); ++k) {
+    liveGuids.InsertAll(shares[k].liveGuids);
+    shares[k].liveGuids = GuidSet();
+  }
+  auto isLive = [&liveGuids](std::string_view guid) { return liveGuids.Contains(guid); };
 
   // Deleted messages: the first record of each GUID that is not live and
-  // still has its text; the leaf pages' free space first, then the scan.
+  // still has its text; the leaf pages' free space first, then the scan. The
+  // first are filed now, so that the scan passes over what they already gave.
   GuidSet filedGuids;
   std::vector<MessageRecord>* deletedList = nullptr;
   auto file = [&](std::vector<CarvedEntry>& list) {
@@ -408,6 +422,10 @@ int MessageLoader(const SqliteFile& db, MessageMap& live, MessageMap& deleted) {
     list = {};
   };
   for (Share& share : shares) file(share.pageCarved);
+  const GuidFilter skip = [&](std::string_view guid) {
+    return isLive(guid) || filedGuids.Contains(guid);
+  };
+  RunShares(shares, [&](Share& share) { share.Scan(db, *table, skip); });
   for (Share& share : shares) file(share.scanCarved);
 
   // Leaf pages come in b-tree walk order, which puts the right-most subtree
@@ -422,14 +440,22 @@ int MessageLoader(const SqliteFile& db, MessageMap& live, MessageMap& deleted) {
     }
   }
   std::sort(order.begin(), order.end());
+  // Each conversation's list is made its final size first, so filing never
+  // moves records from a full list to a bigger one.
   std::vector<std::vector<std::vector<MessageRecord>*>> lists(shares.size());
-  for (size_t k = 0; k < shares.size(); ++k) lists[k].assign(shares[k].addresses.size(), nullptr);
+  std::map<std::vector<MessageRecord>*, size_t> needed;
+  for (size_t k = 0; k < shares.size(); ++k) {
+    lists[k].assign(shares[k].addresses.size(), nullptr);
+    for (size_t a = 0; a < lists[k].size(); ++a) lists[k][a] = &live[shares[k].addresses[a]];
+    std::vector<size_t> counts(lists[k].size(), 0);
+    for (const LiveEntry& entry : shares[k].entries) ++counts[entry.address];
+    for (size_t a = 0; a < counts.size(); ++a) needed[lists[k][a]] += counts[a];
+  }
+  for (const auto& [list, count] : needed) list->reserve(list->size() + count);
   for (const auto& [rowid, position] : order) {
     const auto [k, e] = where[position];
     LiveEntry& entry = shares[k].entries[e];
-    std::vector<MessageRecord>*& list = lists[k][entry.address];
-    if (list == nullptr) list = &live[shares[k].addresses[entry.address]];
-    list->push_back(std::move(entry.record));
+    lists[k][entry.address]->push_back(std::move(entry.record));
   }
   return 0;
 }
