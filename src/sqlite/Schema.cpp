@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <climits>
+#include <map>
 
 #include "platform/Text.h"
 #include "sqlite/BTree.h"
@@ -288,12 +289,20 @@ int CollectTablePages(const SqliteFile& db, int32_t rootPage, std::vector<PageSe
 }
 
 int BuildTableMap(SqliteFile& db) {
+  // Tables naming the same root page (only a damaged or crafted schema has
+  // them) share one walk of that tree: thousands of them cost no more than one.
+  std::map<int32_t, const TableInfo*> walked;
   for (const SchemaTable& table : db.schemaTables) {
     if (table.name.empty() || db.tableMap.count(table.name)) continue;
     TableInfo info;
     info.columns = table.columns;
-    CollectTablePages(db, table.rootPage, info.pageSets);
-    db.tableMap.emplace(table.name, std::move(info));
+    auto same = walked.find(table.rootPage);
+    if (same != walked.end())
+      info.pageSets = same->second->pageSets;
+    else
+      CollectTablePages(db, table.rootPage, info.pageSets);
+    auto added = db.tableMap.emplace(table.name, std::move(info)).first;
+    walked.emplace(table.rootPage, &added->second);
   }
   return 0;
 }

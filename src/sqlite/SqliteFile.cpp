@@ -99,6 +99,8 @@ int ReadPage(const SqliteFile& db, size_t n, uint8_t* dest, uint64_t offset) {
 int ReadPageNumber(const SqliteFile& db, uint32_t pageNo, std::vector<uint8_t>& page) {
   page.assign(db.pageSize, 0);
   if (pageNo == 0 || db.pageSize == 0) return -1;
+  if (db.pageReadBudget != 0 && db.pageBytesRead >= db.pageReadBudget) return -1;
+  db.pageBytesRead += db.pageSize;
   return ReadPage(db, db.pageSize, page.data(), static_cast<uint64_t>(pageNo - 1) * db.pageSize);
 }
 
@@ -107,6 +109,7 @@ void ResetDatabase(SqliteFile& db) {
   db.walPageCount = 0;
   db.schemaTables.clear();
   db.tableMap.clear();
+  db.pageBytesRead = 0;
 }
 
 int OpenDatabase(const std::string& walPath, SqliteFile& db, const std::string& dbPath) {
@@ -115,6 +118,10 @@ int OpenDatabase(const std::string& walPath, SqliteFile& db, const std::string& 
   db.walFile.Close();
   if (!walPath.empty()) db.walFile.Open(walPath);
   ResetDatabase(db);
+  // Room to read every page of the database and its log 16 times over, and
+  // never less than 32 MiB: far more than any load of a sound file needs.
+  constexpr uint64_t kBudgetFloor = uint64_t{32} << 20;
+  db.pageReadBudget = 16 * (db.mainFile.Size() + db.walFile.Size()) + kBudgetFloor;
   // The header always comes from the database file; everything after it is
   // read through the log, the schema included, so tables created since the
   // last checkpoint are found and no stale schema row is believed.

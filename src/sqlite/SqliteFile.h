@@ -44,6 +44,15 @@ struct SqliteFile {
   WalIndex walIndex;          // page number -> log offset of its current image
   std::vector<SchemaTable> schemaTables;      // "table" rows of the schema, in schema order
   std::map<std::string, TableInfo> tableMap;  // the catalogue, exact case-sensitive names
+  // Page bytes read through ReadPageNumber since the file was opened, and the
+  // most that may be read (0 = no limit; OpenDatabase sets it from the file
+  // sizes). Every walk is bounded on its own, but a crafted file can make many
+  // walks cover the same pages again and again (thousands of cells naming one
+  // long overflow chain, thousands of tables rooted in one big tree); past
+  // the budget pages read as zeros, so such a file loads in a moment instead
+  // of hours. A sound file reads its pages only a few times per load.
+  mutable uint64_t pageBytesRead = 0;
+  uint64_t pageReadBudget = 0;
 };
 
 // Opens dbPath (and walPath, when not empty) read-only, validates the header,
@@ -62,7 +71,8 @@ bool ValidateHeader(const uint8_t* header, size_t size);
 // zeroed first, so a short read leaves zeros after what was read.
 int ReadPage(const SqliteFile& db, size_t n, uint8_t* dest, uint64_t offset);
 
-// Reads page pageNo (from 1) whole into page, resized to pageSize. 0 or -1.
+// Reads page pageNo (from 1) whole into page, resized to pageSize. 0 or -1;
+// -1 with a zeroed page also once the file's read budget is spent.
 int ReadPageNumber(const SqliteFile& db, uint32_t pageNo, std::vector<uint8_t>& page);
 
 // Empties walIndex, schemaTables and tableMap; handles and pageSize stay.
