@@ -425,38 +425,48 @@ int MessageLoader(const SqliteFile& db, MessageMap& live, MessageMap& deleted) {
   const GuidFilter skip = [&](std::string_view guid) {
     return isLive(guid) || filedGuids.Contains(guid);
   };
-  RunShares(shares, [&](Share& share) { share.Scan(db, *table, skip); });
-  for (Share& share : shares) file(share.scanCarved);
-
-  // Leaf pages come in b-tree walk order, which puts the right-most subtree
-  // first; a conversation reads in the order it was written, so live rows are
-  // filed by rowid (rows of equal rowid in the order read).
-  std::vector<std::pair<int64_t, uint32_t>> order;   // (rowid, position in reading order)
-  std::vector<std::pair<uint32_t, uint32_t>> where;  // (share, entry) of each position
-  for (uint32_t k = 0; k < shares.size(); ++k) {
-    for (uint32_t e = 0; e < shares[k].entries.size(); ++e) {
-      order.emplace_back(shares[k].entries[e].rowid, static_cast<uint32_t>(where.size()));
-      where.emplace_back(k, e);
+  // The live rows are filed while the scan runs: the two touch different
+  // parts of the shares.
+  auto fileLive = [&] {
+    // Leaf pages come in b-tree walk order, which puts the right-most subtree
+    // first; a conversation reads in the order it was written, so live rows are
+    // filed by rowid (rows of equal rowid in the order read).
+    std::vector<std::pair<int64_t, uint32_t>> order;   // (rowid, position in reading order)
+    std::vector<std::pair<uint32_t, uint32_t>> where;  // (share, entry) of each position
+    for (uint32_t k = 0; k < shares.size(); ++k) {
+      for (uint32_t e = 0; e < shares[k].entries.size(); ++e) {
+        order.emplace_back(shares[k].entries[e].rowid, static_cast<uint32_t>(where.size()));
+        where.emplace_back(k, e);
+      }
     }
+    std::sort(order.begin(), order.end());
+    // Each conversation's list is made its final size first, so filing never
+    // moves records from a full list to a bigger one.
+    std::vector<std::vector<std::vector<MessageRecord>*>> lists(shares.size());
+    std::map<std::vector<MessageRecord>*, size_t> needed;
+    for (size_t k = 0; k < shares.size(); ++k) {
+      lists[k].assign(shares[k].addresses.size(), nullptr);
+      for (size_t a = 0; a < lists[k].size(); ++a) lists[k][a] = &live[shares[k].addresses[a]];
+      std::vector<size_t> counts(lists[k].size(), 0);
+      for (const LiveEntry& entry : shares[k].entries) ++counts[entry.address];
+      for (size_t a = 0; a < counts.size(); ++a) needed[lists[k][a]] += counts[a];
+    }
+    for (const auto& [list, count] : needed) list->reserve(list->size() + count);
+    for (const auto& [rowid, position] : order) {
+      const auto [k, e] = where[position];
+      LiveEntry& entry = shares[k].entries[e];
+      lists[k][entry.address]->push_back(std::move(entry.record));
+    }
+  };
+  std::thread filer;
+  if (shares.size() > 1) {
+    filer = std::thread(fileLive);
+  } else {
+    fileLive();
   }
-  std::sort(order.begin(), order.end());
-  // Each conversation's list is made its final size first, so filing never
-  // moves records from a full list to a bigger one.
-  std::vector<std::vector<std::vector<MessageRecord>*>> lists(shares.size());
-  std::map<std::vector<MessageRecord>*, size_t> needed;
-  for (size_t k = 0; k < shares.size(); ++k) {
-    lists[k].assign(shares[k].addresses.size(), nullptr);
-    for (size_t a = 0; a < lists[k].size(); ++a) lists[k][a] = &live[shares[k].addresses[a]];
-    std::vector<size_t> counts(lists[k].size(), 0);
-    for (const LiveEntry& entry : shares[k].entries) ++counts[entry.address];
-    for (size_t a = 0; a < counts.size(); ++a) needed[lists[k][a]] += counts[a];
-  }
-  for (const auto& [list, count] : needed) list->reserve(list->size() + count);
-  for (const auto& [rowid, position] : order) {
-    const auto [k, e] = where[position];
-    LiveEntry& entry = shares[k].entries[e];
-    lists[k][entry.address]->push_back(std::move(entry.record));
-  }
+  RunShares(shares, [&](Share& share) { share.Scan(db, *table, skip); });
+  if (filer.joinable()) filer.join();
+  for (Share& share : shares) file(share.scanCarved);
   return 0;
 }
 
