@@ -2,8 +2,9 @@
 // OUTDIR/database and OUTDIR/database_wal: small message, address-book and call
 // databases of both iOS versions made by the real SQLite engine (1024-byte
 // pages, a few rows, some deleted), and for the log target each database
-// followed by the separator and its write-ahead log. Fixed seeds: the same
-// command gives the same files.
+// followed by the separator and its write-ahead log (also of trimmed copies
+// holding only the tables a loader reads). Fixed seeds: the same command gives
+// the same databases; only the logs' salts, which SQLite draws at random, differ.
 #include <algorithm>
 #include <cstdio>
 #include <exception>
@@ -67,6 +68,8 @@ void BuildAll(const std::string& dir, int ios, fx::JournalMode journal) {
 std::string Trimmed(const std::string& built, const std::string& scratch,
                     const std::vector<std::string>& keep) {
   std::filesystem::copy_file(built, scratch, fs::copy_options::overwrite_existing);
+  fs::remove(scratch + "-wal");  // a log left by an earlier copy would be replayed
+  fs::remove(scratch + "-shm");
   fx::OpenOptions o;
   o.create = false;
   o.autoVacuum = "";
@@ -86,6 +89,22 @@ std::string Trimmed(const std::string& built, const std::string& scratch,
       db.Exec("DELETE FROM \"" + table + "\" WHERE rowid % 3 = 2");
   }
   return fx::ReadFileBytes(scratch);
+}
+
+// The trimmed copy switched to a write-ahead log, with more of its rows deleted
+// there: the database, the separator and the log, as the log target reads them.
+std::string TrimmedWithLog(const std::string& scratch, const std::vector<std::string>& keep) {
+  fx::OpenOptions o;
+  o.create = false;
+  o.autoVacuum = "";
+  {
+    fx::Database db(scratch, o);
+    db.Exec("PRAGMA journal_mode = WAL");
+    for (const std::string& table : keep)
+      db.Exec("DELETE FROM \"" + table + "\" WHERE rowid % 3 = 1");
+    db.Exec("DELETE FROM \"" + keep.front() + "\" WHERE rowid % 5 = 0");
+  }
+  return fx::ReadFileBytes(scratch) + kWalSeparator + fx::ReadFileBytes(scratch + "-wal");
 }
 
 }  // namespace
@@ -117,6 +136,18 @@ int main(int argc, char** argv) {
                        "ABMultiValueEntryKey"}));
         Write(out / "database" / ("calls-" + tag + "-trimmed.db"),
               Trimmed(dir.File("calls.db"), scratch, {"call"}));
+        Write(out / "database_wal" / ("calls-" + tag + "-trimmed.db+wal"),
+              TrimmedWithLog(scratch, {"call"}));
+        const std::vector<std::string> messageTables = {"message", "handle", "chat",
+                                                        "chat_message_join"};
+        Trimmed(dir.File("messages.db"), scratch, messageTables);
+        Write(out / "database_wal" / ("messages-" + tag + "-trimmed.db+wal"),
+              TrimmedWithLog(scratch, messageTables));
+        const std::vector<std::string> contactTables = {"ABPerson", "ABMultiValue",
+                                                        "ABMultiValueLabel"};
+        Trimmed(dir.File("contacts.db"), scratch, contactTables);
+        Write(out / "database_wal" / ("contacts-" + tag + "-trimmed.db+wal"),
+              TrimmedWithLog(scratch, contactTables));
       }
       {
         fx::TempDir dir("vantrel-corpus");
