@@ -1,6 +1,7 @@
 // The message loader: live messages filed under the address of their chat,
 // deleted ones (carved by GUID, MessageCarver.h) under one fixed key.
 #include <algorithm>
+#include <array>
 #include <map>
 #include <string>
 #include <string_view>
@@ -102,6 +103,25 @@ class GuidSet {
     if ((used_ + 1) * 2 > slots_.size()) Grow();
     return Place(hi, lo);
   }
+  // Insert for a caller that needs no answer, a few calls late: the key's slot
+  // is fetched into the cache now and the key placed after later calls, so
+  // the wait for memory overlaps other work. Flush() places what is pending;
+  // nothing else sees a pending key.
+  void InsertSoon(std::string_view guid) {
+    uint64_t hi = 0, lo = 0;
+    if (!Pack(guid, hi, lo) || (hi == 0 && lo == 0)) {
+      Insert(guid);
+      return;
+    }
+    if (pendingCount_ == kPending) PlaceOldestPending();
+    if ((used_ + pendingCount_ + 1) * 2 > slots_.size()) Grow();
+    __builtin_prefetch(&slots_[Hash(hi, lo) & (slots_.size() - 1)], 1);
+    pending_[(pendingNext_ + pendingCount_) % kPending] = {hi, lo};
+    ++pendingCount_;
+  }
+  void Flush() {
+    while (pendingCount_ > 0) PlaceOldestPending();
+  }
   void InsertAll(const GuidSet& other) {
     while ((used_ + other.used_) * 2 > slots_.size()) Grow();
     for (const Slot& slot : other.slots_)
@@ -165,6 +185,13 @@ class GuidSet {
       }
     }
   }
+  void PlaceOldestPending() {
+    const Slot key = pending_[pendingNext_];
+    pendingNext_ = (pendingNext_ + 1) % kPending;
+    --pendingCount_;
+    if ((used_ + 1) * 2 > slots_.size()) Grow();
+    Place(key.hi, key.lo);
+  }
   void Grow() {
     std::vector<Slot> old = std::move(slots_);
     slots_.assign(old.empty() ? 1024 : old.size() * 2, Slot{});
@@ -173,7 +200,11 @@ class GuidSet {
       if (slot.hi != 0 || slot.lo != 0) Place(slot.hi, slot.lo);
   }
 
+  static constexpr size_t kPending = 8;
   uint64_t seed_ = 0;
+  std::array<Slot, kPending> pending_{};  // keys of InsertSoon not yet placed, oldest first
+  size_t pendingNext_ = 0;
+  size_t pendingCount_ = 0;
   std::vector<Slot> slots_;  // a power of two in size, at most half full
   size_t used_ = 0;
   bool hasZero_ = false;  // the all-zero GUID, whose bits mark an empty slot
@@ -264,7 +295,7 @@ struct Share {
   std::vector<CarvedEntry> scanCarved;  // from the file scan, in page order, then the log
 
   void AddLive(const RowValues& row, const Filing& filing) {
-    if (row.size() > message::kGuid) liveGuids.Insert(row[message::kGuid]);
+    if (row.size() > message::kGuid) liveGuids.InsertSoon(row[message::kGuid]);
     LiveEntry entry;
     entry.rowid = row.empty() ? 0 : TextToInt(row[message::kRowid]);
     entry.record = RecordFromRow(row);
@@ -314,6 +345,7 @@ struct Share {
       KeepCarved(carved, pageCarved);
       carved.clear();
     });
+    liveGuids.Flush();
   }
 
   void Scan(const SqliteFile& db, const TableInfo& table, const GuidFilter& skip) {
