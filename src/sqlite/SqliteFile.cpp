@@ -119,8 +119,8 @@ int OpenDatabase(const std::string& walPath, SqliteFile& db, const std::string& 
   if (!walPath.empty()) db.walFile.Open(walPath);
   ResetDatabase(db);
   // Room to read every page of the database and its log 16 times over, and
-  // never less than 32 MiB: far more than any load of a sound file needs.
-  constexpr uint64_t kBudgetFloor = uint64_t{32} << 20;
+  // never less than 4 MiB: far more than any load of a sound file needs.
+  constexpr uint64_t kBudgetFloor = uint64_t{4} << 20;
   db.pageReadBudget = 16 * (db.mainFile.Size() + db.walFile.Size()) + kBudgetFloor;
   // The header always comes from the database file; everything after it is
   // read through the log, the schema included, so tables created since the
