@@ -5,6 +5,7 @@
 // SQLite's dbstat), so a test can say which rows a given damage may take.
 #pragma once
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstring>
@@ -18,6 +19,7 @@
 #include "backup/BackupLoader.h"
 #include "fixtures/Fixtures.h"
 #include "recovery/RowReader.h"
+#include "sqlite/BTree.h"
 
 namespace vantrel::robust {
 
@@ -246,6 +248,73 @@ inline void Put32(std::string& b, size_t at, uint32_t v) {
 inline void WriteBytes(const std::string& path, const std::string& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+inline std::string Varint(uint64_t v) {
+  if (v <= 0x7F) return std::string(1, static_cast<char>(v));
+  std::string groups;
+  while (v) {
+    groups.insert(groups.begin(), static_cast<char>(v & 0x7F));
+    v >>= 7;
+  }
+  for (size_t i = 0; i + 1 < groups.size(); ++i) groups[i] = static_cast<char>(groups[i] | 0x80);
+  return groups;
+}
+
+// The image of the call database at path with its call table replaced by a
+// tree of `leaves` leaves whose cells (every pointer of a leaf naming one cell)
+// each claim a payload of 1 GiB continuing in one overflow chain through
+// `chain` pages appended to the file. Read naively, that is leaves x cells x
+// chain page reads. SQLite cannot make such a file, so its bytes are written here.
+inline std::string CraftSharedOverflowChain(const std::string& path, uint32_t leaves,
+                                            uint32_t chain) {
+  uint32_t root = 0;
+  size_t ps = 0;
+  {
+    fx::Database db(path);
+    root =
+        static_cast<uint32_t>(db.QueryInt("SELECT rootpage FROM sqlite_master WHERE name='call'"));
+    ps = static_cast<size_t>(db.QueryInt("PRAGMA page_size"));
+  }
+  std::string b = fx::ReadFileBytes(path);
+  const uint32_t pages = static_cast<uint32_t>(b.size() / ps);
+  const uint32_t firstLeaf = pages + 1, firstChain = firstLeaf + leaves;
+  const uint32_t total = firstChain + chain - 1;
+  b.resize(static_cast<size_t>(total) * ps, '\0');
+
+  const uint64_t payload = uint64_t{1} << 30;
+  const uint64_t local = LocalPayloadSize(payload, static_cast<uint32_t>(ps));
+  std::string cell = Varint(payload) + Varint(1) + std::string(local, '\0') + "xxxx";
+  Put32(cell, cell.size() - 4, firstChain);
+  const size_t cellAt = ps - cell.size();
+  const uint16_t cells = static_cast<uint16_t>((cellAt - 8) / 2);
+  for (uint32_t i = 0; i < leaves; ++i) {
+    const size_t at = static_cast<size_t>(firstLeaf + i - 1) * ps;
+    b[at] = 13;
+    Put16(b, at + 3, cells);
+    Put16(b, at + 5, static_cast<uint16_t>(cellAt));
+    for (uint16_t c = 0; c < cells; ++c) Put16(b, at + 8 + 2 * c, static_cast<uint16_t>(cellAt));
+    b.replace(at + cellAt, cell.size(), cell);
+  }
+  for (uint32_t j = 0; j < chain; ++j)
+    Put32(b, static_cast<size_t>(firstChain + j - 1) * ps, j + 1 < chain ? firstChain + j + 1 : 0);
+  // The root: an interior page naming every crafted leaf.
+  const size_t at = static_cast<size_t>(root - 1) * ps;
+  std::fill(b.begin() + at, b.begin() + at + ps, '\0');
+  b[at] = 5;
+  size_t content = ps;
+  for (uint32_t i = 0; i + 1 < leaves; ++i) {
+    std::string interior = "xxxx" + Varint(i + 1);
+    Put32(interior, 0, firstLeaf + i);
+    content -= interior.size();
+    b.replace(at + content, interior.size(), interior);
+    Put16(b, at + 12 + 2 * i, static_cast<uint16_t>(content));
+  }
+  Put16(b, at + 3, static_cast<uint16_t>(leaves - 1));
+  Put16(b, at + 5, static_cast<uint16_t>(content));
+  Put32(b, at + 8, firstLeaf + leaves - 1);
+  Put32(b, 28, total);
+  return b;
 }
 
 // How long a load of a 1 MB file may take. The sanitizers slow the reader

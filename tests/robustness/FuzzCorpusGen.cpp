@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "DamageSupport.h"
 #include "fixtures/Fixtures.h"
 
 namespace fx = vantrel::fixtures;
@@ -158,6 +159,18 @@ int main(int argc, char** argv) {
                 fx::ReadFileBytes(db) + kWalSeparator + fx::ReadFileBytes(db + "-wal"));
         }
       }
+    }
+    // Regression input: cells sharing one long overflow chain (once minutes to load).
+    {
+      fx::TempDir dir("vantrel-corpus");
+      fx::CallOptions k;
+      k.pageSize = 512;
+      k.computeSurvival = false;
+      k.callCount = 12;
+      k.keepNewest = 12;
+      fx::BuildCallsDb(dir.File("calls.db"), k);
+      Write(out / "database" / "crafted-shared-overflow-chain.db",
+            vantrel::robust::CraftSharedOverflowChain(dir.File("calls.db"), 16, 96));
     }
   } catch (const std::exception& e) {
     std::fprintf(stderr, "vantrel-fuzz-corpus: %s\n", e.what());
