@@ -99,8 +99,9 @@ int ReadPage(const SqliteFile& db, size_t n, uint8_t* dest, uint64_t offset) {
 int ReadPageNumber(const SqliteFile& db, uint32_t pageNo, std::vector<uint8_t>& page) {
   page.assign(db.pageSize, 0);
   if (pageNo == 0 || db.pageSize == 0) return -1;
-  if (db.pageReadBudget != 0 && db.pageBytesRead >= db.pageReadBudget) return -1;
-  db.pageBytesRead += db.pageSize;
+  // The message loader reads pages of one file from two threads at once.
+  const uint64_t spent = db.pageBytesRead.fetch_add(db.pageSize, std::memory_order_relaxed);
+  if (db.pageReadBudget != 0 && spent >= db.pageReadBudget) return -1;
   return ReadPage(db, db.pageSize, page.data(), static_cast<uint64_t>(pageNo - 1) * db.pageSize);
 }
 
@@ -109,7 +110,7 @@ void ResetDatabase(SqliteFile& db) {
   db.walPageCount = 0;
   db.schemaTables.clear();
   db.tableMap.clear();
-  db.pageBytesRead = 0;
+  db.pageBytesRead.store(0, std::memory_order_relaxed);
 }
 
 int OpenDatabase(const std::string& walPath, SqliteFile& db, const std::string& dbPath) {

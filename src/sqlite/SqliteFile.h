@@ -22,6 +22,7 @@
 // the 100-byte header is always read from the database file itself.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <map>
@@ -51,7 +52,7 @@ struct SqliteFile {
   // long overflow chain, thousands of tables rooted in one big tree); past
   // the budget pages read as zeros, so such a file loads in a moment instead
   // of hours. A sound file reads its pages only a few times per load.
-  mutable uint64_t pageBytesRead = 0;
+  mutable std::atomic<uint64_t> pageBytesRead{0};
   uint64_t pageReadBudget = 0;
 };
 
