@@ -1,6 +1,7 @@
 #include "recovery/MessageCarver.h"
 
 #include <algorithm>
+#include <boost/regex.hpp>
 #include <cstring>
 #include <string>
 #include <unordered_set>
@@ -34,6 +35,15 @@ bool IsGuidAt(ByteView block, size_t i) {
     }
   }
   return true;
+}
+
+// The device's GUID pattern, confirmed by the regular-expression engine once
+// the hand check has found a likely candidate: the engine runs on the few
+// records the scan keeps, never in its inner loop.
+bool MatchesGuidPattern(std::string_view text) {
+  static const boost::regex pattern(
+      "[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}");
+  return boost::regex_match(text.begin(), text.end(), pattern);
 }
 
 bool EqualsNoCase(const std::string& a, const char* b) {
@@ -474,7 +484,9 @@ void CarveBlock(const std::vector<ColumnDef>& columns, const ColumnKinds& kinds,
   // its header: header size, the rowid's NULL, the GUID's type 85.
   constexpr int64_t kCellPrefix = 3;
   for (size_t k = 0; k < count; ++k) {
-    if (skip && (*skip)(block.Sub(found[k].body, kGuidLength).AsString())) continue;
+    const std::string_view guid = block.Sub(found[k].body, kGuidLength).AsString();
+    if (skip && (*skip)(guid)) continue;
+    if (!MatchesGuidPattern(guid)) continue;
     size_t limit = n;
     for (size_t j = k + 1; j < count; ++j) {
       const int64_t cellStart = found[j].header.headerStart - kCellPrefix;
