@@ -221,7 +221,7 @@ void CMainFrame::ToggleToolbar() {
 // ---- LoadObserver ----
 
 void CMainFrame::BeginProgress() {
-  progress_ = std::make_unique<CProgressdlg>(this);
+  progress_ = std::make_unique<LoadProgressDialog>(this);
   progress_->show();
   QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
 }

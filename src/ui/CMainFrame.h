@@ -18,9 +18,9 @@
 #include "backup/LoadObserver.h"
 #include "export/Exporter.h"
 #include "ui/CFViewL.h"
-#include "ui/CProgressdlg.h"
 #include "ui/CRightViewBottom.h"
 #include "ui/CRightViewTop.h"
+#include "ui/LoadProgressDialog.h"
 #include "ui/UserPrompts.h"
 
 namespace vantrel {
@@ -106,7 +106,7 @@ class CMainFrame : public QMainWindow, public LoadObserver {
   QLabel* categoryPane_ = nullptr;
   QLabel* countPane_ = nullptr;
   QLabel* scrollLockPane_ = nullptr;
-  std::unique_ptr<CProgressdlg> progress_;
+  std::unique_ptr<LoadProgressDialog> progress_;
   int lastProgressSteps_ = 0;
   bool panesLaidOut_ = false;
   bool scrollLock_ = false;

@@ -6,8 +6,8 @@
 #include <QPushButton>
 
 #include "backup/BackupLoader.h"
-#include "ui/CAboutDlg.h"
-#include "ui/CFileFindDlg.h"
+#include "ui/AboutDialog.h"
+#include "ui/BackupPickerDialog.h"
 
 namespace vantrel {
 
@@ -36,7 +36,7 @@ QString FirstFilterExtension(const std::string& pipeFilter) {
 
 std::optional<std::string> QtUserPrompts::ChooseBackup(const std::string& currentPath,
                                                        RememberedBackups& remembered) {
-  CFileFindDlg dialog(remembered, *this, currentPath, parent_);
+  BackupPickerDialog dialog(remembered, *this, currentPath, parent_);
   if (dialog.exec() != QDialog::Accepted) return std::nullopt;
   return dialog.pathText();
 }
@@ -59,7 +59,7 @@ void QtUserPrompts::ShowMessage(const std::string& text) {
 }
 
 void QtUserPrompts::ShowAbout() {
-  CAboutDlg dialog(parent_);
+  AboutDialog dialog(parent_);
   dialog.exec();
 }
 

@@ -12,9 +12,9 @@
 #include "ScriptedPrompts.h"
 #include "fixtures/Fixtures.h"
 #include "platform/UserFolders.h"
-#include "ui/CAboutDlg.h"
-#include "ui/CFileFindDlg.h"
-#include "ui/CProgressdlg.h"
+#include "ui/AboutDialog.h"
+#include "ui/BackupPickerDialog.h"
+#include "ui/LoadProgressDialog.h"
 
 using namespace vantrel;
 
@@ -80,7 +80,7 @@ class SelectionDialogTest : public QObject {
     other.deviceName = "Other device";
     otherBackup_ = fixtures::BuildBackup(dir_->File("elsewhere"), other).folder;
 
-    CHyperLinker::SetOpener([this](const QString& target) { opened_.push_back(target); });
+    LinkLabel::SetOpener([this](const QString& target) { opened_.push_back(target); });
   }
 
   void init() {
@@ -92,12 +92,12 @@ class SelectionDialogTest : public QObject {
 
   void cleanupTestCase() {
     SetBackupCandidatesProvider({});
-    CHyperLinker::SetOpener({});
+    LinkLabel::SetOpener({});
   }
 
   void listsTheDefaultFolderBackups() {
     RememberedBackups remembered;
-    CFileFindDlg dialog(remembered, prompts_, "/previous/path");
+    BackupPickerDialog dialog(remembered, prompts_, "/previous/path");
     QAbstractItemModelTester tester(&dialog.backupRows(),
                                     QAbstractItemModelTester::FailureReportingMode::QtTest);
     QCOMPARE(dialog.windowTitle(), QString("选择备份"));
@@ -133,7 +133,7 @@ class SelectionDialogTest : public QObject {
   void okHandsBackTheSelectedRowAndTheNextOpeningSelectsItAgain() {
     RememberedBackups remembered;
     {
-      CFileFindDlg dialog(remembered, prompts_, "");
+      BackupPickerDialog dialog(remembered, prompts_, "");
       dialog.backupList().selectRow(1);
       QCOMPARE(dialog.pathField().text().toStdString(), expected_[1].folder);
       QTest::mouseClick(&dialog.okButton(), Qt::LeftButton);
@@ -142,7 +142,7 @@ class SelectionDialogTest : public QObject {
     }
     QCOMPARE(remembered.lastRow(), 1);
     {
-      CFileFindDlg dialog(remembered, prompts_, "ignored");
+      BackupPickerDialog dialog(remembered, prompts_, "ignored");
       QCOMPARE(dialog.backupList().selectionModel()->currentIndex().row(), 1);
       QCOMPARE(dialog.pathField().text().toStdString(), expected_[1].folder);
       dialog.backupList().selectRow(0);
@@ -155,7 +155,7 @@ class SelectionDialogTest : public QObject {
   void anotherFolderIsAddedAndRememberedAfterTheDefaultOnes() {
     RememberedBackups remembered;
     {
-      CFileFindDlg dialog(remembered, prompts_, "");
+      BackupPickerDialog dialog(remembered, prompts_, "");
       prompts_.backupFolderAnswer = dir_->path();  // a folder of backups, not one backup
       QTest::mouseClick(&dialog.otherFolderLink(), Qt::LeftButton);
       QCOMPARE(dialog.backupRows().rowCount(), 3);
@@ -168,7 +168,7 @@ class SelectionDialogTest : public QObject {
       dialog.accept();
       QCOMPARE(dialog.pathText(), otherBackup_);
     }
-    CFileFindDlg again(remembered, prompts_, "");
+    BackupPickerDialog again(remembered, prompts_, "");
     QCOMPARE(again.backupRows().rowCount(), 4);
     QCOMPARE(RowTexts(again.backupRows(), 3).front(), QString("Other device"));
     QCOMPARE(again.backupList().selectionModel()->currentIndex().row(), 3);
@@ -177,7 +177,7 @@ class SelectionDialogTest : public QObject {
 
   void aSingleFileReplacesTheRowSelection() {
     RememberedBackups remembered;
-    CFileFindDlg dialog(remembered, prompts_, "");
+    BackupPickerDialog dialog(remembered, prompts_, "");
     dialog.backupList().selectRow(0);
     const std::string file = expected_[2].folder + "/Manifest.mbdb";
 
@@ -209,7 +209,7 @@ class SelectionDialogTest : public QObject {
     const std::string missing = dir_->File("no-such-folder");
     SetBackupCandidatesProvider([missing] { return std::vector<std::string>{missing}; });
     RememberedBackups remembered;
-    CFileFindDlg dialog(remembered, prompts_, "");
+    BackupPickerDialog dialog(remembered, prompts_, "");
     QCOMPARE(dialog.backupRows().rowCount(), 0);
     QCOMPARE(dialog.messageLine().text(),
              QString("发现N个备份,如果你的备份没有存储在此文件夹，请选择"));
@@ -219,7 +219,7 @@ class SelectionDialogTest : public QObject {
   }
 
   void hyperlinkColoursFollowHoverAndVisit() {
-    CHyperLinker link("link");
+    LinkLabel link("link");
     link.SetColours(QColor(0, 0, 255), QColor(255, 0, 0), QColor(125, 125, 0));
     link.SetOpenOnClick(false);
     QCOMPARE(link.cursor().shape(), Qt::PointingHandCursor);
@@ -229,21 +229,21 @@ class SelectionDialogTest : public QObject {
     QEvent leave(QEvent::Leave);
     QApplication::sendEvent(&link, &leave);
     QCOMPARE(link.CurrentColour(), QColor(0, 0, 255));
-    QSignalSpy clicked(&link, &CHyperLinker::clicked);
+    QSignalSpy clicked(&link, &LinkLabel::clicked);
     QTest::mouseClick(&link, Qt::LeftButton);
     QCOMPARE(clicked.count(), 1);
     QVERIFY(!link.visited());  // opening is off: it never turns visited
   }
 
   void progressAndAboutDialogs() {
-    CProgressdlg progress;
+    LoadProgressDialog progress;
     QCOMPARE(progress.windowTitle(), QString("进度条"));
     QCOMPARE(progress.position(), 0);
     for (int i = 0; i < 6; ++i) progress.Step();
     QCOMPARE(progress.position(), progress.bar()->maximum());
     QCOMPARE(progress.bar()->maximum(), 6);
 
-    CAboutDlg about;
+    AboutDialog about;
     QCOMPARE(about.windowTitle(), QString("关于 Vantrel For iPhone Backup"));
     auto* text = about.findChild<QLabel*>("aboutText");
     QVERIFY(text);

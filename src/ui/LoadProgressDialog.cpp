@@ -1,11 +1,12 @@
-#include "ui/CProgressdlg.h"
+#include "ui/LoadProgressDialog.h"
 
 #include <QCoreApplication>
 #include <QVBoxLayout>
 
 namespace vantrel {
 
-CProgressdlg::CProgressdlg(QWidget* parent) : QDialog(parent), bar_(new QProgressBar(this)) {
+LoadProgressDialog::LoadProgressDialog(QWidget* parent)
+    : QDialog(parent), bar_(new QProgressBar(this)) {
   setWindowTitle("进度条");
   setModal(false);
   bar_->setRange(0, kSteps);
@@ -17,7 +18,7 @@ CProgressdlg::CProgressdlg(QWidget* parent) : QDialog(parent), bar_(new QProgres
   resize(760, 50);
 }
 
-void CProgressdlg::Step() {
+void LoadProgressDialog::Step() {
   bar_->setValue(std::min(bar_->value() + 1, bar_->maximum()));
   bar_->repaint();
   // Let the window system show the new position; user input waits until the load is done.

@@ -1,4 +1,4 @@
-#include "ui/CHyperLinker.h"
+#include "ui/LinkLabel.h"
 
 #include <QDesktopServices>
 #include <QMouseEvent>
@@ -7,8 +7,8 @@
 namespace vantrel {
 namespace {
 
-CHyperLinker::Opener& CurrentOpener() {
-  static CHyperLinker::Opener opener;
+LinkLabel::Opener& CurrentOpener() {
+  static LinkLabel::Opener opener;
   return opener;
 }
 
@@ -25,35 +25,35 @@ void OpenTarget(const QString& target) {
 
 }  // namespace
 
-CHyperLinker::CHyperLinker(const QString& text, QWidget* parent) : QLabel(text, parent) {
+LinkLabel::LinkLabel(const QString& text, QWidget* parent) : QLabel(text, parent) {
   setCursor(Qt::PointingHandCursor);
   setTextFormat(Qt::PlainText);
   ApplyLook();
 }
 
-void CHyperLinker::SetColours(const QColor& normal, const QColor& visited, const QColor& hover) {
+void LinkLabel::SetColours(const QColor& normal, const QColor& visited, const QColor& hover) {
   normal_ = normal;
   visitedColour_ = visited;
   hover_ = hover;
   ApplyLook();
 }
 
-void CHyperLinker::SetUnderline(bool underline) {
+void LinkLabel::SetUnderline(bool underline) {
   underline_ = underline;
   ApplyLook();
 }
 
-void CHyperLinker::SetOpener(Opener opener) {
+void LinkLabel::SetOpener(Opener opener) {
   CurrentOpener() = std::move(opener);
 }
 
-QColor CHyperLinker::CurrentColour() const {
+QColor LinkLabel::CurrentColour() const {
   if (visited_) return visitedColour_;
   if (hovered_) return hover_;
   return normal_;
 }
 
-void CHyperLinker::ApplyLook() {
+void LinkLabel::ApplyLook() {
   QFont f = font();
   f.setUnderline(underline_);
   setFont(f);
@@ -63,7 +63,7 @@ void CHyperLinker::ApplyLook() {
   update();
 }
 
-void CHyperLinker::mousePressEvent(QMouseEvent* event) {
+void LinkLabel::mousePressEvent(QMouseEvent* event) {
   if (event->button() == Qt::LeftButton) {
     if (openOnClick_) {
       if (!target_.isEmpty()) OpenTarget(target_);
@@ -75,13 +75,13 @@ void CHyperLinker::mousePressEvent(QMouseEvent* event) {
   QLabel::mousePressEvent(event);
 }
 
-void CHyperLinker::enterEvent(QEnterEvent* event) {
+void LinkLabel::enterEvent(QEnterEvent* event) {
   hovered_ = true;
   ApplyLook();
   QLabel::enterEvent(event);
 }
 
-void CHyperLinker::leaveEvent(QEvent* event) {
+void LinkLabel::leaveEvent(QEvent* event) {
   hovered_ = false;
   ApplyLook();
   QLabel::leaveEvent(event);

@@ -11,12 +11,12 @@
 
 namespace vantrel {
 
-class CHyperLinker : public QLabel {
+class LinkLabel : public QLabel {
   Q_OBJECT
  public:
   using Opener = std::function<void(const QString& target)>;
 
-  explicit CHyperLinker(const QString& text, QWidget* parent = nullptr);
+  explicit LinkLabel(const QString& text, QWidget* parent = nullptr);
 
   void SetColours(const QColor& normal, const QColor& visited, const QColor& hover);
   void SetUnderline(bool underline);

@@ -1,4 +1,4 @@
-#include "ui/myeditbrowsectrl.h"
+#include "ui/FilePathField.h"
 
 #include <QFileInfo>
 #include <QHBoxLayout>
@@ -7,7 +7,7 @@
 
 namespace vantrel {
 
-myeditbrowsectrl::myeditbrowsectrl(UserPrompts& prompts, QWidget* parent)
+FilePathField::FilePathField(UserPrompts& prompts, QWidget* parent)
     : QWidget(parent),
       prompts_(prompts),
       edit_(new QLineEdit(this)),
@@ -21,15 +21,15 @@ myeditbrowsectrl::myeditbrowsectrl(UserPrompts& prompts, QWidget* parent)
   button_->setFocusPolicy(Qt::NoFocus);
   // QToolButton reports clicked() only when released over itself, which is
   // exactly when a browse should run.
-  connect(button_, &QToolButton::clicked, this, &myeditbrowsectrl::Browse);
+  connect(button_, &QToolButton::clicked, this, &FilePathField::Browse);
 }
 
-QString myeditbrowsectrl::StartingName(const QString& fieldText) {
+QString FilePathField::StartingName(const QString& fieldText) {
   if (fieldText.isEmpty()) return {};
   return QFileInfo(fieldText).completeBaseName().trimmed();
 }
 
-void myeditbrowsectrl::Browse() {
+void FilePathField::Browse() {
   const QString current = edit_->text();
   // Characters no file name may hold: refuse to browse and send the user back to the field.
   for (QChar c : QStringLiteral("*?<>|")) {

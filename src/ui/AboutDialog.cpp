@@ -1,4 +1,4 @@
-#include "ui/CAboutDlg.h"
+#include "ui/AboutDialog.h"
 
 #include <QGridLayout>
 #include <QLabel>
@@ -8,7 +8,7 @@
 
 namespace vantrel {
 
-CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
+AboutDialog::AboutDialog(QWidget* parent) : QDialog(parent) {
   setWindowTitle(kAboutCaption);
   auto* icon = new QLabel(this);
   icon->setPixmap(ApplicationIcon().pixmap(32, 32));

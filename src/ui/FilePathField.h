@@ -12,10 +12,10 @@ namespace vantrel {
 
 class UserPrompts;
 
-class myeditbrowsectrl : public QWidget {
+class FilePathField : public QWidget {
   Q_OBJECT
  public:
-  myeditbrowsectrl(UserPrompts& prompts, QWidget* parent = nullptr);
+  FilePathField(UserPrompts& prompts, QWidget* parent = nullptr);
 
   QString text() const { return edit_->text(); }
   void setText(const QString& text) { edit_->setText(text); }

@@ -7,12 +7,12 @@
 
 namespace vantrel {
 
-class CProgressdlg : public QDialog {
+class LoadProgressDialog : public QDialog {
   Q_OBJECT
  public:
   static constexpr int kSteps = 6;
 
-  explicit CProgressdlg(QWidget* parent = nullptr);
+  explicit LoadProgressDialog(QWidget* parent = nullptr);
   void Step();  // advances one step and repaints at once (the load blocks the event loop)
   int position() const { return bar_->value(); }
   QProgressBar* bar() const { return bar_; }

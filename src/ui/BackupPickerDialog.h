@@ -13,29 +13,29 @@
 
 #include "backup/Discovery.h"
 #include "ui/BackupListModel.h"
-#include "ui/CHyperLinker.h"
-#include "ui/myeditbrowsectrl.h"
+#include "ui/FilePathField.h"
+#include "ui/LinkLabel.h"
 
 namespace vantrel {
 
 class UserPrompts;
 
-class CFileFindDlg : public QDialog {
+class BackupPickerDialog : public QDialog {
   Q_OBJECT
  public:
   // pathText: the current backup path, shown in the path field until a row is selected.
-  CFileFindDlg(RememberedBackups& remembered, UserPrompts& prompts, const std::string& pathText,
-               QWidget* parent = nullptr);
+  BackupPickerDialog(RememberedBackups& remembered, UserPrompts& prompts,
+                     const std::string& pathText, QWidget* parent = nullptr);
 
   // The path handed back after OK.
   std::string pathText() const { return pathText_; }
 
   QTableView& backupList() { return *list_; }
   BackupListModel& backupRows() { return rows_; }
-  CHyperLinker& defaultFolderLink() { return *defaultLink_; }
-  CHyperLinker& otherFolderLink() { return *otherLink_; }
+  LinkLabel& defaultFolderLink() { return *defaultLink_; }
+  LinkLabel& otherFolderLink() { return *otherLink_; }
   QLabel& messageLine() { return *message_; }
-  myeditbrowsectrl& pathField() { return *path_; }
+  FilePathField& pathField() { return *path_; }
   QPushButton& okButton() { return *ok_; }
   QPushButton& cancelButton() { return *cancel_; }
 
@@ -53,10 +53,10 @@ class CFileFindDlg : public QDialog {
   std::string pathText_;
   BackupListModel rows_;
   QTableView* list_;
-  CHyperLinker* defaultLink_;
+  LinkLabel* defaultLink_;
   QLabel* message_;
-  CHyperLinker* otherLink_;
-  myeditbrowsectrl* path_;
+  LinkLabel* otherLink_;
+  FilePathField* path_;
   QPushButton* ok_;
   QPushButton* cancel_;
 };

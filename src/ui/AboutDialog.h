@@ -9,10 +9,10 @@ namespace vantrel {
 inline constexpr char kAboutCaption[] = "关于 Vantrel For iPhone Backup";
 inline constexpr char kAboutText[] = "Vantrel For iPhone Backup 1.0";
 
-class CAboutDlg : public QDialog {
+class AboutDialog : public QDialog {
   Q_OBJECT
  public:
-  explicit CAboutDlg(QWidget* parent = nullptr);
+  explicit AboutDialog(QWidget* parent = nullptr);
 };
 
 }  // namespace vantrel

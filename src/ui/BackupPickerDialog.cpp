@@ -1,4 +1,4 @@
-#include "ui/CFileFindDlg.h"
+#include "ui/BackupPickerDialog.h"
 
 #include <QHeaderView>
 #include <QItemSelectionModel>
@@ -22,18 +22,18 @@ const QColor kLinkHover(125, 125, 0);
 
 }  // namespace
 
-CFileFindDlg::CFileFindDlg(RememberedBackups& remembered, UserPrompts& prompts,
-                           const std::string& pathText, QWidget* parent)
+BackupPickerDialog::BackupPickerDialog(RememberedBackups& remembered, UserPrompts& prompts,
+                                       const std::string& pathText, QWidget* parent)
     : QDialog(parent),
       remembered_(remembered),
       prompts_(prompts),
       pathText_(pathText),
       rows_(this),
       list_(new QTableView(this)),
-      defaultLink_(new CHyperLinker("默认文件夹", this)),
+      defaultLink_(new LinkLabel("默认文件夹", this)),
       message_(new QLabel(kBackupCountTemplate, this)),
-      otherLink_(new CHyperLinker("其他备份文件夹", this)),
-      path_(new myeditbrowsectrl(prompts, this)),
+      otherLink_(new LinkLabel("其他备份文件夹", this)),
+      path_(new FilePathField(prompts, this)),
       ok_(new QPushButton("确定", this)),
       cancel_(new QPushButton("取消", this)) {
   setWindowTitle("选择备份");
@@ -56,7 +56,7 @@ CFileFindDlg::CFileFindDlg(RememberedBackups& remembered, UserPrompts& prompts,
   message_->setWordWrap(true);
   message_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
   otherLink_->setGeometry(Dlu(264, 85, 59, 8).adjusted(0, -2, 0, 4));
-  for (CHyperLinker* link : {defaultLink_, otherLink_}) {
+  for (LinkLabel* link : {defaultLink_, otherLink_}) {
     link->SetColours(kLinkNormal, kLinkVisited, kLinkHover);
     link->SetUnderline(true);
   }
@@ -70,12 +70,12 @@ CFileFindDlg::CFileFindDlg(RememberedBackups& remembered, UserPrompts& prompts,
   cancel_->setGeometry(Dlu(273, 171, 50, 14));
   ok_->setDefault(true);
 
-  connect(ok_, &QPushButton::clicked, this, &CFileFindDlg::accept);
-  connect(cancel_, &QPushButton::clicked, this, &CFileFindDlg::reject);
-  connect(otherLink_, &CHyperLinker::clicked, this, &CFileFindDlg::BrowseOtherFolder);
-  connect(path_, &myeditbrowsectrl::fileChosen, this, &CFileFindDlg::ForgetRowSelection);
+  connect(ok_, &QPushButton::clicked, this, &BackupPickerDialog::accept);
+  connect(cancel_, &QPushButton::clicked, this, &BackupPickerDialog::reject);
+  connect(otherLink_, &LinkLabel::clicked, this, &BackupPickerDialog::BrowseOtherFolder);
+  connect(path_, &FilePathField::fileChosen, this, &BackupPickerDialog::ForgetRowSelection);
   connect(list_->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
-          &CFileFindDlg::ShowRowFolder);
+          &BackupPickerDialog::ShowRowFolder);
 
   // What the dialog shows on opening: the caller's path, then the backups.
   path_->setText(QString::fromStdString(pathText));
@@ -97,17 +97,17 @@ CFileFindDlg::CFileFindDlg(RememberedBackups& remembered, UserPrompts& prompts,
   }
 }
 
-void CFileFindDlg::ShowRowFolder(const QModelIndex& current) {
+void BackupPickerDialog::ShowRowFolder(const QModelIndex& current) {
   if (!current.isValid()) return;
   const std::string folder = remembered_.FolderAt(current.row());
   if (!folder.empty()) path_->setText(QString::fromStdString(folder));
 }
 
-void CFileFindDlg::ForgetRowSelection() {
+void BackupPickerDialog::ForgetRowSelection() {
   list_->selectionModel()->clear();  // no selection and no selection mark
 }
 
-void CFileFindDlg::BrowseOtherFolder() {
+void BackupPickerDialog::BrowseOtherFolder() {
   const std::string folder = prompts_.AskBackupFolder();
   if (folder.empty()) return;
   int rowCount = rows_.rowCount();
@@ -121,7 +121,7 @@ void CFileFindDlg::BrowseOtherFolder() {
       QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
 }
 
-void CFileFindDlg::accept() {
+void BackupPickerDialog::accept() {
   pathText_ = path_->text().toStdString();
   const QModelIndex mark = list_->selectionModel()->currentIndex();
   remembered_.Confirm(mark.isValid() ? mark.row() : -1);
