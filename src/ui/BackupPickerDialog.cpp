@@ -1,5 +1,7 @@
 #include "ui/BackupPickerDialog.h"
 
+#include <QBoxLayout>
+#include <QGridLayout>
 #include <QHeaderView>
 #include <QItemSelectionModel>
 
@@ -8,13 +10,19 @@
 namespace vantrel {
 namespace {
 
-// The dialog is laid out in dialog units, as its controls were designed: one
-// horizontal unit is 1.5 pixels and one vertical unit 1.625 pixels at the 9-point font.
-QRect Dlu(int x, int y, int width, int height) {
-  auto h = [](int v) { return v * 3 / 2; };
-  auto v = [](int u) { return u * 13 / 8; };
-  return QRect(h(x), v(y), h(width), v(height));
+// The dialog keeps the sizes it was designed with, in dialog units: one
+// horizontal unit is 1.5 pixels and one vertical unit 1.625 pixels at the
+// 9-point font. Positions come from the layouts.
+int DluX(int units) {
+  return units * 3 / 2;
 }
+int DluY(int units) {
+  return units * 13 / 8;
+}
+
+// Seven units on every side, in pixels as the designed controls' rounded
+// edges leave them.
+const QMargins kMargins(10, 11, 11, 13);
 
 const QColor kLinkNormal(0, 0, 255);
 const QColor kLinkVisited(255, 0, 0);
@@ -37,10 +45,10 @@ BackupPickerDialog::BackupPickerDialog(RememberedBackups& remembered, UserPrompt
       ok_(new QPushButton("确定", this)),
       cancel_(new QPushButton("取消", this)) {
   setWindowTitle("选择备份");
-  setFixedSize(Dlu(0, 0, 330, 192).size());
+  setFixedSize(DluX(330), DluY(192));
 
   list_->setModel(&rows_);
-  list_->setGeometry(Dlu(7, 7, 316, 69));
+  list_->setFixedHeight(DluY(69));
   list_->setSelectionBehavior(QAbstractItemView::SelectRows);
   list_->setSelectionMode(QAbstractItemView::SingleSelection);
   list_->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -51,24 +59,62 @@ BackupPickerDialog::BackupPickerDialog(RememberedBackups& remembered, UserPrompt
   list_->horizontalHeader()->setHighlightSections(false);
   for (int c = 0; c < 3; ++c) list_->setColumnWidth(c, BackupListModel::kColumnWidths[c]);
 
-  defaultLink_->setGeometry(Dlu(8, 85, 40, 8).adjusted(0, -2, 0, 4));
-  message_->setGeometry(Dlu(48, 85, 216, 12).adjusted(0, -2, 0, 0));
-  message_->setWordWrap(true);
-  message_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-  otherLink_->setGeometry(Dlu(264, 85, 59, 8).adjusted(0, -2, 0, 4));
+  // Under the list: the default-folder link, the message line (it may wrap)
+  // and the other-folder link, each as wide as designed.
   for (LinkLabel* link : {defaultLink_, otherLink_}) {
     link->SetColours(kLinkNormal, kLinkVisited, kLinkHover);
     link->SetUnderline(true);
   }
+  defaultLink_->setFixedWidth(DluX(40));
+  otherLink_->setFixedWidth(DluX(59));
+  message_->setWordWrap(true);
+  message_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  auto* linkRow = new QHBoxLayout;
+  linkRow->setSpacing(0);
+  linkRow->addSpacing(2);  // the links stand one unit in from the list's edge
+  linkRow->addWidget(defaultLink_, 0, Qt::AlignTop);
+  linkRow->addWidget(message_, 1, Qt::AlignTop);
+  linkRow->addWidget(otherLink_, 0, Qt::AlignTop);
+
+  // The single-file hint stands over the right end of the path field, its
+  // arrow pointing down at the field's browse button.
   auto* hint = new QLabel("还可以选择单个文件↘", this);
-  hint->setGeometry(Dlu(186, 133, 80, 10).adjusted(0, -2, 0, 0));
+  auto* hintRow = new QHBoxLayout;
+  hintRow->setSpacing(0);
+  hintRow->addStretch(1);
+  hintRow->addWidget(hint);
+  hintRow->addSpacing(DluX(12));
   auto* label = new QLabel("文件路径:", this);
   label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-  label->setGeometry(Dlu(7, 147, 46, 8).adjusted(0, -4, 0, 4));
-  path_->setGeometry(Dlu(67, 144, 211, 14));
-  ok_->setGeometry(Dlu(205, 171, 50, 14));
-  cancel_->setGeometry(Dlu(273, 171, 50, 14));
+  label->setFixedWidth(DluX(46));
+  path_->setFixedSize(DluX(211), DluY(14));
+  auto* pathGrid = new QGridLayout;
+  pathGrid->setHorizontalSpacing(DluX(14));
+  pathGrid->setVerticalSpacing(DluY(2));
+  pathGrid->addLayout(hintRow, 0, 1);
+  pathGrid->addWidget(label, 1, 0);
+  pathGrid->addWidget(path_, 1, 1);
+  pathGrid->setColumnStretch(2, 1);
+
+  ok_->setFixedSize(DluX(50), DluY(14));
+  cancel_->setFixedSize(DluX(50), DluY(14));
   ok_->setDefault(true);
+  auto* buttonRow = new QHBoxLayout;
+  buttonRow->setSpacing(DluX(18));
+  buttonRow->addStretch(1);
+  buttonRow->addWidget(ok_);
+  buttonRow->addWidget(cancel_);
+
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(kMargins);
+  layout->setSpacing(0);
+  layout->addWidget(list_);
+  layout->addSpacing(DluY(8));
+  layout->addLayout(linkRow);
+  layout->addStretch(1);
+  layout->addLayout(pathGrid);
+  layout->addSpacing(DluY(13));
+  layout->addLayout(buttonRow);
 
   connect(ok_, &QPushButton::clicked, this, &BackupPickerDialog::accept);
   connect(cancel_, &QPushButton::clicked, this, &BackupPickerDialog::reject);
