@@ -60,7 +60,8 @@ BackupPickerDialog::BackupPickerDialog(RememberedBackups& remembered, UserPrompt
   for (int c = 0; c < 3; ++c) list_->setColumnWidth(c, BackupListModel::kColumnWidths[c]);
 
   // Under the list: the default-folder link, the message line (it may wrap)
-  // and the other-folder link, each as wide as designed.
+  // and the other-folder link. The links and the path label keep their
+  // designed widths, which set where the message and the path field start.
   for (LinkLabel* link : {defaultLink_, otherLink_}) {
     link->SetColours(kLinkNormal, kLinkVisited, kLinkHover);
     link->SetUnderline(true);

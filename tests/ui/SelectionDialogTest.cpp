@@ -1,8 +1,9 @@
 // The backup selection dialog on a default backup folder made of fixture
 // backups (the candidate list pointed at a test folder): rows with names,
 // dates and versions, the message line, row selection, another folder, a
-// single file, what OK hands back and what the next opening remembers; and
-// the small controls: hyperlink label, progress dialog, about box.
+// single file, what OK hands back and what the next opening remembers, where
+// its controls stand; and the small controls: link label, progress dialog,
+// about box.
 #include <QAbstractItemModelTester>
 #include <QHeaderView>
 #include <QtTest>
@@ -216,6 +217,85 @@ class SelectionDialogTest : public QObject {
     QTest::mouseClick(&dialog.defaultFolderLink(), Qt::LeftButton);
     QVERIFY(opened_.empty());
     QVERIFY(!dialog.defaultFolderLink().visited());
+  }
+
+  // Where the controls stand as the user sees them: every control whole and
+  // inside the fixed-size dialog, none over another, in the designed order
+  // (list; links and message on one row; hint over the path field's browse
+  // button; path row; OK then Cancel at the list's right edge).
+  void controlsStandInTheirDesignedOrder() {
+    RememberedBackups remembered;
+    BackupPickerDialog dialog(remembered, prompts_, "/previous/path");
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    QCOMPARE(dialog.minimumSize(), dialog.maximumSize());
+
+    auto labelWithText = [&dialog](const QString& text) -> QLabel* {
+      for (QLabel* label : dialog.findChildren<QLabel*>()) {
+        if (label->text() == text) return label;
+      }
+      return nullptr;
+    };
+    QLabel* hint = labelWithText("还可以选择单个文件↘");
+    QLabel* pathLabel = labelWithText("文件路径:");
+    QVERIFY(hint && pathLabel);
+    QWidget* controls[] = {&dialog.backupList(),
+                           &dialog.defaultFolderLink(),
+                           &dialog.messageLine(),
+                           &dialog.otherFolderLink(),
+                           hint,
+                           pathLabel,
+                           &dialog.pathField(),
+                           &dialog.okButton(),
+                           &dialog.cancelButton()};
+    auto name = [](QWidget* control) {
+      const auto* label = qobject_cast<QLabel*>(control);
+      return QByteArray(control->metaObject()->className()) + " " +
+             (label ? label->text().toUtf8() : QByteArray());
+    };
+    for (QWidget* control : controls) {
+      QVERIFY2(control->isVisible(), name(control));
+      QVERIFY2(dialog.rect().contains(control->geometry()), name(control));
+      for (QWidget* other : controls) {
+        if (other == control) continue;
+        QVERIFY2(!control->geometry().intersects(other->geometry()),
+                 name(control) + " over " + name(other));
+      }
+    }
+    // Texts are shown whole: single-line labels as wide as their text, the
+    // message as tall as its wrapped lines.
+    for (QLabel* label : {static_cast<QLabel*>(&dialog.defaultFolderLink()),
+                          static_cast<QLabel*>(&dialog.otherFolderLink()), hint, pathLabel}) {
+      QVERIFY2(label->width() >= label->sizeHint().width(), qPrintable(label->text()));
+    }
+    QLabel& message = dialog.messageLine();
+    QVERIFY(message.height() >= message.heightForWidth(message.width()));
+
+    const QRect list = dialog.backupList().geometry();
+    const QRect defaultLink = dialog.defaultFolderLink().geometry();
+    const QRect messageLine = message.geometry();
+    const QRect otherLink = dialog.otherFolderLink().geometry();
+    QVERIFY(list.bottom() < defaultLink.top());
+    QCOMPARE(messageLine.top(), defaultLink.top());
+    QCOMPARE(otherLink.top(), defaultLink.top());
+    QVERIFY(defaultLink.right() < messageLine.left() && messageLine.right() < otherLink.left());
+
+    const QRect path = dialog.pathField().geometry();
+    const QToolButton* browse = dialog.pathField().browseButton();
+    const QRect browseButton(browse->mapTo(&dialog, QPoint(0, 0)), browse->size());
+    QVERIFY(messageLine.bottom() < hint->geometry().top());
+    QVERIFY(hint->geometry().bottom() < path.top());
+    QVERIFY(browseButton.left() <= hint->geometry().right() &&
+            hint->geometry().right() <= browseButton.right());
+    QVERIFY(pathLabel->geometry().right() < path.left());
+    QVERIFY(qAbs(pathLabel->geometry().center().y() - path.center().y()) <= 1);
+
+    const QRect ok = dialog.okButton().geometry();
+    const QRect cancel = dialog.cancelButton().geometry();
+    QVERIFY(path.bottom() < ok.top());
+    QCOMPARE(cancel.top(), ok.top());
+    QVERIFY(ok.right() < cancel.left());
+    QCOMPARE(cancel.right(), list.right());
   }
 
   void hyperlinkColoursFollowHoverAndVisit() {
