@@ -1,5 +1,5 @@
 // The message loader: live messages filed under the address of their chat,
-// deleted ones (carved by GUID, MessageCarver.h) under one fixed key.
+// deleted ones (carved by GUID, MessageCarver.h) in one list.
 #include <algorithm>
 #include <array>
 #include <map>
@@ -367,10 +367,10 @@ void RunShares(std::vector<Share>& shares, const Work& work) {
 
 }  // namespace
 
-int MessageLoader(const SqliteFile& db, MessageMap& live, MessageMap& deleted) {
+LoaderStatus MessageLoader(const SqliteFile& db, MessageMap& live, MessageList& deleted) {
   const TableInfo* table = FindTable(db, "message");
-  if (table == nullptr) return -2;
-  if (table->pageSets.empty()) return -1;
+  if (table == nullptr) return LoaderStatus::TableAbsent;
+  if (table->pageSets.empty()) return LoaderStatus::NoPages;
 
   // The small tables first, so that each message row is filed as it is read
   // and no row of the big table is kept whole.
@@ -443,13 +443,11 @@ int MessageLoader(const SqliteFile& db, MessageMap& live, MessageMap& deleted) {
   // still has its text; the leaf pages' free space first, then the scan. The
   // first are filed now, so that the scan passes over what they already gave.
   GuidSet filedGuids;
-  std::vector<MessageRecord>* deletedList = nullptr;
   auto file = [&](std::vector<CarvedEntry>& list) {
     for (CarvedEntry& entry : list) {
       if (isLive(entry.guid)) continue;
       if (!filedGuids.Insert(entry.guid)) continue;
-      if (deletedList == nullptr) deletedList = &deleted[kDeletedMessagesKey];
-      deletedList->push_back(std::move(entry.record));
+      deleted.push_back(std::move(entry.record));
     }
     list = {};
   };
@@ -499,7 +497,7 @@ int MessageLoader(const SqliteFile& db, MessageMap& live, MessageMap& deleted) {
   RunShares(shares, [&](Share& share) { share.Scan(db, *table, skip); });
   if (filer.joinable()) filer.join();
   for (Share& share : shares) file(share.scanCarved);
-  return 0;
+  return LoaderStatus::Loaded;
 }
 
 }  // namespace vantrel
