@@ -72,7 +72,6 @@ struct KindLoad {
   }
   void Load(const KindSource& kind, Collections& into) {
     if (opened) status = kind.load(*database, into);
-    database.reset();  // the file and its catalogue are of no further use
     done = true;
   }
 };

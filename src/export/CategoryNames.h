@@ -19,8 +19,7 @@ const char* CategoryName(Category category);
 
 // The category of a child node named categoryName under kindName; nullopt
 // when the pair names none ("短信/现有联系人" names none).
-std::optional<Category> CategoryNamed(const std::string& kindName,
-                                      const std::string& categoryName);
+std::optional<Category> CategoryNamed(const std::string& kindName, const std::string& categoryName);
 
 // The address deleted messages are listed under, having lost their chat: "+86"
 // and three middle dots (U+00B7, GBK A1 A4).

@@ -32,7 +32,7 @@ inline constexpr size_t kLabel = 4;  // rowid of an ABMultiValueLabel row
 inline constexpr size_t kValue = 5;
 inline constexpr size_t kGuid = 6;  // iOS 7
 }  // namespace multi_value_column
-namespace multi_value_entry_column {  // ABMultiValueEntry: one part of an address
+namespace multi_value_entry_column {    // ABMultiValueEntry: one part of an address
 inline constexpr size_t kParentId = 0;  // the multi-value's UID
 inline constexpr size_t kKey = 1;       // rowid of an ABMultiValueEntryKey row
 inline constexpr size_t kValue = 2;

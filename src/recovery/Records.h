@@ -79,8 +79,8 @@ enum class Category {
 };
 
 inline constexpr Category kAllCategories[] = {
-    Category::LiveMessages, Category::DeletedMessages, Category::LiveContacts,
-    Category::DeletedContacts, Category::LiveCalls, Category::DeletedCalls,
+    Category::LiveMessages,    Category::DeletedMessages, Category::LiveContacts,
+    Category::DeletedContacts, Category::LiveCalls,       Category::DeletedCalls,
 };
 
 constexpr RecordKind KindOf(Category category) {

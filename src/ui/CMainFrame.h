@@ -93,8 +93,8 @@ class CMainFrame : public QMainWindow, public LoadObserver {
   void ShowStatusTexts(const QString& category, const QString& count);
 
   UserPrompts& prompts_;
-  std::string backupPath_;   // the path of the last load
-  Collections collections_;  // what it produced
+  std::string backupPath_;        // the path of the last load
+  Collections collections_;       // what it produced
   RememberedBackups remembered_;  // the selection dialog's memory, for the window's whole life
   ExportOptions exportOptions_;
 
