@@ -5,28 +5,19 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <random>
 #include <string>
 #include <vector>
+
+#include "fixtures/BuildSupport.h"
 
 namespace vantrel {
 namespace {
 
-// A GUID in the usual form: 36 characters, upper-case hex and four dashes.
-std::string Guid(uint64_t hi, uint64_t lo) {
-  char text[40];
-  std::snprintf(text, sizeof text, "%08X-%04X-%04X-%04X-%012llX", static_cast<unsigned>(hi >> 32),
-                static_cast<unsigned>((hi >> 16) & 0xFFFF), static_cast<unsigned>(hi & 0xFFFF),
-                static_cast<unsigned>(lo >> 48),
-                static_cast<unsigned long long>(lo & 0xFFFFFFFFFFFFull));
-  return text;
-}
-
+// Random GUIDs in the usual form, as the fixtures write them.
 std::vector<std::string> RandomGuids(size_t n, uint32_t seed) {
-  std::mt19937_64 random(seed);
+  fixtures::detail::Rng random(seed);
   std::vector<std::string> guids;
-  for (size_t i = 0; i < n; ++i) guids.push_back(Guid(random(), random()));
+  for (size_t i = 0; i < n; ++i) guids.push_back(random.Guid());
   return guids;
 }
 
