@@ -75,9 +75,9 @@ struct DamageCounts {
 struct LoadResult {
   LoadStatus status = LoadStatus::NotFound;
   Collections collections;
-  // Per database, indexed by RecordKind. Still zero: the reader does not
-  // count damage yet.
-  std::array<DamageCounts, kRecordKindCount> damage{};
+  // What the reader could not read, per database, indexed by RecordKind.
+  // Still zero: the reader does not count damage yet.
+  std::array<DamageCounts, kRecordKindCount> databaseDamage{};
 };
 
 // Loads path. A directory is a backup folder: each kind's database is opened
