@@ -93,24 +93,24 @@ void Report(const KindSource& kind, const Collections& data, LoadObserver& obser
 }  // namespace
 
 const std::vector<KindSource>& KindSources() {
-  // The address book is read on a second thread while the messages load: it
-  // is a file of its own and shares nothing with the message load.
+  // The address book is read on a second thread while the messages load: its
+  // reader and its collections are its own.
   static const std::vector<KindSource> kinds = {
-      {RecordKind::Messages,
-       kMessagesDatabaseName,
-       LoadMessages,
-       {{{Category::DeletedMessages, false}, {Category::LiveMessages, false}}},
-       false},
-      {RecordKind::Contacts,
-       kContactsDatabaseName,
-       LoadContacts,
-       {{{Category::DeletedContacts, false}, {Category::LiveContacts, true}}},
-       true},
-      {RecordKind::Calls,
-       kCallsDatabaseName,
-       LoadCalls,
-       {{{Category::DeletedCalls, true}, {Category::LiveCalls, true}}},
-       false},
+      {.kind = RecordKind::Messages,
+       .backupName = kMessagesDatabaseName,
+       .load = LoadMessages,
+       .nodes = {{{Category::DeletedMessages, false}, {Category::LiveMessages, false}}},
+       .ownThread = false},
+      {.kind = RecordKind::Contacts,
+       .backupName = kContactsDatabaseName,
+       .load = LoadContacts,
+       .nodes = {{{Category::DeletedContacts, false}, {Category::LiveContacts, true}}},
+       .ownThread = true},
+      {.kind = RecordKind::Calls,
+       .backupName = kCallsDatabaseName,
+       .load = LoadCalls,
+       .nodes = {{{Category::DeletedCalls, true}, {Category::LiveCalls, true}}},
+       .ownThread = false},
   };
   return kinds;
 }

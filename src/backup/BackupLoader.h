@@ -49,8 +49,8 @@ struct KindSource {
   LoaderStatus (*load)(const SqliteFile& db, Collections& into);
   std::array<CategoryNode, 2> nodes;
   // Read on a thread of its own from the start of the load (when the machine
-  // has a second processor), and reported in its turn: only for a kind whose
-  // file is not read by the rows around it.
+  // has a second processor), and reported in its turn. Each kind opens its
+  // own reader and fills only its own collections, so any kind may be.
   bool ownThread;
 };
 
