@@ -51,6 +51,18 @@ class LiveFiling : public ::testing::Test {
     index_.SetChats(chats_);
     index_.SetHandles(handles_);
   }
+  // One reader's rows: message rowid (also its date), text, handle rowid.
+  struct Read {
+    int64_t rowid;
+    const char* text;
+    int64_t handle;
+  };
+  void ReadRows(LiveBatch& batch, const std::vector<Read>& rows) {
+    for (const Read& r : rows)
+      batch.Add(MessageRow(r.rowid, "g" + std::to_string(r.rowid), r.text, r.handle,
+                           static_cast<int32_t>(r.rowid)),
+                index_);
+  }
   RowList chats_, handles_;
   ChatIndex index_;
 };
@@ -62,13 +74,13 @@ TEST_F(LiveFiling, TheChatNamesTheAddressAHandleOnlyWhenTheChatCannot) {
   index_.AddJoin(10, 3, 8);       // a second join row for message 10 is passed over
   index_.AddJoin(1000000, 3, 8);  // far beyond the dense table
   LiveBatch batch;
-  batch.Add(MessageRow(10, "g10", "by chat", 2, 100), index_);
-  batch.Add(MessageRow(11, "g11", "short chat", 2, 101), index_);
-  batch.Add(MessageRow(12, "g12", "missing chat", 1, 102), index_);
-  batch.Add(MessageRow(13, "g13", "no join", 3, 103), index_);
-  batch.Add(MessageRow(14, "g14", "nothing", 9, 104), index_);
-  batch.Add(MessageRow(1000000, "g15", "sparse", 9, 105), index_);
-  batch.Add(MessageRow(16, "g16", "same chat again", 9, 106), index_);
+  ReadRows(batch, {{10, "by chat", 2},
+                   {11, "short chat", 2},
+                   {12, "missing chat", 1},
+                   {13, "no join", 3},
+                   {14, "nothing", 9},
+                   {1000000, "sparse", 9},
+                   {16, "same chat again", 9}});
   index_.AddJoin(16, 1, 8);  // too late for the row above: it was filed as read
   MessageMap live;
   FileLiveByRowid({&batch}, live);
@@ -82,24 +94,19 @@ TEST_F(LiveFiling, TheChatNamesTheAddressAHandleOnlyWhenTheChatCannot) {
   EXPECT_EQ(Texts(live["group-chat-7"]), std::vector<std::string>{"sparse"});
   EXPECT_EQ(live.size(), 5u);
   EXPECT_EQ(live["10086"][0].service, "SMS");
-  EXPECT_EQ(live["10086"][0].date, 101);
+  EXPECT_EQ(live["10086"][0].date, 11);
   EXPECT_EQ(live["10086"][0].sent, 1);
 }
 
 TEST_F(LiveFiling, ReadersAreFiledTogetherByRowidTiesInReadingOrder) {
-  index_.AddJoin(1, 1, 8);
-  index_.AddJoin(2, 1, 8);
-  index_.AddJoin(3, 1, 8);
-  index_.AddJoin(4, 1, 8);
+  for (int64_t message = 1; message <= 4; ++message) index_.AddJoin(message, 1, 8);
   // The b-tree walk gives the right-most subtree first; two readers share it.
   LiveBatch first, second;
-  first.Add(MessageRow(4, "g4", "four", 2, 4), index_);
-  first.Add(MessageRow(2, "g2", "two (first reader)", 2, 2), index_);
-  first.Add(MessageRow(5, "g5", "five, by handle", 2, 5), index_);
-  second.Add(MessageRow(2, "g2b", "two (second reader)", 2, 2), index_);
-  second.Add(MessageRow(1, "g1", "one", 2, 1), index_);
-  second.Add(MessageRow(3, "g3", "three", 2, 3), index_);
-  second.Add(MessageRow(2, "g2c", "two (second reader, later)", 2, 2), index_);
+  ReadRows(first, {{4, "four", 2}, {2, "two (first reader)", 2}, {5, "five, by handle", 2}});
+  ReadRows(second, {{2, "two (second reader)", 2},
+                    {1, "one", 2},
+                    {3, "three", 2},
+                    {2, "two (second reader, later)", 2}});
   MessageMap live;
   live["13800138000"].push_back(MessageRecord{"already there", "", "", 0, 0, 0});
   FileLiveByRowid({&first, &second}, live);
