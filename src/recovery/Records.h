@@ -28,10 +28,11 @@ struct MessageRecord {
   uint8_t sent = 255;    // nonzero = sent by the owner, 0 = received; 255 = unknown
 };
 
-// Address of the other party -> its messages in the order they were filed.
-using MessageMap = std::map<std::string, std::vector<MessageRecord>>;
-// Deleted messages have lost their chat: one list, in the order they were filed.
+// Messages in the order they were filed. Deleted messages have lost their
+// chat: they are one list.
 using MessageList = std::vector<MessageRecord>;
+// Address of the other party -> its messages.
+using MessageMap = std::map<std::string, MessageList>;
 
 struct ContactRecord {
   std::string name;
