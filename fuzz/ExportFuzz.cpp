@@ -5,8 +5,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <iterator>
 
 #include "FuzzSupport.h"
+#include "export/CategoryNames.h"
 #include "export/CsvRows.h"
 #include "export/Exporter.h"
 #include "export/TimeText.h"
@@ -64,11 +66,16 @@ Collections Records(FuzzedDataProvider& in) {
         data.liveMessages[Text(in)].push_back(Message(in));
         break;
       case 1:
-        data.deletedMessages[in.ConsumeBool() ? std::string(kDeletedMessagesKey) : Text(in)]
-            .push_back(Message(in));
+        data.deletedMessages.push_back(Message(in));
         break;
       case 2:
-        data.contacts[in.ConsumeIntegralInRange<uint32_t>(0, 8)] = Contact(in);
+        if (in.ConsumeBool()) {
+          data.contacts[in.ConsumeIntegralInRange<uint32_t>(0, 8)] = Contact(in);
+        } else {
+          if (!data.deletedContacts) data.deletedContacts.emplace();
+          std::string number = Text(in);
+          data.deletedContacts->push_back({std::move(number), Text(in)});
+        }
         break;
       case 3:
         data.liveCalls[Text(in)].push_back(Call(in));
@@ -83,22 +90,24 @@ Collections Records(FuzzedDataProvider& in) {
 
 // Every row and block builder on every record.
 void BuildRows(const Collections& data) {
-  for (const MessageMap* map : {&data.liveMessages, &data.deletedMessages}) {
-    for (const auto& [address, records] : *map) {
-      for (const MessageRecord& m : records) {
-        (void)MessageCsvRow(address, m);
-        (void)MessageTxtBlock(address, m);
-        (void)MessageDateText(m.date);
-        (void)MessageDateText(m.readDate);
-      }
+  auto messages = [](const std::string& address, const MessageList& records) {
+    for (const MessageRecord& m : records) {
+      (void)MessageCsvRow(address, m);
+      (void)MessageTxtBlock(address, m);
+      (void)MessageDateText(m.date);
+      (void)MessageDateText(m.readDate);
     }
-  }
+  };
+  for (const auto& [address, records] : data.liveMessages) messages(address, records);
+  messages(kDeletedMessagesAddress, data.deletedMessages);
   for (const auto& [key, contact] : data.contacts) {
     (void)ContactCsvRow(contact);
     (void)ContactTxtBlock(contact);
-    for (size_t i = 0; i < contact.labels.size() && i < contact.values.size(); ++i) {
-      (void)DeletedContactCsvRow(contact.labels[i], contact.values[i]);
-      (void)DeletedContactTxtLine(contact.labels[i], contact.values[i]);
+  }
+  if (data.deletedContacts) {
+    for (const DeletedContact& contact : *data.deletedContacts) {
+      (void)DeletedContactCsvRow(contact.number, contact.owner);
+      (void)DeletedContactTxtLine(contact.number, contact.owner);
     }
   }
   for (const CallMap* map : {&data.liveCalls, &data.deletedCalls}) {
@@ -124,7 +133,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const ExportFormat format = in.ConsumeBool() ? ExportFormat::Csv : ExportFormat::Txt;
   ExportOptions options;
   options.txtEncoding = kEncodings[in.ConsumeIntegralInRange<size_t>(0, 5)];
-  const int node = in.ConsumeIntegralInRange<int>(0, 7);
+  const Category category =
+      kAllCategories[in.ConsumeIntegralInRange<size_t>(0, std::size(kAllCategories) - 1)];
   const Collections records = Records(in);
 
   BuildRows(records);
@@ -139,13 +149,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (!all.ok) __builtin_trap();  // the scratch folder is writable: nothing may fail
 
   // One category, as the save command writes it.
-  static const char* const kParents[] = {category::kMessages, category::kContacts, category::kCalls,
-                                         "other"};
-  static const char* const kNodes[] = {category::kDeleted, category::kLive,
-                                       category::kDeletedContacts, category::kLiveContacts};
   const std::string chosen = folder + (format == ExportFormat::Csv ? "/one.csv" : "/one.txt");
-  ExportResult one =
-      ExportCurrentCategory(records, kParents[node % 4], kNodes[node / 2], format, chosen, options);
+  ExportResult one = ExportCurrentCategory(records, category, format, chosen, options);
   if (!one.ok) __builtin_trap();
   return 0;
 }

@@ -53,10 +53,12 @@ inline void WriteFile(const std::string& path, std::string_view bytes) {
 // Everything the product does with an opened database: the three loaders and
 // the row reader over every table of the catalogue.
 inline void RunEveryReader(const SqliteFile& db) {
-  MessageMap liveMessages, deletedMessages;
+  MessageMap liveMessages;
+  MessageList deletedMessages;
   MessageLoader(db, liveMessages, deletedMessages);
   ContactMap contacts;
-  ContactLoader(db, contacts);
+  std::optional<DeletedContactList> deletedContacts;
+  ContactLoader(db, contacts, deletedContacts);
   CallMap liveCalls, deletedCalls;
   CallLoader(db, liveCalls, deletedCalls);
   for (const auto& [name, info] : db.tableMap) {

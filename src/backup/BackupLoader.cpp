@@ -1,134 +1,179 @@
-// The load driver: opens the three databases in turn, runs each kind's loader
-// and reports categories and counts through LoadObserver.
+// The load driver: opens each kind's database in turn, runs its loader and
+// reports categories and counts through LoadObserver.
 #include "backup/BackupLoader.h"
 
 #include <climits>
+#include <memory>
+#include <stdexcept>
 #include <thread>
 
 #include "backup/EncryptedBackup.h"
 #include "platform/ReadOnlyFile.h"
-#include "recovery/Loaders.h"
+#include "sqlite/SqliteFile.h"
 
 namespace vantrel {
 namespace {
 
-template <typename Map>
-int TotalRecords(const Map& map) {
-  size_t total = 0;
-  for (const auto& [key, records] : map) total += records.size();
-  return total > INT_MAX ? INT_MAX : static_cast<int>(total);
+LoaderStatus LoadMessages(const SqliteFile& db, Collections& into) {
+  return MessageLoader(db, into.liveMessages, into.deletedMessages);
 }
+
+LoaderStatus LoadContacts(const SqliteFile& db, Collections& into) {
+  return ContactLoader(db, into.contacts, into.deletedContacts);
+}
+
+LoaderStatus LoadCalls(const SqliteFile& db, Collections& into) {
+  return LoaderStatus{CallLoader(db, into.liveCalls, into.deletedCalls)};
+}
+
+// Which files a path offers: a folder's databases under their backup names,
+// without a log, or one file for every kind with its "-wal" log when one lies
+// beside it.
+struct PathSource {
+  std::string path;
+  bool isFolder = false;
+  std::string walPath;  // "" = none
+
+  explicit PathSource(const std::string& chosen) : path(chosen), isFolder(IsDirectory(chosen)) {
+    if (isFolder) {
+      if (path.empty() || path.back() != '/') path += '/';
+    } else {
+      walPath = path + "-wal";
+      if (!PathExists(walPath)) walPath.clear();
+    }
+  }
+  std::string FileOf(const KindSource& kind) const {
+    return isFolder ? path + kind.backupName : path;
+  }
+};
+
+// One kind's database through the load. Each kind fills only its own
+// collections, so kinds may load at the same time.
+struct KindLoad {
+  std::unique_ptr<SqliteFile> database = std::make_unique<SqliteFile>();
+  std::thread thread;  // the load on a thread of its own, when it has one
+  bool opened = false;
+  bool done = false;
+  LoaderStatus status = LoaderStatus::TableAbsent;
+
+  KindLoad() = default;
+  KindLoad(const KindLoad&) = delete;
+  KindLoad& operator=(const KindLoad&) = delete;
+  // Joined on every way out, so an exception from another kind's load never
+  // leaves the thread running.
+  ~KindLoad() { Join(); }
+  void Join() {
+    if (thread.joinable()) thread.join();
+  }
+
+  bool Open(const KindSource& kind, const PathSource& source) {
+    opened = OpenDatabase(source.walPath, *database, source.FileOf(kind)) == 0;
+    return opened;
+  }
+  void Load(const KindSource& kind, Collections& into) {
+    if (opened) status = kind.load(*database, into);
+    done = true;
+  }
+};
 
 int Clamp(size_t n) {
   return n > INT_MAX ? INT_MAX : static_cast<int>(n);
 }
 
+// The kind's branch of the tree, when its loader found its table.
+void Report(const KindSource& kind, const Collections& data, LoadObserver& observer) {
+  const auto node = observer.AddCategory(kind.kind);
+  for (const CategoryNode& child : kind.nodes) {
+    if (child.alwaysShown || HasRecords(data, child.category))
+      observer.AddCount(node, child.category, Clamp(RecordCount(data, child.category)));
+  }
+  observer.ExpandCategory(node);
+}
+
 }  // namespace
 
-void BackupLoader::LoadBackup(LoadObserver& observer) {
-  const std::string base = backupFolder;
-  // A folder is a device backup holding the databases under their hashed
-  // names, read without any log. Anything else is one database file offered
-  // to every loader, with its "-wal" log when one lies beside it.
-  const bool isFolder = IsDirectory(base);
-  std::string paths[3];
-  if (isFolder) {
-    const std::string prefix = (!base.empty() && base.back() == '/') ? base : base + "/";
-    paths[0] = prefix + kMessagesDatabaseName;
-    paths[1] = prefix + kContactsDatabaseName;
-    paths[2] = prefix + kCallsDatabaseName;
-    walPath.clear();
-  } else {
-    paths[0] = paths[1] = paths[2] = base;
-    walPath = base + "-wal";
-    if (!PathExists(walPath)) walPath.clear();
-  }
+const std::vector<KindSource>& KindSources() {
+  // The address book is read on a second thread while the messages load: its
+  // reader and its collections are its own.
+  static const std::vector<KindSource> kinds = {
+      {.kind = RecordKind::Messages,
+       .backupName = kMessagesDatabaseName,
+       .load = LoadMessages,
+       .nodes = {{{Category::DeletedMessages, false}, {Category::LiveMessages, false}}},
+       .ownThread = false},
+      {.kind = RecordKind::Contacts,
+       .backupName = kContactsDatabaseName,
+       .load = LoadContacts,
+       .nodes = {{{Category::DeletedContacts, false}, {Category::LiveContacts, true}}},
+       .ownThread = true},
+      {.kind = RecordKind::Calls,
+       .backupName = kCallsDatabaseName,
+       .load = LoadCalls,
+       .nodes = {{{Category::DeletedCalls, true}, {Category::LiveCalls, true}}},
+       .ownThread = false},
+  };
+  return kinds;
+}
+
+const KindSource& KindSourceOf(RecordKind kind) {
+  for (const KindSource& source : KindSources())
+    if (source.kind == kind) return source;
+  throw std::logic_error("no source for a record kind");
+}
+
+LoadResult LoadBackup(const std::string& path, LoadObserver& observer) {
+  LoadResult result;
+  if (!PathExists(path)) return result;
+  const PathSource source(path);
+  const std::vector<KindSource>& kinds = KindSources();
+  Collections& data = result.collections;
 
   observer.BeginProgress();
   observer.ResetViews();
-  // Nothing of an earlier load may survive, whichever databases open now.
-  collections.Clear();
+  std::vector<KindLoad> loads(kinds.size());
+  if (std::thread::hardware_concurrency() > 1) {
+    for (size_t k = 0; k < kinds.size(); ++k) {
+      if (!kinds[k].ownThread) continue;
+      loads[k].thread = std::thread([&kind = kinds[k], &load = loads[k], &source, &data] {
+        load.Open(kind, source);
+        load.Load(kind, data);
+      });
+    }
+  }
+
   bool loaded = false;
-
-  // The address book is a file of its own: it is read on a second thread
-  // while the messages load, and reported after them, as a load one file at
-  // a time would. Nothing of it is shared with the message load.
-  SqliteFile contactsDatabase;
-  int contactsOpened = -1;
-  int contactsStatus = -2;
-  auto loadContacts = [&] {
-    contactsOpened = OpenDatabase(walPath, contactsDatabase, paths[1]);
-    if (contactsOpened == 0) contactsStatus = ContactLoader(contactsDatabase, collections.contacts);
-  };
-  std::thread contactsThread;
-  if (std::thread::hardware_concurrency() > 1) contactsThread = std::thread(loadContacts);
-  // Joined on every way out, so an exception from the message load never
-  // leaves the thread running.
-  struct Joiner {
-    std::thread& thread;
-    ~Joiner() {
-      if (thread.joinable()) thread.join();
-    }
-  } joiner{contactsThread};
-
-  if (OpenDatabase(walPath, database, paths[0]) == 0) {
-    observer.StepProgress();
-    MessageMap& live = collections.liveMessages;
-    MessageMap& deleted = collections.deletedMessages;
-    if (MessageLoader(database, live, deleted) != -2) {
-      loaded = true;
-      const auto node = observer.AddCategory(category::kMessages);
-      if (!deleted.empty())
-        observer.AddCount(node, category::kDeleted, TotalRecords(deleted), true);
-      if (!live.empty()) observer.AddCount(node, category::kLive, TotalRecords(live), false);
-      observer.ExpandCategory(node);
-    }
-  }
-  observer.StepProgress();
-
-  if (contactsThread.joinable()) {
-    contactsThread.join();
-  } else {
-    loadContacts();
-  }
-  if (contactsOpened == 0) {
-    observer.StepProgress();
-    ContactMap& contacts = collections.contacts;
-    if (contactsStatus != -2) {
-      loaded = true;
-      const auto node = observer.AddCategory(category::kContacts);
-      // Deleted contacts are gathered in the one entry under key 0.
-      const bool hasDeleted = !contacts.empty() && contacts.begin()->first == 0;
-      if (hasDeleted) {
-        observer.AddCount(node, category::kDeletedContacts,
-                          Clamp(contacts.begin()->second.labels.size()), true);
+  for (size_t k = 0; k < kinds.size(); ++k) {
+    const KindSource& kind = kinds[k];
+    KindLoad& load = loads[k];
+    if (kind.ownThread) {
+      load.Join();
+      if (!load.done) {
+        load.Open(kind, source);
+        load.Load(kind, data);
       }
-      observer.AddCount(node, category::kLiveContacts,
-                        Clamp(contacts.size() - (hasDeleted ? 1 : 0)), false);
-      observer.ExpandCategory(node);
+      if (load.opened) observer.StepProgress();
+    } else {
+      if (load.Open(kind, source)) observer.StepProgress();
+      load.Load(kind, data);
     }
-  }
-  observer.StepProgress();
-
-  if (OpenDatabase(walPath, database, paths[2]) == 0) {
-    observer.StepProgress();
-    CallMap& live = collections.liveCalls;
-    CallMap& deleted = collections.deletedCalls;
-    if (CallLoader(database, live, deleted) != -2) {
+    if (load.opened && load.status != LoaderStatus::TableAbsent) {
       loaded = true;
-      const auto node = observer.AddCategory(category::kCalls);
-      observer.AddCount(node, category::kDeleted, TotalRecords(deleted), true);
-      observer.AddCount(node, category::kLive, TotalRecords(live), false);
-      observer.ExpandCategory(node);
+      Report(kind, data, observer);
     }
+    observer.StepProgress();
   }
-  observer.StepProgress();
-
   observer.EndProgress();
-  if (!loaded) {
-    observer.ShowMessage(isFolder && IsEncryptedBackup(base) ? kEncryptedBackupMessage
-                                                             : kUnsupportedVersionMessage);
+
+  if (loaded) {
+    result.status = LoadStatus::Loaded;
+  } else if (source.isFolder && IsEncryptedBackup(path)) {
+    result.status = LoadStatus::Encrypted;
+    observer.ShowMessage(kEncryptedBackupMessage);
+  } else {
+    result.status = LoadStatus::NothingSupported;
+    observer.ShowMessage(kUnsupportedVersionMessage);
   }
+  return result;
 }
 
 }  // namespace vantrel

@@ -1,13 +1,19 @@
 // The load driver: turns one chosen path (a device backup folder, or a single
-// database file) into the five record collections and one category branch per
-// kind, driving the presentation only through LoadObserver.
+// database file) into the record collections and one category branch per
+// kind, driving the presentation only through LoadObserver. What it reads is
+// a table of kinds (KindSources): which file each kind needs, which loader
+// reads it and which categories it fills, so a new database layout is a new
+// row rather than new code.
 #pragma once
 
+#include <array>
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "backup/LoadObserver.h"
+#include "recovery/Loaders.h"
 #include "recovery/Records.h"
-#include "sqlite/SqliteFile.h"
 
 namespace vantrel {
 
@@ -15,7 +21,7 @@ namespace vantrel {
 inline constexpr char kProductDisplayName[] = "Vantrel For iPhone Backup";
 
 // The hashed names under which an iOS 6/7 backup folder keeps the three databases
-// (SHA-1 of "domain-path"), in the order they are loaded.
+// (SHA-1 of "domain-path").
 inline constexpr char kMessagesDatabaseName[] = "3d0d7e5fb2ce288813306e4d4636395e047a3d28";
 inline constexpr char kContactsDatabaseName[] = "31bb7ba8914766d4ba40d6dfb6113c8b614be442";
 inline constexpr char kCallsDatabaseName[] = "2b2b0084a1bc3a5ac8c27afdf14afb42c61a19ca";
@@ -30,21 +36,57 @@ inline constexpr char kFileNotFoundMessage[] = "没有找到文件";
 inline constexpr char kEncryptedBackupMessage[] =
     "此备份已加密，无法读取！请在 iTunes 中取消“加密本地备份”后重新备份，再用本软件打开。";
 
-struct BackupLoader {
-  std::string backupFolder;  // the chosen path; set by the caller before each load
-  std::string walPath;       // log opened with each database; "" = none (set by LoadBackup)
-  SqliteFile database;       // one reader reused for the three databases in turn
-  Collections collections;   // what the last load produced
-
-  // Loads backupFolder. A directory is a backup folder: its three databases
-  // are opened by their hashed names, without any log. Anything else is one
-  // database file offered to all three loaders, with "<file>-wal" beside it
-  // when that exists. Every collection is emptied first, so nothing of an
-  // earlier load survives. Progress: two steps per kind whose database opens,
-  // one per kind whose database does not (six when all three open). At most
-  // one message is shown: the encrypted-backup or the unsupported-version one,
-  // only when no kind loaded.
-  void LoadBackup(LoadObserver& observer);
+// A category node of a kind, in tree order.
+struct CategoryNode {
+  Category category;
+  bool alwaysShown;  // shown even when the load found none of it (else only with records)
 };
+
+// One row of the kinds table.
+struct KindSource {
+  RecordKind kind;
+  const char* backupName;  // the database's file in a backup folder
+  LoaderStatus (*load)(const SqliteFile& db, Collections& into);
+  std::array<CategoryNode, 2> nodes;
+  // Read on a thread of its own from the start of the load (when the machine
+  // has a second processor), and reported in its turn. Each kind opens its
+  // own reader and fills only its own collections, so any kind may be.
+  bool ownThread;
+};
+
+// The kinds a load reads, in the order they are reported.
+const std::vector<KindSource>& KindSources();
+// The row of a kind.
+const KindSource& KindSourceOf(RecordKind kind);
+
+enum class LoadStatus {
+  Loaded,            // at least one kind's key table was found
+  NothingSupported,  // nothing the path offered is a supported database (message shown)
+  Encrypted,         // nothing loaded and the backup folder says it is encrypted (message shown)
+  NotFound,          // the path does not exist: nothing was done, the observer left alone
+};
+
+// What the reader could not read in one database.
+struct DamageCounts {
+  uint64_t cells = 0;  // cells whose payload could not be read whole
+  uint64_t pages = 0;  // pages that could not be read or parsed
+};
+
+struct LoadResult {
+  LoadStatus status = LoadStatus::NotFound;
+  Collections collections;
+  // What the reader could not read, per database, indexed by RecordKind.
+  // Still zero: the reader does not count damage yet.
+  std::array<DamageCounts, kRecordKindCount> databaseDamage{};
+};
+
+// Loads path. A directory is a backup folder: each kind's database is opened
+// by its backup name, without any log. Anything else is one database file
+// offered to every kind's loader, with "<file>-wal" beside it when that
+// exists. Progress: two steps per kind whose database opens, one per kind
+// whose database does not (six when all three open). At most one message is
+// shown: the encrypted-backup or the unsupported-version one, only when no
+// kind loaded. A path that does not exist returns NotFound at once.
+LoadResult LoadBackup(const std::string& path, LoadObserver& observer);
 
 }  // namespace vantrel

@@ -11,6 +11,7 @@
 #include "backup/Discovery.h"
 #include "cli/Cli.h"
 #include "cli/Commands.h"
+#include "export/CategoryNames.h"
 #include "export/Exporter.h"
 #include "platform/ReadOnlyFile.h"
 #include "platform/Text.h"
@@ -24,12 +25,10 @@ class CliObserver : public LoadObserver {
   CliObserver(std::ostream& err, bool progress) : err_(err), progress_(progress) {}
 
   struct Node {
-    std::string category, name;
+    Category category;
     int count;
-    bool deleted;
   };
   const std::vector<Node>& nodes() const { return nodes_; }
-  const std::vector<std::string>& categories() const { return categories_; }
   const std::vector<std::string>& messages() const { return messages_; }
 
   void BeginProgress() override {
@@ -43,18 +42,10 @@ class CliObserver : public LoadObserver {
   void EndProgress() override {
     if (progress_) err_ << "\r" << std::string(48, ' ') << "\r" << std::flush;
   }
-  void ResetViews() override {
-    nodes_.clear();
-    categories_.clear();
-  }
-  CategoryHandle AddCategory(const std::string& name) override {
-    categories_.push_back(name);
-    return static_cast<CategoryHandle>(categories_.size() - 1);
-  }
-  void AddCount(CategoryHandle category, const std::string& name, int count,
-                bool deleted) override {
-    if (category < 0 || static_cast<size_t>(category) >= categories_.size()) return;
-    nodes_.push_back({categories_[category], name, count, deleted});
+  void ResetViews() override { nodes_.clear(); }
+  CategoryHandle AddCategory(RecordKind) override { return 0; }
+  void AddCount(CategoryHandle, Category category, int count) override {
+    nodes_.push_back({category, count});
   }
   void ExpandCategory(CategoryHandle) override {}
   void ShowMessage(const std::string& text) override { messages_.push_back(text); }
@@ -71,27 +62,32 @@ class CliObserver : public LoadObserver {
   std::ostream& err_;
   bool progress_;
   int step_ = 0;
-  std::vector<std::string> categories_;
   std::vector<Node> nodes_;
   std::vector<std::string> messages_;
 };
 
-// Loads path for summary and export. Returns 0 and fills loader/observer, or an
+// A node as summary and --category name it: "短信/删除数据".
+std::string NodeName(Category category) {
+  return std::string(KindName(KindOf(category))) + "/" + CategoryName(category);
+}
+
+// Loads path for summary and export. Returns 0 and fills loaded/observer, or an
 // exit status after saying why on err.
-int Load(const std::string& path, const CommandLine& cl, BackupLoader& loader,
-         CliObserver& observer, std::ostream& err) {
-  if (!PathExists(path)) {
-    err << "vantrel-cli: " << path << ": " << kFileNotFoundMessage << "\n";
-    return kExitNotFound;
+int Load(const std::string& path, LoadResult& loaded, CliObserver& observer, std::ostream& err) {
+  loaded = LoadBackup(path, observer);
+  switch (loaded.status) {
+    case LoadStatus::Loaded:
+      return kExitOk;
+    case LoadStatus::NotFound:
+      err << "vantrel-cli: " << path << ": " << kFileNotFoundMessage << "\n";
+      return kExitNotFound;
+    case LoadStatus::NothingSupported:
+    case LoadStatus::Encrypted:
+      break;
   }
-  loader.backupFolder = path;
-  loader.LoadBackup(observer);
-  if (observer.categories().empty()) {
-    for (const std::string& m : observer.messages()) err << "vantrel-cli: " << m << "\n";
-    if (observer.messages().empty()) err << "vantrel-cli: " << kUnsupportedVersionMessage << "\n";
-    return kExitNoData;
-  }
-  return kExitOk;
+  for (const std::string& m : observer.messages()) err << "vantrel-cli: " << m << "\n";
+  if (observer.messages().empty()) err << "vantrel-cli: " << kUnsupportedVersionMessage << "\n";
+  return kExitNoData;
 }
 
 }  // namespace
@@ -114,11 +110,11 @@ int RunBackups(const CommandLine& cl, std::ostream& out, std::ostream& err) {
 }
 
 int RunSummary(const CommandLine& cl, std::ostream& out, std::ostream& err) {
-  BackupLoader loader;
+  LoadResult loaded;
   CliObserver observer(err, cl.progress);
-  if (int status = Load(cl.positional[0], cl, loader, observer, err)) return status;
+  if (int status = Load(cl.positional[0], loaded, observer, err)) return status;
   for (const auto& node : observer.nodes())
-    out << node.category << '/' << node.name << '\t' << node.count << '\n';
+    out << NodeName(node.category) << '\t' << node.count << '\n';
   return kExitOk;
 }
 
@@ -148,9 +144,9 @@ int RunExport(const CommandLine& cl, std::ostream& out, std::ostream& err) {
     node = category.substr(slash + 1);
   }
 
-  BackupLoader loader;
+  LoadResult loaded;
   CliObserver observer(err, cl.progress);
-  if (int status = Load(cl.positional[0], cl, loader, observer, err)) return status;
+  if (int status = Load(cl.positional[0], loaded, observer, err)) return status;
 
   std::error_code ec;
   std::filesystem::create_directories(outdir, ec);
@@ -162,18 +158,20 @@ int RunExport(const CommandLine& cl, std::ostream& out, std::ostream& err) {
 
   ExportResult result;
   if (cl.Has("--category")) {
+    // Today's node names ("短信/删除数据") name the category.
+    const std::optional<Category> category = CategoryNamed(parent, node);
     bool known = false;
-    for (const auto& n : observer.nodes()) known |= n.category == parent && n.name == node;
+    for (const auto& n : observer.nodes()) known |= n.category == category;
     if (!known) {
       err << "vantrel-cli: no category " << parent << "/" << node << " in this backup; it has:";
-      for (const auto& n : observer.nodes()) err << " " << n.category << "/" << n.name;
+      for (const auto& n : observer.nodes()) err << " " << NodeName(n.category);
       err << "\n";
       return kExitNotFound;
     }
-    const std::string chosen = outdir + "/" + DefaultFileName(KindOfParent(parent), format);
-    result = ExportCurrentCategory(loader.collections, parent, node, format, chosen, options);
+    const std::string chosen = outdir + "/" + DefaultFileName(KindOf(*category), format);
+    result = ExportCurrentCategory(loaded.collections, *category, format, chosen, options);
   } else {
-    result = ExportAllCategories(loader.collections, format, outdir, options);
+    result = ExportAllCategories(loaded.collections, format, outdir, options);
   }
   for (const std::string& file : result.writtenFiles) out << file << '\n';
   if (!result.ok) {

@@ -4,6 +4,7 @@
 #include "backup/BackupLoader.h"
 #include "cli/Cli.h"
 #include "cli/Commands.h"
+#include "export/CategoryNames.h"
 #include "platform/ReadOnlyFile.h"
 #include "recovery/Loaders.h"
 #include "sqlite/SqliteFile.h"
@@ -14,23 +15,26 @@ std::string ChooseWal(const CommandLine& cl, const std::string& file);
 
 namespace {
 
-void PrintMessages(const MessageMap& map, std::ostream& out) {
-  for (const auto& [address, records] : map)
-    for (const MessageRecord& m : records)
-      out << EscapeField(address) << '\t' << m.date << '\t' << m.readDate << '\t'
-          << static_cast<int>(m.sent) << '\t' << EscapeField(m.service) << '\t'
-          << EscapeField(m.account) << '\t' << EscapeField(m.text) << '\n';
+struct KindWord {
+  const char* word;  // as the command line names it
+  RecordKind kind;
+  const char* keyTable;  // the table whose absence means another kind of database
+};
+constexpr KindWord kKindWords[] = {
+    {"messages", RecordKind::Messages, "message"},
+    {"contacts", RecordKind::Contacts, "ABPerson"},
+    {"calls", RecordKind::Calls, "call"},
+};
+
+void PrintMessages(const std::string& address, const MessageList& records, std::ostream& out) {
+  for (const MessageRecord& m : records)
+    out << EscapeField(address) << '\t' << m.date << '\t' << m.readDate << '\t'
+        << static_cast<int>(m.sent) << '\t' << EscapeField(m.service) << '\t'
+        << EscapeField(m.account) << '\t' << EscapeField(m.text) << '\n';
 }
 
-void PrintContacts(const ContactMap& map, bool deleted, std::ostream& out) {
+void PrintContacts(const ContactMap& map, std::ostream& out) {
   for (const auto& [key, c] : map) {
-    if (deleted != (key == 0)) continue;
-    if (deleted) {
-      for (size_t i = 0; i < c.labels.size(); ++i)
-        out << EscapeField(c.labels[i]) << '\t'
-            << EscapeField(i < c.values.size() ? c.values[i] : "") << '\n';
-      continue;
-    }
     out << key << '\t' << EscapeField(c.name) << '\t' << EscapeField(c.phonetic) << '\t'
         << EscapeField(c.organization);
     for (size_t i = 0; i < c.labels.size() && i < c.values.size(); ++i)
@@ -46,23 +50,47 @@ void PrintCalls(const CallMap& map, std::ostream& out) {
           << '\t' << c.flags << '\n';
 }
 
+void PrintRecords(const Collections& data, RecordKind kind, bool deleted, std::ostream& out) {
+  switch (kind) {
+    case RecordKind::Messages:
+      if (deleted) {
+        PrintMessages(kDeletedMessagesAddress, data.deletedMessages, out);
+      } else {
+        for (const auto& [address, records] : data.liveMessages)
+          PrintMessages(address, records, out);
+      }
+      break;
+    case RecordKind::Contacts:
+      if (!deleted) {
+        PrintContacts(data.contacts, out);
+      } else if (data.deletedContacts) {
+        for (const DeletedContact& c : *data.deletedContacts)
+          out << EscapeField(c.number) << '\t' << EscapeField(c.owner) << '\n';
+      }
+      break;
+    case RecordKind::Calls:
+      PrintCalls(deleted ? data.deletedCalls : data.liveCalls, out);
+      break;
+  }
+}
+
 }  // namespace
 
 int RunRecords(const CommandLine& cl, std::ostream& out, std::ostream& err) {
   const std::string& path = cl.positional[0];
-  const std::string& kind = cl.positional[1];
-  const char* hashedName = kind == "messages"   ? kMessagesDatabaseName
-                           : kind == "contacts" ? kContactsDatabaseName
-                           : kind == "calls"    ? kCallsDatabaseName
-                                                : nullptr;
-  if (!hashedName) {
-    err << "vantrel-cli: unknown kind '" << kind << "': use messages, contacts or calls\n";
+  const std::string& word = cl.positional[1];
+  const KindWord* kind = nullptr;
+  for (const KindWord& k : kKindWords)
+    if (word == k.word) kind = &k;
+  if (!kind) {
+    err << "vantrel-cli: unknown kind '" << word << "': use messages, contacts or calls\n";
     return kExitUsage;
   }
-  // A backup folder holds the kind's database under its hashed name, without a log.
+  const KindSource& source = KindSourceOf(kind->kind);
+  // A backup folder holds the kind's database under its backup name, without a log.
   std::string file = path, wal;
   if (IsDirectory(path)) {
-    file = path + "/" + hashedName;
+    file = path + "/" + source.backupName;
   } else {
     wal = ChooseWal(cl, path);
   }
@@ -77,27 +105,13 @@ int RunRecords(const CommandLine& cl, std::ostream& out, std::ostream& err) {
     err << "vantrel-cli: " << file << ": cannot open (" << probe.lastError() << ")\n";
     return kExitNotFound;
   }
-  const bool deleted = cl.Has("--deleted");
-  int status;
-  if (kind == "messages") {
-    MessageMap live, gone;
-    status = MessageLoader(db, live, gone);
-    if (status != -2) PrintMessages(deleted ? gone : live, out);
-  } else if (kind == "contacts") {
-    ContactMap contacts;
-    status = ContactLoader(db, contacts);
-    if (status != -2) PrintContacts(contacts, deleted, out);
-  } else {
-    CallMap live, gone;
-    status = CallLoader(db, live, gone);
-    if (status != -2) PrintCalls(deleted ? gone : live, out);
-  }
-  if (status == -2) {
-    const char* table = kind == "messages" ? "message" : kind == "contacts" ? "ABPerson" : "call";
-    err << "vantrel-cli: " << file << ": no '" << table << "' table: not a " << kind
+  Collections data;
+  if (source.load(db, data) == LoaderStatus::TableAbsent) {
+    err << "vantrel-cli: " << file << ": no '" << kind->keyTable << "' table: not a " << word
         << " database of iOS 6 or 7\n";
     return kExitNoData;
   }
+  PrintRecords(data, kind->kind, cl.Has("--deleted"), out);
   return kExitOk;
 }
 

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 
+#include "export/CategoryNames.h"
 #include "export/CsvRows.h"
 #include "export/OutputFile.h"
 #include "export/TxtBlocks.h"
@@ -62,30 +63,29 @@ class ExportJob {
   const ExportResult& result() const { return result_; }
   bool ok() const { return result_.ok; }
 
-  void Messages(const std::string& path, const MessageMap& map, bool firstKeyOnly) {
+  void LiveMessages(const std::string& path, const MessageMap& map) {
     Write(path, [&](OutputFile& file) {
       if (Csv() && !file.WriteText(kMessagesCsvHeader)) return false;
-      for (const auto& [address, records] : map) {
-        for (const MessageRecord& m : records) {
-          if (!file.WriteText(Csv() ? MessageCsvRow(address, m) : MessageTxtBlock(address, m)))
-            return false;
-        }
-        if (firstKeyOnly) break;
-      }
+      for (const auto& [address, records] : map)
+        if (!WriteMessages(file, address, records)) return false;
       return true;
     });
   }
 
-  void DeletedContacts(const std::string& path, const ContactRecord& entry) {
+  void DeletedMessages(const std::string& path, const MessageList& records) {
+    Write(path, [&](OutputFile& file) {
+      if (Csv() && !file.WriteText(kMessagesCsvHeader)) return false;
+      return WriteMessages(file, kDeletedMessagesAddress, records);
+    });
+  }
+
+  void DeletedContacts(const std::string& path, const DeletedContactList& contacts) {
     Write(path, [&](OutputFile& file) {
       if (!file.WriteText(Csv() ? kDeletedContactsCsvHeader : kDeletedContactsTxtHeader))
         return false;
-      const size_t n = std::max(entry.labels.size(), entry.values.size());
-      for (size_t i = 0; i < n; ++i) {
-        const std::string& label = i < entry.labels.size() ? entry.labels[i] : Empty();
-        const std::string& value = i < entry.values.size() ? entry.values[i] : Empty();
-        if (!file.WriteText(Csv() ? DeletedContactCsvRow(label, value)
-                                  : DeletedContactTxtLine(label, value)))
+      for (const DeletedContact& c : contacts) {
+        if (!file.WriteText(Csv() ? DeletedContactCsvRow(c.number, c.owner)
+                                  : DeletedContactTxtLine(c.number, c.owner)))
           return false;
       }
       return true;
@@ -96,7 +96,6 @@ class ExportJob {
     Write(path, [&](OutputFile& file) {
       if (Csv() && !file.WriteText(ContactsCsvHeader())) return false;
       for (const auto& [key, contact] : contacts) {
-        if (key == 0) continue;
         if (!file.WriteText(Csv() ? ContactCsvRow(contact) : ContactTxtBlock(contact)))
           return false;
       }
@@ -104,13 +103,11 @@ class ExportJob {
     });
   }
 
-  // calls may be null: the file then holds the header (or heading) alone.
-  void Calls(const std::string& path, const CallMap* calls) {
+  void Calls(const std::string& path, const CallMap& calls) {
     Write(path, [&](OutputFile& file) {
       if (!file.WriteText(Csv() ? std::string(kCallsCsvHeader) : CallListTxtHeading()))
         return false;
-      if (calls == nullptr) return true;
-      for (const auto& [number, records] : *calls) {
+      for (const auto& [number, records] : calls) {
         const std::string aligned = Csv() ? std::string() : AlignNumber(number);
         for (const CallRecord& c : records) {
           if (!file.WriteText(Csv() ? CallCsvRow(number, c) : CallTxtLine(aligned, c)))
@@ -123,9 +120,13 @@ class ExportJob {
 
  private:
   bool Csv() const { return format_ == ExportFormat::Csv; }
-  static const std::string& Empty() {
-    static const std::string empty;
-    return empty;
+
+  bool WriteMessages(OutputFile& file, const std::string& address, const MessageList& records) {
+    for (const MessageRecord& m : records) {
+      if (!file.WriteText(Csv() ? MessageCsvRow(address, m) : MessageTxtBlock(address, m)))
+        return false;
+    }
+    return true;
   }
 
   // In a code page the number's width is its byte count there (GBK: two bytes
@@ -165,26 +166,17 @@ class ExportJob {
 
 }  // namespace
 
-ExportKind KindOfParent(const std::string& parentName) {
-  if (parentName == category::kMessages) return ExportKind::Messages;
-  if (parentName == category::kContacts) return ExportKind::Contacts;
-  if (parentName == category::kCalls) return ExportKind::Calls;
-  return ExportKind::None;
-}
-
-std::string DefaultFileName(ExportKind kind, ExportFormat format) {
+std::string DefaultFileName(RecordKind kind, ExportFormat format) {
   const std::string ext = format == ExportFormat::Csv ? ".csv" : ".txt";
   switch (kind) {
-    case ExportKind::Messages:
+    case RecordKind::Messages:
       return "SMS" + ext;
-    case ExportKind::Contacts:
+    case RecordKind::Contacts:
       return "Contacts" + ext;
-    case ExportKind::Calls:
-      return "Call_history" + ext;
-    case ExportKind::None:
+    case RecordKind::Calls:
       break;
   }
-  return {};
+  return "Call_history" + ext;
 }
 
 std::string DeletedFileName(const std::string& chosenPath) {
@@ -196,40 +188,37 @@ std::string DeletedFileName(const std::string& chosenPath) {
   return folder + name.substr(0, dot) + "_Del." + name.substr(dot + 1);
 }
 
-std::string SaveFilter(ExportFormat format) {
-  return format == ExportFormat::Csv ? kCsvSaveFilter : kTxtSaveFilter;
+FileFilters SaveFilters(ExportFormat format) {
+  const std::string own = format == ExportFormat::Csv ? "*.csv" : "*.txt";
+  return {{"", {own}}, {"All Files", {"*.*"}}};
 }
 
-ExportResult ExportCurrentCategory(const Collections& data, const std::string& parentName,
-                                   const std::string& nodeName, ExportFormat format,
+ExportResult ExportCurrentCategory(const Collections& data, Category category, ExportFormat format,
                                    const std::string& chosenPath, const ExportOptions& options) {
   ExportJob job(format, options);
-  switch (KindOfParent(parentName)) {
-    case ExportKind::Messages:
-      // Deleted messages go beside the chosen file, under "_Del"; the chosen
-      // file itself is then not created.
-      if (nodeName == category::kDeleted && !data.deletedMessages.empty())
-        job.Messages(DeletedFileName(chosenPath), data.deletedMessages, true);
-      else if (nodeName == category::kLive)
-        job.Messages(chosenPath, data.liveMessages, false);
+  // Deleted messages and contacts go beside the chosen file, under "_Del";
+  // the chosen file itself is then not created. Calls, live or deleted,
+  // always go to the chosen file.
+  switch (category) {
+    case Category::LiveMessages:
+      job.LiveMessages(chosenPath, data.liveMessages);
       break;
-    case ExportKind::Contacts:
-      if (nodeName == category::kDeletedContacts) {
-        auto it = data.contacts.find(0);
-        if (it != data.contacts.end()) job.DeletedContacts(DeletedFileName(chosenPath), it->second);
-      } else if (nodeName == category::kLiveContacts) {
-        job.LiveContacts(chosenPath, data.contacts);
-      }
+    case Category::DeletedMessages:
+      if (!data.deletedMessages.empty())
+        job.DeletedMessages(DeletedFileName(chosenPath), data.deletedMessages);
       break;
-    case ExportKind::Calls: {
-      // Calls, live or deleted, always go to the chosen file.
-      const CallMap* calls = nullptr;
-      if (nodeName == category::kLive) calls = &data.liveCalls;
-      if (nodeName == category::kDeleted) calls = &data.deletedCalls;
-      job.Calls(chosenPath, calls);
+    case Category::LiveContacts:
+      job.LiveContacts(chosenPath, data.contacts);
       break;
-    }
-    case ExportKind::None:
+    case Category::DeletedContacts:
+      if (data.deletedContacts)
+        job.DeletedContacts(DeletedFileName(chosenPath), *data.deletedContacts);
+      break;
+    case Category::LiveCalls:
+      job.Calls(chosenPath, data.liveCalls);
+      break;
+    case Category::DeletedCalls:
+      job.Calls(chosenPath, data.deletedCalls);
       break;
   }
   return job.result();
@@ -240,13 +229,12 @@ ExportResult ExportAllCategories(const Collections& data, ExportFormat format,
   ExportJob job(format, options);
   const std::string ext = format == ExportFormat::Csv ? "CSV" : "txt";
   auto path = [&](const char* prefix) { return JoinPath(folder, prefix + ext); };
-  if (!data.deletedMessages.empty()) job.Messages(path("SMS_Del."), data.deletedMessages, false);
-  if (!data.liveMessages.empty()) job.Messages(path("SMS."), data.liveMessages, false);
-  if (!data.contacts.empty() && data.contacts.begin()->first == 0)
-    job.DeletedContacts(path("Contacts_Del."), data.contacts.begin()->second);
+  if (!data.deletedMessages.empty()) job.DeletedMessages(path("SMS_Del."), data.deletedMessages);
+  if (!data.liveMessages.empty()) job.LiveMessages(path("SMS."), data.liveMessages);
+  if (data.deletedContacts) job.DeletedContacts(path("Contacts_Del."), *data.deletedContacts);
   job.LiveContacts(path("Contacts."), data.contacts);
-  if (!data.deletedCalls.empty()) job.Calls(path("Call_history_Del."), &data.deletedCalls);
-  if (!data.liveCalls.empty()) job.Calls(path("Call_history."), &data.liveCalls);
+  if (!data.deletedCalls.empty()) job.Calls(path("Call_history_Del."), data.deletedCalls);
+  if (!data.liveCalls.empty()) job.Calls(path("Call_history."), data.liveCalls);
   return job.result();
 }
 
@@ -267,16 +255,13 @@ ExportResult Finish(ExportDialogs& dialogs, ExportResult result) {
 }  // namespace
 
 ExportResult RunSaveCurrent(ExportDialogs& dialogs, const Collections& data,
-                            const std::string& parentName, const std::string& nodeName,
-                            ExportFormat format, const ExportOptions& options) {
-  if (nodeName.empty() || parentName.empty()) return {};
-  const ExportKind kind = KindOfParent(parentName);
-  if (kind == ExportKind::None) return {};
+                            std::optional<Category> selected, ExportFormat format,
+                            const ExportOptions& options) {
+  if (!selected) return {};
   const std::optional<std::string> chosen =
-      dialogs.AskSaveFile(DefaultFileName(kind, format), SaveFilter(format));
+      dialogs.AskSaveFile(DefaultFileName(KindOf(*selected), format), SaveFilters(format));
   if (!chosen || chosen->empty()) return {};
-  return Finish(dialogs,
-                ExportCurrentCategory(data, parentName, nodeName, format, *chosen, options));
+  return Finish(dialogs, ExportCurrentCategory(data, *selected, format, *chosen, options));
 }
 
 ExportResult RunSaveAll(ExportDialogs& dialogs, const Collections& data, ExportFormat format,

@@ -15,9 +15,6 @@ namespace vantrel {
 
 enum class ExportFormat { Csv, Txt };
 
-// What a tree node holds, known from its parent's name ("短信", "通讯录", "通话记录").
-enum class ExportKind { None, Messages, Contacts, Calls };
-
 struct ExportOptions {
   // iconv name of the code page TXT files are written in ("UTF-8", "GBK", ...);
   // empty means the locale's codeset (LocaleCodeset()). CSV files are always UTF-16LE.
@@ -31,35 +28,42 @@ struct ExportResult {
   std::vector<std::string> writtenFiles;  // complete files, in the order written
 };
 
-// Save-dialog filters and the folder chooser's title.
-inline constexpr char kCsvSaveFilter[] = "(*.csv)|*.csv|All Files(*.*)|*.*||";
-inline constexpr char kTxtSaveFilter[] = "(*.txt)|*.txt|All Files(*.*)|*.*||";
+// One choice of a save dialog's file-type list: its label and the name
+// patterns it shows. The dialog shows the label followed by the patterns in
+// parentheses ("All Files(*.*)"); an empty label shows the patterns alone.
+struct FileFilter {
+  std::string label;
+  std::vector<std::string> patterns;  // "*.csv"
+
+  bool operator==(const FileFilter&) const = default;
+};
+using FileFilters = std::vector<FileFilter>;
+
 inline constexpr char kCsvExtension[] = "csv";
 inline constexpr char kTxtExtension[] = "txt";
+// The folder chooser's title.
 inline constexpr char kFolderChooserTitle[] = "选择路径";
 inline constexpr char kExportDoneText[] = "完成！";
 
-// The kind of a node whose parent is named parentName; None for any other name.
-ExportKind KindOfParent(const std::string& parentName);
-
 // The name the save dialog proposes: "SMS.csv", "Contacts.csv", "Call_history.csv",
-// "SMS.txt", "Contacts.txt", "Call_history.txt"; empty for ExportKind::None.
-std::string DefaultFileName(ExportKind kind, ExportFormat format);
+// "SMS.txt", "Contacts.txt", "Call_history.txt".
+std::string DefaultFileName(RecordKind kind, ExportFormat format);
 
 // The file deleted records of the current category go to, beside the chosen one:
 // folder, file title, "_Del." and the chosen extension ("/x/SMS.csv" ->
 // "/x/SMS_Del.csv"). A name without extension gets "_Del" alone ("/x/SMS" -> "/x/SMS_Del").
 std::string DeletedFileName(const std::string& chosenPath);
 
-// The filter for the save dialog of a format.
-std::string SaveFilter(ExportFormat format);
+// The file types of the save dialog of a format: the format's own files
+// ("*.csv" or "*.txt", no label), then "All Files" ("*.*").
+FileFilters SaveFilters(ExportFormat format);
 
-// Writes the category of the node nodeName under parentName, as the save
-// command does after the user chose chosenPath: deleted messages and deleted
-// contacts go to DeletedFileName(chosenPath), live ones and calls (live or
-// deleted) to chosenPath. A node with nothing to write writes nothing (ok).
-ExportResult ExportCurrentCategory(const Collections& data, const std::string& parentName,
-                                   const std::string& nodeName, ExportFormat format,
+// Writes one category, as the save command does after the user chose
+// chosenPath: deleted messages and deleted contacts go to
+// DeletedFileName(chosenPath), live ones and calls (live or deleted) to
+// chosenPath. Deleted messages or contacts the load did not find write
+// nothing (ok).
+ExportResult ExportCurrentCategory(const Collections& data, Category category, ExportFormat format,
                                    const std::string& chosenPath, const ExportOptions& options);
 
 // Writes every non-empty category into folder under fixed names: SMS_Del, SMS,
@@ -77,7 +81,7 @@ class ExportDialogs {
   virtual ~ExportDialogs() = default;
   // A save dialog proposing defaultName; nullopt when cancelled.
   virtual std::optional<std::string> AskSaveFile(const std::string& defaultName,
-                                                 const std::string& filter) = 0;
+                                                 const FileFilters& filters) = 0;
   // A folder chooser titled title ("选择路径"); nullopt when cancelled.
   virtual std::optional<std::string> AskFolder(const std::string& title) = 0;
   // The completion notice "完成！".
@@ -86,14 +90,14 @@ class ExportDialogs {
   virtual void ShowError(const std::string& text) = 0;
 };
 
-// The "save current" command for the selected node (nodeName) under its parent
-// (parentName): nothing at all when there is no selected node or its parent names
-// no kind; otherwise the save dialog, then the files. Cancel does nothing; a
-// failure shows the error and no completion notice; success shows the notice.
-// Returns what was written (ok with no files when nothing happened).
+// The "save current" command for the selected category: nothing at all when
+// no category is selected (no node, or a top-level one); otherwise the save
+// dialog, then the files. Cancel does nothing; a failure shows the error and
+// no completion notice; success shows the notice. Returns what was written
+// (ok with no files when nothing happened).
 ExportResult RunSaveCurrent(ExportDialogs& dialogs, const Collections& data,
-                            const std::string& parentName, const std::string& nodeName,
-                            ExportFormat format, const ExportOptions& options);
+                            std::optional<Category> selected, ExportFormat format,
+                            const ExportOptions& options);
 
 // The "save all" command: the folder chooser, then every category's file.
 // Cancel does nothing; a failure shows the error and no completion notice.

@@ -17,6 +17,10 @@ namespace vantrel {
 
 namespace {
 
+namespace pc = person_column;
+namespace mvc = multi_value_column;
+namespace mvec = multi_value_entry_column;
+
 constexpr char kPropertyAddress[] = "5";
 
 const std::string& At(const RowValues& row, size_t k) {
@@ -26,13 +30,14 @@ const std::string& At(const RowValues& row, size_t k) {
 
 // Last, Middle, First joined without separators.
 std::string PersonName(const RowValues& person) {
-  return At(person, 2) + At(person, 3) + At(person, 1);
+  return At(person, pc::kLast) + At(person, pc::kMiddle) + At(person, pc::kFirst);
 }
 
-// Position 0 of the k-th row (from 1) in reading order, "" when there is none.
+// The text of the k-th row (from 1) of a label or key table in reading order,
+// "" when there is none.
 std::string NthValue(const RowList& rows, int64_t k) {
   if (k < 1 || static_cast<uint64_t>(k) > rows.size()) return {};
-  return At(rows[static_cast<size_t>(k - 1)], 0);
+  return At(rows[static_cast<size_t>(k - 1)], kNameTableValueColumn);
 }
 
 uint32_t Key(const std::string& text) {
@@ -54,11 +59,11 @@ uint64_t FirstRowid(const SqliteFile& db, int32_t pageNo, std::vector<uint8_t>& 
 // the order they were inserted: labels and address keys are looked up by
 // their position, which then is their rowid, and a person's multi-values and
 // an address's parts come in the order the device added them (the b-tree walk
-// itself visits the right-most subtree first). -2 when the table is absent.
-int ReadTableInRowidOrder(const SqliteFile& db, const std::string& name, RowList& live,
-                          RowList& carved, const CarveStep& carve = TemplateCarvePage) {
+// itself visits the right-most subtree first). An absent table reads as empty.
+void ReadTableInRowidOrder(const SqliteFile& db, const std::string& name, RowList& live,
+                           RowList& carved, const CarveStep& carve = TemplateCarvePage) {
   const TableInfo* table = FindTable(db, name);
-  if (!table) return -2;
+  if (!table) return;
   std::vector<uint8_t> buffer;
   for (const PageSet& pageSet : table->pageSets) {
     std::vector<std::pair<uint64_t, int32_t>> pages;
@@ -70,7 +75,6 @@ int ReadTableInRowidOrder(const SqliteFile& db, const std::string& name, RowList
     for (const auto& page : pages) ordered.leafPages.push_back(page.second);
     ReadPageSetRows(db, ordered, live, carved, table->columns, carve);
   }
-  return 0;
 }
 
 }  // namespace
@@ -83,80 +87,78 @@ std::string ResolveLabel(const std::string& stored) {
   return stored.substr(open + 1, close - open - 1);
 }
 
-ContactRecord BuildDeletedContacts(const RowList& deletedMultiValues, const RowList& persons,
-                                   const std::set<std::string>& liveValues) {
-  ContactRecord entry;
-  entry.name = kDeletedContactsName;
+DeletedContactList BuildDeletedContacts(const RowList& deletedMultiValues, const RowList& persons,
+                                        const std::set<std::string>& liveValues) {
+  DeletedContactList listed;
   // A person's rowid -> its name; the first row of a rowid wins.
   std::unordered_map<std::string, std::string> names;
   for (const RowValues& person : persons) {
-    if (person.empty() || person[0].empty()) continue;
-    names.emplace(person[0], PersonName(person));
+    if (At(person, pc::kRowid).empty()) continue;
+    names.emplace(person[pc::kRowid], PersonName(person));
   }
   // Number -> positions of its lines, to list each deleted record once.
   std::unordered_map<std::string, std::vector<size_t>> lines;
   for (const RowValues& row : deletedMultiValues) {
-    const std::string& number = At(row, 5);
+    const std::string& number = At(row, mvc::kValue);
     if (number.empty() || liveValues.count(number)) continue;
-    const std::string& owner = At(row, 1);
+    const std::string& owner = At(row, mvc::kRecordId);
     std::string name;
     if (!owner.empty()) {
       auto found = names.find(owner);
       if (found != names.end()) name = found->second;
     }
     std::vector<size_t>& same = lines[number];
-    bool listed = false;
+    bool known = false;
     for (size_t at : same) {
-      if (entry.values[at] == name || name.empty()) {
-        listed = true;
+      std::string& earlierOwner = listed[at].owner;
+      if (earlierOwner == name || name.empty()) {
+        known = true;
         break;
       }
-      if (entry.values[at].empty()) {
-        entry.values[at] = name;  // the earlier copy had lost its owner
-        listed = true;
+      if (earlierOwner.empty()) {
+        earlierOwner = name;  // the earlier copy had lost its owner
+        known = true;
         break;
       }
     }
-    if (listed) continue;
-    same.push_back(entry.labels.size());
-    entry.labels.push_back(number);
-    entry.values.push_back(std::move(name));
+    if (known) continue;
+    same.push_back(listed.size());
+    listed.push_back({number, std::move(name)});
   }
   // A number without an owner that is the beginning of another deleted or
   // live number is a copy whose end a newer cell overwrote: it is not listed.
-  std::set<std::string> numbers(entry.labels.begin(), entry.labels.end());
-  numbers.insert(liveValues.begin(), liveValues.end());
-  ContactRecord kept;
-  kept.name = entry.name;
-  for (size_t i = 0; i < entry.labels.size(); ++i) {
-    const std::string& number = entry.labels[i];
-    if (entry.values[i].empty()) {
-      auto next = numbers.upper_bound(number);
-      if (next != numbers.end() && next->compare(0, number.size(), number) == 0) continue;
+  std::set<std::string> numbers(liveValues);
+  for (const DeletedContact& contact : listed) numbers.insert(contact.number);
+  DeletedContactList kept;
+  for (DeletedContact& contact : listed) {
+    if (contact.owner.empty()) {
+      auto next = numbers.upper_bound(contact.number);
+      if (next != numbers.end() && next->compare(0, contact.number.size(), contact.number) == 0)
+        continue;
     }
-    kept.labels.push_back(number);
-    kept.values.push_back(entry.values[i]);
+    kept.push_back(std::move(contact));
   }
   return kept;
 }
 
-int ContactLoader(const SqliteFile& db, ContactMap& contacts) {
+LoaderStatus ContactLoader(const SqliteFile& db, ContactMap& contacts,
+                           std::optional<DeletedContactList>& deleted) {
   const TableInfo* multiValues = FindTable(db, "ABMultiValue");
-  if (!multiValues || !FindTable(db, "ABPerson")) return -2;
+  if (!multiValues || !FindTable(db, "ABPerson")) return LoaderStatus::TableAbsent;
 
   // Stage 1: every row the address book still holds or has left behind.
   RowList multiLive, multiDeleted;
-  int result = -1;
+  LoaderStatus result = LoaderStatus::NoPages;
   if (!multiValues->pageSets.empty()) {
     ReadTableInRowidOrder(db, "ABMultiValue", multiLive, multiDeleted, CarveMultiValuePage);
-    result = 0;
+    result = LoaderStatus::Loaded;
   }
   TelephoneNumberCarver(db, multiDeleted);
   RowList personLive, personDeleted;
   ReadTableInRowidOrder(db, "ABPerson", personLive, personDeleted);
   PersonCarver(db, personDeleted);
   PersonCarverOnTablePages(db, personDeleted);
-  if (result < 0 || (multiLive.empty() && multiDeleted.empty())) return result;
+  if (result != LoaderStatus::Loaded || (multiLive.empty() && multiDeleted.empty())) return result;
 
   // Stage 2: live persons with their multi-values, then the deleted entry.
   RowList labelLive, labelDeleted, entryLive, entryDeleted, entryKeyLive, entryKeyDeleted;
@@ -165,9 +167,10 @@ int ContactLoader(const SqliteFile& db, ContactMap& contacts) {
   ReadTableInRowidOrder(db, "ABMultiValueEntryKey", entryKeyLive, entryKeyDeleted);
 
   std::multimap<uint32_t, const RowValues*> byPerson;
-  for (const RowValues& row : multiLive) byPerson.emplace(Key(At(row, 1)), &row);
+  for (const RowValues& row : multiLive) byPerson.emplace(Key(At(row, mvc::kRecordId)), &row);
   std::multimap<uint32_t, const RowValues*> entriesByParent;
-  for (const RowValues& row : entryLive) entriesByParent.emplace(Key(At(row, 0)), &row);
+  for (const RowValues& row : entryLive)
+    entriesByParent.emplace(Key(At(row, mvec::kParentId)), &row);
 
   // Values still held by a live multi-value of a live person are never
   // listed as deleted, whether or not the person's record shows them (a
@@ -175,33 +178,36 @@ int ContactLoader(const SqliteFile& db, ContactMap& contacts) {
   std::set<std::string> liveValues;
   std::set<uint32_t> livePersons;
   for (const RowValues& person : personLive)
-    if (!person.empty()) livePersons.insert(Key(person[0]));
-  for (const RowValues& mv : multiLive)
-    if (livePersons.count(Key(At(mv, 1))) && !At(mv, 5).empty()) liveValues.insert(At(mv, 5));
+    if (!person.empty()) livePersons.insert(Key(person[pc::kRowid]));
+  for (const RowValues& mv : multiLive) {
+    const std::string& value = At(mv, mvc::kValue);
+    if (livePersons.count(Key(At(mv, mvc::kRecordId))) && !value.empty()) liveValues.insert(value);
+  }
   for (const RowValues& person : personLive) {
     if (person.empty()) continue;
-    const uint32_t id = Key(person[0]);
+    const uint32_t id = Key(person[pc::kRowid]);
     ContactRecord record;
     record.name = PersonName(person);
-    record.phonetic = At(person, 6) + " " + At(person, 5) + " " + At(person, 4);
-    record.organization = At(person, 7);
+    record.phonetic = At(person, pc::kLastPhonetic) + " " + At(person, pc::kMiddlePhonetic) + " " +
+                      At(person, pc::kFirstPhonetic);
+    record.organization = At(person, pc::kOrganization);
     auto range = byPerson.equal_range(id);
     for (auto it = range.first; it != range.second; ++it) {
       const RowValues& mv = *it->second;
       std::string label, value;
-      if (At(mv, 2) == kPropertyAddress) {
+      if (At(mv, mvc::kProperty) == kPropertyAddress) {
         // An address shows its first part, labelled with that part's key.
-        auto entry = entriesByParent.find(Key(At(mv, 0)));
+        auto entry = entriesByParent.find(Key(At(mv, mvc::kUid)));
         if (entry == entriesByParent.end()) continue;
-        const RowValues& e = *entry->second;
-        label = NthValue(entryKeyLive, TextToInt(At(e, 1)));
-        value = At(e, 2);
+        const RowValues& part = *entry->second;
+        label = NthValue(entryKeyLive, TextToInt(At(part, mvec::kKey)));
+        value = At(part, mvec::kValue);
       } else {
-        if (At(mv, 4).empty()) continue;  // no label: not shown
-        label = ResolveLabel(NthValue(labelLive, TextToInt(At(mv, 4))));
-        value = At(mv, 5);
+        if (At(mv, mvc::kLabel).empty()) continue;  // no label: not shown
+        label = ResolveLabel(NthValue(labelLive, TextToInt(At(mv, mvc::kLabel))));
+        value = At(mv, mvc::kValue);
       }
-      record.propertyCodes.push_back(static_cast<int32_t>(TextToInt(At(mv, 2))));
+      record.propertyCodes.push_back(static_cast<int32_t>(TextToInt(At(mv, mvc::kProperty))));
       record.labels.push_back(label);
       if (record.name.empty()) record.name = value;
       liveValues.insert(value);
@@ -214,7 +220,7 @@ int ContactLoader(const SqliteFile& db, ContactMap& contacts) {
     // deleted) or a deleted one; ABPerson rowids are never reused.
     RowList owners = personLive;
     owners.insert(owners.end(), personDeleted.begin(), personDeleted.end());
-    contacts.emplace(0, BuildDeletedContacts(multiDeleted, owners, liveValues));
+    deleted = BuildDeletedContacts(multiDeleted, owners, liveValues);
   }
   return result;
 }

@@ -1,16 +1,28 @@
 // The three kind loaders the load driver runs on an opened database. Each
-// returns -2 when the database lacks its key table ("message", "ABPerson",
-// "call"), -1 when that table has no pages, 0 otherwise. They only insert into
-// the collections they are given.
+// tells whether the database holds its key table ("message", "ABPerson",
+// "call") and whether that table has pages. They only insert into the
+// collections they are given.
 #pragma once
+
+#include <optional>
 
 #include "recovery/Records.h"
 #include "sqlite/SqliteFile.h"
 
 namespace vantrel {
 
-int MessageLoader(const SqliteFile& db, MessageMap& live, MessageMap& deleted);
-int ContactLoader(const SqliteFile& db, ContactMap& contacts);
+enum class LoaderStatus {
+  TableAbsent = -2,  // not a database of this kind: nothing was read
+  NoPages = -1,      // the key table exists but holds no pages
+  Loaded = 0,
+};
+
+LoaderStatus MessageLoader(const SqliteFile& db, MessageMap& live, MessageList& deleted);
+// deleted is set (possibly empty) when the address book left deleted multi-value rows.
+LoaderStatus ContactLoader(const SqliteFile& db, ContactMap& contacts,
+                           std::optional<DeletedContactList>& deleted);
+// The call loader answers with the codes of LoaderStatus as plain numbers
+// (-2, -1, 0); LoaderStatus{CallLoader(...)} reads them.
 int CallLoader(const SqliteFile& db, CallMap& live, CallMap& deleted);
 
 }  // namespace vantrel

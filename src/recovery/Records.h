@@ -1,11 +1,13 @@
-// The records Vantrel recovers and the five collections a load fills: live and
-// deleted messages, contacts (deleted ones gathered under key 0), live and
-// deleted calls. Loaders fill them; the views and the exporters only read them.
-// All text is UTF-8.
+// The records Vantrel recovers and the collections a load fills: live and
+// deleted messages, live and deleted contacts, live and deleted calls. Loaders
+// fill them; the views and the exporters only read them. All text is UTF-8.
+// Nothing here is display text: the names the tree, the list and the files
+// show for kinds and categories belong to ui, cli and export.
 #pragma once
 
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -26,26 +28,33 @@ struct MessageRecord {
   uint8_t sent = 255;    // nonzero = sent by the owner, 0 = received; 255 = unknown
 };
 
-// Address of the other party -> its messages in the order they were filed.
-using MessageMap = std::map<std::string, std::vector<MessageRecord>>;
-
-// The one key under which every deleted message is filed: "+86" and three
-// middle dots (U+00B7, GBK A1 A4).
-inline constexpr char kDeletedMessagesKey[] = "+86\u00B7\u00B7\u00B7";
+// Messages in the order they were filed. Deleted messages have lost their
+// chat: they are one list.
+using MessageList = std::vector<MessageRecord>;
+// Address of the other party -> its messages.
+using MessageMap = std::map<std::string, MessageList>;
 
 struct ContactRecord {
   std::string name;
   std::string phonetic;
   std::string organization;
   std::vector<int32_t> propertyCodes;  // 3 phone, 4 e-mail, 5 address, ...
-  std::vector<std::string> labels;     // resolved labels; deleted entry: carved values
-  std::vector<std::string> values;     // values; deleted entry: owner names or ""
+  std::vector<std::string> labels;     // resolved labels, one per value
+  std::vector<std::string> values;
 };
 
-// Person rowid -> record; key 0 holds the deleted-contacts entry.
+// Person rowid -> record.
 using ContactMap = std::map<uint32_t, ContactRecord>;
 
-inline constexpr char kDeletedContactsName[] = "删除的";
+// A number carved from a deleted multi-value row, with the name of the person
+// it belonged to ("" when that person is not known).
+struct DeletedContact {
+  std::string number;
+  std::string owner;
+
+  bool operator==(const DeletedContact&) const = default;
+};
+using DeletedContactList = std::vector<DeletedContact>;
 
 struct CallRecord {
   int32_t date = 0;      // seconds since 1970-01-01 00:00:00 UTC
@@ -56,32 +65,61 @@ struct CallRecord {
 // Number -> its calls in the order found.
 using CallMap = std::map<std::string, std::vector<CallRecord>>;
 
+// The three kinds of record, one database each.
+enum class RecordKind { Messages = 0, Contacts = 1, Calls = 2 };
+inline constexpr size_t kRecordKindCount = 3;
+
+// The collections of one load, each a node of the category tree.
+enum class Category {
+  LiveMessages,
+  DeletedMessages,
+  LiveContacts,
+  DeletedContacts,
+  LiveCalls,
+  DeletedCalls,
+};
+
+inline constexpr Category kAllCategories[] = {
+    Category::LiveMessages,    Category::DeletedMessages, Category::LiveContacts,
+    Category::DeletedContacts, Category::LiveCalls,       Category::DeletedCalls,
+};
+
+constexpr RecordKind KindOf(Category category) {
+  switch (category) {
+    case Category::LiveMessages:
+    case Category::DeletedMessages:
+      return RecordKind::Messages;
+    case Category::LiveContacts:
+    case Category::DeletedContacts:
+      return RecordKind::Contacts;
+    case Category::LiveCalls:
+    case Category::DeletedCalls:
+      break;
+  }
+  return RecordKind::Calls;
+}
+
+constexpr bool IsDeleted(Category category) {
+  return category == Category::DeletedMessages || category == Category::DeletedContacts ||
+         category == Category::DeletedCalls;
+}
+
 // Everything one load produces.
 struct Collections {
   MessageMap liveMessages;
-  MessageMap deletedMessages;
+  MessageList deletedMessages;
   ContactMap contacts;
+  // Absent when the address book left no deleted multi-value rows at all;
+  // present and possibly empty when it did, even if none of them was kept.
+  std::optional<DeletedContactList> deletedContacts;
   CallMap liveCalls;
   CallMap deletedCalls;
-
-  void Clear() {
-    liveMessages.clear();
-    deletedMessages.clear();
-    contacts.clear();
-    liveCalls.clear();
-    deletedCalls.clear();
-  }
 };
 
-// Category node names shared by the load driver, the tree, the list and the exporters.
-namespace category {
-inline constexpr char kMessages[] = "短信";
-inline constexpr char kContacts[] = "通讯录";
-inline constexpr char kCalls[] = "通话记录";
-inline constexpr char kDeleted[] = "删除数据";
-inline constexpr char kLive[] = "现存数据";
-inline constexpr char kDeletedContacts[] = "删除联系人";
-inline constexpr char kLiveContacts[] = "现有联系人";
-}  // namespace category
+// How many records a category holds (persons for live contacts); 0 when absent.
+size_t RecordCount(const Collections& data, Category category);
+// Whether the load found anything of the category: a non-empty collection, or
+// for deleted contacts any deleted row at all.
+bool HasRecords(const Collections& data, Category category);
 
 }  // namespace vantrel

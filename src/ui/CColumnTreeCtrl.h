@@ -16,6 +16,9 @@ class CColumnTreeCtrl : public QTreeWidget {
   Q_OBJECT
  public:
   static constexpr int kMinFirstColumnWidth = 100;
+  // Item-data roles from this one on are free for the tree's users; the tree
+  // keeps its labels under a role below it.
+  static constexpr int kFirstFreeRole = Qt::UserRole + 2;
 
   explicit CColumnTreeCtrl(QWidget* parent = nullptr);
 

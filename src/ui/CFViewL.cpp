@@ -3,7 +3,17 @@
 #include <QVBoxLayout>
 #include <optional>
 
+#include "export/CategoryNames.h"
+
 namespace vantrel {
+namespace {
+
+// Where a node keeps what it holds: the kind of a top-level node, the
+// category of a child.
+constexpr int kKindRole = CColumnTreeCtrl::kFirstFreeRole;
+constexpr int kCategoryRole = CColumnTreeCtrl::kFirstFreeRole + 1;
+
+}  // namespace
 
 CFViewL::CFViewL(const Collections& data, CReportCtrl& list, QWidget* parent)
     : QWidget(parent), data_(data), list_(list), tree_(new CColumnTreeCtrl(this)) {
@@ -23,8 +33,10 @@ void CFViewL::ResetViews() {
   tree_->InsertColumn(1, "数量", 90);
 }
 
-int CFViewL::AddCategory(const QString& name) {
-  categories_.push_back(tree_->InsertItem(nullptr, name));
+int CFViewL::AddCategory(RecordKind kind) {
+  QTreeWidgetItem* node = tree_->InsertItem(nullptr, KindName(kind));
+  node->setData(0, kKindRole, static_cast<int>(kind));
+  categories_.push_back(node);
   return static_cast<int>(categories_.size()) - 1;
 }
 
@@ -33,11 +45,12 @@ QTreeWidgetItem* CFViewL::CategoryNode(int category) const {
   return categories_[category];
 }
 
-void CFViewL::AddCount(int category, const QString& name, int count, bool deleted) {
-  QTreeWidgetItem* parent = CategoryNode(category);
-  if (!parent) return;
-  QTreeWidgetItem* node = tree_->InsertItem(parent, name);
-  if (deleted) tree_->SetItemColor(node, kDeletedNodeColour);
+void CFViewL::AddCount(int parent, Category category, int count) {
+  QTreeWidgetItem* parentNode = CategoryNode(parent);
+  if (!parentNode) return;
+  QTreeWidgetItem* node = tree_->InsertItem(parentNode, CategoryName(category));
+  node->setData(0, kCategoryRole, static_cast<int>(category));
+  if (IsDeleted(category)) tree_->SetItemColor(node, kDeletedNodeColour);
   tree_->SetItemText(node, 1, QString::number(count));
 }
 
@@ -50,40 +63,49 @@ QTreeWidgetItem* CFViewL::SelectedNode() const {
   return selected.isEmpty() ? nullptr : selected.front();
 }
 
+std::optional<Category> CFViewL::SelectedCategory() const {
+  return CategoryOf(SelectedNode());
+}
+
+std::optional<Category> CFViewL::CategoryOf(const QTreeWidgetItem* node) {
+  if (!node || !node->parent()) return std::nullopt;
+  const QVariant value = node->data(0, kCategoryRole);
+  if (!value.isValid()) return std::nullopt;
+  return static_cast<Category>(value.toInt());
+}
+
 void CFViewL::OnNodeClicked(QTreeWidgetItem* node) {
   lastClicked_ = node;
-  if (!node || !node->parent()) return;
-  const std::string category = tree_->GetItemText(node->parent()).toStdString();
-  const std::string name = tree_->GetItemText(node).toStdString();
+  const std::optional<Category> category = CategoryOf(node);
+  if (!category) return;
 
   emit statusTextsChanged({}, {});
   RecordTableModel& records = list_.records();
   records.RemoveAllRows();
+  records.SetLayout(KindOf(*category));
 
   std::optional<int> count;
-  if (category == category::kMessages) {
-    records.SetLayout(RecordKind::Messages);
-    if (name == category::kLive) {
+  switch (*category) {
+    case Category::LiveMessages:
       count = records.FillLiveMessages(data_.liveMessages);
-    } else if (name == category::kDeleted) {
+      break;
+    case Category::DeletedMessages:
       count = records.FillDeletedMessages(data_.deletedMessages);
-    }
-  } else if (category == category::kContacts) {
-    records.SetLayout(RecordKind::Contacts);
-    if (name == category::kLiveContacts) {
+      break;
+    case Category::LiveContacts:
       count = records.FillLiveContacts(data_.contacts);
-    } else if (name == category::kDeletedContacts) {
-      count = records.FillDeletedContacts(data_.contacts);
-    }
-  } else if (category == category::kCalls) {
-    records.SetLayout(RecordKind::Calls);
-    if (name == category::kLive) {
+      break;
+    case Category::DeletedContacts:
+      count = records.FillDeletedContacts(data_.deletedContacts);
+      break;
+    case Category::LiveCalls:
       records.FillCalls(data_.liveCalls);
-    } else if (name == category::kDeleted) {
+      break;
+    case Category::DeletedCalls:
       records.FillCalls(data_.deletedCalls);
-    }
+      break;
   }
-  if (count) emit statusTextsChanged(QString::fromStdString(name), CountPaneText(*count));
+  if (count) emit statusTextsChanged(CategoryName(*category), CountPaneText(*count));
 }
 
 }  // namespace vantrel

@@ -2,11 +2,13 @@
 // column. It carries out the tree side of a load (reset, categories, counts,
 // expansion) and turns a click on a category node into a layout and fill of
 // the record list and the texts of the status bar's category and count panes.
-// A click on a top-level node changes nothing.
+// A click on a top-level node changes nothing. Each node carries its record
+// kind or category as item data; its text is only for showing.
 #pragma once
 
 #include <QColor>
 #include <QWidget>
+#include <optional>
 #include <vector>
 
 #include "recovery/Records.h"
@@ -28,14 +30,18 @@ class CFViewL : public QWidget {
 
   // The tree side of a load.
   void ResetViews();  // empties list and tree; the tree gets "分类" 210 and "数量" 90
-  int AddCategory(const QString& name);
-  void AddCount(int category, const QString& name, int count, bool deleted);
+  int AddCategory(RecordKind kind);
+  void AddCount(int parent, Category category, int count);
   void ExpandCategory(int category);
 
   // The category node of a category handle (null when unknown).
   QTreeWidgetItem* CategoryNode(int category) const;
-  // The selected node: the category the save-current commands write.
+  // The selected node, and the category it holds (none for a top-level node):
+  // the category the save-current commands write.
   QTreeWidgetItem* SelectedNode() const;
+  std::optional<Category> SelectedCategory() const;
+  // The category a child node holds; nullopt for a top-level node or none.
+  static std::optional<Category> CategoryOf(const QTreeWidgetItem* node);
   // The node of the last click (null when it hit none); kept across reloads.
   QTreeWidgetItem* lastClickedNode() const { return lastClicked_; }
 

@@ -6,7 +6,6 @@
 #include <QMenuBar>
 #include <QStatusBar>
 
-#include "platform/ReadOnlyFile.h"
 #include "ui/Artwork.h"
 
 namespace vantrel {
@@ -116,8 +115,8 @@ void CMainFrame::CreatePanes() {
   rightView_->setObjectName("rightView");
   rightView_->setChildrenCollapsible(false);
   listPane_ = new CRightViewTop(rightView_);
-  detailPane_ = new CRightViewBottom(listPane_->list(), loader_.collections.contacts, rightView_);
-  treePane_ = new CFViewL(loader_.collections, listPane_->list(), splitter_);
+  detailPane_ = new CRightViewBottom(listPane_->list(), collections_.contacts, rightView_);
+  treePane_ = new CFViewL(collections_, listPane_->list(), splitter_);
   splitter_->addWidget(treePane_);
   splitter_->addWidget(rightView_);
   rightView_->addWidget(listPane_);
@@ -166,34 +165,30 @@ void CMainFrame::ShowStatusTexts(const QString& category, const QString& count) 
 // ---- Commands ----
 
 void CMainFrame::SelectBackup() {
-  const std::optional<std::string> path = prompts_.ChooseBackup(loader_.backupFolder, remembered_);
+  const std::optional<std::string> path = prompts_.ChooseBackup(backupPath_, remembered_);
   if (!path) return;
   LoadPath(*path);
 }
 
 bool CMainFrame::LoadPath(const std::string& path) {
-  if (!PathExists(path)) {
+  LoadResult loaded = LoadBackup(path, *this);
+  if (loaded.status == LoadStatus::NotFound) {
     prompts_.ShowMessage(kFileNotFoundMessage);
     return false;
   }
-  // The list points into the collections the load is about to replace.
+  // The list points into the collections about to be replaced.
   listPane_->list().records().RemoveAllRows();
-  loader_.backupFolder = path;
-  loader_.LoadBackup(*this);
+  backupPath_ = path;
+  collections_ = std::move(loaded.collections);
   return true;
 }
 
 void CMainFrame::SaveCurrent(ExportFormat format) {
-  QTreeWidgetItem* node = treePane_->SelectedNode();
-  const CColumnTreeCtrl& tree = treePane_->tree();
-  const std::string nodeName = node ? tree.GetItemText(node).toStdString() : std::string();
-  const std::string parentName =
-      node && node->parent() ? tree.GetItemText(node->parent()).toStdString() : std::string();
-  RunSaveCurrent(prompts_, loader_.collections, parentName, nodeName, format, exportOptions_);
+  RunSaveCurrent(prompts_, collections_, treePane_->SelectedCategory(), format, exportOptions_);
 }
 
 void CMainFrame::SaveAll(ExportFormat format) {
-  RunSaveAll(prompts_, loader_.collections, format, exportOptions_);
+  RunSaveAll(prompts_, collections_, format, exportOptions_);
 }
 
 void CMainFrame::SaveAllCsv() {
@@ -240,13 +235,12 @@ void CMainFrame::ResetViews() {
   ShowStatusTexts({}, {});
 }
 
-LoadObserver::CategoryHandle CMainFrame::AddCategory(const std::string& name) {
-  return treePane_->AddCategory(QString::fromStdString(name));
+LoadObserver::CategoryHandle CMainFrame::AddCategory(RecordKind kind) {
+  return treePane_->AddCategory(kind);
 }
 
-void CMainFrame::AddCount(CategoryHandle category, const std::string& name, int count,
-                          bool deleted) {
-  treePane_->AddCount(category, QString::fromStdString(name), count, deleted);
+void CMainFrame::AddCount(CategoryHandle parent, Category category, int count) {
+  treePane_->AddCount(parent, category, count);
 }
 
 void CMainFrame::ExpandCategory(CategoryHandle category) {

@@ -1,6 +1,6 @@
 // The main window: toolbar, status bar, the category tree on the left and the
-// record list over the record detail on the right. It owns the load driver's
-// data (the chosen path and the five record collections), shows a load
+// record list over the record detail on the right. It owns what the last load
+// produced (the chosen path and the record collections), shows a load
 // through LoadObserver, and routes the toolbar commands. Each command is one
 // slot; every question and notice goes through UserPrompts.
 #pragma once
@@ -49,8 +49,8 @@ class CMainFrame : public QMainWindow, public LoadObserver {
   void StepProgress() override;
   void EndProgress() override;
   void ResetViews() override;
-  CategoryHandle AddCategory(const std::string& name) override;
-  void AddCount(CategoryHandle category, const std::string& name, int count, bool deleted) override;
+  CategoryHandle AddCategory(RecordKind kind) override;
+  void AddCount(CategoryHandle parent, Category category, int count) override;
   void ExpandCategory(CategoryHandle category) override;
   void ShowMessage(const std::string& text) override;
 
@@ -66,7 +66,8 @@ class CMainFrame : public QMainWindow, public LoadObserver {
   QLabel& countPane() { return *countPane_; }
   QLabel& scrollLockPane() { return *scrollLockPane_; }
   QAction& action(const char* objectName);  // actions by object name, e.g. "selectBackup"
-  const BackupLoader& loader() const { return loader_; }
+  const Collections& collections() const { return collections_; }
+  const std::string& backupPath() const { return backupPath_; }
   const RememberedBackups& rememberedBackups() const { return remembered_; }
   int lastProgressSteps() const { return lastProgressSteps_; }
 
@@ -92,7 +93,8 @@ class CMainFrame : public QMainWindow, public LoadObserver {
   void ShowStatusTexts(const QString& category, const QString& count);
 
   UserPrompts& prompts_;
-  BackupLoader loader_;
+  std::string backupPath_;        // the path of the last load
+  Collections collections_;       // what it produced
   RememberedBackups remembered_;  // the selection dialog's memory, for the window's whole life
   ExportOptions exportOptions_;
 

@@ -33,7 +33,7 @@ class UnattendedPrompts : public UserPrompts {
     std::fprintf(stderr, "vantrel: %s\n", text.c_str());
   }
   void ShowAbout() override {}
-  std::optional<std::string> AskSaveFile(const std::string&, const std::string&) override {
+  std::optional<std::string> AskSaveFile(const std::string&, const FileFilters&) override {
     return std::nullopt;
   }
   std::optional<std::string> AskFolder(const std::string&) override { return std::nullopt; }

@@ -11,24 +11,20 @@
 
 namespace vantrel {
 
-QString QtFileFilter(const std::string& pipeFilter) {
-  const QStringList parts = QString::fromStdString(pipeFilter).split('|');
-  QStringList filters;
-  for (int i = 0; i + 1 < parts.size(); i += 2) {
-    const QString& description = parts[i];
-    const QString& pattern = parts[i + 1];
-    if (description.isEmpty() || pattern.isEmpty()) break;
+QString QtFileFilter(const FileFilters& filters) {
+  QStringList shown;
+  for (const FileFilter& filter : filters) {
+    QStringList patterns;
+    for (const std::string& pattern : filter.patterns) patterns << QString::fromStdString(pattern);
     // QFileDialog reads the patterns from the parentheses of each filter.
-    filters << (description.contains("(" + pattern + ")") ? description
-                                                          : description + " (" + pattern + ")");
+    shown << QString::fromStdString(filter.label) + "(" + patterns.join(' ') + ")";
   }
-  return filters.join(";;");
+  return shown.join(";;");
 }
 
-QString FirstFilterExtension(const std::string& pipeFilter) {
-  const QStringList parts = QString::fromStdString(pipeFilter).split('|');
-  if (parts.size() < 2) return {};
-  const QString pattern = parts[1].section(';', 0, 0);
+QString FirstFilterExtension(const FileFilters& filters) {
+  if (filters.empty() || filters.front().patterns.empty()) return {};
+  const QString pattern = QString::fromStdString(filters.front().patterns.front());
   const int dot = pattern.lastIndexOf('.');
   const QString extension = dot < 0 ? QString() : pattern.mid(dot + 1);
   return extension.contains('*') ? QString() : extension;
@@ -64,12 +60,12 @@ void QtUserPrompts::ShowAbout() {
 }
 
 std::optional<std::string> QtUserPrompts::AskSaveFile(const std::string& defaultName,
-                                                      const std::string& filter) {
+                                                      const FileFilters& filters) {
   QFileDialog dialog(parent_);
   dialog.setAcceptMode(QFileDialog::AcceptSave);
   dialog.setFileMode(QFileDialog::AnyFile);
-  dialog.setNameFilter(QtFileFilter(filter));
-  dialog.setDefaultSuffix(FirstFilterExtension(filter));
+  dialog.setNameFilter(QtFileFilter(filters));
+  dialog.setDefaultSuffix(FirstFilterExtension(filters));
   dialog.setDirectory(QDir::currentPath());
   dialog.selectFile(QString::fromStdString(defaultName));
   // QFileDialog asks before overwriting an existing file, as the save commands want.

@@ -10,10 +10,12 @@
 
 namespace vantrel {
 
-// A save-dialog filter written as "description|pattern|...||" in the form
-// QFileDialog takes ("(*.csv);;All Files(*.*)"), and the extension of its first pattern.
-QString QtFileFilter(const std::string& pipeFilter);
-QString FirstFilterExtension(const std::string& pipeFilter);
+// Save-dialog file types in the form QFileDialog takes: each label followed
+// by its patterns in parentheses, the filters joined by ";;"
+// ("(*.csv);;All Files(*.*)"); and the extension of the first pattern ("csv";
+// empty when it is a wildcard).
+QString QtFileFilter(const FileFilters& filters);
+QString FirstFilterExtension(const FileFilters& filters);
 
 class QtUserPrompts : public UserPrompts {
  public:
@@ -28,7 +30,7 @@ class QtUserPrompts : public UserPrompts {
   void ShowAbout() override;
 
   std::optional<std::string> AskSaveFile(const std::string& defaultName,
-                                         const std::string& filter) override;
+                                         const FileFilters& filters) override;
   std::optional<std::string> AskFolder(const std::string& title) override;
   void ShowDone() override;
   void ShowError(const std::string& text) override;

@@ -92,50 +92,43 @@ std::optional<int> RecordTableModel::FillLiveMessages(const MessageMap& live) {
   // Each address's messages are inserted at the top of the list in turn, so
   // the address walked last comes first.
   for (auto it = live.rbegin(); it != live.rend(); ++it) {
-    for (const MessageRecord& record : it->second) rows.push_back(Row{&record, &it->first});
+    for (const MessageRecord& record : it->second) rows.push_back(MessageRow{&record, &it->first});
   }
   ReplaceRows(std::move(rows));
   return static_cast<int>(total);
 }
 
-std::optional<int> RecordTableModel::FillDeletedMessages(const MessageMap& deleted) {
+std::optional<int> RecordTableModel::FillDeletedMessages(const MessageList& deleted) {
   if (deleted.empty()) {
     RemoveAllRows();
     return std::nullopt;
   }
-  const auto& records = deleted.begin()->second;
   std::vector<Row> rows;
-  rows.reserve(records.size());
-  for (const MessageRecord& record : records) rows.push_back(Row{&record, nullptr});
+  rows.reserve(deleted.size());
+  for (const MessageRecord& record : deleted) rows.push_back(MessageRow{&record, nullptr});
   ReplaceRows(std::move(rows));
-  return static_cast<int>(records.size());
+  return static_cast<int>(deleted.size());
 }
 
 std::optional<int> RecordTableModel::FillLiveContacts(const ContactMap& contacts) {
   std::vector<Row> rows;
   rows.reserve(contacts.size());
-  for (const auto& [key, record] : contacts) {
-    if (key == 0) continue;
-    rows.push_back(Row{&record, nullptr, nullptr, key});
-  }
+  for (const auto& [key, record] : contacts) rows.push_back(ContactRow{&record, key});
   ReplaceRows(std::move(rows));
   return static_cast<int>(rows_.size());
 }
 
-std::optional<int> RecordTableModel::FillDeletedContacts(const ContactMap& contacts) {
-  auto it = contacts.find(0);
-  if (it == contacts.end()) {
+std::optional<int> RecordTableModel::FillDeletedContacts(
+    const std::optional<DeletedContactList>& deleted) {
+  if (!deleted) {
     RemoveAllRows();
     return std::nullopt;
   }
-  const ContactRecord& entry = it->second;
-  // Carved values fill the first cells row by row; the owners' names go into
-  // the second cells of the same rows, adding rows when there are more names.
-  std::vector<Row> rows(std::max(entry.labels.size(), entry.values.size()));
-  for (size_t i = 0; i < entry.labels.size(); ++i) rows[i].key = &entry.labels[i];
-  for (size_t i = 0; i < entry.values.size(); ++i) rows[i].value = &entry.values[i];
+  std::vector<Row> rows;
+  rows.reserve(deleted->size());
+  for (const DeletedContact& contact : *deleted) rows.push_back(DeletedContactRow{&contact});
   ReplaceRows(std::move(rows));
-  return static_cast<int>(entry.labels.size());
+  return static_cast<int>(deleted->size());
 }
 
 void RecordTableModel::FillCalls(const CallMap& calls) {
@@ -144,86 +137,76 @@ void RecordTableModel::FillCalls(const CallMap& calls) {
   for (const auto& [number, records] : calls) total += records.size();
   rows.reserve(total);
   for (auto it = calls.rbegin(); it != calls.rend(); ++it) {
-    for (const CallRecord& record : it->second) rows.push_back(Row{&record, &it->first});
+    for (const CallRecord& record : it->second) rows.push_back(CallRow{&record, &it->first});
   }
   ReplaceRows(std::move(rows));
 }
 
 bool RecordTableModel::CellIsComputed(int column) const {
-  switch (kind_) {
-    case RecordKind::Messages:
-      return column == 1 || column == 2;
-    case RecordKind::Contacts:
-      return column == 1 || column == 2;
-    case RecordKind::Calls:
-      return column == 1 || column == 2;
-  }
-  return false;
+  // The second and third columns of every layout are made from the record
+  // (times, durations, joined values, the person key); the others are stored.
+  return column == 1 || column == 2;
 }
 
 std::string_view RecordTableModel::CellView(const Row& row, int column,
                                             std::string& scratch) const {
-  switch (kind_) {
-    case RecordKind::Messages: {
-      const auto& m = *static_cast<const MessageRecord*>(row.record);
-      switch (column) {
-        case 0:
-          return m.text;
-        case 1:
-          scratch = MessageDateText(m.date);
-          return scratch;
-        case 2:
-          if (m.readDate == 0) return {};
-          scratch = MessageDateText(m.readDate);
-          return scratch;
-        case 3:
-          return m.sent != 0 ? kSentText : kReceivedText;
-        case 4:
-          return m.service;
-        case 5:
-          return row.key ? std::string_view(*row.key) : std::string_view();
-      }
-      return {};
+  if (const auto* message = std::get_if<MessageRow>(&row)) {
+    const MessageRecord& m = *message->record;
+    switch (column) {
+      case 0:
+        return m.text;
+      case 1:
+        scratch = MessageDateText(m.date);
+        return scratch;
+      case 2:
+        if (m.readDate == 0) return {};
+        scratch = MessageDateText(m.readDate);
+        return scratch;
+      case 3:
+        return m.sent != 0 ? kSentText : kReceivedText;
+      case 4:
+        return m.service;
+      case 5:
+        return message->address ? std::string_view(*message->address) : std::string_view();
     }
-    case RecordKind::Contacts: {
-      if (!row.record) {  // a deleted-contact row
-        if (column == 0 && row.key) return *row.key;
-        if (column == 1 && row.value) return *row.value;
-        return {};
-      }
-      const auto& c = *static_cast<const ContactRecord*>(row.record);
-      switch (column) {
-        case 0:
-          return c.name;
-        case 1:
-          scratch.clear();
-          for (const std::string& value : c.values) {
-            scratch += value;
-            scratch += "; ";
-          }
-          return scratch;
-        case 2:
-          scratch = std::to_string(row.contactKey);
-          return scratch;
-      }
-      return {};
+    return {};
+  }
+  if (const auto* contact = std::get_if<ContactRow>(&row)) {
+    const ContactRecord& c = *contact->record;
+    switch (column) {
+      case 0:
+        return c.name;
+      case 1:
+        scratch.clear();
+        for (const std::string& value : c.values) {
+          scratch += value;
+          scratch += "; ";
+        }
+        return scratch;
+      case 2:
+        scratch = std::to_string(contact->key);
+        return scratch;
     }
-    case RecordKind::Calls: {
-      const auto& c = *static_cast<const CallRecord*>(row.record);
-      switch (column) {
-        case 0:
-          return *row.key;
-        case 1:
-          scratch = CallDateText(c.date);
-          return scratch;
-        case 2:
-          scratch = ListDurationText(c.duration);
-          return scratch;
-        case 3:
-          return (c.flags & 1) ? kOutgoingText : kIncomingText;
-      }
-      return {};
-    }
+    return {};
+  }
+  if (const auto* deleted = std::get_if<DeletedContactRow>(&row)) {
+    if (column == 0) return deleted->contact->number;
+    if (column == 1) return deleted->contact->owner;
+    return {};
+  }
+  const auto& call = std::get<CallRow>(row);
+  const CallRecord& c = *call.record;
+  switch (column) {
+    case 0:
+      return *call.number;
+    case 1:
+      scratch = CallDateText(c.date);
+      return scratch;
+    case 2:
+      scratch = ListDurationText(c.duration);
+      return scratch;
+    case 3:
+      return (c.flags & 1) ? kOutgoingText : kIncomingText;
   }
   return {};
 }

@@ -14,14 +14,14 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <variant>
 #include <vector>
 
 #include "recovery/Records.h"
 
 namespace vantrel {
 
-// The list's layouts; the values are the record kinds the detail pane reads.
-enum class RecordKind { Messages = 0, Contacts = 1, Calls = 2 };
+// The list's layouts are the record kinds (Records.h) the detail pane reads.
 
 struct ColumnLayout {
   QString heading;
@@ -53,14 +53,15 @@ class RecordTableModel : public QAbstractTableModel {
   // status bar shows it) return it; nullopt when nothing is to be reported.
   //  live messages: addresses in descending order (the fill inserts each
   //    address's messages at the top), each address's messages in record order;
-  //  deleted messages: the one entry's messages in order, no address;
-  //  live contacts: person keys ascending (key 0 skipped), with the hidden key column;
-  //  deleted contacts: carved values over their owners' names, row by row;
+  //  deleted messages: in order, no address; no count when there are none;
+  //  live contacts: person keys ascending, with the hidden key column;
+  //  deleted contacts: carved numbers beside their owners' names; no count
+  //    when the load found no deleted rows at all;
   //  calls: numbers descending, each number's calls in order; no count.
   std::optional<int> FillLiveMessages(const MessageMap& live);
-  std::optional<int> FillDeletedMessages(const MessageMap& deleted);
+  std::optional<int> FillDeletedMessages(const MessageList& deleted);
   std::optional<int> FillLiveContacts(const ContactMap& contacts);
-  std::optional<int> FillDeletedContacts(const ContactMap& contacts);
+  std::optional<int> FillDeletedContacts(const std::optional<DeletedContactList>& deleted);
   void FillCalls(const CallMap& calls);
 
   // The text of a cell as the list shows it; "" outside the list.
@@ -90,15 +91,23 @@ class RecordTableModel : public QAbstractTableModel {
   void columnsReplaced();
 
  private:
-  // One list row: pointers into the collections, never copies.
-  struct Row {
-    const void* record =
-        nullptr;  // MessageRecord, ContactRecord or CallRecord; null for a deleted-contact row
-    const std::string* key =
-        nullptr;  // address, number, or the carved value of a deleted-contact row
-    const std::string* value = nullptr;  // deleted-contact row: the owner's name
-    uint32_t contactKey = 0;             // live contact: its person key
+  // One list row, of the layout's kind: pointers into the collections, never copies.
+  struct MessageRow {
+    const MessageRecord* record;
+    const std::string* address;  // null for a deleted message
   };
+  struct ContactRow {
+    const ContactRecord* record;
+    uint32_t key;  // its person key
+  };
+  struct DeletedContactRow {
+    const DeletedContact* contact;
+  };
+  struct CallRow {
+    const CallRecord* record;
+    const std::string* number;
+  };
+  using Row = std::variant<MessageRow, ContactRow, DeletedContactRow, CallRow>;
 
   std::string_view CellView(const Row& row, int column, std::string& scratch) const;
   bool CellIsComputed(int column) const;

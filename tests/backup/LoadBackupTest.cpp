@@ -20,12 +20,11 @@ using testing::WriteBytes;
 class RecordingObserver : public LoadObserver {
  public:
   struct Child {
-    std::string name;
+    Category category;
     int count = 0;
-    bool deleted = false;
   };
-  struct Category {
-    std::string name;
+  struct KindNode {
+    RecordKind kind;
     std::vector<Child> children;
     bool expanded = false;
   };
@@ -40,31 +39,25 @@ class RecordingObserver : public LoadObserver {
     events.push_back("reset");
     categories.clear();
   }
-  CategoryHandle AddCategory(const std::string& name) override {
-    events.push_back("category " + name);
-    categories.push_back({name, {}, false});
+  CategoryHandle AddCategory(RecordKind kind) override {
+    events.push_back("category");
+    categories.push_back({kind, {}, false});
     return static_cast<CategoryHandle>(categories.size() - 1);
   }
-  void AddCount(CategoryHandle category, const std::string& name, int count,
-                bool deleted) override {
-    categories.at(category).children.push_back({name, count, deleted});
+  void AddCount(CategoryHandle parent, Category category, int count) override {
+    categories.at(parent).children.push_back({category, count});
   }
   void ExpandCategory(CategoryHandle category) override { categories.at(category).expanded = true; }
   void ShowMessage(const std::string& text) override { messages.push_back(text); }
 
-  std::vector<std::string> CategoryNames() const {
-    std::vector<std::string> names;
-    for (const Category& c : categories) names.push_back(c.name);
-    return names;
-  }
-  const Category* Find(const std::string& name) const {
-    for (const Category& c : categories)
-      if (c.name == name) return &c;
-    return nullptr;
+  std::vector<RecordKind> Kinds() const {
+    std::vector<RecordKind> kinds;
+    for (const KindNode& c : categories) kinds.push_back(c.kind);
+    return kinds;
   }
 
   std::vector<std::string> events;
-  std::vector<Category> categories;
+  std::vector<KindNode> categories;
   std::vector<std::string> messages;
   int steps = 0;
 };
@@ -76,15 +69,12 @@ int Total(const Map& map) {
   return static_cast<int>(n);
 }
 
-using Children = std::vector<std::pair<std::string, int>>;
-Children ChildrenOf(const RecordingObserver::Category& c) {
+using Children = std::vector<std::pair<Category, int>>;
+Children ChildrenOf(const RecordingObserver::KindNode& c) {
   Children out;
   for (const auto& child : c.children) {
-    out.emplace_back(child.name, child.count);
-    // Only the deleted nodes are drawn in red.
-    const bool deletedNode =
-        child.name == category::kDeleted || child.name == category::kDeletedContacts;
-    EXPECT_EQ(child.deleted, deletedNode) << child.name;
+    out.emplace_back(child.category, child.count);
+    EXPECT_EQ(KindOf(child.category), c.kind);
   }
   return out;
 }
@@ -92,26 +82,26 @@ Children ChildrenOf(const RecordingObserver::Category& c) {
 // What the tree must show for the collections the loaders produced.
 Children ExpectedMessages(const Collections& c) {
   Children out;
-  if (!c.deletedMessages.empty()) out.emplace_back(category::kDeleted, Total(c.deletedMessages));
-  if (!c.liveMessages.empty()) out.emplace_back(category::kLive, Total(c.liveMessages));
+  if (!c.deletedMessages.empty())
+    out.emplace_back(Category::DeletedMessages, static_cast<int>(c.deletedMessages.size()));
+  if (!c.liveMessages.empty()) out.emplace_back(Category::LiveMessages, Total(c.liveMessages));
   return out;
 }
 Children ExpectedContacts(const Collections& c) {
   Children out;
-  const bool hasDeleted = !c.contacts.empty() && c.contacts.begin()->first == 0;
-  if (hasDeleted)
-    out.emplace_back(category::kDeletedContacts,
-                     static_cast<int>(c.contacts.begin()->second.labels.size()));
-  out.emplace_back(category::kLiveContacts, static_cast<int>(c.contacts.size()) - hasDeleted);
+  if (c.deletedContacts)
+    out.emplace_back(Category::DeletedContacts, static_cast<int>(c.deletedContacts->size()));
+  out.emplace_back(Category::LiveContacts, static_cast<int>(c.contacts.size()));
   return out;
 }
 Children ExpectedCalls(const Collections& c) {
-  return {{category::kDeleted, Total(c.deletedCalls)}, {category::kLive, Total(c.liveCalls)}};
+  return {{Category::DeletedCalls, Total(c.deletedCalls)},
+          {Category::LiveCalls, Total(c.liveCalls)}};
 }
 
 bool Empty(const Collections& c) {
   return c.liveMessages.empty() && c.deletedMessages.empty() && c.contacts.empty() &&
-         c.liveCalls.empty() && c.deletedCalls.empty();
+         !c.deletedContacts && c.liveCalls.empty() && c.deletedCalls.empty();
 }
 
 fixtures::BackupOptions SmallBackup(uint64_t seed) {
@@ -126,8 +116,10 @@ fixtures::BackupOptions SmallBackup(uint64_t seed) {
 class LoadBackupTest : public ::testing::Test {
  protected:
   fixtures::TempDir dir_{"vantrel-load"};
-  BackupLoader loader_;
 };
+
+const std::vector<RecordKind> kAllKinds = {RecordKind::Messages, RecordKind::Contacts,
+                                           RecordKind::Calls};
 
 TEST_F(LoadBackupTest, FullBackupGivesThreeCategoriesInSixSteps) {
   for (int ios : {6, 7}) {
@@ -137,21 +129,18 @@ TEST_F(LoadBackupTest, FullBackupGivesThreeCategoriesInSixSteps) {
     const fixtures::BackupTruth truth =
         BuildBackup(dir_.File("ios" + std::to_string(ios)), options);
     RecordingObserver observer;
-    loader_.backupFolder = truth.folder;
-    loader_.LoadBackup(observer);
+    const LoadResult loaded = LoadBackup(truth.folder, observer);
+    EXPECT_EQ(loaded.status, LoadStatus::Loaded);
 
     EXPECT_EQ(observer.steps, 6);
     EXPECT_EQ(observer.events.front(), "begin");
     EXPECT_EQ(observer.events[1], "reset");
     EXPECT_EQ(observer.events.back(), "end");
     EXPECT_TRUE(observer.messages.empty());
-    EXPECT_EQ(loader_.walPath, "");
-    ASSERT_EQ(
-        observer.CategoryNames(),
-        (std::vector<std::string>{category::kMessages, category::kContacts, category::kCalls}));
-    for (const auto& c : observer.categories) EXPECT_TRUE(c.expanded) << c.name;
+    ASSERT_EQ(observer.Kinds(), kAllKinds);
+    for (const auto& c : observer.categories) EXPECT_TRUE(c.expanded);
 
-    const Collections& got = loader_.collections;
+    const Collections& got = loaded.collections;
     EXPECT_EQ(ChildrenOf(observer.categories[0]), ExpectedMessages(got));
     EXPECT_EQ(ChildrenOf(observer.categories[1]), ExpectedContacts(got));
     EXPECT_EQ(ChildrenOf(observer.categories[2]), ExpectedCalls(got));
@@ -173,21 +162,18 @@ TEST_F(LoadBackupTest, MissingCallDatabaseGivesTwoCategoriesAndNothingStale) {
   const fixtures::BackupTruth partial = BuildBackup(dir_.File("partial"), options);
 
   RecordingObserver first;
-  loader_.backupFolder = full.folder;
-  loader_.LoadBackup(first);
-  ASSERT_FALSE(loader_.collections.liveCalls.empty());
+  ASSERT_FALSE(LoadBackup(full.folder, first).collections.liveCalls.empty());
 
   RecordingObserver observer;
-  loader_.backupFolder = partial.folder;
-  loader_.LoadBackup(observer);
+  const LoadResult loaded = LoadBackup(partial.folder, observer);
   EXPECT_EQ(observer.steps, 5);  // the call database takes only its final step
   EXPECT_TRUE(observer.messages.empty());
-  EXPECT_EQ(observer.CategoryNames(),
-            (std::vector<std::string>{category::kMessages, category::kContacts}));
+  EXPECT_EQ(observer.Kinds(),
+            (std::vector<RecordKind>{RecordKind::Messages, RecordKind::Contacts}));
   // The calls of the first backup are not kept under the second one.
-  EXPECT_TRUE(loader_.collections.liveCalls.empty());
-  EXPECT_TRUE(loader_.collections.deletedCalls.empty());
-  EXPECT_EQ(Total(loader_.collections.liveMessages),
+  EXPECT_TRUE(loaded.collections.liveCalls.empty());
+  EXPECT_TRUE(loaded.collections.deletedCalls.empty());
+  EXPECT_EQ(Total(loaded.collections.liveMessages),
             static_cast<int>(partial.messages->Live().size()));
 }
 
@@ -200,29 +186,26 @@ TEST_F(LoadBackupTest, SingleFileIsReadWithItsLogAndAFolderAfterItWithout) {
   ASSERT_TRUE(fs::exists(file + "-wal"));
 
   RecordingObserver observer;
-  loader_.backupFolder = file;
-  loader_.LoadBackup(observer);
-  EXPECT_EQ(loader_.walPath, file + "-wal");
+  const LoadResult loaded = LoadBackup(file, observer);
   EXPECT_EQ(observer.steps, 6);  // the one file is opened for every kind
   EXPECT_TRUE(observer.messages.empty());
-  ASSERT_EQ(observer.CategoryNames(), std::vector<std::string>{category::kMessages});
-  EXPECT_EQ(ChildrenOf(observer.categories[0]), ExpectedMessages(loader_.collections));
+  ASSERT_EQ(observer.Kinds(), std::vector<RecordKind>{RecordKind::Messages});
+  EXPECT_EQ(ChildrenOf(observer.categories[0]), ExpectedMessages(loaded.collections));
   // Rows committed only to the log are there; rows of its unfinished transaction are not.
-  EXPECT_EQ(Total(loader_.collections.liveMessages), static_cast<int>(truth.Live().size()));
+  EXPECT_EQ(Total(loaded.collections.liveMessages), static_cast<int>(truth.Live().size()));
 
-  // The same file without its log beside it: no log is used.
+  // The same file without its log beside it: no log is used, and the rows
+  // the log alone holds are not there.
   const std::string bare = dir_.File("bare.db");
   fs::copy_file(file, bare);
   RecordingObserver bareObserver;
-  loader_.backupFolder = bare;
-  loader_.LoadBackup(bareObserver);
-  EXPECT_EQ(loader_.walPath, "");
+  const LoadResult bareLoaded = LoadBackup(bare, bareObserver);
+  EXPECT_EQ(bareLoaded.status, LoadStatus::Loaded);
+  EXPECT_LT(Total(bareLoaded.collections.liveMessages), static_cast<int>(truth.Live().size()));
 
   const fixtures::BackupTruth backup = BuildBackup(dir_.File("backup"), SmallBackup(5));
   RecordingObserver folderObserver;
-  loader_.backupFolder = backup.folder;
-  loader_.LoadBackup(folderObserver);
-  EXPECT_EQ(loader_.walPath, "");
+  EXPECT_EQ(LoadBackup(backup.folder, folderObserver).status, LoadStatus::Loaded);
   EXPECT_EQ(folderObserver.categories.size(), 3u);
 }
 
@@ -241,33 +224,35 @@ TEST_F(LoadBackupTest, UnsupportedDatabaseShowsTheMessageOnce) {
   const std::string emptyFolder = dir_.File("empty");
   fs::create_directories(emptyFolder);
 
-  for (const auto& [path, steps] : std::vector<std::pair<std::string, int>>{
-           {file, 6}, {junk, 6}, {emptyFolder, 3}, {dir_.File("missing"), 3}}) {
+  for (const auto& [path, steps] :
+       std::vector<std::pair<std::string, int>>{{file, 6}, {junk, 6}, {emptyFolder, 3}}) {
     SCOPED_TRACE(path);
     RecordingObserver observer;
-    loader_.backupFolder = path;
-    loader_.LoadBackup(observer);
+    EXPECT_EQ(LoadBackup(path, observer).status, LoadStatus::NothingSupported);
     EXPECT_TRUE(observer.categories.empty());
     EXPECT_EQ(observer.steps, steps);
     EXPECT_EQ(observer.messages, std::vector<std::string>{kUnsupportedVersionMessage});
     EXPECT_EQ(observer.events.back(), "end");  // the message comes after the progress closes
   }
+
+  // A path that does not exist: nothing is loaded, shown or stepped.
+  RecordingObserver missing;
+  EXPECT_EQ(LoadBackup(dir_.File("missing"), missing).status, LoadStatus::NotFound);
+  EXPECT_TRUE(missing.events.empty());
+  EXPECT_TRUE(missing.messages.empty());
 }
 
 TEST_F(LoadBackupTest, ReloadAfterAFailedOpenShowsNothingStale) {
   const fixtures::BackupTruth full = BuildBackup(dir_.File("full"), SmallBackup(6));
   RecordingObserver first;
-  loader_.backupFolder = full.folder;
-  loader_.LoadBackup(first);
-  ASSERT_FALSE(Empty(loader_.collections));
+  ASSERT_FALSE(Empty(LoadBackup(full.folder, first).collections));
 
   // The databases have gone (a backup deleted meanwhile): nothing remains.
   fs::remove(full.messagesPath);
   fs::remove(full.contactsPath);
   fs::remove(full.callsPath);
   RecordingObserver observer;
-  loader_.LoadBackup(observer);
-  EXPECT_TRUE(Empty(loader_.collections));
+  EXPECT_TRUE(Empty(LoadBackup(full.folder, observer).collections));
   EXPECT_TRUE(observer.categories.empty());
   EXPECT_EQ(observer.steps, 3);
   EXPECT_EQ(observer.messages, std::vector<std::string>{kUnsupportedVersionMessage});
@@ -286,8 +271,7 @@ TEST_F(LoadBackupTest, EncryptedBackupSaysSo) {
     WriteBytes(path, noise);
   }
   RecordingObserver observer;
-  loader_.backupFolder = truth.folder;
-  loader_.LoadBackup(observer);
+  EXPECT_EQ(LoadBackup(truth.folder, observer).status, LoadStatus::Encrypted);
   EXPECT_TRUE(observer.categories.empty());
   EXPECT_EQ(observer.messages, std::vector<std::string>{kEncryptedBackupMessage});
 
@@ -296,8 +280,7 @@ TEST_F(LoadBackupTest, EncryptedBackupSaysSo) {
   options.includeMessages = options.includeContacts = options.includeCalls = false;
   const fixtures::BackupTruth plain = BuildBackup(dir_.File("plain"), options);
   RecordingObserver plainObserver;
-  loader_.backupFolder = plain.folder;
-  loader_.LoadBackup(plainObserver);
+  EXPECT_EQ(LoadBackup(plain.folder, plainObserver).status, LoadStatus::NothingSupported);
   EXPECT_EQ(plainObserver.messages, std::vector<std::string>{kUnsupportedVersionMessage});
 }
 

@@ -27,14 +27,22 @@ class CsvExportTest : public ::testing::Test {
   TempFolder dir;
 };
 
-Rows MessageRows(const MessageMap& map, bool firstKeyOnly) {
+void AddMessageRows(Rows& rows, const std::string& address, const MessageList& records) {
+  for (const MessageRecord& m : records)
+    rows.push_back({address, MessageDateText(m.date), m.text, m.sent ? "send" : "recv",
+                    m.readDate ? "read" : "unread"});
+}
+
+Rows MessageRows(const MessageMap& map) {
   Rows rows = {{"PhoneNumber", "DateCreated", "Content", "Type", "State"}};
-  for (const auto& [address, records] : map) {
-    for (const MessageRecord& m : records)
-      rows.push_back({address, MessageDateText(m.date), m.text, m.sent ? "send" : "recv",
-                      m.readDate ? "read" : "unread"});
-    if (firstKeyOnly) break;
-  }
+  for (const auto& [address, records] : map) AddMessageRows(rows, address, records);
+  return rows;
+}
+
+// Deleted messages are listed under "+86" and three middle dots.
+Rows MessageRows(const MessageList& deleted) {
+  Rows rows = {{"PhoneNumber", "DateCreated", "Content", "Type", "State"}};
+  AddMessageRows(rows, "+86\u00B7\u00B7\u00B7", deleted);
   return rows;
 }
 
@@ -74,8 +82,8 @@ TEST_F(CsvExportTest, AllCategoriesWriteSixFilesThatReadBackIntoTheRecords) {
   for (const std::string& name : names)
     EXPECT_EQ(ReadAll(dir.File(name)).substr(0, 2), "\xFF\xFE") << name;
 
-  EXPECT_EQ(ReadCsvWithPython(dir.File("SMS.CSV")), MessageRows(data.liveMessages, false));
-  EXPECT_EQ(ReadCsvWithPython(dir.File("SMS_Del.CSV")), MessageRows(data.deletedMessages, false));
+  EXPECT_EQ(ReadCsvWithPython(dir.File("SMS.CSV")), MessageRows(data.liveMessages));
+  EXPECT_EQ(ReadCsvWithPython(dir.File("SMS_Del.CSV")), MessageRows(data.deletedMessages));
   EXPECT_EQ(ReadCsvWithPython(dir.File("Call_history.CSV")), CallRows(data.liveCalls));
   EXPECT_EQ(ReadCsvWithPython(dir.File("Call_history_Del.CSV")), CallRows(data.deletedCalls));
 
@@ -156,33 +164,35 @@ TEST_F(CsvExportTest, HeadersMarksAndLineEndsAreExactBytes) {
 }
 
 TEST_F(CsvExportTest, CurrentCategoryPutsDeletedRecordsBesideTheChosenFile) {
-  // Deleted messages: only SMS_Del.csv appears, with the first key's records.
+  // Deleted messages: only SMS_Del.csv appears.
   const std::string chosen = dir.File("SMS.csv");
-  ExportResult r = ExportCurrentCategory(data, "短信", "删除数据", ExportFormat::Csv, chosen, {});
+  ExportResult r =
+      ExportCurrentCategory(data, Category::DeletedMessages, ExportFormat::Csv, chosen, {});
   ASSERT_TRUE(r.ok);
   EXPECT_EQ(r.writtenFiles, std::vector<std::string>{dir.File("SMS_Del.csv")});
   EXPECT_FALSE(fs::exists(chosen));
-  EXPECT_EQ(ReadCsvWithPython(dir.File("SMS_Del.csv")), MessageRows(data.deletedMessages, true));
+  EXPECT_EQ(ReadCsvWithPython(dir.File("SMS_Del.csv")), MessageRows(data.deletedMessages));
 
   // Live messages go to the chosen file.
-  r = ExportCurrentCategory(data, "短信", "现存数据", ExportFormat::Csv, chosen, {});
+  r = ExportCurrentCategory(data, Category::LiveMessages, ExportFormat::Csv, chosen, {});
   ASSERT_TRUE(r.ok);
-  EXPECT_EQ(ReadCsvWithPython(chosen), MessageRows(data.liveMessages, false));
+  EXPECT_EQ(ReadCsvWithPython(chosen), MessageRows(data.liveMessages));
 
   // Deleted calls go to the chosen file itself, not to a "_Del" file.
   const std::string callFile = dir.File("calls.csv");
-  r = ExportCurrentCategory(data, "通话记录", "删除数据", ExportFormat::Csv, callFile, {});
+  r = ExportCurrentCategory(data, Category::DeletedCalls, ExportFormat::Csv, callFile, {});
   ASSERT_TRUE(r.ok);
   EXPECT_EQ(r.writtenFiles, std::vector<std::string>{callFile});
   EXPECT_EQ(ReadCsvWithPython(callFile), CallRows(data.deletedCalls));
   EXPECT_FALSE(fs::exists(dir.File("calls_Del.csv")));
 
-  // Deleted contacts beside a chosen name without extension; live contacts skip key 0.
-  r = ExportCurrentCategory(data, "通讯录", "删除联系人", ExportFormat::Csv, dir.File("book"), {});
+  // Deleted contacts beside a chosen name without extension; live contacts apart from them.
+  r = ExportCurrentCategory(data, Category::DeletedContacts, ExportFormat::Csv, dir.File("book"),
+                            {});
   ASSERT_TRUE(r.ok);
   EXPECT_EQ(r.writtenFiles, std::vector<std::string>{dir.File("book_Del")});
   EXPECT_EQ(ReadCsvWithPython(dir.File("book_Del")).size(), 4u);
-  r = ExportCurrentCategory(data, "通讯录", "现有联系人", ExportFormat::Csv, dir.File("book"), {});
+  r = ExportCurrentCategory(data, Category::LiveContacts, ExportFormat::Csv, dir.File("book"), {});
   ASSERT_TRUE(r.ok);
   EXPECT_EQ(ReadCsvWithPython(dir.File("book")).size(), 4u);
 }
@@ -190,18 +200,19 @@ TEST_F(CsvExportTest, CurrentCategoryPutsDeletedRecordsBesideTheChosenFile) {
 TEST_F(CsvExportTest, EmptyCollectionsWriteOnlyWhatMustExist) {
   const Collections empty;
   // Nothing deleted: the deleted node writes nothing and still succeeds.
-  ExportResult r =
-      ExportCurrentCategory(empty, "短信", "删除数据", ExportFormat::Csv, dir.File("a.csv"), {});
+  ExportResult r = ExportCurrentCategory(empty, Category::DeletedMessages, ExportFormat::Csv,
+                                         dir.File("a.csv"), {});
   EXPECT_TRUE(r.ok);
   EXPECT_TRUE(r.writtenFiles.empty());
-  r = ExportCurrentCategory(empty, "通讯录", "删除联系人", ExportFormat::Csv, dir.File("a.csv"),
+  r = ExportCurrentCategory(empty, Category::DeletedContacts, ExportFormat::Csv, dir.File("a.csv"),
                             {});
   EXPECT_TRUE(r.writtenFiles.empty());
   // The live messages node gives a header-only file; a call node always creates its file.
-  r = ExportCurrentCategory(empty, "短信", "现存数据", ExportFormat::Csv, dir.File("m.csv"), {});
+  r = ExportCurrentCategory(empty, Category::LiveMessages, ExportFormat::Csv, dir.File("m.csv"),
+                            {});
   EXPECT_EQ(ReadAll(dir.File("m.csv")),
             "\xFF\xFE" + AsciiUtf16("PhoneNumber,DateCreated,Content,Type,State\r\n"));
-  r = ExportCurrentCategory(empty, "通话记录", "其他", ExportFormat::Csv, dir.File("c.csv"), {});
+  r = ExportCurrentCategory(empty, Category::LiveCalls, ExportFormat::Csv, dir.File("c.csv"), {});
   EXPECT_EQ(ReadAll(dir.File("c.csv")),
             "\xFF\xFE" + AsciiUtf16("PhoneNumber,DateCreated,HoldingTime,CallType\r\n"));
   // Save-all writes Contacts.CSV alone, holding its header.
@@ -221,13 +232,9 @@ TEST(CsvFieldTest, QuotesOnlyWhatNeedsIt) {
 }
 
 TEST(ExportNamesTest, KindsDefaultNamesAndDeletedNames) {
-  EXPECT_EQ(KindOfParent("短信"), ExportKind::Messages);
-  EXPECT_EQ(KindOfParent("通讯录"), ExportKind::Contacts);
-  EXPECT_EQ(KindOfParent("通话记录"), ExportKind::Calls);
-  EXPECT_EQ(KindOfParent("现存数据"), ExportKind::None);
-  EXPECT_EQ(DefaultFileName(ExportKind::Calls, ExportFormat::Csv), "Call_history.csv");
-  EXPECT_EQ(DefaultFileName(ExportKind::Contacts, ExportFormat::Txt), "Contacts.txt");
-  EXPECT_EQ(DefaultFileName(ExportKind::None, ExportFormat::Csv), "");
+  EXPECT_EQ(DefaultFileName(RecordKind::Calls, ExportFormat::Csv), "Call_history.csv");
+  EXPECT_EQ(DefaultFileName(RecordKind::Contacts, ExportFormat::Txt), "Contacts.txt");
+  EXPECT_EQ(DefaultFileName(RecordKind::Messages, ExportFormat::Txt), "SMS.txt");
   EXPECT_EQ(DeletedFileName("/home/u/SMS.csv"), "/home/u/SMS_Del.csv");
   EXPECT_EQ(DeletedFileName("/home/u.v/notes.2024.txt"), "/home/u.v/notes.2024_Del.txt");
   EXPECT_EQ(DeletedFileName("/home/u.v/SMS"), "/home/u.v/SMS_Del");

@@ -24,19 +24,18 @@ class ExportCommandsTest : public ::testing::Test {
 };
 
 TEST_F(ExportCommandsTest, NoNodeOrNoKindAsksNothing) {
-  RunSaveCurrent(dialogs, data, "", "", ExportFormat::Csv, {});
-  RunSaveCurrent(dialogs, data, "", "短信", ExportFormat::Csv, {});
-  RunSaveCurrent(dialogs, data, "其他", "现存数据", ExportFormat::Txt, {});
+  RunSaveCurrent(dialogs, data, std::nullopt, ExportFormat::Csv, {});
+  RunSaveCurrent(dialogs, data, std::nullopt, ExportFormat::Txt, {});
   EXPECT_TRUE(dialogs.askedNames.empty());
   EXPECT_EQ(dialogs.doneCount, 0);
   EXPECT_TRUE(dialogs.errors.empty());
 }
 
 TEST_F(ExportCommandsTest, CancelWritesNothingAndSaysNothing) {
-  const ExportResult r =
-      RunSaveCurrent(dialogs, data, "通话记录", "现存数据", ExportFormat::Csv, {});
+  const ExportResult r = RunSaveCurrent(dialogs, data, Category::LiveCalls, ExportFormat::Csv, {});
   ASSERT_EQ(dialogs.askedNames, std::vector<std::string>{"Call_history.csv"});
-  EXPECT_EQ(dialogs.askedFilters, std::vector<std::string>{"(*.csv)|*.csv|All Files(*.*)|*.*||"});
+  const FileFilters csvFilters = {{"", {"*.csv"}}, {"All Files", {"*.*"}}};
+  EXPECT_EQ(dialogs.askedFilters, std::vector<FileFilters>{csvFilters});
   EXPECT_TRUE(r.writtenFiles.empty());
 
   RunSaveAll(dialogs, data, ExportFormat::Txt, {});
@@ -48,15 +47,16 @@ TEST_F(ExportCommandsTest, CancelWritesNothingAndSaysNothing) {
 
 TEST_F(ExportCommandsTest, SuccessEndsWithTheDoneNotice) {
   dialogs.saveAnswer = dir.File("SMS.txt");
-  ExportResult r = RunSaveCurrent(dialogs, data, "短信", "删除数据", ExportFormat::Txt, {});
+  ExportResult r = RunSaveCurrent(dialogs, data, Category::DeletedMessages, ExportFormat::Txt, {});
   EXPECT_EQ(dialogs.askedNames, std::vector<std::string>{"SMS.txt"});
-  EXPECT_EQ(dialogs.askedFilters, std::vector<std::string>{"(*.txt)|*.txt|All Files(*.*)|*.*||"});
+  const FileFilters txtFilters = {{"", {"*.txt"}}, {"All Files", {"*.*"}}};
+  EXPECT_EQ(dialogs.askedFilters, std::vector<FileFilters>{txtFilters});
   EXPECT_EQ(r.writtenFiles, std::vector<std::string>{dir.File("SMS_Del.txt")});
   EXPECT_EQ(dialogs.doneCount, 1);
 
   // A node that writes nothing still ends with the notice.
   const Collections empty;
-  RunSaveCurrent(dialogs, empty, "短信", "删除数据", ExportFormat::Txt, {});
+  RunSaveCurrent(dialogs, empty, Category::DeletedMessages, ExportFormat::Txt, {});
   EXPECT_EQ(dialogs.doneCount, 2);
 
   dialogs.folderAnswer = dir.Path();
@@ -74,7 +74,7 @@ TEST_F(ExportCommandsTest, AWriteFailureNamesTheFileAndReasonWithoutDone) {
   for (ExportFormat format : {ExportFormat::Csv, ExportFormat::Txt}) {
     dialogs.errors.clear();
     const ExportResult r =
-        RunSaveCurrent(dialogs, data, "通话记录", "现存数据", format, ExportOptions{"GBK"});
+        RunSaveCurrent(dialogs, data, Category::LiveCalls, format, ExportOptions{"GBK"});
     EXPECT_FALSE(r.ok);
     EXPECT_EQ(r.failedFile, full);
     EXPECT_EQ(r.reason, std::strerror(ENOSPC));
@@ -85,10 +85,10 @@ TEST_F(ExportCommandsTest, AWriteFailureNamesTheFileAndReasonWithoutDone) {
   }
   // A header-only CSV fails too; an empty TXT file has no bytes to write and succeeds.
   const Collections empty;
-  EXPECT_TRUE(RunSaveCurrent(dialogs, empty, "短信", "现存数据", ExportFormat::Txt, {}).ok);
-  ExportResult r = RunSaveCurrent(dialogs, empty, "短信", "现存数据", ExportFormat::Csv, {});
+  EXPECT_TRUE(RunSaveCurrent(dialogs, empty, Category::LiveMessages, ExportFormat::Txt, {}).ok);
+  ExportResult r = RunSaveCurrent(dialogs, empty, Category::LiveMessages, ExportFormat::Csv, {});
   EXPECT_FALSE(r.ok);
-  r = RunSaveCurrent(dialogs, data, "通讯录", "现有联系人", ExportFormat::Txt, {});
+  r = RunSaveCurrent(dialogs, data, Category::LiveContacts, ExportFormat::Txt, {});
   EXPECT_FALSE(r.ok);
   EXPECT_EQ(dialogs.doneCount, 1);  // only the empty TXT file above
 }

@@ -36,14 +36,11 @@ inline Collections SampleCollections() {
       Message("他说\"明天见\"\r\n第二行😀", kLeapDay + 3600, 0, 0)};
   c.liveMessages["10086"] = {Message("", 0, 0, 255)};
   c.liveMessages["a,\"b\""] = {Message("line1\nline2\rline3", kLeapDay - 1, 1, 0)};
-  c.deletedMessages[kDeletedMessagesKey] = {Message("已删除的短信", kLeapDay + 7200, 0, 0),
-                                            Message("deleted, \"two\"", 12345, 12400, 1)};
+  c.deletedMessages = {Message("已删除的短信", kLeapDay + 7200, 0, 0),
+                       Message("deleted, \"two\"", 12345, 12400, 1)};
 
-  ContactRecord deleted;
-  deleted.name = kDeletedContactsName;
-  deleted.labels = {"13912345678", "+86 10,8888", "😀"};
-  deleted.values = {"张三", "李\"四\"", ""};
-  c.contacts[0] = deleted;
+  c.deletedContacts =
+      DeletedContactList{{"13912345678", "张三"}, {"+86 10,8888", "李\"四\""}, {"😀", ""}};
 
   ContactRecord wang;  // two numbers under one label, an e-mail, a label with a comma
   wang.name = "王, \"五\"";

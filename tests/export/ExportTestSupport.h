@@ -116,13 +116,14 @@ class RecordingDialogs : public ExportDialogs {
  public:
   std::optional<std::string> saveAnswer;
   std::optional<std::string> folderAnswer;
-  std::vector<std::string> askedNames, askedFilters, askedTitles, errors;
+  std::vector<std::string> askedNames, askedTitles, errors;
+  std::vector<FileFilters> askedFilters;
   int doneCount = 0;
 
   std::optional<std::string> AskSaveFile(const std::string& defaultName,
-                                         const std::string& filter) override {
+                                         const FileFilters& filters) override {
     askedNames.push_back(defaultName);
-    askedFilters.push_back(filter);
+    askedFilters.push_back(filters);
     return saveAnswer;
   }
   std::optional<std::string> AskFolder(const std::string& title) override {

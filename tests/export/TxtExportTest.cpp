@@ -34,8 +34,7 @@ class TxtExportTest : public ::testing::Test {
 
 TEST_F(TxtExportTest, CallListInGbkHasThe300ByteHeadingAndRightAlignedNumbers) {
   const std::string path = dir.File("calls.txt");
-  ASSERT_TRUE(
-      ExportCurrentCategory(data, "通话记录", "现存数据", ExportFormat::Txt, path, Gbk()).ok);
+  ASSERT_TRUE(ExportCurrentCategory(data, Category::LiveCalls, ExportFormat::Txt, path, Gbk()).ok);
   const std::string bytes = ReadAll(path);
   const std::string heading = PythonGbk(kHeading);
   ASSERT_EQ(heading.size(), 300u);
@@ -54,7 +53,7 @@ TEST_F(TxtExportTest, CallListInGbkHasThe300ByteHeadingAndRightAlignedNumbers) {
 
   // Deleted calls go after the heading of the chosen file; another node gives the heading alone.
   ASSERT_TRUE(
-      ExportCurrentCategory(data, "通话记录", "删除数据", ExportFormat::Txt, path, Gbk()).ok);
+      ExportCurrentCategory(data, Category::DeletedCalls, ExportFormat::Txt, path, Gbk()).ok);
   EXPECT_EQ(ReadAll(path), heading + PythonGbk("2012-02-28 20:00:00" + std::string(16, ' ') +
                                                "110" + std::string(14, ' ') + "接听" +
                                                std::string(11, ' ') + "00:07\r\n"));
@@ -63,7 +62,8 @@ TEST_F(TxtExportTest, CallListInGbkHasThe300ByteHeadingAndRightAlignedNumbers) {
 
 TEST_F(TxtExportTest, MessageBlocksInGbkKeepTheMiddleDotsAndEndInAnEmptyLine) {
   const std::string chosen = dir.File("SMS.txt");
-  ASSERT_TRUE(ExportCurrentCategory(data, "短信", "删除数据", ExportFormat::Txt, chosen, Gbk()).ok);
+  ASSERT_TRUE(
+      ExportCurrentCategory(data, Category::DeletedMessages, ExportFormat::Txt, chosen, Gbk()).ok);
   EXPECT_FALSE(fs::exists(chosen));
   const std::string bytes = ReadAll(dir.File("SMS_Del.txt"));
   // "号码:" then "+86" and three middle dots, GBK A1 A4 each.
@@ -86,7 +86,8 @@ TEST_F(TxtExportTest, MessageBlocksInGbkKeepTheMiddleDotsAndEndInAnEmptyLine) {
   EXPECT_EQ(bytes, PythonGbk(expected));
 
   // Live messages, key order; the emoji GBK cannot hold becomes '?'; nothing is escaped.
-  ASSERT_TRUE(ExportCurrentCategory(data, "短信", "现存数据", ExportFormat::Txt, chosen, Gbk()).ok);
+  ASSERT_TRUE(
+      ExportCurrentCategory(data, Category::LiveMessages, ExportFormat::Txt, chosen, Gbk()).ok);
   const std::string live = ReadAll(chosen);
   EXPECT_NE(live.find(PythonGbk("短信内容:他说\"明天见\"\r\n第二行?\r\n\r\n")), std::string::npos);
   EXPECT_EQ(live.find("\xF0\x9F"), std::string::npos);
@@ -97,13 +98,13 @@ TEST_F(TxtExportTest, MessageBlocksInGbkKeepTheMiddleDotsAndEndInAnEmptyLine) {
 TEST_F(TxtExportTest, ContactsUseTheChosenEncodingForLiveAndDeletedFiles) {
   const std::string chosen = dir.File("Contacts.txt");
   ASSERT_TRUE(
-      ExportCurrentCategory(data, "通讯录", "删除联系人", ExportFormat::Txt, chosen, Gbk()).ok);
+      ExportCurrentCategory(data, Category::DeletedContacts, ExportFormat::Txt, chosen, Gbk()).ok);
   // No byte-order mark, no UTF-16: the same GBK as every other text file.
   EXPECT_EQ(ReadAll(dir.File("Contacts_Del.txt")),
             PythonGbk("Phone,name\r\n13912345678,张三\r\n+86 10,8888,李\"四\"\r\n😀,\r\n"));
 
   ASSERT_TRUE(
-      ExportCurrentCategory(data, "通讯录", "现有联系人", ExportFormat::Txt, chosen, Gbk()).ok);
+      ExportCurrentCategory(data, Category::LiveContacts, ExportFormat::Txt, chosen, Gbk()).ok);
   std::string expected =
       "BEGIN:王, \"五\"\r\nmobile:138 0013 8000\r\nhome:wang@example.com\r\n"
       "_$!<Home>!$_:010-1234,5678\r\nmobile:139\r\n0000\r\nEND\r\n\r\n"
@@ -115,7 +116,7 @@ TEST_F(TxtExportTest, ContactsUseTheChosenEncodingForLiveAndDeletedFiles) {
 
   // UTF-8: the text exactly as held, emoji included.
   ASSERT_TRUE(
-      ExportCurrentCategory(data, "通讯录", "删除联系人", ExportFormat::Txt, chosen, Utf8()).ok);
+      ExportCurrentCategory(data, Category::DeletedContacts, ExportFormat::Txt, chosen, Utf8()).ok);
   EXPECT_EQ(ReadAll(dir.File("Contacts_Del.txt")),
             "Phone,name\r\n13912345678,张三\r\n+86 10,8888,李\"四\"\r\n😀,\r\n");
 }
@@ -149,8 +150,7 @@ TEST_F(TxtExportTest, WideCallNumbersAlignByTheirWidthInTheFile) {
   c.liveCalls["客服"] = {Call(0, 1, 0)};
   for (const ExportOptions& options : {Utf8(), Gbk()}) {
     const std::string path = dir.File("wide.txt");
-    ASSERT_TRUE(
-        ExportCurrentCategory(c, "通话记录", "现存数据", ExportFormat::Txt, path, options).ok);
+    ASSERT_TRUE(ExportCurrentCategory(c, Category::LiveCalls, ExportFormat::Txt, path, options).ok);
     // Two Chinese characters take four bytes in GBK, four columns in UTF-8: 15 spaces.
     const std::string line = "1970-01-01 08:00:00" + std::string(15, ' ') + "客服" +
                              std::string(14, ' ') + "接听" + std::string(11, ' ') + "00:01\r\n";
@@ -165,7 +165,7 @@ TEST_F(TxtExportTest, UnicodeWithoutByteOrderGetsOneMarkAtTheStart) {
   WriteAll(in.File("t"), text);
   for (const char* name : {"UTF-16", "utf-16", "UTF-32"}) {
     const std::string chosen = dir.File("c.txt");
-    ASSERT_TRUE(ExportCurrentCategory(data, "通讯录", "删除联系人", ExportFormat::Txt, chosen,
+    ASSERT_TRUE(ExportCurrentCategory(data, Category::DeletedContacts, ExportFormat::Txt, chosen,
                                       ExportOptions{name})
                     .ok);
     const bool wide = std::string(name) == "UTF-32";

@@ -310,20 +310,16 @@ TEST(DeletedContacts, EachDeletedNumberOnceWithItsOwnerWhereKnown) {
       {"12", "Other", "Copy", ""},  // a later copy of rowid 12 does not rename it
       {"", "Nobody", "Template", ""},
   };
-  const ContactRecord entry = BuildDeletedContacts(numbers, persons, {"15000000000"});
-  EXPECT_EQ(entry.name, kDeletedContactsName);
-  EXPECT_TRUE(entry.propertyCodes.empty());
-  EXPECT_EQ(entry.labels,
-            (std::vector<std::string>{"13800138000", "13911112222", "13911112222", "02087654321"}));
-  EXPECT_EQ(entry.values, (std::vector<std::string>{"张伟", "BergMAnna", "WangLi", ""}));
+  EXPECT_EQ(BuildDeletedContacts(numbers, persons, {"15000000000"}),
+            (DeletedContactList{{"13800138000", "张伟"},
+                                {"13911112222", "BergMAnna"},
+                                {"13911112222", "WangLi"},
+                                {"02087654321", ""}}));
 }
 
 TEST(DeletedContacts, EntryExistsWhenEveryCarvedNumberIsLive) {
-  const ContactRecord entry =
-      BuildDeletedContacts({{"", "1", "3", "0", "1", "13800138000"}}, {}, {"13800138000"});
-  EXPECT_EQ(entry.name, kDeletedContactsName);
-  EXPECT_TRUE(entry.labels.empty());
-  EXPECT_TRUE(entry.values.empty());
+  EXPECT_TRUE(
+      BuildDeletedContacts({{"", "1", "3", "0", "1", "13800138000"}}, {}, {"13800138000"}).empty());
 }
 
 }  // namespace

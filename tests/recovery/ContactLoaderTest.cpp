@@ -151,7 +151,8 @@ class ContactLoaderOnFixture : public ::testing::TestWithParam<Layout> {
 
 TEST_P(ContactLoaderOnFixture, LiveContactsEqualWhatSqliteHolds) {
   ContactMap contacts;
-  ASSERT_EQ(ContactLoader(db_, contacts), 0);
+  std::optional<DeletedContactList> deleted;
+  ASSERT_EQ(ContactLoader(db_, contacts, deleted), LoaderStatus::Loaded);
   Database sql(truth_.path, {.create = false, .readOnly = true});
   const ContactMap expected = ExpectedLiveContacts(sql);
   ASSERT_FALSE(expected.empty());
@@ -166,23 +167,22 @@ TEST_P(ContactLoaderOnFixture, LiveContactsEqualWhatSqliteHolds) {
     EXPECT_EQ(got.labels, want.labels) << "person " << id;
     EXPECT_EQ(got.values, want.values) << "person " << id;
   }
-  // Nothing but the live persons and the deleted-contacts entry.
-  EXPECT_EQ(contacts.size(), expected.size() + (contacts.count(0) ? 1 : 0));
+  // Nothing but the live persons.
+  EXPECT_EQ(contacts.size(), expected.size());
 }
 
 TEST_P(ContactLoaderOnFixture, DeletedNumbersComeBackOnceNeverALiveOne) {
   ContactMap contacts;
-  ASSERT_EQ(ContactLoader(db_, contacts), 0);
-  ASSERT_TRUE(contacts.count(0));
-  const ContactRecord& deleted = contacts.at(0);
-  EXPECT_EQ(deleted.name, kDeletedContactsName);
-  ASSERT_EQ(deleted.labels.size(), deleted.values.size());
+  std::optional<DeletedContactList> carved;
+  ASSERT_EQ(ContactLoader(db_, contacts, carved), LoaderStatus::Loaded);
+  ASSERT_TRUE(carved.has_value());
+  const DeletedContactList& deleted = *carved;
 
   const std::set<std::string> live = LiveValues();
   std::map<std::string, int> lines;
-  for (size_t i = 0; i < deleted.labels.size(); ++i) {
-    EXPECT_FALSE(live.count(deleted.labels[i])) << "live number listed: " << deleted.labels[i];
-    ++lines[deleted.labels[i]];
+  for (const DeletedContact& line : deleted) {
+    EXPECT_FALSE(live.count(line.number)) << "live number listed: " << line.number;
+    ++lines[line.number];
   }
 
   const auto phones = DeletedPhones();
@@ -197,10 +197,10 @@ TEST_P(ContactLoaderOnFixture, DeletedNumbersComeBackOnceNeverALiveOne) {
     ++found;
     foundSurviving += survives;
     // A name, when one is given, is the owner's.
-    for (size_t i = 0; i < deleted.labels.size(); ++i) {
-      if (deleted.labels[i] != *mv.value || deleted.values[i].empty()) continue;
+    for (const DeletedContact& line : deleted) {
+      if (line.number != *mv.value || line.owner.empty()) continue;
       ++named;
-      EXPECT_EQ(deleted.values[i], truth_.PersonByRowid(mv.recordId)->JoinedName()) << *mv.value;
+      EXPECT_EQ(line.owner, truth_.PersonByRowid(mv.recordId)->JoinedName()) << *mv.value;
     }
   }
   // Every line is a value some deleted multi-value held: nothing made up.
@@ -209,10 +209,10 @@ TEST_P(ContactLoaderOnFixture, DeletedNumbersComeBackOnceNeverALiveOne) {
     for (const auto& mv : p.multiValues)
       if ((mv.deleted || p.deleted) && mv.value) deletedValues.insert(*mv.value);
   int invented = 0;
-  for (const std::string& line : deleted.labels) {
-    if (deletedValues.count(line)) continue;
+  for (const DeletedContact& line : deleted) {
+    if (deletedValues.count(line.number)) continue;
     ++invented;
-    ADD_FAILURE() << "not a deleted value: " << line;
+    ADD_FAILURE() << "not a deleted value: " << line.number;
   }
   const double recall = 100.0 * found / phones.size();
   const double survivingRecall = surviving ? 100.0 * foundSurviving / surviving : 100.0;
@@ -220,7 +220,7 @@ TEST_P(ContactLoaderOnFixture, DeletedNumbersComeBackOnceNeverALiveOne) {
       "[ recall ] ios%d page %d: %d of %zu deleted numbers (%.1f%%), %d of %d surviving "
       "(%.1f%%), %d named, %zu lines, %d invented\n",
       GetParam().ios, GetParam().pageSize, found, phones.size(), recall, foundSurviving, surviving,
-      survivingRecall, named, deleted.labels.size(), invented);
+      survivingRecall, named, deleted.size(), invented);
   EXPECT_GE(survivingRecall, 95.0);
   EXPECT_GE(named * 3, found);  // a third of them at least with their owner's name
   EXPECT_GE(recall, GetParam().pageSize >= 4096 ? 90.0 : 80.0);
@@ -280,11 +280,12 @@ class SmallAddressBook : public ::testing::Test {
     Database db(path_, {});
     for (const std::string& t : tables) db.Exec(CreateStatement(6, t));
   }
-  int Load(ContactMap& contacts) {
+  std::optional<LoaderStatus> Load(ContactMap& contacts) {
     SqliteFile file;
-    if (OpenDatabase("", file, path_) != 0) return -100;
-    return ContactLoader(file, contacts);
+    if (OpenDatabase("", file, path_) != 0) return std::nullopt;
+    return ContactLoader(file, contacts, deleted_);
   }
+  std::optional<DeletedContactList> deleted_;
   fixtures::TempDir dir_;
   std::string path_ = dir_.File("ab.db");
 };
@@ -299,15 +300,16 @@ TEST_F(SmallAddressBook, MissingKeyTablesLeaveTheMapUntouched) {
   }
   ContactMap contacts;
   contacts[77].name = "kept";
-  EXPECT_EQ(Load(contacts), -2);  // no ABPerson
+  EXPECT_EQ(Load(contacts), LoaderStatus::TableAbsent);  // no ABPerson
   ASSERT_EQ(contacts.size(), 1u);
   EXPECT_EQ(contacts[77].name, "kept");
 
   fixtures::TempDir other;
   path_ = other.File("ab.db");
   Create({"ABPerson", "ABMultiValueLabel"});
-  EXPECT_EQ(Load(contacts), -2);  // no ABMultiValue
+  EXPECT_EQ(Load(contacts), LoaderStatus::TableAbsent);  // no ABMultiValue
   EXPECT_EQ(contacts.size(), 1u);
+  EXPECT_FALSE(deleted_.has_value());
 }
 
 TEST_F(SmallAddressBook, JoinRulesForNamesLabelsAndAddresses) {
@@ -330,8 +332,9 @@ TEST_F(SmallAddressBook, JoinRulesForNamesLabelsAndAddresses) {
         "(6, 2, 'Springfield'), (6, 1, '1 Main St');");
   }
   ContactMap contacts;
-  ASSERT_EQ(Load(contacts), 0);
-  ASSERT_EQ(contacts.size(), 3u);  // nothing deleted: no entry under key 0
+  ASSERT_EQ(Load(contacts), LoaderStatus::Loaded);
+  ASSERT_EQ(contacts.size(), 3u);
+  EXPECT_FALSE(deleted_.has_value());  // nothing deleted: no deleted contacts at all
   const ContactRecord& zhang = contacts.at(3);
   EXPECT_EQ(zhang.name, "张伟");
   EXPECT_EQ(zhang.organization, "Org");
@@ -360,7 +363,7 @@ TEST_F(SmallAddressBook, NoMultiValuesAnywhereMeansNoContacts) {
     db.Exec("INSERT INTO ABPerson (First) VALUES ('Only')");
   }
   ContactMap contacts;
-  EXPECT_EQ(Load(contacts), 0);
+  EXPECT_EQ(Load(contacts), LoaderStatus::Loaded);
   EXPECT_TRUE(contacts.empty());
 }
 
@@ -396,10 +399,10 @@ TEST(DamagedAddressBook, LoadsWhateverItsBytesSay) {
     SqliteFile db;
     ASSERT_EQ(OpenDatabase("", db, path), 0);
     ContactMap contacts;
-    const int result = ContactLoader(db, contacts);
-    EXPECT_TRUE(result == 0 || result == -1 || result == -2) << result;
-    if (contacts.count(0)) {
-      EXPECT_EQ(contacts.at(0).labels.size(), contacts.at(0).values.size());
+    std::optional<DeletedContactList> deleted;
+    ContactLoader(db, contacts, deleted);
+    if (deleted) {
+      for (const DeletedContact& line : *deleted) EXPECT_FALSE(line.number.empty());
     }
   }
 }

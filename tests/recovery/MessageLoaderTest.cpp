@@ -98,8 +98,8 @@ TEST(MessageLoader, DatabaseWithoutMessageTableLeavesMapsUnchanged) {
   SqliteFile file;
   ASSERT_EQ(OpenDatabase("", file, dir.File("other.db")), 0);
   MessageMap live{{"13800138000", {MessageRecord{}}}};
-  MessageMap deleted;
-  EXPECT_EQ(MessageLoader(file, live, deleted), -2);
+  MessageList deleted;
+  EXPECT_EQ(MessageLoader(file, live, deleted), LoaderStatus::TableAbsent);
   ASSERT_EQ(live.size(), 1u);
   EXPECT_EQ(live.begin()->first, "13800138000");
   EXPECT_TRUE(deleted.empty());
@@ -130,8 +130,9 @@ TEST_P(MessageLoaderByVersion, LiveMessagesAreFiledUnderTheirChatsAddress) {
 
   SqliteFile file;
   sms.OpenWithReader(file);
-  MessageMap live, deleted;
-  ASSERT_EQ(MessageLoader(file, live, deleted), 0);
+  MessageMap live;
+  MessageList deleted;
+  ASSERT_EQ(MessageLoader(file, live, deleted), LoaderStatus::Loaded);
 
   auto texts = [&](const std::string& key) {
     std::vector<std::string> out;
@@ -173,14 +174,13 @@ TEST_P(MessageLoaderByVersion, EmptyTextIsFiledWhenLiveAndDroppedWhenCarved) {
 
   SqliteFile file;
   sms.OpenWithReader(file);
-  MessageMap live, deleted;
-  ASSERT_EQ(MessageLoader(file, live, deleted), 0);
+  MessageMap live;
+  MessageList deleted;
+  ASSERT_EQ(MessageLoader(file, live, deleted), LoaderStatus::Loaded);
   ASSERT_EQ(live["13800138000"].size(), 4u);
   EXPECT_EQ(live["13800138000"][0].text, "");
   EXPECT_EQ(live["13800138000"][1].text, "");
-  ASSERT_EQ(deleted.size(), 1u);
-  const auto& list = deleted.begin()->second;
-  EXPECT_EQ(deleted.begin()->first, kDeletedMessagesKey);
+  const MessageList& list = deleted;
   ASSERT_EQ(list.size(), 1u);
   EXPECT_EQ(list[0].text, "deleted with text");
   EXPECT_EQ(list[0].date, 430000400);
@@ -218,10 +218,10 @@ TEST_P(MessageLoaderByVersion, DeletedMessageIsListedOnceAndRewrittenLiveOnesNev
   }
   EXPECT_GE(seen, 2);
 
-  MessageMap live, deleted;
-  ASSERT_EQ(MessageLoader(file, live, deleted), 0);
-  ASSERT_EQ(deleted.size(), 1u);
-  const auto& list = deleted[kDeletedMessagesKey];
+  MessageMap live;
+  MessageList deleted;
+  ASSERT_EQ(MessageLoader(file, live, deleted), LoaderStatus::Loaded);
+  const MessageList& list = deleted;
   ASSERT_EQ(list.size(), 1u);
   EXPECT_EQ(list[0].text, "message number 4" + std::string(20, 'x'));
   EXPECT_EQ(list[0].date, 440000004);
@@ -330,11 +330,12 @@ TEST_P(MessageLoaderByVersion, LongDeletedMessagesAreJoinedFromTheirFreedOverflo
 
   SqliteFile file;
   sms.OpenWithReader(file);
-  MessageMap live, deleted;
-  ASSERT_EQ(MessageLoader(file, live, deleted), 0);
+  MessageMap live;
+  MessageList deleted;
+  ASSERT_EQ(MessageLoader(file, live, deleted), LoaderStatus::Loaded);
   const MessageRecord* a = nullptr;
   const MessageRecord* b = nullptr;
-  for (const MessageRecord& r : deleted[kDeletedMessagesKey]) {
+  for (const MessageRecord& r : deleted) {
     if (r.text.rfind("甲0", 0) == 0) a = &r;
     if (r.text.rfind("乙0", 0) == 0) b = &r;
   }
@@ -418,8 +419,9 @@ TEST(MessageLoader, RowsWrittenBeforeColumnsWereAddedAreReadAndCarved) {
   }
   SqliteFile file;
   ASSERT_EQ(OpenDatabase("", file, path), 0);
-  MessageMap live, deleted;
-  ASSERT_EQ(MessageLoader(file, live, deleted), 0);
+  MessageMap live;
+  MessageList deleted;
+  ASSERT_EQ(MessageLoader(file, live, deleted), LoaderStatus::Loaded);
   const auto& list = live["13800138000"];
   ASSERT_EQ(list.size(), 10u);
   EXPECT_EQ(list[0].text,
@@ -430,8 +432,8 @@ TEST(MessageLoader, RowsWrittenBeforeColumnsWereAddedAreReadAndCarved) {
   EXPECT_EQ(list[0].sent, 255);
   EXPECT_EQ(list[9].text, "new row with every column");
   EXPECT_EQ(list[9].sent, 1);
-  ASSERT_EQ(deleted[kDeletedMessagesKey].size(), 1u);
-  const MessageRecord& old = deleted[kDeletedMessagesKey][0];
+  ASSERT_EQ(deleted.size(), 1u);
+  const MessageRecord& old = deleted[0];
   EXPECT_EQ(old.text,
             "old row 1004 written before the columns were added, long enough for a two-byte "
             "payload length");
@@ -480,12 +482,11 @@ TEST(MessageLoader, DamagedFilesAreReadWithoutCrashing) {
     }
     SqliteFile file;
     ASSERT_EQ(OpenDatabase("", file, damaged), 0);
-    MessageMap live, deleted;
-    const int result = MessageLoader(file, live, deleted);
-    EXPECT_TRUE(result == 0 || result == -1 || result == -2) << result;
-    size_t count = 0;
+    MessageMap live;
+    MessageList deleted;
+    MessageLoader(file, live, deleted);
+    size_t count = deleted.size();
     for (const auto& [address, records] : live) count += records.size();
-    for (const auto& [address, records] : deleted) count += records.size();
     if (round % 3 == 2) EXPECT_GT(count, 0u) << "a cut file still holds messages";
   }
 }

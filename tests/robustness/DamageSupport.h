@@ -33,8 +33,8 @@ class QuietObserver : public LoadObserver {
   void StepProgress() override { ++steps; }
   void EndProgress() override {}
   void ResetViews() override {}
-  CategoryHandle AddCategory(const std::string&) override { return ++categories; }
-  void AddCount(CategoryHandle, const std::string&, int, bool) override {}
+  CategoryHandle AddCategory(RecordKind) override { return ++categories; }
+  void AddCount(CategoryHandle, Category, int) override {}
   void ExpandCategory(CategoryHandle) override {}
   void ShowMessage(const std::string& text) override { messages.push_back(text); }
   int steps = 0;
@@ -49,14 +49,12 @@ struct LoadOutcome {
 
 // LoadBackup on path (a backup folder or one database file), timed.
 inline LoadOutcome LoadPath(const std::string& path) {
-  BackupLoader loader;
-  loader.backupFolder = path;
   QuietObserver observer;
   const auto start = std::chrono::steady_clock::now();
-  loader.LoadBackup(observer);
+  LoadResult loaded = LoadBackup(path, observer);
   LoadOutcome out;
   out.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  out.data = std::move(loader.collections);
+  out.data = std::move(loaded.collections);
   return out;
 }
 
@@ -88,8 +86,7 @@ inline std::set<std::string> LiveKeys(const Collections& data, Kind kind) {
     for (const auto& [address, records] : data.liveMessages)
       for (const MessageRecord& m : records) keys.insert(MessageKey(m.date, m.text));
   } else if (kind == Kind::Contacts) {
-    for (const auto& [rowid, contact] : data.contacts)
-      if (rowid != 0) keys.insert(ContactKey(rowid));
+    for (const auto& [rowid, contact] : data.contacts) keys.insert(ContactKey(rowid));
   } else {
     for (const auto& [number, records] : data.liveCalls)
       for (const CallRecord& c : records) keys.insert(CallKey(number, c.date, c.duration));

@@ -88,7 +88,7 @@ class FileSizeLimit {
 
 class RecordingDialogs : public ExportDialogs {
  public:
-  std::optional<std::string> AskSaveFile(const std::string&, const std::string&) override {
+  std::optional<std::string> AskSaveFile(const std::string&, const FileFilters&) override {
     return saveAnswer;
   }
   std::optional<std::string> AskFolder(const std::string&) override { return folderAnswer; }
@@ -155,8 +155,8 @@ TEST_F(ExportFailure, AnExistingReadOnlyFileIsNamedAndKept) {
 
     // Save current onto the same file.
     dialogs.saveAnswer = blocked;
-    const ExportResult one = RunSaveCurrent(dialogs, *data_, category::kMessages, category::kLive,
-                                            format, ExportOptions{"GBK"});
+    const ExportResult one =
+        RunSaveCurrent(dialogs, *data_, Category::LiveMessages, format, ExportOptions{"GBK"});
     EXPECT_FALSE(one.ok);
     EXPECT_EQ(one.failedFile, blocked);
     EXPECT_TRUE(one.writtenFiles.empty());

@@ -170,7 +170,7 @@ void ExportEverything(const Collections& data, const std::string& out) {
     ExportResult all = ExportAllCategories(data, format, folder, ExportOptions{"GBK"});
     EXPECT_TRUE(all.ok) << all.reason;
     EXPECT_GE(all.writtenFiles.size(), 3u);
-    ExportResult one = ExportCurrentCategory(data, category::kMessages, category::kDeleted, format,
+    ExportResult one = ExportCurrentCategory(data, Category::DeletedMessages, format,
                                              folder + "/one", ExportOptions{"UTF-8"});
     EXPECT_TRUE(one.ok) << one.reason;
   }
@@ -190,10 +190,8 @@ TEST(ReadOnly, LoadingAndExportingABackupChangesNoFileOfIt) {
   const Snapshot before = Take(backup.folder);
   ASSERT_GE(before.size(), 7u);  // the folder, three databases, Info, Manifest.mbdb, Manifest.plist
 
-  BackupLoader loader;
-  loader.backupFolder = backup.folder;
   DescriptorCheck observer(backup.folder);
-  loader.LoadBackup(observer);
+  const LoadResult loader = LoadBackup(backup.folder, observer);
   EXPECT_EQ(observer.categories, 3);
   EXPECT_TRUE(observer.messages.empty());
   EXPECT_GE(observer.checked, 3) << "the databases were open while the steps were reported";
@@ -226,10 +224,8 @@ TEST(ReadOnly, OneDatabaseWithItsLogIsReadWithoutTouchingEither) {
 
   Locked locked(folder);
   const Snapshot before = Take(folder);
-  BackupLoader loader;
-  loader.backupFolder = path;
   DescriptorCheck observer(folder);
-  loader.LoadBackup(observer);
+  const LoadResult loader = LoadBackup(path, observer);
   EXPECT_EQ(observer.categories, 1);
   EXPECT_GE(observer.checked, 6) << "database and log, open at each step";
   EXPECT_EQ(LiveKeys(loader.collections, Kind::Messages), SqliteKeys(path, Kind::Messages));

@@ -14,6 +14,7 @@
 #include "export/TimeText.h"
 #include "fixtures/Fixtures.h"
 #include "ui/CMainFrame.h"
+#include "ui/QtUserPrompts.h"
 
 using namespace vantrel;
 namespace fs = std::filesystem;
@@ -41,7 +42,7 @@ class MainWindowTest : public QObject {
   std::unique_ptr<CMainFrame> frame_;
   std::unique_ptr<QAbstractItemModelTester> tester_;
 
-  const Collections& data() { return frame_->loader().collections; }
+  const Collections& data() { return frame_->collections(); }
   CColumnTreeCtrl& tree() { return frame_->treePane().tree(); }
   CReportCtrl& list() { return frame_->listPane().list(); }
   RecordTableModel& records() { return list().records(); }
@@ -172,9 +173,10 @@ class MainWindowTest : public QObject {
     size_t liveMessages = 0;
     for (const auto& [address, list] : data().liveMessages) liveMessages += list.size();
     QVERIFY(!data().deletedMessages.empty());
-    const size_t deletedMessages = data().deletedMessages.begin()->second.size();
-    const size_t deletedContacts = data().contacts.at(0).labels.size();
-    const size_t liveContacts = data().contacts.size() - 1;
+    const size_t deletedMessages = data().deletedMessages.size();
+    QVERIFY(data().deletedContacts.has_value());
+    const size_t deletedContacts = data().deletedContacts->size();
+    const size_t liveContacts = data().contacts.size();
     size_t liveCalls = 0, deletedCalls = 0;
     for (const auto& [number, list] : data().liveCalls) liveCalls += list.size();
     for (const auto& [number, list] : data().deletedCalls) deletedCalls += list.size();
@@ -233,7 +235,7 @@ class MainWindowTest : public QObject {
     QCOMPARE(frame_->countPane().text(), QString("记录数：%1").arg(texts.size()));
 
     Click(Node("短信", "删除数据"));
-    const auto& deleted = data().deletedMessages.begin()->second;
+    const MessageList& deleted = data().deletedMessages;
     QCOMPARE(records().rowCount(), static_cast<int>(deleted.size()));
     QCOMPARE(records().CellText(0, 0), deleted.front().text);
     QCOMPARE(records().CellText(0, 5), std::string());
@@ -244,16 +246,16 @@ class MainWindowTest : public QObject {
     QCOMPARE(records().columnCount(), 3);
     QVERIFY(list().isColumnHidden(2));
     std::vector<std::string> names;
-    for (const auto& [key, c] : data().contacts)
-      if (key != 0) names.push_back(c.name);
+    for (const auto& [key, c] : data().contacts) names.push_back(c.name);
     QCOMPARE(ColumnTexts(0), names);
     QCOMPARE(frame_->countPane().text(), QString("记录数：%1").arg(names.size()));
 
     Click(Node("通讯录", "删除联系人"));
-    const ContactRecord& carved = data().contacts.at(0);
-    QCOMPARE(ColumnTexts(0).size(), std::max(carved.labels.size(), carved.values.size()));
-    QCOMPARE(records().CellText(0, 0), carved.labels.front());
-    QCOMPARE(frame_->countPane().text(), QString("记录数：%1").arg(carved.labels.size()));
+    const DeletedContactList& carved = *data().deletedContacts;
+    QCOMPARE(ColumnTexts(0).size(), carved.size());
+    QCOMPARE(records().CellText(0, 0), carved.front().number);
+    QCOMPARE(records().CellText(0, 1), carved.front().owner);
+    QCOMPARE(frame_->countPane().text(), QString("记录数：%1").arg(carved.size()));
 
     // Calls report no count: both status panes stay empty.
     Click(Node("通话记录", "现存数据"));
@@ -292,14 +294,8 @@ class MainWindowTest : public QObject {
 
     Click(Node("通讯录", "现有联系人"));
     PressRow(0);
-    const ContactRecord* first = nullptr;
-    for (const auto& [key, c] : data().contacts) {
-      if (key != 0) {
-        first = &c;
-        break;
-      }
-    }
-    QVERIFY(first);
+    QVERIFY(!data().contacts.empty());
+    const ContactRecord* first = &data().contacts.begin()->second;
     expected = "姓名：" + first->name + "\n";
     if (!first->phonetic.empty()) expected += "拼音：" + first->phonetic + "\n";
     if (!first->organization.empty()) expected += "单位：" + first->organization + "\n";
@@ -309,9 +305,8 @@ class MainWindowTest : public QObject {
 
     Click(Node("通讯录", "删除联系人"));
     PressRow(0);
-    const ContactRecord& carved = data().contacts.at(0);
-    QCOMPARE(frame_->detailPane().text().toStdString(),
-             (carved.values.empty() ? std::string() : carved.values[0]) + ": " + carved.labels[0]);
+    const DeletedContact& carved = data().deletedContacts->front();
+    QCOMPARE(frame_->detailPane().text().toStdString(), carved.owner + ": " + carved.number);
 
     Click(Node("通话记录", "删除数据"));
     PressRow(0);
@@ -350,7 +345,8 @@ class MainWindowTest : public QObject {
     prompts_.saveFileAnswer = out.File("SMS.csv");
     frame_->action("saveCurrentCsv").trigger();
     QCOMPARE(prompts_.lastDefaultName, std::string("SMS.csv"));
-    QCOMPARE(prompts_.lastFilter, std::string(kCsvSaveFilter));
+    QCOMPARE(QtFileFilter(prompts_.lastFilter), QString("(*.csv);;All Files(*.*)"));
+    QCOMPARE(FirstFilterExtension(prompts_.lastFilter), QString("csv"));
     QCOMPARE(FileStart(out.File("SMS.csv"), 2), std::string("\xFF\xFE"));
     QCOMPARE(prompts_.doneCount, 1);
 
@@ -414,14 +410,14 @@ class MainWindowTest : public QObject {
     prompts_.chooseBackupAnswer = backup_.folder;
     frame_->SelectBackup();
     QCOMPARE(tree().topLevelItemCount(), 3);
-    QCOMPARE(frame_->loader().backupFolder, backup_.folder);
+    QCOMPARE(frame_->backupPath(), backup_.folder);
 
     // A missing path: the message, and the loaded backup stays.
     prompts_.chooseBackupAnswer = backup_.folder + "-missing";
     frame_->SelectBackup();
     QCOMPARE(prompts_.lastCurrentPath, backup_.folder);
     QCOMPARE(prompts_.messages, std::vector<std::string>({"没有找到文件"}));
-    QCOMPARE(frame_->loader().backupFolder, backup_.folder);
+    QCOMPARE(frame_->backupPath(), backup_.folder);
     QCOMPARE(tree().topLevelItemCount(), 3);
   }
 

@@ -33,14 +33,11 @@ Collections MakeCollections() {
   c.liveMessages["10086"] = {Message("话费余额", 390000000, 390000050, 0, "SMS")};
   c.liveMessages["alice@example.com"] = {
       Message("你好, world\nline two", 410000000, 0, 0, "iMessage")};
-  c.deletedMessages[kDeletedMessagesKey] = {Message("deleted one", 380000000, 0, 1, "SMS"),
-                                            Message("deleted two", 380000500, 0, 0, "iMessage")};
+  c.deletedMessages = {Message("deleted one", 380000000, 0, 1, "SMS"),
+                       Message("deleted two", 380000500, 0, 0, "iMessage")};
 
-  ContactRecord deleted;
-  deleted.name = kDeletedContactsName;
-  deleted.labels = {"13800000000", "13900000000", "13700000000"};
-  deleted.values = {"张三", "李四"};
-  c.contacts[0] = deleted;
+  c.deletedContacts =
+      DeletedContactList{{"13800000000", "张三"}, {"13900000000", "李四"}, {"13700000000", ""}};
   ContactRecord wang;
   wang.name = "王五";
   wang.phonetic = "wangwu";
@@ -163,7 +160,7 @@ class RecordListTest : public QObject {
     QCOMPARE(model.FillDeletedMessages(data_.deletedMessages), std::optional<int>(2));
     QCOMPARE(Column(model, 0), QStringList({"deleted one", "deleted two"}));
     QCOMPARE(Column(model, 5), QStringList({"", ""}));
-    QCOMPARE(model.FillDeletedMessages(MessageMap{}), std::nullopt);
+    QCOMPARE(model.FillDeletedMessages(MessageList{}), std::nullopt);
     QCOMPARE(model.rowCount(), 0);
   }
 
@@ -176,24 +173,19 @@ class RecordListTest : public QObject {
     QCOMPARE(Column(model, 2), QStringList({"2", "5"}));
 
     model.SetLayout(RecordKind::Contacts);
-    QCOMPARE(model.FillDeletedContacts(data_.contacts), std::optional<int>(3));
+    QCOMPARE(model.FillDeletedContacts(data_.deletedContacts), std::optional<int>(3));
     QCOMPARE(Column(model, 0), QStringList({"13800000000", "13900000000", "13700000000"}));
     QCOMPARE(Column(model, 1), QStringList({"张三", "李四", ""}));
     QCOMPARE(Column(model, 2), QStringList({"", "", ""}));
 
-    // More owner names than carved values: rows are added for the names.
-    ContactMap more;
-    more[0].labels = {"1"};
-    more[0].values = {"甲", "乙"};
+    // Deleted rows found, none kept: an empty list with its count.
     model.SetLayout(RecordKind::Contacts);
-    QCOMPARE(model.FillDeletedContacts(more), std::optional<int>(1));
-    QCOMPARE(Column(model, 0), QStringList({"1", ""}));
-    QCOMPARE(Column(model, 1), QStringList({"甲", "乙"}));
+    QCOMPARE(model.FillDeletedContacts(DeletedContactList{}), std::optional<int>(0));
+    QCOMPARE(model.rowCount(), 0);
 
-    ContactMap noDeleted;
-    noDeleted[3].name = "x";
+    // No deleted rows at all: nothing to count.
     model.SetLayout(RecordKind::Contacts);
-    QCOMPARE(model.FillDeletedContacts(noDeleted), std::nullopt);
+    QCOMPARE(model.FillDeletedContacts(std::nullopt), std::nullopt);
     QCOMPARE(model.rowCount(), 0);
   }
 
@@ -231,7 +223,7 @@ class RecordListTest : public QObject {
     QCOMPARE(DetailText(model, 1, without), std::string());  // key no longer known: empty
 
     model.SetLayout(RecordKind::Contacts);
-    model.FillDeletedContacts(data_.contacts);
+    model.FillDeletedContacts(data_.deletedContacts);
     QCOMPARE(DetailText(model, 1, data_.contacts), std::string("李四: 13900000000"));
     QCOMPARE(DetailText(model, -1, data_.contacts), std::string(": "));
 

@@ -24,7 +24,7 @@ struct ScriptedPrompts : UserPrompts {
   std::string lastStartName;
   int openFileCalls = 0;
   std::string lastDefaultName;
-  std::string lastFilter;
+  FileFilters lastFilter;
   std::string lastFolderTitle;
   std::vector<std::string> messages;
   std::vector<std::string> errors;
@@ -46,7 +46,7 @@ struct ScriptedPrompts : UserPrompts {
   void ShowMessage(const std::string& text) override { messages.push_back(text); }
   void ShowAbout() override { ++aboutCount; }
   std::optional<std::string> AskSaveFile(const std::string& defaultName,
-                                         const std::string& filter) override {
+                                         const FileFilters& filter) override {
     lastDefaultName = defaultName;
     lastFilter = filter;
     return saveFileAnswer;

@@ -1,0 +1,28 @@
+// The texts the category tree, the command-line tool and the exported files
+// show for the kinds and categories of records (Records.h): one place, so
+// that the tree, `summary`, `--category` and the files agree.
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "recovery/Records.h"
+
+namespace vantrel {
+
+// A top-level node of the tree: "短信", "通讯录", "通话记录".
+const char* KindName(RecordKind kind);
+
+// A child node: "删除数据"/"现存数据" for messages and calls,
+// "删除联系人"/"现有联系人" for contacts.
+const char* CategoryName(Category category);
+
+// The category of a child node named categoryName under kindName; nullopt
+// when the pair names none ("短信/现有联系人" names none).
+std::optional<Category> CategoryNamed(const std::string& kindName, const std::string& categoryName);
+
+// The address deleted messages are listed under, having lost their chat: "+86"
+// and three middle dots (U+00B7, GBK A1 A4).
+inline constexpr char kDeletedMessagesAddress[] = "+86\u00B7\u00B7\u00B7";
+
+}  // namespace vantrel

@@ -1,0 +1,151 @@
+// Where the message loader files what it reads: the column positions of the
+// message tables, the chat and handle a live message belongs to, the order
+// live messages are filed in, and which carved messages are filed as deleted.
+// Nothing here reads a page; MessageLoader.cpp feeds it rows.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "recovery/GuidSet.h"
+#include "recovery/Records.h"
+
+namespace vantrel {
+
+// Column positions, the same in the iOS 6 and iOS 7 tables.
+namespace message_column {
+inline constexpr size_t kRowid = 0;
+inline constexpr size_t kGuid = 1;
+inline constexpr size_t kText = 2;
+inline constexpr size_t kHandleId = 5;
+inline constexpr size_t kService = 11;
+inline constexpr size_t kDate = 15;
+inline constexpr size_t kDateRead = 16;
+inline constexpr size_t kIsSent = 28;
+}  // namespace message_column
+namespace chat_column {
+inline constexpr size_t kRowid = 0;
+inline constexpr size_t kChatIdentifier = 6;
+inline constexpr size_t kAccountLogin = 9;
+}  // namespace chat_column
+namespace handle_column {
+inline constexpr size_t kRowid = 0;
+inline constexpr size_t kAddress = 1;
+}  // namespace handle_column
+namespace join_column {  // chat_message_join
+inline constexpr size_t kChatId = 0;
+inline constexpr size_t kMessageId = 1;
+}  // namespace join_column
+
+// The fields every message row carries, live or carved.
+MessageRecord RecordFromRow(const RowValues& row);
+
+// Addresses are shown without the mainland country code; anything too short
+// to be a number or an account is filed under "0".
+std::string NormaliseAddress(std::string address);
+
+// The small tables that say where a live message is filed: its chat by the
+// first join row naming it, and the handle it names.
+class ChatIndex {
+ public:
+  // The chat and handle rows, kept by pointer: they must outlive the index.
+  // On a repeated rowid the first row stays.
+  void SetChats(const RowList& rows);
+  void SetHandles(const RowList& rows);
+  // A join row; joinRows estimates how many there are, to size the flat table.
+  // On a repeated message the first join row stays.
+  void AddJoin(int64_t messageId, int64_t chatId, size_t joinRows);
+
+  // The chat row of a message rowid, or nullptr.
+  const RowValues* ChatOf(int64_t messageId) const {
+    if (messageId >= 0 && static_cast<uint64_t>(messageId) < byRowid_.size() &&
+        byRowid_[static_cast<size_t>(messageId)] != 0)
+      return chats_[byRowid_[static_cast<size_t>(messageId)] - 1];
+    auto found = byOtherRowid_.find(messageId);
+    return found == byOtherRowid_.end() ? nullptr : found->second;
+  }
+  // The address of a handle rowid, or nullptr.
+  const std::string* HandleAddress(int64_t handleId) const;
+
+ private:
+  std::map<int64_t, const RowValues*> chatByKey_;
+  std::map<int64_t, const RowValues*> handleByKey_;
+  // Message rowids are dense on a device, so they index a flat table;
+  // anything else goes to a hash map. byRowid_ holds 0 for no join row, else
+  // 1 + an index into chats_.
+  std::vector<uint32_t> byRowid_;  // index: message rowid
+  std::vector<const RowValues*> chats_;
+  std::unordered_map<int64_t, uint32_t> chatIndex_;  // chat_id -> index into chats_
+  std::unordered_map<int64_t, const RowValues*> byOtherRowid_;
+};
+
+// The live rows one reader has read, each with its record and its address,
+// waiting to be filed by rowid once every reader is done.
+class LiveBatch {
+ public:
+  struct Entry {
+    int64_t rowid = 0;
+    uint32_t address = 0;  // index into addresses()
+    MessageRecord record;
+  };
+
+  // A live message row: its record, and its address from its chat's
+  // identifier (five or more characters, worked out once per chat) or else
+  // from its handle.
+  void Add(const RowValues& row, const ChatIndex& chats);
+
+  std::vector<Entry>& entries() { return entries_; }
+  const std::vector<Entry>& entries() const { return entries_; }
+  const std::vector<std::string>& addresses() const { return addresses_; }
+
+ private:
+  uint32_t AddressIndex(std::string address);
+
+  std::vector<Entry> entries_;
+  std::vector<std::string> addresses_;
+  std::unordered_map<std::string, uint32_t> addressIndex_;
+  std::unordered_map<const RowValues*, uint32_t> addressOfChat_;
+};
+
+// Files the records of every batch into live under their addresses, moving
+// them out of the batches. A conversation reads in the order it was written,
+// so records are filed by rowid; equal rowids keep the order of the batches
+// and, within one, the order read.
+void FileLiveByRowid(std::vector<LiveBatch*> batches, MessageMap& live);
+
+// A carved message with its GUID, waiting to be filed.
+struct CarvedEntry {
+  std::string guid;
+  MessageRecord record;
+};
+
+// Appends the carved rows that can be filed (a text is needed: a record
+// without one is never filed and never marks its GUID).
+void KeepCarved(RowList& rows, std::vector<CarvedEntry>& out);
+
+// Files carved messages as deleted: the first record of each GUID that no
+// live message has.
+class DeletedFiling {
+ public:
+  DeletedFiling(const GuidSet& liveGuids, MessageList& deleted)
+      : liveGuids_(liveGuids), deleted_(deleted) {}
+
+  // Files the entries in order and empties the list.
+  void File(std::vector<CarvedEntry>& entries);
+  // Whether a record of guid would be passed over: live, or filed already.
+  bool PassesOver(std::string_view guid) const {
+    return liveGuids_.Contains(guid) || filed_.Contains(guid);
+  }
+
+ private:
+  const GuidSet& liveGuids_;
+  MessageList& deleted_;
+  GuidSet filed_;
+};
+
+}  // namespace vantrel

@@ -1,0 +1,54 @@
+// The two ways the message loader spreads its work over the processors: the
+// same work on each of a few shares at once, and one piece of work beside the
+// caller's. Both wait for their threads on every way out, so an exception
+// never leaves a thread running.
+#pragma once
+
+#include <functional>
+#include <thread>
+#include <utility>
+#include <vector>
+
+namespace vantrel {
+
+// Runs work(item) for every item: the first items on threads of their own,
+// the last on the calling thread; returns when all are done.
+template <typename Item, typename Work>
+void RunEach(std::vector<Item>& items, const Work& work) {
+  struct Threads {
+    std::vector<std::thread> started;
+    ~Threads() {
+      for (std::thread& thread : started)
+        if (thread.joinable()) thread.join();
+    }
+  } threads;
+  for (size_t k = 0; k + 1 < items.size(); ++k)
+    threads.started.emplace_back(work, std::ref(items[k]));
+  if (!items.empty()) work(items.back());
+}
+
+// Work run beside the caller's: on a thread of its own when ownThread,
+// otherwise at once, before the constructor returns. Join() (or the
+// destructor) waits for it.
+class Beside {
+ public:
+  template <typename Work>
+  Beside(bool ownThread, Work&& work) {
+    if (ownThread) {
+      thread_ = std::thread(std::forward<Work>(work));
+    } else {
+      work();
+    }
+  }
+  Beside(const Beside&) = delete;
+  Beside& operator=(const Beside&) = delete;
+  ~Beside() { Join(); }
+  void Join() {
+    if (thread_.joinable()) thread_.join();
+  }
+
+ private:
+  std::thread thread_;
+};
+
+}  // namespace vantrel

@@ -1,0 +1,115 @@
+// The GUID set of the message loader: what it holds after each way in
+// (Insert, InsertSoon and Flush, merging), across its own growth, for GUIDs
+// in the usual form and for any other text, the all-zero GUID included.
+#include "recovery/GuidSet.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "fixtures/BuildSupport.h"
+
+namespace vantrel {
+namespace {
+
+// Random GUIDs in the usual form, as the fixtures write them.
+std::vector<std::string> RandomGuids(size_t n, uint32_t seed) {
+  fixtures::detail::Rng random(seed);
+  std::vector<std::string> guids;
+  for (size_t i = 0; i < n; ++i) guids.push_back(random.Guid());
+  return guids;
+}
+
+TEST(GuidSet, InsertReportsNewGuidsAndContainsFindsThem) {
+  GuidSet set;
+  const std::string a = "0A1B2C3D-4E5F-6789-ABCD-EF0123456789";
+  const std::string b = "0A1B2C3D-4E5F-6789-ABCD-EF0123456788";  // differs in the last digit
+  EXPECT_FALSE(set.Contains(a));                                 // an empty set holds nothing
+  EXPECT_TRUE(set.Insert(a));
+  EXPECT_FALSE(set.Insert(a));
+  EXPECT_TRUE(set.Contains(a));
+  EXPECT_FALSE(set.Contains(b));
+  EXPECT_TRUE(set.Insert(b));
+  EXPECT_TRUE(set.Contains(b));
+}
+
+TEST(GuidSet, TextOutsideTheUsualFormIsKeptAsItIs) {
+  GuidSet set;
+  const std::string lower = "0a1b2c3d-4e5f-6789-abcd-ef0123456789";
+  const std::string upper = "0A1B2C3D-4E5F-6789-ABCD-EF0123456789";
+  const std::string misplacedDash = "0A1B2C3D4-E5F-6789-ABCD-EF0123456789";
+  for (const std::string& text : {lower, misplacedDash, std::string("p:+8613800138000"),
+                                  std::string(), upper.substr(0, 35)}) {
+    EXPECT_TRUE(set.Insert(text)) << text;
+    EXPECT_FALSE(set.Insert(text)) << text;
+    EXPECT_TRUE(set.Contains(text)) << text;
+  }
+  // Case matters: the lower-case text does not stand for the upper-case GUID.
+  EXPECT_FALSE(set.Contains(upper));
+}
+
+TEST(GuidSet, TheAllZeroGuidIsAGuidLikeAnyOther) {
+  const std::string zero = "00000000-0000-0000-0000-000000000000";
+  GuidSet set;
+  EXPECT_FALSE(set.Contains(zero));
+  set.Insert("00000000-0000-0000-0000-000000000001");
+  EXPECT_FALSE(set.Contains(zero));  // its bits mark an empty slot: never found by accident
+  EXPECT_TRUE(set.Insert(zero));
+  EXPECT_FALSE(set.Insert(zero));
+  EXPECT_TRUE(set.Contains(zero));
+  GuidSet soon;
+  soon.InsertSoon(zero);
+  soon.Flush();
+  EXPECT_TRUE(soon.Contains(zero));
+}
+
+TEST(GuidSet, ManyInsertsSurviveGrowth) {
+  const std::vector<std::string> guids = RandomGuids(20000, 1);
+  const std::vector<std::string> absent = RandomGuids(2000, 2);
+  GuidSet set;
+  for (const std::string& g : guids) EXPECT_TRUE(set.Insert(g));
+  for (const std::string& g : guids) ASSERT_TRUE(set.Contains(g)) << g;
+  for (const std::string& g : absent) EXPECT_FALSE(set.Contains(g)) << g;
+}
+
+TEST(GuidSet, InsertSoonHoldsEverythingOnceFlushed) {
+  const std::vector<std::string> guids = RandomGuids(5000, 3);
+  GuidSet set;
+  for (const std::string& g : guids) set.InsertSoon(g);
+  set.InsertSoon(guids[17]);  // a repeat is harmless
+  set.InsertSoon("not a guid");
+  set.Flush();
+  for (const std::string& g : guids) ASSERT_TRUE(set.Contains(g)) << g;
+  EXPECT_TRUE(set.Contains("not a guid"));
+  EXPECT_FALSE(set.Insert(guids[17]));  // placed once
+  EXPECT_FALSE(set.Contains(RandomGuids(1, 4).front()));
+}
+
+TEST(GuidSet, MergingSetsOfDifferentSeedsGivesTheUnion) {
+  // Two readers' sets, seeded apart as the loader seeds them, overlapping.
+  const std::vector<std::string> first = RandomGuids(30000, 5);
+  const std::vector<std::string> second = RandomGuids(30000, 6);
+  GuidSet a(1), b(2);
+  for (const std::string& g : first) a.InsertSoon(g);
+  for (const std::string& g : second) b.InsertSoon(g);
+  b.InsertSoon(first[0]);
+  a.Insert("00000000-0000-0000-0000-000000000000");
+  b.Insert("other text");
+  a.Flush();
+  b.Flush();
+  a.InsertAll(b);
+  for (const std::string& g : first) ASSERT_TRUE(a.Contains(g)) << g;
+  for (const std::string& g : second) ASSERT_TRUE(a.Contains(g)) << g;
+  EXPECT_TRUE(a.Contains("00000000-0000-0000-0000-000000000000"));
+  EXPECT_TRUE(a.Contains("other text"));
+  EXPECT_FALSE(a.Insert(first[0]));
+  EXPECT_FALSE(a.Insert(second.back()));
+  for (const std::string& g : RandomGuids(1000, 7)) EXPECT_FALSE(a.Contains(g)) << g;
+  // The set merged from keeps what it held.
+  EXPECT_TRUE(b.Contains(second[5]));
+  EXPECT_FALSE(b.Contains(first[5]));
+}
+
+}  // namespace
+}  // namespace vantrel

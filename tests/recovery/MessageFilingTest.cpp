@@ -1,0 +1,155 @@
+// Where the message loader files what it reads, on rows made by hand: the
+// address a live message is filed under, the order live messages are filed
+// in across readers, and which carved messages are filed as deleted.
+#include "recovery/MessageFiling.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace vantrel {
+namespace {
+
+namespace mc = message_column;
+
+// A message row as the reader renders it: 29 columns, the unread ones empty.
+RowValues MessageRow(int64_t rowid, const std::string& guid, const std::string& text,
+                     int64_t handle, int32_t date, const std::string& service = "SMS") {
+  RowValues row(29);
+  row[mc::kRowid] = std::to_string(rowid);
+  row[mc::kGuid] = guid;
+  row[mc::kText] = text;
+  row[mc::kHandleId] = std::to_string(handle);
+  row[mc::kService] = service;
+  row[mc::kDate] = std::to_string(date);
+  row[mc::kDateRead] = "0";
+  row[mc::kIsSent] = "1";
+  return row;
+}
+
+RowValues ChatRow(int64_t rowid, const std::string& identifier, const std::string& account) {
+  RowValues row(10);
+  row[chat_column::kRowid] = std::to_string(rowid);
+  row[chat_column::kChatIdentifier] = identifier;
+  row[chat_column::kAccountLogin] = account;
+  return row;
+}
+
+std::vector<std::string> Texts(const MessageList& list) {
+  std::vector<std::string> texts;
+  for (const MessageRecord& m : list) texts.push_back(m.text);
+  return texts;
+}
+
+class LiveFiling : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    chats_ = {ChatRow(1, "+8613800138000", "e:me@example.com"), ChatRow(2, "12", ""),
+              ChatRow(3, "group-chat-7", "")};
+    handles_ = {{"1", "+8613900139000"}, {"2", "10086"}, {"3", "abc"}};
+    index_.SetChats(chats_);
+    index_.SetHandles(handles_);
+  }
+  // One reader's rows: message rowid (also its date), text, handle rowid.
+  struct Read {
+    int64_t rowid;
+    const char* text;
+    int64_t handle;
+  };
+  void ReadRows(LiveBatch& batch, const std::vector<Read>& rows) {
+    for (const Read& r : rows)
+      batch.Add(MessageRow(r.rowid, "g" + std::to_string(r.rowid), r.text, r.handle,
+                           static_cast<int32_t>(r.rowid)),
+                index_);
+  }
+  RowList chats_, handles_;
+  ChatIndex index_;
+};
+
+TEST_F(LiveFiling, TheChatNamesTheAddressAHandleOnlyWhenTheChatCannot) {
+  index_.AddJoin(10, 1, 8);
+  index_.AddJoin(11, 2, 8);       // identifier too short: the handle decides
+  index_.AddJoin(12, 99, 8);      // a chat that is not there
+  index_.AddJoin(10, 3, 8);       // a second join row for message 10 is passed over
+  index_.AddJoin(1000000, 3, 8);  // far beyond the dense table
+  LiveBatch batch;
+  ReadRows(batch, {{10, "by chat", 2},
+                   {11, "short chat", 2},
+                   {12, "missing chat", 1},
+                   {13, "no join", 3},
+                   {14, "nothing", 9},
+                   {1000000, "sparse", 9},
+                   {16, "same chat again", 9}});
+  index_.AddJoin(16, 1, 8);  // too late for the row above: it was filed as read
+  MessageMap live;
+  FileLiveByRowid({&batch}, live);
+
+  // "+86" is dropped; anything shorter than four characters files under "0".
+  EXPECT_EQ(Texts(live["13800138000"]), std::vector<std::string>{"by chat"});
+  EXPECT_EQ(live["13800138000"][0].account, "e:me@example.com");
+  EXPECT_EQ(Texts(live["10086"]), std::vector<std::string>{"short chat"});
+  EXPECT_EQ(Texts(live["13900139000"]), std::vector<std::string>{"missing chat"});
+  EXPECT_EQ(Texts(live["0"]), (std::vector<std::string>{"no join", "nothing", "same chat again"}));
+  EXPECT_EQ(Texts(live["group-chat-7"]), std::vector<std::string>{"sparse"});
+  EXPECT_EQ(live.size(), 5u);
+  EXPECT_EQ(live["10086"][0].service, "SMS");
+  EXPECT_EQ(live["10086"][0].date, 11);
+  EXPECT_EQ(live["10086"][0].sent, 1);
+}
+
+TEST_F(LiveFiling, ReadersAreFiledTogetherByRowidTiesInReadingOrder) {
+  for (int64_t message = 1; message <= 4; ++message) index_.AddJoin(message, 1, 8);
+  // The b-tree walk gives the right-most subtree first; two readers share it.
+  LiveBatch first, second;
+  ReadRows(first, {{4, "four", 2}, {2, "two (first reader)", 2}, {5, "five, by handle", 2}});
+  ReadRows(second, {{2, "two (second reader)", 2},
+                    {1, "one", 2},
+                    {3, "three", 2},
+                    {2, "two (second reader, later)", 2}});
+  MessageMap live;
+  live["13800138000"].push_back(MessageRecord{"already there", "", "", 0, 0, 0});
+  FileLiveByRowid({&first, &second}, live);
+  EXPECT_EQ(
+      Texts(live["13800138000"]),
+      (std::vector<std::string>{"already there", "one", "two (first reader)", "two (second reader)",
+                                "two (second reader, later)", "three", "four"}));
+  EXPECT_EQ(Texts(live["10086"]), std::vector<std::string>{"five, by handle"});
+}
+
+TEST(DeletedFilingTest, FirstRecordOfEachGuidThatNoLiveMessageHas) {
+  GuidSet liveGuids;
+  liveGuids.Insert("LIVE");
+  MessageList deleted;
+  DeletedFiling filing(liveGuids, deleted);
+  auto entry = [](const std::string& guid, const std::string& text) {
+    return CarvedEntry{guid, MessageRecord{text, "SMS", "", 0, 0, 255}};
+  };
+  std::vector<CarvedEntry> pages = {entry("A", "a1"), entry("LIVE", "stale copy"), entry("A", "a2"),
+                                    entry("B", "b1")};
+  filing.File(pages);
+  EXPECT_TRUE(pages.empty());
+  EXPECT_TRUE(filing.PassesOver("LIVE"));
+  EXPECT_TRUE(filing.PassesOver("A"));
+  EXPECT_FALSE(filing.PassesOver("C"));
+  // A later batch (the file scan) adds only what is new.
+  std::vector<CarvedEntry> scan = {entry("B", "b2"), entry("C", "c1"), entry("C", "c2")};
+  filing.File(scan);
+  EXPECT_EQ(Texts(deleted), (std::vector<std::string>{"a1", "b1", "c1"}));
+}
+
+TEST(DeletedFilingTest, CarvedRowsWithoutTextAreNeverKept) {
+  RowList rows = {MessageRow(1, "A", "kept", 0, 1), MessageRow(2, "B", "", 0, 2),
+                  RowValues{"3", "C"}, RowValues{"4", "D", "short row"}};
+  std::vector<CarvedEntry> kept;
+  KeepCarved(rows, kept);
+  ASSERT_EQ(kept.size(), 2u);
+  EXPECT_EQ(kept[0].guid, "A");
+  EXPECT_EQ(kept[0].record.text, "kept");
+  EXPECT_EQ(kept[0].record.date, 1);
+  EXPECT_EQ(kept[1].guid, "D");
+  EXPECT_EQ(kept[1].record.sent, 255);  // no sent column: unknown
+}
+
+}  // namespace
+}  // namespace vantrel
