@@ -1,7 +1,7 @@
 // vantrel: the desktop application.
-#include "ui/CSkelderApp.h"
+#include "ui/Application.h"
 
 int main(int argc, char** argv) {
-  vantrel::CSkelderApp app(argc, argv);
+  vantrel::Application app(argc, argv);
   return app.Run();
 }

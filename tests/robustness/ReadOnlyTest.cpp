@@ -242,7 +242,7 @@ TEST(ReadOnly, SourcesWriteFilesOnlyInTheExporter) {
       R"(QSettings|truncate|utime|chmod|permissions\(|filesystem::remove|fs::remove|\bmmap\()");
   // File -> what it may do and why.
   const std::map<std::string, std::string> allowed = {
-      {"src/ui/CSkelderApp.cpp", "saves the --screenshot image where the user asked"},
+      {"src/ui/Application.cpp", "saves the --screenshot image where the user asked"},
       {"src/cli/BackupCommands.cpp", "creates the export output folder"},
   };
   const fs::path root = VANTREL_SOURCE_DIR;

@@ -13,7 +13,7 @@
 #include "ScriptedPrompts.h"
 #include "export/TimeText.h"
 #include "fixtures/Fixtures.h"
-#include "ui/CMainFrame.h"
+#include "ui/MainWindow.h"
 #include "ui/QtUserPrompts.h"
 
 using namespace vantrel;
@@ -39,20 +39,20 @@ class MainWindowTest : public QObject {
   std::unique_ptr<fixtures::TempDir> dir_;
   fixtures::BackupTruth backup_;
   test::ScriptedPrompts prompts_;
-  std::unique_ptr<CMainFrame> frame_;
+  std::unique_ptr<MainWindow> frame_;
   std::unique_ptr<QAbstractItemModelTester> tester_;
 
   const Collections& data() { return frame_->collections(); }
-  CColumnTreeCtrl& tree() { return frame_->treePane().tree(); }
-  CReportCtrl& list() { return frame_->listPane().list(); }
+  CategoryTree& tree() { return frame_->treePane().tree(); }
+  RecordListView& list() { return frame_->recordList(); }
   RecordTableModel& records() { return list().records(); }
 
   QTreeWidgetItem* Node(const QString& category, const QString& name) {
     for (int i = 0; i < tree().topLevelItemCount(); ++i) {
       QTreeWidgetItem* top = tree().topLevelItem(i);
-      if (tree().GetItemText(top) != category) continue;
+      if (CategoryTree::NodeName(top) != category) continue;
       for (int k = 0; k < top->childCount(); ++k) {
-        if (tree().GetItemText(top->child(k)) == name) return top->child(k);
+        if (CategoryTree::NodeName(top->child(k)) == name) return top->child(k);
       }
     }
     return nullptr;
@@ -88,7 +88,7 @@ class MainWindowTest : public QObject {
 
   void init() {
     prompts_ = test::ScriptedPrompts();
-    frame_ = std::make_unique<CMainFrame>(prompts_);
+    frame_ = std::make_unique<MainWindow>(prompts_);
     frame_->resize(1200, 800);
     frame_->show();
     QVERIFY(QTest::qWaitForWindowExposed(frame_.get()));
@@ -121,7 +121,7 @@ class MainWindowTest : public QObject {
     // The tree starts 350 pixels wide; the list takes 3/5 of the right side, in whole fifths.
     QCOMPARE(frame_->treePane().width(), 350);
     const int height = frame_->rightView().height();
-    QCOMPARE(frame_->listPane().height(), height / 5 * 3);
+    QCOMPARE(frame_->recordList().height(), height / 5 * 3);
     // A wider window gives the extra room to the right side only.
     frame_->resize(1400, 800);
     QTRY_COMPARE(frame_->splitter().width(), frame_->centralWidget()->width());
@@ -166,9 +166,9 @@ class MainWindowTest : public QObject {
     QCOMPARE(tree().columnWidth(0), 240);
 
     QCOMPARE(tree().topLevelItemCount(), 3);
-    QCOMPARE(tree().GetItemText(tree().topLevelItem(0)), QString("短信"));
-    QCOMPARE(tree().GetItemText(tree().topLevelItem(1)), QString("通讯录"));
-    QCOMPARE(tree().GetItemText(tree().topLevelItem(2)), QString("通话记录"));
+    QCOMPARE(CategoryTree::NodeName(tree().topLevelItem(0)), QString("短信"));
+    QCOMPARE(CategoryTree::NodeName(tree().topLevelItem(1)), QString("通讯录"));
+    QCOMPARE(CategoryTree::NodeName(tree().topLevelItem(2)), QString("通话记录"));
 
     size_t liveMessages = 0;
     for (const auto& [address, list] : data().liveMessages) liveMessages += list.size();
@@ -204,8 +204,8 @@ class MainWindowTest : public QObject {
       QVERIFY(node->parent()->isExpanded());
       const QString count = QString::number(e.count);
       QCOMPARE(node->text(1), count);
-      QCOMPARE(tree().ItemLabel(node), QString(e.name) + "\t" + count + "\t");
-      QCOMPARE(tree().ItemColor(node), e.deleted ? QColor(200, 0, 0) : QColor());
+      QCOMPARE(node->text(0), QString(e.name));
+      QCOMPARE(CategoryTree::NodeColour(node), e.deleted ? QColor(200, 0, 0) : QColor());
       QCOMPARE(node->foreground(0).color() == QColor(200, 0, 0), e.deleted);
     }
     QCOMPARE(tree().topLevelItem(0)->child(0), Node("短信", "删除数据"));  // deleted child first
@@ -436,7 +436,7 @@ class MainWindowTest : public QObject {
     QVERIFY(frame_->LoadPath(backup_.callsPath));
     QVERIFY(prompts_.messages.empty());
     QCOMPARE(tree().topLevelItemCount(), 1);
-    QCOMPARE(tree().GetItemText(tree().topLevelItem(0)), QString("通话记录"));
+    QCOMPARE(CategoryTree::NodeName(tree().topLevelItem(0)), QString("通话记录"));
   }
 };
 

@@ -6,7 +6,7 @@
 #include <ctime>
 #include <random>
 
-#include "ui/CReportCtrl.h"
+#include "ui/RecordListView.h"
 
 using namespace vantrel;
 
@@ -33,7 +33,7 @@ class RecordListBench : public QObject {
 
   static constexpr int kRows = 200000;
   MessageMap messages_;
-  std::unique_ptr<CReportCtrl> list_;
+  std::unique_ptr<RecordListView> list_;
 
   void Fill() {
     list_->records().SetLayout(RecordKind::Messages);
@@ -73,7 +73,7 @@ class RecordListBench : public QObject {
     int rows = 0;
     for (const auto& [address, list] : messages_) rows += static_cast<int>(list.size());
     QVERIFY(rows >= kRows - 100 * 5);  // a repeated number merges two correspondents
-    list_ = std::make_unique<CReportCtrl>();
+    list_ = std::make_unique<RecordListView>();
     list_->resize(1000, 600);
     list_->show();
     QVERIFY(QTest::qWaitForWindowExposed(list_.get()));

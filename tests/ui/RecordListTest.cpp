@@ -7,8 +7,8 @@
 #include <QtTest>
 
 #include "export/TimeText.h"
-#include "ui/CReportCtrl.h"
-#include "ui/CRightViewBottom.h"
+#include "ui/RecordListView.h"
+#include "ui/DetailPane.h"
 #include "ui/DetailText.h"
 
 using namespace vantrel;
@@ -74,18 +74,18 @@ class RecordListTest : public QObject {
   Q_OBJECT
 
   Collections data_;
-  std::unique_ptr<CReportCtrl> list_;
+  std::unique_ptr<RecordListView> list_;
   std::unique_ptr<QAbstractItemModelTester> tester_;
-  std::unique_ptr<CRightViewBottom> detail_;
+  std::unique_ptr<DetailPane> detail_;
 
  private slots:
   void init() {
     data_ = MakeCollections();
-    list_ = std::make_unique<CReportCtrl>();
+    list_ = std::make_unique<RecordListView>();
     list_->resize(900, 300);
     tester_ = std::make_unique<QAbstractItemModelTester>(
         &list_->records(), QAbstractItemModelTester::FailureReportingMode::QtTest);
-    detail_ = std::make_unique<CRightViewBottom>(*list_, data_.contacts);
+    detail_ = std::make_unique<DetailPane>(*list_, data_.contacts);
   }
   void cleanup() {
     detail_.reset();
@@ -240,8 +240,8 @@ class RecordListTest : public QObject {
     RecordTableModel& model = list_->records();
     model.SetLayout(RecordKind::Calls);
     model.FillCalls(data_.liveCalls);
-    QObject::connect(list_.get(), &CReportCtrl::rowPressed, detail_.get(),
-                     &CRightViewBottom::ShowRow);
+    QObject::connect(list_.get(), &RecordListView::rowPressed, detail_.get(),
+                     &DetailPane::ShowRow);
 
     QTest::mousePress(list_->viewport(), Qt::LeftButton, {},
                       list_->visualRect(model.index(2, 0)).center());

@@ -5,8 +5,8 @@
 
 #include "ScriptedPrompts.h"
 #include "fixtures/Fixtures.h"
-#include "ui/CMainFrame.h"
-#include "ui/CSkelderApp.h"
+#include "ui/Application.h"
+#include "ui/MainWindow.h"
 
 using namespace vantrel;
 
@@ -17,25 +17,25 @@ class StartupTest : public QObject {
   void parsesPathAndScreenshot() {
     StartOptions options;
     QString error;
-    QVERIFY(CSkelderApp::ParseArguments({}, options, error));
+    QVERIFY(Application::ParseArguments({}, options, error));
     QVERIFY(!options.path && !options.screenshot);
 
     options = {};
-    QVERIFY(CSkelderApp::ParseArguments({"/backups/abc"}, options, error));
+    QVERIFY(Application::ParseArguments({"/backups/abc"}, options, error));
     QCOMPARE(options.path, std::optional<std::string>("/backups/abc"));
 
     options = {};
-    QVERIFY(CSkelderApp::ParseArguments({"--screenshot", "out.png", "/b"}, options, error));
+    QVERIFY(Application::ParseArguments({"--screenshot", "out.png", "/b"}, options, error));
     QCOMPARE(options.screenshot, std::optional<std::string>("out.png"));
     QCOMPARE(options.path, std::optional<std::string>("/b"));
 
     options = {};
-    QVERIFY(!CSkelderApp::ParseArguments({"--screenshot"}, options, error));
+    QVERIFY(!Application::ParseArguments({"--screenshot"}, options, error));
     QVERIFY(error.contains("--screenshot"));
-    QVERIFY(!CSkelderApp::ParseArguments({"--bogus"}, options, error));
+    QVERIFY(!Application::ParseArguments({"--bogus"}, options, error));
     QVERIFY(error.contains("--bogus"));
     options = {};
-    QVERIFY(!CSkelderApp::ParseArguments({"/a", "/b"}, options, error));
+    QVERIFY(!Application::ParseArguments({"/a", "/b"}, options, error));
   }
 
   void firstCategoryIsListedForTheScreenshot() {
@@ -46,22 +46,22 @@ class StartupTest : public QObject {
     const fixtures::BackupTruth truth = fixtures::BuildBackup(dir.path(), backup);
 
     test::ScriptedPrompts prompts;
-    CMainFrame frame(prompts);
+    MainWindow frame(prompts);
     frame.show();
     QVERIFY(QTest::qWaitForWindowExposed(&frame));
     QVERIFY(frame.LoadPath(truth.folder));
-    CSkelderApp::ShowFirstCategory(frame);
+    Application::ShowFirstCategory(frame);
 
-    CColumnTreeCtrl& tree = frame.treePane().tree();
+    CategoryTree& tree = frame.treePane().tree();
     QTreeWidgetItem* node = frame.treePane().SelectedNode();
     QVERIFY(node);
     QCOMPARE(node, tree.topLevelItem(0)->child(0));
-    QCOMPARE(tree.GetItemText(node->parent()), QString("通讯录"));
-    const int rows = frame.listPane().list().model()->rowCount();
+    QCOMPARE(CategoryTree::NodeName(node->parent()), QString("通讯录"));
+    const int rows = frame.recordList().model()->rowCount();
     QCOMPARE(QString::number(rows), node->text(1));
     QVERIFY(rows > 0);
     QVERIFY(!frame.detailPane().text().isEmpty());
-    QCOMPARE(frame.categoryPane().text(), tree.GetItemText(node));
+    QCOMPARE(frame.categoryPane().text(), CategoryTree::NodeName(node));
   }
 };
 

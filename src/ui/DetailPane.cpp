@@ -1,4 +1,4 @@
-#include "ui/CRightViewBottom.h"
+#include "ui/DetailPane.h"
 
 #include <QVBoxLayout>
 
@@ -6,8 +6,7 @@
 
 namespace vantrel {
 
-CRightViewBottom::CRightViewBottom(const CReportCtrl& list, const ContactMap& contacts,
-                                   QWidget* parent)
+DetailPane::DetailPane(const RecordListView& list, const ContactMap& contacts, QWidget* parent)
     : QWidget(parent), list_(list), contacts_(contacts), edit_(new QPlainTextEdit(this)) {
   edit_->setReadOnly(true);
   edit_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
@@ -21,7 +20,7 @@ CRightViewBottom::CRightViewBottom(const CReportCtrl& list, const ContactMap& co
   layout->addWidget(edit_);
 }
 
-void CRightViewBottom::ShowRow(int row) {
+void DetailPane::ShowRow(int row) {
   edit_->setPlainText(QString::fromStdString(DetailText(list_.records(), row, contacts_)));
 }
 

@@ -17,23 +17,22 @@
 #include "backup/Discovery.h"
 #include "backup/LoadObserver.h"
 #include "export/Exporter.h"
-#include "ui/CFViewL.h"
-#include "ui/CRightViewBottom.h"
-#include "ui/CRightViewTop.h"
+#include "ui/CategoryPane.h"
+#include "ui/DetailPane.h"
 #include "ui/LoadProgressDialog.h"
 #include "ui/UserPrompts.h"
 
 namespace vantrel {
 
-class CMainFrame : public QMainWindow, public LoadObserver {
+class MainWindow : public QMainWindow, public LoadObserver {
   Q_OBJECT
  public:
   static constexpr int kTreePaneWidth = 350;
   static constexpr int kCategoryPaneWidth = 250;
   static constexpr int kCountPaneWidth = 150;
 
-  explicit CMainFrame(UserPrompts& prompts, QWidget* parent = nullptr);
-  ~CMainFrame() override;
+  explicit MainWindow(UserPrompts& prompts, QWidget* parent = nullptr);
+  ~MainWindow() override;
 
   // Loads path as the current backup: a folder is a device backup, anything
   // else one database file. A path that does not exist shows "没有找到文件"
@@ -55,9 +54,9 @@ class CMainFrame : public QMainWindow, public LoadObserver {
   void ShowMessage(const std::string& text) override;
 
   // Panes, bars and data, for start-up and tests.
-  CFViewL& treePane() { return *treePane_; }
-  CRightViewTop& listPane() { return *listPane_; }
-  CRightViewBottom& detailPane() { return *detailPane_; }
+  CategoryPane& treePane() { return *treePane_; }
+  RecordListView& recordList() { return *recordList_; }
+  DetailPane& detailPane() { return *detailPane_; }
   QSplitter& splitter() { return *splitter_; }
   QSplitter& rightView() { return *rightView_; }
   QToolBar& toolbar() { return *toolbar_; }
@@ -99,10 +98,10 @@ class CMainFrame : public QMainWindow, public LoadObserver {
   ExportOptions exportOptions_;
 
   QSplitter* splitter_ = nullptr;
-  CFViewL* treePane_ = nullptr;
+  CategoryPane* treePane_ = nullptr;
   QSplitter* rightView_ = nullptr;
-  CRightViewTop* listPane_ = nullptr;
-  CRightViewBottom* detailPane_ = nullptr;
+  RecordListView* recordList_ = nullptr;
+  DetailPane* detailPane_ = nullptr;
   QToolBar* toolbar_ = nullptr;
   QLabel* promptPane_ = nullptr;
   QLabel* categoryPane_ = nullptr;

@@ -1,12 +1,12 @@
-#include "ui/CSkelderApp.h"
+#include "ui/Application.h"
 
 #include <QFontDatabase>
 #include <cstdio>
 
 #include "backup/BackupLoader.h"
 #include "ui/Artwork.h"
-#include "ui/CMainFrame.h"
-#include "ui/CRightViewBottom.h"
+#include "ui/DetailPane.h"
+#include "ui/MainWindow.h"
 #include "ui/QtUserPrompts.h"
 
 namespace vantrel {
@@ -43,7 +43,7 @@ class UnattendedPrompts : public UserPrompts {
 
 }  // namespace
 
-CSkelderApp::CSkelderApp(int& argc, char** argv) : app_(argc, argv) {
+Application::Application(int& argc, char** argv) : app_(argc, argv) {
   QApplication::setApplicationName("vantrel");
   QApplication::setApplicationDisplayName(kProductDisplayName);
   QApplication::setApplicationVersion("1.0");
@@ -51,7 +51,7 @@ CSkelderApp::CSkelderApp(int& argc, char** argv) : app_(argc, argv) {
   UseCjkFont(app_);
 }
 
-void CSkelderApp::UseCjkFont(QApplication& app) {
+void Application::UseCjkFont(QApplication& app) {
   if (!QFontDatabase::families().contains(kDetailFontFamily)) return;
   QFont font = QApplication::font();
   font.setFamilies({kDetailFontFamily, font.family()});
@@ -59,7 +59,7 @@ void CSkelderApp::UseCjkFont(QApplication& app) {
   app.setFont(font);
 }
 
-bool CSkelderApp::ParseArguments(const QStringList& arguments, StartOptions& options,
+bool Application::ParseArguments(const QStringList& arguments, StartOptions& options,
                                  QString& error) {
   for (int i = 0; i < arguments.size(); ++i) {
     const QString& argument = arguments[i];
@@ -84,15 +84,15 @@ bool CSkelderApp::ParseArguments(const QStringList& arguments, StartOptions& opt
   return true;
 }
 
-void CSkelderApp::ShowFirstCategory(CMainFrame& frame) {
-  CColumnTreeCtrl& tree = frame.treePane().tree();
+void Application::ShowFirstCategory(MainWindow& frame) {
+  CategoryTree& tree = frame.treePane().tree();
   for (int i = 0; i < tree.topLevelItemCount(); ++i) {
     QTreeWidgetItem* category = tree.topLevelItem(i);
     if (category->childCount() == 0) continue;
     QTreeWidgetItem* node = category->child(0);
     tree.setCurrentItem(node);
     frame.treePane().OnNodeClicked(node);
-    CReportCtrl& list = frame.listPane().list();
+    RecordListView& list = frame.recordList();
     if (list.model()->rowCount() > 0) {
       list.selectRow(0);
       frame.detailPane().ShowRow(0);
@@ -101,9 +101,9 @@ void CSkelderApp::ShowFirstCategory(CMainFrame& frame) {
   }
 }
 
-int CSkelderApp::RunScreenshot(const StartOptions& options) {
+int Application::RunScreenshot(const StartOptions& options) {
   UnattendedPrompts prompts;
-  CMainFrame frame(prompts);
+  MainWindow frame(prompts);
   frame.resize(1280, 800);
   frame.show();
   QApplication::processEvents();
@@ -120,7 +120,7 @@ int CSkelderApp::RunScreenshot(const StartOptions& options) {
   return 0;
 }
 
-int CSkelderApp::Run() {
+int Application::Run() {
   StartOptions options;
   QString error;
   QStringList arguments = QApplication::arguments();
@@ -136,7 +136,7 @@ int CSkelderApp::Run() {
   if (options.screenshot) return RunScreenshot(options);
 
   QtUserPrompts prompts;
-  CMainFrame frame(prompts);
+  MainWindow frame(prompts);
   prompts.SetParent(&frame);
   frame.resize(1280, 800);
   frame.show();

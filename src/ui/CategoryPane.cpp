@@ -1,4 +1,4 @@
-#include "ui/CFViewL.h"
+#include "ui/CategoryPane.h"
 
 #include <QVBoxLayout>
 #include <optional>
@@ -10,71 +10,69 @@ namespace {
 
 // Where a node keeps what it holds: the kind of a top-level node, the
 // category of a child.
-constexpr int kKindRole = CColumnTreeCtrl::kFirstFreeRole;
-constexpr int kCategoryRole = CColumnTreeCtrl::kFirstFreeRole + 1;
+constexpr int kKindRole = Qt::UserRole;
+constexpr int kCategoryRole = Qt::UserRole + 1;
 
 }  // namespace
 
-CFViewL::CFViewL(const Collections& data, CReportCtrl& list, QWidget* parent)
-    : QWidget(parent), data_(data), list_(list), tree_(new CColumnTreeCtrl(this)) {
+CategoryPane::CategoryPane(const Collections& data, RecordListView& list, QWidget* parent)
+    : QWidget(parent), data_(data), list_(list), tree_(new CategoryTree(this)) {
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
   layout->addWidget(tree_);
-  connect(tree_, &CColumnTreeCtrl::nodeClicked, this, &CFViewL::OnNodeClicked);
+  connect(tree_, &CategoryTree::nodeClicked, this, &CategoryPane::OnNodeClicked);
 }
 
-void CFViewL::ResetViews() {
+void CategoryPane::ResetViews() {
   list_.records().RemoveAllColumns();
-  tree_->DeleteAllItems();
+  tree_->clear();
   categories_.clear();
   lastClicked_ = nullptr;  // the node it pointed at is gone
-  tree_->DeleteAllColumns();
-  tree_->InsertColumn(0, "分类", 210);
-  tree_->InsertColumn(1, "数量", 90);
+  tree_->SetColumns({{"分类", 210}, {"数量", 90}});
 }
 
-int CFViewL::AddCategory(RecordKind kind) {
-  QTreeWidgetItem* node = tree_->InsertItem(nullptr, KindName(kind));
+int CategoryPane::AddCategory(RecordKind kind) {
+  QTreeWidgetItem* node = tree_->AddNode(nullptr, {KindName(kind)});
   node->setData(0, kKindRole, static_cast<int>(kind));
   categories_.push_back(node);
   return static_cast<int>(categories_.size()) - 1;
 }
 
-QTreeWidgetItem* CFViewL::CategoryNode(int category) const {
+QTreeWidgetItem* CategoryPane::CategoryNode(int category) const {
   if (category < 0 || category >= static_cast<int>(categories_.size())) return nullptr;
   return categories_[category];
 }
 
-void CFViewL::AddCount(int parent, Category category, int count) {
+void CategoryPane::AddCount(int parent, Category category, int count) {
   QTreeWidgetItem* parentNode = CategoryNode(parent);
   if (!parentNode) return;
-  QTreeWidgetItem* node = tree_->InsertItem(parentNode, CategoryName(category));
+  QTreeWidgetItem* node =
+      tree_->AddNode(parentNode, {CategoryName(category), QString::number(count)},
+                     IsDeleted(category) ? kDeletedNodeColour : QColor());
   node->setData(0, kCategoryRole, static_cast<int>(category));
-  if (IsDeleted(category)) tree_->SetItemColor(node, kDeletedNodeColour);
-  tree_->SetItemText(node, 1, QString::number(count));
 }
 
-void CFViewL::ExpandCategory(int category) {
+void CategoryPane::ExpandCategory(int category) {
   if (QTreeWidgetItem* node = CategoryNode(category)) node->setExpanded(true);
 }
 
-QTreeWidgetItem* CFViewL::SelectedNode() const {
+QTreeWidgetItem* CategoryPane::SelectedNode() const {
   const auto selected = tree_->selectedItems();
   return selected.isEmpty() ? nullptr : selected.front();
 }
 
-std::optional<Category> CFViewL::SelectedCategory() const {
+std::optional<Category> CategoryPane::SelectedCategory() const {
   return CategoryOf(SelectedNode());
 }
 
-std::optional<Category> CFViewL::CategoryOf(const QTreeWidgetItem* node) {
+std::optional<Category> CategoryPane::CategoryOf(const QTreeWidgetItem* node) {
   if (!node || !node->parent()) return std::nullopt;
   const QVariant value = node->data(0, kCategoryRole);
   if (!value.isValid()) return std::nullopt;
   return static_cast<Category>(value.toInt());
 }
 
-void CFViewL::OnNodeClicked(QTreeWidgetItem* node) {
+void CategoryPane::OnNodeClicked(QTreeWidgetItem* node) {
   lastClicked_ = node;
   const std::optional<Category> category = CategoryOf(node);
   if (!category) return;

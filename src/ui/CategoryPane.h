@@ -12,21 +12,21 @@
 #include <vector>
 
 #include "recovery/Records.h"
-#include "ui/CColumnTreeCtrl.h"
-#include "ui/CReportCtrl.h"
+#include "ui/CategoryTree.h"
+#include "ui/RecordListView.h"
 
 namespace vantrel {
 
 // The colour of deleted-data nodes.
 inline const QColor kDeletedNodeColour(200, 0, 0);
 
-class CFViewL : public QWidget {
+class CategoryPane : public QWidget {
   Q_OBJECT
  public:
-  CFViewL(const Collections& data, CReportCtrl& list, QWidget* parent = nullptr);
+  CategoryPane(const Collections& data, RecordListView& list, QWidget* parent = nullptr);
 
-  CColumnTreeCtrl& tree() { return *tree_; }
-  const CColumnTreeCtrl& tree() const { return *tree_; }
+  CategoryTree& tree() { return *tree_; }
+  const CategoryTree& tree() const { return *tree_; }
 
   // The tree side of a load.
   void ResetViews();  // empties list and tree; the tree gets "分类" 210 and "数量" 90
@@ -56,8 +56,8 @@ class CFViewL : public QWidget {
 
  private:
   const Collections& data_;
-  CReportCtrl& list_;
-  CColumnTreeCtrl* tree_;
+  RecordListView& list_;
+  CategoryTree* tree_;
   std::vector<QTreeWidgetItem*> categories_;
   QTreeWidgetItem* lastClicked_ = nullptr;
 };

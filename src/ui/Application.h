@@ -11,7 +11,7 @@
 
 namespace vantrel {
 
-class CMainFrame;
+class MainWindow;
 
 // What the command line asks for.
 struct StartOptions {
@@ -19,9 +19,9 @@ struct StartOptions {
   std::optional<std::string> screenshot;  // render into this PNG and exit
 };
 
-class CSkelderApp {
+class Application {
  public:
-  CSkelderApp(int& argc, char** argv);
+  Application(int& argc, char** argv);
   int Run();
 
   // Parses the arguments after the program name. Returns false (with a
@@ -30,7 +30,7 @@ class CSkelderApp {
 
   // Selects the first category's first child and lists its records, then
   // presses the list's first row so the detail pane shows it.
-  static void ShowFirstCategory(CMainFrame& frame);
+  static void ShowFirstCategory(MainWindow& frame);
 
   // Puts the CJK-capable font first, so Chinese labels never show as boxes.
   static void UseCjkFont(QApplication& app);

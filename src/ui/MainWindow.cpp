@@ -1,4 +1,4 @@
-#include "ui/CMainFrame.h"
+#include "ui/MainWindow.h"
 
 #include <QApplication>
 #include <QKeyEvent>
@@ -16,27 +16,27 @@ struct ToolbarCommand {
   const char* label;
   const char* statusPrompt;  // "" = none
   ToolbarImage image;
-  void (CMainFrame::*slot)();
+  void (MainWindow::*slot)();
 };
 
 // The toolbar, left to right; a null objectName is a separator.
 const ToolbarCommand kToolbarCommands[] = {
-    {"selectBackup", "选择备份", "选择备份", ToolbarImage::SelectBackup, &CMainFrame::SelectBackup},
+    {"selectBackup", "选择备份", "选择备份", ToolbarImage::SelectBackup, &MainWindow::SelectBackup},
     {nullptr, nullptr, nullptr, ToolbarImage::About, nullptr},
-    {"saveAllCsv", "保存所有CSV", "保存", ToolbarImage::SaveAllCsv, &CMainFrame::SaveAllCsv},
+    {"saveAllCsv", "保存所有CSV", "保存", ToolbarImage::SaveAllCsv, &MainWindow::SaveAllCsv},
     {"saveCurrentCsv", "保存当前CSV", "保存选中内容", ToolbarImage::SaveCurrentCsv,
-     &CMainFrame::SaveCurrentCsv},
+     &MainWindow::SaveCurrentCsv},
     {nullptr, nullptr, nullptr, ToolbarImage::About, nullptr},
-    {"saveAllTxt", "保存所有TXT", "", ToolbarImage::SaveAllTxt, &CMainFrame::SaveAllTxt},
+    {"saveAllTxt", "保存所有TXT", "", ToolbarImage::SaveAllTxt, &MainWindow::SaveAllTxt},
     {"saveCurrentTxt", "保存当前TXT", "", ToolbarImage::SaveCurrentTxt,
-     &CMainFrame::SaveCurrentTxt},
+     &MainWindow::SaveCurrentTxt},
     {nullptr, nullptr, nullptr, ToolbarImage::About, nullptr},
-    {"showAbout", "关于", "", ToolbarImage::About, &CMainFrame::ShowAbout},
+    {"showAbout", "关于", "", ToolbarImage::About, &MainWindow::ShowAbout},
 };
 
 }  // namespace
 
-CMainFrame::CMainFrame(UserPrompts& prompts, QWidget* parent)
+MainWindow::MainWindow(UserPrompts& prompts, QWidget* parent)
     : QMainWindow(parent), prompts_(prompts) {
   setWindowTitle(kProductDisplayName);
   setWindowIcon(ApplicationIcon());
@@ -47,13 +47,13 @@ CMainFrame::CMainFrame(UserPrompts& prompts, QWidget* parent)
   qApp->installEventFilter(this);  // Scroll Lock reaches whichever widget has the focus
 }
 
-CMainFrame::~CMainFrame() {
+MainWindow::~MainWindow() {
   qApp->removeEventFilter(this);
   // The collections go before the child widgets: leave the list pointing at nothing.
-  listPane_->list().records().RemoveAllRows();
+  recordList_->records().RemoveAllRows();
 }
 
-void CMainFrame::CreateActions() {
+void MainWindow::CreateActions() {
   for (const ToolbarCommand& command : kToolbarCommands) {
     if (!command.objectName) continue;
     auto* action = new QAction(QIcon(DrawToolbarImage(command.image)), command.label, this);
@@ -66,14 +66,14 @@ void CMainFrame::CreateActions() {
   toggle->setCheckable(true);
   toggle->setChecked(true);
   toggle->setStatusTip("显示或隐藏工具栏");
-  connect(toggle, &QAction::triggered, this, &CMainFrame::ToggleToolbar);
+  connect(toggle, &QAction::triggered, this, &MainWindow::ToggleToolbar);
 }
 
-QAction& CMainFrame::action(const char* objectName) {
+QAction& MainWindow::action(const char* objectName) {
   return *findChild<QAction*>(objectName, Qt::FindDirectChildrenOnly);
 }
 
-void CMainFrame::CreateBars() {
+void MainWindow::CreateBars() {
   menuBar()->addAction(&action("toggleToolbar"));
 
   toolbar_ = addToolBar("工具栏");
@@ -107,19 +107,19 @@ void CMainFrame::CreateBars() {
   statusBar()->addPermanentWidget(scrollLockPane_);
 }
 
-void CMainFrame::CreatePanes() {
+void MainWindow::CreatePanes() {
   splitter_ = new QSplitter(Qt::Horizontal, this);
   splitter_->setObjectName("splitter");
   splitter_->setChildrenCollapsible(false);
   rightView_ = new QSplitter(Qt::Vertical);
   rightView_->setObjectName("rightView");
   rightView_->setChildrenCollapsible(false);
-  listPane_ = new CRightViewTop(rightView_);
-  detailPane_ = new CRightViewBottom(listPane_->list(), collections_.contacts, rightView_);
-  treePane_ = new CFViewL(collections_, listPane_->list(), splitter_);
+  recordList_ = new RecordListView(rightView_);
+  detailPane_ = new DetailPane(*recordList_, collections_.contacts, rightView_);
+  treePane_ = new CategoryPane(collections_, *recordList_, splitter_);
   splitter_->addWidget(treePane_);
   splitter_->addWidget(rightView_);
-  rightView_->addWidget(listPane_);
+  rightView_->addWidget(recordList_);
   rightView_->addWidget(detailPane_);
   // A resize of the window goes to the right side and the detail; only the
   // splitter bars change the tree's width and the list's height.
@@ -129,11 +129,11 @@ void CMainFrame::CreatePanes() {
   rightView_->setStretchFactor(1, 1);
   setCentralWidget(splitter_);
 
-  connect(treePane_, &CFViewL::statusTextsChanged, this, &CMainFrame::ShowStatusTexts);
-  connect(&listPane_->list(), &CReportCtrl::rowPressed, detailPane_, &CRightViewBottom::ShowRow);
+  connect(treePane_, &CategoryPane::statusTextsChanged, this, &MainWindow::ShowStatusTexts);
+  connect(recordList_, &RecordListView::rowPressed, detailPane_, &DetailPane::ShowRow);
 }
 
-void CMainFrame::LayOutPanes() {
+void MainWindow::LayOutPanes() {
   if (QLayout* frameLayout = layout()) frameLayout->activate();
   const int width = splitter_->width();
   const int height = rightView_->height() > 0 ? rightView_->height() : splitter_->height();
@@ -142,12 +142,12 @@ void CMainFrame::LayOutPanes() {
   panesLaidOut_ = true;
 }
 
-void CMainFrame::showEvent(QShowEvent* event) {
+void MainWindow::showEvent(QShowEvent* event) {
   QMainWindow::showEvent(event);
   if (!panesLaidOut_) LayOutPanes();
 }
 
-bool CMainFrame::eventFilter(QObject* watched, QEvent* event) {
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
   if (event->type() == QEvent::KeyPress &&
       static_cast<QKeyEvent*>(event)->key() == Qt::Key_ScrollLock &&
       !static_cast<QKeyEvent*>(event)->isAutoRepeat()) {
@@ -157,97 +157,97 @@ bool CMainFrame::eventFilter(QObject* watched, QEvent* event) {
   return QMainWindow::eventFilter(watched, event);
 }
 
-void CMainFrame::ShowStatusTexts(const QString& category, const QString& count) {
+void MainWindow::ShowStatusTexts(const QString& category, const QString& count) {
   categoryPane_->setText(category);
   countPane_->setText(count);
 }
 
 // ---- Commands ----
 
-void CMainFrame::SelectBackup() {
+void MainWindow::SelectBackup() {
   const std::optional<std::string> path = prompts_.ChooseBackup(backupPath_, remembered_);
   if (!path) return;
   LoadPath(*path);
 }
 
-bool CMainFrame::LoadPath(const std::string& path) {
+bool MainWindow::LoadPath(const std::string& path) {
   LoadResult loaded = LoadBackup(path, *this);
   if (loaded.status == LoadStatus::NotFound) {
     prompts_.ShowMessage(kFileNotFoundMessage);
     return false;
   }
   // The list points into the collections about to be replaced.
-  listPane_->list().records().RemoveAllRows();
+  recordList_->records().RemoveAllRows();
   backupPath_ = path;
   collections_ = std::move(loaded.collections);
   return true;
 }
 
-void CMainFrame::SaveCurrent(ExportFormat format) {
+void MainWindow::SaveCurrent(ExportFormat format) {
   RunSaveCurrent(prompts_, collections_, treePane_->SelectedCategory(), format, exportOptions_);
 }
 
-void CMainFrame::SaveAll(ExportFormat format) {
+void MainWindow::SaveAll(ExportFormat format) {
   RunSaveAll(prompts_, collections_, format, exportOptions_);
 }
 
-void CMainFrame::SaveAllCsv() {
+void MainWindow::SaveAllCsv() {
   SaveAll(ExportFormat::Csv);
 }
-void CMainFrame::SaveCurrentCsv() {
+void MainWindow::SaveCurrentCsv() {
   SaveCurrent(ExportFormat::Csv);
 }
-void CMainFrame::SaveAllTxt() {
+void MainWindow::SaveAllTxt() {
   SaveAll(ExportFormat::Txt);
 }
-void CMainFrame::SaveCurrentTxt() {
+void MainWindow::SaveCurrentTxt() {
   SaveCurrent(ExportFormat::Txt);
 }
 
-void CMainFrame::ShowAbout() {
+void MainWindow::ShowAbout() {
   prompts_.ShowAbout();
 }
 
-void CMainFrame::ToggleToolbar() {
+void MainWindow::ToggleToolbar() {
   toolbar_->setVisible(!toolbar_->isVisible());
   action("toggleToolbar").setChecked(toolbar_->isVisible());
 }
 
 // ---- LoadObserver ----
 
-void CMainFrame::BeginProgress() {
+void MainWindow::BeginProgress() {
   progress_ = std::make_unique<LoadProgressDialog>(this);
   progress_->show();
   QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
 }
 
-void CMainFrame::StepProgress() {
+void MainWindow::StepProgress() {
   if (progress_) progress_->Step();
 }
 
-void CMainFrame::EndProgress() {
+void MainWindow::EndProgress() {
   lastProgressSteps_ = progress_ ? progress_->position() : 0;
   progress_.reset();
 }
 
-void CMainFrame::ResetViews() {
+void MainWindow::ResetViews() {
   treePane_->ResetViews();
   ShowStatusTexts({}, {});
 }
 
-LoadObserver::CategoryHandle CMainFrame::AddCategory(RecordKind kind) {
+LoadObserver::CategoryHandle MainWindow::AddCategory(RecordKind kind) {
   return treePane_->AddCategory(kind);
 }
 
-void CMainFrame::AddCount(CategoryHandle parent, Category category, int count) {
+void MainWindow::AddCount(CategoryHandle parent, Category category, int count) {
   treePane_->AddCount(parent, category, count);
 }
 
-void CMainFrame::ExpandCategory(CategoryHandle category) {
+void MainWindow::ExpandCategory(CategoryHandle category) {
   treePane_->ExpandCategory(category);
 }
 
-void CMainFrame::ShowMessage(const std::string& text) {
+void MainWindow::ShowMessage(const std::string& text) {
   prompts_.ShowMessage(text);
 }
 

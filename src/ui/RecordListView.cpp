@@ -1,11 +1,11 @@
-#include "ui/CReportCtrl.h"
+#include "ui/RecordListView.h"
 
 #include <QHeaderView>
 #include <QMouseEvent>
 
 namespace vantrel {
 
-CReportCtrl::CReportCtrl(QWidget* parent) : QTableView(parent), model_(this) {
+RecordListView::RecordListView(QWidget* parent) : QTableView(parent), model_(this) {
   setModel(&model_);
   setSelectionBehavior(QAbstractItemView::SelectRows);
   setSelectionMode(QAbstractItemView::ExtendedSelection);
@@ -28,15 +28,15 @@ CReportCtrl::CReportCtrl(QWidget* parent) : QTableView(parent), model_(this) {
   horizontalHeader()->setHighlightSections(false);
   horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
 
-  connect(&model_, &RecordTableModel::columnsReplaced, this, &CReportCtrl::ApplyColumnWidths);
-  connect(horizontalHeader(), &QHeaderView::sectionClicked, this, &CReportCtrl::SortByHeader);
+  connect(&model_, &RecordTableModel::columnsReplaced, this, &RecordListView::ApplyColumnWidths);
+  connect(horizontalHeader(), &QHeaderView::sectionClicked, this, &RecordListView::SortByHeader);
 
   hoverTimer_.setSingleShot(true);
   hoverTimer_.setInterval(kHoverSelectMs);
-  connect(&hoverTimer_, &QTimer::timeout, this, &CReportCtrl::SelectHoveredRow);
+  connect(&hoverTimer_, &QTimer::timeout, this, &RecordListView::SelectHoveredRow);
 }
 
-void CReportCtrl::ApplyColumnWidths() {
+void RecordListView::ApplyColumnWidths() {
   const auto& columns = model_.columns();
   horizontalHeader()->setSortIndicatorShown(false);
   for (int c = 0; c < static_cast<int>(columns.size()); ++c) {
@@ -45,19 +45,19 @@ void CReportCtrl::ApplyColumnWidths() {
   }
 }
 
-void CReportCtrl::SortByHeader(int column) {
+void RecordListView::SortByHeader(int column) {
   model_.SortByHeaderClick(column);
   horizontalHeader()->setSortIndicatorShown(true);
   horizontalHeader()->setSortIndicator(
       column, model_.sortAscending() ? Qt::AscendingOrder : Qt::DescendingOrder);
 }
 
-void CReportCtrl::mousePressEvent(QMouseEvent* event) {
+void RecordListView::mousePressEvent(QMouseEvent* event) {
   QTableView::mousePressEvent(event);
   if (event->button() == Qt::LeftButton) emit rowPressed(rowAt(event->position().toPoint().y()));
 }
 
-void CReportCtrl::mouseMoveEvent(QMouseEvent* event) {
+void RecordListView::mouseMoveEvent(QMouseEvent* event) {
   QTableView::mouseMoveEvent(event);
   if (event->buttons() == Qt::NoButton) {
     hoverPos_ = event->position().toPoint();
@@ -65,12 +65,12 @@ void CReportCtrl::mouseMoveEvent(QMouseEvent* event) {
   }
 }
 
-void CReportCtrl::leaveEvent(QEvent* event) {
+void RecordListView::leaveEvent(QEvent* event) {
   hoverTimer_.stop();
   QTableView::leaveEvent(event);
 }
 
-void CReportCtrl::SelectHoveredRow() {
+void RecordListView::SelectHoveredRow() {
   const QModelIndex index = indexAt(hoverPos_);
   if (!index.isValid() || !viewport()->rect().contains(hoverPos_)) return;
   selectionModel()->setCurrentIndex(

@@ -7,7 +7,7 @@
 #include <QWidget>
 
 #include "recovery/Records.h"
-#include "ui/CReportCtrl.h"
+#include "ui/RecordListView.h"
 
 namespace vantrel {
 
@@ -15,10 +15,10 @@ namespace vantrel {
 inline constexpr char kDetailFontFamily[] = "WenQuanYi Micro Hei";
 inline constexpr int kDetailFontPoints = 9;
 
-class CRightViewBottom : public QWidget {
+class DetailPane : public QWidget {
   Q_OBJECT
  public:
-  CRightViewBottom(const CReportCtrl& list, const ContactMap& contacts, QWidget* parent = nullptr);
+  DetailPane(const RecordListView& list, const ContactMap& contacts, QWidget* parent = nullptr);
 
   QPlainTextEdit& edit() { return *edit_; }
   QString text() const { return edit_->toPlainText(); }
@@ -27,7 +27,7 @@ class CRightViewBottom : public QWidget {
   void ShowRow(int row);
 
  private:
-  const CReportCtrl& list_;
+  const RecordListView& list_;
   const ContactMap& contacts_;
   QPlainTextEdit* edit_;
 };

@@ -13,13 +13,13 @@
 
 namespace vantrel {
 
-class CReportCtrl : public QTableView {
+class RecordListView : public QTableView {
   Q_OBJECT
  public:
   // How long the pointer must rest on a row before it is selected.
   static constexpr int kHoverSelectMs = 400;
 
-  explicit CReportCtrl(QWidget* parent = nullptr);
+  explicit RecordListView(QWidget* parent = nullptr);
 
   RecordTableModel& records() { return model_; }
   const RecordTableModel& records() const { return model_; }
