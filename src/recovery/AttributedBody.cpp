@@ -167,7 +167,7 @@ class StreamReader {
   // table index of the object's own class (-1 for nil). Each new class takes
   // its number before its superclass is read, and links to it afterwards.
   bool ReadClass(int64_t& index) {
-    std::vector<size_t> pending;  // new classes whose superclass is not read yet
+    int64_t previous = -1;  // the new class whose superclass is read next
     for (size_t depth = 0;; ++depth) {
       if (depth == kMaxClassChain) {
         Fail(AttributedBodyStatus::Damaged);
@@ -181,10 +181,10 @@ class StreamReader {
         int64_t version;
         if (!ReadSharedString(entry.name) || !ReadInteger(version)) return false;
         if (!Remember(objects_, ObjectEntry{true, entry})) return false;
-        const size_t added = objects_.size() - 1;
-        if (!pending.empty()) objects_[pending.back()].cls.superclass = static_cast<int64_t>(added);
-        pending.push_back(added);
-        if (depth == 0) index = static_cast<int64_t>(added);
+        const int64_t added = static_cast<int64_t>(objects_.size()) - 1;
+        if (previous >= 0) objects_[static_cast<size_t>(previous)].cls.superclass = added;
+        previous = added;
+        if (depth == 0) index = added;
         continue;
       }
       if (first != kTagNil) {
@@ -197,7 +197,7 @@ class StreamReader {
           return false;
         }
       }
-      if (!pending.empty()) objects_[pending.back()].cls.superclass = found;
+      if (previous >= 0) objects_[static_cast<size_t>(previous)].cls.superclass = found;
       if (depth == 0) index = found;
       return true;
     }
