@@ -114,9 +114,13 @@ class StreamReader {
   }
 
   // A non-negative length whose bytes follow; CutShort when they do not all.
+  // A writer that treats the 2-byte form as unsigned puts lengths of 32768 to
+  // 65535 there; a length is never negative, so such a value is read unsigned.
   bool ReadCountedBytes(std::string_view& out) {
+    const size_t start = pos_;
     int64_t length;
     if (!ReadInteger(length)) return false;
+    if (length < 0 && bytes_[start] == kTagInteger2) length += 0x10000;
     if (length < 0) {
       Fail(AttributedBodyStatus::Damaged);
       return false;

@@ -60,7 +60,7 @@ enum class AttributedBodyStatus {
   NotTypedStream,       // the header is not a little-endian typedstream's
   NotAttributedString,  // a well-formed stream, but its first object holds no string
   CutShort,             // the bytes end before the text does
-  Damaged,              // a tag, reference, length or class chain that cannot be
+  Damaged,              // a tag, reference, length, class chain or text no writer makes
 };
 
 struct AttributedBodyText {
@@ -72,7 +72,9 @@ struct AttributedBodyText {
 // read; every step moves forward, so damaged input cannot make it loop. A body
 // cut after the text (a carved fragment) still gives the text; the byte after
 // the text, when present, must close the string object. The text must be
-// well-formed UTF-8.
+// well-formed UTF-8. Its length is also taken from a 2-byte form holding
+// 32768..65535 (0x81 then a value negative when read signed), in case a
+// writer treats that form as unsigned.
 AttributedBodyText DecodeAttributedBody(ByteView bytes);
 
 // The text of an attributed body, or nullopt when it does not decode.

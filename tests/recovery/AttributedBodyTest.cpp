@@ -168,6 +168,17 @@ TEST(AttributedBody, LengthWidthsAreTheStreamIntegers) {
   EXPECT_EQ(lengthField(32767), std::string("\x81\xff\x7f", 3));
   EXPECT_EQ(lengthField(32768), std::string("\x82\x00\x80\x00\x00", 5));
   EXPECT_EQ(lengthField(65536), std::string("\x82\x00\x00\x01\x00", 5));
+
+  // A length of 32768 to 65535 in the 2-byte form, read as unsigned, is still the text's length.
+  const std::string text = MixedText(40000);
+  TypedStreamWriter w;
+  w.BeginObject({{"NSAttributedString", 0}, {"NSObject", 0}});
+  w.BeginObject({{"NSString", 1}, {"NSObject", 0}});
+  w.SharedString("+");
+  w.Byte(0x81);
+  w.Byte(40000 & 0xFF);
+  w.Byte(40000 >> 8);
+  EXPECT_EQ(TextOfAttributedBody(View(w.bytes() + text + "\x86")), text);
 }
 
 // "Hello" as NSAttributedString over NSString with one message-part run, written out byte by
