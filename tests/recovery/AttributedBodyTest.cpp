@@ -54,8 +54,8 @@ std::vector<AttributedBodyOptions> EveryClassPair() {
   return all;
 }
 
-// Where the text's bytes end in the body: the last occurrence of the text before the attribute
-// run (the run's key comes after it and cannot contain a whole non-empty text of these tests).
+// Where the text's bytes end in the body: at its first occurrence, since no header byte, type or
+// class name before it holds a whole non-empty text of these tests.
 size_t TextEnd(const std::string& body, const std::string& text) {
   return body.find(text) + text.size();
 }
@@ -68,7 +68,8 @@ TEST(AttributedBody, DecodesTextsOfEveryScriptAndLength) {
                                     "line one\nline two\ttab",
                                     "混合 text with 表情 😀 and accents: ça va?"};
   // Lengths on both sides of each width the length integer takes: one byte up to 127, three
-  // bytes (0x81) for a 16-bit value, five bytes (0x82) beyond it.
+  // bytes (0x81) up to 32767, five bytes (0x82) beyond; and around 65535, where an unsigned
+  // 2-byte field would end.
   for (size_t n : {127u, 128u, 255u, 256u, 32767u, 32768u, 65535u, 65536u, 200000u})
     texts.push_back(MixedText(n));
   for (const AttributedBodyOptions& options : EveryClassPair()) {
