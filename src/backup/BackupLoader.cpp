@@ -57,7 +57,8 @@ void BackupLoader::LoadBackup(LoadObserver& observer) {
   int contactsOpened = -1;
   int contactsStatus = -2;
   auto loadContacts = [&] {
-    contactsOpened = OpenDatabase(walPath, contactsDatabase, paths[1]);
+    contactsOpened =
+        OpenDatabase(walPath, contactsDatabase, paths[1]) == OpenStatus::NotOpened ? -1 : 0;
     if (contactsOpened == 0) contactsStatus = ContactLoader(contactsDatabase, collections.contacts);
   };
   std::thread contactsThread;
@@ -71,7 +72,7 @@ void BackupLoader::LoadBackup(LoadObserver& observer) {
     }
   } joiner{contactsThread};
 
-  if (OpenDatabase(walPath, database, paths[0]) == 0) {
+  if (OpenDatabase(walPath, database, paths[0]) != OpenStatus::NotOpened) {
     observer.StepProgress();
     MessageMap& live = collections.liveMessages;
     MessageMap& deleted = collections.deletedMessages;
@@ -110,7 +111,7 @@ void BackupLoader::LoadBackup(LoadObserver& observer) {
   }
   observer.StepProgress();
 
-  if (OpenDatabase(walPath, database, paths[2]) == 0) {
+  if (OpenDatabase(walPath, database, paths[2]) != OpenStatus::NotOpened) {
     observer.StepProgress();
     CallMap& live = collections.liveCalls;
     CallMap& deleted = collections.deletedCalls;

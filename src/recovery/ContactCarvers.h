@@ -50,8 +50,8 @@ void CarvePersonRecords(ByteView block, const std::vector<ColumnDef>& columns, R
 
 // Runs CarvePersonRecords over every page of the main file except page 1 and
 // the leaf pages of ABPerson. Does nothing when the table is not in the
-// catalogue. Returns 1.
-int PersonCarver(const SqliteFile& db, RowList& rows);
+// catalogue.
+void PersonCarver(const SqliteFile& db, RowList& rows);
 
 // Finds the person records on the leaf pages of ABPerson itself, to name the
 // numbers of deleted persons. A freed record keeps its rowid when no
@@ -60,8 +60,8 @@ int PersonCarver(const SqliteFile& db, RowList& rows);
 // freed records between live records of rowids a and a + k + 1 are a + 1 to
 // a + k in that order. Freed records overlapped by a live cell or a freeblock,
 // or with damaged names, are left out; live records come along with their own
-// names. Returns 1.
-int PersonCarverOnTablePages(const SqliteFile& db, RowList& rows);
+// names.
+void PersonCarverOnTablePages(const SqliteFile& db, RowList& rows);
 
 // The property codes a multi-value can carry: phone 3, e-mail 4, address 5,
 // dates 12, instant messaging 13, URL 22, related name 23, social profile 46.

@@ -39,10 +39,9 @@ inline constexpr size_t kMinCarvedMessageColumns = 17;
 
 // Reads "message": live rows of every page set into live; deleted records from
 // each leaf page's gap and freeblocks, then from the whole file (and log), into
-// carved, in that order, duplicates included. -2 when the table is absent
-// (nothing done), -1 when it has no page sets (the file is still scanned), 0
-// otherwise.
-int LoadMessageTable(const SqliteFile& db, RowList& live, RowList& carved);
+// carved, in that order, duplicates included. Absent: nothing done; NoPages:
+// its root could not be read, the file is still scanned.
+TableRead LoadMessageTable(const SqliteFile& db, RowList& live, RowList& carved);
 
 // Appends every message record whose GUID lies inside block. Reads only inside
 // block, except that a record whose local part ends with an overflow page

@@ -46,7 +46,7 @@ void CarvePhoneNumberIndexEntries(ByteView block, RowList& rows);
 
 // Runs CarvePhoneNumberRecords and CarvePhoneNumberIndexEntries over every
 // page of the main file except page 1 and the leaf pages of ABMultiValue.
-// Does nothing when the table is not in the catalogue. Returns 1.
-int TelephoneNumberCarver(const SqliteFile& db, RowList& rows);
+// Does nothing when the table is not in the catalogue.
+void TelephoneNumberCarver(const SqliteFile& db, RowList& rows);
 
 }  // namespace vantrel

@@ -49,6 +49,7 @@
 #include "recovery/Records.h"
 #include "sqlite/BTree.h"
 #include "sqlite/ByteView.h"
+#include "sqlite/Page.h"
 #include "sqlite/Schema.h"
 #include "sqlite/SqliteFile.h"
 
@@ -62,9 +63,8 @@ void RenderValue(uint64_t serialType, ByteView content, const ColumnDef& column,
 // One leaf page as the carving step sees it, after the live pass.
 struct LeafPage {
   int32_t pageNo = 0;
-  ByteView bytes;                     // the whole page image (pageSize bytes)
+  BTreePage tree;                     // the whole page image (pageSize bytes), parsed
   std::vector<uint16_t> liveOffsets;  // cell offsets of the live cells, pointer-array order
-  uint16_t firstFreeblock = 0;        // F0
 };
 
 // The carving step run on each leaf page after its live pass. The default is
@@ -73,7 +73,7 @@ using CarveStep = std::function<void(const SqliteFile& db, const LeafPage& page,
                                      const std::vector<ColumnDef>& columns, RowList& carved)>;
 
 // Live pass of one leaf page: appends one row per readable cell. Damaged cells
-// are skipped; every other cell of the page is still read.
+// are skipped and counted (Damage); every other cell of the page is still read.
 void ReadLiveCells(const SqliteFile& db, const LeafPage& page,
                    const std::vector<ColumnDef>& columns, RowList& live);
 
@@ -88,11 +88,17 @@ void VisitLiveCells(const SqliteFile& db, const LeafPage& page,
                     const std::vector<ColumnDef>& columns, const std::vector<bool>& wanted,
                     RowValues& row, const LiveRowVisitor& visit);
 
-// Reads the page set's table leaf pages in order and hands each to visit, its
-// bytes, first freeblock and live cell offsets filled in. Pages that are not
-// table leaves are passed over. One page buffer serves the whole walk.
+// Reads the page set's table leaf pages in order and hands each to visit,
+// parsed, with its live cell offsets. Pages that are not table leaves (or not
+// read whole) and refused cell pointers are counted as damage; pages that are
+// not table leaves are passed over. One page buffer serves the whole walk.
 void VisitLeafPages(const SqliteFile& db, const PageSet& pageSet,
                     const std::function<void(const LeafPage& page)>& visit);
+
+// The live cell whose shape deleted records near the first freeblock most
+// likely share: the first live offset above it, or the highest; the lower
+// neighbour wins when it is strictly nearer. sortedLive must not be empty.
+uint16_t NearestLiveCell(const std::vector<uint16_t>& sortedLive, uint16_t firstFreeblock);
 
 // Carving of one leaf page (see above): records from the unallocated gap and
 // the freeblock chain, appended to carved in page order. Pages without a live
@@ -101,13 +107,20 @@ void TemplateCarvePage(const SqliteFile& db, const LeafPage& page,
                        const std::vector<ColumnDef>& columns, RowList& carved);
 
 // Reads the page set's leaf pages in order: for each, its live rows into live,
-// then the carving step's rows into carved. Returns 0.
-int ReadPageSetRows(const SqliteFile& db, const PageSet& pageSet, RowList& live, RowList& carved,
+// then the carving step's rows into carved.
+void ReadPageSetRows(const SqliteFile& db, const PageSet& pageSet, RowList& live, RowList& carved,
                     const std::vector<ColumnDef>& columns,
                     const CarveStep& carve = TemplateCarvePage);
 
-// The whole table by exact name: -2 when it is absent (lists untouched), else 0.
-int ReadTable(const SqliteFile& db, const std::string& name, RowList& live, RowList& carved,
+// How reading a table went.
+enum class TableRead : uint8_t {
+  Read,     // its pages were read
+  NoPages,  // it is in the catalogue, but its root page could not be read
+  Absent,   // no table of that name (lists untouched)
+};
+
+// The whole table by exact name.
+TableRead ReadTable(const SqliteFile& db, const std::string& name, RowList& live, RowList& carved,
               const CarveStep& carve = TemplateCarvePage);
 
 // The integer of a text value by the atoi rule: optional blanks, optional

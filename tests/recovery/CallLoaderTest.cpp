@@ -135,7 +135,7 @@ TEST_P(CallLoaderOnFixtures, LiveCallsAreSqlitesAndSurvivingDeletedCallsComeBack
     ASSERT_EQ(truth.Live().size(), 100u);
 
     SqliteFile db;
-    ASSERT_EQ(OpenDatabase("", db, path), 0);
+    ASSERT_EQ(OpenDatabase("", db, path), OpenStatus::Opened);
     CallMap live, deleted;
     ASSERT_EQ(CallLoader(db, live, deleted), 0);
 
@@ -166,7 +166,7 @@ TEST_P(CallLoaderOnFixtures, LiveCallsAreSqlitesAndSurvivingDeletedCallsComeBack
     // Where each recovered call was first found.
     RowList liveRows;
     std::vector<CarvedCall> carved;
-    ASSERT_EQ(GatherCallRows(db, liveRows, carved), 0);
+    ASSERT_EQ(GatherCallRows(db, liveRows, carved), TableRead::Read);
     std::map<CallKey, CallPlace> firstPlace;
     for (const CarvedCall& call : carved) {
       if (call.row.size() < 5) continue;
@@ -225,7 +225,7 @@ TEST(CallLoader, ReadsLiveCallsThroughTheWriteAheadLog) {
     ASSERT_TRUE(fixtures::InspectWal(path + "-wal").exists);
 
     SqliteFile db;
-    ASSERT_EQ(OpenDatabase(path + "-wal", db, path), 0);
+    ASSERT_EQ(OpenDatabase(path + "-wal", db, path), OpenStatus::Opened);
     CallMap live, deleted;
     ASSERT_EQ(CallLoader(db, live, deleted), 0);
 
@@ -265,7 +265,7 @@ TEST(CallLoader, DamagedFilesAreReadWithoutFault) {
     const std::string damaged = dir.File("damaged" + std::to_string(round) + ".db");
     std::ofstream(damaged, std::ios::binary) << bytes;
     SqliteFile db;
-    ASSERT_EQ(OpenDatabase("", db, damaged), 0);
+    ASSERT_EQ(OpenDatabase("", db, damaged), OpenStatus::Opened);
     CallMap live, deleted;
     const int result = CallLoader(db, live, deleted);
     EXPECT_TRUE(result == 0 || result == -1 || result == -2) << result;
@@ -282,7 +282,7 @@ TEST(CallLoader, WithoutCallTableReturnsMinusTwoAndLeavesMapsAlone) {
     sqlite.Exec("INSERT INTO _SqliteDatabaseProperties VALUES ('timer_all', '60')");
   }
   SqliteFile db;
-  ASSERT_EQ(OpenDatabase("", db, path), 0);
+  ASSERT_EQ(OpenDatabase("", db, path), OpenStatus::Opened);
   CallMap live{{"10086", {{1, 2, 3}}}}, deleted{{"10010", {{4, 5, 6}}}};
   const CallMap liveBefore = live, deletedBefore = deleted;
   EXPECT_EQ(CallLoader(db, live, deleted), -2);
@@ -324,7 +324,7 @@ TEST(CallLoader, FlagsAndGroupingOfLiveAndDeletedCalls) {
       sqlite.Exec("DELETE FROM call WHERE ROWID % 2 = 0");
     }
     SqliteFile db;
-    ASSERT_EQ(OpenDatabase("", db, path), 0);
+    ASSERT_EQ(OpenDatabase("", db, path), OpenStatus::Opened);
     CallMap live, deleted;
     ASSERT_EQ(CallLoader(db, live, deleted), 0);
 

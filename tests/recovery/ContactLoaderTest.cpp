@@ -101,7 +101,7 @@ class ContactLoaderOnFixture : public ::testing::TestWithParam<Layout> {
     options.journal = GetParam().journal;
     truth_ = fixtures::BuildContactsDb(dir_.File("AddressBook.sqlitedb"), options);
     const bool wal = GetParam().journal == fixtures::JournalMode::Wal;
-    ASSERT_EQ(OpenDatabase(wal ? truth_.path + "-wal" : std::string(), db_, truth_.path), 0);
+    ASSERT_EQ(OpenDatabase(wal ? truth_.path + "-wal" : std::string(), db_, truth_.path), OpenStatus::Opened);
   }
 
   // Values of live multi-values of live persons: never a deleted line.
@@ -282,7 +282,7 @@ class SmallAddressBook : public ::testing::Test {
   }
   int Load(ContactMap& contacts) {
     SqliteFile file;
-    if (OpenDatabase("", file, path_) != 0) return -100;
+    if (OpenDatabase("", file, path_) == OpenStatus::NotOpened) return -100;
     return ContactLoader(file, contacts);
   }
   fixtures::TempDir dir_;
@@ -394,7 +394,7 @@ TEST(DamagedAddressBook, LoadsWhateverItsBytesSay) {
       out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     }
     SqliteFile db;
-    ASSERT_EQ(OpenDatabase("", db, path), 0);
+    ASSERT_EQ(OpenDatabase("", db, path), OpenStatus::Opened);
     ContactMap contacts;
     const int result = ContactLoader(db, contacts);
     EXPECT_TRUE(result == 0 || result == -1 || result == -2) << result;

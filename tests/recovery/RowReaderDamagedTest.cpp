@@ -43,7 +43,7 @@ struct Read {
 };
 
 void ReadAll(const std::string& path, Read& r) {
-  ASSERT_EQ(OpenDatabase("", r.file, path), 0);
+  ASSERT_EQ(OpenDatabase("", r.file, path), OpenStatus::Opened);
   ReadTable(r.file, "t", r.live, r.carved);
 }
 

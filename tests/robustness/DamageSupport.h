@@ -182,7 +182,7 @@ inline Layout ReadLayout(const std::string& path, Kind kind) {
   }
   // The rows of each leaf, read one page at a time by the product's reader.
   SqliteFile file;
-  if (OpenDatabase("", file, path) != 0) return layout;
+  if (OpenDatabase("", file, path) == OpenStatus::NotOpened) return layout;
   const TableInfo* table = FindTable(file, KeyTable(kind));
   if (table == nullptr) return layout;
   for (uint32_t leaf : layout.leaves) {
