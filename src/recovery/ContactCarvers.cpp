@@ -385,12 +385,12 @@ constexpr size_t kCellPointerArray = 8;  // leaf page header size
 // The shape of the template cell: lengths of its leading varints and its first
 // serial type, which every carved record on the page is taken to share.
 struct CellTemplate {
-  size_t payloadVarint = 0;    // L1
-  size_t rowidVarint = 0;      // L2
-  size_t headerVarint = 0;     // L3
-  uint64_t headerSize = 0;     // H
-  uint64_t firstType = 0;      // T1
-  size_t firstTypeLength = 0;  // L4
+  size_t payloadVarint = 0;    // length of the payload-length varint
+  size_t rowidVarint = 0;      // length of the rowid varint
+  size_t headerVarint = 0;     // length of the header-size varint
+  uint64_t headerSize = 0;     // the record header's size, its own varint included
+  uint64_t firstType = 0;      // the first serial type
+  size_t firstTypeLength = 0;  // length of the first serial type's varint
   size_t typeCount = 0;        // serial types in the template's header
 };
 
@@ -410,9 +410,11 @@ class MultiValueRegionCarver {
   // last record must leave room after its body start; freeblocks may end flush.
   void Carve(ByteView region, bool gapRegion) {
     const size_t regionLength = region.size();
-    const size_t prefix = shape_.payloadVarint + shape_.rowidVarint;  // P
-    const size_t headerAt = prefix + shape_.headerVarint;             // Q
-    const size_t typesAt = headerAt + shape_.firstTypeLength;         // Q + L4
+    // Offsets in a record shaped like the template: the record header after
+    // the two cell varints, the types after the first one.
+    const size_t prefix = shape_.payloadVarint + shape_.rowidVarint;
+    const size_t headerAt = prefix + shape_.headerVarint;
+    const size_t typesAt = headerAt + shape_.firstTypeLength;
     const size_t typesWanted = shape_.typeCount > 0 ? shape_.typeCount - 1 : 0;
     size_t o = 0;
     std::vector<uint64_t> types;
@@ -437,7 +439,7 @@ class MultiValueRegionCarver {
         }
       }
       const size_t recordHeader =
-          used + shape_.firstTypeLength + shape_.headerVarint;  // Hc
+          used + shape_.firstTypeLength + shape_.headerVarint;
       headerLength_ = recordHeader;
       size_t b = o + prefix + recordHeader - back;
       const size_t endTest = b + headerAt + recordHeader;
@@ -485,7 +487,7 @@ class MultiValueRegionCarver {
   const CellTemplate& shape_;
   const std::vector<ColumnDef>& columns_;
   RowList& carved_;
-  uint64_t headerLength_;  // D: the header length of the last record carved
+  uint64_t headerLength_;  // the header length of the last record carved
 };
 
 }  // namespace

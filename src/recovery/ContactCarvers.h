@@ -1,8 +1,9 @@
 // Carvers for deleted address-book rows: the person carver, which finds
 // ABPerson records by the shape of their header in pages outside the table,
 // and the carving step used on the leaf pages of ABMultiValue, which reads
-// freed cells shaped like a live cell of the same page. Both decode values
-// with the same rules (DecodeCarvedValues).
+// freed cells shaped like a live cell of the same page (what freeing leaves
+// of a cell: DeletedBytes.h). Both decode values with the same rules
+// (DecodeCarvedValues).
 #pragma once
 
 #include <cstddef>

@@ -14,9 +14,8 @@
 // the walk meets the GUID's serial type 85 after exactly n - 2 varints (n from
 // the catalogue, so iOS 6 and iOS 7 tables both carve), or after fewer when the
 // record's own header-size varint survives and agrees (rows written before
-// columns were added). The first bytes of a freed cell are overwritten by the
-// freeblock header, which may take the header size with them; the exact count
-// does not need it.
+// columns were added). A freed cell's first four bytes (DeletedBytes.h) may
+// have taken the header size with them; the exact count does not need it.
 #pragma once
 
 #include <cstdint>

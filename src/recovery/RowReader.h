@@ -24,11 +24,9 @@
 //
 // Carving (TemplateCarvePage) reads deleted records from a leaf page's free
 // space: the unallocated gap between the cell pointer array and the first
-// live cell, and each freeblock of the chain. A freed cell keeps its bytes
-// except the first four, which the freeblock header overwrites (payload
-// length, rowid, and for short ones the header size and first serial type).
-// So a record is accepted either with intact varints that agree with each
-// other (payload length = header + values) or, at a known cell start (a
+// live cell, and each freeblock of the chain (what deleting leaves there:
+// DeletedBytes.h). A record is accepted either with intact varints that agree
+// with each other (payload length = header + values) or, at a known cell start (a
 // freeblock, the end of the record before it, a stale cell pointer), with
 // those four bytes reconstructed: every plausible varint layout is tried, the
 // shape of the live cell nearest the first freeblock first, and the layout

@@ -2,12 +2,13 @@
 // carver shares. The page itself (header, cell pointers, freeblocks, overflow
 // chains) is taken apart by Page.h.
 //
-// Leaf table cell: varint payload length P, varint rowid, then the payload, of
+// Leaf table cell: varint payload length P (L1 bytes long), varint rowid (L2
+// bytes), then the payload, of
 // which the first L bytes are stored on the page (L from LocalPayloadSize); when
 // L < P the 4 bytes after the local part hold the first overflow page number.
 // Overflow page: 4-byte next page number (0 ends the chain), then U - 4 bytes of payload.
-// Record: varint header size H (counting itself), one varint serial type per
-// column, then the values back to back.
+// Record: varint header size H (counting itself, L3 bytes long), one varint
+// serial type per column, then the values back to back.
 //
 // Local payload (usable size U = page size - reserved bytes, payload length P):
 //   X = U - 35, M = (U - 12) * 32 / 255 - 23, K = M + (P - M) mod (U - 4);
