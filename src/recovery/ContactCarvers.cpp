@@ -278,7 +278,8 @@ void CarvePersonsOnLeafPage(const SqliteFile& db, ByteView page,
       // serial types follow, one per column.
       header.headerStart = person.headerStart;
       header.types.assign(1, 0);
-      const size_t used = DecodeVarints(page.Sub(i - kRowidTypeBack + 1), columnCount - 1, header.types);
+      const size_t used =
+          DecodeVarints(page.Sub(i - kRowidTypeBack + 1), columnCount - 1, header.types);
       header.headerSize = static_cast<uint64_t>(used) + 2;
       header.bodySize = 0;
       for (uint64_t t : header.types) header.bodySize += SerialTypeSize(t);
@@ -342,8 +343,7 @@ void PersonCarverOnTablePages(const SqliteFile& db, RowList& rows) {
   std::vector<uint8_t> page;
   for (const PageSet& pageSet : table->pageSets) {
     for (int32_t pageNo : pageSet.leafPages) {
-      if (pageNo < 2 ||
-          ReadPageNumber(db, static_cast<uint32_t>(pageNo), page) != PageRead::Whole)
+      if (pageNo < 2 || ReadPageNumber(db, static_cast<uint32_t>(pageNo), page) != PageRead::Whole)
         continue;
       CarvePersonsOnLeafPage(db, ByteView(page.data(), page.size()), table->columns, rows);
     }
@@ -438,8 +438,7 @@ class MultiValueRegionCarver {
           back = 1;
         }
       }
-      const size_t recordHeader =
-          used + shape_.firstTypeLength + shape_.headerVarint;
+      const size_t recordHeader = used + shape_.firstTypeLength + shape_.headerVarint;
       headerLength_ = recordHeader;
       size_t b = o + prefix + recordHeader - back;
       const size_t endTest = b + headerAt + recordHeader;

@@ -43,8 +43,7 @@ bool IsGuidAt(ByteView block, size_t i) {
 // the hand check has found a likely candidate: the engine runs on the few
 // records the scan keeps, never in its inner loop.
 bool MatchesGuidPattern(std::string_view text) {
-  static const boost::regex pattern(
-      "[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}");
+  static const boost::regex pattern("[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}");
   return boost::regex_match(text.begin(), text.end(), pattern);
 }
 

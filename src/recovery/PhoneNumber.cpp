@@ -117,8 +117,8 @@ bool TakeMultiValueRecord(ByteView block, size_t s, size_t n, size_t valueStart,
   const uint8_t recordIdType = block[s - 4];
   const uint8_t identifierType = block[s - 2];
   const uint8_t labelType = block[s - 1];
-  if (block[s - 3] != 1 || !IsIntegerOrNullSerialType(recordIdType) || !IsIntegerOrNullSerialType(identifierType) ||
-      !IsIntegerOrNullSerialType(labelType))
+  if (block[s - 3] != 1 || !IsIntegerOrNullSerialType(recordIdType) ||
+      !IsIntegerOrNullSerialType(identifierType) || !IsIntegerOrNullSerialType(labelType))
     return false;
   const uint64_t identifierSize = IntegerTypeSize(identifierType);
   const uint64_t labelSize = IntegerTypeSize(labelType);

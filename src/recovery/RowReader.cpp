@@ -296,8 +296,7 @@ class PageCarver {
     std::vector<uint8_t> assembled;
     if (local < payloadLength && !cutAt) {
       assembled.assign(payload.data(), payload.data() + payload.size());
-      AppendOverflowPayload(db_, page_.U32(payloadStart + local), payloadLength - local,
-                            assembled);
+      AppendOverflowPayload(db_, page_.U32(payloadStart + local), payloadLength - local, assembled);
       payload = ByteView(assembled.data(), assembled.size());
     }
     size_t at = static_cast<size_t>(headerLength);

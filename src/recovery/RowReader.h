@@ -107,8 +107,8 @@ void TemplateCarvePage(const SqliteFile& db, const LeafPage& page,
 // Reads the page set's leaf pages in order: for each, its live rows into live,
 // then the carving step's rows into carved.
 void ReadPageSetRows(const SqliteFile& db, const PageSet& pageSet, RowList& live, RowList& carved,
-                    const std::vector<ColumnDef>& columns,
-                    const CarveStep& carve = TemplateCarvePage);
+                     const std::vector<ColumnDef>& columns,
+                     const CarveStep& carve = TemplateCarvePage);
 
 // How reading a table went.
 enum class TableRead : uint8_t {
@@ -119,7 +119,7 @@ enum class TableRead : uint8_t {
 
 // The whole table by exact name.
 TableRead ReadTable(const SqliteFile& db, const std::string& name, RowList& live, RowList& carved,
-              const CarveStep& carve = TemplateCarvePage);
+                    const CarveStep& carve = TemplateCarvePage);
 
 // The integer of a text value by the atoi rule: optional blanks, optional
 // sign, leading decimal digits; 0 when there are none.

@@ -70,8 +70,8 @@ uint64_t AppendOverflowPayload(const SqliteFile& db, uint32_t firstPage, uint64_
   std::vector<uint8_t> page;
   // The chain is followed only while it still owes payload.
   while (want > 0 && chain.Next(page)) {
-    const ByteView data =
-        ByteView(page.data(), page.size()).Sub(4, static_cast<size_t>(std::min<uint64_t>(want, perPage)));
+    const ByteView data = ByteView(page.data(), page.size())
+                              .Sub(4, static_cast<size_t>(std::min<uint64_t>(want, perPage)));
     out.insert(out.end(), data.data(), data.data() + data.size());
     want -= std::min<uint64_t>(want, perPage);
   }

@@ -87,7 +87,9 @@ struct BTreePage {
   size_t HeaderSize() const { return IsInterior() ? kInteriorHeaderSize : kLeafHeaderSize; }
   size_t PointerArrayStart() const { return headerOffset + HeaderSize(); }
   // One past the last cell pointer the cell count names.
-  size_t PointerArrayEnd() const { return PointerArrayStart() + 2 * static_cast<size_t>(cellCount); }
+  size_t PointerArrayEnd() const {
+    return PointerArrayStart() + 2 * static_cast<size_t>(cellCount);
+  }
   // Pointer k as stored, unchecked: past the array it reads the stale
   // pointers deleted cells left behind (zeros beyond the page).
   uint16_t CellPointer(size_t k) const { return bytes.U16(PointerArrayStart() + 2 * k); }

@@ -296,8 +296,8 @@ bool CollectTablePages(const SqliteFile& db, int32_t rootPage, std::vector<PageS
     return false;
   }
   PageSet set;
-  CollectLeafPages(db, ByteView(root.data(), root.size()),
-                   rootPage == 1 ? kPage1HeaderOffset : 0, rootPage, set.leafPages);
+  CollectLeafPages(db, ByteView(root.data(), root.size()), rootPage == 1 ? kPage1HeaderOffset : 0,
+                   rootPage, set.leafPages);
   pageSets.push_back(std::move(set));
   return true;
 }

@@ -42,12 +42,28 @@ Storage SqliteStorage(const std::string& fromText, const std::string& fromIntege
 }
 
 TEST(ColumnRules, AffinityIsWhatSqliteStores) {
-  const std::vector<std::string> types = {
-      "INTEGER",    "int",       "TINYINT",          "BIGINT UNSIGNED", "VARCHAR(255)",
-      "NCHAR(55)",  "clob",      "TEXT",             "BLOB",            "",
-      "REAL",       "FLOAT",     "DOUBLE PRECISION", "NUMERIC",         "DECIMAL(10,5)",
-      "BOOLEAN",    "DATE",      "CHARINT",          "FLOATING POINT",  "BLOB REAL",
-      "TEXTBLOB",   "STRINGINT"};
+  const std::vector<std::string> types = {"INTEGER",
+                                          "int",
+                                          "TINYINT",
+                                          "BIGINT UNSIGNED",
+                                          "VARCHAR(255)",
+                                          "NCHAR(55)",
+                                          "clob",
+                                          "TEXT",
+                                          "BLOB",
+                                          "",
+                                          "REAL",
+                                          "FLOAT",
+                                          "DOUBLE PRECISION",
+                                          "NUMERIC",
+                                          "DECIMAL(10,5)",
+                                          "BOOLEAN",
+                                          "DATE",
+                                          "CHARINT",
+                                          "FLOATING POINT",
+                                          "BLOB REAL",
+                                          "TEXTBLOB",
+                                          "STRINGINT"};
   TempDir dir;
   const std::string path = dir.File("a.db");
   std::string create = "CREATE TABLE t (";
@@ -145,14 +161,11 @@ TEST(ColumnRules, NamedVariantsDifferFromSqlitesRulesWhereTheySay) {
     uint64_t serialType;
     bool textAffinity, integerWord, textWord, addressBookInteger, addressBookText;
   };
-  for (const Fit& f : {Fit{0, true, true, true, true, true},
-                       Fit{1, false, true, false, true, false},
-                       Fit{7, false, true, false, false, false},
-                       Fit{9, false, true, false, true, false},
-                       Fit{10, false, false, false, false, false},
-                       Fit{12, true, false, true, false, false},
-                       Fit{14, true, false, true, false, false},
-                       Fit{15, true, false, true, false, true}}) {
+  for (const Fit& f :
+       {Fit{0, true, true, true, true, true}, Fit{1, false, true, false, true, false},
+        Fit{7, false, true, false, false, false}, Fit{9, false, true, false, true, false},
+        Fit{10, false, false, false, false, false}, Fit{12, true, false, true, false, false},
+        Fit{14, true, false, true, false, false}, Fit{15, true, false, true, false, true}}) {
     SCOPED_TRACE(f.serialType);
     EXPECT_EQ(FitsAffinity(Affinity::Text, f.serialType), f.textAffinity);
     EXPECT_EQ(FitsDeclaredWord(DeclaredWord::Integer, f.serialType), f.integerWord);

@@ -101,7 +101,8 @@ class ContactLoaderOnFixture : public ::testing::TestWithParam<Layout> {
     options.journal = GetParam().journal;
     truth_ = fixtures::BuildContactsDb(dir_.File("AddressBook.sqlitedb"), options);
     const bool wal = GetParam().journal == fixtures::JournalMode::Wal;
-    ASSERT_EQ(OpenDatabase(wal ? truth_.path + "-wal" : std::string(), db_, truth_.path), OpenStatus::Opened);
+    ASSERT_EQ(OpenDatabase(wal ? truth_.path + "-wal" : std::string(), db_, truth_.path),
+              OpenStatus::Opened);
   }
 
   // Values of live multi-values of live persons: never a deleted line.

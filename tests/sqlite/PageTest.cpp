@@ -36,7 +36,7 @@ std::string BuildTable(const TempDir& dir, int pageSize) {
   db.Exec("BEGIN");
   for (int i = 0; i < 600; ++i) {
     insert.BindAll({Value::Text(std::string(i % 37 == 0 ? pageSize * 3 : 20 + (i * 13) % 90,
-                                             static_cast<char>('a' + i % 26)))});
+                                            static_cast<char>('a' + i % 26)))});
     insert.Run();
   }
   db.Exec("COMMIT");
@@ -54,9 +54,9 @@ TEST(BTreePage, HeaderAndFreeSpaceAddUpToWhatDbstatSays) {
     std::map<int64_t, DbstatPage> expected;
     {
       Database db(path);
-      for (const fixtures::Row& row : db.Query(
-               "SELECT pageno, pagetype, ncell, unused FROM dbstat WHERE name = 't' "
-               "AND pagetype != 'overflow'"))
+      for (const fixtures::Row& row :
+           db.Query("SELECT pageno, pagetype, ncell, unused FROM dbstat WHERE name = 't' "
+                    "AND pagetype != 'overflow'"))
         expected[row[0].integer] = {row[1].AsText(), row[2].integer, row[3].integer};
     }
     ASSERT_GT(expected.size(), 3u);
@@ -67,8 +67,7 @@ TEST(BTreePage, HeaderAndFreeSpaceAddUpToWhatDbstatSays) {
     for (const auto& [pageNo, facts] : expected) {
       SCOPED_TRACE(pageNo);
       ASSERT_EQ(ReadPageNumber(file, static_cast<uint32_t>(pageNo), buffer), PageRead::Whole);
-      const BTreePage page =
-          ParsePage(ByteView(buffer.data(), buffer.size()), 0, UsableSize(file));
+      const BTreePage page = ParsePage(ByteView(buffer.data(), buffer.size()), 0, UsableSize(file));
       EXPECT_EQ(page.Is(PageType::LeafTable), facts.type == "leaf");
       EXPECT_EQ(page.Is(PageType::InteriorTable), facts.type == "internal");
       EXPECT_EQ(page.cellCount, facts.cells);
@@ -166,8 +165,8 @@ TEST(OverflowChain, ReadsSqlitesChainAndStopsAtLoops) {
   ASSERT_EQ(OpenDatabase("", file, path), OpenStatus::Opened);
   std::vector<uint8_t> out;
   bool broken = false;
-  const uint64_t owed = AppendOverflowPayload(file, static_cast<uint32_t>(chain.front()), 5000,
-                                              out, &broken);
+  const uint64_t owed =
+      AppendOverflowPayload(file, static_cast<uint32_t>(chain.front()), 5000, out, &broken);
   EXPECT_TRUE(broken);
   EXPECT_EQ(out.size(), 3u * (1024 - 4));
   EXPECT_EQ(owed, 5000u - out.size());

@@ -70,7 +70,8 @@ TEST(OpenDatabase, MissingRefusedAndShortFiles) {
   EXPECT_EQ(OpenDatabase("", file, ""), OpenStatus::NotOpened);
 
   const std::string path = MakeDatabase(dir);
-  ASSERT_EQ(OpenDatabase(dir.File("absent.db-wal"), file, path), OpenStatus::Opened);  // a missing log is no error
+  ASSERT_EQ(OpenDatabase(dir.File("absent.db-wal"), file, path),
+            OpenStatus::Opened);  // a missing log is no error
   EXPECT_NE(FindTable(file, "t"), nullptr);
 
   // A refused header: opened, but an empty catalogue and no page size to read with.
