@@ -10,51 +10,11 @@
 namespace vantrel::robust {
 namespace {
 
-struct Fixture {
-  Kind kind;
-  std::string name;
-  std::string path;
-  std::string bytes;
-  Layout layout;
-};
-
 class DamageTally : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     dir_ = new fx::TempDir("vantrel-damage-counts");
-    for (bool wal : {false, true}) {
-      const std::string tag = wal ? "-wal" : "";
-      const fx::JournalMode journal = wal ? fx::JournalMode::Wal : fx::JournalMode::Rollback;
-      fx::MessageOptions m;
-      m.pageSize = 1024;
-      m.seed = 31;
-      m.journal = journal;
-      m.computeSurvival = false;
-      m.messageCount = 200;
-      fx::BuildMessagesDb(dir_->File("messages" + tag + ".db"), m);
-      fx::ContactOptions c;
-      c.pageSize = 1024;
-      c.seed = 32;
-      c.journal = journal;
-      c.computeSurvival = false;
-      c.personCount = 40;
-      fx::BuildContactsDb(dir_->File("contacts" + tag + ".db"), c);
-      fx::CallOptions k;
-      k.pageSize = 1024;
-      k.seed = 33;
-      k.journal = journal;
-      k.computeSurvival = false;
-      fx::BuildCallsDb(dir_->File("calls" + tag + ".db"), k);
-    }
-    fixtures_ = new std::vector<Fixture>;
-    for (auto [kind, name] :
-         {std::pair{Kind::Messages, "messages"}, std::pair{Kind::Contacts, "contacts"},
-          std::pair{Kind::Calls, "calls"}}) {
-      Fixture f{kind, name, dir_->File(std::string(name) + ".db"), {}, {}};
-      f.bytes = fx::ReadFileBytes(f.path);
-      f.layout = ReadLayout(f.path, kind);
-      fixtures_->push_back(std::move(f));
-    }
+    fixtures_ = new std::vector<Fixture>(BuildDamageFixtures(*dir_, 31, 200, 40));
   }
   static void TearDownTestSuite() {
     delete fixtures_;
