@@ -6,7 +6,6 @@
 #include <array>
 #include <string>
 
-#include "recovery/ColumnRules.h"
 #include "recovery/RowReader.h"
 #include "sqlite/BTree.h"
 
@@ -42,10 +41,6 @@ constexpr size_t kCheckedColumns = 9;
 constexpr size_t kMaxCellPrefix = 2 + 3 + 1;
 // The column iOS 7 added at the end of the table.
 constexpr char kAnsweredColumn[] = "answered";
-
-bool IsTextColumn(const ColumnDef& column) {
-  return DeclaredWordOf(column) == DeclaredWord::Text;
-}
 
 bool IsCleanText(ByteView text) {
   for (size_t i = 0; i < text.size(); ++i)
@@ -100,7 +95,7 @@ bool ChooseLayout(ByteView stretch, size_t anchor, const CallRecordShape& shape,
     if (t[kReadColumn] != 8 && t[kReadColumn] != 9) continue;
     bool plausible = true;
     for (size_t i = kDateColumn + 1; i < count && plausible; ++i)
-      plausible = FitsDeclaredWord(DeclaredWordOf(shape.columns[i]), t[i]);
+      plausible = FitsDeclaredWord(shape.words[i], t[i]);
     if (!plausible) continue;
     bool headerIntact = anchor >= 1 && stretch[anchor - 1] == candidate.headerBytes + 1;
     if (headerIntact) {
@@ -154,7 +149,7 @@ bool ReadCandidate(ByteView stretch, size_t p, const CallRecordShape& shape, Can
       const ByteView value = stretch.Sub(c.at[i], c.at[i + 1] - c.at[i]);
       for (size_t k = 0; k < value.size(); ++k)
         if (!IsAddressByte(value[k])) return false;
-    } else if (IsTextSerialType(type) && IsTextColumn(shape.columns[i])) {
+    } else if (IsTextSerialType(type) && shape.words[i] == DeclaredWord::Text) {
       if (!IsCleanText(stretch.Sub(c.at[i], c.at[i + 1] - c.at[i]))) c.firstBad = i;
     }
   }
@@ -179,6 +174,7 @@ size_t CellStartBefore(ByteView stretch, size_t q) {
 CallRecordShape MakeCallRecordShape(const std::vector<ColumnDef>& columns) {
   CallRecordShape shape;
   shape.columns = columns;
+  for (const ColumnDef& column : columns) shape.words.push_back(DeclaredWordOf(column));
   if (columns.size() < kMinColumns) return shape;  // not a call table: nothing will match
   shape.valueCounts.push_back(columns.size());
   if (columns.size() > kMinColumns && strcasecmp(columns.back().name.c_str(), kAnsweredColumn) == 0)

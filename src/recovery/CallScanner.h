@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "recovery/ColumnRules.h"
 #include "recovery/Records.h"
 #include "sqlite/ByteView.h"
 #include "sqlite/Schema.h"
@@ -33,6 +34,7 @@ namespace vantrel {
 // survives.
 struct CallRecordShape {
   std::vector<ColumnDef> columns;   // the table's columns, from the catalogue
+  std::vector<DeclaredWord> words;  // their declared words, for the rule book's fit
   std::vector<size_t> valueCounts;  // accepted values per record, widest first
 };
 

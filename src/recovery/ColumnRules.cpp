@@ -1,7 +1,5 @@
 #include "recovery/ColumnRules.h"
 
-#include "sqlite/BTree.h"
-
 namespace vantrel {
 
 namespace {
@@ -31,10 +29,6 @@ bool StartsWithNoCase(std::string_view text, std::string_view word) {
   return text.size() >= word.size() && EqualsNoCase(text.substr(0, word.size()), word);
 }
 
-constexpr bool IsReserved(uint64_t serialType) {
-  return serialType == 10 || serialType == 11;
-}
-
 }  // namespace
 
 Affinity AffinityOf(std::string_view t) {
@@ -45,12 +39,6 @@ Affinity AffinityOf(std::string_view t) {
   if (ContainsNoCase(t, "real") || ContainsNoCase(t, "floa") || ContainsNoCase(t, "doub"))
     return Affinity::Real;
   return Affinity::Numeric;
-}
-
-bool FitsAffinity(Affinity affinity, uint64_t serialType) {
-  if (IsReserved(serialType)) return false;
-  if (affinity == Affinity::Text) return serialType == 0 || serialType >= 12;
-  return true;
 }
 
 bool IsRowidAlias(const ColumnDef& column) {
@@ -65,19 +53,6 @@ DeclaredWord DeclaredWordOf(const ColumnDef& column) {
   if (EqualsNoCase(column.type, "integer")) return DeclaredWord::Integer;
   if (EqualsNoCase(column.type, "text")) return DeclaredWord::Text;
   return DeclaredWord::Other;
-}
-
-bool FitsDeclaredWord(DeclaredWord word, uint64_t serialType) {
-  if (IsReserved(serialType)) return false;
-  if (word == DeclaredWord::Integer) return serialType <= 9;
-  if (word == DeclaredWord::Text) return serialType == 0 || serialType >= 12;
-  return true;
-}
-
-bool FitsAddressBookWord(DeclaredWord word, uint64_t serialType) {
-  if (word == DeclaredWord::Integer) return IsIntegerOrNullSerialType(serialType);
-  if (word == DeclaredWord::Text) return serialType == 0 || IsTextSerialType(serialType);
-  return true;
 }
 
 }  // namespace vantrel

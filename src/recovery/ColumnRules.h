@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <string_view>
 
+#include "sqlite/BTree.h"
 #include "sqlite/Schema.h"
 
 namespace vantrel {
@@ -22,7 +23,10 @@ Affinity AffinityOf(std::string_view declaredType);
 // this affinity: a TEXT column turns numbers into text, so it holds NULL, text
 // or blobs; the others can hold anything. Serial types 10 and 11 are reserved
 // and never stored.
-bool FitsAffinity(Affinity affinity, uint64_t serialType);
+constexpr bool FitsAffinity(Affinity affinity, uint64_t serialType) {
+  if (serialType == 10 || serialType == 11) return false;
+  return affinity != Affinity::Text || serialType == 0 || serialType >= 12;
+}
 
 // The rowid alias: a column declared exactly INTEGER whose constraint says
 // PRIMARY KEY. Its record stores NULL and the rowid stands for it. A table's
@@ -49,18 +53,27 @@ DeclaredWord DeclaredWordOf(const ColumnDef& column);
 // INTEGER column holds NULL, integers or a real (SQLite's type affinity stores
 // text that looks like a number as one), a TEXT column NULL, text or blobs;
 // serial types 10 and 11 never.
-bool FitsDeclaredWord(DeclaredWord word, uint64_t serialType);
-
-// The narrower fit the address-book carvers use, which matches what the
-// address book itself writes: an INTEGER column holds NULL or an integer
-// (never a real), a TEXT column NULL or text (never a blob). Other columns
-// take any serial type, the reserved ones included, as they always have.
-bool FitsAddressBookWord(DeclaredWord word, uint64_t serialType);
+constexpr bool FitsDeclaredWord(DeclaredWord word, uint64_t serialType) {
+  if (serialType == 10 || serialType == 11) return false;
+  if (word == DeclaredWord::Integer) return serialType <= 9;
+  if (word == DeclaredWord::Text) return serialType == 0 || serialType >= 12;
+  return true;
+}
 
 // NULL, an integer of 1 to 8 bytes or the constants 0 and 1: what an address
 // book integer column holds (FitsAddressBookWord for an INTEGER column).
 constexpr bool IsIntegerOrNullSerialType(uint64_t serialType) {
   return serialType <= 6 || serialType == 8 || serialType == 9;
+}
+
+// The narrower fit the address-book carvers use, which matches what the
+// address book itself writes: an INTEGER column holds NULL or an integer
+// (never a real), a TEXT column NULL or text (never a blob). Other columns
+// take any serial type, the reserved ones included, as they always have.
+constexpr bool FitsAddressBookWord(DeclaredWord word, uint64_t serialType) {
+  if (word == DeclaredWord::Integer) return IsIntegerOrNullSerialType(serialType);
+  if (word == DeclaredWord::Text) return serialType == 0 || IsTextSerialType(serialType);
+  return true;
 }
 
 }  // namespace vantrel
