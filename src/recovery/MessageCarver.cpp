@@ -174,21 +174,6 @@ bool FindHeader(ByteView block, size_t i, const ColumnKinds& columns, FoundHeade
   return false;
 }
 
-// The trunk pages of the database's freelist (its first trunk is named at
-// byte 32 of page 1). Bounded by the page limit and a visited set.
-std::unordered_set<uint32_t> FreelistTrunks(const SqliteFile& db) {
-  std::unordered_set<uint32_t> trunks;
-  std::vector<uint8_t> page;
-  if (ReadPageNumber(db, 1, page) != PageRead::Whole) return trunks;
-  const uint32_t limit = PageLimit(db);
-  uint32_t trunk = ByteView(page.data(), page.size()).U32(32);
-  while (trunk >= 2 && trunk <= limit && trunks.insert(trunk).second) {
-    if (ReadPageNumber(db, trunk, page) != PageRead::Whole) break;
-    trunk = ByteView(page.data(), page.size()).U32(0);
-  }
-  return trunks;
-}
-
 // The freelist's trunk pages, read the first time a carve follows an overflow
 // chain and kept for the rest of it: a scan meets hundreds of long texts, and
 // the trunks do not change while it runs.
@@ -197,7 +182,7 @@ class TrunkCache {
   explicit TrunkCache(const SqliteFile& db) : db_(db) {}
   const std::unordered_set<uint32_t>& Get() {
     if (!read_) {
-      trunks_ = FreelistTrunks(db_);
+      trunks_ = FreelistTrunkPages(db_);
       read_ = true;
     }
     return trunks_;
@@ -239,10 +224,11 @@ void ReadOverflowChain(const SqliteFile& db, TrunkCache& trunkCache, uint32_t fi
     out.insert(out.end(), page.data() + 4, page.data() + 4 + take);
     want -= take;
     if (trunks.count(chain.Current())) {
-      const uint32_t leaves = std::min<uint32_t>(view.U32(4), (usable - 8) / 4);
+      const uint32_t leaves =
+          std::min<uint32_t>(view.U32(kTrunkLeafCount), (usable - kTrunkFirstLeaf) / 4);
       const size_t overwritten = std::min<size_t>(take, 4 + 4 * static_cast<size_t>(leaves));
       damage.push_back({at, at + overwritten});
-      chain.Redirect(leaves > 0 ? view.U32(8) : 0);
+      chain.Redirect(leaves > 0 ? view.U32(kTrunkFirstLeaf) : 0);
     }
   }
 }
@@ -550,12 +536,6 @@ void CarveScannedPage(const std::vector<ColumnDef>& columns, const ColumnKinds& 
 
 }  // namespace
 
-uint32_t PagesInDatabaseFile(const SqliteFile& db) {
-  if (db.pageSize == 0 || !db.mainFile.IsOpen()) return 0;
-  const uint64_t pages = (db.mainFile.Size() + db.pageSize - 1) / db.pageSize;
-  return pages > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(pages);
-}
-
 void ScanPagesForMessages(const SqliteFile& db, const std::vector<ColumnDef>& columns,
                           uint32_t firstPage, uint32_t endPage, const GuidFilter& skip,
                           const CarvedRowSink& sink) {
@@ -593,18 +573,18 @@ void ScanLogForMessages(const SqliteFile& db, const std::vector<ColumnDef>& colu
                         const GuidFilter& skip, const CarvedRowSink& sink) {
   // Older page images in the log hold messages deleted since they were written.
   if (!db.walFile.IsOpen() || db.pageSize == 0) return;
-  uint8_t logHeader[32] = {};
+  uint8_t logHeader[kWalHeaderSize] = {};
   if (!db.walFile.ReadExact(0, logHeader, sizeof logHeader)) return;
-  if (ByteView(logHeader, sizeof logHeader).U32(8) != db.pageSize) return;
+  if (ByteView(logHeader, sizeof logHeader).U32(kWalPageSizeOffset) != db.pageSize) return;
   const ColumnKinds kinds = KindsOf(columns);
   TrunkCache trunks(db);
   const GuidFilter* filter = skip ? &skip : nullptr;
-  const uint64_t frameSize = 24ull + db.pageSize;
+  const uint64_t frameSize = uint64_t{kWalFrameHeaderSize} + db.pageSize;
   const uint64_t logSize = db.walFile.Size();
   std::vector<uint8_t> image(db.pageSize);
   RowList carved;
-  for (uint64_t frame = 32; frame + frameSize <= logSize; frame += frameSize) {
-    if (!db.walFile.ReadExact(frame + 24, image.data(), image.size())) break;
+  for (uint64_t frame = kWalHeaderSize; frame + frameSize <= logSize; frame += frameSize) {
+    if (!db.walFile.ReadExact(frame + kWalFrameHeaderSize, image.data(), image.size())) break;
     CarveScannedPage(columns, kinds, trunks, db, ByteView(image.data(), image.size()), carved,
                      filter);
     if (!carved.empty() && sink) sink(carved);

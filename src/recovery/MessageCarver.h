@@ -79,7 +79,4 @@ void ScanPagesForMessages(const SqliteFile& db, const std::vector<ColumnDef>& co
 void ScanLogForMessages(const SqliteFile& db, const std::vector<ColumnDef>& columns,
                         const GuidFilter& skip, const CarvedRowSink& sink);
 
-// The number of pages of the database file itself (the last may be short).
-uint32_t PagesInDatabaseFile(const SqliteFile& db);
-
 }  // namespace vantrel

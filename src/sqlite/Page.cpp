@@ -48,6 +48,19 @@ PageRange BTreePage::GapBelowCells(const std::vector<uint16_t>& liveOffsets) con
   return {PointerArrayEnd(), lowest};
 }
 
+std::unordered_set<uint32_t> FreelistTrunkPages(const SqliteFile& db) {
+  std::unordered_set<uint32_t> trunks;
+  std::vector<uint8_t> page;
+  if (ReadPageNumber(db, 1, page) != PageRead::Whole) return trunks;
+  const uint32_t limit = PageLimit(db);
+  uint32_t trunk = ByteView(page.data(), page.size()).U32(kFirstFreelistTrunkOffset);
+  while (trunk >= 2 && trunk <= limit && trunks.insert(trunk).second) {
+    if (ReadPageNumber(db, trunk, page) != PageRead::Whole) break;
+    trunk = ByteView(page.data(), page.size()).U32(0);
+  }
+  return trunks;
+}
+
 bool OverflowChain::Next(std::vector<uint8_t>& page) {
   if (next_ == 0) return false;
   const uint32_t pageNo = next_;

@@ -134,6 +134,15 @@ ChainEnd BTreePage::ForEachFreeblock(size_t lowest, Visit&& visit) const {
   return ChainEnd::Complete;
 }
 
+// Freelist trunk page: 4-byte next trunk page (0 = last), 4-byte count of
+// leaf pages, then the leaf page numbers, 4 bytes each.
+inline constexpr size_t kTrunkLeafCount = 4;
+inline constexpr size_t kTrunkFirstLeaf = 8;
+
+// The trunk pages of the database's freelist, from the first one the database
+// header names. Bounded by the page limit and a visited set.
+std::unordered_set<uint32_t> FreelistTrunkPages(const SqliteFile& db);
+
 // Reads an overflow chain page by page. The chain ends at page number 0, and
 // is broken at a page past the file's last page, at a page already in this
 // chain, or at one that cannot be read whole (the file's read budget spent

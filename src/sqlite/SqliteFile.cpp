@@ -19,14 +19,14 @@ uint32_t PageSizeFromField(uint16_t field) {
   return field == 1 ? 65536u : field;
 }
 
-uint32_t PagesInFile(const SqliteFile& db) {
+}  // namespace
+
+uint32_t PagesInDatabaseFile(const SqliteFile& db) {
   if (db.pageSize == 0 || !db.mainFile.IsOpen()) return 0;
   const uint64_t size = db.mainFile.Size();
   const uint64_t pages = (size + db.pageSize - 1) / db.pageSize;
   return pages > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(pages);
 }
-
-}  // namespace
 
 bool ValidateHeader(const uint8_t* header, size_t size) {
   if (header == nullptr || size < kHeaderSize) return false;
@@ -59,12 +59,12 @@ bool ReadDatabaseHeader(SqliteFile& db) {
   // some real files leave it 0, and then the file's length says it.
   const uint32_t declared = h.U32(28);
   const bool declaredValid = declared != 0 && h.U32(92) == h.U32(24);
-  db.pageCount = declaredValid ? declared : PagesInFile(db);
+  db.pageCount = declaredValid ? declared : PagesInDatabaseFile(db);
   return true;
 }
 
 uint32_t PageLimit(const SqliteFile& db) {
-  return std::max({db.pageCount, PagesInFile(db), db.walPageCount});
+  return std::max({db.pageCount, PagesInDatabaseFile(db), db.walPageCount});
 }
 
 PageRead ReadPage(const SqliteFile& db, size_t n, uint8_t* dest, uint64_t offset) {

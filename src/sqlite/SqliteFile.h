@@ -114,6 +114,12 @@ void ResetDatabase(SqliteFile& db);
 // short header pageSize, usableSize and pageCount become 0 and false is returned.
 bool ReadDatabaseHeader(SqliteFile& db);
 
+// The number of pages of the database file itself (the last may be short).
+uint32_t PagesInDatabaseFile(const SqliteFile& db);
+
+// The first trunk page of the freelist, from the database header (0 = none).
+inline constexpr size_t kFirstFreelistTrunkOffset = 32;
+
 // The highest page number any walk may visit: the larger of the file's page
 // count and the size the log's last commit gives. Page numbers above it (or 0)
 // are damage, never followed.
