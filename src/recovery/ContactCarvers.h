@@ -25,11 +25,11 @@ inline constexpr size_t kCarveValueBuffer = 1024;
 // Decodes the values of a record found in raw bytes, walking serial types and
 // columns together from the first, the body starting at `body` in block.
 // NULL gives "" (or, with primaryKeyRowid, the rowid in decimal for a column
-// whose constraint begins with "primary key"); serial types 8 and 9 give "0"
-// and "1"; an "integer" column gives the signed big-endian value, any other
-// column the bytes as UTF-8 text. A text value that runs past the block is cut
-// at the block's end and ends the record; any other value that does not fit
-// in the block or the decoding buffer ends the record without it.
+// whose constraint begins with "primary key": ConstraintStartsWithPrimaryKey); serial types 8 and 9
+// give "0" and "1"; an "integer" column gives the signed big-endian value, any other column the
+// bytes as UTF-8 text. A text value that runs past the block is cut at the block's end and ends the
+// record; any other value that does not fit in the block or the decoding buffer ends the record
+// without it.
 void DecodeCarvedValues(ByteView block, size_t body, const std::vector<uint64_t>& serialTypes,
                         const std::vector<ColumnDef>& columns, bool primaryKeyRowid, uint64_t rowid,
                         RowValues& row);

@@ -4,12 +4,11 @@
 // readers reuse the live pass and swap the carving step for their own.
 //
 // Value rendering (what SQLite's `SELECT *` would show, as text):
-//   NULL             live: the rowid in an INTEGER PRIMARY KEY column (declared
-//                    type "integer", constraint holding "primary key": such a
-//                    column is the rowid and its record stores NULL); else ""
+//   NULL             live: the rowid in the rowid alias column (IsRowidAlias,
+//                    ColumnRules.h: its record stores NULL); else ""
 //                    carved: always "" (a carved record's rowid is not known)
 //   serial 1-6, 8, 9 the integer in decimal ("0" / "1" for 8 / 9); in a column
-//                    of REAL affinity (REAL, FLOAT, DOUBLE) as a real, "3.0",
+//                    of REAL affinity (ColumnRules.h) as a real, "3.0",
 //                    since SQLite stores whole reals as integers
 //   serial 7         the real as SQLite prints it (15 significant digits)
 //   text             the bytes as UTF-8, normalised, up to the first zero byte
@@ -31,12 +30,11 @@
 // those four bytes reconstructed: every plausible varint layout is tried, the
 // shape of the live cell nearest the first freeblock first, and the layout
 // whose record ends exactly at a boundary wins. Serial types must fit their
-// columns (a TEXT column never holds a number, an INTEGER PRIMARY KEY is
-// NULL) and text must be UTF-8, so carving does not invent rows. A record
-// whose tail newer cells overwrote comes back cut: its values up to the
-// region's end, the last text value cut there. An overflowing record's
-// overflow pages are read as found; once reused they give replacement
-// characters after the local part.
+// columns by SQLite's affinity (FitsAffinity: a TEXT column never holds a
+// number; the rowid alias is NULL) and text must be UTF-8, so carving does not invent rows. A
+// record whose tail newer cells overwrote comes back cut: its values up to the region's end, the
+// last text value cut there. An overflowing record's overflow pages are read as found; once reused
+// they give replacement characters after the local part.
 #pragma once
 
 #include <cstdint>
