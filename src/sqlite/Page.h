@@ -121,6 +121,7 @@ BTreePage ParsePage(ByteView bytes, uint32_t headerOffset = 0, size_t usableSize
 
 template <typename Visit>
 ChainEnd BTreePage::ForEachFreeblock(size_t lowest, Visit&& visit) const {
+  if (firstFreeblock == 0) return ChainEnd::Complete;
   std::vector<bool> visited(usableSize, false);
   size_t f = firstFreeblock;
   while (f != 0) {
