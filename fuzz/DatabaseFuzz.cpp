@@ -11,7 +11,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const std::string path = fuzz::ScratchPath("input.db");
   fuzz::WriteFile(path, std::string_view(reinterpret_cast<const char*>(data), size));
   SqliteFile db;
-  if (OpenDatabase("", db, path) != 0) return 0;
+  if (OpenDatabase("", db, path) == OpenStatus::NotOpened) return 0;
   fuzz::RunEveryReader(db);
   return 0;
 }

@@ -23,7 +23,7 @@ LoaderStatus LoadContacts(const SqliteFile& db, Collections& into) {
 }
 
 LoaderStatus LoadCalls(const SqliteFile& db, Collections& into) {
-  return LoaderStatus{CallLoader(db, into.liveCalls, into.deletedCalls)};
+  return CallLoader(db, into.liveCalls, into.deletedCalls);
 }
 
 // Which files a path offers: a folder's databases under their backup names,
@@ -67,7 +67,7 @@ struct KindLoad {
   }
 
   bool Open(const KindSource& kind, const PathSource& source) {
-    opened = OpenDatabase(source.walPath, *database, source.FileOf(kind)) == 0;
+    opened = OpenDatabase(source.walPath, *database, source.FileOf(kind)) != OpenStatus::NotOpened;
     return opened;
   }
   void Load(const KindSource& kind, Collections& into) {
@@ -156,6 +156,7 @@ LoadResult LoadBackup(const std::string& path, LoadObserver& observer) {
       if (load.Open(kind, source)) observer.StepProgress();
       load.Load(kind, data);
     }
+    if (load.opened) result.databaseDamage[static_cast<size_t>(kind.kind)] = Damage(*load.database);
     if (load.opened && load.status != LoaderStatus::TableAbsent) {
       loaded = true;
       Report(kind, data, observer);

@@ -14,6 +14,7 @@
 #include "backup/LoadObserver.h"
 #include "recovery/Loaders.h"
 #include "recovery/Records.h"
+#include "sqlite/SqliteFile.h"
 
 namespace vantrel {
 
@@ -66,17 +67,11 @@ enum class LoadStatus {
   NotFound,          // the path does not exist: nothing was done, the observer left alone
 };
 
-// What the reader could not read in one database.
-struct DamageCounts {
-  uint64_t cells = 0;  // cells whose payload could not be read whole
-  uint64_t pages = 0;  // pages that could not be read or parsed
-};
-
 struct LoadResult {
   LoadStatus status = LoadStatus::NotFound;
   Collections collections;
-  // What the reader could not read, per database, indexed by RecordKind.
-  // Still zero: the reader does not count damage yet.
+  // What the reader had to skip, per database, indexed by RecordKind: damaged
+  // cells and pages (zero for a database that did not open).
   std::array<DamageCounts, kRecordKindCount> databaseDamage{};
 };
 

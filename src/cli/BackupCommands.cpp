@@ -75,6 +75,9 @@ std::string NodeName(Category category) {
 // exit status after saying why on err.
 int Load(const std::string& path, LoadResult& loaded, CliObserver& observer, std::ostream& err) {
   loaded = LoadBackup(path, observer);
+  // Said whatever else happens, so a record missing from the output can be traced.
+  for (const std::string& line : DamageLines(loaded.databaseDamage))
+    err << "vantrel-cli: " << line << "\n";
   switch (loaded.status) {
     case LoadStatus::Loaded:
       return kExitOk;

@@ -28,7 +28,7 @@ bool OpenForCommand(const CommandLine& cl, const std::string& file, SqliteFile& 
     err << "vantrel-cli: " << wal << ": write-ahead log not found\n";
     return false;
   }
-  if (OpenDatabase(wal, db, file) != 0) {
+  if (OpenDatabase(wal, db, file) == OpenStatus::NotOpened) {
     ReadOnlyFile probe;
     probe.Open(file);
     err << "vantrel-cli: " << file << ": cannot open ("
@@ -63,7 +63,7 @@ int RunRows(const CommandLine& cl, std::ostream& out, std::ostream& err) {
   const std::string& tableName = cl.positional[1];
   if (!OpenForCommand(cl, file, db, err)) return kExitNotFound;
   RowList live, carved;
-  if (ReadTable(db, tableName, live, carved) == -2) {
+  if (ReadTable(db, tableName, live, carved) == TableRead::Absent) {
     err << "vantrel-cli: " << file << ": no table named '" << tableName << "'\n";
     return kExitNotFound;
   }

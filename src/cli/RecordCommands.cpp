@@ -99,7 +99,7 @@ int RunRecords(const CommandLine& cl, std::ostream& out, std::ostream& err) {
     return kExitNotFound;
   }
   SqliteFile db;
-  if (OpenDatabase(wal, db, file) != 0) {
+  if (OpenDatabase(wal, db, file) == OpenStatus::NotOpened) {
     ReadOnlyFile probe;
     probe.Open(file);
     err << "vantrel-cli: " << file << ": cannot open (" << probe.lastError() << ")\n";

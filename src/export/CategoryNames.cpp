@@ -34,4 +34,18 @@ std::optional<Category> CategoryNamed(const std::string& kindName,
   return std::nullopt;
 }
 
+std::vector<std::string> DamageLines(const std::array<DamageCounts, kRecordKindCount>& damage) {
+  std::vector<std::string> lines;
+  for (size_t k = 0; k < damage.size(); ++k) {
+    const DamageCounts& counts = damage[k];
+    if (counts.cells == 0 && counts.pages == 0) continue;
+    std::string line = std::string(KindName(static_cast<RecordKind>(k))) + "数据库有损坏：跳过了 ";
+    if (counts.cells != 0) line += std::to_string(counts.cells) + " 个记录单元";
+    if (counts.cells != 0 && counts.pages != 0) line += "、";
+    if (counts.pages != 0) line += std::to_string(counts.pages) + " 个页面";
+    lines.push_back(line);
+  }
+  return lines;
+}
+
 }  // namespace vantrel

@@ -3,10 +3,13 @@
 // that the tree, `summary`, `--category` and the files agree.
 #pragma once
 
+#include <array>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "recovery/Records.h"
+#include "sqlite/SqliteFile.h"
 
 namespace vantrel {
 
@@ -24,5 +27,10 @@ std::optional<Category> CategoryNamed(const std::string& kindName, const std::st
 // The address deleted messages are listed under, having lost their chat: "+86"
 // and three middle dots (U+00B7, GBK A1 A4).
 inline constexpr char kDeletedMessagesAddress[] = "+86\u00B7\u00B7\u00B7";
+
+// What the reader had to skip in each kind's database, one line per database
+// with any damage ("短信数据库有损坏：跳过了 3 个记录单元、1 个页面"); none for
+// sound files. Indexed by RecordKind.
+std::vector<std::string> DamageLines(const std::array<DamageCounts, kRecordKindCount>& damage);
 
 }  // namespace vantrel

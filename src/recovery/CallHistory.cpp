@@ -4,7 +4,6 @@
 #include <set>
 #include <string>
 #include <tuple>
-#include <unordered_set>
 
 #include "recovery/CallScanner.h"
 #include "recovery/Loaders.h"
@@ -17,9 +16,6 @@ namespace vantrel {
 namespace {
 
 constexpr char kCallTable[] = "call";
-// A table leaf page starts with an 8-byte header, then the cell pointers.
-constexpr size_t kLeafHeaderSize = 8;
-constexpr size_t kCellCountOffset = 3;
 // A freeblock is scanned from this many bytes before it, so that the byte
 // before its first possible anchor (the record's header-size byte) is seen.
 constexpr size_t kFreeblockWidening = 32;
@@ -42,38 +38,27 @@ void AddHits(const std::vector<CallHit>& hits, size_t stretchStart, CallPlace pl
 // Carves one leaf page of `call` after its live pass: the unallocated front
 // (from the end of the cell pointers up to the lowest live cell, or the page
 // end when no cell is left) and each freeblock of the chain.
-void CarveCallLeafPage(const LeafPage& page, uint32_t usableSize, const CallRecordShape& shape,
+void CarveCallLeafPage(const LeafPage& page, const CallRecordShape& shape,
                        std::vector<CarvedCall>& carved) {
-  const ByteView bytes = page.bytes.Sub(0, usableSize);
-  const size_t n = bytes.size();
+  const BTreePage& tree = page.tree;
+  const ByteView bytes = tree.bytes.Sub(0, tree.usableSize);
   const uint32_t pageNo = static_cast<uint32_t>(page.pageNo);
   std::vector<CallHit> hits;
 
-  size_t frontEnd = n;
-  for (uint16_t offset : page.liveOffsets)
-    if (offset >= kLeafHeaderSize && offset < frontEnd) frontEnd = offset;
-  const size_t cellCount = std::max<size_t>(bytes.U16(kCellCountOffset), page.liveOffsets.size());
-  const size_t frontStart = kLeafHeaderSize + 2 * cellCount;
-  if (frontStart < frontEnd) {
-    ScanCallRecords(bytes.Sub(0, frontEnd), frontStart + 1, shape, hits);
+  const PageRange front = tree.GapBelowCells(page.liveOffsets);
+  if (front.begin < front.end) {
+    ScanCallRecords(bytes.Sub(0, front.end), front.begin + 1, shape, hits);
     AddHits(hits, 0, CallPlace::UnallocatedFront, pageNo, carved);
   }
 
-  // The chain is followed while it stays inside the page and does not revisit
-  // a block; a page holds at most n / 4 freeblocks.
-  std::unordered_set<size_t> visited;
-  size_t block = page.firstFreeblock;
-  while (block >= kLeafHeaderSize && block + 4 <= n && visited.insert(block).second) {
-    const size_t next = bytes.U16(block);
-    const size_t end = std::min(n, block + bytes.U16(block + 2));
-    const size_t start = block >= kFreeblockWidening ? block - kFreeblockWidening : 0;
-    if (end > block) {
+  tree.ForEachFreeblock(kLeafHeaderSize, [&](Freeblock block) {
+    const size_t start = block.offset >= kFreeblockWidening ? block.offset - kFreeblockWidening : 0;
+    if (block.end > block.offset) {
       hits.clear();
-      ScanCallRecords(bytes.Sub(start, end - start), block - start, shape, hits);
+      ScanCallRecords(bytes.Sub(start, block.end - start), block.offset - start, shape, hits);
       AddHits(hits, start, CallPlace::Freeblock, pageNo, carved);
     }
-    block = next;
-  }
+  });
 }
 
 int32_t FieldInt(const RowValues& row, size_t i) {
@@ -96,15 +81,14 @@ CallKey KeyOf(const std::string& number, const CallRecord& record) {
 
 }  // namespace
 
-int GatherCallRows(const SqliteFile& db, RowList& live, std::vector<CarvedCall>& carved) {
+TableRead GatherCallRows(const SqliteFile& db, RowList& live, std::vector<CarvedCall>& carved) {
   const TableInfo* table = FindTable(db, kCallTable);
-  if (!table) return -2;
+  if (!table) return TableRead::Absent;
   const CallRecordShape shape = MakeCallRecordShape(table->columns);
-  const uint32_t usableSize = db.usableSize ? db.usableSize : db.pageSize;
 
   const CarveStep carveStep = [&](const SqliteFile&, const LeafPage& page,
                                   const std::vector<ColumnDef>&,
-                                  RowList&) { CarveCallLeafPage(page, usableSize, shape, carved); };
+                                  RowList&) { CarveCallLeafPage(page, shape, carved); };
   RowList unused;
   for (const PageSet& pageSet : table->pageSets)
     ReadPageSetRows(db, pageSet, live, unused, table->columns, carveStep);
@@ -115,7 +99,7 @@ int GatherCallRows(const SqliteFile& db, RowList& live, std::vector<CarvedCall>&
     ScanCallRecords(block, kFirstAnchorOutside, shape, hits);
     AddHits(hits, 0, CallPlace::OtherPage, pageNo, carved);
   });
-  return table->pageSets.empty() ? -1 : 0;
+  return table->pageSets.empty() ? TableRead::NoPages : TableRead::Read;
 }
 
 void GroupCalls(const RowList& live, const std::vector<CarvedCall>& carved, CallMap& liveMap,
@@ -138,13 +122,13 @@ void GroupCalls(const RowList& live, const std::vector<CarvedCall>& carved, Call
   }
 }
 
-int CallLoader(const SqliteFile& db, CallMap& live, CallMap& deleted) {
+LoaderStatus CallLoader(const SqliteFile& db, CallMap& live, CallMap& deleted) {
   RowList liveRows;
   std::vector<CarvedCall> carved;
-  const int result = GatherCallRows(db, liveRows, carved);
-  if (result == -2) return result;
+  const TableRead result = GatherCallRows(db, liveRows, carved);
+  if (result == TableRead::Absent) return LoaderStatus::TableAbsent;
   GroupCalls(liveRows, carved, live, deleted);
-  return result;
+  return result == TableRead::NoPages ? LoaderStatus::NoPages : LoaderStatus::Loaded;
 }
 
 }  // namespace vantrel

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "recovery/Records.h"
+#include "recovery/RowReader.h"
 #include "sqlite/SqliteFile.h"
 
 namespace vantrel {
@@ -29,9 +30,10 @@ struct CarvedCall {
 // Stage 1: reads the live rows of `call` (through the log when there is one)
 // and carves deleted ones, in this order: per leaf page its live rows, then
 // its unallocated front and its freeblocks; then the pages outside the table
-// (database file only). -2 when `call` is not in the catalogue (lists
-// untouched), -1 when it has no pages (the outside pages are still carved), 0.
-int GatherCallRows(const SqliteFile& db, RowList& live, std::vector<CarvedCall>& carved);
+// (database file only). Absent: `call` is not in the catalogue (lists
+// untouched); NoPages: its root could not be read (the outside pages are
+// still carved).
+TableRead GatherCallRows(const SqliteFile& db, RowList& live, std::vector<CarvedCall>& carved);
 
 // Stage 2: files the rows by number (position 1) into the maps, carved rows
 // first. A row without a number is dropped. A carved call is listed once

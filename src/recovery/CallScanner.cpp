@@ -42,20 +42,6 @@ constexpr size_t kMaxCellPrefix = 2 + 3 + 1;
 // The column iOS 7 added at the end of the table.
 constexpr char kAnsweredColumn[] = "answered";
 
-bool TypeIs(const ColumnDef& column, const char* word) {
-  return strcasecmp(column.type.c_str(), word) == 0;
-}
-
-// Whether a serial type can hold a value of the column as SQLite stores it:
-// an INTEGER column holds integers, reals or NULL, a TEXT column text, blobs or
-// NULL; serial types 10 and 11 never appear.
-bool PlausibleSerialType(uint64_t type, const ColumnDef& column) {
-  if (type == 10 || type == 11) return false;
-  if (TypeIs(column, "integer")) return type <= 9;
-  if (TypeIs(column, "text")) return type == 0 || type >= 12;
-  return true;
-}
-
 bool IsCleanText(ByteView text) {
   for (size_t i = 0; i < text.size(); ++i)
     if (text[i] < 0x20 || text[i] == 0x7F) return false;
@@ -109,7 +95,7 @@ bool ChooseLayout(ByteView stretch, size_t anchor, const CallRecordShape& shape,
     if (t[kReadColumn] != 8 && t[kReadColumn] != 9) continue;
     bool plausible = true;
     for (size_t i = kDateColumn + 1; i < count && plausible; ++i)
-      plausible = PlausibleSerialType(t[i], shape.columns[i]);
+      plausible = FitsDeclaredWord(shape.words[i], t[i]);
     if (!plausible) continue;
     bool headerIntact = anchor >= 1 && stretch[anchor - 1] == candidate.headerBytes + 1;
     if (headerIntact) {
@@ -163,7 +149,7 @@ bool ReadCandidate(ByteView stretch, size_t p, const CallRecordShape& shape, Can
       const ByteView value = stretch.Sub(c.at[i], c.at[i + 1] - c.at[i]);
       for (size_t k = 0; k < value.size(); ++k)
         if (!IsAddressByte(value[k])) return false;
-    } else if (type >= 13 && type % 2 == 1 && TypeIs(shape.columns[i], "text")) {
+    } else if (IsTextSerialType(type) && shape.words[i] == DeclaredWord::Text) {
       if (!IsCleanText(stretch.Sub(c.at[i], c.at[i + 1] - c.at[i]))) c.firstBad = i;
     }
   }
@@ -188,6 +174,7 @@ size_t CellStartBefore(ByteView stretch, size_t q) {
 CallRecordShape MakeCallRecordShape(const std::vector<ColumnDef>& columns) {
   CallRecordShape shape;
   shape.columns = columns;
+  for (const ColumnDef& column : columns) shape.words.push_back(DeclaredWordOf(column));
   if (columns.size() < kMinColumns) return shape;  // not a call table: nothing will match
   shape.valueCounts.push_back(columns.size());
   if (columns.size() > kMinColumns && strcasecmp(columns.back().name.c_str(), kAnsweredColumn) == 0)

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "recovery/ColumnRules.h"
 #include "recovery/Records.h"
 #include "sqlite/ByteView.h"
 #include "sqlite/Schema.h"
@@ -27,12 +28,13 @@ namespace vantrel {
 //
 // A device upgraded from iOS 6 keeps rows of 13 values in the 14-column table,
 // so both widths are accepted. The scanner anchors on the rowid's serial-type
-// byte: a deleted cell's first four bytes are overwritten by the freeblock
-// header, which usually takes the payload length, the rowid, the header-size
-// byte and sometimes the rowid's serial type with it; everything from the
-// address's serial type on survives.
+// byte: the four bytes a freed cell loses (DeletedBytes.h) usually take the
+// payload length, the rowid, the header-size byte and sometimes the rowid's
+// serial type with them; everything from the address's serial type on
+// survives.
 struct CallRecordShape {
   std::vector<ColumnDef> columns;   // the table's columns, from the catalogue
+  std::vector<DeclaredWord> words;  // their declared words, for the rule book's fit
   std::vector<size_t> valueCounts;  // accepted values per record, widest first
 };
 

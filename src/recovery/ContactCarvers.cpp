@@ -7,43 +7,27 @@
 #include <unordered_set>
 
 #include "platform/Text.h"
+#include "recovery/ColumnRules.h"
 #include "recovery/PageWalk.h"
 #include "sqlite/BTree.h"
+#include "sqlite/Page.h"
 
 namespace vantrel {
 
 namespace {
 
-bool EqualsNoCase(const std::string& a, const char* b) {
-  size_t i = 0;
-  for (; i < a.size() && b[i] != '\0'; ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) !=
-        std::tolower(static_cast<unsigned char>(b[i])))
-      return false;
-  }
-  return i == a.size() && b[i] == '\0';
-}
-
-// An INTEGER PRIMARY KEY column stores NULL and aliases the rowid.
-bool IsPrimaryKeyConstraint(const std::string& constraint) {
-  static const char kWords[] = "primary key";
-  if (constraint.size() < sizeof(kWords) - 1) return false;
-  for (size_t i = 0; i < sizeof(kWords) - 1; ++i) {
-    if (std::tolower(static_cast<unsigned char>(constraint[i])) != kWords[i]) return false;
-  }
-  return true;
-}
-
-// Serial types each column could hold: integers in integer columns, text
-// (or NULL) in text columns; other columns take anything.
+// Serial types each column could hold, by the address book's own fit
+// (ColumnRules.h): integers in integer columns, text (or NULL) in text
+// columns; other columns take anything.
 bool TypesFitColumns(const std::vector<uint64_t>& types, const std::vector<ColumnDef>& columns) {
   const size_t count = std::min(types.size(), columns.size());
-  for (size_t k = 0; k < count; ++k) {
-    const uint64_t t = types[k];
-    if (EqualsNoCase(columns[k].type, "integer") && !(t <= 6 || t == 8 || t == 9)) return false;
-    if (EqualsNoCase(columns[k].type, "text") && t != 0 && (t < 13 || t % 2 == 0)) return false;
-  }
+  for (size_t k = 0; k < count; ++k)
+    if (!FitsAddressBookWord(DeclaredWordOf(columns[k]), types[k])) return false;
   return true;
+}
+
+bool IsTextColumn(const ColumnDef& column) {
+  return DeclaredWordOf(column) == DeclaredWord::Text;
 }
 
 // One varint at the start of bytes; length 0 when it does not end inside them.
@@ -69,7 +53,7 @@ void DecodeCarvedValues(ByteView block, size_t body, const std::vector<uint64_t>
     const uint64_t type = serialTypes[k];
     const ColumnDef& column = columns[k];
     if (type == 0) {
-      row.push_back(primaryKeyRowid && IsPrimaryKeyConstraint(column.constraint)
+      row.push_back(primaryKeyRowid && ConstraintStartsWithPrimaryKey(column)
                         ? std::to_string(rowid)
                         : std::string());
       continue;
@@ -82,7 +66,7 @@ void DecodeCarvedValues(ByteView block, size_t body, const std::vector<uint64_t>
     if (size >= kCarveValueBuffer) return;
     if (pos >= block.size() || size > block.size() - pos) {
       // Only text survives being cut: a partial number is no number.
-      if (EqualsNoCase(column.type, "text") && pos < block.size()) {
+      if (IsTextColumn(column) && pos < block.size()) {
         std::string value;
         RenderValue(type, block.Sub(pos), column, true, 0, value);
         row.push_back(std::move(value));
@@ -152,18 +136,14 @@ bool HasCleanNames(const RowValues& row) {
 // the offsets where live cells and freeblocks begin, ascending; empty for any
 // other block.
 std::vector<size_t> CellAndFreeblockStarts(ByteView block) {
-  constexpr uint8_t kTableLeaf = 13;
   std::vector<size_t> starts;
-  if (block.size() < 8 || block[0] != kTableLeaf) return starts;
-  const size_t cells = block.U16(3);
-  for (size_t k = 0; k < cells; ++k) {
-    const size_t at = block.U16(8 + 2 * k);
-    if (at >= 8 && at < block.size()) starts.push_back(at);
+  const BTreePage tree = ParsePage(block);
+  if (block.size() < kLeafHeaderSize || !tree.Is(PageType::LeafTable)) return starts;
+  for (size_t k = 0; k < tree.cellCount; ++k) {
+    const size_t at = tree.CellPointer(k);
+    if (at >= kLeafHeaderSize && at < block.size()) starts.push_back(at);
   }
-  std::unordered_set<size_t> visited;
-  for (size_t f = block.U16(1); f >= 8 && f < block.size() && visited.insert(f).second;
-       f = block.U16(f))
-    starts.push_back(f);
+  tree.ForEachFreeblock(kLeafHeaderSize, [&](Freeblock f) { starts.push_back(f.offset); });
   std::sort(starts.begin(), starts.end());
   return starts;
 }
@@ -193,8 +173,7 @@ bool ReadPersonHeader(ByteView block, size_t i, size_t columnCount, PersonHeader
   header.headerSize = block[header.headerStart];
   if (header.headerSize < 2 || header.headerSize >= 0x80) return false;
   header.types.clear();
-  SplitVarints(block.Sub(i - kRowidTypeBack, header.headerSize - 1),
-               static_cast<unsigned>(header.headerSize - 1), header.types, 0);
+  SplitSerialTypes(block.Sub(i - kRowidTypeBack), header.headerSize - 1, header.types);
   const size_t count = header.types.size();
   if (count != columnCount && !(columnCount > kPersonColumnsAddedInIos7 &&
                                 count == columnCount - kPersonColumnsAddedInIos7))
@@ -240,13 +219,12 @@ void CarvePersonRecords(ByteView block, const std::vector<ColumnDef>& columns, R
   }
 }
 
-int PersonCarver(const SqliteFile& db, RowList& rows) {
+void PersonCarver(const SqliteFile& db, RowList& rows) {
   const TableInfo* table = FindTable(db, "ABPerson");
-  if (!table) return 1;
+  if (!table) return;
   WalkPagesOutsideTable(db, table, [&](ByteView block, uint32_t) {
     CarvePersonRecords(block, table->columns, rows);
   });
-  return 1;
 }
 
 namespace {
@@ -268,7 +246,7 @@ struct PagePerson {
 void CarvePersonsOnLeafPage(const SqliteFile& db, ByteView page,
                             const std::vector<ColumnDef>& columns, RowList& rows) {
   std::vector<uint16_t> offsets;
-  ReadCellPointers(page, offsets, db, false);
+  ParsePage(page, 0, UsableSize(db)).CellPointers(offsets);
   std::map<size_t, uint64_t> liveByHeader;  // header start -> rowid
   for (uint16_t offset : offsets) {
     CellPayload cell;
@@ -300,8 +278,8 @@ void CarvePersonsOnLeafPage(const SqliteFile& db, ByteView page,
       // serial types follow, one per column.
       header.headerStart = person.headerStart;
       header.types.assign(1, 0);
-      const int used = SplitVarints(page.Sub(i - kRowidTypeBack + 1), 0, header.types,
-                                    static_cast<int>(columnCount - 1));
+      const size_t used =
+          DecodeVarints(page.Sub(i - kRowidTypeBack + 1), columnCount - 1, header.types);
       header.headerSize = static_cast<uint64_t>(used) + 2;
       header.bodySize = 0;
       for (uint64_t t : header.types) header.bodySize += SerialTypeSize(t);
@@ -359,17 +337,17 @@ void CarvePersonsOnLeafPage(const SqliteFile& db, ByteView page,
 
 }  // namespace
 
-int PersonCarverOnTablePages(const SqliteFile& db, RowList& rows) {
+void PersonCarverOnTablePages(const SqliteFile& db, RowList& rows) {
   const TableInfo* table = FindTable(db, "ABPerson");
-  if (!table || table->columns.size() < kPersonFirstColumns) return 1;
+  if (!table || table->columns.size() < kPersonFirstColumns) return;
   std::vector<uint8_t> page;
   for (const PageSet& pageSet : table->pageSets) {
     for (int32_t pageNo : pageSet.leafPages) {
-      if (pageNo < 2 || ReadPageNumber(db, static_cast<uint32_t>(pageNo), page) != 0) continue;
+      if (pageNo < 2 || ReadPageNumber(db, static_cast<uint32_t>(pageNo), page) != PageRead::Whole)
+        continue;
       CarvePersonsOnLeafPage(db, ByteView(page.data(), page.size()), table->columns, rows);
     }
   }
-  return 1;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -407,25 +385,14 @@ constexpr size_t kCellPointerArray = 8;  // leaf page header size
 // The shape of the template cell: lengths of its leading varints and its first
 // serial type, which every carved record on the page is taken to share.
 struct CellTemplate {
-  size_t payloadVarint = 0;    // L1
-  size_t rowidVarint = 0;      // L2
-  size_t headerVarint = 0;     // L3
-  uint64_t headerSize = 0;     // H
-  uint64_t firstType = 0;      // T1
-  size_t firstTypeLength = 0;  // L4
+  size_t payloadVarint = 0;    // length of the payload-length varint
+  size_t rowidVarint = 0;      // length of the rowid varint
+  size_t headerVarint = 0;     // length of the header-size varint
+  uint64_t headerSize = 0;     // the record header's size, its own varint included
+  uint64_t firstType = 0;      // the first serial type
+  size_t firstTypeLength = 0;  // length of the first serial type's varint
   size_t typeCount = 0;        // serial types in the template's header
 };
-
-// Picks the live cell nearest the first freeblock: the first live offset above
-// it, or the highest; the lower neighbour wins when it is strictly nearer.
-uint16_t ChooseTemplateCell(const std::vector<uint16_t>& sortedLive, uint16_t firstFreeblock) {
-  auto above = std::upper_bound(sortedLive.begin(), sortedLive.end(), firstFreeblock);
-  if (above == sortedLive.end()) return sortedLive.back();
-  if (above == sortedLive.begin()) return *above;
-  const uint16_t upper = *above;
-  const uint16_t lower = *(above - 1);
-  return (firstFreeblock - lower < upper - firstFreeblock) ? lower : upper;
-}
 
 class MultiValueRegionCarver {
  public:
@@ -443,9 +410,11 @@ class MultiValueRegionCarver {
   // last record must leave room after its body start; freeblocks may end flush.
   void Carve(ByteView region, bool gapRegion) {
     const size_t regionLength = region.size();
-    const size_t prefix = shape_.payloadVarint + shape_.rowidVarint;  // P
-    const size_t headerAt = prefix + shape_.headerVarint;             // Q
-    const size_t typesAt = headerAt + shape_.firstTypeLength;         // Q + L4
+    // Offsets in a record shaped like the template: the record header after
+    // the two cell varints, the types after the first one.
+    const size_t prefix = shape_.payloadVarint + shape_.rowidVarint;
+    const size_t headerAt = prefix + shape_.headerVarint;
+    const size_t typesAt = headerAt + shape_.firstTypeLength;
     const size_t typesWanted = shape_.typeCount > 0 ? shape_.typeCount - 1 : 0;
     size_t o = 0;
     std::vector<uint64_t> types;
@@ -456,22 +425,20 @@ class MultiValueRegionCarver {
       if (region[o + typesAt] == 0) ++o;
       types.clear();
       types.push_back(shape_.firstType);
-      int used = SplitVarints(region.Sub(o + typesAt), 0, types, static_cast<int>(typesWanted));
+      size_t used = DecodeVarints(region.Sub(o + typesAt), typesWanted, types);
       // The other way round: the template's rowid (or payload length) took
       // more bytes than the freed cell's, so its types begin one byte earlier.
       size_t back = 0;
       if (!TypesFitColumns(types) && (shape_.rowidVarint > 1 || shape_.payloadVarint > 1)) {
         std::vector<uint64_t> earlier{shape_.firstType};
-        const int earlierUsed =
-            SplitVarints(region.Sub(o + typesAt - 1), 0, earlier, static_cast<int>(typesWanted));
+        const size_t earlierUsed = DecodeVarints(region.Sub(o + typesAt - 1), typesWanted, earlier);
         if (TypesFitColumns(earlier)) {
           types.swap(earlier);
           used = earlierUsed;
           back = 1;
         }
       }
-      const size_t recordHeader =
-          static_cast<size_t>(used) + shape_.firstTypeLength + shape_.headerVarint;  // Hc
+      const size_t recordHeader = used + shape_.firstTypeLength + shape_.headerVarint;
       headerLength_ = recordHeader;
       size_t b = o + prefix + recordHeader - back;
       const size_t endTest = b + headerAt + recordHeader;
@@ -496,7 +463,7 @@ class MultiValueRegionCarver {
           break;
         }
         const ByteView content = region.Sub(b, size);
-        if (EqualsNoCase(column.type, "text") && !IsCleanCarvedText(content)) {
+        if (IsTextColumn(column) && !IsCleanCarvedText(content)) {
           // A number, an address or a guid holds neither control characters
           // nor broken UTF-8: a freeblock header or a newer cell overwrote
           // part of this one. The record ends without it.
@@ -519,31 +486,33 @@ class MultiValueRegionCarver {
   const CellTemplate& shape_;
   const std::vector<ColumnDef>& columns_;
   RowList& carved_;
-  uint64_t headerLength_;  // D: the header length of the last record carved
+  uint64_t headerLength_;  // the header length of the last record carved
 };
 
 }  // namespace
 
 void CarveMultiValuePage(const SqliteFile& /*db*/, const LeafPage& page,
                          const std::vector<ColumnDef>& columns, RowList& carved) {
-  const ByteView bytes = page.bytes;
+  // The whole image, reserved bytes included: this carver has always read
+  // its freeblocks up to the page's end.
+  const BTreePage tree = ParsePage(page.tree.bytes);
+  const ByteView bytes = tree.bytes;
   const size_t pageSize = bytes.size();
   if (page.liveOffsets.empty() || columns.empty() || pageSize <= kCellPointerArray) return;
 
   // Stale cell pointers: the array as it stood before cells were dropped.
   std::vector<uint16_t> pointers;
   for (size_t k = 0; k < kMaxStalePointers; ++k) {
-    const size_t at = kCellPointerArray + 2 * k;
-    if (at + 2 > pageSize) break;
-    const uint16_t v = bytes.U16(at);
+    if (kCellPointerArray + 2 * k + 2 > pageSize) break;
+    const uint16_t v = tree.CellPointer(k);
     if (v == 0 || v >= pageSize || v <= 16) break;
     pointers.push_back(v);
   }
   std::vector<uint16_t> live = page.liveOffsets;
   std::sort(live.begin(), live.end());
   const uint16_t lowestLive = live.front();
-  const uint16_t firstFreeblock = page.firstFreeblock;
-  const uint16_t templateOffset = ChooseTemplateCell(live, firstFreeblock);
+  const uint16_t firstFreeblock = tree.firstFreeblock;
+  const uint16_t templateOffset = NearestLiveCell(live, firstFreeblock);
   if (templateOffset >= pageSize) return;
 
   const bool haveGap =
@@ -573,8 +542,7 @@ void CarveMultiValuePage(const SqliteFile& /*db*/, const LeafPage& page,
   std::vector<uint64_t> templateTypes;
   const uint64_t typeBytes = (shape.headerSize - shape.headerVarint) % 256;
   if (typeBytes > 0) {
-    SplitVarints(cell.Sub(typesStart, typeBytes), static_cast<unsigned>(typeBytes), templateTypes,
-                 0);
+    SplitSerialTypes(cell.Sub(typesStart), typeBytes, templateTypes);
   }
   shape.typeCount = std::min(templateTypes.size(), columns.size());
   if (shape.typeCount == 0) shape.typeCount = columns.size();
@@ -585,15 +553,10 @@ void CarveMultiValuePage(const SqliteFile& /*db*/, const LeafPage& page,
     const size_t length = lowestLive - gapStart;
     if (length > prefix + carver.HeaderLength()) carver.Carve(bytes.Sub(gapStart, length), true);
   }
-  std::unordered_set<uint16_t> visited;
-  uint16_t f = firstFreeblock;
-  while (f != 0 && f >= kCellPointerArray && f < pageSize && visited.insert(f).second) {
-    const uint16_t next = bytes.U16(f);
-    size_t length = bytes.U16(f + 2);
-    length = std::min(length, pageSize - f);
-    if (length > prefix + carver.HeaderLength()) carver.Carve(bytes.Sub(f, length), false);
-    f = next;
-  }
+  tree.ForEachFreeblock(kCellPointerArray, [&](Freeblock f) {
+    const size_t length = f.end - f.offset;
+    if (length > prefix + carver.HeaderLength()) carver.Carve(bytes.Sub(f.offset, length), false);
+  });
 }
 
 }  // namespace vantrel

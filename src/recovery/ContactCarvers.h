@@ -1,8 +1,9 @@
 // Carvers for deleted address-book rows: the person carver, which finds
 // ABPerson records by the shape of their header in pages outside the table,
 // and the carving step used on the leaf pages of ABMultiValue, which reads
-// freed cells shaped like a live cell of the same page. Both decode values
-// with the same rules (DecodeCarvedValues).
+// freed cells shaped like a live cell of the same page (what freeing leaves
+// of a cell: DeletedBytes.h). Both decode values with the same rules
+// (DecodeCarvedValues).
 #pragma once
 
 #include <cstddef>
@@ -24,11 +25,11 @@ inline constexpr size_t kCarveValueBuffer = 1024;
 // Decodes the values of a record found in raw bytes, walking serial types and
 // columns together from the first, the body starting at `body` in block.
 // NULL gives "" (or, with primaryKeyRowid, the rowid in decimal for a column
-// whose constraint begins with "primary key"); serial types 8 and 9 give "0"
-// and "1"; an "integer" column gives the signed big-endian value, any other
-// column the bytes as UTF-8 text. A text value that runs past the block is cut
-// at the block's end and ends the record; any other value that does not fit
-// in the block or the decoding buffer ends the record without it.
+// whose constraint begins with "primary key": ConstraintStartsWithPrimaryKey); serial types 8 and 9
+// give "0" and "1"; an "integer" column gives the signed big-endian value, any other column the
+// bytes as UTF-8 text. A text value that runs past the block is cut at the block's end and ends the
+// record; any other value that does not fit in the block or the decoding buffer ends the record
+// without it.
 void DecodeCarvedValues(ByteView block, size_t body, const std::vector<uint64_t>& serialTypes,
                         const std::vector<ColumnDef>& columns, bool primaryKeyRowid, uint64_t rowid,
                         RowValues& row);
@@ -50,8 +51,8 @@ void CarvePersonRecords(ByteView block, const std::vector<ColumnDef>& columns, R
 
 // Runs CarvePersonRecords over every page of the main file except page 1 and
 // the leaf pages of ABPerson. Does nothing when the table is not in the
-// catalogue. Returns 1.
-int PersonCarver(const SqliteFile& db, RowList& rows);
+// catalogue.
+void PersonCarver(const SqliteFile& db, RowList& rows);
 
 // Finds the person records on the leaf pages of ABPerson itself, to name the
 // numbers of deleted persons. A freed record keeps its rowid when no
@@ -60,8 +61,8 @@ int PersonCarver(const SqliteFile& db, RowList& rows);
 // freed records between live records of rowids a and a + k + 1 are a + 1 to
 // a + k in that order. Freed records overlapped by a live cell or a freeblock,
 // or with damaged names, are left out; live records come along with their own
-// names. Returns 1.
-int PersonCarverOnTablePages(const SqliteFile& db, RowList& rows);
+// names.
+void PersonCarverOnTablePages(const SqliteFile& db, RowList& rows);
 
 // The property codes a multi-value can carry: phone 3, e-mail 4, address 5,
 // dates 12, instant messaging 13, URL 22, related name 23, social profile 46.

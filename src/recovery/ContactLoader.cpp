@@ -46,7 +46,8 @@ uint32_t Key(const std::string& text) {
 
 // The rowid of the first cell of a leaf page; 0 when the page has none.
 uint64_t FirstRowid(const SqliteFile& db, int32_t pageNo, std::vector<uint8_t>& buffer) {
-  if (pageNo < 1 || ReadPageNumber(db, static_cast<uint32_t>(pageNo), buffer) != 0) return 0;
+  if (pageNo < 1 || ReadPageNumber(db, static_cast<uint32_t>(pageNo), buffer) != PageRead::Whole)
+    return 0;
   const ByteView page(buffer.data(), buffer.size());
   std::vector<uint16_t> offsets;
   ReadCellPointers(page, offsets, db, pageNo == 1);

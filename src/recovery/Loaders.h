@@ -12,17 +12,15 @@
 namespace vantrel {
 
 enum class LoaderStatus {
-  TableAbsent = -2,  // not a database of this kind: nothing was read
-  NoPages = -1,      // the key table exists but holds no pages
-  Loaded = 0,
+  TableAbsent,  // not a database of this kind: nothing was read
+  NoPages,      // the key table exists but holds no pages
+  Loaded,
 };
 
 LoaderStatus MessageLoader(const SqliteFile& db, MessageMap& live, MessageList& deleted);
 // deleted is set (possibly empty) when the address book left deleted multi-value rows.
 LoaderStatus ContactLoader(const SqliteFile& db, ContactMap& contacts,
                            std::optional<DeletedContactList>& deleted);
-// The call loader answers with the codes of LoaderStatus as plain numbers
-// (-2, -1, 0); LoaderStatus{CallLoader(...)} reads them.
-int CallLoader(const SqliteFile& db, CallMap& live, CallMap& deleted);
+LoaderStatus CallLoader(const SqliteFile& db, CallMap& live, CallMap& deleted);
 
 }  // namespace vantrel

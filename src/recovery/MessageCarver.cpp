@@ -7,7 +7,9 @@
 #include <unordered_set>
 
 #include "platform/Text.h"
+#include "recovery/ColumnRules.h"
 #include "sqlite/BTree.h"
+#include "sqlite/Page.h"
 
 namespace vantrel {
 namespace {
@@ -41,20 +43,8 @@ bool IsGuidAt(ByteView block, size_t i) {
 // the hand check has found a likely candidate: the engine runs on the few
 // records the scan keeps, never in its inner loop.
 bool MatchesGuidPattern(std::string_view text) {
-  static const boost::regex pattern(
-      "[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}");
+  static const boost::regex pattern("[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}");
   return boost::regex_match(text.begin(), text.end(), pattern);
-}
-
-bool EqualsNoCase(const std::string& a, const char* b) {
-  size_t n = std::strlen(b);
-  if (a.size() != n) return false;
-  for (size_t i = 0; i < n; ++i) {
-    char x = a[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-    if (x != b[i]) return false;
-  }
-  return true;
 }
 
 // The bytes of a varint ending at `last` (its byte below 0x80) begin after the
@@ -106,37 +96,20 @@ bool HeaderSizeSurvives(ByteView block, size_t zeroPos, size_t bodyStart) {
 }
 
 bool IsTextColumn(const ColumnDef& column) {
-  return EqualsNoCase(column.type, "text");
+  return DeclaredWordOf(column) == DeclaredWord::Text;
 }
 
-// Column kinds, worked out once per carve from the declared types rather than
-// once per serial type: a scan meets a GUID in every message cell.
-enum class ColumnKind : uint8_t { Any, Integer, Text };
-using ColumnKinds = std::vector<ColumnKind>;
+// The declared words, worked out once per carve rather than once per serial
+// type: a scan meets a GUID in every message cell. Header bytes walked from
+// the wrong place, such as a GUID in a later column preceded by plain text,
+// fail the rule book's fit at once.
+using ColumnKinds = std::vector<DeclaredWord>;
 
 ColumnKinds KindsOf(const std::vector<ColumnDef>& columns) {
   ColumnKinds kinds;
   kinds.reserve(columns.size());
-  for (const ColumnDef& column : columns) {
-    kinds.push_back(EqualsNoCase(column.type, "integer") ? ColumnKind::Integer
-                    : IsTextColumn(column)               ? ColumnKind::Text
-                                                         : ColumnKind::Any);
-  }
+  for (const ColumnDef& column : columns) kinds.push_back(DeclaredWordOf(column));
   return kinds;
-}
-
-// Whether a serial type can stand in a column of this kind. Type affinity
-// makes SQLite store numbers in TEXT columns as text and text that looks like
-// a number in INTEGER columns as an integer, so an INTEGER column holds NULL,
-// integers (or a real), and a TEXT column NULL, text (or a blob). Header bytes
-// walked from the wrong place, such as a GUID in a later column preceded by
-// plain text, fail this at once.
-bool FitsKind(uint64_t serialType, ColumnKind kind) {
-  if (serialType == 10 || serialType == 11) return false;
-  if (serialType == 0) return true;
-  if (kind == ColumnKind::Integer) return serialType <= 9;
-  if (kind == ColumnKind::Text) return serialType >= 12;
-  return true;
 }
 
 // Decodes the serial types of columns 2.. from typesStart up to the body start
@@ -153,7 +126,7 @@ bool DecodeTypes(ByteView block, size_t typesStart, size_t i, const ColumnKinds&
     DecodeVarint(types.Sub(p), value, length);
     if (length == 0) return false;
     const size_t k = out.serialTypes.size();
-    if (k >= columns.size() || !FitsKind(value, columns[k])) return false;
+    if (k >= columns.size() || !FitsDeclaredWord(columns[k], value)) return false;
     out.serialTypes.push_back(value);
     p += static_cast<size_t>(length);
   }
@@ -201,21 +174,6 @@ bool FindHeader(ByteView block, size_t i, const ColumnKinds& columns, FoundHeade
   return false;
 }
 
-// The trunk pages of the database's freelist (its first trunk is named at
-// byte 32 of page 1). Bounded by the page limit and a visited set.
-std::unordered_set<uint32_t> FreelistTrunks(const SqliteFile& db) {
-  std::unordered_set<uint32_t> trunks;
-  std::vector<uint8_t> page;
-  if (ReadPageNumber(db, 1, page) != 0) return trunks;
-  const uint32_t limit = PageLimit(db);
-  uint32_t trunk = ByteView(page.data(), page.size()).U32(32);
-  while (trunk >= 2 && trunk <= limit && trunks.insert(trunk).second) {
-    if (ReadPageNumber(db, trunk, page) != 0) break;
-    trunk = ByteView(page.data(), page.size()).U32(0);
-  }
-  return trunks;
-}
-
 // The freelist's trunk pages, read the first time a carve follows an overflow
 // chain and kept for the rest of it: a scan meets hundreds of long texts, and
 // the trunks do not change while it runs.
@@ -224,7 +182,7 @@ class TrunkCache {
   explicit TrunkCache(const SqliteFile& db) : db_(db) {}
   const std::unordered_set<uint32_t>& Get() {
     if (!read_) {
-      trunks_ = FreelistTrunks(db_);
+      trunks_ = FreelistTrunkPages(db_);
       read_ = true;
     }
     return trunks_;
@@ -253,28 +211,25 @@ struct Damage {
 // first leaf, and the overwritten bytes are reported in damage.
 void ReadOverflowChain(const SqliteFile& db, TrunkCache& trunkCache, uint32_t firstPage,
                        uint64_t want, std::vector<uint8_t>& out, std::vector<Damage>& damage) {
-  const uint32_t usable = db.usableSize ? db.usableSize : db.pageSize;
+  const uint32_t usable = UsableSize(db);
   if (usable <= 8) return;
-  const uint32_t limit = PageLimit(db);
   const std::unordered_set<uint32_t>& trunks = trunkCache.Get();
-  std::unordered_set<uint32_t> visited;
+  OverflowChain chain(db, firstPage);
   std::vector<uint8_t> page;
-  uint32_t pageNo = firstPage;
-  while (want > 0 && pageNo >= 2 && pageNo <= limit && visited.insert(pageNo).second) {
-    if (ReadPageNumber(db, pageNo, page) != 0 || page.size() < usable) return;
+  // Page 1 holds the schema and is never freed.
+  while (want > 0 && chain.Upcoming() != 1 && chain.Next(page)) {
     const ByteView view(page.data(), usable);
     const size_t take = static_cast<size_t>(std::min<uint64_t>(want, usable - 4));
     const size_t at = out.size();
     out.insert(out.end(), page.data() + 4, page.data() + 4 + take);
     want -= take;
-    uint32_t next = view.U32(0);
-    if (trunks.count(pageNo)) {
-      const uint32_t leaves = std::min<uint32_t>(view.U32(4), (usable - 8) / 4);
+    if (trunks.count(chain.Current())) {
+      const uint32_t leaves =
+          std::min<uint32_t>(view.U32(kTrunkLeafCount), (usable - kTrunkFirstLeaf) / 4);
       const size_t overwritten = std::min<size_t>(take, 4 + 4 * static_cast<size_t>(leaves));
       damage.push_back({at, at + overwritten});
-      next = leaves > 0 ? view.U32(8) : 0;
+      chain.Redirect(leaves > 0 ? view.U32(kTrunkFirstLeaf) : 0);
     }
-    pageNo = next;
   }
 }
 
@@ -380,7 +335,7 @@ void ReadRecordValues(const SqliteFile& db, TrunkCache& trunks,
   for (size_t k = 0; k < valueCount; ++k) bodySize += SerialTypeSize(header.serialTypes[k]);
   const uint64_t payload = header.headerSize + bodySize;
   if (payload > kMaxPayload) return;
-  const uint32_t usable = db.usableSize ? db.usableSize : db.pageSize;
+  const uint32_t usable = UsableSize(db);
   const uint64_t local = usable ? LocalPayloadSize(payload, usable) : payload;
 
   ByteView body = block.Sub(bodyStart, bodySize);
@@ -523,28 +478,23 @@ void CarveMessagesByGuid(const std::vector<ColumnDef>& columns, const SqliteFile
 
 void CarveMessagePage(const SqliteFile& db, const LeafPage& page,
                       const std::vector<ColumnDef>& columns, RowList& carved) {
-  const uint32_t usable = db.usableSize ? db.usableSize : db.pageSize;
-  const ByteView bytes = page.bytes.Sub(0, usable);
+  const BTreePage& tree = page.tree;
+  const ByteView bytes = tree.bytes.Sub(0, tree.usableSize);
   if (bytes.empty()) return;
 
-  // The unallocated gap: a cell freed at the start of the content area is
-  // given back to the gap, not to the freeblock chain.
-  size_t lowest = bytes.size();
-  for (uint16_t offset : page.liveOffsets)
-    if (offset >= 8 && offset < lowest) lowest = offset;
+  // The page's front up to its lowest live cell, which holds the unallocated
+  // gap: a cell freed at the start of the content area is given back to the
+  // gap, not to the freeblock chain.
   const ColumnKinds kinds = KindsOf(columns);
   TrunkCache trunks(db);
-  CarveBlock(columns, kinds, trunks, db, bytes.Sub(0, lowest), carved, nullptr);
+  CarveBlock(columns, kinds, trunks, db, bytes.Sub(0, tree.GapBelowCells(page.liveOffsets).end),
+             carved, nullptr);
 
   // The freeblock chain, each block on its own.
-  std::unordered_set<uint32_t> visited;
-  uint32_t offset = page.firstFreeblock;
-  while (offset >= 8 && offset + 4 <= bytes.size() && visited.insert(offset).second) {
-    const uint16_t next = bytes.U16(offset);
-    const uint16_t size = bytes.U16(offset + 2);
-    CarveBlock(columns, kinds, trunks, db, bytes.Sub(offset, size), carved, nullptr);
-    offset = next;
-  }
+  tree.ForEachFreeblock(kLeafHeaderSize, [&](Freeblock block) {
+    CarveBlock(columns, kinds, trunks, db, bytes.Sub(block.offset, block.end - block.offset),
+               carved, nullptr);
+  });
 }
 
 namespace {
@@ -556,26 +506,22 @@ namespace {
 void CarveScannedPage(const std::vector<ColumnDef>& columns, const ColumnKinds& kinds,
                       TrunkCache& trunks, const SqliteFile& db, ByteView page, RowList& carved,
                       const GuidFilter* skip) {
-  constexpr uint8_t kLeafTable = 13;
+  const BTreePage tree = ParsePage(page);
   const size_t size = page.size();
-  const size_t cells = page.U16(3);
-  const size_t pointersEnd = 8 + 2 * cells;
-  bool sane = page[0] == kLeafTable && pointersEnd <= size;
+  const size_t pointersEnd = tree.PointerArrayEnd();
+  bool sane = tree.Is(PageType::LeafTable) && pointersEnd <= size;
   thread_local std::vector<size_t> bounds;  // reused from page to page
   bounds.assign({0, size});
-  for (size_t k = 0; sane && k < cells; ++k) {
-    const size_t offset = page.U16(8 + 2 * k);
+  for (size_t k = 0; sane && k < tree.cellCount; ++k) {
+    const size_t offset = tree.CellPointer(k);
     if (offset < pointersEnd || offset >= size) sane = false;
     bounds.push_back(offset);
   }
-  std::unordered_set<size_t> visited;
-  for (size_t f = page.U16(1); sane && f != 0; f = page.U16(f)) {
-    if (f < pointersEnd || f + 4 > size || !visited.insert(f).second) {
-      sane = false;
-      break;
-    }
-    bounds.push_back(f);
-    bounds.push_back(std::min(size, f + page.U16(f + 2)));
+  if (sane) {
+    sane = tree.ForEachFreeblock(pointersEnd, [&](Freeblock block) {
+      bounds.push_back(block.offset);
+      bounds.push_back(block.end);
+    }) == ChainEnd::Complete;
   }
   if (!sane) {
     CarveBlock(columns, kinds, trunks, db, page, carved, skip);
@@ -589,12 +535,6 @@ void CarveScannedPage(const std::vector<ColumnDef>& columns, const ColumnKinds& 
 }
 
 }  // namespace
-
-uint32_t PagesInDatabaseFile(const SqliteFile& db) {
-  if (db.pageSize == 0 || !db.mainFile.IsOpen()) return 0;
-  const uint64_t pages = (db.mainFile.Size() + db.pageSize - 1) / db.pageSize;
-  return pages > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(pages);
-}
 
 void ScanPagesForMessages(const SqliteFile& db, const std::vector<ColumnDef>& columns,
                           uint32_t firstPage, uint32_t endPage, const GuidFilter& skip,
@@ -633,18 +573,18 @@ void ScanLogForMessages(const SqliteFile& db, const std::vector<ColumnDef>& colu
                         const GuidFilter& skip, const CarvedRowSink& sink) {
   // Older page images in the log hold messages deleted since they were written.
   if (!db.walFile.IsOpen() || db.pageSize == 0) return;
-  uint8_t logHeader[32] = {};
+  uint8_t logHeader[kWalHeaderSize] = {};
   if (!db.walFile.ReadExact(0, logHeader, sizeof logHeader)) return;
-  if (ByteView(logHeader, sizeof logHeader).U32(8) != db.pageSize) return;
+  if (ByteView(logHeader, sizeof logHeader).U32(kWalPageSizeOffset) != db.pageSize) return;
   const ColumnKinds kinds = KindsOf(columns);
   TrunkCache trunks(db);
   const GuidFilter* filter = skip ? &skip : nullptr;
-  const uint64_t frameSize = 24ull + db.pageSize;
+  const uint64_t frameSize = uint64_t{kWalFrameHeaderSize} + db.pageSize;
   const uint64_t logSize = db.walFile.Size();
   std::vector<uint8_t> image(db.pageSize);
   RowList carved;
-  for (uint64_t frame = 32; frame + frameSize <= logSize; frame += frameSize) {
-    if (!db.walFile.ReadExact(frame + 24, image.data(), image.size())) break;
+  for (uint64_t frame = kWalHeaderSize; frame + frameSize <= logSize; frame += frameSize) {
+    if (!db.walFile.ReadExact(frame + kWalFrameHeaderSize, image.data(), image.size())) break;
     CarveScannedPage(columns, kinds, trunks, db, ByteView(image.data(), image.size()), carved,
                      filter);
     if (!carved.empty() && sink) sink(carved);
@@ -661,17 +601,14 @@ void ScanFileForMessages(const SqliteFile& db, const std::vector<ColumnDef>& col
   ScanLogForMessages(db, columns, {}, keep);
 }
 
-int LoadMessageTable(const SqliteFile& db, RowList& live, RowList& carved) {
+TableRead LoadMessageTable(const SqliteFile& db, RowList& live, RowList& carved) {
   const TableInfo* table = FindTable(db, "message");
-  if (!table) return -2;
-  int result = -1;
+  if (!table) return TableRead::Absent;
   const CarveStep carve = CarveMessagePage;
-  for (const PageSet& pageSet : table->pageSets) {
+  for (const PageSet& pageSet : table->pageSets)
     ReadPageSetRows(db, pageSet, live, carved, table->columns, carve);
-    result = 0;
-  }
   ScanFileForMessages(db, table->columns, carved);
-  return result;
+  return table->pageSets.empty() ? TableRead::NoPages : TableRead::Read;
 }
 
 }  // namespace vantrel

@@ -14,9 +14,8 @@
 // the walk meets the GUID's serial type 85 after exactly n - 2 varints (n from
 // the catalogue, so iOS 6 and iOS 7 tables both carve), or after fewer when the
 // record's own header-size varint survives and agrees (rows written before
-// columns were added). The first bytes of a freed cell are overwritten by the
-// freeblock header, which may take the header size with them; the exact count
-// does not need it.
+// columns were added). A freed cell's first four bytes (DeletedBytes.h) may
+// have taken the header size with them; the exact count does not need it.
 #pragma once
 
 #include <cstdint>
@@ -39,10 +38,9 @@ inline constexpr size_t kMinCarvedMessageColumns = 17;
 
 // Reads "message": live rows of every page set into live; deleted records from
 // each leaf page's gap and freeblocks, then from the whole file (and log), into
-// carved, in that order, duplicates included. -2 when the table is absent
-// (nothing done), -1 when it has no page sets (the file is still scanned), 0
-// otherwise.
-int LoadMessageTable(const SqliteFile& db, RowList& live, RowList& carved);
+// carved, in that order, duplicates included. Absent: nothing done; NoPages:
+// its root could not be read, the file is still scanned.
+TableRead LoadMessageTable(const SqliteFile& db, RowList& live, RowList& carved);
 
 // Appends every message record whose GUID lies inside block. Reads only inside
 // block, except that a record whose local part ends with an overflow page
@@ -80,8 +78,5 @@ void ScanPagesForMessages(const SqliteFile& db, const std::vector<ColumnDef>& co
                           const CarvedRowSink& sink);
 void ScanLogForMessages(const SqliteFile& db, const std::vector<ColumnDef>& columns,
                         const GuidFilter& skip, const CarvedRowSink& sink);
-
-// The number of pages of the database file itself (the last may be short).
-uint32_t PagesInDatabaseFile(const SqliteFile& db);
 
 }  // namespace vantrel

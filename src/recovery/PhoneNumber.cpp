@@ -4,9 +4,11 @@
 #include <string>
 #include <unordered_set>
 
+#include "recovery/ColumnRules.h"
 #include "recovery/ContactCarvers.h"
 #include "recovery/PageWalk.h"
 #include "sqlite/BTree.h"
+#include "sqlite/Page.h"
 
 namespace vantrel {
 
@@ -24,12 +26,6 @@ bool IsNumberByte(uint8_t c) {
 // Content size of the small serial types a multi-value's integer columns use.
 uint64_t IntegerTypeSize(uint8_t type) {
   return SerialTypeSize(type);
-}
-
-// A serial type an integer column of a record can hold: NULL, 1- to 8-byte
-// integers, the constants 0 and 1.
-bool IsIntegerType(uint8_t type) {
-  return type <= 6 || type == 8 || type == 9;
 }
 
 constexpr uint8_t kPhoneProperty = 3;
@@ -121,8 +117,8 @@ bool TakeMultiValueRecord(ByteView block, size_t s, size_t n, size_t valueStart,
   const uint8_t recordIdType = block[s - 4];
   const uint8_t identifierType = block[s - 2];
   const uint8_t labelType = block[s - 1];
-  if (block[s - 3] != 1 || !IsIntegerType(recordIdType) || !IsIntegerType(identifierType) ||
-      !IsIntegerType(labelType))
+  if (block[s - 3] != 1 || !IsIntegerOrNullSerialType(recordIdType) ||
+      !IsIntegerOrNullSerialType(identifierType) || !IsIntegerOrNullSerialType(labelType))
     return false;
   const uint64_t identifierSize = IntegerTypeSize(identifierType);
   const uint64_t labelSize = IntegerTypeSize(labelType);
@@ -140,8 +136,7 @@ bool TakeMultiValueRecord(ByteView block, size_t s, size_t n, size_t valueStart,
   }
   types.clear();
   types.push_back(0);  // the UID column: NULL, it aliases the rowid
-  const int used = SplitVarints(block.Sub(s - 4), 0, types, static_cast<int>(recordColumns - 1));
-  const size_t body = s - 4 + static_cast<size_t>(used);
+  const size_t body = s - 4 + DecodeVarints(block.Sub(s - 4), recordColumns - 1, types);
   if (body + before != valueStart) return false;  // the trailing type did not end the header
   RowValues row;
   DecodeCarvedValues(block, body, types, columns, false, 0, row);
@@ -152,7 +147,6 @@ bool TakeMultiValueRecord(ByteView block, size_t s, size_t n, size_t valueStart,
 // The ABMultiValuePropertyValueIndex entry: record (property, value, UID),
 // header 4, 1, value type, UID type; body 3, the number, the UID.
 constexpr uint8_t kIndexHeaderSize = 4;
-constexpr uint8_t kIndexLeafPage = 0x0A;
 
 bool IsRowidType(uint8_t type) {
   return type >= 1 && type <= 4;
@@ -322,27 +316,22 @@ void CarvePhoneNumberIndexEntries(ByteView block, RowList& rows) {
   }
   // Entries freed on an index leaf page: in its freeblocks and in the gap
   // between the cell pointer array and the cell content area.
-  if (block.size() < 8 || block[0] != kIndexLeafPage) return;
-  const size_t pointerArrayEnd = 8 + 2 * static_cast<size_t>(block.U16(3));
-  const size_t contentStart = block.U16(5) == 0 ? 65536 : block.U16(5);
-  if (pointerArrayEnd < contentStart)
-    CarveFreedIndexCells(block, pointerArrayEnd, contentStart, taken, rows);
-  std::unordered_set<size_t> visited;
-  size_t f = block.U16(1);
-  while (f >= 8 && f + 4 <= block.size() && visited.insert(f).second) {
-    CarveFreedIndexCells(block, f, f + block.U16(f + 2), taken, rows);
-    f = block.U16(f);
-  }
+  const BTreePage tree = ParsePage(block);
+  if (block.size() < kLeafHeaderSize || !tree.Is(PageType::LeafIndex)) return;
+  const PageRange gap = tree.GapByHeader();
+  if (gap.begin < gap.end) CarveFreedIndexCells(block, gap.begin, gap.end, taken, rows);
+  tree.ForEachFreeblock(kLeafHeaderSize, [&](Freeblock f) {
+    CarveFreedIndexCells(block, f.offset, f.end, taken, rows);
+  });
 }
 
-int TelephoneNumberCarver(const SqliteFile& db, RowList& rows) {
+void TelephoneNumberCarver(const SqliteFile& db, RowList& rows) {
   const TableInfo* table = FindTable(db, "ABMultiValue");
-  if (!table) return 1;
+  if (!table) return;
   WalkPagesOutsideTable(db, table, [&](ByteView block, uint32_t) {
     CarvePhoneNumberRecords(block, table->columns, rows);
     CarvePhoneNumberIndexEntries(block, rows);
   });
-  return 1;
 }
 
 }  // namespace vantrel

@@ -40,13 +40,13 @@ void CarvePhoneNumberRecords(ByteView block, const std::vector<ColumnDef>& colum
 // Finds the telephone numbers of ABMultiValuePropertyValueIndex entries
 // (property, value, UID) in one block: whole entries anywhere, and on an index
 // leaf page also the freed ones, whose first four bytes a freeblock header
-// took. Appends rows shaped like a multi-value row in which only the property
+// took (DeletedBytes.h). Appends rows shaped like a multi-value row in which only the property
 // (3) and the value (position 5) are known: the entry does not name the owner.
 void CarvePhoneNumberIndexEntries(ByteView block, RowList& rows);
 
 // Runs CarvePhoneNumberRecords and CarvePhoneNumberIndexEntries over every
 // page of the main file except page 1 and the leaf pages of ABMultiValue.
-// Does nothing when the table is not in the catalogue. Returns 1.
-int TelephoneNumberCarver(const SqliteFile& db, RowList& rows);
+// Does nothing when the table is not in the catalogue.
+void TelephoneNumberCarver(const SqliteFile& db, RowList& rows);
 
 }  // namespace vantrel

@@ -10,40 +10,11 @@
 #include <unordered_set>
 
 #include "platform/Text.h"
+#include "recovery/ColumnRules.h"
 
 namespace vantrel {
 
 namespace {
-
-// ASCII case folding: the words compared against are ASCII, and the locale's
-// tolower is a library call per byte on a path taken for every value.
-constexpr char LowerAscii(char c) {
-  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
-  }
-  return true;
-}
-
-bool ContainsNoCase(std::string_view text, std::string_view word) {
-  if (word.size() > text.size()) return false;
-  for (size_t i = 0; i + word.size() <= text.size(); ++i)
-    if (EqualsNoCase(text.substr(i, word.size()), word)) return true;
-  return false;
-}
-
-bool IsIntegerColumn(const ColumnDef& column) {
-  return EqualsNoCase(column.type, "integer");
-}
-
-// An INTEGER PRIMARY KEY column holds the rowid itself; its record stores NULL.
-bool IsRowidAlias(const ColumnDef& column) {
-  return IsIntegerColumn(column) && ContainsNoCase(column.constraint, "primary key");
-}
 
 // The content bytes as one big-endian two's-complement integer.
 int64_t BigEndianInteger(ByteView content) {
@@ -76,15 +47,8 @@ double RealFromBytes(ByteView content) {
   return value;
 }
 
-// A column whose declared type gives it REAL affinity ("REAL", "FLOAT", "DOUBLE"; no "INT",
-// no text word). SQLite stores whole numbers of such a column as integers and turns them
-// back into reals on reading, so they are shown as reals here too.
-bool HasRealAffinity(const ColumnDef& column) {
-  const std::string& t = column.type;
-  if (ContainsNoCase(t, "int") || ContainsNoCase(t, "char") || ContainsNoCase(t, "clob") ||
-      ContainsNoCase(t, "text"))
-    return false;
-  return ContainsNoCase(t, "real") || ContainsNoCase(t, "floa") || ContainsNoCase(t, "doub");
+bool IsIntegerColumn(const ColumnDef& column) {
+  return DeclaredWordOf(column) == DeclaredWord::Integer;
 }
 
 }  // namespace
@@ -98,7 +62,9 @@ void RenderValue(uint64_t serialType, ByteView content, const ColumnDef& column,
   }
   if (serialType >= 1 && serialType <= 9 && serialType != 7) {
     const int64_t value = serialType == 8 ? 0 : serialType == 9 ? 1 : BigEndianInteger(content);
-    if (HasRealAffinity(column)) {
+    // SQLite stores whole numbers of a REAL column as integers and turns them
+    // back into reals on reading, so they are shown as reals here too.
+    if (AffinityOf(column.type) == Affinity::Real) {
       AppendReal(static_cast<double>(value), out);
     } else {
       AppendInteger(value, out);
@@ -128,14 +94,18 @@ void VisitLiveCells(const SqliteFile& db, const LeafPage& page,
   CellPayload cell;
   RecordHeader header;
   for (uint16_t offset : page.liveOffsets) {
-    // The same checks as ReadLiveCells: a damaged cell is skipped.
-    if (!AssembleCellPayload(db, page.bytes, offset, cell)) continue;
-    if (!DecodeRecordHeader(cell, header)) continue;
-    if (header.serialTypes.size() > columns.size()) continue;
+    // A damaged cell is skipped and counted; every other cell of the page is still read.
+    if (!AssembleCellPayload(db, page.tree.bytes, offset, cell) ||
+        !DecodeRecordHeader(cell, header) || header.serialTypes.size() > columns.size()) {
+      CountDamagedCell(db);
+      continue;
+    }
+    if (cell.chainBroken) CountDamagedPage(db);
     row.resize(header.serialTypes.size());
     size_t at = header.bodyOffset;
     for (size_t i = 0; i < header.serialTypes.size(); ++i) {
       const uint64_t size = SerialTypeSize(header.serialTypes[i]);
+      // A value is cut where the cell's bytes end, whatever its type claims.
       if (wanted.empty() || (i < wanted.size() && wanted[i])) {
         RenderValue(header.serialTypes[i], cell.bytes.Sub(at, size), columns[i], false, cell.rowid,
                     row[i]);
@@ -150,45 +120,12 @@ void VisitLiveCells(const SqliteFile& db, const LeafPage& page,
 
 void ReadLiveCells(const SqliteFile& db, const LeafPage& page,
                    const std::vector<ColumnDef>& columns, RowList& live) {
-  for (uint16_t offset : page.liveOffsets) {
-    CellPayload cell;
-    RecordHeader header;
-    // A damaged cell is skipped; every other cell of the page is still read.
-    if (!AssembleCellPayload(db, page.bytes, offset, cell)) continue;
-    if (!DecodeRecordHeader(cell, header)) continue;
-    if (header.serialTypes.size() > columns.size()) continue;
-    RowValues row;
-    row.reserve(header.serialTypes.size());
-    size_t at = header.bodyOffset;
-    for (size_t i = 0; i < header.serialTypes.size(); ++i) {
-      const uint64_t size = SerialTypeSize(header.serialTypes[i]);
-      // A value is cut where the cell's bytes end, whatever its type claims.
-      ByteView content = cell.bytes.Sub(at, size);
-      std::string value;
-      RenderValue(header.serialTypes[i], content, columns[i], false, cell.rowid, value);
-      row.push_back(std::move(value));
-      at = size > cell.bytes.size() ? cell.bytes.size() + 1 : at + static_cast<size_t>(size);
-    }
-    live.push_back(std::move(row));
-  }
+  RowValues row;
+  VisitLiveCells(db, page, columns, {}, row,
+                 [&](const RowValues& values, uint64_t) { live.push_back(values); });
 }
 
 namespace {
-
-// What the carver knows of the table: the column count and, per column, which serial
-// types a value of that column can have been stored with.
-enum class Affinity { Integer, Real, Text, Blob };
-
-Affinity AffinityOf(const ColumnDef& column) {
-  const std::string& t = column.type;
-  if (ContainsNoCase(t, "int")) return Affinity::Integer;
-  if (ContainsNoCase(t, "char") || ContainsNoCase(t, "clob") || ContainsNoCase(t, "text"))
-    return Affinity::Text;
-  if (t.empty() || ContainsNoCase(t, "blob")) return Affinity::Blob;
-  if (ContainsNoCase(t, "real") || ContainsNoCase(t, "floa") || ContainsNoCase(t, "doub"))
-    return Affinity::Real;
-  return Affinity::Integer;  // NUMERIC and the like keep numbers as numbers
-}
 
 // The shape of the live cell nearest the first freeblock: deleted records there were most
 // likely written with the same varint lengths and first serial type.
@@ -216,7 +153,9 @@ Template ReadTemplate(ByteView page, uint16_t offset) {
   return t;
 }
 
-uint16_t ChooseTemplate(const std::vector<uint16_t>& sorted, uint16_t firstFreeblock) {
+}  // namespace
+
+uint16_t NearestLiveCell(const std::vector<uint16_t>& sorted, uint16_t firstFreeblock) {
   auto above = std::upper_bound(sorted.begin(), sorted.end(), firstFreeblock);
   if (above == sorted.end()) return sorted.back();
   if (above == sorted.begin()) return *above;
@@ -224,6 +163,8 @@ uint16_t ChooseTemplate(const std::vector<uint16_t>& sorted, uint16_t firstFreeb
   const uint16_t lower = *(above - 1);
   return upper - firstFreeblock <= firstFreeblock - lower ? upper : lower;
 }
+
+namespace {
 
 int VarintLength(uint64_t v) {
   int n = 1;
@@ -246,9 +187,9 @@ struct Carved {
 class PageCarver {
  public:
   PageCarver(const SqliteFile& db, const LeafPage& page, const std::vector<ColumnDef>& columns)
-      : db_(db), page_(page.bytes), columns_(columns) {
-    usable_ = std::min<size_t>(db.usableSize ? db.usableSize : page_.size(), page_.size());
-    for (const ColumnDef& c : columns) affinity_.push_back(AffinityOf(c));
+      : db_(db), page_(page.tree.bytes), columns_(columns) {
+    usable_ = page.tree.usableSize;
+    for (const ColumnDef& c : columns) affinity_.push_back(AffinityOf(c.type));
     aliasFirst_ = !columns.empty() && IsRowidAlias(columns[0]);
     live_.insert(page.liveOffsets.begin(), page.liveOffsets.end());
   }
@@ -331,18 +272,10 @@ class PageCarver {
     return reaches;
   }
 
+  // The table's rule book fit, and NULL alone in a rowid alias column.
   bool Compatible(size_t column, uint64_t type) const {
-    if (type == 10 || type == 11) return false;
     if (column == 0 && aliasFirst_) return type == 0;
-    switch (affinity_[column]) {
-      case Affinity::Text:
-        return type == 0 || type >= 12;
-      case Affinity::Integer:
-      case Affinity::Real:
-      case Affinity::Blob:
-        return true;
-    }
-    return true;
+    return FitsAffinity(affinity_[column], type);
   }
 
   bool IsBoundary(size_t offset, size_t regionEnd) const {
@@ -363,27 +296,14 @@ class PageCarver {
     std::vector<uint8_t> assembled;
     if (local < payloadLength && !cutAt) {
       assembled.assign(payload.data(), payload.data() + payload.size());
-      std::unordered_set<uint32_t> seen;
-      std::vector<uint8_t> overflow;
-      uint32_t next = page_.U32(payloadStart + local);
-      uint64_t remaining = payloadLength - local;
-      const size_t perPage = usable_ > 4 ? usable_ - 4 : 0;
-      while (remaining > 0 && next != 0 && next <= PageLimit(db_) && seen.insert(next).second) {
-        if (ReadPageNumber(db_, next, overflow) != 0) break;
-        ByteView view(overflow.data(), overflow.size());
-        const size_t take = static_cast<size_t>(std::min<uint64_t>(remaining, perPage));
-        ByteView data = view.Sub(4, take);
-        assembled.insert(assembled.end(), data.data(), data.data() + data.size());
-        remaining -= take;
-        next = view.U32(0);
-      }
+      AppendOverflowPayload(db_, page_.U32(payloadStart + local), payloadLength - local, assembled);
       payload = ByteView(assembled.data(), assembled.size());
     }
     size_t at = static_cast<size_t>(headerLength);
     for (size_t i = 0; i < types.size(); ++i) {
       const uint64_t size = SerialTypeSize(types[i]);
       ByteView content = payload.Sub(at, size);
-      const bool isText = types[i] >= 13 && (types[i] & 1) == 1;
+      const bool isText = IsTextSerialType(types[i]);
       const bool cut = content.size() < size;
       if (cut && (!cutAt || !isText)) break;
       // Text that is not UTF-8 means the guess of the record's layout was wrong.
@@ -562,39 +482,30 @@ class PageCarver {
 
 void TemplateCarvePage(const SqliteFile& db, const LeafPage& page,
                        const std::vector<ColumnDef>& columns, RowList& carved) {
-  const ByteView bytes = page.bytes;
-  if (page.liveOffsets.empty() || bytes.empty() || columns.empty() || page.pageNo == 1) return;
-  const size_t usable =
-      std::min<size_t>(db.usableSize ? db.usableSize : bytes.size(), bytes.size());
+  const BTreePage& tree = page.tree;
+  if (page.liveOffsets.empty() || tree.bytes.empty() || columns.empty() || page.pageNo == 1) return;
   PageCarver carver(db, page, columns);
 
   std::vector<uint16_t> sorted = page.liveOffsets;
   std::sort(sorted.begin(), sorted.end());
-  carver.SetTemplate(ReadTemplate(bytes, ChooseTemplate(sorted, page.firstFreeblock)));
+  carver.SetTemplate(ReadTemplate(tree.bytes, NearestLiveCell(sorted, tree.firstFreeblock)));
 
   // Stale cell pointers past the live pointer array still name where deleted cells began.
-  const size_t cellCount = bytes.U16(3);
-  const size_t arrayEnd = 8 + 2 * cellCount;
+  const size_t arrayEnd = tree.PointerArrayEnd();
   for (size_t i = 0; i < 100; ++i) {
-    const uint16_t entry = bytes.U16(arrayEnd + 2 * i);
-    if (entry == 0 || entry >= usable || entry < arrayEnd) break;
+    const uint16_t entry = tree.CellPointer(tree.cellCount + i);
+    if (entry == 0 || entry >= tree.usableSize || entry < arrayEnd) break;
     carver.AddBoundary(entry);
   }
 
   // The unallocated gap between the pointer array and the first live cell: cells freed at
   // the top of the content area were merged into it.
-  const size_t contentStart = std::min<size_t>(sorted.front(), usable);
-  if (contentStart > arrayEnd) carver.CarveRegion(arrayEnd, contentStart, false, carved);
+  const PageRange gap = tree.GapBelowCells(page.liveOffsets);
+  if (gap.end > gap.begin) carver.CarveRegion(gap.begin, gap.end, false, carved);
 
-  // The freeblock chain, each block visited once whatever its links say.
-  std::unordered_set<size_t> seen;
-  size_t f = page.firstFreeblock;
-  while (f != 0 && f >= arrayEnd && f + 4 <= usable && seen.insert(f).second) {
-    const size_t next = bytes.U16(f);
-    const size_t size = bytes.U16(f + 2);
-    carver.CarveRegion(f, std::min(f + size, usable), true, carved);
-    f = next;
-  }
+  tree.ForEachFreeblock(arrayEnd, [&](Freeblock block) {
+    carver.CarveRegion(block.offset, block.end, true, carved);
+  });
 }
 
 void VisitLeafPages(const SqliteFile& db, const PageSet& pageSet,
@@ -603,36 +514,37 @@ void VisitLeafPages(const SqliteFile& db, const PageSet& pageSet,
   LeafPage page;
   for (int32_t pageNo : pageSet.leafPages) {
     if (pageNo < 1) continue;
-    ReadPageNumber(db, static_cast<uint32_t>(pageNo), buffer);
+    const PageRead read = ReadPageNumber(db, static_cast<uint32_t>(pageNo), buffer);
     page.pageNo = pageNo;
-    page.bytes = ByteView(buffer.data(), buffer.size());
+    page.tree = ParsePage(ByteView(buffer.data(), buffer.size()),
+                          pageNo == 1 ? kPage1HeaderOffset : 0, UsableSize(db));
     page.liveOffsets.clear();
-    const uint32_t h = pageNo == 1 ? 100 : 0;
-    if (page.bytes[h] != 13) continue;  // not a table leaf (a zero page, or damage)
-    page.firstFreeblock = page.bytes.U16(h + 1);
-    ReadCellPointers(page.bytes, page.liveOffsets, db, pageNo == 1);
+    const bool leaf = page.tree.Is(PageType::LeafTable);
+    if (read != PageRead::Whole || !leaf) CountDamagedPage(db);
+    if (!leaf) continue;  // not a table leaf (a zero page, or damage)
+    const size_t refused = page.tree.CellPointers(page.liveOffsets);
+    for (size_t k = 0; k < refused; ++k) CountDamagedCell(db);
     visit(page);
   }
 }
 
-int ReadPageSetRows(const SqliteFile& db, const PageSet& pageSet, RowList& live, RowList& carved,
-                    const std::vector<ColumnDef>& columns, const CarveStep& carve) {
+void ReadPageSetRows(const SqliteFile& db, const PageSet& pageSet, RowList& live, RowList& carved,
+                     const std::vector<ColumnDef>& columns, const CarveStep& carve) {
   VisitLeafPages(db, pageSet, [&](const LeafPage& page) {
     ReadLiveCells(db, page, columns, live);
     if (carve) carve(db, page, columns, carved);
   });
-  return 0;
 }
 
-int ReadTable(const SqliteFile& db, const std::string& name, RowList& live, RowList& carved,
-              const CarveStep& carve) {
+TableRead ReadTable(const SqliteFile& db, const std::string& name, RowList& live, RowList& carved,
+                    const CarveStep& carve) {
   const TableInfo* table = FindTable(db, name);
-  if (table == nullptr) return -2;
+  if (table == nullptr) return TableRead::Absent;
   for (const PageSet& set : table->pageSets) {
     const std::vector<ColumnDef> columns = table->columns;
     ReadPageSetRows(db, set, live, carved, columns, carve);
   }
-  return 0;
+  return table->pageSets.empty() ? TableRead::NoPages : TableRead::Read;
 }
 
 int64_t TextToInt(const std::string& text) {

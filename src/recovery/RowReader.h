@@ -4,12 +4,11 @@
 // readers reuse the live pass and swap the carving step for their own.
 //
 // Value rendering (what SQLite's `SELECT *` would show, as text):
-//   NULL             live: the rowid in an INTEGER PRIMARY KEY column (declared
-//                    type "integer", constraint holding "primary key": such a
-//                    column is the rowid and its record stores NULL); else ""
+//   NULL             live: the rowid in the rowid alias column (IsRowidAlias,
+//                    ColumnRules.h: its record stores NULL); else ""
 //                    carved: always "" (a carved record's rowid is not known)
 //   serial 1-6, 8, 9 the integer in decimal ("0" / "1" for 8 / 9); in a column
-//                    of REAL affinity (REAL, FLOAT, DOUBLE) as a real, "3.0",
+//                    of REAL affinity (ColumnRules.h) as a real, "3.0",
 //                    since SQLite stores whole reals as integers
 //   serial 7         the real as SQLite prints it (15 significant digits)
 //   text             the bytes as UTF-8, normalised, up to the first zero byte
@@ -24,21 +23,18 @@
 //
 // Carving (TemplateCarvePage) reads deleted records from a leaf page's free
 // space: the unallocated gap between the cell pointer array and the first
-// live cell, and each freeblock of the chain. A freed cell keeps its bytes
-// except the first four, which the freeblock header overwrites (payload
-// length, rowid, and for short ones the header size and first serial type).
-// So a record is accepted either with intact varints that agree with each
-// other (payload length = header + values) or, at a known cell start (a
+// live cell, and each freeblock of the chain (what deleting leaves there:
+// DeletedBytes.h). A record is accepted either with intact varints that agree
+// with each other (payload length = header + values) or, at a known cell start (a
 // freeblock, the end of the record before it, a stale cell pointer), with
 // those four bytes reconstructed: every plausible varint layout is tried, the
 // shape of the live cell nearest the first freeblock first, and the layout
 // whose record ends exactly at a boundary wins. Serial types must fit their
-// columns (a TEXT column never holds a number, an INTEGER PRIMARY KEY is
-// NULL) and text must be UTF-8, so carving does not invent rows. A record
-// whose tail newer cells overwrote comes back cut: its values up to the
-// region's end, the last text value cut there. An overflowing record's
-// overflow pages are read as found; once reused they give replacement
-// characters after the local part.
+// columns by SQLite's affinity (FitsAffinity: a TEXT column never holds a
+// number; the rowid alias is NULL) and text must be UTF-8, so carving does not invent rows. A
+// record whose tail newer cells overwrote comes back cut: its values up to the region's end, the
+// last text value cut there. An overflowing record's overflow pages are read as found; once reused
+// they give replacement characters after the local part.
 #pragma once
 
 #include <cstdint>
@@ -49,6 +45,7 @@
 #include "recovery/Records.h"
 #include "sqlite/BTree.h"
 #include "sqlite/ByteView.h"
+#include "sqlite/Page.h"
 #include "sqlite/Schema.h"
 #include "sqlite/SqliteFile.h"
 
@@ -62,9 +59,8 @@ void RenderValue(uint64_t serialType, ByteView content, const ColumnDef& column,
 // One leaf page as the carving step sees it, after the live pass.
 struct LeafPage {
   int32_t pageNo = 0;
-  ByteView bytes;                     // the whole page image (pageSize bytes)
+  BTreePage tree;                     // the whole page image (pageSize bytes), parsed
   std::vector<uint16_t> liveOffsets;  // cell offsets of the live cells, pointer-array order
-  uint16_t firstFreeblock = 0;        // F0
 };
 
 // The carving step run on each leaf page after its live pass. The default is
@@ -73,7 +69,7 @@ using CarveStep = std::function<void(const SqliteFile& db, const LeafPage& page,
                                      const std::vector<ColumnDef>& columns, RowList& carved)>;
 
 // Live pass of one leaf page: appends one row per readable cell. Damaged cells
-// are skipped; every other cell of the page is still read.
+// are skipped and counted (Damage); every other cell of the page is still read.
 void ReadLiveCells(const SqliteFile& db, const LeafPage& page,
                    const std::vector<ColumnDef>& columns, RowList& live);
 
@@ -88,11 +84,17 @@ void VisitLiveCells(const SqliteFile& db, const LeafPage& page,
                     const std::vector<ColumnDef>& columns, const std::vector<bool>& wanted,
                     RowValues& row, const LiveRowVisitor& visit);
 
-// Reads the page set's table leaf pages in order and hands each to visit, its
-// bytes, first freeblock and live cell offsets filled in. Pages that are not
-// table leaves are passed over. One page buffer serves the whole walk.
+// Reads the page set's table leaf pages in order and hands each to visit,
+// parsed, with its live cell offsets. Pages that are not table leaves (or not
+// read whole) and refused cell pointers are counted as damage; pages that are
+// not table leaves are passed over. One page buffer serves the whole walk.
 void VisitLeafPages(const SqliteFile& db, const PageSet& pageSet,
                     const std::function<void(const LeafPage& page)>& visit);
+
+// The live cell whose shape deleted records near the first freeblock most
+// likely share: the first live offset above it, or the highest; the lower
+// neighbour wins when it is strictly nearer. sortedLive must not be empty.
+uint16_t NearestLiveCell(const std::vector<uint16_t>& sortedLive, uint16_t firstFreeblock);
 
 // Carving of one leaf page (see above): records from the unallocated gap and
 // the freeblock chain, appended to carved in page order. Pages without a live
@@ -101,14 +103,21 @@ void TemplateCarvePage(const SqliteFile& db, const LeafPage& page,
                        const std::vector<ColumnDef>& columns, RowList& carved);
 
 // Reads the page set's leaf pages in order: for each, its live rows into live,
-// then the carving step's rows into carved. Returns 0.
-int ReadPageSetRows(const SqliteFile& db, const PageSet& pageSet, RowList& live, RowList& carved,
-                    const std::vector<ColumnDef>& columns,
-                    const CarveStep& carve = TemplateCarvePage);
+// then the carving step's rows into carved.
+void ReadPageSetRows(const SqliteFile& db, const PageSet& pageSet, RowList& live, RowList& carved,
+                     const std::vector<ColumnDef>& columns,
+                     const CarveStep& carve = TemplateCarvePage);
 
-// The whole table by exact name: -2 when it is absent (lists untouched), else 0.
-int ReadTable(const SqliteFile& db, const std::string& name, RowList& live, RowList& carved,
-              const CarveStep& carve = TemplateCarvePage);
+// How reading a table went.
+enum class TableRead : uint8_t {
+  Read,     // its pages were read
+  NoPages,  // it is in the catalogue, but its root page could not be read
+  Absent,   // no table of that name (lists untouched)
+};
+
+// The whole table by exact name.
+TableRead ReadTable(const SqliteFile& db, const std::string& name, RowList& live, RowList& carved,
+                    const CarveStep& carve = TemplateCarvePage);
 
 // The integer of a text value by the atoi rule: optional blanks, optional
 // sign, leading decimal digits; 0 when there are none.

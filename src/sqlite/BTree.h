@@ -1,29 +1,14 @@
-// B-tree pages, cells and records: the page-level operations every reader and
-// carver shares.
+// B-tree walks, cells and records: the cell-level operations every reader and
+// carver shares. The page itself (header, cell pointers, freeblocks, overflow
+// chains) is taken apart by Page.h.
 //
-// B-tree page header (at byte 100 on page 1, else at byte 0):
-//   0  1  page type: 13 leaf table, 5 interior table, 10 leaf index, 2 interior index
-//   1  2  offset of the first freeblock, 0 = none
-//   3  2  number of cells
-//   5  2  start of the cell content area (0 = 65536)
-//   7  1  fragmented free bytes
-//   8  4  right-most child page (interior pages only)
-// The cell pointer array follows the header (8 bytes on leaves, 12 on interior
-// pages): 2-byte offsets of the cells from the start of the page.
-//
-// Leaf table cell: varint payload length P, varint rowid, then the payload, of
+// Leaf table cell: varint payload length P (L1 bytes long), varint rowid (L2
+// bytes), then the payload, of
 // which the first L bytes are stored on the page (L from LocalPayloadSize); when
 // L < P the 4 bytes after the local part hold the first overflow page number.
 // Overflow page: 4-byte next page number (0 ends the chain), then U - 4 bytes of payload.
-// Record: varint header size H (counting itself), one varint serial type per
-// column, then the values back to back.
-// Freeblock: 2-byte offset of the next freeblock (0 = last), 2-byte size, then
-// whatever the freed cell held.
-//
-//   +--------+-----------------+-----------------+------------------------------+
-//   | header | cell pointers   | unallocated gap | cell content area: cells and |
-//   | 8 / 12 | 2 bytes a cell  |                 | freeblocks, growing downward |
-//   +--------+-----------------+-----------------+------------------------------+
+// Record: varint header size H (counting itself, L3 bytes long), one varint
+// serial type per column, then the values back to back.
 //
 // Local payload (usable size U = page size - reserved bytes, payload length P):
 //   X = U - 35, M = (U - 12) * 32 / 255 - 23, K = M + (P - M) mod (U - 4);
@@ -41,6 +26,7 @@
 #include <vector>
 
 #include "sqlite/ByteView.h"
+#include "sqlite/Page.h"
 
 namespace vantrel {
 
@@ -49,40 +35,34 @@ struct SqliteFile;
 // Appends the leaf pages under the b-tree page image `page` (header at
 // headerOffset, page number pageNo) in walk order: for an interior page the
 // right-most subtree first, then each cell's subtree. Pages already visited
-// are not walked again, so a damaged tree cannot loop. Returns 0.
-int CollectLeafPages(const SqliteFile& db, ByteView page, uint32_t headerOffset, int32_t pageNo,
-                     std::vector<int32_t>& leafPages);
+// are not walked again, so a damaged tree cannot loop; a child page that is
+// out of range, visited again or unreadable is counted as damage.
+void CollectLeafPages(const SqliteFile& db, ByteView page, uint32_t headerOffset, int32_t pageNo,
+                      std::vector<int32_t>& leafPages);
 
-// Appends the cell offsets of a leaf page in pointer-array order, skipping any
-// offset that points into the header or the pointer array or past the usable
-// part of the page (the other cells are still listed). Returns 0.
-int ReadCellPointers(ByteView page, std::vector<uint16_t>& offsets, const SqliteFile& db,
-                     bool isPage1);
+// The validated cell offsets of a leaf page (BTreePage::CellPointers) of db.
+void ReadCellPointers(ByteView page, std::vector<uint16_t>& offsets, const SqliteFile& db,
+                      bool isPage1);
 
 // Decodes a varint of one to nine bytes (the ninth contributes all 8 bits).
-// length = 0 when the bytes end before the varint does. Returns 0.
-int DecodeVarint(ByteView bytes, uint64_t& value, int& length);
+// length = 0 when the bytes end before the varint does.
+void DecodeVarint(ByteView bytes, uint64_t& value, int& length);
 
-// Length mode (byteLength 1..255): splits that many header bytes into serial
-// types; returns 0. Count mode (byteLength 0): decodes exactly count varints;
-// returns the bytes used.
-int SplitVarints(ByteView bytes, unsigned byteLength, std::vector<uint64_t>& serialTypes,
-                 int count);
+// Splits the first byteLength bytes into serial types; a varint that runs past
+// them is dropped.
+void SplitSerialTypes(ByteView bytes, size_t byteLength, std::vector<uint64_t>& serialTypes);
+
+// Decodes up to count varints from the start of bytes (fewer when the bytes
+// end first) and returns the bytes they took.
+size_t DecodeVarints(ByteView bytes, size_t count, std::vector<uint64_t>& serialTypes);
 
 // Content size in bytes of a value of this serial type.
 uint64_t SerialTypeSize(uint64_t serialType);
 
-// Sorts offsets ascending in place.
-void SortOffsets(uint16_t* offsets, size_t count);
-
-// Appends first and every following overflow page number; stops at page 0,
-// an unreadable page, a page beyond the file or a page already in the chain.
-int CollectOverflowChain(const SqliteFile& db, int32_t firstPage, std::vector<int32_t>& chain);
-
-// Reads the listed pages into dest (pages.size() * pageSize bytes): one page
-// whole, or more as one run of payload (first page without its last 4 bytes,
-// later ones without their first 4). Consumes the list. Returns 0.
-int ReadPageList(const SqliteFile& db, uint8_t* dest, std::vector<int32_t>& pages);
+// Serial types 13, 15, ...: text of (type - 13) / 2 bytes.
+constexpr bool IsTextSerialType(uint64_t serialType) {
+  return serialType >= 13 && (serialType & 1) == 1;
+}
 
 // The number of payload bytes a table leaf cell keeps on its page, for
 // payload length P and usable page size U (the file format's rule).
@@ -99,12 +79,13 @@ struct CellPayload {
   int lengthOfPayloadVarint = 0;  // L1
   int lengthOfRowidVarint = 0;    // L2
   bool overflowed = false;
+  bool chainBroken = false;  // the overflow chain broke before the payload was whole
 };
 
 // Builds the cell at offset cellOffset of leaf page `page`: reads its payload
 // length and rowid, and when the payload overflows, joins the local part and
-// the overflow chain (bounded, cycle-safe) into out.assembled. A chain that
-// ends early leaves the payload short; reads past it see zeros (ByteView).
+// the overflow chain (OverflowChain) into out.assembled. A chain that ends
+// early leaves the payload short; reads past it see zeros (ByteView).
 // False when the offset lies outside the page or its varints run off it.
 // out.bytes may point into out.assembled: move a CellPayload, never copy it.
 bool AssembleCellPayload(const SqliteFile& db, ByteView page, uint32_t cellOffset,

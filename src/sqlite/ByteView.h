@@ -29,7 +29,8 @@ class ByteView {
     return static_cast<uint16_t>((operator[](i) << 8) | operator[](i + 1));
   }
   constexpr uint32_t U32(size_t i) const {
-    return (static_cast<uint32_t>(operator[](i)) << 24) | (static_cast<uint32_t>(operator[](i + 1)) << 16) |
+    return (static_cast<uint32_t>(operator[](i)) << 24) |
+           (static_cast<uint32_t>(operator[](i + 1)) << 16) |
            (static_cast<uint32_t>(operator[](i + 2)) << 8) | operator[](i + 3);
   }
 

@@ -186,7 +186,7 @@ int32_t RootPageValue(uint64_t serialType, ByteView content) {
 
 }  // namespace
 
-int ParseCreateTable(const std::string& sql, SchemaTable& table) {
+void ParseCreateTable(const std::string& sql, SchemaTable& table) {
   std::vector<std::string> tableConstraints;
   for (const std::string& raw : SplitDefinitions(sql)) {
     const std::string piece = Collapse(raw);
@@ -222,24 +222,31 @@ int ParseCreateTable(const std::string& sql, SchemaTable& table) {
     table.columns.push_back(std::move(column));
   }
   for (const std::string& constraint : tableConstraints) MarkTablePrimaryKey(constraint, table);
-  return 0;
 }
 
-int ReadSchemaRows(SqliteFile& db, const std::vector<int32_t>& leafPages) {
-  int result = 0;
+bool ReadSchemaRows(SqliteFile& db, const std::vector<int32_t>& leafPages) {
+  bool whole = true;
   std::vector<uint8_t> buffer;
   for (int32_t pageNo : leafPages) {
-    if (ReadPageNumber(db, static_cast<uint32_t>(pageNo), buffer) != 0) result = -1;
-    ByteView page(buffer.data(), buffer.size());
+    if (ReadPageNumber(db, static_cast<uint32_t>(pageNo), buffer) != PageRead::Whole) {
+      whole = false;
+      CountDamagedPage(db);
+    }
+    const ByteView page(buffer.data(), buffer.size());
     std::vector<uint16_t> offsets;
-    ReadCellPointers(page, offsets, db, pageNo == 1);
+    const size_t refused =
+        ParsePage(page, pageNo == 1 ? kPage1HeaderOffset : 0, UsableSize(db)).CellPointers(offsets);
+    for (size_t k = 0; k < refused; ++k) CountDamagedCell(db);
     for (uint16_t offset : offsets) {
       CellPayload cell;
       RecordHeader header;
-      // A damaged row is skipped; the rows around it are still read.
-      if (!AssembleCellPayload(db, page, offset, cell) || !DecodeRecordHeader(cell, header))
+      // A damaged row is skipped and counted; the rows around it are still read.
+      if (!AssembleCellPayload(db, page, offset, cell) || !DecodeRecordHeader(cell, header) ||
+          header.serialTypes.size() > kSchemaColumns) {
+        CountDamagedCell(db);
         continue;
-      if (header.serialTypes.size() > kSchemaColumns) continue;
+      }
+      if (cell.chainBroken) CountDamagedPage(db);
       SchemaTable table;
       bool isTable = false;
       std::string sql;
@@ -249,7 +256,7 @@ int ReadSchemaRows(SqliteFile& db, const std::vector<int32_t>& leafPages) {
         const uint64_t size = SerialTypeSize(type);
         ByteView content = cell.bytes.Sub(at, size);
         at += static_cast<size_t>(std::min<uint64_t>(size, cell.bytes.size()));
-        const bool isText = type >= 13 && (type & 1) == 1;
+        const bool isText = IsTextSerialType(type);
         if (i == kTypeColumn) {
           isTable = isText && content.AsString().substr(0, 5) == "table";
         } else if (i == kNameColumn && isText) {
@@ -265,30 +272,37 @@ int ReadSchemaRows(SqliteFile& db, const std::vector<int32_t>& leafPages) {
       db.schemaTables.push_back(std::move(table));
     }
   }
-  return result;
+  return whole;
 }
 
-int LoadSchema(SqliteFile& db) {
-  if (!ReadDatabaseHeader(db)) return -1;
+bool LoadSchema(SqliteFile& db) {
+  if (!ReadDatabaseHeader(db)) return false;
   std::vector<uint8_t> page1;
-  if (ReadPageNumber(db, 1, page1) != 0) return -1;
+  if (ReadPageNumber(db, 1, page1) != PageRead::Whole) {
+    CountDamagedPage(db);
+    return false;
+  }
   std::vector<int32_t> leaves;
-  CollectLeafPages(db, ByteView(page1.data(), page1.size()), 100, 1, leaves);
+  CollectLeafPages(db, ByteView(page1.data(), page1.size()), kPage1HeaderOffset, 1, leaves);
   return ReadSchemaRows(db, leaves);
 }
 
-int CollectTablePages(const SqliteFile& db, int32_t rootPage, std::vector<PageSet>& pageSets) {
-  if (rootPage < 1 || static_cast<uint32_t>(rootPage) > PageLimit(db)) return -1;
+bool CollectTablePages(const SqliteFile& db, int32_t rootPage, std::vector<PageSet>& pageSets) {
+  if (rootPage == 0) return false;
   std::vector<uint8_t> root;
-  if (ReadPageNumber(db, static_cast<uint32_t>(rootPage), root) != 0) return -1;
+  if (rootPage < 0 || static_cast<uint32_t>(rootPage) > PageLimit(db) ||
+      ReadPageNumber(db, static_cast<uint32_t>(rootPage), root) != PageRead::Whole) {
+    CountDamagedPage(db);
+    return false;
+  }
   PageSet set;
-  CollectLeafPages(db, ByteView(root.data(), root.size()), rootPage == 1 ? 100 : 0, rootPage,
-                   set.leafPages);
+  CollectLeafPages(db, ByteView(root.data(), root.size()), rootPage == 1 ? kPage1HeaderOffset : 0,
+                   rootPage, set.leafPages);
   pageSets.push_back(std::move(set));
-  return 0;
+  return true;
 }
 
-int BuildTableMap(SqliteFile& db) {
+void BuildTableMap(SqliteFile& db) {
   // Tables naming the same root page (only a damaged or crafted schema has
   // them) share one walk of that tree: thousands of them cost no more than one.
   std::map<int32_t, const TableInfo*> walked;
@@ -304,7 +318,6 @@ int BuildTableMap(SqliteFile& db) {
     auto added = db.tableMap.emplace(table.name, std::move(info)).first;
     walked.emplace(table.rootPage, &added->second);
   }
-  return 0;
 }
 
 const TableInfo* FindTable(const SqliteFile& db, const std::string& name) {

@@ -39,16 +39,20 @@ struct TableInfo {
 };
 
 // Reads and checks the header, sets pageSize, and reads the schema rows into
-// db.schemaTables. 0, or -1 when the header was refused or page 1 unreadable.
-int LoadSchema(SqliteFile& db);
-// Decodes the schema rows of the given leaf pages into db.schemaTables.
-int ReadSchemaRows(SqliteFile& db, const std::vector<int32_t>& leafPages);
+// db.schemaTables. False when the header was refused or a schema page could
+// not be read whole.
+bool LoadSchema(SqliteFile& db);
+// Decodes the schema rows of the given leaf pages into db.schemaTables. False
+// when one of the pages could not be read whole (its rows are still tried).
+bool ReadSchemaRows(SqliteFile& db, const std::vector<int32_t>& leafPages);
 // Appends the column definitions of a CREATE TABLE text to table.columns.
-int ParseCreateTable(const std::string& sql, SchemaTable& table);
+void ParseCreateTable(const std::string& sql, SchemaTable& table);
 // Fills db.tableMap from db.schemaTables, collecting each table's leaf pages.
-int BuildTableMap(SqliteFile& db);
-// Appends one PageSet of the b-tree rooted at rootPage; -1 when the root is unreadable.
-int CollectTablePages(const SqliteFile& db, int32_t rootPage, std::vector<PageSet>& pageSets);
+void BuildTableMap(SqliteFile& db);
+// Appends one PageSet of the b-tree rooted at rootPage; false (nothing
+// appended) when the root is 0 (a virtual table has none), out of range or
+// unreadable, the last two counted as damage.
+bool CollectTablePages(const SqliteFile& db, int32_t rootPage, std::vector<PageSet>& pageSets);
 // The catalogue entry of exactly that name, or nullptr.
 const TableInfo* FindTable(const SqliteFile& db, const std::string& name);
 

@@ -19,14 +19,14 @@ uint32_t PageSizeFromField(uint16_t field) {
   return field == 1 ? 65536u : field;
 }
 
-uint32_t PagesInFile(const SqliteFile& db) {
+}  // namespace
+
+uint32_t PagesInDatabaseFile(const SqliteFile& db) {
   if (db.pageSize == 0 || !db.mainFile.IsOpen()) return 0;
   const uint64_t size = db.mainFile.Size();
   const uint64_t pages = (size + db.pageSize - 1) / db.pageSize;
   return pages > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(pages);
 }
-
-}  // namespace
 
 bool ValidateHeader(const uint8_t* header, size_t size) {
   if (header == nullptr || size < kHeaderSize) return false;
@@ -59,20 +59,20 @@ bool ReadDatabaseHeader(SqliteFile& db) {
   // some real files leave it 0, and then the file's length says it.
   const uint32_t declared = h.U32(28);
   const bool declaredValid = declared != 0 && h.U32(92) == h.U32(24);
-  db.pageCount = declaredValid ? declared : PagesInFile(db);
+  db.pageCount = declaredValid ? declared : PagesInDatabaseFile(db);
   return true;
 }
 
 uint32_t PageLimit(const SqliteFile& db) {
-  return std::max({db.pageCount, PagesInFile(db), db.walPageCount});
+  return std::max({db.pageCount, PagesInDatabaseFile(db), db.walPageCount});
 }
 
-int ReadPage(const SqliteFile& db, size_t n, uint8_t* dest, uint64_t offset) {
-  if (dest == nullptr) return -1;
+PageRead ReadPage(const SqliteFile& db, size_t n, uint8_t* dest, uint64_t offset) {
+  if (dest == nullptr) return PageRead::NoPage;
   std::memset(dest, 0, n);
   if (db.pageSize == 0 || db.walIndex.empty() || !db.walFile.IsOpen()) {
-    if (!db.mainFile.IsOpen()) return -1;
-    return db.mainFile.ReadExact(offset, dest, n) ? 0 : -1;
+    if (!db.mainFile.IsOpen()) return PageRead::Short;
+    return db.mainFile.ReadExact(offset, dest, n) ? PageRead::Whole : PageRead::Short;
   }
   // Page by page, so that a read spanning pages takes each page from where
   // its current image lives.
@@ -91,17 +91,17 @@ int ReadPage(const SqliteFile& db, size_t n, uint8_t* dest, uint64_t offset) {
       got = db.mainFile.ReadAt(at, dest + done, chunk);
     }
     done += got;
-    if (got < chunk) return -1;
+    if (got < chunk) return PageRead::Short;
   }
-  return 0;
+  return PageRead::Whole;
 }
 
-int ReadPageNumber(const SqliteFile& db, uint32_t pageNo, std::vector<uint8_t>& page) {
+PageRead ReadPageNumber(const SqliteFile& db, uint32_t pageNo, std::vector<uint8_t>& page) {
   page.assign(db.pageSize, 0);
-  if (pageNo == 0 || db.pageSize == 0) return -1;
+  if (pageNo == 0 || db.pageSize == 0) return PageRead::NoPage;
   // The message loader reads pages of one file from two threads at once.
   const uint64_t spent = db.pageBytesRead.fetch_add(db.pageSize, std::memory_order_relaxed);
-  if (db.pageReadBudget != 0 && spent >= db.pageReadBudget) return -1;
+  if (db.pageReadBudget != 0 && spent >= db.pageReadBudget) return PageRead::OverBudget;
   return ReadPage(db, db.pageSize, page.data(), static_cast<uint64_t>(pageNo - 1) * db.pageSize);
 }
 
@@ -111,11 +111,26 @@ void ResetDatabase(SqliteFile& db) {
   db.schemaTables.clear();
   db.tableMap.clear();
   db.pageBytesRead.store(0, std::memory_order_relaxed);
+  db.damagedCells.store(0, std::memory_order_relaxed);
+  db.damagedPages.store(0, std::memory_order_relaxed);
 }
 
-int OpenDatabase(const std::string& walPath, SqliteFile& db, const std::string& dbPath) {
-  if (dbPath.empty()) return -1;
-  if (!db.mainFile.Open(dbPath)) return -1;
+DamageCounts Damage(const SqliteFile& db) {
+  return {db.damagedCells.load(std::memory_order_relaxed),
+          db.damagedPages.load(std::memory_order_relaxed)};
+}
+
+void CountDamagedCell(const SqliteFile& db) {
+  db.damagedCells.fetch_add(1, std::memory_order_relaxed);
+}
+
+void CountDamagedPage(const SqliteFile& db) {
+  db.damagedPages.fetch_add(1, std::memory_order_relaxed);
+}
+
+OpenStatus OpenDatabase(const std::string& walPath, SqliteFile& db, const std::string& dbPath) {
+  if (dbPath.empty()) return OpenStatus::NotOpened;
+  if (!db.mainFile.Open(dbPath)) return OpenStatus::NotOpened;
   db.walFile.Close();
   if (!walPath.empty()) db.walFile.Open(walPath);
   ResetDatabase(db);
@@ -126,11 +141,11 @@ int OpenDatabase(const std::string& walPath, SqliteFile& db, const std::string& 
   // The header always comes from the database file; everything after it is
   // read through the log, the schema included, so tables created since the
   // last checkpoint are found and no stale schema row is believed.
-  if (!ReadDatabaseHeader(db)) return 0;
+  if (!ReadDatabaseHeader(db)) return OpenStatus::HeaderRefused;
   BuildWalIndex(db);
   LoadSchema(db);
   BuildTableMap(db);
-  return 0;
+  return OpenStatus::Opened;
 }
 
 }  // namespace vantrel

@@ -54,13 +54,42 @@ struct SqliteFile {
   // of hours. A sound file reads its pages only a few times per load.
   mutable std::atomic<uint64_t> pageBytesRead{0};
   uint64_t pageReadBudget = 0;
+  // Damage the reader passed over since the file was opened: cells refused
+  // (bad pointer, varints or record header) and pages not read (unreadable,
+  // past the last page, entered twice, past the read budget, not the page the
+  // tree said). Atomic, since the message loader reads one file from two threads.
+  mutable std::atomic<uint64_t> damagedCells{0};
+  mutable std::atomic<uint64_t> damagedPages{0};
 };
+
+enum class OpenStatus : uint8_t {
+  Opened,         // header accepted, catalogue read
+  HeaderRefused,  // the file opened but its header was refused: the catalogue is empty
+  NotOpened,      // no such file, or it could not be opened
+};
+
+// How a page read went. Whatever was not read is zeros.
+enum class PageRead : uint8_t {
+  Whole,       // every byte asked for was read
+  Short,       // the file (or the log frame) ends first
+  OverBudget,  // the file's read budget is spent
+  NoPage,      // page 0, or no page size known
+};
+
+// The damage counts of a file, as a snapshot.
+struct DamageCounts {
+  uint64_t cells = 0;
+  uint64_t pages = 0;
+};
+DamageCounts Damage(const SqliteFile& db);
+// Counts one damaged cell or page skipped by the reader or a live pass.
+void CountDamagedCell(const SqliteFile& db);
+void CountDamagedPage(const SqliteFile& db);
 
 // Opens dbPath (and walPath, when not empty) read-only, validates the header,
 // builds the log index and reads the catalogue through it, and collects each
-// table's leaf pages. 0 when the database file was opened (even when its
-// header was refused: the catalogue is then empty), -1 otherwise.
-int OpenDatabase(const std::string& walPath, SqliteFile& db, const std::string& dbPath);
+// table's leaf pages.
+OpenStatus OpenDatabase(const std::string& walPath, SqliteFile& db, const std::string& dbPath);
 
 // True when the first bytes of a file form an acceptable database header.
 // header must hold at least 100 bytes.
@@ -68,21 +97,28 @@ bool ValidateHeader(const uint8_t* header, size_t size);
 
 // Reads n bytes at file offset into dest: from the log's image of the page
 // when the log index holds the page (whole-page reads), else from the
-// database file. 0 when exactly n bytes were read, -1 otherwise; dest is
-// zeroed first, so a short read leaves zeros after what was read.
-int ReadPage(const SqliteFile& db, size_t n, uint8_t* dest, uint64_t offset);
+// database file. Whole when exactly n bytes were read; dest is zeroed first,
+// so a short read leaves zeros after what was read.
+PageRead ReadPage(const SqliteFile& db, size_t n, uint8_t* dest, uint64_t offset);
 
-// Reads page pageNo (from 1) whole into page, resized to pageSize. 0 or -1;
-// -1 with a zeroed page also once the file's read budget is spent.
-int ReadPageNumber(const SqliteFile& db, uint32_t pageNo, std::vector<uint8_t>& page);
+// Reads page pageNo (from 1) whole into page, resized to pageSize; a zeroed
+// page once the file's read budget is spent.
+PageRead ReadPageNumber(const SqliteFile& db, uint32_t pageNo, std::vector<uint8_t>& page);
 
-// Empties walIndex, schemaTables and tableMap; handles and pageSize stay.
+// Empties walIndex, schemaTables and tableMap and zeroes the counts; handles
+// and pageSize stay.
 void ResetDatabase(SqliteFile& db);
 
 // Reads the 100-byte header from the database file itself (never the log),
 // validates it and sets pageSize, usableSize and pageCount. On a refused or
 // short header pageSize, usableSize and pageCount become 0 and false is returned.
 bool ReadDatabaseHeader(SqliteFile& db);
+
+// The number of pages of the database file itself (the last may be short).
+uint32_t PagesInDatabaseFile(const SqliteFile& db);
+
+// The first trunk page of the freelist, from the database header (0 = none).
+inline constexpr size_t kFirstFreelistTrunkOffset = 32;
 
 // The highest page number any walk may visit: the larger of the file's page
 // count and the size the log's last commit gives. Page numbers above it (or 0)

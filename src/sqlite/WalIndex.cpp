@@ -13,8 +13,6 @@ namespace {
 constexpr uint32_t kWalMagicLittle = 0x377F0682;  // checksums over little-endian words
 constexpr uint32_t kWalMagicBig = 0x377F0683;     // checksums over big-endian words
 constexpr uint32_t kWalVersion = 3007000;
-constexpr size_t kWalHeaderSize = 32;
-constexpr size_t kFrameHeaderSize = 24;
 
 struct Checksum {
   uint32_t s1 = 0;
@@ -50,7 +48,7 @@ bool BuildWalIndex(SqliteFile& db) {
   ByteView header(headerBytes, sizeof headerBytes);
   const uint32_t magic = header.U32(0);
   if (magic != kWalMagicLittle && magic != kWalMagicBig) return false;
-  if (header.U32(4) != kWalVersion || header.U32(8) != db.pageSize) return false;
+  if (header.U32(4) != kWalVersion || header.U32(kWalPageSizeOffset) != db.pageSize) return false;
   const bool bigEndianWords = (magic & 1) != 0;
 
   // A header whose own checksum fails makes the whole log void, as it does
@@ -62,7 +60,7 @@ bool BuildWalIndex(SqliteFile& db) {
   const uint32_t salt2 = header.U32(20);
 
   const uint64_t logSize = db.walFile.Size();
-  const uint64_t frameSize = kFrameHeaderSize + db.pageSize;
+  const uint64_t frameSize = kWalFrameHeaderSize + db.pageSize;
   std::vector<uint8_t> frameBytes(frameSize);
   // Frames since the last commit: they become visible only when a later
   // commit frame closes their transaction.
@@ -75,10 +73,10 @@ bool BuildWalIndex(SqliteFile& db) {
     if (pageNo == 0 || frame.U32(8) != salt1 || frame.U32(12) != salt2) break;
     Checksum next = sum;
     AddToChecksum(frame.Sub(0, 8), bigEndianWords, next);
-    AddToChecksum(frame.Sub(kFrameHeaderSize), bigEndianWords, next);
+    AddToChecksum(frame.Sub(kWalFrameHeaderSize), bigEndianWords, next);
     if (next.s1 != frame.U32(16) || next.s2 != frame.U32(20)) break;
     sum = next;
-    pending.emplace_back(pageNo, at + kFrameHeaderSize);
+    pending.emplace_back(pageNo, at + kWalFrameHeaderSize);
     if (commitSize != 0) {
       // Later frames overwrite earlier ones: the newest committed image wins.
       for (const auto& [page, offset] : pending) db.walIndex[page] = offset;

@@ -23,12 +23,19 @@
 // 8 bytes and then the page image. A log whose header checksum fails is empty.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <map>
 
 namespace vantrel {
 
 struct SqliteFile;
+
+// Sizes of the log header and of each frame header; the page size in the log
+// header stands at kWalPageSizeOffset.
+inline constexpr size_t kWalHeaderSize = 32;
+inline constexpr size_t kWalFrameHeaderSize = 24;
+inline constexpr size_t kWalPageSizeOffset = 8;
 
 // Page number -> offset in the log of the first byte of that page's image.
 using WalIndex = std::map<uint32_t, uint64_t>;

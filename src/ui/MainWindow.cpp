@@ -6,6 +6,7 @@
 #include <QMenuBar>
 #include <QStatusBar>
 
+#include "export/CategoryNames.h"
 #include "ui/Artwork.h"
 
 namespace vantrel {
@@ -180,6 +181,11 @@ bool MainWindow::LoadPath(const std::string& path) {
   recordList_->records().RemoveAllRows();
   backupPath_ = path;
   collections_ = std::move(loaded.collections);
+  // What the reader skipped stays in the prompt pane until the next load.
+  const std::vector<std::string> damage = DamageLines(loaded.databaseDamage);
+  QStringList lines;
+  for (const std::string& line : damage) lines << QString::fromStdString(line);
+  promptPane_->setText(lines.isEmpty() ? QString("就绪") : lines.join("；"));
   return true;
 }
 

@@ -126,7 +126,7 @@ TEST(AttributedBody, BodiesStoredBySqliteDecodeFromThePageReader) {
     stored[row[0].integer] = row[1].bytes;
 
   SqliteFile db;
-  ASSERT_EQ(OpenDatabase("", db, path), 0);
+  ASSERT_EQ(OpenDatabase("", db, path), OpenStatus::Opened);
   const TableInfo& table = db.tableMap.at("message");
   size_t bodyColumn = 0;
   while (table.columns[bodyColumn].name != "attributedBody") ++bodyColumn;
@@ -136,7 +136,7 @@ TEST(AttributedBody, BodiesStoredBySqliteDecodeFromThePageReader) {
       for (uint16_t offset : page.liveOffsets) {
         CellPayload cell;
         RecordHeader header;
-        ASSERT_TRUE(AssembleCellPayload(db, page.bytes, offset, cell));
+        ASSERT_TRUE(AssembleCellPayload(db, page.tree.bytes, offset, cell));
         ASSERT_TRUE(DecodeRecordHeader(cell, header));
         ASSERT_GT(header.serialTypes.size(), bodyColumn);
         size_t at = header.bodyOffset;

@@ -135,9 +135,9 @@ TEST_P(CallLoaderOnFixtures, LiveCallsAreSqlitesAndSurvivingDeletedCallsComeBack
     ASSERT_EQ(truth.Live().size(), 100u);
 
     SqliteFile db;
-    ASSERT_EQ(OpenDatabase("", db, path), 0);
+    ASSERT_EQ(OpenDatabase("", db, path), OpenStatus::Opened);
     CallMap live, deleted;
-    ASSERT_EQ(CallLoader(db, live, deleted), 0);
+    ASSERT_EQ(CallLoader(db, live, deleted), LoaderStatus::Loaded);
 
     // Live: exactly SQLite's rows, grouped by number, in reading order.
     CallMap expectedLive = ExpectedLiveCalls(path, db);
@@ -166,7 +166,7 @@ TEST_P(CallLoaderOnFixtures, LiveCallsAreSqlitesAndSurvivingDeletedCallsComeBack
     // Where each recovered call was first found.
     RowList liveRows;
     std::vector<CarvedCall> carved;
-    ASSERT_EQ(GatherCallRows(db, liveRows, carved), 0);
+    ASSERT_EQ(GatherCallRows(db, liveRows, carved), TableRead::Read);
     std::map<CallKey, CallPlace> firstPlace;
     for (const CarvedCall& call : carved) {
       if (call.row.size() < 5) continue;
@@ -225,9 +225,9 @@ TEST(CallLoader, ReadsLiveCallsThroughTheWriteAheadLog) {
     ASSERT_TRUE(fixtures::InspectWal(path + "-wal").exists);
 
     SqliteFile db;
-    ASSERT_EQ(OpenDatabase(path + "-wal", db, path), 0);
+    ASSERT_EQ(OpenDatabase(path + "-wal", db, path), OpenStatus::Opened);
     CallMap live, deleted;
-    ASSERT_EQ(CallLoader(db, live, deleted), 0);
+    ASSERT_EQ(CallLoader(db, live, deleted), LoaderStatus::Loaded);
 
     // SQLite reads a copy, so that nothing it does can touch the files under test.
     const std::string copy = dir.File("copy.db");
@@ -265,14 +265,16 @@ TEST(CallLoader, DamagedFilesAreReadWithoutFault) {
     const std::string damaged = dir.File("damaged" + std::to_string(round) + ".db");
     std::ofstream(damaged, std::ios::binary) << bytes;
     SqliteFile db;
-    ASSERT_EQ(OpenDatabase("", db, damaged), 0);
+    ASSERT_EQ(OpenDatabase("", db, damaged), OpenStatus::Opened);
     CallMap live, deleted;
-    const int result = CallLoader(db, live, deleted);
-    EXPECT_TRUE(result == 0 || result == -1 || result == -2) << result;
+    // Whatever the damage, the load ends and says what it found.
+    const LoaderStatus result = CallLoader(db, live, deleted);
+    EXPECT_TRUE(result == LoaderStatus::Loaded || result == LoaderStatus::NoPages ||
+                result == LoaderStatus::TableAbsent);
   }
 }
 
-// A database without a `call` table: -2 and the maps keep what they held.
+// A database without a `call` table: TableAbsent and the maps keep what they held.
 TEST(CallLoader, WithoutCallTableReturnsMinusTwoAndLeavesMapsAlone) {
   TempDir dir;
   const std::string path = dir.File("other.db");
@@ -282,10 +284,10 @@ TEST(CallLoader, WithoutCallTableReturnsMinusTwoAndLeavesMapsAlone) {
     sqlite.Exec("INSERT INTO _SqliteDatabaseProperties VALUES ('timer_all', '60')");
   }
   SqliteFile db;
-  ASSERT_EQ(OpenDatabase("", db, path), 0);
+  ASSERT_EQ(OpenDatabase("", db, path), OpenStatus::Opened);
   CallMap live{{"10086", {{1, 2, 3}}}}, deleted{{"10010", {{4, 5, 6}}}};
   const CallMap liveBefore = live, deletedBefore = deleted;
-  EXPECT_EQ(CallLoader(db, live, deleted), -2);
+  EXPECT_EQ(CallLoader(db, live, deleted), LoaderStatus::TableAbsent);
   ASSERT_EQ(live.size(), 1u);
   ASSERT_EQ(deleted.size(), 1u);
   EXPECT_TRUE(SameCalls(live["10086"], liveBefore.at("10086")));
@@ -324,9 +326,9 @@ TEST(CallLoader, FlagsAndGroupingOfLiveAndDeletedCalls) {
       sqlite.Exec("DELETE FROM call WHERE ROWID % 2 = 0");
     }
     SqliteFile db;
-    ASSERT_EQ(OpenDatabase("", db, path), 0);
+    ASSERT_EQ(OpenDatabase("", db, path), OpenStatus::Opened);
     CallMap live, deleted;
-    ASSERT_EQ(CallLoader(db, live, deleted), 0);
+    ASSERT_EQ(CallLoader(db, live, deleted), LoaderStatus::Loaded);
 
     CallMap expectedLive, expectedDeleted;
     for (size_t i = 0; i < calls.size(); ++i) {

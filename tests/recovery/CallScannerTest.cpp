@@ -59,13 +59,13 @@ RealCells MakeRealCells(const TempDir& dir) {
       "ORDER BY rowid");
 
   SqliteFile db;
-  EXPECT_EQ(OpenDatabase("", db, path), 0);
+  EXPECT_EQ(OpenDatabase("", db, path), OpenStatus::Opened);
   const TableInfo* table = FindTable(db, "call");
   EXPECT_NE(table, nullptr);
   if (!table || table->pageSets.empty() || table->pageSets[0].leafPages.empty()) return out;
   out.shape = MakeCallRecordShape(table->columns);
   std::vector<uint8_t> page;
-  EXPECT_EQ(ReadPageNumber(db, table->pageSets[0].leafPages[0], page), 0);
+  EXPECT_EQ(ReadPageNumber(db, table->pageSets[0].leafPages[0], page), PageRead::Whole);
   ByteView view(page.data(), page.size());
   std::vector<uint16_t> offsets;
   ReadCellPointers(view, offsets, db, false);

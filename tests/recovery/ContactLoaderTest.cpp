@@ -101,7 +101,8 @@ class ContactLoaderOnFixture : public ::testing::TestWithParam<Layout> {
     options.journal = GetParam().journal;
     truth_ = fixtures::BuildContactsDb(dir_.File("AddressBook.sqlitedb"), options);
     const bool wal = GetParam().journal == fixtures::JournalMode::Wal;
-    ASSERT_EQ(OpenDatabase(wal ? truth_.path + "-wal" : std::string(), db_, truth_.path), 0);
+    ASSERT_EQ(OpenDatabase(wal ? truth_.path + "-wal" : std::string(), db_, truth_.path),
+              OpenStatus::Opened);
   }
 
   // Values of live multi-values of live persons: never a deleted line.
@@ -282,7 +283,7 @@ class SmallAddressBook : public ::testing::Test {
   }
   std::optional<LoaderStatus> Load(ContactMap& contacts) {
     SqliteFile file;
-    if (OpenDatabase("", file, path_) != 0) return std::nullopt;
+    if (OpenDatabase("", file, path_) == OpenStatus::NotOpened) return std::nullopt;
     return ContactLoader(file, contacts, deleted_);
   }
   std::optional<DeletedContactList> deleted_;
@@ -397,7 +398,7 @@ TEST(DamagedAddressBook, LoadsWhateverItsBytesSay) {
       out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     }
     SqliteFile db;
-    ASSERT_EQ(OpenDatabase("", db, path), 0);
+    ASSERT_EQ(OpenDatabase("", db, path), OpenStatus::Opened);
     ContactMap contacts;
     std::optional<DeletedContactList> deleted;
     ContactLoader(db, contacts, deleted);

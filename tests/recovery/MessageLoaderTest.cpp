@@ -70,7 +70,7 @@ class SmsDb {
   // Closes SQLite's connection and opens the file with Vantrel's reader.
   void OpenWithReader(SqliteFile& file) {
     db_.Close();
-    ASSERT_EQ(OpenDatabase("", file, path_), 0);
+    ASSERT_EQ(OpenDatabase("", file, path_), OpenStatus::Opened);
   }
 
  private:
@@ -96,7 +96,7 @@ TEST(MessageLoader, DatabaseWithoutMessageTableLeavesMapsUnchanged) {
         "'x');");
   }
   SqliteFile file;
-  ASSERT_EQ(OpenDatabase("", file, dir.File("other.db")), 0);
+  ASSERT_EQ(OpenDatabase("", file, dir.File("other.db")), OpenStatus::Opened);
   MessageMap live{{"13800138000", {MessageRecord{}}}};
   MessageList deleted;
   EXPECT_EQ(MessageLoader(file, live, deleted), LoaderStatus::TableAbsent);
@@ -207,7 +207,7 @@ TEST_P(MessageLoaderByVersion, DeletedMessageIsListedOnceAndRewrittenLiveOnesNev
   SqliteFile file;
   sms.OpenWithReader(file);
   RowList liveRows, carvedRows;
-  ASSERT_EQ(LoadMessageTable(file, liveRows, carvedRows), 0);
+  ASSERT_EQ(LoadMessageTable(file, liveRows, carvedRows), TableRead::Read);
   // The freeblock record is met twice: on its page and again by the file scan.
   int seen = 0;
   for (const RowValues& row : carvedRows) {
@@ -418,7 +418,7 @@ TEST(MessageLoader, RowsWrittenBeforeColumnsWereAddedAreReadAndCarved) {
     db.Exec("DELETE FROM message WHERE ROWID = 1004");
   }
   SqliteFile file;
-  ASSERT_EQ(OpenDatabase("", file, path), 0);
+  ASSERT_EQ(OpenDatabase("", file, path), OpenStatus::Opened);
   MessageMap live;
   MessageList deleted;
   ASSERT_EQ(MessageLoader(file, live, deleted), LoaderStatus::Loaded);
@@ -481,7 +481,7 @@ TEST(MessageLoader, DamagedFilesAreReadWithoutCrashing) {
       std::fclose(out);
     }
     SqliteFile file;
-    ASSERT_EQ(OpenDatabase("", file, damaged), 0);
+    ASSERT_EQ(OpenDatabase("", file, damaged), OpenStatus::Opened);
     MessageMap live;
     MessageList deleted;
     MessageLoader(file, live, deleted);

@@ -64,7 +64,7 @@ std::unique_ptr<Built> Build(const Case& c) {
   const std::string path = built->dir.File("sms.db");
   built->truth = fixtures::BuildMessagesDb(path, options);
   if (std::filesystem::exists(path + "-wal")) built->walPath = path + "-wal";
-  EXPECT_EQ(OpenDatabase(built->walPath, built->file, path), 0);
+  EXPECT_EQ(OpenDatabase(built->walPath, built->file, path), OpenStatus::Opened);
   const std::string copy = built->dir.File("copy.db");
   fixtures::CopyDatabase(path, copy);
   built->sqlite = std::make_unique<fixtures::Database>(copy);

@@ -50,7 +50,7 @@ bool Matches(const RowValues& row, const std::map<size_t, std::string>& values, 
 Recall Measure(const std::string& name, const SqliteFile& file, const std::string& table,
                const std::vector<Wanted>& wanted, size_t key = 1) {
   RowList live, carved;
-  EXPECT_EQ(ReadTable(file, table, live, carved), 0);
+  EXPECT_EQ(ReadTable(file, table, live, carved), TableRead::Read);
   Recall r;
   std::vector<bool> used(carved.size());
   for (const Wanted& w : wanted) {
@@ -142,7 +142,7 @@ TEST(RowReaderCarve, GenericTableWithEveryKindOfDelete) {
       }
     }
     SqliteFile file;
-    ASSERT_EQ(OpenDatabase("", file, path), 0);
+    ASSERT_EQ(OpenDatabase("", file, path), OpenStatus::Opened);
     EXPECT_GT(Measure(c.name, file, "call", wanted).onLeaves, 0u);
   }
 }
@@ -178,7 +178,7 @@ bool Deleted(const T& row) {
 void Open(const std::string& path, const Config& c, SqliteFile& file) {
   const std::string wal = c.journal == JournalMode::Wal ? path + "-wal" : "";
   check::ExpectSameTables(path, wal);
-  ASSERT_EQ(OpenDatabase(wal, file, path), 0);
+  ASSERT_EQ(OpenDatabase(wal, file, path), OpenStatus::Opened);
 }
 
 TEST(RowReaderCarve, IosFixtures) {

@@ -43,7 +43,8 @@ struct Read {
 };
 
 void ReadAll(const std::string& path, Read& r) {
-  ASSERT_EQ(OpenDatabase("", r.file, path), 0);
+  // A cut file may lose its header: it is still opened, with an empty catalogue.
+  ASSERT_NE(OpenDatabase("", r.file, path), OpenStatus::NotOpened);
   ReadTable(r.file, "t", r.live, r.carved);
 }
 

@@ -81,9 +81,9 @@ TEST(RowReaderLive, EqualsSqliteAtEveryPageSize) {
     const std::string path = Populate(dir, c.pageSize, c.reserved, c.rows);
     check::ExpectSameTables(path, "");
     SqliteFile file;
-    ASSERT_EQ(OpenDatabase("", file, path), 0);
+    ASSERT_EQ(OpenDatabase("", file, path), OpenStatus::Opened);
     RowList live, carved;
-    EXPECT_EQ(ReadTable(file, "T", live, carved), -2);  // names are exact
+    EXPECT_EQ(ReadTable(file, "T", live, carved), TableRead::Absent);  // names are exact
     EXPECT_TRUE(live.empty() && carved.empty());
   }
 }

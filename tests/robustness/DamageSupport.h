@@ -179,7 +179,7 @@ inline Layout ReadLayout(const std::string& path, Kind kind) {
   }
   // The rows of each leaf, read one page at a time by the product's reader.
   SqliteFile file;
-  if (OpenDatabase("", file, path) != 0) return layout;
+  if (OpenDatabase("", file, path) == OpenStatus::NotOpened) return layout;
   const TableInfo* table = FindTable(file, KeyTable(kind));
   if (table == nullptr) return layout;
   for (uint32_t leaf : layout.leaves) {
@@ -190,6 +190,57 @@ inline Layout ReadLayout(const std::string& path, Kind kind) {
     for (const RowValues& row : live) layout.keysOnLeaf[leaf].push_back(RowKey(kind, row));
   }
   return layout;
+}
+
+// One fixture of the damage tests: a small database of one kind, its bytes
+// and where its rows lie.
+struct Fixture {
+  Kind kind;
+  std::string name;  // "messages", "contacts" or "calls": the file is <name>.db
+  std::string path;
+  std::string bytes;
+  Layout layout;
+};
+
+// Builds small iOS 7 databases with 1024-byte pages (so every key table has
+// interior pages) in dir, each also as <name>-wal.db with a write-ahead log,
+// and returns the three without a log. Seeds are seed, seed + 1 and seed + 2.
+inline std::vector<Fixture> BuildDamageFixtures(const fx::TempDir& dir, uint64_t seed,
+                                                int messageCount, int personCount) {
+  for (bool wal : {false, true}) {
+    const std::string tag = wal ? "-wal" : "";
+    const fx::JournalMode journal = wal ? fx::JournalMode::Wal : fx::JournalMode::Rollback;
+    fx::MessageOptions m;
+    m.pageSize = 1024;
+    m.seed = seed;
+    m.journal = journal;
+    m.computeSurvival = false;
+    m.messageCount = messageCount;
+    fx::BuildMessagesDb(dir.File("messages" + tag + ".db"), m);
+    fx::ContactOptions c;
+    c.pageSize = 1024;
+    c.seed = seed + 1;
+    c.journal = journal;
+    c.computeSurvival = false;
+    c.personCount = personCount;
+    fx::BuildContactsDb(dir.File("contacts" + tag + ".db"), c);
+    fx::CallOptions k;
+    k.pageSize = 1024;
+    k.seed = seed + 2;
+    k.journal = journal;
+    k.computeSurvival = false;
+    fx::BuildCallsDb(dir.File("calls" + tag + ".db"), k);
+  }
+  std::vector<Fixture> fixtures;
+  for (auto [kind, name] :
+       {std::pair{Kind::Messages, "messages"}, std::pair{Kind::Contacts, "contacts"},
+        std::pair{Kind::Calls, "calls"}}) {
+    Fixture f{kind, name, dir.File(std::string(name) + ".db"), {}, {}};
+    f.bytes = fx::ReadFileBytes(f.path);
+    f.layout = ReadLayout(f.path, kind);
+    fixtures.push_back(std::move(f));
+  }
+  return fixtures;
 }
 
 // Pages (from 1) whose bytes differ between two images of a file, or that one

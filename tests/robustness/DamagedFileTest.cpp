@@ -16,52 +16,13 @@
 namespace vantrel::robust {
 namespace {
 
-struct Fixture {
-  Kind kind;
-  std::string path;
-  std::string bytes;
-  Layout layout;
-};
-
 // The fixtures are built once: small iOS 7 databases with 1024-byte pages (so
 // every key table has interior pages), and the same with a write-ahead log.
 class DamagedFiles : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     dir_ = new fx::TempDir("vantrel-damaged");
-    for (bool wal : {false, true}) {
-      const std::string tag = wal ? "-wal" : "";
-      const fx::JournalMode journal = wal ? fx::JournalMode::Wal : fx::JournalMode::Rollback;
-      fx::MessageOptions m;
-      m.pageSize = 1024;
-      m.seed = 21;
-      m.journal = journal;
-      m.computeSurvival = false;
-      m.messageCount = 300;
-      fx::BuildMessagesDb(dir_->File("messages" + tag + ".db"), m);
-      fx::ContactOptions c;
-      c.pageSize = 1024;
-      c.seed = 22;
-      c.journal = journal;
-      c.computeSurvival = false;
-      c.personCount = 60;
-      fx::BuildContactsDb(dir_->File("contacts" + tag + ".db"), c);
-      fx::CallOptions k;
-      k.pageSize = 1024;
-      k.seed = 23;
-      k.journal = journal;
-      k.computeSurvival = false;
-      fx::BuildCallsDb(dir_->File("calls" + tag + ".db"), k);
-    }
-    fixtures_ = new std::vector<Fixture>;
-    for (auto [kind, name] :
-         {std::pair{Kind::Messages, "messages"}, std::pair{Kind::Contacts, "contacts"},
-          std::pair{Kind::Calls, "calls"}}) {
-      Fixture f{kind, dir_->File(std::string(name) + ".db"), {}, {}};
-      f.bytes = fx::ReadFileBytes(f.path);
-      f.layout = ReadLayout(f.path, kind);
-      fixtures_->push_back(std::move(f));
-    }
+    fixtures_ = new std::vector<Fixture>(BuildDamageFixtures(*dir_, 21, 300, 60));
   }
   static void TearDownTestSuite() {
     delete fixtures_;

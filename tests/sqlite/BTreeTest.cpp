@@ -47,7 +47,7 @@ std::map<int64_t, PageFacts> ReaderLeaves(const SqliteFile& file, const std::str
   for (const PageSet& set : info->pageSets) {
     for (int32_t pageNo : set.leafPages) {
       EXPECT_EQ(pages.count(pageNo), 0u) << "page listed twice: " << pageNo;
-      EXPECT_EQ(ReadPageNumber(file, pageNo, buffer), 0);
+      EXPECT_EQ(ReadPageNumber(file, pageNo, buffer), PageRead::Whole);
       ByteView page(buffer.data(), buffer.size());
       std::vector<uint16_t> offsets;
       ReadCellPointers(page, offsets, file, pageNo == 1);
@@ -109,7 +109,7 @@ TEST(BTreeLeaves, MatchDbstatAtEveryPageSizeAndReservedSize) {
     }
     Database db(path);
     SqliteFile file;
-    ASSERT_EQ(OpenDatabase("", file, path), 0);
+    ASSERT_EQ(OpenDatabase("", file, path), OpenStatus::Opened);
     EXPECT_EQ(file.pageSize, static_cast<uint32_t>(c.pageSize));
     EXPECT_EQ(file.usableSize, static_cast<uint32_t>(c.pageSize - c.reserved));
     std::vector<int64_t> rowids;
@@ -130,7 +130,7 @@ TEST(BTreeLeaves, OneLeafAndEmptyTable) {
     db.Exec("CREATE TABLE one (a); INSERT INTO one VALUES (1); CREATE TABLE none (a)");
   }
   SqliteFile file;
-  ASSERT_EQ(OpenDatabase("", file, path), 0);
+  ASSERT_EQ(OpenDatabase("", file, path), OpenStatus::Opened);
   ASSERT_NE(FindTable(file, "one"), nullptr);
   EXPECT_EQ(FindTable(file, "one")->pageSets.at(0).leafPages, std::vector<int32_t>{2});
   ASSERT_NE(FindTable(file, "none"), nullptr);
@@ -150,7 +150,7 @@ TEST(Varints, NineByteAndCutVarints) {
   EXPECT_EQ(length, 0);
   std::vector<uint64_t> types;
   const uint8_t header[] = {0x01, 0x81, 0x01, 0x0D, 0x83};
-  SplitVarints(ByteView(header, 5), 5, types, 0);
+  SplitSerialTypes(ByteView(header, 5), 5, types);
   EXPECT_EQ(types, (std::vector<uint64_t>{1, 129, 13}));
 }
 

@@ -121,11 +121,11 @@ inline RowList CutToStoredLength(RowList expected, const RowList& ours) {
 // holds exactly SQLite's tables.
 inline void ExpectSameTables(const std::string& path, const std::string& walPath) {
   SqliteFile file;
-  ASSERT_EQ(OpenDatabase(walPath, file, path), 0);
+  ASSERT_EQ(OpenDatabase(walPath, file, path), OpenStatus::Opened);
   std::map<std::string, RowList> ours;
   for (const auto& [name, info] : file.tableMap) {
     RowList carved;
-    ASSERT_EQ(ReadTable(file, name, ours[name], carved), 0);
+    ASSERT_EQ(ReadTable(file, name, ours[name], carved), TableRead::Read);
   }
   fixtures::Database db(path);
   std::vector<fixtures::Row> tables = db.Query("SELECT name FROM sqlite_master WHERE type='table'");

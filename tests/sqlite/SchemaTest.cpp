@@ -65,7 +65,7 @@ TEST(SchemaCatalogue, MatchesSqliteMaster) {
   }
   Database db(path);
   SqliteFile file;
-  ASSERT_EQ(OpenDatabase("", file, path), 0);
+  ASSERT_EQ(OpenDatabase("", file, path), OpenStatus::Opened);
   std::vector<fixtures::Row> rows =
       db.Query("SELECT name, rootpage FROM sqlite_master WHERE type = 'table'");
   ASSERT_EQ(file.schemaTables.size(), rows.size());

@@ -66,30 +66,31 @@ TEST(DatabaseHeader, AcceptsWhatSqliteWritesAndRefusesDamage) {
 TEST(OpenDatabase, MissingRefusedAndShortFiles) {
   TempDir dir;
   SqliteFile file;
-  EXPECT_EQ(OpenDatabase("", file, dir.File("absent.db")), -1);
-  EXPECT_EQ(OpenDatabase("", file, ""), -1);
+  EXPECT_EQ(OpenDatabase("", file, dir.File("absent.db")), OpenStatus::NotOpened);
+  EXPECT_EQ(OpenDatabase("", file, ""), OpenStatus::NotOpened);
 
   const std::string path = MakeDatabase(dir);
-  ASSERT_EQ(OpenDatabase(dir.File("absent.db-wal"), file, path), 0);  // a missing log is no error
+  ASSERT_EQ(OpenDatabase(dir.File("absent.db-wal"), file, path),
+            OpenStatus::Opened);  // a missing log is no error
   EXPECT_NE(FindTable(file, "t"), nullptr);
 
   // A refused header: opened, but an empty catalogue and no page size to read with.
   std::string bytes = check::ReadBytes(path);
   bytes[21] = 65;
   check::WriteBytes(dir.File("refused.db"), bytes);
-  ASSERT_EQ(OpenDatabase("", file, dir.File("refused.db")), 0);
+  ASSERT_EQ(OpenDatabase("", file, dir.File("refused.db")), OpenStatus::HeaderRefused);
   EXPECT_TRUE(file.tableMap.empty());
   EXPECT_EQ(file.pageSize, 0u);
 
   // Shorter than a header, and cut inside page 2: nothing crashes; what is there is read.
   check::WriteBytes(dir.File("tiny.db"), check::ReadBytes(path).substr(0, 60));
-  ASSERT_EQ(OpenDatabase("", file, dir.File("tiny.db")), 0);
+  ASSERT_EQ(OpenDatabase("", file, dir.File("tiny.db")), OpenStatus::HeaderRefused);
   EXPECT_TRUE(file.tableMap.empty());
   check::WriteBytes(dir.File("cut.db"), check::ReadBytes(path).substr(0, 4096 + 100));
-  ASSERT_EQ(OpenDatabase("", file, dir.File("cut.db")), 0);
+  ASSERT_EQ(OpenDatabase("", file, dir.File("cut.db")), OpenStatus::Opened);
   ASSERT_NE(FindTable(file, "t"), nullptr);
   std::vector<uint8_t> page;
-  EXPECT_EQ(ReadPageNumber(file, 2, page), -1);  // short read reported, rest zeros
+  EXPECT_EQ(ReadPageNumber(file, 2, page), PageRead::Short);  // short read reported, rest zeros
   EXPECT_EQ(page.size(), 4096u);
   EXPECT_EQ(page.back(), 0);
 }
@@ -102,7 +103,7 @@ TEST(OpenDatabase, PageCountFromFileSizeWhenHeaderSaysZero) {
   check::Put32(bytes, 28, 0);
   check::WriteBytes(path, bytes);
   SqliteFile file;
-  ASSERT_EQ(OpenDatabase("", file, path), 0);
+  ASSERT_EQ(OpenDatabase("", file, path), OpenStatus::Opened);
   EXPECT_EQ(file.pageCount, declared);
   EXPECT_EQ(file.pageCount, bytes.size() / 1024);
   ASSERT_NE(FindTable(file, "t"), nullptr);

@@ -30,7 +30,7 @@ TEST(WalIndex, EachPageFromItsLastCommittedFrame) {
   const size_t lastCommit = 32 + (committed - 1) * (24 + 1024);
 
   SqliteFile file;
-  ASSERT_EQ(OpenDatabase(db + "-wal", file, db), 0);
+  ASSERT_EQ(OpenDatabase(db + "-wal", file, db), OpenStatus::Opened);
   EXPECT_EQ(file.walIndex, expected);
   EXPECT_EQ(file.walPageCount, check::Get32(log, lastCommit + 4));
 
@@ -80,7 +80,7 @@ TEST(WalIndex, LogsThatAreNotUsed) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     check::WriteBytes(dir.File("log"), c.bytes);
-    ASSERT_EQ(OpenDatabase(dir.File("log"), file, db), 0);
+    ASSERT_EQ(OpenDatabase(dir.File("log"), file, db), OpenStatus::Opened);
     EXPECT_TRUE(file.walIndex.empty());
     EXPECT_EQ(BuildWalIndex(file), c.scanned);
     EXPECT_NE(FindTable(file, "t"), nullptr);

@@ -1,0 +1,95 @@
+#include "sqlite/Page.h"
+
+#include <algorithm>
+
+#include "sqlite/SqliteFile.h"
+
+namespace vantrel {
+
+uint32_t UsableSize(const SqliteFile& db) {
+  return db.usableSize != 0 ? db.usableSize : db.pageSize;
+}
+
+BTreePage ParsePage(ByteView bytes, uint32_t headerOffset, size_t usableSize) {
+  BTreePage page;
+  page.bytes = bytes;
+  page.headerOffset = headerOffset;
+  page.usableSize = static_cast<uint32_t>(std::min(usableSize, bytes.size()));
+  const uint32_t h = headerOffset;
+  page.typeByte = bytes[h];
+  page.firstFreeblock = bytes.U16(h + 1);
+  page.cellCount = bytes.U16(h + 3);
+  const uint16_t content = bytes.U16(h + 5);
+  page.contentStart = content == 0 ? 65536u : content;
+  page.fragmentedBytes = bytes[h + 7];
+  if (page.IsInterior()) page.rightChild = bytes.U32(h + 8);
+  return page;
+}
+
+size_t BTreePage::CellPointers(std::vector<uint16_t>& offsets) const {
+  const size_t arrayEnd = PointerArrayEnd();
+  size_t listed = 0;
+  for (size_t i = 0; i < cellCount; ++i) {
+    const size_t at = PointerArrayStart() + 2 * i;
+    if (at + 2 > bytes.size()) break;
+    const uint16_t offset = bytes.U16(at);
+    // A pointer into the header, into the pointer array or past the usable
+    // part of the page cannot start a cell: skip it, keep the others.
+    if (offset < arrayEnd || offset >= usableSize) continue;
+    offsets.push_back(offset);
+    ++listed;
+  }
+  return cellCount - listed;
+}
+
+PageRange BTreePage::GapBelowCells(const std::vector<uint16_t>& liveOffsets) const {
+  size_t lowest = usableSize;
+  for (uint16_t offset : liveOffsets) lowest = std::min<size_t>(lowest, offset);
+  return {PointerArrayEnd(), lowest};
+}
+
+std::unordered_set<uint32_t> FreelistTrunkPages(const SqliteFile& db) {
+  std::unordered_set<uint32_t> trunks;
+  std::vector<uint8_t> page;
+  if (ReadPageNumber(db, 1, page) != PageRead::Whole) return trunks;
+  const uint32_t limit = PageLimit(db);
+  uint32_t trunk = ByteView(page.data(), page.size()).U32(kFirstFreelistTrunkOffset);
+  while (trunk >= 2 && trunk <= limit && trunks.insert(trunk).second) {
+    if (ReadPageNumber(db, trunk, page) != PageRead::Whole) break;
+    trunk = ByteView(page.data(), page.size()).U32(0);
+  }
+  return trunks;
+}
+
+bool OverflowChain::Next(std::vector<uint8_t>& page) {
+  if (next_ == 0) return false;
+  const uint32_t pageNo = next_;
+  next_ = 0;
+  if (pageNo > PageLimit(db_) || !visited_.insert(pageNo).second ||
+      ReadPageNumber(db_, pageNo, page) != PageRead::Whole) {
+    broken_ = true;
+    return false;
+  }
+  current_ = pageNo;
+  next_ = ByteView(page.data(), page.size()).U32(0);
+  return true;
+}
+
+uint64_t AppendOverflowPayload(const SqliteFile& db, uint32_t firstPage, uint64_t want,
+                               std::vector<uint8_t>& out, bool* broken) {
+  const uint32_t usable = UsableSize(db);
+  const size_t perPage = usable > 4 ? usable - 4 : 0;
+  OverflowChain chain(db, firstPage);
+  std::vector<uint8_t> page;
+  // The chain is followed only while it still owes payload.
+  while (want > 0 && chain.Next(page)) {
+    const ByteView data = ByteView(page.data(), page.size())
+                              .Sub(4, static_cast<size_t>(std::min<uint64_t>(want, perPage)));
+    out.insert(out.end(), data.data(), data.data() + data.size());
+    want -= std::min<uint64_t>(want, perPage);
+  }
+  if (broken != nullptr) *broken = chain.Broken();
+  return want;
+}
+
+}  // namespace vantrel
