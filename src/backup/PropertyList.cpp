@@ -3,6 +3,7 @@
 
 #include <plist/plist.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -11,6 +12,7 @@
 
 #include "backup/XmlDocument.h"
 #include "platform/ReadOnlyFile.h"
+#include "sqlite/ByteView.h"
 
 namespace vantrel {
 namespace {
@@ -59,13 +61,13 @@ class Converter {
         plist_get_real_val(node, &out.real);
         break;
       }
-      case PLIST_STRING:
-      case PLIST_KEY: {
-        char* s = nullptr;
-        plist_get_string_val(node, &s);
-        CString owned(s);
+      case PLIST_STRING: {
+        // The scan has refused strings with zero characters; the pointer
+        // form is used anyway, since it never asserts.
+        uint64_t length = 0;
+        const char* s = plist_get_string_ptr(node, &length);
         out.kind = PlistValue::Kind::String;
-        if (s) out.bytes = s;
+        if (s) out.bytes.assign(s, static_cast<size_t>(length));
         break;
       }
       case PLIST_DATE: {
@@ -77,10 +79,8 @@ class Converter {
         break;
       }
       case PLIST_DATA: {
-        char* d = nullptr;
         uint64_t length = 0;
-        plist_get_data_val(node, &d, &length);
-        CString owned(d);
+        const char* d = plist_get_data_ptr(node, &length);
         out.kind = PlistValue::Kind::Data;
         if (d) out.bytes.assign(d, static_cast<size_t>(length));
         break;
@@ -142,11 +142,177 @@ class Converter {
   size_t nodes_ = 0;
 };
 
+// libplist (2.2, as Debian 12 ships it) trusts its input more than we can:
+// it copies an object once per reference, so a few hundred bytes of shared
+// references expand into billions of nodes; it recurses once per nesting
+// level; and its string getters abort the process on a string holding a zero
+// character. So before libplist sees a binary list, this scan walks the
+// trailer and the offset table (format in EncryptedBackup's history and
+// Apple's CFBinaryPList.c description):
+//
+//   trailer (last 32 bytes)  6: offset-entry size, 7: reference size,
+//                            8: object count, 16: top object, 24: offset-table offset
+//   marker byte              high nibble type, low nibble count (15: an int follows)
+//                            0x5n ASCII, 0x6n UTF-16BE, 0xAn array, 0xCn set, 0xDn dict
+//
+// and refuses lists whose expanded tree would pass kMaxPlistNodes, nest
+// deeper than kMaxLibplistDepth, hold a reference cycle, or hold a string
+// with a zero character.
+constexpr int kMaxLibplistDepth = 256;
+
+class BinaryScan {
+ public:
+  explicit BinaryScan(std::string_view b)
+      : b_(reinterpret_cast<const uint8_t*>(b.data()), b.size()) {}
+
+  // False when libplist must not be given these bytes (it would refuse most
+  // of the others by itself).
+  bool Safe() {
+    if (b_.size() < 8 + 32) return true;  // libplist refuses it
+    const size_t t = b_.size() - 32;
+    offsetSize_ = b_[t + 6];
+    refSize_ = b_[t + 7];
+    count_ = Int(t + 8, 8);
+    const uint64_t top = Int(t + 16, 8);
+    table_ = Int(t + 24, 8);
+    if (offsetSize_ < 1 || offsetSize_ > 8 || refSize_ < 1 || refSize_ > 8) return true;
+    if (count_ == 0 || top >= count_ || count_ > b_.size()) return true;
+    if (table_ > b_.size() || count_ * offsetSize_ > b_.size() - table_) return true;
+    // Expanded size and depth of every object reachable from the top, with an
+    // explicit stack: size(o) = 1 + the sizes of its children.
+    std::vector<uint64_t> size(count_, 0);
+    std::vector<uint32_t> depth(count_, 0);
+    std::vector<uint8_t> state(count_, 0);  // 0 new, 1 on the stack, 2 done
+    struct Frame {
+      uint64_t object;
+      std::vector<uint64_t> children;
+      size_t next = 0;
+    };
+    std::vector<Frame> stack;
+    auto push = [&](uint64_t o) -> bool {
+      if (state[o] == 1) return false;  // a cycle
+      if (state[o] == 2) return true;
+      state[o] = 1;
+      Frame f{o, {}, 0};
+      if (!Inspect(o, f.children)) return false;
+      stack.push_back(std::move(f));
+      return stack.size() <= kMaxLibplistDepth;
+    };
+    if (!push(top)) return false;
+    while (!stack.empty()) {
+      Frame& f = stack.back();
+      if (f.next < f.children.size()) {
+        const uint64_t child = f.children[f.next++];
+        if (child >= count_) continue;  // libplist refuses it
+        if (!push(child)) return false;
+        continue;
+      }
+      uint64_t total = 1;
+      uint32_t deepest = 0;
+      for (uint64_t c : f.children) {
+        if (c >= count_) continue;
+        total += size[c];
+        deepest = std::max(deepest, depth[c]);
+        if (total > kMaxPlistNodes) return false;
+      }
+      size[f.object] = total;
+      depth[f.object] = deepest + 1;
+      if (depth[f.object] > kMaxLibplistDepth) return false;
+      state[f.object] = 2;
+      stack.pop_back();
+    }
+    return true;
+  }
+
+ private:
+  uint64_t Int(size_t pos, size_t n) const {
+    uint64_t v = 0;
+    for (size_t i = 0; i < n; ++i) v = (v << 8) | b_[pos + i];
+    return v;
+  }
+  // The object's children (containers), and false for a string with a zero character.
+  bool Inspect(uint64_t object, std::vector<uint64_t>& children) const {
+    const uint64_t pos = Int(static_cast<size_t>(table_ + object * offsetSize_), offsetSize_);
+    if (pos >= b_.size()) return true;
+    const uint8_t marker = b_[pos];
+    const uint8_t type = marker >> 4;
+    if (type != 0x5 && type != 0x6 && type != 0xA && type != 0xC && type != 0xD) return true;
+    uint64_t n = marker & 0x0F;
+    uint64_t data = pos + 1;
+    if (n == 0x0F) {
+      const uint8_t intMarker = b_[pos + 1];
+      if ((intMarker >> 4) != 0x1 || (intMarker & 0x0F) > 3) return true;
+      const size_t width = size_t{1} << (intMarker & 0x0F);
+      n = Int(pos + 2, width);
+      data = pos + 2 + width;
+    }
+    if (n > b_.size()) return true;  // libplist refuses it
+    if (type == 0x5 || type == 0x6) {
+      const uint64_t unit = type == 0x5 ? 1 : 2;
+      for (uint64_t i = 0; i < n && data + (i + 1) * unit <= b_.size(); ++i)
+        if (Int(static_cast<size_t>(data + i * unit), unit) == 0) return false;
+      return true;
+    }
+    const uint64_t refs = type == 0xD ? 2 * n : n;
+    if (data + refs * refSize_ > b_.size()) return true;
+    for (uint64_t i = 0; i < refs; ++i)
+      children.push_back(Int(static_cast<size_t>(data + i * refSize_), refSize_));
+    return true;
+  }
+
+  ByteView b_;
+  unsigned offsetSize_ = 0, refSize_ = 0;
+  uint64_t count_ = 0, table_ = 0;
+};
+
+// Nesting depth of an XML text's elements, counted from its tags; stops
+// counting once past limit.
+int XmlNesting(std::string_view text, int limit) {
+  int depth = 0, deepest = 0;
+  for (size_t i = text.find('<'); i != std::string_view::npos; i = text.find('<', i + 1)) {
+    if (i + 1 >= text.size()) break;
+    const char next = text[i + 1];
+    if (next == '?' || next == '!') continue;
+    if (next == '/') {
+      depth = std::max(0, depth - 1);
+      continue;
+    }
+    const size_t end = text.find('>', i);
+    if (end == std::string_view::npos) break;
+    if (text[end - 1] == '/') continue;
+    deepest = std::max(deepest, ++depth);
+    if (deepest > limit) break;
+  }
+  return deepest;
+}
+
+// A character reference to U+0000 (&#0;, &#x00; ...), which libplist would
+// decode into a key or string its getters then abort on.
+bool HasZeroReference(std::string_view text) {
+  for (size_t i = text.find("&#"); i != std::string_view::npos; i = text.find("&#", i + 2)) {
+    size_t j = i + 2;
+    if (j < text.size() && (text[j] == 'x' || text[j] == 'X')) ++j;
+    const size_t digits = j;
+    while (j < text.size() && text[j] == '0') ++j;
+    if (j > digits && j < text.size() && text[j] == ';') return true;
+  }
+  return false;
+}
+
 PlistDocument FromLibplist(std::string_view bytes, PlistForm form) {
   PlistDocument doc;
   doc.form = form;
   if (bytes.size() > UINT32_MAX) {
     doc.status = PlistStatus::Damaged;
+    return doc;
+  }
+  if (form == PlistForm::Binary && !BinaryScan(bytes).Safe()) {
+    doc.status = PlistStatus::TooComplex;
+    return doc;
+  }
+  if (form == PlistForm::Xml &&
+      (XmlNesting(bytes, kMaxLibplistDepth) > kMaxLibplistDepth || HasZeroReference(bytes))) {
+    doc.status = PlistStatus::Damaged;  // read tolerantly instead
     return doc;
   }
   plist_t raw = nullptr;

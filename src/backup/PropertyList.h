@@ -64,11 +64,13 @@ enum class PlistForm { Unknown, Xml, Binary };
 
 enum class PlistStatus {
   Ok,
-  Empty,      // no bytes
-  NotAPlist,  // neither "bplist00" nor XML with a <plist> or <dict>
-  Damaged,    // binary form libplist could not read
-  Tolerated,  // XML libplist refused: the top dictionary's scalars were read tolerantly
-  Truncated,  // the tree reached kMaxPlistDepth or kMaxPlistNodes; deeper values left out
+  Empty,       // no bytes
+  NotAPlist,   // neither "bplist00" nor XML with a <plist> or <dict>
+  Damaged,     // binary form libplist could not read
+  TooComplex,  // a binary list whose tree would pass the bounds (shared references expanded,
+               // nesting, cycles) or that holds a string with a zero character: not read
+  Tolerated,   // XML libplist refused: the top dictionary's scalars were read tolerantly
+  Truncated,   // the tree reached kMaxPlistDepth or kMaxPlistNodes; deeper values left out
 };
 
 struct PlistDocument {
