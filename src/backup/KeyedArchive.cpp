@@ -6,6 +6,10 @@
 namespace vantrel {
 namespace {
 
+// Archived records are small (an MBFile has a dozen fields); this bound keeps
+// a crafted archive of shared references from building an enormous tree.
+constexpr size_t kMaxArchiveNodes = 100000;
+
 // A UID as the binary form writes it, or as {CF$UID: n} the XML form writes it.
 bool AsUid(const PlistValue& v, int64_t& index) {
   if (v.kind == PlistValue::Kind::Uid) {
@@ -29,7 +33,7 @@ class Resolver {
 
   // Decodes value (an entry of an object, or a reference to one) into out.
   void Value(const PlistValue& value, PlistValue& out, int depth) {
-    if (++nodes_ > kMaxPlistNodes || depth > kMaxPlistDepth) {
+    if (++nodes_ > kMaxArchiveNodes || depth > kMaxPlistDepth) {
       truncated = true;
       return;
     }

@@ -24,7 +24,7 @@
 // and any other object to a Dict of its fields, references resolved, with
 // "$class" holding the class name. A reference back to an object being
 // decoded (a cycle) stays an unresolved Uid; nesting is bounded by
-// kMaxPlistDepth and the output by kMaxPlistNodes, so shared references
+// kMaxPlistDepth and the output to 100,000 values, so shared references
 // cannot multiply into an enormous tree.
 #pragma once
 
