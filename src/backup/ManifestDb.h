@@ -31,7 +31,7 @@ enum class ManifestDbStatus {
 
 struct ManifestDbList {
   ManifestDbStatus status = ManifestDbStatus::Unreadable;
-  std::vector<FileEntry> entries;  // live rows of Files, in b-tree (fileID) order
+  std::vector<FileEntry> entries;  // live rows of Files, in the reader's page order
   size_t damagedRows = 0;          // cells whose record could not be read
   size_t undecodedRecords = 0;     // rows whose `file` blob was no readable MBFile archive
 };
