@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <memory>
+#include <unordered_map>
 
 #include "backup/XmlDocument.h"
 #include "platform/ReadOnlyFile.h"
@@ -180,9 +181,15 @@ class BinaryScan {
     if (table_ > b_.size() || count_ * offsetSize_ > b_.size() - table_) return true;
     // Expanded size and depth of every object reachable from the top, with an
     // explicit stack: size(o) = 1 + the sizes of its children.
-    std::vector<uint64_t> size(count_, 0);
-    std::vector<uint32_t> depth(count_, 0);
-    std::vector<uint8_t> state(count_, 0);  // 0 new, 1 on the stack, 2 done
+    // Only objects reachable from the top are looked at, each once; their
+    // number is bounded like the tree's, so a huge claimed object count costs
+    // nothing.
+    struct Facts {
+      uint64_t size = 0;
+      uint32_t depth = 0;
+      bool done = false;  // false while on the stack: meeting it again is a cycle
+    };
+    std::unordered_map<uint64_t, Facts> seen;
     struct Frame {
       uint64_t object;
       std::vector<uint64_t> children;
@@ -190,9 +197,10 @@ class BinaryScan {
     };
     std::vector<Frame> stack;
     auto push = [&](uint64_t o) -> bool {
-      if (state[o] == 1) return false;  // a cycle
-      if (state[o] == 2) return true;
-      state[o] = 1;
+      const auto it = seen.find(o);
+      if (it != seen.end()) return it->second.done;
+      if (seen.size() >= kMaxPlistNodes) return false;
+      seen.emplace(o, Facts{});
       Frame f{o, {}, 0};
       if (!Inspect(o, f.children)) return false;
       stack.push_back(std::move(f));
@@ -207,18 +215,19 @@ class BinaryScan {
         if (!push(child)) return false;
         continue;
       }
-      uint64_t total = 1;
-      uint32_t deepest = 0;
+      Facts facts;
+      facts.size = 1;
       for (uint64_t c : f.children) {
         if (c >= count_) continue;
-        total += size[c];
-        deepest = std::max(deepest, depth[c]);
-        if (total > kMaxPlistNodes) return false;
+        const Facts& child = seen[c];
+        facts.size += child.size;
+        facts.depth = std::max(facts.depth, child.depth);
+        if (facts.size > kMaxPlistNodes) return false;
       }
-      size[f.object] = total;
-      depth[f.object] = deepest + 1;
-      if (depth[f.object] > kMaxLibplistDepth) return false;
-      state[f.object] = 2;
+      ++facts.depth;
+      if (facts.depth > kMaxLibplistDepth) return false;
+      facts.done = true;
+      seen[f.object] = facts;
       stack.pop_back();
     }
     return true;
@@ -254,6 +263,7 @@ class BinaryScan {
       return true;
     }
     const uint64_t refs = type == 0xD ? 2 * n : n;
+    if (refs > kMaxPlistNodes) return false;  // each reference is at least one value
     if (data + refs * refSize_ > b_.size()) return true;
     for (uint64_t i = 0; i < refs; ++i)
       children.push_back(Int(static_cast<size_t>(data + i * refSize_), refSize_));
