@@ -29,12 +29,12 @@ class Resolver {
   Resolver(const PlistValue& objects, ArchiveDocument& doc)
       : objects_(objects), doc_(doc), inProgress_(objects.items.size(), false) {}
 
-  bool truncated = false;
+  bool pastBounds = false;
 
   // Decodes value (an entry of an object, or a reference to one) into out.
   void Value(const PlistValue& value, PlistValue& out, int depth) {
     if (++nodes_ > kMaxArchiveNodes || depth > kMaxPlistDepth) {
-      truncated = true;
+      pastBounds = true;
       return;
     }
     int64_t index = 0;
@@ -45,7 +45,7 @@ class Resolver {
     if (value.kind == PlistValue::Kind::Array) {
       out.kind = PlistValue::Kind::Array;
       for (const PlistValue& item : value.items) {
-        if (truncated) break;
+        if (pastBounds) break;
         out.items.emplace_back();
         Value(item, out.items.back(), depth + 1);
       }
@@ -96,7 +96,7 @@ class Resolver {
     const PlistValue* keys = object.Find("NS.keys");
     if (keys && objects && keys->IsArray() && objects->IsArray()) {
       out.kind = PlistValue::Kind::Dict;
-      for (size_t i = 0; i < keys->items.size() && i < objects->items.size() && !truncated; ++i) {
+      for (size_t i = 0; i < keys->items.size() && i < objects->items.size() && !pastBounds; ++i) {
         PlistValue key;
         Value(keys->items[i], key, depth + 1);
         out.keys.push_back(key.kind == PlistValue::Kind::String ? key.bytes : std::string());
@@ -126,7 +126,7 @@ class Resolver {
       return;
     }
     out.kind = PlistValue::Kind::Dict;
-    for (size_t i = 0; i < object.keys.size() && i < object.items.size() && !truncated; ++i) {
+    for (size_t i = 0; i < object.keys.size() && i < object.items.size() && !pastBounds; ++i) {
       out.keys.push_back(object.keys[i]);
       if (object.keys[i] == "$class") {
         out.items.push_back(PlistValue::String(cls));
@@ -167,7 +167,7 @@ ArchiveDocument DecodeKeyedArchive(const PlistValue& archive) {
   Resolver resolver(*objects, doc);
   resolver.Value(*root, doc.root, 0);
   doc.status =
-      resolver.truncated || doc.badReferences > 0 ? ArchiveStatus::Truncated : ArchiveStatus::Ok;
+      resolver.pastBounds || doc.badReferences > 0 ? ArchiveStatus::Truncated : ArchiveStatus::Ok;
   return doc;
 }
 

@@ -33,11 +33,11 @@ using CString = std::unique_ptr<char, CFree>;
 // Copies libplist's node into our tree, depth-first, within the bounds.
 class Converter {
  public:
-  bool truncated = false;
+  bool pastBounds = false;
 
   void Convert(plist_t node, PlistValue& out, int depth) {
     if (++nodes_ > kMaxPlistNodes) {
-      truncated = true;
+      pastBounds = true;
       return;
     }
     switch (plist_get_node_type(node)) {
@@ -96,7 +96,7 @@ class Converter {
       case PLIST_ARRAY: {
         out.kind = PlistValue::Kind::Array;
         if (depth >= kMaxPlistDepth) {
-          truncated = true;
+          pastBounds = true;
           break;
         }
         const uint32_t n = plist_array_get_size(node);
@@ -110,7 +110,7 @@ class Converter {
       case PLIST_DICT: {
         out.kind = PlistValue::Kind::Dict;
         if (depth >= kMaxPlistDepth) {
-          truncated = true;
+          pastBounds = true;
           break;
         }
         plist_dict_iter it = nullptr;
@@ -137,7 +137,7 @@ class Converter {
  private:
   bool Full() {
     if (nodes_ < kMaxPlistNodes) return false;
-    truncated = true;
+    pastBounds = true;
     return true;
   }
   size_t nodes_ = 0;
@@ -337,7 +337,7 @@ PlistDocument FromLibplist(std::string_view bytes, PlistForm form) {
   }
   Converter converter;
   converter.Convert(tree.get(), doc.root, 0);
-  doc.status = converter.truncated ? PlistStatus::Truncated : PlistStatus::Ok;
+  doc.status = converter.pastBounds ? PlistStatus::Truncated : PlistStatus::Ok;
   return doc;
 }
 
