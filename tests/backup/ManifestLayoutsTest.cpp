@@ -207,6 +207,20 @@ TEST(ManifestDb, RowsAreWhatSqliteReturnsWithTheirRecords) {
     EXPECT_EQ(e.hasEncryptionKey, f.hasKey);
     EXPECT_EQ(e.encryptionKey, f.encryptionKey);
   }
+
+  // Lookups by domain and path answer what SQLite's engine answers for the same pair.
+  BackupFiles files;
+  ASSERT_EQ(files.Open(truth.folder), BackupFilesStatus::Ok);
+  for (const fixtures::Row& row : rows) {
+    const std::vector<fixtures::Row> hit = sqlite.Query(
+        "SELECT fileID, flags FROM Files WHERE domain = ? AND relativePath = ?", {row[1], row[2]});
+    ASSERT_EQ(hit.size(), 1u);
+    const std::optional<FileEntry> e = files.Find(row[1].AsText(), row[2].AsText());
+    ASSERT_TRUE(e.has_value()) << row[2].AsText();
+    EXPECT_EQ(e->fileId, hit[0][0].AsText());
+    EXPECT_EQ(e->flags, hit[0][1].AsInt());
+  }
+  EXPECT_EQ(sqlite.IntegrityCheck(), "ok");
 }
 
 TEST(ManifestDb, DamagedPagesEndTheReadNeverTheProgram) {
