@@ -2,13 +2,20 @@
 // with the walks the backup discovery does on an Info.plist (and, for some
 // inputs, through the real ExamineBackupFolder on a folder holding it), the encrypted-backup check
 // that reads Manifest.plist in either form (XML or binary), and the reader's other navigation
-// calls.
+// calls; through the property-list loader into a value tree (walked whole), the keyed-archive
+// decoder and the MBFile reading of Manifest.db records; the Info/Manifest/Status.plist readers;
+// and, as bytes of a Manifest.mbdb, through the manifest record parser.
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "FuzzSupport.h"
+#include "backup/BackupPlists.h"
 #include "backup/Discovery.h"
 #include "backup/EncryptedBackup.h"
+#include "backup/KeyedArchive.h"
+#include "backup/ManifestMbdb.h"
+#include "backup/PropertyList.h"
 #include "backup/XmlDocument.h"
 
 namespace {
@@ -42,6 +49,19 @@ void ReadLikeDiscovery(vantrel::XmlDocument& doc) {
   }
 }
 
+// Every value of a tree, with the typed reads callers make; the tree is bounded
+// in depth, so the recursion is too.
+size_t Visit(const vantrel::PlistValue& v) {
+  size_t n = 1;
+  (void)v.StringAt("Device Name");
+  (void)v.IntAt("Size");
+  (void)v.BoolAt("IsEncrypted");
+  (void)v.DataAt("ManifestKey");
+  (void)v.DateTextAt("Date");
+  for (const vantrel::PlistValue& item : v.items) n += Visit(item);
+  return n;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -58,6 +78,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   (void)PlistSaysEncrypted(bytes);
 
+  const PlistDocument plist = LoadPropertyList(bytes);
+  (void)Visit(plist.root);
+  (void)InfoPlistFrom(plist);
+  (void)ManifestPlistFrom(plist);
+  (void)StatusPlistFrom(plist);
+  const ArchiveDocument archive = DecodeKeyedArchive(plist.root);
+  (void)Visit(archive.root);
+  (void)DecodeMbFile(bytes);
+  // The same bytes as a Manifest.mbdb, with and without its magic.
+  (void)ParseManifestMbdb(bytes);
+  std::string mbdb("mbdb\x05\x00", 6);
+  mbdb.append(bytes);
+  (void)ParseManifestMbdb(mbdb);
+
   // The discovery code itself reads Info.plist from a backup folder by path.
   // Files cost more than the parse, so one input in eight (by its length) takes
   // that way too.
@@ -73,5 +107,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   BackupRow row;
   ExamineBackupFolder(folder, row);
   (void)IsEncryptedBackup(folder);
+  (void)ReadInfoPlist(folder);
+  (void)ReadManifestPlist(folder);
   return 0;
 }

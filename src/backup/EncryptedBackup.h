@@ -9,8 +9,7 @@
 namespace vantrel {
 
 // True when folder/Manifest.plist says IsEncrypted is true. Both forms of
-// property list are understood: XML, and the binary form ("bplist00") whose
-// top-level dictionary is read directly.
+// property list are understood (PropertyList.h).
 bool IsEncryptedBackup(const std::string& folder);
 
 // The same for the bytes of a property list; false for anything unreadable.
