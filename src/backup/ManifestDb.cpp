@@ -76,7 +76,7 @@ ManifestDbList ReadManifestDb(const std::string& path) {
   }
   const std::string wal = path + "-wal";
   SqliteFile db;
-  if (OpenDatabase(IsRegularFile(wal) ? wal : std::string(), db, path) != 0) return list;
+  if (OpenDatabase(IsRegularFile(wal) ? wal : std::string(), db, path) == OpenStatus::NotOpened) return list;
   const TableInfo* table = FindTable(db, "Files");
   if (!table) {
     list.status = ManifestDbStatus::NoFilesTable;
@@ -95,7 +95,7 @@ ManifestDbList ReadManifestDb(const std::string& path) {
   for (const PageSet& set : table->pageSets) {
     VisitLeafPages(db, set, [&](const LeafPage& page) {
       for (uint16_t offset : page.liveOffsets) {
-        if (!AssembleCellPayload(db, page.bytes, offset, cell) ||
+        if (!AssembleCellPayload(db, page.tree.bytes, offset, cell) ||
             !DecodeRecordHeader(cell, header)) {
           ++list.damagedRows;
           continue;
