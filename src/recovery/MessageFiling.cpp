@@ -23,24 +23,7 @@ const std::string* ValueAt(const RowValues* row, size_t position) {
   return row && position < row->size() ? &(*row)[position] : nullptr;
 }
 
-bool SameNameIgnoringCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t k = 0; k < a.size(); ++k) {
-    char x = a[k], y = b[k];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return true;
-}
-
 }  // namespace
-
-size_t ColumnPosition(const std::vector<ColumnDef>& columns, std::string_view name) {
-  for (size_t k = 0; k < columns.size(); ++k)
-    if (SameNameIgnoringCase(columns[k].name, name)) return k;
-  return kNoColumn;
-}
 
 MessageColumns MessageColumns::Of(const std::vector<ColumnDef>& columns) {
   MessageColumns c;

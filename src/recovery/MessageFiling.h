@@ -13,6 +13,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "recovery/ColumnNames.h"
 #include "recovery/GuidSet.h"
 #include "recovery/Records.h"
 #include "sqlite/Schema.h"
@@ -48,9 +49,6 @@ inline constexpr size_t kChatId = 0;
 inline constexpr size_t kMessageId = 1;
 }  // namespace join_column
 
-// A position no column of the table has.
-inline constexpr size_t kNoColumn = SIZE_MAX;
-
 // The message columns a record or its filing reads, by name from a table's
 // column list; kNoColumn for a column the table lacks.
 struct MessageColumns {
@@ -77,10 +75,6 @@ struct ChatColumns {
 
   static ChatColumns Of(const std::vector<ColumnDef>& columns);
 };
-
-// The position of the column of that name (ASCII case ignored, as SQLite
-// does), or kNoColumn.
-size_t ColumnPosition(const std::vector<ColumnDef>& columns, std::string_view name);
 
 // A stored message time (seconds or nanoseconds since 2001, decided per
 // value) as whole seconds since 2001; 0 stays 0 (unset).
