@@ -137,6 +137,14 @@ LoaderStatus CallStoreLoader(const SqliteFile& db, CallMap& live, CallMap& delet
   ReadTable(db, kCallRecordTable, liveRows, carvedRows);
   const std::map<int64_t, std::vector<std::string>> participants = ReadParticipants(db);
 
+  // The b-tree walk does not give rows in key order; calls are listed in the
+  // order the phone recorded them.
+  if (columns.pk != kNoColumn)
+    std::stable_sort(liveRows.begin(), liveRows.end(), [&](const RowValues& a, const RowValues& b) {
+      const int64_t ka = columns.pk < a.size() ? TextToInt(a[columns.pk]) : 0;
+      const int64_t kb = columns.pk < b.size() ? TextToInt(b[columns.pk]) : 0;
+      return ka < kb;
+    });
   std::set<CallKey> liveKeys;
   for (const RowValues& row : liveRows) {
     CallRecord record = MakeRecord(row, columns);

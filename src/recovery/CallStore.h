@@ -29,7 +29,7 @@ CallType CallTypeFromStored(int64_t stored);
 int32_t UnixSecondsFromCallStoreDate(const std::string& stored);
 
 // Live calls from ZCALLRECORD under their ZADDRESS (or, when a group call has
-// none, its first participant); deleted ones carved from the table's leaf
+// none, its first participant), in Z_PK order; deleted ones carved from the table's leaf
 // pages by the row reader's template carving, each listed once and never
 // when a live call has the same number, date, duration and direction.
 // TableAbsent when the database has no ZCALLRECORD.
