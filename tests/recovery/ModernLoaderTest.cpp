@@ -230,6 +230,37 @@ TEST_P(ModernContacts, PersonsByColumnName) {
   if (deleted) EXPECT_TRUE(deleted->empty());
 }
 
+// Numbers deleted from the wider tables: the carvers run on them without listing a live value.
+TEST_P(ModernContacts, DeletedNumbersNeverLive) {
+  fx::TempDir dir;
+  const fx::ModernContactsTruth truth =
+      fx::BuildModernContactsDb(dir.File("AddressBook.sqlitedb"), GetParam());
+  std::set<std::string> removed, kept;
+  {
+    fx::Database sql(truth.path, {.create = false});
+    fx::RegisterAppleFunctionStubs(sql);
+    for (const fx::ModernPerson& p : truth.persons) {
+      const bool drop = p.rowid % 3 == 0;
+      for (const std::string& value : p.values) (drop ? removed : kept).insert(value);
+      if (drop)
+        sql.Query("DELETE FROM ABMultiValue WHERE record_id = ?", {fx::Value::Int(p.rowid)});
+    }
+  }
+  SqliteFile file;
+  ASSERT_EQ(OpenDatabase("", file, truth.path), 0);
+  ContactMap contacts;
+  std::optional<DeletedContactList> deleted;
+  ASSERT_EQ(ContactLoader(file, contacts, deleted), LoaderStatus::Loaded);
+  size_t found = 0;
+  if (deleted)
+    for (const DeletedContact& c : *deleted) {
+      EXPECT_EQ(kept.count(c.number), 0u) << c.number;
+      found += removed.count(c.number);
+    }
+  std::cout << "iOS " << GetParam() << " contacts: " << found << " deleted values found of "
+            << removed.size() << " written\n";
+}
+
 INSTANTIATE_TEST_SUITE_P(Versions, ModernContacts, ::testing::Values(9, 15, 16));
 
 }  // namespace
