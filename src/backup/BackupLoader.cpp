@@ -9,6 +9,7 @@
 
 #include "backup/EncryptedBackup.h"
 #include "platform/ReadOnlyFile.h"
+#include "recovery/CallStore.h"
 #include "sqlite/SqliteFile.h"
 
 namespace vantrel {
@@ -22,7 +23,10 @@ LoaderStatus LoadContacts(const SqliteFile& db, Collections& into) {
   return ContactLoader(db, into.contacts, into.deletedContacts);
 }
 
+// A calls database is either the call store of iOS 8+ or the iOS 6/7 table.
 LoaderStatus LoadCalls(const SqliteFile& db, Collections& into) {
+  const LoaderStatus store = CallStoreLoader(db, into.liveCalls, into.deletedCalls);
+  if (store != LoaderStatus::TableAbsent) return store;
   return CallLoader(db, into.liveCalls, into.deletedCalls);
 }
 
@@ -43,7 +47,7 @@ struct PathSource {
     }
   }
   std::string FileOf(const KindSource& kind) const {
-    return isFolder ? path + kind.backupName : path;
+    return isFolder ? KindFileInFolder(path, kind) : path;
   }
 };
 
@@ -92,22 +96,44 @@ void Report(const KindSource& kind, const Collections& data, LoadObserver& obser
 
 }  // namespace
 
+std::string BackupFilePath(const std::string& folder, const std::string& name) {
+  // The one place a backup name becomes a path: an index of the backup's
+  // files (Manifest.db) takes over here.
+  std::string flat = folder + name;
+  if (PathExists(flat)) return flat;
+  if (name.size() > 2) {
+    std::string nested = folder + name.substr(0, 2) + "/" + name;
+    if (PathExists(nested)) return nested;
+  }
+  return {};
+}
+
+std::string KindFileInFolder(const std::string& folder, const KindSource& kind) {
+  for (const char* name : kind.backupNames) {
+    std::string found = BackupFilePath(folder, name);
+    if (!found.empty()) return found;
+  }
+  return kind.backupNames.empty() ? folder : folder + kind.backupNames.front();
+}
+
 const std::vector<KindSource>& KindSources() {
   // The address book is read on a second thread while the messages load: its
-  // reader and its collections are its own.
+  // reader and its collections are its own. A phone upgraded from iOS 7
+  // keeps its old call_history.db beside the call store, frozen at the
+  // upgrade: its calls are stale, so the store is read when it is there.
   static const std::vector<KindSource> kinds = {
       {.kind = RecordKind::Messages,
-       .backupName = kMessagesDatabaseName,
+       .backupNames = {kMessagesDatabaseName},
        .load = LoadMessages,
        .nodes = {{{Category::DeletedMessages, false}, {Category::LiveMessages, false}}},
        .ownThread = false},
       {.kind = RecordKind::Contacts,
-       .backupName = kContactsDatabaseName,
+       .backupNames = {kContactsDatabaseName},
        .load = LoadContacts,
        .nodes = {{{Category::DeletedContacts, false}, {Category::LiveContacts, true}}},
        .ownThread = true},
       {.kind = RecordKind::Calls,
-       .backupName = kCallsDatabaseName,
+       .backupNames = {kCallStoreDatabaseName, kCallsDatabaseName},
        .load = LoadCalls,
        .nodes = {{{Category::DeletedCalls, true}, {Category::LiveCalls, true}}},
        .ownThread = false},

@@ -26,6 +26,9 @@ inline constexpr char kProductDisplayName[] = "Vantrel For iPhone Backup";
 inline constexpr char kMessagesDatabaseName[] = "3d0d7e5fb2ce288813306e4d4636395e047a3d28";
 inline constexpr char kContactsDatabaseName[] = "31bb7ba8914766d4ba40d6dfb6113c8b614be442";
 inline constexpr char kCallsDatabaseName[] = "2b2b0084a1bc3a5ac8c27afdf14afb42c61a19ca";
+// The Core Data call store of iOS 8 and later:
+// SHA-1 of "HomeDomain-Library/CallHistoryDB/CallHistory.storedata".
+inline constexpr char kCallStoreDatabaseName[] = "5a4935c78a5255723f707230a451d79c540d2741";
 
 // Shown when no loader found its table in anything the path offered.
 inline constexpr char kUnsupportedVersionMessage[] =
@@ -46,7 +49,9 @@ struct CategoryNode {
 // One row of the kinds table.
 struct KindSource {
   RecordKind kind;
-  const char* backupName;  // the database's file in a backup folder
+  // The database's files in a backup folder, preferred first: the first the
+  // folder holds is read.
+  std::vector<const char*> backupNames;
   LoaderStatus (*load)(const SqliteFile& db, Collections& into);
   std::array<CategoryNode, 2> nodes;
   // Read on a thread of its own from the start of the load (when the machine
@@ -54,6 +59,16 @@ struct KindSource {
   // own reader and fills only its own collections, so any kind may be.
   bool ownThread;
 };
+
+// Where a backup folder (path ending in '/') keeps the file of a backup
+// name: flat beside Info.plist (iOS 9 and older), else in the subfolder of
+// the name's first two hex digits (iOS 10 and later). "" when neither exists.
+std::string BackupFilePath(const std::string& folder, const std::string& name);
+
+// The database file of a kind in a backup folder (path ending in '/'): the
+// first of its backup names the folder holds; when it holds none, the flat
+// path of the first name.
+std::string KindFileInFolder(const std::string& folder, const KindSource& kind);
 
 // The kinds a load reads, in the order they are reported.
 const std::vector<KindSource>& KindSources();

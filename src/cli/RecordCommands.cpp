@@ -26,11 +26,25 @@ constexpr KindWord kKindWords[] = {
     {"calls", RecordKind::Calls, "call"},
 };
 
+// Addresses of a group joined by commas (no address holds one).
+std::string JoinedList(const std::vector<std::string>& items) {
+  std::string joined;
+  for (const std::string& item : items) {
+    if (!joined.empty()) joined += ',';
+    joined += item;
+  }
+  return joined;
+}
+
+// Fields after the first seven came later and stay last: scripts read the
+// first seven by position. They are printed for every version, empty when
+// the database does not tell.
 void PrintMessages(const std::string& address, const MessageList& records, std::ostream& out) {
   for (const MessageRecord& m : records)
     out << EscapeField(address) << '\t' << m.date << '\t' << m.readDate << '\t'
         << static_cast<int>(m.sent) << '\t' << EscapeField(m.service) << '\t'
-        << EscapeField(m.account) << '\t' << EscapeField(m.text) << '\n';
+        << EscapeField(m.account) << '\t' << EscapeField(m.text) << '\t' << EscapeField(m.chatName)
+        << '\t' << EscapeField(JoinedList(m.participants)) << '\n';
 }
 
 void PrintContacts(const ContactMap& map, std::ostream& out) {
@@ -43,11 +57,32 @@ void PrintContacts(const ContactMap& map, std::ostream& out) {
   }
 }
 
+const char* CallTypeWord(CallType type) {
+  switch (type) {
+    case CallType::Phone:
+      return "phone";
+    case CallType::FaceTimeAudio:
+      return "facetime-audio";
+    case CallType::FaceTimeVideo:
+      return "facetime-video";
+    case CallType::Other:
+      return "other";
+    case CallType::Unknown:
+      break;
+  }
+  return "";
+}
+
+// As for messages, the fields after the first four came later: type,
+// answered (1/0), the other participants of a group call.
 void PrintCalls(const CallMap& map, std::ostream& out) {
   for (const auto& [number, calls] : map)
-    for (const CallRecord& c : calls)
+    for (const CallRecord& c : calls) {
       out << EscapeField(number) << '\t' << static_cast<uint32_t>(c.date) << '\t' << c.duration
-          << '\t' << c.flags << '\n';
+          << '\t' << c.flags << '\t' << CallTypeWord(c.type) << '\t';
+      if (c.answered >= 0) out << static_cast<int>(c.answered);
+      out << '\t' << EscapeField(JoinedList(c.participants)) << '\n';
+    }
 }
 
 void PrintRecords(const Collections& data, RecordKind kind, bool deleted, std::ostream& out) {
@@ -90,7 +125,7 @@ int RunRecords(const CommandLine& cl, std::ostream& out, std::ostream& err) {
   // A backup folder holds the kind's database under its backup name, without a log.
   std::string file = path, wal;
   if (IsDirectory(path)) {
-    file = path + "/" + source.backupName;
+    file = KindFileInFolder(path + "/", source);
   } else {
     wal = ChooseWal(cl, path);
   }

@@ -5,6 +5,7 @@
 #include <unordered_map>
 #include <utility>
 
+#include "recovery/ColumnNames.h"
 #include "recovery/ContactCarvers.h"
 #include "recovery/Loaders.h"
 #include "recovery/PhoneNumber.h"
@@ -33,11 +34,49 @@ std::string PersonName(const RowValues& person) {
   return At(person, pc::kLast) + At(person, pc::kMiddle) + At(person, pc::kFirst);
 }
 
+// A table's column position by name, or the iOS 6/7 position when the
+// catalogue does not name it (a table absent from the file: its rows are
+// empty anyway).
+size_t Named(const TableInfo* table, const char* name, size_t ios7Position) {
+  if (table == nullptr) return ios7Position;
+  return ColumnPosition(table->columns, name);
+}
+
+// The columns the live records are built from, by name.
+struct PersonColumns {
+  size_t rowid, first, last, middle, firstPhonetic, middlePhonetic, lastPhonetic, organization;
+  explicit PersonColumns(const TableInfo* t)
+      : rowid(Named(t, "ROWID", pc::kRowid)),
+        first(Named(t, "First", pc::kFirst)),
+        last(Named(t, "Last", pc::kLast)),
+        middle(Named(t, "Middle", pc::kMiddle)),
+        firstPhonetic(Named(t, "FirstPhonetic", pc::kFirstPhonetic)),
+        middlePhonetic(Named(t, "MiddlePhonetic", pc::kMiddlePhonetic)),
+        lastPhonetic(Named(t, "LastPhonetic", pc::kLastPhonetic)),
+        organization(Named(t, "Organization", pc::kOrganization)) {}
+};
+struct MultiValueColumns {
+  size_t uid, recordId, property, label, value;
+  explicit MultiValueColumns(const TableInfo* t)
+      : uid(Named(t, "UID", mvc::kUid)),
+        recordId(Named(t, "record_id", mvc::kRecordId)),
+        property(Named(t, "property", mvc::kProperty)),
+        label(Named(t, "label", mvc::kLabel)),
+        value(Named(t, "value", mvc::kValue)) {}
+};
+struct EntryColumns {
+  size_t parentId, key, value;
+  explicit EntryColumns(const TableInfo* t)
+      : parentId(Named(t, "parent_id", mvec::kParentId)),
+        key(Named(t, "key", mvec::kKey)),
+        value(Named(t, "value", mvec::kValue)) {}
+};
+
 // The text of the k-th row (from 1) of a label or key table in reading order,
 // "" when there is none.
-std::string NthValue(const RowList& rows, int64_t k) {
+std::string NthValue(const RowList& rows, int64_t k, size_t column = kNameTableValueColumn) {
   if (k < 1 || static_cast<uint64_t>(k) > rows.size()) return {};
-  return At(rows[static_cast<size_t>(k - 1)], kNameTableValueColumn);
+  return At(rows[static_cast<size_t>(k - 1)], column);
 }
 
 uint32_t Key(const std::string& text) {
@@ -161,6 +200,17 @@ LoaderStatus ContactLoader(const SqliteFile& db, ContactMap& contacts,
   PersonCarverOnTablePages(db, personDeleted);
   if (result != LoaderStatus::Loaded || (multiLive.empty() && multiDeleted.empty())) return result;
 
+  const PersonColumns p(FindTable(db, "ABPerson"));
+  const MultiValueColumns m(multiValues);
+  const EntryColumns e(FindTable(db, "ABMultiValueEntry"));
+  const size_t labelValue =
+      Named(FindTable(db, "ABMultiValueLabel"), "value", kNameTableValueColumn);
+  const size_t keyValue =
+      Named(FindTable(db, "ABMultiValueEntryKey"), "value", kNameTableValueColumn);
+  const auto name = [&](const RowValues& person) {
+    return At(person, p.last) + At(person, p.middle) + At(person, p.first);
+  };
+
   // Stage 2: live persons with their multi-values, then the deleted entry.
   RowList labelLive, labelDeleted, entryLive, entryDeleted, entryKeyLive, entryKeyDeleted;
   ReadTableInRowidOrder(db, "ABMultiValueLabel", labelLive, labelDeleted);
@@ -168,10 +218,9 @@ LoaderStatus ContactLoader(const SqliteFile& db, ContactMap& contacts,
   ReadTableInRowidOrder(db, "ABMultiValueEntryKey", entryKeyLive, entryKeyDeleted);
 
   std::multimap<uint32_t, const RowValues*> byPerson;
-  for (const RowValues& row : multiLive) byPerson.emplace(Key(At(row, mvc::kRecordId)), &row);
+  for (const RowValues& row : multiLive) byPerson.emplace(Key(At(row, m.recordId)), &row);
   std::multimap<uint32_t, const RowValues*> entriesByParent;
-  for (const RowValues& row : entryLive)
-    entriesByParent.emplace(Key(At(row, mvec::kParentId)), &row);
+  for (const RowValues& row : entryLive) entriesByParent.emplace(Key(At(row, e.parentId)), &row);
 
   // Values still held by a live multi-value of a live person are never
   // listed as deleted, whether or not the person's record shows them (a
@@ -179,36 +228,36 @@ LoaderStatus ContactLoader(const SqliteFile& db, ContactMap& contacts,
   std::set<std::string> liveValues;
   std::set<uint32_t> livePersons;
   for (const RowValues& person : personLive)
-    if (!person.empty()) livePersons.insert(Key(person[pc::kRowid]));
+    if (!person.empty()) livePersons.insert(Key(At(person, p.rowid)));
   for (const RowValues& mv : multiLive) {
-    const std::string& value = At(mv, mvc::kValue);
-    if (livePersons.count(Key(At(mv, mvc::kRecordId))) && !value.empty()) liveValues.insert(value);
+    const std::string& value = At(mv, m.value);
+    if (livePersons.count(Key(At(mv, m.recordId))) && !value.empty()) liveValues.insert(value);
   }
   for (const RowValues& person : personLive) {
     if (person.empty()) continue;
-    const uint32_t id = Key(person[pc::kRowid]);
+    const uint32_t id = Key(At(person, p.rowid));
     ContactRecord record;
-    record.name = PersonName(person);
-    record.phonetic = At(person, pc::kLastPhonetic) + " " + At(person, pc::kMiddlePhonetic) + " " +
-                      At(person, pc::kFirstPhonetic);
-    record.organization = At(person, pc::kOrganization);
+    record.name = name(person);
+    record.phonetic = At(person, p.lastPhonetic) + " " + At(person, p.middlePhonetic) + " " +
+                      At(person, p.firstPhonetic);
+    record.organization = At(person, p.organization);
     auto range = byPerson.equal_range(id);
     for (auto it = range.first; it != range.second; ++it) {
       const RowValues& mv = *it->second;
       std::string label, value;
-      if (At(mv, mvc::kProperty) == kPropertyAddress) {
+      if (At(mv, m.property) == kPropertyAddress) {
         // An address shows its first part, labelled with that part's key.
-        auto entry = entriesByParent.find(Key(At(mv, mvc::kUid)));
+        auto entry = entriesByParent.find(Key(At(mv, m.uid)));
         if (entry == entriesByParent.end()) continue;
         const RowValues& part = *entry->second;
-        label = NthValue(entryKeyLive, TextToInt(At(part, mvec::kKey)));
-        value = At(part, mvec::kValue);
+        label = NthValue(entryKeyLive, TextToInt(At(part, e.key)), keyValue);
+        value = At(part, e.value);
       } else {
-        if (At(mv, mvc::kLabel).empty()) continue;  // no label: not shown
-        label = ResolveLabel(NthValue(labelLive, TextToInt(At(mv, mvc::kLabel))));
-        value = At(mv, mvc::kValue);
+        if (At(mv, m.label).empty()) continue;  // no label: not shown
+        label = ResolveLabel(NthValue(labelLive, TextToInt(At(mv, m.label)), labelValue));
+        value = At(mv, m.value);
       }
-      record.propertyCodes.push_back(static_cast<int32_t>(TextToInt(At(mv, mvc::kProperty))));
+      record.propertyCodes.push_back(static_cast<int32_t>(TextToInt(At(mv, m.property))));
       record.labels.push_back(label);
       if (record.name.empty()) record.name = value;
       liveValues.insert(value);

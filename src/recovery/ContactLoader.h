@@ -12,7 +12,9 @@
 
 namespace vantrel {
 
-// Address-book columns read by position, the same on iOS 6 and iOS 7.
+// Address-book column positions of iOS 6 and iOS 7. ABPerson only grows by
+// appended columns in later versions, but the live rows are read by the
+// names these positions carry (ContactLoader.cpp), as every loader does.
 namespace person_column {  // ABPerson
 inline constexpr size_t kRowid = 0;
 inline constexpr size_t kFirst = 1;

@@ -3,12 +3,11 @@
 #include <algorithm>
 #include <utility>
 
+#include "recovery/AppleTime.h"
 #include "recovery/RowReader.h"
 
 namespace vantrel {
 namespace {
-
-namespace mc = message_column;
 
 // Rows by the integer of one of their values; on a repeated key the first stays.
 std::map<int64_t, const RowValues*> IndexRows(const RowList& rows, size_t keyPosition) {
@@ -26,23 +25,44 @@ const std::string* ValueAt(const RowValues* row, size_t position) {
 
 }  // namespace
 
-MessageRecord RecordFromRow(const RowValues& row) {
+MessageColumns MessageColumns::Of(const std::vector<ColumnDef>& columns) {
+  MessageColumns c;
+  c.rowid = ColumnPosition(columns, "ROWID");
+  c.guid = ColumnPosition(columns, "guid");
+  c.text = ColumnPosition(columns, "text");
+  c.handleId = ColumnPosition(columns, "handle_id");
+  c.service = ColumnPosition(columns, "service");
+  c.date = ColumnPosition(columns, "date");
+  c.dateRead = ColumnPosition(columns, "date_read");
+  c.isSent = ColumnPosition(columns, "is_sent");
+  c.attributedBody = ColumnPosition(columns, "attributedBody");
+  return c;
+}
+
+ChatColumns ChatColumns::Of(const std::vector<ColumnDef>& columns) {
+  ChatColumns c;
+  c.rowid = ColumnPosition(columns, "ROWID");
+  c.style = ColumnPosition(columns, "style");
+  c.chatIdentifier = ColumnPosition(columns, "chat_identifier");
+  c.accountLogin = ColumnPosition(columns, "account_login");
+  c.displayName = ColumnPosition(columns, "display_name");
+  return c;
+}
+
+int32_t MessageSecondsFromStored(const std::string& value) {
+  return static_cast<int32_t>(AppleSecondsFromStored(TextToInt(value)).value_or(0));
+}
+
+MessageRecord RecordFromRow(const RowValues& row, const MessageColumns& columns) {
   MessageRecord record;
-  for (size_t k = 0; k < row.size(); ++k) {
-    const std::string& value = row[k];
-    if (k == mc::kText) {
-      record.text = value;
-    } else if (k == mc::kService) {
-      record.service = value;
-    } else if (k == mc::kDate) {
-      record.date = static_cast<int32_t>(TextToInt(value));
-    } else if (k == mc::kDateRead) {
-      record.readDate = static_cast<int32_t>(TextToInt(value));
-    } else if (k == mc::kIsSent) {
-      record.sent = static_cast<uint8_t>(TextToInt(value) & 0xFF);
-      break;
-    }
-  }
+  if (const std::string* text = ValueAt(&row, columns.text)) record.text = *text;
+  if (const std::string* service = ValueAt(&row, columns.service)) record.service = *service;
+  if (const std::string* date = ValueAt(&row, columns.date))
+    record.date = MessageSecondsFromStored(*date);
+  if (const std::string* read = ValueAt(&row, columns.dateRead))
+    record.readDate = MessageSecondsFromStored(*read);
+  if (const std::string* sent = ValueAt(&row, columns.isSent))
+    record.sent = static_cast<uint8_t>(TextToInt(*sent) & 0xFF);
   return record;
 }
 
@@ -52,12 +72,31 @@ std::string NormaliseAddress(std::string address) {
   return address;
 }
 
-void ChatIndex::SetChats(const RowList& rows) {
-  chatByKey_ = IndexRows(rows, chat_column::kRowid);
+void ChatIndex::SetChats(const RowList& rows, const ChatColumns& columns) {
+  chatColumns_ = columns;
+  chatByKey_ = IndexRows(rows, columns.rowid);
 }
 
-void ChatIndex::SetHandles(const RowList& rows) {
+void ChatIndex::SetHandles(const RowList& rows, size_t addressColumn) {
+  handleAddress_ = addressColumn;
   handleByKey_ = IndexRows(rows, handle_column::kRowid);
+}
+
+void ChatIndex::AddChatHandle(int64_t chatId, int64_t handleId) {
+  auto chat = chatByKey_.find(chatId);
+  const std::string* address = HandleAddress(handleId);
+  if (chat == chatByKey_.end() || address == nullptr) return;
+  // Kept sorted: the join table's pages are not walked in rowid order.
+  std::vector<std::string>& list = participants_[chat->second];
+  list.insert(std::upper_bound(list.begin(), list.end(), *address), *address);
+}
+
+const std::vector<std::string>* ChatIndex::GroupParticipants(const RowValues* chat) const {
+  auto found = participants_.find(chat);
+  if (found == participants_.end()) return nullptr;
+  const std::string* style = ValueAt(chat, chatColumns_.style);
+  const bool group = (style != nullptr && TextToInt(*style) == 43) || found->second.size() > 1;
+  return group ? &found->second : nullptr;
 }
 
 void ChatIndex::AddJoin(int64_t messageId, int64_t chatId, size_t joinRows) {
@@ -82,21 +121,25 @@ void ChatIndex::AddJoin(int64_t messageId, int64_t chatId, size_t joinRows) {
 const std::string* ChatIndex::HandleAddress(int64_t handleId) const {
   auto found = handleByKey_.find(handleId);
   if (found == handleByKey_.end()) return nullptr;
-  return ValueAt(found->second, handle_column::kAddress);
+  return ValueAt(found->second, handleAddress_);
 }
 
-void LiveBatch::Add(const RowValues& row, const ChatIndex& chats) {
+void LiveBatch::Add(const RowValues& row, const ChatIndex& chats, const MessageColumns& columns) {
   Entry entry;
-  entry.rowid = row.empty() ? 0 : TextToInt(row[mc::kRowid]);
-  entry.record = RecordFromRow(row);
+  const std::string* rowid = ValueAt(&row, columns.rowid);
+  entry.rowid = rowid ? TextToInt(*rowid) : 0;
+  entry.record = RecordFromRow(row, columns);
 
-  const RowValues* chatRow =
-      row.size() > mc::kRowid ? chats.ChatOf(TextToInt(row[mc::kRowid])) : nullptr;
-  if (const std::string* account = ValueAt(chatRow, chat_column::kAccountLogin))
+  const RowValues* chatRow = rowid ? chats.ChatOf(entry.rowid) : nullptr;
+  const ChatColumns& cc = chats.chatColumns();
+  if (const std::string* account = ValueAt(chatRow, cc.accountLogin))
     entry.record.account = *account;
+  if (const std::string* name = ValueAt(chatRow, cc.displayName)) entry.record.chatName = *name;
+  if (const std::vector<std::string>* participants = chats.GroupParticipants(chatRow))
+    entry.record.participants = *participants;
   // A chat identifier of five or more characters is the address whatever
   // the handle: worked out once per chat.
-  const std::string* identifier = ValueAt(chatRow, chat_column::kChatIdentifier);
+  const std::string* identifier = ValueAt(chatRow, cc.chatIdentifier);
   const bool byChat = identifier != nullptr && identifier->size() >= 5;
   if (byChat) {
     auto known = addressOfChat_.find(chatRow);
@@ -108,9 +151,9 @@ void LiveBatch::Add(const RowValues& row, const ChatIndex& chats) {
   }
   std::string address;
   if (identifier != nullptr) address = *identifier;
-  if (address.size() < 5 && row.size() > mc::kHandleId) {
-    if (const std::string* handle = chats.HandleAddress(TextToInt(row[mc::kHandleId])))
-      address = *handle;
+  const std::string* handleId = ValueAt(&row, columns.handleId);
+  if (address.size() < 5 && handleId != nullptr) {
+    if (const std::string* handle = chats.HandleAddress(TextToInt(*handleId))) address = *handle;
   }
   entry.address = AddressIndex(NormaliseAddress(std::move(address)));
   if (byChat) addressOfChat_.emplace(chatRow, entry.address);
@@ -156,12 +199,14 @@ void FileLiveByRowid(std::vector<LiveBatch*> batches, MessageMap& live) {
   }
 }
 
-void KeepCarved(RowList& rows, std::vector<CarvedEntry>& out) {
+void KeepCarved(RowList& rows, std::vector<CarvedEntry>& out, const MessageColumns& columns) {
   for (RowValues& row : rows) {
-    if (row.size() <= mc::kText) continue;
-    MessageRecord record = RecordFromRow(row);
+    if (columns.text == kNoColumn || row.size() <= columns.text) continue;
+    MessageRecord record = RecordFromRow(row, columns);
     if (record.text.empty()) continue;
-    out.push_back({std::move(row[mc::kGuid]), std::move(record)});
+    std::string guid;
+    if (columns.guid < row.size()) guid = std::move(row[columns.guid]);
+    out.push_back({std::move(guid), std::move(record)});
   }
 }
 

@@ -7,17 +7,23 @@
 #include <cstddef>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <unordered_map>
 #include <vector>
 
+#include "recovery/ColumnNames.h"
 #include "recovery/GuidSet.h"
 #include "recovery/Records.h"
+#include "sqlite/Schema.h"
 
 namespace vantrel {
 
-// Column positions, the same in the iOS 6 and iOS 7 tables.
+// Column positions of the iOS 6 and iOS 7 tables. Later versions keep the
+// first 38 message columns in place but add, move and drop others, so the
+// loader takes every position from the catalogue by name (MessageColumns,
+// ChatColumns); these are the positions the names give on iOS 6/7.
 namespace message_column {
 inline constexpr size_t kRowid = 0;
 inline constexpr size_t kGuid = 1;
@@ -32,6 +38,7 @@ namespace chat_column {
 inline constexpr size_t kRowid = 0;
 inline constexpr size_t kChatIdentifier = 6;
 inline constexpr size_t kAccountLogin = 9;
+inline constexpr size_t kDisplayName = 12;  // iOS 7 on
 }  // namespace chat_column
 namespace handle_column {
 inline constexpr size_t kRowid = 0;
@@ -42,8 +49,39 @@ inline constexpr size_t kChatId = 0;
 inline constexpr size_t kMessageId = 1;
 }  // namespace join_column
 
+// The message columns a record or its filing reads, by name from a table's
+// column list; kNoColumn for a column the table lacks.
+struct MessageColumns {
+  size_t rowid = message_column::kRowid;
+  size_t guid = message_column::kGuid;
+  size_t text = message_column::kText;
+  size_t handleId = message_column::kHandleId;
+  size_t service = message_column::kService;
+  size_t date = message_column::kDate;
+  size_t dateRead = message_column::kDateRead;
+  size_t isSent = message_column::kIsSent;
+  size_t attributedBody = kNoColumn;  // the archived text (iOS 8 on; the only text from iOS 16)
+
+  static MessageColumns Of(const std::vector<ColumnDef>& columns);
+};
+
+// The chat columns the filing reads, by name.
+struct ChatColumns {
+  size_t rowid = chat_column::kRowid;
+  size_t style = 2;  // 43 = group chat, 45 = one other party
+  size_t chatIdentifier = chat_column::kChatIdentifier;
+  size_t accountLogin = chat_column::kAccountLogin;
+  size_t displayName = kNoColumn;
+
+  static ChatColumns Of(const std::vector<ColumnDef>& columns);
+};
+
+// A stored message time (seconds or nanoseconds since 2001, decided per
+// value) as whole seconds since 2001; 0 stays 0 (unset).
+int32_t MessageSecondsFromStored(const std::string& value);
+
 // The fields every message row carries, live or carved.
-MessageRecord RecordFromRow(const RowValues& row);
+MessageRecord RecordFromRow(const RowValues& row, const MessageColumns& columns = {});
 
 // Addresses are shown without the mainland country code; anything too short
 // to be a number or an account is filed under "0".
@@ -55,8 +93,11 @@ class ChatIndex {
  public:
   // The chat and handle rows, kept by pointer: they must outlive the index.
   // On a repeated rowid the first row stays.
-  void SetChats(const RowList& rows);
-  void SetHandles(const RowList& rows);
+  void SetChats(const RowList& rows, const ChatColumns& columns = {});
+  void SetHandles(const RowList& rows, size_t addressColumn = handle_column::kAddress);
+  // A chat_handle_join row: a handle taking part in a chat. Call after
+  // SetChats and SetHandles.
+  void AddChatHandle(int64_t chatId, int64_t handleId);
   // A join row; joinRows estimates how many there are, to size the flat table.
   // On a repeated message the first join row stays.
   void AddJoin(int64_t messageId, int64_t chatId, size_t joinRows);
@@ -71,8 +112,15 @@ class ChatIndex {
   }
   // The address of a handle rowid, or nullptr.
   const std::string* HandleAddress(int64_t handleId) const;
+  // The participants of a chat row when it is a group chat (style 43, or
+  // more than one handle), sorted; nullptr otherwise.
+  const std::vector<std::string>* GroupParticipants(const RowValues* chat) const;
+  const ChatColumns& chatColumns() const { return chatColumns_; }
 
  private:
+  ChatColumns chatColumns_;
+  size_t handleAddress_ = handle_column::kAddress;
+  std::unordered_map<const RowValues*, std::vector<std::string>> participants_;
   std::map<int64_t, const RowValues*> chatByKey_;
   std::map<int64_t, const RowValues*> handleByKey_;
   // Message rowids are dense on a device, so they index a flat table;
@@ -97,7 +145,7 @@ class LiveBatch {
   // A live message row: its record, and its address from its chat's
   // identifier (five or more characters, worked out once per chat) or else
   // from its handle.
-  void Add(const RowValues& row, const ChatIndex& chats);
+  void Add(const RowValues& row, const ChatIndex& chats, const MessageColumns& columns = {});
 
   std::vector<Entry>& entries() { return entries_; }
   const std::vector<Entry>& entries() const { return entries_; }
@@ -126,7 +174,7 @@ struct CarvedEntry {
 
 // Appends the carved rows that can be filed (a text is needed: a record
 // without one is never filed and never marks its GUID).
-void KeepCarved(RowList& rows, std::vector<CarvedEntry>& out);
+void KeepCarved(RowList& rows, std::vector<CarvedEntry>& out, const MessageColumns& columns = {});
 
 // Files carved messages as deleted: the first record of each GUID that no
 // live message has.

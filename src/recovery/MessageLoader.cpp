@@ -7,22 +7,46 @@
 #include <string>
 #include <string_view>
 #include <thread>
+#include <unordered_map>
 #include <vector>
 
+#include "recovery/AttributedBody.h"
 #include "recovery/GuidSet.h"
 #include "recovery/Loaders.h"
 #include "recovery/MessageCarver.h"
 #include "recovery/MessageFiling.h"
 #include "recovery/Parallel.h"
 #include "recovery/RowReader.h"
+#include "sqlite/BTree.h"
 
 namespace vantrel {
 namespace {
 
-namespace mc = message_column;
-
 // The carved rows of chat, handle and the join table are of no use here.
 void NoCarving(const SqliteFile&, const LeafPage&, const std::vector<ColumnDef>&, RowList&) {}
+
+// The live rows of a two-column join table, as (first, second) integers by
+// the named columns; nothing when the table or a column is absent.
+template <typename Visit>
+void VisitJoinRows(const SqliteFile& db, const char* table, const char* first, const char* second,
+                   Visit visit) {
+  const TableInfo* join = FindTable(db, table);
+  if (join == nullptr) return;
+  const size_t a = ColumnPosition(join->columns, first);
+  const size_t b = ColumnPosition(join->columns, second);
+  if (a == kNoColumn || b == kNoColumn) return;
+  std::vector<bool> wanted(std::max(a, b) + 1, false);
+  wanted[a] = wanted[b] = true;
+  RowValues row;
+  for (const PageSet& set : join->pageSets) {
+    VisitLeafPages(db, set, [&](const LeafPage& page) {
+      VisitLiveCells(db, page, join->columns, wanted, row, [&](const RowValues& r, uint64_t) {
+        if (r.size() <= a || r.size() <= b) return;
+        visit(TextToInt(r[a]), TextToInt(r[b]));
+      });
+    });
+  }
+}
 
 // The chat, handle and join tables, read first so that each message row is
 // filed as it is read and no row of the big table is kept whole. Chat and
@@ -32,36 +56,52 @@ ChatIndex ReadChatIndex(const SqliteFile& db, RowList& chatRows, RowList& handle
   ReadTable(db, "chat", chatRows, unused, NoCarving);
   ReadTable(db, "handle", handleRows, unused, NoCarving);
   ChatIndex chats;
-  chats.SetChats(chatRows);
-  chats.SetHandles(handleRows);
-  const TableInfo* join = FindTable(db, "chat_message_join");
-  if (join == nullptr) return chats;
-  const std::vector<bool> wanted = {join_column::kChatId == 0 || join_column::kMessageId == 0,
-                                    join_column::kChatId == 1 || join_column::kMessageId == 1};
-  size_t joinRows = 0;
-  for (const PageSet& set : join->pageSets) joinRows += set.leafPages.size() * 512;
-  RowValues row;
-  for (const PageSet& set : join->pageSets) {
-    VisitLeafPages(db, set, [&](const LeafPage& page) {
-      VisitLiveCells(db, page, join->columns, wanted, row, [&](const RowValues& r, uint64_t) {
-        if (r.size() <= join_column::kMessageId) return;
-        chats.AddJoin(TextToInt(r[join_column::kMessageId]), TextToInt(r[join_column::kChatId]),
-                      joinRows);
-      });
-    });
+  if (const TableInfo* chat = FindTable(db, "chat"))
+    chats.SetChats(chatRows, ChatColumns::Of(chat->columns));
+  if (const TableInfo* handle = FindTable(db, "handle")) {
+    const size_t address = ColumnPosition(handle->columns, "id");
+    chats.SetHandles(handleRows, address == kNoColumn ? handle_column::kAddress : address);
   }
+  VisitJoinRows(db, "chat_handle_join", "chat_id", "handle_id",
+                [&](int64_t chatId, int64_t handleId) { chats.AddChatHandle(chatId, handleId); });
+  size_t joinRows = 0;
+  if (const TableInfo* join = FindTable(db, "chat_message_join"))
+    for (const PageSet& set : join->pageSets) joinRows += set.leafPages.size() * 512;
+  VisitJoinRows(
+      db, "chat_message_join", "chat_id", "message_id",
+      [&](int64_t chatId, int64_t messageId) { chats.AddJoin(messageId, chatId, joinRows); });
   return chats;
 }
 
 // Only the columns a record or its filing reads are rendered.
-std::vector<bool> WantedColumns() {
+std::vector<bool> WantedColumns(const MessageColumns& c) {
   std::vector<bool> wanted;
-  for (size_t k : {mc::kRowid, mc::kGuid, mc::kText, mc::kHandleId, mc::kService, mc::kDate,
-                   mc::kDateRead, mc::kIsSent}) {
+  for (size_t k : {c.rowid, c.guid, c.text, c.handleId, c.service, c.date, c.dateRead, c.isSent,
+                   c.attributedBody}) {
+    if (k == kNoColumn) continue;
     if (wanted.size() <= k) wanted.resize(k + 1, false);
     wanted[k] = true;
   }
   return wanted;
+}
+
+// The text of the archived attributedBody of the cell at offset, read from
+// the cell's raw bytes: the row reader renders a blob only up to its first
+// zero byte, and an archive has many.
+std::optional<std::string> BodyTextOfCell(const SqliteFile& db, const LeafPage& page,
+                                          uint16_t offset, size_t bodyColumn, uint64_t& rowid) {
+  CellPayload cell;
+  RecordHeader header;
+  if (!AssembleCellPayload(db, page.tree.bytes, offset, cell) || !DecodeRecordHeader(cell, header))
+    return std::nullopt;
+  rowid = cell.rowid;
+  if (header.serialTypes.size() <= bodyColumn) return std::nullopt;
+  const uint64_t type = header.serialTypes[bodyColumn];
+  if (type < 12 || type % 2 != 0) return std::nullopt;  // not a blob
+  uint64_t at = header.bodyOffset;
+  for (size_t c = 0; c < bodyColumn; ++c) at += SerialTypeSize(header.serialTypes[c]);
+  if (at >= cell.bytes.size()) return std::nullopt;
+  return TextOfAttributedBody(cell.bytes.Sub(at, SerialTypeSize(type)));
 }
 
 // One worker's share of the load: the live rows and page carving of a run of
@@ -81,25 +121,46 @@ struct Share {
   // Step 1 and 2: the live rows of the share's leaf pages, and what their
   // free space still holds.
   void ReadLeaves(const SqliteFile& db, const TableInfo& table, const std::vector<bool>& wanted,
-                  const ChatIndex& chats) {
+                  const MessageColumns& columns, const ChatIndex& chats) {
     RowValues row;
     RowList carved;
+    // Rows whose words are only in attributedBody: rowid -> entry.
+    std::unordered_map<uint64_t, size_t> bodyOnly;
     VisitLeafPages(db, leafPages, [&](const LeafPage& page) {
-      VisitLiveCells(db, page, table.columns, wanted, row, [&](const RowValues& r, uint64_t) {
-        if (r.size() > mc::kGuid) liveGuids.InsertSoon(r[mc::kGuid]);
-        live.Add(r, chats);
+      VisitLiveCells(db, page, table.columns, wanted, row, [&](const RowValues& r, uint64_t rowid) {
+        if (r.size() > columns.guid) liveGuids.InsertSoon(r[columns.guid]);
+        live.Add(r, chats, columns);
+        if (live.entries().back().record.text.empty() && columns.attributedBody < r.size() &&
+            !r[columns.attributedBody].empty())
+          bodyOnly.emplace(rowid, live.entries().size() - 1);
       });
+      if (!bodyOnly.empty()) FillBodyTexts(db, page, columns.attributedBody, bodyOnly);
       CarveMessagePage(db, page, table.columns, carved);
-      KeepCarved(carved, pageCarved);
+      KeepCarved(carved, pageCarved, columns);
       carved.clear();
     });
     liveGuids.Flush();
   }
 
+  // The texts of the page's rows that have only an attributedBody.
+  void FillBodyTexts(const SqliteFile& db, const LeafPage& page, size_t bodyColumn,
+                     std::unordered_map<uint64_t, size_t>& bodyOnly) {
+    for (uint16_t offset : page.liveOffsets) {
+      uint64_t rowid = 0;
+      std::optional<std::string> text = BodyTextOfCell(db, page, offset, bodyColumn, rowid);
+      auto wanted = bodyOnly.find(rowid);
+      if (wanted == bodyOnly.end()) continue;
+      if (text) live.entries()[wanted->second].record.text = std::move(*text);
+      bodyOnly.erase(wanted);
+    }
+    bodyOnly.clear();
+  }
+
   // Step 3: the records the share's run of the file and (last share) the log
   // hold, passing over those skip names.
-  void Scan(const SqliteFile& db, const TableInfo& table, const GuidFilter& skip) {
-    const CarvedRowSink keep = [&](RowList& rows) { KeepCarved(rows, scanCarved); };
+  void Scan(const SqliteFile& db, const TableInfo& table, const MessageColumns& columns,
+            const GuidFilter& skip) {
+    const CarvedRowSink keep = [&](RowList& rows) { KeepCarved(rows, scanCarved, columns); };
     ScanPagesForMessages(db, table.columns, scanFirst, scanEnd, skip, keep);
     if (scanLog) ScanLogForMessages(db, table.columns, skip, keep);
   }
@@ -155,10 +216,11 @@ LoaderStatus MessageLoader(const SqliteFile& db, MessageMap& live, MessageList& 
 
   RowList chatRows, handleRows;
   const ChatIndex chats = ReadChatIndex(db, chatRows, handleRows);
-  const std::vector<bool> wanted = WantedColumns();
+  const MessageColumns columns = MessageColumns::Of(table->columns);
+  const std::vector<bool> wanted = WantedColumns(columns);
   std::vector<Share> shares = PlanShares(db, *table);
 
-  RunEach(shares, [&](Share& share) { share.ReadLeaves(db, *table, wanted, chats); });
+  RunEach(shares, [&](Share& share) { share.ReadLeaves(db, *table, wanted, columns, chats); });
   // Every live GUID is known now; the scan passes over the records they name.
   const GuidSet liveGuids = MergeLiveGuids(shares);
 
@@ -172,7 +234,7 @@ LoaderStatus MessageLoader(const SqliteFile& db, MessageMap& live, MessageList& 
     // parts of the shares.
     const Beside filer(shares.size() > 1, [&] { FileLive(shares, live); });
     const GuidFilter skip = [&](std::string_view guid) { return deletedFiling.PassesOver(guid); };
-    RunEach(shares, [&](Share& share) { share.Scan(db, *table, skip); });
+    RunEach(shares, [&](Share& share) { share.Scan(db, *table, columns, skip); });
   }
   for (Share& share : shares) deletedFiling.File(share.scanCarved);
   return LoaderStatus::Loaded;

@@ -26,6 +26,9 @@ struct MessageRecord {
   int32_t date = 0;      // seconds since 2001-01-01 00:00:00 UTC
   int32_t readDate = 0;  // same clock; 0 = not read
   uint8_t sent = 255;    // nonzero = sent by the owner, 0 = received; 255 = unknown
+  // Facts of later versions, empty when the database does not have them.
+  std::string chatName;                   // display_name of a named group chat (live only)
+  std::vector<std::string> participants;  // handle addresses of a group chat (live only)
 };
 
 // Messages in the order they were filed. Deleted messages have lost their
@@ -56,10 +59,18 @@ struct DeletedContact {
 };
 using DeletedContactList = std::vector<DeletedContact>;
 
+// What kind of call a call store (iOS 8+) says a call was. The iOS 6/7
+// database does not tell: Unknown.
+enum class CallType : uint8_t { Unknown, Phone, FaceTimeAudio, FaceTimeVideo, Other };
+
 struct CallRecord {
   int32_t date = 0;      // seconds since 1970-01-01 00:00:00 UTC
   int32_t duration = 0;  // seconds
   int32_t flags = 0;     // bit 0 set = outgoing
+  // Facts of the call store (iOS 8+); Unknown / -1 / empty elsewhere.
+  CallType type = CallType::Unknown;
+  int8_t answered = -1;  // 1 answered, 0 not (an incoming 0 is a missed call), -1 unknown
+  std::vector<std::string> participants;  // the other handles of a group call
 };
 
 // Number -> its calls in the order found.

@@ -1,6 +1,8 @@
 #include "ui/DetailText.h"
 
 #include <cstdlib>
+#include <string>
+#include <vector>
 
 namespace vantrel {
 namespace {
@@ -9,6 +11,32 @@ void AddLine(std::string& out, const char* label, const std::string& value) {
   out += label;
   out += value;
   out += '\n';
+}
+
+std::string JoinedList(const std::vector<std::string>& items) {
+  std::string joined;
+  for (const std::string& item : items) {
+    if (!joined.empty()) joined += ", ";
+    joined += item;
+  }
+  return joined;
+}
+
+// The kind of call as the pane names it; nullptr when the database does not tell.
+const char* CallTypeText(CallType type) {
+  switch (type) {
+    case CallType::Phone:
+      return "电话";
+    case CallType::FaceTimeAudio:
+      return "FaceTime 语音";
+    case CallType::FaceTimeVideo:
+      return "FaceTime 视频";
+    case CallType::Other:
+      return "其他应用";
+    case CallType::Unknown:
+      break;
+  }
+  return nullptr;
 }
 
 }  // namespace
@@ -24,6 +52,11 @@ std::string DetailText(const RecordTableModel& list, int row, const ContactMap& 
       AddLine(out, "读取时间： ", cell(2));
       AddLine(out, "类型： ", cell(3));
       AddLine(out, "服务： ", cell(4));
+      // Facts of later versions, shown only when the database has them.
+      if (const MessageRecord* m = list.MessageAt(row)) {
+        if (!m->chatName.empty()) AddLine(out, "群聊名称： ", m->chatName);
+        if (!m->participants.empty()) AddLine(out, "群聊成员： ", JoinedList(m->participants));
+      }
       break;
     case RecordKind::Contacts: {
       const std::string key = cell(2);
@@ -51,6 +84,12 @@ std::string DetailText(const RecordTableModel& list, int row, const ContactMap& 
       AddLine(out, "时间： ", cell(1));
       AddLine(out, "通话时间： ", cell(2));
       AddLine(out, "类型： ", cell(3));
+      if (const CallRecord* c = list.CallAt(row)) {
+        if (const char* type = CallTypeText(c->type)) AddLine(out, "通话方式： ", type);
+        if (c->answered >= 0 && (c->flags & 1) == 0)
+          AddLine(out, "是否接听： ", c->answered ? "已接听" : "未接听");
+        if (!c->participants.empty()) AddLine(out, "通话成员： ", JoinedList(c->participants));
+      }
       break;
   }
   return out;

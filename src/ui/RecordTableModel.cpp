@@ -220,6 +220,18 @@ std::string RecordTableModel::CellText(int row, int column) const {
   return std::string(CellView(rows_[row], column, scratch));
 }
 
+const MessageRecord* RecordTableModel::MessageAt(int row) const {
+  if (row < 0 || row >= static_cast<int>(rows_.size())) return nullptr;
+  const auto* message = std::get_if<MessageRow>(&rows_[row]);
+  return message ? message->record : nullptr;
+}
+
+const CallRecord* RecordTableModel::CallAt(int row) const {
+  if (row < 0 || row >= static_cast<int>(rows_.size())) return nullptr;
+  const auto* call = std::get_if<CallRow>(&rows_[row]);
+  return call ? call->record : nullptr;
+}
+
 void RecordTableModel::SortByHeaderClick(int column) {
   const bool ascending = column != sortColumn_ || !sortAscending_;
   sortColumn_ = column;

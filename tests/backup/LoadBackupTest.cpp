@@ -9,6 +9,7 @@
 #include "backup/BackupLoader.h"
 #include "backup/PlistText.h"
 #include "fixtures/Fixtures.h"
+#include "fixtures/Modern.h"
 
 namespace vantrel {
 namespace {
@@ -175,6 +176,43 @@ TEST_F(LoadBackupTest, MissingCallDatabaseGivesTwoCategoriesAndNothingStale) {
   EXPECT_TRUE(loaded.collections.deletedCalls.empty());
   EXPECT_EQ(Total(loaded.collections.liveMessages),
             static_cast<int>(partial.messages->Live().size()));
+}
+
+// iOS 10 and later keep each file under the first two hex digits of its name; an upgraded
+// phone keeps its iOS 7 call database beside the call store, whose calls are the current ones.
+TEST_F(LoadBackupTest, NestedNamesAndTheCallStoreBeforeTheLegacyFile) {
+  const std::string folder = dir_.File("ios17") + "/";
+  for (const char* sub : {"3d", "5a", "2b"}) fs::create_directories(folder + sub);
+  fixtures::ModernMessageOptions sms;
+  sms.iosVersion = 16;
+  const auto messages =
+      fixtures::BuildModernMessagesDb(folder + "3d/" + kMessagesDatabaseName, sms);
+  const auto calls = fixtures::BuildModernCallsDb(folder + "5a/" + kCallStoreDatabaseName, 17);
+  fixtures::CallOptions old;
+  old.callCount = 20;
+  fixtures::BuildCallsDb(folder + "2b/" + kCallsDatabaseName, old);
+
+  EXPECT_EQ(KindFileInFolder(folder, KindSourceOf(RecordKind::Calls)),
+            folder + "5a/" + kCallStoreDatabaseName);
+  EXPECT_EQ(KindFileInFolder(folder, KindSourceOf(RecordKind::Contacts)),
+            folder + kContactsDatabaseName);  // absent: the flat name, as before
+  EXPECT_EQ(BackupFilePath(folder, kContactsDatabaseName), "");
+
+  RecordingObserver observer;
+  const LoadResult loaded = LoadBackup(folder, observer);
+  ASSERT_EQ(loaded.status, LoadStatus::Loaded);
+  EXPECT_EQ(observer.Kinds(), (std::vector<RecordKind>{RecordKind::Messages, RecordKind::Calls}));
+  size_t liveMessages = 0, liveCalls = 0;
+  for (const auto& m : messages.messages) liveMessages += !m.deleted;
+  for (const auto& c : calls.calls) liveCalls += !c.deleted;
+  EXPECT_EQ(Total(loaded.collections.liveMessages), static_cast<int>(liveMessages));
+  EXPECT_EQ(Total(loaded.collections.liveCalls), static_cast<int>(liveCalls));
+  for (const auto& [number, list] : loaded.collections.liveCalls)
+    for (const CallRecord& call : list) EXPECT_NE(call.type, CallType::Unknown) << number;
+
+  // A flat file wins over a nested copy of the same name.
+  fs::copy_file(folder + "5a/" + kCallStoreDatabaseName, folder + kCallStoreDatabaseName);
+  EXPECT_EQ(BackupFilePath(folder, kCallStoreDatabaseName), folder + kCallStoreDatabaseName);
 }
 
 TEST_F(LoadBackupTest, SingleFileIsReadWithItsLogAndAFolderAfterItWithout) {

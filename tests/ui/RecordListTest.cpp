@@ -7,9 +7,9 @@
 #include <QtTest>
 
 #include "export/TimeText.h"
-#include "ui/RecordListView.h"
 #include "ui/DetailPane.h"
 #include "ui/DetailText.h"
+#include "ui/RecordListView.h"
 
 using namespace vantrel;
 
@@ -234,14 +234,41 @@ class RecordListTest : public QObject {
                                                        "\n通话时间： 01:02:05\n类型： 拨入\n");
   }
 
+  // Facts of later iOS versions come as added lines after the iOS 6/7 ones.
+  void detailTextsAddTheFactsOfLaterVersions() {
+    RecordTableModel& model = list_->records();
+    MessageMap messages;
+    MessageRecord group = Message("晚饭？", 600000000, 0, 0, "iMessage");
+    group.chatName = "家庭群";
+    group.participants = {"13800000001", "amy@example.com"};
+    messages["chat1234567"] = {group};
+    model.SetLayout(RecordKind::Messages);
+    model.FillLiveMessages(messages);
+    QCOMPARE(DetailText(model, 0, data_.contacts),
+             "短信内容： 晚饭？\n号码地址： chat1234567\n接收时间： " + MessageDateText(600000000) +
+                 "\n读取时间： \n类型： 接收\n服务： iMessage\n群聊名称： 家庭群\n"
+                 "群聊成员： 13800000001, amy@example.com\n");
+
+    CallMap calls;
+    CallRecord missed{1700000000, 0, 0};
+    missed.type = CallType::FaceTimeAudio;
+    missed.answered = 0;
+    calls["amy@example.com"] = {missed};
+    model.SetLayout(RecordKind::Calls);
+    model.FillCalls(calls);
+    QCOMPARE(
+        DetailText(model, 0, data_.contacts),
+        "号码： amy@example.com\n时间： " + CallDateText(1700000000) +
+            "\n通话时间： 00:00:00\n类型： 拨入\n通话方式： FaceTime 语音\n是否接听： 未接听\n");
+  }
+
   void leftPressShowsTheRowOtherInputLeavesTheDetail() {
     list_->show();
     QVERIFY(QTest::qWaitForWindowExposed(list_.get()));
     RecordTableModel& model = list_->records();
     model.SetLayout(RecordKind::Calls);
     model.FillCalls(data_.liveCalls);
-    QObject::connect(list_.get(), &RecordListView::rowPressed, detail_.get(),
-                     &DetailPane::ShowRow);
+    QObject::connect(list_.get(), &RecordListView::rowPressed, detail_.get(), &DetailPane::ShowRow);
 
     QTest::mousePress(list_->viewport(), Qt::LeftButton, {},
                       list_->visualRect(model.index(2, 0)).center());

@@ -1,0 +1,230 @@
+// The real vantrel-cli on backup folders of later iOS versions: the flat names of iOS 9 (with
+// the stale iOS 7 call database an upgraded phone keeps beside the call store) and the
+// two-digit subfolders of iOS 10 and later; what `summary` counts, what `records` prints in
+// its fixed first fields and its trailing ones, and message times shown in local time across
+// China's summer time of 1988.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <sstream>
+
+#include "fixtures/Fixtures.h"
+#include "fixtures/Modern.h"
+
+namespace fx = vantrel::fixtures;
+
+namespace {
+
+constexpr char kCallStoreName[] = "5a4935c78a5255723f707230a451d79c540d2741";
+
+struct CliRun {
+  int status = -1;
+  std::string out, err;
+  std::vector<std::string> Lines() const {
+    std::vector<std::string> lines;
+    std::istringstream in(out);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+  }
+};
+
+std::string Quote(const std::string& s) {
+  std::string q = "'";
+  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return q + "'";
+}
+
+CliRun Cli(const std::vector<std::string>& args) {
+  static int counter = 0;
+  auto base = std::filesystem::temp_directory_path() /
+              ("vantrel-modern-cli-" + std::to_string(getpid()) + "-" + std::to_string(counter++));
+  std::string cmd = "TZ=Asia/Shanghai " + Quote(VANTREL_CLI_PATH);
+  for (const auto& a : args) cmd += " " + Quote(a);
+  cmd += " >" + Quote(base.string() + ".out") + " 2>" + Quote(base.string() + ".err");
+  CliRun r;
+  int raw = std::system(cmd.c_str());
+  r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  r.out = fx::ReadFileBytes(base.string() + ".out");
+  r.err = fx::ReadFileBytes(base.string() + ".err");
+  std::filesystem::remove(base.string() + ".out");
+  std::filesystem::remove(base.string() + ".err");
+  return r;
+}
+
+std::vector<std::string> Split(const std::string& line) {
+  std::vector<std::string> parts(1);
+  for (char c : line) {
+    if (c == '\t')
+      parts.emplace_back();
+    else
+      parts.back() += c;
+  }
+  return parts;
+}
+
+std::string Joined(const std::vector<std::string>& items) {
+  std::string out;
+  for (const std::string& item : items) out += (out.empty() ? "" : ",") + item;
+  return out;
+}
+
+// Where a backup folder keeps a file: flat, or under its first two hex digits.
+std::string Place(const std::string& folder, const std::string& name, bool nested) {
+  if (!nested) return folder + "/" + name;
+  std::filesystem::create_directories(folder + "/" + name.substr(0, 2));
+  return folder + "/" + name.substr(0, 2) + "/" + name;
+}
+
+struct ModernBackup {
+  std::string folder;
+  fx::ModernMessagesTruth messages;
+  fx::ModernContactsTruth contacts;
+  fx::ModernCallsTruth calls;
+};
+
+ModernBackup BuildModernBackup(const fx::TempDir& dir, int smsVersion, int contactsVersion,
+                               int callsVersion, bool nested, bool legacyCalls) {
+  ModernBackup b;
+  b.folder = dir.File("backup");
+  std::filesystem::create_directories(b.folder);
+  fx::ModernMessageOptions sms;
+  sms.iosVersion = smsVersion;
+  b.messages = fx::BuildModernMessagesDb(Place(b.folder, fx::kMessagesFileName, nested), sms);
+  b.contacts =
+      fx::BuildModernContactsDb(Place(b.folder, fx::kContactsFileName, nested), contactsVersion);
+  b.calls = fx::BuildModernCallsDb(Place(b.folder, kCallStoreName, nested), callsVersion);
+  if (legacyCalls) {
+    // An upgraded phone still carries its iOS 7 call database, frozen at the upgrade.
+    fx::CallOptions old;
+    old.callCount = 30;
+    fx::BuildCallsDb(Place(b.folder, fx::kCallsFileName, nested), old);
+  }
+  return b;
+}
+
+std::map<std::string, int> Summary(const std::string& folder) {
+  CliRun summary = Cli({"summary", folder});
+  EXPECT_EQ(summary.status, 0) << summary.err;
+  std::map<std::string, int> counts;
+  for (const std::string& line : summary.Lines()) {
+    auto f = Split(line);
+    if (f.size() == 2) counts[f[0]] = std::stoi(f[1]);
+  }
+  return counts;
+}
+
+void ExpectRecordsOf(const ModernBackup& b) {
+  // Messages: the first seven fields as for iOS 6/7 (dates in whole seconds since 2001 whatever
+  // the stored unit, the words from attributedBody), then chat name and participants.
+  std::map<std::string, const fx::ModernMessage*> byText;
+  size_t live = 0;
+  for (const fx::ModernMessage& m : b.messages.messages)
+    if (!m.deleted) {
+      byText[m.text] = &m;
+      ++live;
+    }
+  CliRun messages = Cli({"records", b.folder, "messages"});
+  ASSERT_EQ(messages.status, 0) << messages.err;
+  ASSERT_EQ(messages.Lines().size(), live);
+  for (const std::string& line : messages.Lines()) {
+    const auto f = Split(line);
+    ASSERT_EQ(f.size(), 9u) << line;
+    ASSERT_EQ(byText.count(f[6]), 1u) << line;
+    const fx::ModernMessage& m = *byText[f[6]];
+    const fx::ModernChat& chat = b.messages.ChatOf(m);
+    EXPECT_EQ(f[0], chat.identifier);
+    EXPECT_EQ(std::stoll(f[1]), m.seconds) << line;
+    EXPECT_EQ(std::stoll(f[2]), m.readSeconds) << line;
+    EXPECT_EQ(f[3], std::to_string(m.isFromMe));
+    EXPECT_EQ(f[4], m.service);
+    EXPECT_EQ(f[7], chat.displayName);
+    EXPECT_EQ(f[8], chat.style == 43 ? Joined(chat.members) : "");
+  }
+
+  // Calls from the call store (never the stale legacy file): number, Unix date, whole-second
+  // duration, flags, then type and answered.
+  std::map<std::pair<std::string, int64_t>, const fx::ModernCall*> calls;
+  for (const fx::ModernCall& c : b.calls.calls)
+    if (!c.deleted)
+      calls[{c.address.empty() ? c.participants.front() : c.address, c.unixSeconds}] = &c;
+  CliRun callLines = Cli({"records", b.folder, "calls"});
+  ASSERT_EQ(callLines.status, 0) << callLines.err;
+  ASSERT_EQ(callLines.Lines().size(), calls.size());
+  const std::map<int, std::string> typeWords = {
+      {1, "phone"}, {8, "facetime-video"}, {16, "facetime-audio"}, {0, "other"}};
+  for (const std::string& line : callLines.Lines()) {
+    const auto f = Split(line);
+    ASSERT_EQ(f.size(), 7u) << line;
+    auto found = calls.find({f[0], std::stoll(f[1])});
+    ASSERT_NE(found, calls.end()) << line;
+    const fx::ModernCall& c = *found->second;
+    EXPECT_EQ(std::stoll(f[2]), c.duration);
+    EXPECT_EQ(f[3], c.outgoing ? "1" : "0");
+    EXPECT_EQ(f[4], typeWords.at(c.callType));
+    EXPECT_EQ(f[5], c.answered ? "1" : "0");
+    EXPECT_EQ(f[6], Joined(c.participants));
+  }
+
+  CliRun contacts = Cli({"records", b.folder, "contacts"});
+  ASSERT_EQ(contacts.status, 0) << contacts.err;
+  EXPECT_EQ(contacts.Lines().size(), b.contacts.persons.size());
+
+  // The summary counts the same records.
+  auto counts = Summary(b.folder);
+  EXPECT_EQ(counts["短信/现存数据"], static_cast<int>(live));
+  EXPECT_EQ(counts["通话记录/现存数据"], static_cast<int>(calls.size()));
+  EXPECT_EQ(counts["通讯录/现有联系人"], static_cast<int>(b.contacts.persons.size()));
+}
+
+TEST(ModernBackupFolder, Ios9FlatNamesPreferTheCallStore) {
+  fx::TempDir dir;
+  const ModernBackup b = BuildModernBackup(dir, 9, 9, 9, /*nested=*/false, /*legacyCalls=*/true);
+  ExpectRecordsOf(b);
+}
+
+TEST(ModernBackupFolder, Ios10AndLaterTwoDigitSubfolders) {
+  fx::TempDir dir;
+  const ModernBackup b = BuildModernBackup(dir, 16, 16, 17, /*nested=*/true, /*legacyCalls=*/false);
+  ExpectRecordsOf(b);
+}
+
+TEST(ModernBackupFolder, UpgradedPhoneMixedUnitsAndTheIos15AddressBook) {
+  fx::TempDir dir;
+  const ModernBackup b = BuildModernBackup(dir, 12, 15, 17, /*nested=*/true, /*legacyCalls=*/true);
+  ExpectRecordsOf(b);
+}
+
+// Message times in the files are local times: Asia/Shanghai was UTC+9 in the summer of 1988
+// and is UTC+8 now, for a time stored in seconds or in nanoseconds alike.
+TEST(ModernBackupFolder, ExportedTimesFollowSummerTime) {
+  fx::TempDir dir;
+  for (int version : {12, 16}) {
+    SCOPED_TRACE(version);
+    fx::ModernMessageOptions options;
+    options.iosVersion = version;
+    const auto truth = fx::BuildModernMessagesDb(dir.File("sms.db"), options);
+    const std::string out = dir.File("out" + std::to_string(version));
+    CliRun run = Cli({"export", truth.path, out, "--format", "txt", "--encoding", "UTF-8",
+                      "--category", "短信/现存数据", "--quiet"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    std::string txt;
+    for (const auto& entry : std::filesystem::directory_iterator(out))
+      txt += fx::ReadFileBytes(entry.path().string());
+    // messages[1] is 1988-07-01 12:30:00 UTC; messages[2] is in March 2019.
+    const fx::ModernMessage& summer = truth.messages[1];
+    const fx::ModernMessage& recent = truth.messages[2];
+    ASSERT_EQ(summer.seconds, fx::AppleSeconds(1988, 7, 1, 12, 30, 0));
+    EXPECT_NE(txt.find("1988-07-01 21:30:00"), std::string::npos);
+    const int64_t local = recent.seconds + 8 * 3600 + fx::kAppleEpochOffset;
+    char text[32];
+    const time_t t = static_cast<time_t>(local);
+    struct tm parts;
+    gmtime_r(&t, &parts);
+    strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &parts);
+    EXPECT_NE(txt.find(text), std::string::npos) << text;
+  }
+}
+
+}  // namespace
