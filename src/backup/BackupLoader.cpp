@@ -7,6 +7,9 @@
 #include <stdexcept>
 #include <thread>
 
+#include "backup/BackupFiles.h"
+#include "backup/BackupPlists.h"
+#include "backup/Discovery.h"
 #include "backup/EncryptedBackup.h"
 #include "platform/ReadOnlyFile.h"
 #include "recovery/CallStore.h"
@@ -30,24 +33,26 @@ LoaderStatus LoadCalls(const SqliteFile& db, Collections& into) {
   return CallLoader(db, into.liveCalls, into.deletedCalls);
 }
 
-// Which files a path offers: a folder's databases under their backup names,
-// without a log, or one file for every kind with its "-wal" log when one lies
-// beside it.
+// Which files a path offers: a folder's databases found through its file
+// index, each with the log its manifest stores, or one file for every kind
+// with its "-wal" log when one lies beside it.
 struct PathSource {
   std::string path;
   bool isFolder = false;
-  std::string walPath;  // "" = none
+  std::string walPath;  // the single file's log; "" = none
+  BackupFiles files;
 
   explicit PathSource(const std::string& chosen) : path(chosen), isFolder(IsDirectory(chosen)) {
     if (isFolder) {
-      if (path.empty() || path.back() != '/') path += '/';
+      files.Open(path);
     } else {
       walPath = path + "-wal";
       if (!PathExists(walPath)) walPath.clear();
     }
   }
-  std::string FileOf(const KindSource& kind) const {
-    return isFolder ? KindFileInFolder(path, kind) : path;
+  KindDatabase FileOf(const KindSource& kind) const {
+    if (!isFolder) return {path, walPath};
+    return LocateKindDatabase(files, kind);
   }
 };
 
@@ -56,6 +61,7 @@ struct PathSource {
 struct KindLoad {
   std::unique_ptr<SqliteFile> database = std::make_unique<SqliteFile>();
   std::thread thread;  // the load on a thread of its own, when it has one
+  bool found = false;  // the path offered a file for the kind
   bool opened = false;
   bool done = false;
   LoaderStatus status = LoaderStatus::TableAbsent;
@@ -71,7 +77,9 @@ struct KindLoad {
   }
 
   bool Open(const KindSource& kind, const PathSource& source) {
-    opened = OpenDatabase(source.walPath, *database, source.FileOf(kind)) != OpenStatus::NotOpened;
+    const KindDatabase file = source.FileOf(kind);
+    found = !file.path.empty();
+    opened = found && OpenDatabase(file.walPath, *database, file.path) != OpenStatus::NotOpened;
     return opened;
   }
   void Load(const KindSource& kind, Collections& into) {
@@ -97,8 +105,6 @@ void Report(const KindSource& kind, const Collections& data, LoadObserver& obser
 }  // namespace
 
 std::string BackupFilePath(const std::string& folder, const std::string& name) {
-  // The one place a backup name becomes a path: an index of the backup's
-  // files (Manifest.db) takes over here.
   std::string flat = folder + name;
   if (PathExists(flat)) return flat;
   if (name.size() > 2) {
@@ -108,12 +114,84 @@ std::string BackupFilePath(const std::string& folder, const std::string& name) {
   return {};
 }
 
-std::string KindFileInFolder(const std::string& folder, const KindSource& kind) {
-  for (const char* name : kind.backupNames) {
-    std::string found = BackupFilePath(folder, name);
-    if (!found.empty()) return found;
+namespace {
+
+std::string WithSlash(std::string folder) {
+  if (folder.empty() || folder.back() != '/') folder += '/';
+  return folder;
+}
+
+}  // namespace
+
+KindDatabase LocateKindDatabase(const BackupFiles& files, const KindSource& kind) {
+  const std::string folder = WithSlash(files.folder());
+  // The manifest's word first: it names the file by domain and path whatever
+  // the layout. A manifest that is damaged or lacks the entry leaves the
+  // hashed names, flat or nested, as the folder holds them.
+  for (const BackupFileRef& file : kind.backupFiles) {
+    KindDatabase found;
+    if (std::optional<std::string> path = files.PathOf(file.domain, file.relativePath)) {
+      found.path = *path;
+    } else {
+      found.path = BackupFilePath(folder, BackupFileId(file.domain, file.relativePath));
+      if (found.path.empty()) continue;
+    }
+    // A backup copies the log as a file of its own when the phone had one
+    // open: its rows are part of the database as the phone last saw it.
+    const std::string log = std::string(file.relativePath) + "-wal";
+    if (files.HasWal(file.domain, file.relativePath)) {
+      if (std::optional<std::string> path = files.PathOf(file.domain, log))
+        found.walPath = *path;
+      else
+        found.walPath = BackupFilePath(folder, BackupFileId(file.domain, log));
+    }
+    return found;
   }
-  return kind.backupNames.empty() ? folder : folder + kind.backupNames.front();
+  return {};
+}
+
+std::string KindFileInFolder(const std::string& folder, const KindSource& kind) {
+  BackupFiles files;
+  files.Open(folder);
+  const KindDatabase found = LocateKindDatabase(files, kind);
+  if (!found.path.empty()) return found.path;
+  if (kind.backupFiles.empty()) return WithSlash(folder);
+  const BackupFileRef& first = kind.backupFiles.front();
+  return WithSlash(folder) + BackupFileId(first.domain, first.relativePath);
+}
+
+bool IsBackupFolder(const std::string& folder) {
+  const std::string base = WithSlash(folder);
+  for (const char* name : {"Info.plist", "Manifest.plist", "Manifest.db", "Manifest.mbdb"})
+    if (IsRegularFile(base + name)) return true;
+  return false;
+}
+
+std::vector<std::string> BackupsHeldIn(const std::string& folder) {
+  std::vector<std::string> held;
+  if (!IsDirectory(folder) || IsBackupFolder(folder)) return held;
+  for (const BackupRow& row : ListBackups(folder)) held.push_back(row.folder);
+  return held;
+}
+
+namespace {
+
+std::string WithVersion(const char* text, const std::string& version) {
+  std::string message = text;
+  const size_t at = message.find("<V>");
+  if (at != std::string::npos) message.replace(at, 3, version);
+  return message;
+}
+
+}  // namespace
+
+std::string NothingLoadedMessage(const std::string& path) {
+  if (!IsDirectory(path)) return kNothingReadableMessage;
+  const InfoPlistFacts info = ReadInfoPlist(path);
+  if (info.productVersion.empty()) return kNothingReadableMessage;
+  const int major = info.IosMajor();
+  if (major > 0 && major <= 5) return WithVersion(kTooOldVersionMessage, info.productVersion);
+  return WithVersion(kDatabasesMissingMessage, info.productVersion);
 }
 
 const std::vector<KindSource>& KindSources() {
@@ -123,17 +201,18 @@ const std::vector<KindSource>& KindSources() {
   // upgrade: its calls are stale, so the store is read when it is there.
   static const std::vector<KindSource> kinds = {
       {.kind = RecordKind::Messages,
-       .backupNames = {kMessagesDatabaseName},
+       .backupFiles = {{"HomeDomain", "Library/SMS/sms.db"}},
        .load = LoadMessages,
        .nodes = {{{Category::DeletedMessages, false}, {Category::LiveMessages, false}}},
        .ownThread = false},
       {.kind = RecordKind::Contacts,
-       .backupNames = {kContactsDatabaseName},
+       .backupFiles = {{"HomeDomain", "Library/AddressBook/AddressBook.sqlitedb"}},
        .load = LoadContacts,
        .nodes = {{{Category::DeletedContacts, false}, {Category::LiveContacts, true}}},
        .ownThread = true},
       {.kind = RecordKind::Calls,
-       .backupNames = {kCallStoreDatabaseName, kCallsDatabaseName},
+       .backupFiles = {{"HomeDomain", "Library/CallHistoryDB/CallHistory.storedata"},
+                       {"WirelessDomain", "Library/CallHistory/call_history.db"}},
        .load = LoadCalls,
        .nodes = {{{Category::DeletedCalls, true}, {Category::LiveCalls, true}}},
        .ownThread = false},
@@ -150,6 +229,11 @@ const KindSource& KindSourceOf(RecordKind kind) {
 LoadResult LoadBackup(const std::string& path, LoadObserver& observer) {
   LoadResult result;
   if (!PathExists(path)) return result;
+  result.heldBackups = BackupsHeldIn(path);
+  if (!result.heldBackups.empty()) {
+    result.status = LoadStatus::FolderOfBackups;
+    return result;
+  }
   const PathSource source(path);
   const std::vector<KindSource>& kinds = KindSources();
   Collections& data = result.collections;
@@ -167,7 +251,7 @@ LoadResult LoadBackup(const std::string& path, LoadObserver& observer) {
     }
   }
 
-  bool loaded = false;
+  bool loaded = false, found = false;
   for (size_t k = 0; k < kinds.size(); ++k) {
     const KindSource& kind = kinds[k];
     KindLoad& load = loads[k];
@@ -182,6 +266,7 @@ LoadResult LoadBackup(const std::string& path, LoadObserver& observer) {
       if (load.Open(kind, source)) observer.StepProgress();
       load.Load(kind, data);
     }
+    found |= load.found;
     if (load.opened) result.databaseDamage[static_cast<size_t>(kind.kind)] = Damage(*load.database);
     if (load.opened && load.status != LoaderStatus::TableAbsent) {
       loaded = true;
@@ -198,7 +283,8 @@ LoadResult LoadBackup(const std::string& path, LoadObserver& observer) {
     observer.ShowMessage(kEncryptedBackupMessage);
   } else {
     result.status = LoadStatus::NothingSupported;
-    observer.ShowMessage(kUnsupportedVersionMessage);
+    // A backup whose databases are there but unreadable is not said to lack them.
+    observer.ShowMessage(found ? std::string(kNothingReadableMessage) : NothingLoadedMessage(path));
   }
   return result;
 }

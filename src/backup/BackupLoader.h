@@ -30,9 +30,21 @@ inline constexpr char kCallsDatabaseName[] = "2b2b0084a1bc3a5ac8c27afdf14afb42c6
 // SHA-1 of "HomeDomain-Library/CallHistoryDB/CallHistory.storedata".
 inline constexpr char kCallStoreDatabaseName[] = "5a4935c78a5255723f707230a451d79c540d2741";
 
-// Shown when no loader found its table in anything the path offered.
-inline constexpr char kUnsupportedVersionMessage[] =
-    "此软件只支持iOS6.x 和iOS7.x 版本！如有需要请与开发商联系！";
+// Shown when no loader found its table in anything the path offered and
+// nothing says which iOS made it (a single file, a folder without Info.plist).
+inline constexpr char kNothingReadableMessage[] =
+    "没有找到可读取的短信、通讯录或通话记录数据库！本软件读取 iOS 6 至 iOS 18 的未加密备份。";
+// The same for a backup whose Info.plist names its iOS version ("<V>" stands
+// for it, e.g. "14.3"): a version older than the oldest one read, or a backup
+// that lacks the databases.
+inline constexpr char kTooOldVersionMessage[] =
+    "此备份来自 iOS <V>，本软件无法读取 iOS 5 及更早版本的备份，只能读取 iOS 6 至 iOS 18 的备份。";
+inline constexpr char kDatabasesMissingMessage[] =
+    "此备份来自 iOS <V>，但备份中没有找到短信、通讯录或通话记录数据库！";
+// Said (with the list of backups) when the chosen folder holds backups
+// rather than being one.
+inline constexpr char kFolderOfBackupsMessage[] =
+    "此文件夹中存放的是多个备份，请从中选择一个备份文件夹：";
 // Shown by the caller when the chosen path does not exist.
 inline constexpr char kFileNotFoundMessage[] = "没有找到文件";
 // Shown instead of the unsupported-version message when nothing loaded and the
@@ -46,12 +58,18 @@ struct CategoryNode {
   bool alwaysShown;  // shown even when the load found none of it (else only with records)
 };
 
+// A file of the phone as a backup names it: its domain and its path there.
+struct BackupFileRef {
+  const char* domain;        // "HomeDomain"
+  const char* relativePath;  // "Library/SMS/sms.db"
+};
+
 // One row of the kinds table.
 struct KindSource {
   RecordKind kind;
   // The database's files in a backup folder, preferred first: the first the
   // folder holds is read.
-  std::vector<const char*> backupNames;
+  std::vector<BackupFileRef> backupFiles;
   LoaderStatus (*load)(const SqliteFile& db, Collections& into);
   std::array<CategoryNode, 2> nodes;
   // Read on a thread of its own from the start of the load (when the machine
@@ -65,9 +83,23 @@ struct KindSource {
 // the name's first two hex digits (iOS 10 and later). "" when neither exists.
 std::string BackupFilePath(const std::string& folder, const std::string& name);
 
-// The database file of a kind in a backup folder (path ending in '/'): the
-// first of its backup names the folder holds; when it holds none, the flat
-// path of the first name.
+class BackupFiles;
+
+// Where a kind's database lies in a backup folder, and its log.
+struct KindDatabase {
+  std::string path;     // "" when the backup holds none of the kind's files
+  std::string walPath;  // the "-wal" the manifest lists as its own entry, when on disk; else ""
+};
+
+// The database of a kind in an indexed backup folder: the first of its files
+// the index finds by domain and path; failing that (no manifest, or one that
+// does not list it), the first found under its hashed name by BackupFilePath.
+// The log is taken only when the index has it as an entry of its own (the
+// manifest lists it, or for a folder without one, its hashed name exists).
+KindDatabase LocateKindDatabase(const BackupFiles& files, const KindSource& kind);
+
+// The same for a folder path, with the index read here; when the folder holds
+// none of the kind's files, the flat path of the first one's hashed name.
 std::string KindFileInFolder(const std::string& folder, const KindSource& kind);
 
 // The kinds a load reads, in the order they are reported.
@@ -78,6 +110,7 @@ const KindSource& KindSourceOf(RecordKind kind);
 enum class LoadStatus {
   Loaded,            // at least one kind's key table was found
   NothingSupported,  // nothing the path offered is a supported database (message shown)
+  FolderOfBackups,   // the folder holds backups instead of being one: nothing done, see backups
   Encrypted,         // nothing loaded and the backup folder says it is encrypted (message shown)
   NotFound,          // the path does not exist: nothing was done, the observer left alone
 };
@@ -88,15 +121,32 @@ struct LoadResult {
   // What the reader had to skip, per database, indexed by RecordKind: damaged
   // cells and pages (zero for a database that did not open).
   std::array<DamageCounts, kRecordKindCount> databaseDamage{};
+  // FolderOfBackups: the backups the folder holds (Discovery's ListBackups).
+  std::vector<std::string> heldBackups;
 };
 
-// Loads path. A directory is a backup folder: each kind's database is opened
-// by its backup name, without any log. Anything else is one database file
-// offered to every kind's loader, with "<file>-wal" beside it when that
-// exists. Progress: two steps per kind whose database opens, one per kind
-// whose database does not (six when all three open). At most one message is
-// shown: the encrypted-backup or the unsupported-version one, only when no
-// kind loaded. A path that does not exist returns NotFound at once.
+// Whether folder is itself a backup: it holds Info.plist, Manifest.plist,
+// Manifest.db or Manifest.mbdb.
+bool IsBackupFolder(const std::string& folder);
+
+// The backups a folder holds when it is not one itself (the sync software's
+// Backup folder): the subfolders that are backups, sorted. Empty otherwise.
+std::vector<std::string> BackupsHeldIn(const std::string& folder);
+
+// The message for a load that found nothing, from what the folder's
+// Info.plist says (its iOS version) when it has one.
+std::string NothingLoadedMessage(const std::string& path);
+
+// Loads path. A directory is a backup folder: its file index (BackupFiles)
+// finds each kind's database by domain and path, with its "-wal" when the
+// manifest stores one. Anything else is one database file offered to every
+// kind's loader, with "<file>-wal" beside it when that exists. Progress: two
+// steps per kind whose database opens, one per kind whose database does not
+// (six when all three open). At most one message is shown: the
+// encrypted-backup one or NothingLoadedMessage, only when no kind loaded. A
+// path that does not exist returns NotFound at once; a folder that holds
+// backups without being one returns FolderOfBackups at once, the observer
+// left alone.
 LoadResult LoadBackup(const std::string& path, LoadObserver& observer);
 
 }  // namespace vantrel

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "backup/BackupPlists.h"
 #include "backup/XmlDocument.h"
 #include "platform/ReadOnlyFile.h"
 #include "platform/UserFolders.h"
@@ -31,7 +32,7 @@ std::string JoinPath(const std::string& folder, const char* name) {
 // "Product Version" ends the reading. A value is the next element of its type
 // after the key, not necessarily the key's neighbour. False when no
 // "Device Name" was found.
-bool ReadInfoPlist(const std::string& path, BackupRow& row) {
+bool ReadXmlInfoPlist(const std::string& path, BackupRow& row) {
   XmlDocument doc;
   if (!doc.LoadFile(path) || !doc.LocateChild("dict") || !doc.DescendToChild()) return false;
   bool named = false;
@@ -50,14 +51,39 @@ bool ReadInfoPlist(const std::string& path, BackupRow& row) {
   return named;
 }
 
+// Whether the file starts as a binary property list does ("bplist").
+bool IsBinaryPlist(const std::string& path) {
+  ReadOnlyFile file;
+  char magic[6] = {};
+  return file.Open(path) && file.ReadExact(0, magic, sizeof magic) &&
+         std::string(magic, sizeof magic) == "bplist";
+}
+
+// The same facts from a binary Info.plist (iOS 10 and later computers write
+// it so): "Device Name" (else "Display Name"), "Last Backup Date" as ISO 8601
+// UTC, "Product Version". False when it names no device.
+bool ReadBinaryInfoPlist(const std::string& folder, BackupRow& row) {
+  const InfoPlistFacts facts = ReadInfoPlist(folder);
+  if (facts.deviceName.empty()) return false;
+  row.deviceName = facts.deviceName;
+  row.lastBackupDate = facts.lastBackupDate;
+  row.productVersion = facts.productVersion;
+  return true;
+}
+
 }  // namespace
 
 bool ExamineBackupFolder(const std::string& folder, BackupRow& row) {
   const std::string infoPlist = JoinPath(folder, "Info.plist");
-  if (!PathExists(infoPlist) && !PathExists(JoinPath(folder, "Manifest.mbdb"))) return false;
+  if (!PathExists(infoPlist) && !PathExists(JoinPath(folder, "Manifest.mbdb")) &&
+      !PathExists(JoinPath(folder, "Manifest.db")))
+    return false;
   BackupRow found;
   found.folder = folder;
-  if (PathExists(infoPlist) && ReadInfoPlist(infoPlist, found)) {
+  const bool named = PathExists(infoPlist) && (IsBinaryPlist(infoPlist)
+                                                   ? ReadBinaryInfoPlist(folder, found)
+                                                   : ReadXmlInfoPlist(infoPlist, found));
+  if (named) {
     // A "Device Name" whose value is missing still names no device.
     if (found.deviceName.empty()) found.deviceName = FolderName(folder);
   } else {
@@ -129,6 +155,18 @@ bool RememberedBackups::AddBackupRow(const std::string& folder, int& rowCount, B
   folders_.push_back(folder);
   ++rowCount;
   return true;
+}
+
+void RememberedBackups::RememberFolders(const std::vector<std::string>& folders) {
+  // After the default folder's backups, which OpenListing puts first.
+  size_t first = ListBackups(FindDefaultBackupFolder()).size();
+  first = std::max(first, folders_.size());
+  for (const std::string& folder : folders) {
+    if (std::find(folders_.begin(), folders_.end(), folder) != folders_.end()) continue;
+    folders_.resize(first);
+    folders_.push_back(folder);
+    ++first;
+  }
 }
 
 std::string RememberedBackups::FolderAt(int row) const {

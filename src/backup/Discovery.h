@@ -18,7 +18,8 @@ struct BackupRow {
 };
 
 // Examines one candidate folder. A backup is a folder holding Info.plist or,
-// failing that, Manifest.mbdb; false (row untouched) otherwise. With only
+// failing that, Manifest.mbdb or Manifest.db; false (row untouched) otherwise.
+// Info.plist may be XML or binary (the binary one is read whole). With only
 // Manifest.mbdb, or an Info.plist that cannot be read or has no "Device Name",
 // the row carries the folder's own name and empty date and version. Keys count
 // in document order: "Last Backup Date" and "Product Version" are taken only
@@ -64,6 +65,10 @@ class RememberedBackups {
   // appends it as row rowCount, remembers it there and increments rowCount.
   // False (nothing changed) when it is not a backup.
   bool AddBackupRow(const std::string& folder, int& rowCount, BackupRow& row);
+
+  // Remembers folders (the backups of a folder chosen in place of one) so the
+  // next listing shows them after the default folder's backups.
+  void RememberFolders(const std::vector<std::string>& folders);
 
   // Folder of list row i, "" when there is none (the path field then stays).
   std::string FolderAt(int row) const;

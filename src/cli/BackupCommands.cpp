@@ -17,6 +17,22 @@
 #include "platform/Text.h"
 
 namespace vantrel {
+
+// Run on a folder that holds backups instead of being one: the backups it
+// holds, one a line as `backups` prints them, and how to pick one.
+int ListHeldBackups(const std::string& path, const std::vector<std::string>& held,
+                    std::ostream& err) {
+  err << "vantrel-cli: " << path << ": " << kFolderOfBackupsMessage << "\n";
+  for (const std::string& folder : held) {
+    BackupRow row;
+    if (!ExamineBackupFolder(folder, row)) continue;
+    err << EscapeField(row.folder) << '\t' << EscapeField(row.deviceName) << '\t'
+        << EscapeField(row.lastBackupDate) << '\t' << EscapeField(row.productVersion) << '\n';
+  }
+  err << "vantrel-cli: name one of these folders in place of " << path << "\n";
+  return kExitNotFound;
+}
+
 namespace {
 
 // Collects the category tree and draws the load's progress on stderr.
@@ -84,12 +100,14 @@ int Load(const std::string& path, LoadResult& loaded, CliObserver& observer, std
     case LoadStatus::NotFound:
       err << "vantrel-cli: " << path << ": " << kFileNotFoundMessage << "\n";
       return kExitNotFound;
+    case LoadStatus::FolderOfBackups:
+      return ListHeldBackups(path, loaded.heldBackups, err);
     case LoadStatus::NothingSupported:
     case LoadStatus::Encrypted:
       break;
   }
   for (const std::string& m : observer.messages()) err << "vantrel-cli: " << m << "\n";
-  if (observer.messages().empty()) err << "vantrel-cli: " << kUnsupportedVersionMessage << "\n";
+  if (observer.messages().empty()) err << "vantrel-cli: " << NothingLoadedMessage(path) << "\n";
   return kExitNoData;
 }
 

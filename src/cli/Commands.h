@@ -25,6 +25,10 @@ struct CommandLine {
 int RunTables(const CommandLine& cl, std::ostream& out, std::ostream& err);
 int RunRows(const CommandLine& cl, std::ostream& out, std::ostream& err);
 int RunRecords(const CommandLine& cl, std::ostream& out, std::ostream& err);
+// For a folder that holds backups instead of being one: says so on err with
+// the backups it holds (as `backups` lists them) and a hint; kExitNotFound.
+int ListHeldBackups(const std::string& path, const std::vector<std::string>& held,
+                    std::ostream& err);
 int RunBackups(const CommandLine& cl, std::ostream& out, std::ostream& err);
 int RunSummary(const CommandLine& cl, std::ostream& out, std::ostream& err);
 int RunExport(const CommandLine& cl, std::ostream& out, std::ostream& err);

@@ -1,6 +1,7 @@
 // records: the records of one kind, as the loaders produce them, one per line.
 #include <ostream>
 
+#include "backup/BackupFiles.h"
 #include "backup/BackupLoader.h"
 #include "cli/Cli.h"
 #include "cli/Commands.h"
@@ -23,7 +24,7 @@ struct KindWord {
 constexpr KindWord kKindWords[] = {
     {"messages", RecordKind::Messages, "message"},
     {"contacts", RecordKind::Contacts, "ABPerson"},
-    {"calls", RecordKind::Calls, "call"},
+    {"calls", RecordKind::Calls, "ZCALLRECORD' or 'call"},
 };
 
 // Addresses of a group joined by commas (no address holds one).
@@ -122,10 +123,17 @@ int RunRecords(const CommandLine& cl, std::ostream& out, std::ostream& err) {
     return kExitUsage;
   }
   const KindSource& source = KindSourceOf(kind->kind);
-  // A backup folder holds the kind's database under its backup name, without a log.
+  // A backup folder's index finds the kind's database and the log its
+  // manifest stores; a folder of backups is not one of them.
   std::string file = path, wal;
   if (IsDirectory(path)) {
-    file = KindFileInFolder(path + "/", source);
+    const std::vector<std::string> held = BackupsHeldIn(path);
+    if (!held.empty()) return ListHeldBackups(path, held, err);
+    BackupFiles files;
+    files.Open(path);
+    const KindDatabase found = LocateKindDatabase(files, source);
+    file = found.path.empty() ? KindFileInFolder(path, source) : found.path;
+    wal = found.walPath;
   } else {
     wal = ChooseWal(cl, path);
   }
@@ -143,7 +151,7 @@ int RunRecords(const CommandLine& cl, std::ostream& out, std::ostream& err) {
   Collections data;
   if (source.load(db, data) == LoaderStatus::TableAbsent) {
     err << "vantrel-cli: " << file << ": no '" << kind->keyTable << "' table: not a " << word
-        << " database of iOS 6 or 7\n";
+        << " database\n";
     return kExitNoData;
   }
   PrintRecords(data, kind->kind, cl.Has("--deleted"), out);

@@ -177,6 +177,14 @@ bool MainWindow::LoadPath(const std::string& path) {
     prompts_.ShowMessage(kFileNotFoundMessage);
     return false;
   }
+  if (loaded.status == LoadStatus::FolderOfBackups) {
+    // The sync software's Backup folder itself, a common first choice: the
+    // picker lists the backups it holds so one can be chosen.
+    remembered_.RememberFolders(loaded.heldBackups);
+    const std::optional<std::string> chosen = prompts_.ChooseBackup(path, remembered_);
+    if (!chosen || *chosen == path) return false;
+    return LoadPath(*chosen);
+  }
   // The list points into the collections about to be replaced.
   recordList_->records().RemoveAllRows();
   backupPath_ = path;
