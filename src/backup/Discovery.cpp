@@ -80,9 +80,9 @@ bool ExamineBackupFolder(const std::string& folder, BackupRow& row) {
     return false;
   BackupRow found;
   found.folder = folder;
-  const bool named = PathExists(infoPlist) && (IsBinaryPlist(infoPlist)
-                                                   ? ReadBinaryInfoPlist(folder, found)
-                                                   : ReadXmlInfoPlist(infoPlist, found));
+  const bool named =
+      PathExists(infoPlist) && (IsBinaryPlist(infoPlist) ? ReadBinaryInfoPlist(folder, found)
+                                                         : ReadXmlInfoPlist(infoPlist, found));
   if (named) {
     // A "Device Name" whose value is missing still names no device.
     if (found.deviceName.empty()) found.deviceName = FolderName(folder);

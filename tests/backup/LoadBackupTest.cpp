@@ -5,7 +5,10 @@
 
 #include <filesystem>
 #include <random>
+#include <set>
+#include <tuple>
 
+#include "backup/BackupFiles.h"
 #include "backup/BackupLoader.h"
 #include "backup/PlistText.h"
 #include "fixtures/Fixtures.h"
@@ -196,6 +199,10 @@ TEST_F(LoadBackupTest, NestedNamesAndTheCallStoreBeforeTheLegacyFile) {
             folder + "5a/" + kCallStoreDatabaseName);
   EXPECT_EQ(KindFileInFolder(folder, KindSourceOf(RecordKind::Contacts)),
             folder + kContactsDatabaseName);  // absent: the flat name, as before
+  // Without a manifest no log is taken for a database.
+  BackupFiles files;
+  files.Open(folder);
+  EXPECT_EQ(LocateKindDatabase(files, KindSourceOf(RecordKind::Messages)).walPath, "");
   EXPECT_EQ(BackupFilePath(folder, kContactsDatabaseName), "");
 
   RecordingObserver observer;
@@ -269,7 +276,8 @@ TEST_F(LoadBackupTest, UnsupportedDatabaseShowsTheMessageOnce) {
     EXPECT_EQ(LoadBackup(path, observer).status, LoadStatus::NothingSupported);
     EXPECT_TRUE(observer.categories.empty());
     EXPECT_EQ(observer.steps, steps);
-    EXPECT_EQ(observer.messages, std::vector<std::string>{kUnsupportedVersionMessage});
+    // Nothing names an iOS version here: the message says what was looked for.
+    EXPECT_EQ(observer.messages, std::vector<std::string>{kNothingReadableMessage});
     EXPECT_EQ(observer.events.back(), "end");  // the message comes after the progress closes
   }
 
@@ -293,7 +301,11 @@ TEST_F(LoadBackupTest, ReloadAfterAFailedOpenShowsNothingStale) {
   EXPECT_TRUE(Empty(LoadBackup(full.folder, observer).collections));
   EXPECT_TRUE(observer.categories.empty());
   EXPECT_EQ(observer.steps, 3);
-  EXPECT_EQ(observer.messages, std::vector<std::string>{kUnsupportedVersionMessage});
+  // Info.plist says iOS 7.1.2: the message names it and says the databases are missing.
+  ASSERT_EQ(observer.messages.size(), 1u);
+  EXPECT_EQ(observer.messages[0], NothingLoadedMessage(full.folder));
+  EXPECT_NE(observer.messages[0].find("iOS 7.1.2"), std::string::npos);
+  EXPECT_NE(observer.messages[0].find("没有找到"), std::string::npos);
 }
 
 TEST_F(LoadBackupTest, EncryptedBackupSaysSo) {
@@ -319,7 +331,115 @@ TEST_F(LoadBackupTest, EncryptedBackupSaysSo) {
   const fixtures::BackupTruth plain = BuildBackup(dir_.File("plain"), options);
   RecordingObserver plainObserver;
   EXPECT_EQ(LoadBackup(plain.folder, plainObserver).status, LoadStatus::NothingSupported);
-  EXPECT_EQ(plainObserver.messages, std::vector<std::string>{kUnsupportedVersionMessage});
+  ASSERT_EQ(plainObserver.messages.size(), 1u);
+  EXPECT_NE(plainObserver.messages[0].find("iOS 7.1.2"), std::string::npos);
+}
+
+// An iOS 16 backup in the Manifest.db layout, with binary property lists: each kind is found
+// through the manifest by domain and path, and its live rows are those SQLite wrote.
+TEST_F(LoadBackupTest, ManifestDbBackupLoadsThroughItsIndex) {
+  const fixtures::BackupOptions options = fixtures::SampleIos16BackupOptions();
+  const fixtures::BackupTruth truth = BuildBackup(dir_.File("ios16"), options);
+  BackupFiles files;
+  ASSERT_EQ(files.Open(truth.folder), BackupFilesStatus::Ok);
+  ASSERT_EQ(files.layout(), BackupLayout::ManifestDb);
+  EXPECT_EQ(LocateKindDatabase(files, KindSourceOf(RecordKind::Messages)).path, truth.messagesPath);
+  EXPECT_EQ(LocateKindDatabase(files, KindSourceOf(RecordKind::Calls)).path, truth.callsPath);
+  EXPECT_EQ(LocateKindDatabase(files, KindSourceOf(RecordKind::Contacts)).path, truth.contactsPath);
+
+  RecordingObserver observer;
+  const LoadResult loaded = LoadBackup(truth.folder, observer);
+  ASSERT_EQ(loaded.status, LoadStatus::Loaded);
+  EXPECT_EQ(observer.Kinds(), kAllKinds);
+  EXPECT_EQ(observer.steps, 6);
+
+  // Every live message, by its date in seconds and the text the user sees (from attributedBody
+  // where `text` is empty), under the chat's name when it has one.
+  std::multiset<std::tuple<int64_t, std::string, std::string>> expected, got;
+  for (const fixtures::ModernMessage& m : truth.modernMessages->messages)
+    if (!m.deleted)
+      expected.emplace(m.seconds, m.text, truth.modernMessages->ChatOf(m).displayName);
+  for (const auto& [address, list] : loaded.collections.liveMessages)
+    for (const MessageRecord& m : list) got.emplace(m.date, m.text, m.chatName);
+  EXPECT_EQ(got, expected);
+
+  size_t liveCalls = 0;
+  for (const fixtures::ModernCall& c : truth.modernCalls->calls) liveCalls += !c.deleted;
+  EXPECT_EQ(Total(loaded.collections.liveCalls), static_cast<int>(liveCalls));
+  EXPECT_EQ(loaded.collections.contacts.size(), truth.modernContacts->persons.size());
+}
+
+// An mbdb backup whose manifest lists sms.db's -wal as a file of its own: the log is read with
+// the database, so rows committed only to it are there; once gone from disk, they are not.
+TEST_F(LoadBackupTest, MbdbBackupReadsTheLogItsManifestLists) {
+  fixtures::BackupOptions options = SmallBackup(21);
+  options.messages.journal = fixtures::JournalMode::Wal;
+  options.messages.messageCount = 150;
+  options.walEntry = true;
+  const fixtures::BackupTruth truth = BuildBackup(dir_.File("wal"), options);
+  ASSERT_FALSE(truth.walPath.empty());
+  ASSERT_FALSE(fs::exists(truth.messagesPath + "-wal"));  // stored under its own hashed name
+
+  BackupFiles files;
+  ASSERT_EQ(files.Open(truth.folder), BackupFilesStatus::Ok);
+  ASSERT_EQ(files.layout(), BackupLayout::ManifestMbdb);
+  const KindDatabase sms = LocateKindDatabase(files, KindSourceOf(RecordKind::Messages));
+  EXPECT_EQ(sms.path, truth.messagesPath);
+  EXPECT_EQ(sms.walPath, truth.walPath);
+  EXPECT_EQ(LocateKindDatabase(files, KindSourceOf(RecordKind::Contacts)).walPath, "");
+
+  RecordingObserver observer;
+  const LoadResult loaded = LoadBackup(truth.folder, observer);
+  ASSERT_EQ(loaded.status, LoadStatus::Loaded);
+  EXPECT_EQ(Total(loaded.collections.liveMessages),
+            static_cast<int>(truth.messages->Live().size()));
+
+  fs::remove(truth.walPath);
+  RecordingObserver without;
+  const LoadResult bare = LoadBackup(truth.folder, without);
+  EXPECT_LT(Total(bare.collections.liveMessages), static_cast<int>(truth.messages->Live().size()));
+}
+
+// The sync software's Backup folder itself: nothing is loaded or shown, and the backups it
+// holds, old and new layouts alike, come back for the caller to offer.
+TEST_F(LoadBackupTest, FolderOfBackupsIsNotLoaded) {
+  const std::string root = dir_.File("Backup");
+  const fixtures::BackupTruth old = BuildBackup(root, SmallBackup(31));
+  const fixtures::BackupTruth modern = BuildBackup(root, fixtures::SampleIos16BackupOptions());
+  fs::create_directories(root + "/not-a-backup");
+
+  RecordingObserver observer;
+  const LoadResult loaded = LoadBackup(root, observer);
+  EXPECT_EQ(loaded.status, LoadStatus::FolderOfBackups);
+  EXPECT_TRUE(observer.events.empty());
+  EXPECT_TRUE(observer.messages.empty());
+  std::vector<std::string> expected = {old.folder, modern.folder};
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(loaded.heldBackups, expected);
+  EXPECT_EQ(BackupsHeldIn(old.folder),
+            std::vector<std::string>{});  // a backup is not a folder of them
+}
+
+// Info.plist names the version: iOS 5 and older are said to be too old; a later version whose
+// databases are missing is said to lack them. Both name the version; the encrypted case keeps
+// its own message.
+TEST_F(LoadBackupTest, NothingLoadedNamesTheVersion) {
+  for (const auto& [version, tooOld] : std::vector<std::pair<std::string, bool>>{
+           {"5.1.1", true}, {"4.3.5", true}, {"14.3", false}, {"17.0.1", false}}) {
+    SCOPED_TRACE(version);
+    fixtures::BackupOptions options = SmallBackup(41);
+    options.productVersion = version;
+    options.includeMessages = options.includeContacts = options.includeCalls = false;
+    options.binaryPlists = version == "14.3";
+    const fixtures::BackupTruth truth = BuildBackup(dir_.File("v" + version), options);
+    RecordingObserver observer;
+    EXPECT_EQ(LoadBackup(truth.folder, observer).status, LoadStatus::NothingSupported);
+    ASSERT_EQ(observer.messages.size(), 1u);
+    const std::string& message = observer.messages[0];
+    EXPECT_NE(message.find("iOS " + version), std::string::npos) << message;
+    EXPECT_EQ(message.find("iOS 5 及更早版本") != std::string::npos, tooOld) << message;
+    EXPECT_EQ(message.find("iOS6.x"), std::string::npos);
+  }
 }
 
 }  // namespace
