@@ -81,6 +81,57 @@ TEST_F(DiscoveryTest, ListsTheDeviceFoldersWithTheirInfo) {
   EXPECT_TRUE(ListBackups(root_ + "/missing").empty());
 }
 
+// A folder of old and new backups: iOS 6/7 ones with an XML Info.plist and Manifest.mbdb, an
+// iOS 16 one with a binary Info.plist and Manifest.db, one with Manifest.db alone.
+TEST_F(DiscoveryTest, ListsOldAndNewLayoutsTogether) {
+  fixtures::BackupOptions modernOptions = fixtures::SampleIos16BackupOptions();
+  const fixtures::BackupTruth modern = fixtures::BuildBackup(root_, modernOptions);
+  const std::string bare = root_ + "/f00d";
+  fs::create_directories(bare);
+  fs::copy_file(modern.folder + "/Manifest.db", bare + "/Manifest.db");
+
+  const std::vector<BackupRow> rows = ListBackups(root_);
+  ASSERT_EQ(rows.size(), 4u);
+  // Sorted by folder name: "00008110-..." before "a7d3", "b1f0c9e2" and "f00d".
+  EXPECT_EQ(rows[0].folder, modern.folder);
+  EXPECT_EQ(rows[0].deviceName, modernOptions.deviceName);
+  EXPECT_EQ(rows[0].lastBackupDate, modernOptions.lastBackupDate);
+  EXPECT_EQ(rows[0].productVersion, modernOptions.productVersion);
+  EXPECT_EQ(rows[1].folder, root_ + "/a7d3");
+  EXPECT_EQ(rows[2].deviceName, phone_.name);
+  EXPECT_EQ(rows[2].productVersion, phone_.version);
+  EXPECT_EQ(rows[3].folder, bare);
+  EXPECT_EQ(rows[3].deviceName, "f00d");
+  EXPECT_EQ(rows[3].productVersion, "");
+
+  // The same facts from the XML form of the same Info.plist.
+  fixtures::BackupOptions xmlOptions = modernOptions;
+  xmlOptions.binaryPlists = false;
+  const fixtures::BackupTruth xml = fixtures::BuildBackup(dir_.File("xml"), xmlOptions);
+  BackupRow row;
+  ASSERT_TRUE(ExamineBackupFolder(xml.folder, row));
+  EXPECT_EQ(row.deviceName, rows[0].deviceName);
+  EXPECT_EQ(row.lastBackupDate, rows[0].lastBackupDate);
+  EXPECT_EQ(row.productVersion, rows[0].productVersion);
+}
+
+// The backups of a folder chosen in place of one are listed after the default folder's.
+TEST_F(DiscoveryTest, RememberedFoldersFollowTheDefaultOnes) {
+  CandidatesGuard guard({root_});
+  const std::string other = dir_.File("elsewhere");
+  MakeInfoBackup(other + "/one", {"one", "2020-01-01T00:00:00Z", "13.3"});
+  MakeInfoBackup(other + "/two", {"two", "2021-01-01T00:00:00Z", "14.3"});
+  RememberedBackups remembered;
+  remembered.RememberFolders({other + "/one", other + "/two"});
+  remembered.RememberFolders({other + "/one"});  // not twice
+  const BackupListing listing = remembered.OpenListing();
+  ASSERT_EQ(listing.rows.size(), 4u);
+  EXPECT_EQ(listing.defaultCount, 2);
+  EXPECT_EQ(listing.rows[2].folder, other + "/one");
+  EXPECT_EQ(listing.rows[3].folder, other + "/two");
+  EXPECT_EQ(listing.rows[3].productVersion, "14.3");
+}
+
 TEST_F(DiscoveryTest, DefaultFolderIsTheFirstExistingCandidate) {
   CandidatesGuard guard({dir_.File("nowhere"), root_, dir_.path()});
   EXPECT_EQ(FindDefaultBackupFolder(), root_);
