@@ -202,7 +202,7 @@ TEST(CliBackup, SummaryRecordsAndBackupsDescribeTheSameBackup) {
   std::ofstream(dir.File("junk.db")) << "this is not a database";
   CliRun junk = Cli({"summary", dir.File("junk.db")});
   EXPECT_EQ(junk.status, 3);
-  EXPECT_NE(junk.err.find("iOS6.x"), std::string::npos);
+  EXPECT_NE(junk.err.find("没有找到可读取的"), std::string::npos);
   EXPECT_TRUE(junk.out.empty());
 }
 

@@ -5,6 +5,7 @@
 // China's summer time of 1988.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <map>
@@ -224,6 +225,69 @@ TEST(ModernBackupFolder, ExportedTimesFollowSummerTime) {
     gmtime_r(&t, &parts);
     strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &parts);
     EXPECT_NE(txt.find(text), std::string::npos) << text;
+  }
+}
+
+// The iOS 16 backup of the Manifest.db layout (binary property lists, files under two-digit
+// subfolders, the call store found through the manifest), as the second sample is made.
+TEST(ModernBackupFolder, ManifestDbBackupThroughItsIndex) {
+  fx::TempDir dir;
+  const fx::BackupTruth truth = fx::BuildBackup(dir.path(), fx::SampleIos16BackupOptions());
+  ModernBackup b;
+  b.folder = truth.folder;
+  b.messages = *truth.modernMessages;
+  b.contacts = *truth.modernContacts;
+  b.calls = *truth.modernCalls;
+  ExpectRecordsOf(b);
+}
+
+// The sync software's Backup folder holding an iOS 7 backup and an iOS 16 one: `backups` lists
+// both with their names, dates and versions; summary, export and records name them instead of
+// loading, and exit 2.
+TEST(ModernBackupFolder, FolderOfOldAndNewBackups) {
+  fx::TempDir dir;
+  const fx::BackupOptions oldOptions;
+  const fx::BackupOptions newOptions = fx::SampleIos16BackupOptions();
+  const fx::BackupTruth old = fx::BuildBackup(dir.path(), oldOptions);
+  const fx::BackupTruth modern = fx::BuildBackup(dir.path(), newOptions);
+  std::vector<std::string> expected = {
+      old.folder + "\t" + oldOptions.deviceName + "\t" + oldOptions.lastBackupDate + "\t" +
+          oldOptions.productVersion,
+      modern.folder + "\t" + newOptions.deviceName + "\t" + newOptions.lastBackupDate + "\t" +
+          newOptions.productVersion};
+  std::sort(expected.begin(), expected.end());
+
+  CliRun list = Cli({"backups", dir.path()});
+  ASSERT_EQ(list.status, 0) << list.err;
+  EXPECT_EQ(list.Lines(), expected);
+
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"summary", dir.path()},
+        std::vector<std::string>{"export", dir.path(), dir.File("out")},
+        std::vector<std::string>{"records", dir.path(), "messages"}}) {
+    SCOPED_TRACE(args[0]);
+    CliRun run = Cli(args);
+    EXPECT_EQ(run.status, 2);
+    EXPECT_TRUE(run.out.empty());
+    for (const std::string& row : expected) EXPECT_NE(run.err.find(row), std::string::npos);
+    EXPECT_NE(run.err.find("此文件夹中存放的是多个备份"), std::string::npos) << run.err;
+  }
+  EXPECT_FALSE(std::filesystem::exists(dir.File("out")));
+}
+
+// A backup nothing can be read from says which iOS made it (binary Info.plist alike).
+TEST(ModernBackupFolder, UnreadableBackupNamesItsVersion) {
+  fx::TempDir dir;
+  for (const std::string version : {"5.1.1", "14.3"}) {
+    fx::BackupOptions options;
+    options.productVersion = version;
+    options.binaryPlists = version == "14.3";
+    options.includeMessages = options.includeContacts = options.includeCalls = false;
+    const fx::BackupTruth truth = fx::BuildBackup(dir.File(version), options);
+    CliRun run = Cli({"summary", truth.folder});
+    EXPECT_EQ(run.status, 3);
+    EXPECT_NE(run.err.find("iOS " + version), std::string::npos) << run.err;
+    EXPECT_EQ(run.err.find("iOS6.x"), std::string::npos);
   }
 }
 
