@@ -7,10 +7,12 @@
 #include <QMenuBar>
 #include <QStatusBar>
 #include <QtTest>
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 
 #include "ScriptedPrompts.h"
+#include "backup/BackupLoader.h"
 #include "export/TimeText.h"
 #include "fixtures/Fixtures.h"
 #include "ui/MainWindow.h"
@@ -421,13 +423,31 @@ class MainWindowTest : public QObject {
     QCOMPARE(tree().topLevelItemCount(), 3);
   }
 
+  // The folder that holds the backups, chosen in place of one: the picker opens on it, listing
+  // its backups, and loads the one chosen there; Cancel loads nothing.
+  void aFolderOfBackupsOpensThePickerOnIt() {
+    const std::string root = dir_->File("backups");
+    prompts_.chooseBackupAnswer.reset();
+    QVERIFY(!frame_->LoadPath(root));
+    QCOMPARE(prompts_.chooseBackupCalls, 1);
+    QCOMPARE(prompts_.lastCurrentPath, root);
+    QVERIFY(prompts_.messages.empty());
+    QCOMPARE(tree().topLevelItemCount(), 0);
+    const std::vector<std::string>& remembered = frame_->rememberedBackups().folders();
+    QVERIFY(std::find(remembered.begin(), remembered.end(), backup_.folder) != remembered.end());
+
+    prompts_.chooseBackupAnswer = backup_.folder;
+    QVERIFY(frame_->LoadPath(root));
+    QCOMPARE(prompts_.chooseBackupCalls, 2);
+    QCOMPARE(frame_->backupPath(), backup_.folder);
+    QCOMPARE(tree().topLevelItemCount(), 3);
+  }
+
   void aFileWithoutKnownTablesShowsTheVersionMessage() {
     const std::string path = dir_->File("not-a-database");
     std::ofstream(path) << "plain text, not a database";
     QVERIFY(frame_->LoadPath(path));
-    QCOMPARE(
-        prompts_.messages,
-        std::vector<std::string>({"此软件只支持iOS6.x 和iOS7.x 版本！如有需要请与开发商联系！"}));
+    QCOMPARE(prompts_.messages, std::vector<std::string>({kNothingReadableMessage}));
     QCOMPARE(tree().topLevelItemCount(), 0);
     QCOMPARE(tree().columnCount(), 2);
   }
