@@ -14,7 +14,8 @@ constexpr char kVersion[] = "vantrel-cli 1.0.0";
 constexpr char kUsage[] =
     "Usage: vantrel-cli COMMAND [ARGS] [OPTIONS]\n"
     "\n"
-    "Reads iOS 6/7 device backups and SQLite databases read-only with Vantrel's own reader.\n"
+    "Reads unencrypted iPhone backups (iOS 6 to 18) and SQLite databases read-only with\n"
+    "Vantrel's own reader.\n"
     "\n"
     "Commands:\n"
     "  backups [ROOT]                      list the device backups in ROOT (default: the\n"
@@ -37,8 +38,9 @@ constexpr char kUsage[] =
     "  --help               this text\n"
     "  --version            the version\n"
     "\n"
-    "Exit status: 0 done, 1 usage error, 2 file or table not found, 3 nothing readable of\n"
-    "that kind, 4 an export file could not be written.\n";
+    "Exit status: 0 done, 1 usage error, 2 file or table not found (or BACKUP is a folder\n"
+    "of backups: they are listed), 3 nothing readable of that kind, 4 an export file could\n"
+    "not be written.\n";
 
 // Options that take a value, and flags.
 const std::set<std::string> kValueOptions = {"--wal", "--format", "--category", "--encoding"};

@@ -5,6 +5,7 @@
 #include <QHeaderView>
 #include <QItemSelectionModel>
 
+#include "backup/BackupLoader.h"
 #include "ui/UserPrompts.h"
 
 namespace vantrel {
@@ -158,14 +159,21 @@ void BackupPickerDialog::BrowseOtherFolder() {
   const std::string folder = prompts_.AskBackupFolder();
   if (folder.empty()) return;
   int rowCount = rows_.rowCount();
+  const int firstNew = rowCount;
   BackupRow row;
-  if (!remembered_.AddBackupRow(folder, rowCount, row)) return;  // not a device backup: nothing
-  rows_.AppendRow(row);
-  path_->setText(QString::fromStdString(folder));
-  // Select the new row, so that OK remembers it and the next opening selects it again.
+  if (remembered_.AddBackupRow(folder, rowCount, row)) {
+    rows_.AppendRow(row);
+  } else {
+    // The folder that holds the backups (the sync software's Backup folder, a
+    // common choice): each backup in it becomes a row. Anything else: nothing.
+    for (const std::string& held : BackupsHeldIn(folder))
+      if (remembered_.AddBackupRow(held, rowCount, row)) rows_.AppendRow(row);
+    if (rowCount == firstNew) return;
+  }
+  path_->setText(QString::fromStdString(remembered_.FolderAt(firstNew)));
+  // Select the (first) new row, so that OK remembers it and the next opening selects it again.
   list_->selectionModel()->setCurrentIndex(
-      rows_.index(rowCount - 1, 0),
-      QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+      rows_.index(firstNew, 0), QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
 }
 
 void BackupPickerDialog::accept() {

@@ -176,6 +176,19 @@ class SelectionDialogTest : public QObject {
     QCOMPARE(again.pathField().text().toStdString(), otherBackup_);
   }
 
+  // "其他备份文件夹" on a folder that holds backups: each of them becomes a row, the first one
+  // selected and shown in the path field.
+  void aFolderOfBackupsAddsTheBackupsItHolds() {
+    RememberedBackups remembered;
+    BackupPickerDialog dialog(remembered, prompts_, "");
+    prompts_.backupFolderAnswer = dir_->File("elsewhere");
+    QTest::mouseClick(&dialog.otherFolderLink(), Qt::LeftButton);
+    QCOMPARE(dialog.backupRows().rowCount(), 4);
+    QCOMPARE(RowTexts(dialog.backupRows(), 3).front(), QString("Other device"));
+    QCOMPARE(dialog.pathField().text().toStdString(), otherBackup_);
+    QCOMPARE(dialog.backupList().selectionModel()->currentIndex().row(), 3);
+  }
+
   void aSingleFileReplacesTheRowSelection() {
     RememberedBackups remembered;
     BackupPickerDialog dialog(remembered, prompts_, "");
