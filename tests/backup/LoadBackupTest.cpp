@@ -369,35 +369,43 @@ TEST_F(LoadBackupTest, ManifestDbBackupLoadsThroughItsIndex) {
   EXPECT_EQ(loaded.collections.contacts.size(), truth.modernContacts->persons.size());
 }
 
-// An mbdb backup whose manifest lists sms.db's -wal as a file of its own: the log is read with
-// the database, so rows committed only to it are there; once gone from disk, they are not.
-TEST_F(LoadBackupTest, MbdbBackupReadsTheLogItsManifestLists) {
-  fixtures::BackupOptions options = SmallBackup(21);
-  options.messages.journal = fixtures::JournalMode::Wal;
-  options.messages.messageCount = 150;
-  options.walEntry = true;
-  const fixtures::BackupTruth truth = BuildBackup(dir_.File("wal"), options);
-  ASSERT_FALSE(truth.walPath.empty());
-  ASSERT_FALSE(fs::exists(truth.messagesPath + "-wal"));  // stored under its own hashed name
+// A backup whose manifest lists sms.db's -wal as a file of its own (Manifest.mbdb and
+// Manifest.db alike): the log is read with the database, so rows committed only to it are
+// there; once gone from disk, they are not.
+TEST_F(LoadBackupTest, BackupReadsTheLogItsManifestLists) {
+  for (const fixtures::ManifestLayout layout :
+       {fixtures::ManifestLayout::Mbdb, fixtures::ManifestLayout::ManifestDb}) {
+    const bool mbdb = layout == fixtures::ManifestLayout::Mbdb;
+    SCOPED_TRACE(mbdb ? "Manifest.mbdb" : "Manifest.db");
+    fixtures::BackupOptions options = SmallBackup(21);
+    options.layout = layout;
+    options.messages.journal = fixtures::JournalMode::Wal;
+    options.messages.messageCount = 150;
+    options.walEntry = true;
+    const fixtures::BackupTruth truth = BuildBackup(dir_.File(mbdb ? "mbdb" : "db"), options);
+    ASSERT_FALSE(truth.walPath.empty());
+    ASSERT_FALSE(fs::exists(truth.messagesPath + "-wal"));  // stored under its own hashed name
 
-  BackupFiles files;
-  ASSERT_EQ(files.Open(truth.folder), BackupFilesStatus::Ok);
-  ASSERT_EQ(files.layout(), BackupLayout::ManifestMbdb);
-  const KindDatabase sms = LocateKindDatabase(files, KindSourceOf(RecordKind::Messages));
-  EXPECT_EQ(sms.path, truth.messagesPath);
-  EXPECT_EQ(sms.walPath, truth.walPath);
-  EXPECT_EQ(LocateKindDatabase(files, KindSourceOf(RecordKind::Contacts)).walPath, "");
+    BackupFiles files;
+    ASSERT_EQ(files.Open(truth.folder), BackupFilesStatus::Ok);
+    ASSERT_EQ(files.layout(), mbdb ? BackupLayout::ManifestMbdb : BackupLayout::ManifestDb);
+    const KindDatabase sms = LocateKindDatabase(files, KindSourceOf(RecordKind::Messages));
+    EXPECT_EQ(sms.path, truth.messagesPath);
+    EXPECT_EQ(sms.walPath, truth.walPath);
+    EXPECT_EQ(LocateKindDatabase(files, KindSourceOf(RecordKind::Contacts)).walPath, "");
 
-  RecordingObserver observer;
-  const LoadResult loaded = LoadBackup(truth.folder, observer);
-  ASSERT_EQ(loaded.status, LoadStatus::Loaded);
-  EXPECT_EQ(Total(loaded.collections.liveMessages),
-            static_cast<int>(truth.messages->Live().size()));
+    RecordingObserver observer;
+    const LoadResult loaded = LoadBackup(truth.folder, observer);
+    ASSERT_EQ(loaded.status, LoadStatus::Loaded);
+    EXPECT_EQ(Total(loaded.collections.liveMessages),
+              static_cast<int>(truth.messages->Live().size()));
 
-  fs::remove(truth.walPath);
-  RecordingObserver without;
-  const LoadResult bare = LoadBackup(truth.folder, without);
-  EXPECT_LT(Total(bare.collections.liveMessages), static_cast<int>(truth.messages->Live().size()));
+    fs::remove(truth.walPath);
+    RecordingObserver without;
+    const LoadResult bare = LoadBackup(truth.folder, without);
+    EXPECT_LT(Total(bare.collections.liveMessages),
+              static_cast<int>(truth.messages->Live().size()));
+  }
 }
 
 // The sync software's Backup folder itself: nothing is loaded or shown, and the backups it
