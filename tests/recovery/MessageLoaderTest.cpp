@@ -487,7 +487,9 @@ TEST(MessageLoader, DamagedFilesAreReadWithoutCrashing) {
     MessageLoader(file, live, deleted);
     size_t count = deleted.size();
     for (const auto& [address, records] : live) count += records.size();
-    if (round % 3 == 2) EXPECT_GT(count, 0u) << "a cut file still holds messages";
+    if (round % 3 == 2) {
+      EXPECT_GT(count, 0u) << "a cut file still holds messages";
+    }
   }
 }
 

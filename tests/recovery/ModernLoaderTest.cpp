@@ -52,9 +52,15 @@ TEST_P(ModernMessages, LiveRowsAreWhatSqliteHolds) {
     bodyOnly += m.textOnlyInBody;
   }
   ASSERT_EQ(stored.size(), live);
-  if (options.iosVersion >= 12) EXPECT_GT(nanos, 0u);
-  if (options.iosVersion == 12) EXPECT_LT(nanos, live);  // old rows stayed in seconds
-  if (options.iosVersion >= 12) EXPECT_GT(bodyOnly, 0u);
+  if (options.iosVersion >= 12) {
+    EXPECT_GT(nanos, 0u);
+  }
+  if (options.iosVersion == 12) {
+    EXPECT_LT(nanos, live);  // old rows stayed in seconds
+  }
+  if (options.iosVersion >= 12) {
+    EXPECT_GT(bodyOnly, 0u);
+  }
 
   SqliteFile file;
   ASSERT_EQ(OpenDatabase("", file, truth.path), OpenStatus::Opened);
@@ -114,7 +120,9 @@ TEST_P(ModernMessages, LiveRowsAreWhatSqliteHolds) {
   EXPECT_EQ(found, deleted.size());
   std::cout << "iOS " << options.iosVersion << ": " << deleted.size() << " deleted found of "
             << deletedWritten << " written\n";
-  if (options.iosVersion < 16) EXPECT_GT(deleted.size(), 0u);
+  if (options.iosVersion < 16) {
+    EXPECT_GT(deleted.size(), 0u);
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Versions, ModernMessages, ::testing::Values(9, 12, 16));
@@ -165,7 +173,9 @@ TEST_P(ModernCalls, CallStoreRowsWithTypeDirectionAndParticipants) {
       groups += !c.participants.empty();
     }
   }
-  if (GetParam() == 17) EXPECT_GT(groups, 0u);
+  if (GetParam() == 17) {
+    EXPECT_GT(groups, 0u);
+  }
 
   // Deleted calls are calls the fixture deleted, never a live one.
   std::set<std::tuple<std::string, int64_t, int64_t>> written;
@@ -227,7 +237,9 @@ TEST_P(ModernContacts, PersonsByColumnName) {
     EXPECT_EQ(c.labels, p.labels);
     EXPECT_EQ(c.values, p.values);
   }
-  if (deleted) EXPECT_TRUE(deleted->empty());
+  if (deleted) {
+    EXPECT_TRUE(deleted->empty());
+  }
 }
 
 // Numbers deleted from the wider tables: the carvers run on them without listing a live value.
