@@ -199,10 +199,8 @@ class PageCarver {
 
   // Reads every record of the free region [start, end). A freeblock's first four bytes (and
   // those of any freed cell merged into it) were overwritten by freeblock headers, so at a
-  // known cell start the record is also tried with its varints reconstructed. Of the layouts
-  // a record start allows, the first is taken whose end leads, record by record, to a known
-  // boundary (the region's end, a live cell, a stale cell pointer); failing that, the first
-  // with a value for every column.
+  // known cell start the record is also tried with its varints reconstructed; Choose picks
+  // among the layouts a record start allows.
   void CarveRegion(size_t start, size_t end, bool startsAtCell, RowList& carved) {
     end = std::min(end, usable_);
     regionEnd_ = end;
@@ -213,20 +211,7 @@ class PageCarver {
       const bool boundary = atBoundary || boundaries_.count(s) != 0;
       std::vector<Carved> candidates;
       CandidatesAt(s, boundary, candidates);
-      const Carved* chosen = nullptr;
-      for (const Carved& c : candidates) {
-        if (!c.partial && ReachesBoundary(c.end, 0)) {
-          chosen = &c;
-          break;
-        }
-      }
-      for (const Carved& c : candidates) {
-        if (chosen == nullptr && !c.partial && (c.full || c.intact)) chosen = &c;
-      }
-      // Last, a record whose tail newer cells overwrote: its head is still worth having.
-      for (const Carved& c : candidates) {
-        if (chosen == nullptr && c.partial && (c.full || c.intact)) chosen = &c;
-      }
+      const Carved* chosen = Choose(candidates);
       if (chosen != nullptr) {
         carved.push_back(chosen->row);
         if (!chosen->partial) {
@@ -242,6 +227,32 @@ class PageCarver {
   }
 
  private:
+  // A record worth listing has more than one value. A one-value record in a wider table is
+  // what a slice of a longer record looks like (a varint read as payload length, one byte as
+  // an integer); a whole record of a table that once had one column is too rare to be worth
+  // those false rows.
+  bool Trusted(const Carved& c) const { return c.row.size() > 1 || columns_.size() == 1; }
+
+  // Of the layouts a record start allows: first the one with a value for every column whose
+  // end leads, record by record, to a known boundary (the region's end, a live cell, a stale
+  // cell pointer); then any other that does; then one with every column that does not
+  // (a record ending a few bytes before a live cell beats a chain of slices that happens to
+  // end there); then an intact one; last a record whose tail newer cells overwrote, whose
+  // head is still worth having.
+  const Carved* Choose(const std::vector<Carved>& candidates) {
+    const Carved* chosen = nullptr;
+    auto first = [&](auto&& accept) {
+      for (const Carved& c : candidates)
+        if (chosen == nullptr && Trusted(c) && accept(c)) chosen = &c;
+    };
+    first([&](const Carved& c) { return !c.partial && c.full && ReachesBoundary(c.end, 0); });
+    first([&](const Carved& c) { return !c.partial && ReachesBoundary(c.end, 0); });
+    first([](const Carved& c) { return !c.partial && c.full; });
+    first([](const Carved& c) { return !c.partial && (c.full || c.intact); });
+    first([](const Carved& c) { return c.partial && (c.full || c.intact); });
+    return chosen;
+  }
+
   void CandidatesAt(size_t s, bool damagedAllowed, std::vector<Carved>& out) const {
     Carved intact;
     if (ParseIntact(s, regionEnd_, intact)) {
@@ -263,7 +274,7 @@ class PageCarver {
     CandidatesAt(offset, true, next);
     bool reaches = false;
     for (const Carved& c : next) {
-      if (!c.partial && c.end > offset && ReachesBoundary(c.end, depth + 1)) {
+      if (!c.partial && c.end > offset && Trusted(c) && ReachesBoundary(c.end, depth + 1)) {
         reaches = true;
         break;
       }
@@ -404,64 +415,87 @@ class PageCarver {
         if (static_cast<size_t>(length) != l3) continue;
       }
       // The first serial type is lost when it sits inside the overwritten four bytes.
-      std::vector<uint64_t> guessed;
+      // Without a live cell to copy it from, the integer types are tried, the smallest first.
+      std::vector<uint64_t> firstTypes;
       size_t typesAt = ts;
       if (ts < s + 4) {
-        const uint64_t first = aliasFirst_ ? 0 : template_.firstType;
-        if (first >= 0x80 || columns_.empty() || !Compatible(0, first)) continue;
-        guessed.push_back(first);
+        if (aliasFirst_) {
+          firstTypes = {0};
+        } else if (template_.l1) {
+          firstTypes = {template_.firstType};
+        } else {
+          firstTypes = {0, 1, 2, 3, 4, 8, 9};
+        }
         typesAt = ts + 1;
       }
-      const size_t fewest = columns_.size() > 4 ? columns_.size() - 4 : 1;
-      for (size_t n = columns_.size(); n >= fewest; --n) {
-        std::vector<uint64_t> types = guessed;
-        uint64_t body = 0;
-        for (uint64_t t : types) body += SerialTypeSize(t);
-        size_t headerEnd = 0;
-        if (headerKnown) {
-          headerEnd = hs + static_cast<size_t>(std::min<uint64_t>(storedHeader, end));
-          if (storedHeader < l3 + 1 || headerEnd > end) break;
-          if (!TypesUpTo(typesAt, headerEnd, types.size(), types, body)) break;
-        } else {
-          // Decode exactly n types; the header ends where they do.
-          size_t at = typesAt;
-          bool ok = true;
-          while (types.size() < n) {
-            uint64_t t = 0;
-            int length = 0;
-            DecodeVarint(page_.Sub(at, end > at ? end - at : 0), t, length);
-            if (length == 0 || !Compatible(types.size(), t)) {
-              ok = false;
-              break;
-            }
-            types.push_back(t);
-            body += SerialTypeSize(t);
-            at += length;
+      if (firstTypes.empty()) firstTypes.push_back(kNoGuess);
+      for (uint64_t first : firstTypes)
+        LayoutCandidates(s, hs, typesAt, end, k, l3, headerKnown, storedHeader, first, out);
+    }
+  }
+
+  static constexpr uint64_t kNoGuess = ~uint64_t{0};
+
+  // The records of one layout (k bytes of payload-length and rowid varints, an l3-byte header
+  // size) with the first serial type `first` when it was overwritten (else kNoGuess), the full
+  // column count first.
+  void LayoutCandidates(size_t s, size_t hs, size_t typesAt, size_t end, size_t k, size_t l3,
+                        bool headerKnown, uint64_t storedHeader, uint64_t first,
+                        std::vector<Carved>& out) const {
+    std::vector<uint64_t> guessed;
+    if (first != kNoGuess) {
+      if (first >= 0x80 || columns_.empty() || !Compatible(0, first)) return;
+      guessed.push_back(first);
+    }
+    const size_t fewest = columns_.size() > 4 ? columns_.size() - 4 : 1;
+    for (size_t n = columns_.size(); n >= fewest; --n) {
+      std::vector<uint64_t> types = guessed;
+      uint64_t body = 0;
+      for (uint64_t t : types) body += SerialTypeSize(t);
+      size_t headerEnd = 0;
+      if (headerKnown) {
+        headerEnd = hs + static_cast<size_t>(std::min<uint64_t>(storedHeader, end));
+        if (storedHeader < l3 + 1 || headerEnd > end) break;
+        if (!TypesUpTo(typesAt, headerEnd, types.size(), types, body)) break;
+      } else {
+        // Decode exactly n types; the header ends where they do.
+        size_t at = typesAt;
+        bool ok = true;
+        while (types.size() < n) {
+          uint64_t t = 0;
+          int length = 0;
+          DecodeVarint(page_.Sub(at, end > at ? end - at : 0), t, length);
+          if (length == 0 || !Compatible(types.size(), t)) {
+            ok = false;
+            break;
           }
-          if (!ok) {
-            if (n == fewest) break;
-            continue;
-          }
-          headerEnd = at;
+          types.push_back(t);
+          body += SerialTypeSize(t);
+          at += length;
         }
-        const uint64_t headerLength = headerEnd - hs;
-        if (VarintLength(headerLength) != static_cast<int>(l3)) {
-          if (headerKnown || n == fewest) break;
+        if (!ok) {
+          if (n == fewest) break;
           continue;
         }
-        const uint64_t payloadLength = headerLength + body;
-        const int l1 = VarintLength(payloadLength);
-        if (static_cast<size_t>(l1) >= k || k - l1 > 9) {
-          if (headerKnown || n == fewest) break;
-          continue;
-        }
-        Carved candidate;
-        if (Finish(s, hs, end, payloadLength, headerLength, types, candidate)) {
-          candidate.full = types.size() == columns_.size();
-          out.push_back(std::move(candidate));
-        }
-        if (headerKnown || n == fewest) break;
+        headerEnd = at;
       }
+      const uint64_t headerLength = headerEnd - hs;
+      if (VarintLength(headerLength) != static_cast<int>(l3)) {
+        if (headerKnown || n == fewest) break;
+        continue;
+      }
+      const uint64_t payloadLength = headerLength + body;
+      const int l1 = VarintLength(payloadLength);
+      if (static_cast<size_t>(l1) >= k || k - l1 > 9) {
+        if (headerKnown || n == fewest) break;
+        continue;
+      }
+      Carved candidate;
+      if (Finish(s, hs, end, payloadLength, headerLength, types, candidate)) {
+        candidate.full = types.size() == columns_.size();
+        out.push_back(std::move(candidate));
+      }
+      if (headerKnown || n == fewest) break;
     }
   }
 
@@ -483,12 +517,16 @@ class PageCarver {
 void TemplateCarvePage(const SqliteFile& db, const LeafPage& page,
                        const std::vector<ColumnDef>& columns, RowList& carved) {
   const BTreePage& tree = page.tree;
-  if (page.liveOffsets.empty() || tree.bytes.empty() || columns.empty() || page.pageNo == 1) return;
+  if (tree.bytes.empty() || columns.empty() || page.pageNo == 1) return;
   PageCarver carver(db, page, columns);
 
-  std::vector<uint16_t> sorted = page.liveOffsets;
-  std::sort(sorted.begin(), sorted.end());
-  carver.SetTemplate(ReadTemplate(tree.bytes, NearestLiveCell(sorted, tree.firstFreeblock)));
+  // A page whose every row was deleted has no cell to copy a shape from: its records are read
+  // by the table's columns alone.
+  if (!page.liveOffsets.empty()) {
+    std::vector<uint16_t> sorted = page.liveOffsets;
+    std::sort(sorted.begin(), sorted.end());
+    carver.SetTemplate(ReadTemplate(tree.bytes, NearestLiveCell(sorted, tree.firstFreeblock)));
+  }
 
   // Stale cell pointers past the live pointer array still name where deleted cells began.
   const size_t arrayEnd = tree.PointerArrayEnd();
@@ -543,6 +581,12 @@ TableRead ReadTable(const SqliteFile& db, const std::string& name, RowList& live
   for (const PageSet& set : table->pageSets) {
     const std::vector<ColumnDef> columns = table->columns;
     ReadPageSetRows(db, set, live, carved, columns, carve);
+    // Leaves that lost every row are not in the leaf list; only carving has anything to read.
+    if (carve) {
+      PageSet empty;
+      empty.leafPages = set.emptyLeafPages;
+      VisitLeafPages(db, empty, [&](const LeafPage& page) { carve(db, page, columns, carved); });
+    }
   }
   return table->pageSets.empty() ? TableRead::NoPages : TableRead::Read;
 }
