@@ -210,7 +210,16 @@ class PageCarver {
     while (s + 3 <= end) {
       const bool boundary = atBoundary || boundaries_.count(s) != 0;
       std::vector<Carved> candidates;
-      CandidatesAt(s, boundary, candidates);
+      const size_t staleSize = boundary ? 0 : StaleFreeblockSize(s);
+      CandidatesAt(s, boundary || staleSize != 0, candidates);
+      if (staleSize != 0) {
+        // Where only the bytes say a cell began, a reconstructed record must have every
+        // column and end within the block the old header measured.
+        std::erase_if(candidates, [&](const Carved& c) {
+          return !c.intact &&
+                 (!c.full || c.partial || c.end > s + staleSize || !Informative(c.row));
+        });
+      }
       const Carved* chosen = Choose(candidates);
       if (chosen != nullptr) {
         carved.push_back(chosen->row);
@@ -227,6 +236,19 @@ class PageCarver {
   }
 
  private:
+  // The size of the freeblock whose header the four bytes at s look like, else 0. Freeblock
+  // headers outlive their blocks: a page rebuilt or emptied keeps the old bytes below its cell
+  // content area, and a freed cell merged into the block before it keeps the header it got
+  // when it was freed first. Either way a cell began there and its first four bytes are lost.
+  size_t StaleFreeblockSize(size_t s) const {
+    if (s + 4 > usable_) return 0;
+    const size_t next = page_.U16(s);
+    const size_t size = page_.U16(s + 2);
+    if (size < 4 || s + size > usable_) return 0;
+    if (next != 0 && (next < s + size || next >= usable_)) return 0;
+    return size;
+  }
+
   // A record worth listing has more than one value. A one-value record in a wider table is
   // what a slice of a longer record looks like (a varint read as payload length, one byte as
   // an integer); a whole record of a table that once had one column is too rare to be worth
@@ -281,6 +303,21 @@ class PageCarver {
     }
     reachesBoundary_[offset] = reaches;
     return reaches;
+  }
+
+  // At least two values that say something: zero bytes read as a record give empty texts,
+  // zeros and replacement characters.
+  static bool Informative(const RowValues& row) {
+    size_t telling = 0;
+    for (const std::string& value : row)
+      telling += !value.empty() && value != "0" && value.find("\xEF\xBF\xBD") == std::string::npos;
+    return telling >= 2;
+  }
+
+  bool TextInNumberColumn(const std::vector<uint64_t>& types) const {
+    for (size_t i = 0; i < types.size(); ++i)
+      if (types[i] >= 12 && affinity_[i] == Affinity::Integer) return true;
+    return false;
   }
 
   // The table's rule book fit, and NULL alone in a rowid alias column.
@@ -487,6 +524,13 @@ class PageCarver {
       const uint64_t payloadLength = headerLength + body;
       const int l1 = VarintLength(payloadLength);
       if (static_cast<size_t>(l1) >= k || k - l1 > 9) {
+        if (headerKnown || n == fewest) break;
+        continue;
+      }
+      // A reconstructed record of fewer values than columns is a guess twice over (its
+      // varints and its width): it must not put text where numbers were declared, which
+      // SQLite only does for text that is no number, and no device writes.
+      if (types.size() < columns_.size() && TextInNumberColumn(types)) {
         if (headerKnown || n == fewest) break;
         continue;
       }
