@@ -87,11 +87,14 @@ struct Case {
   bool upgraded;
   int pageSize;
   double minRecallOfAll;  // recovered / all deleted calls
+  bool rolling = false;   // the oldest call deleted as each new one comes (CallOptions)
+  double scattered = 0;   // besides, this share of all calls deleted here and there
 };
 
 std::string CaseName(const Case& c) {
   return "ios" + std::to_string(c.iosVersion) + (c.upgraded ? "upgraded" : "") + "_" +
-         std::to_string(c.pageSize);
+         std::to_string(c.pageSize) + (c.rolling ? "_rolling" : "") +
+         (c.scattered > 0 ? "_scattered" : "");
 }
 
 // Recovered deleted calls, counted by the place of their first finding.
@@ -129,10 +132,13 @@ TEST_P(CallLoaderOnFixtures, LiveCallsAreSqlitesAndSurvivingDeletedCallsComeBack
     options.upgradedFromIos6 = c.upgraded;
     options.pageSize = c.pageSize;
     options.seed = seed;
+    options.rollingLimit = c.rolling;
+    options.deleteFraction = c.scattered;
     const std::string path = dir.File(fixtures::kCallsFileName);
     fixtures::CallsTruth truth = fixtures::BuildCallsDb(path, options);
-    ASSERT_EQ(truth.Deleted().size(), 40u);
-    ASSERT_EQ(truth.Live().size(), 100u);
+    const size_t deletedHere = static_cast<size_t>(c.scattered * 140);
+    ASSERT_EQ(truth.Deleted().size(), 40u + deletedHere);
+    ASSERT_EQ(truth.Live().size(), 100u - deletedHere);
 
     SqliteFile db;
     ASSERT_EQ(OpenDatabase("", db, path), OpenStatus::Opened);
@@ -203,13 +209,16 @@ TEST_P(CallLoaderOnFixtures, LiveCallsAreSqlitesAndSurvivingDeletedCallsComeBack
   EXPECT_GE(recall.recovered, c.minRecallOfAll * recall.deleted) << report;
 }
 
-INSTANTIATE_TEST_SUITE_P(Devices, CallLoaderOnFixtures,
-                         testing::Values(Case{6, false, 4096, 0.90}, Case{6, false, 1024, 0.55},
-                                         Case{7, false, 4096, 0.90}, Case{7, false, 1024, 0.55},
-                                         Case{7, true, 4096, 0.90}, Case{7, true, 1024, 0.55}),
-                         [](const testing::TestParamInfo<Case>& info) {
-                           return CaseName(info.param);
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    Devices, CallLoaderOnFixtures,
+    testing::Values(Case{6, false, 4096, 0.90}, Case{6, false, 1024, 0.55},
+                    Case{7, false, 4096, 0.90}, Case{7, false, 1024, 0.55},
+                    Case{7, true, 4096, 0.90}, Case{7, true, 1024, 0.55},
+                    Case{6, false, 4096, 0.0, true}, Case{6, false, 1024, 0.0, true},
+                    Case{6, false, 65536, 0.0, true}, Case{7, false, 4096, 0.0, true},
+                    Case{7, false, 1024, 0.0, true}, Case{7, false, 65536, 0.0, true},
+                    Case{7, true, 4096, 0.0, true, 0.1}, Case{6, false, 1024, 0.0, true, 0.1}),
+    [](const testing::TestParamInfo<Case>& info) { return CaseName(info.param); });
 
 // Single-database mode with the log beside it: live calls are the ones SQLite sees through the
 // log (committed transactions only), and no carved call is one that was never deleted.
