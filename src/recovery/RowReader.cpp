@@ -215,9 +215,13 @@ class PageCarver {
       if (staleSize != 0) {
         // Where only the bytes say a cell began, a reconstructed record must have every
         // column and end within the block the old header measured.
+        // It must also end where something known begins: the block's end, a boundary, or
+        // the next freed cell's own old header.
         std::erase_if(candidates, [&](const Carved& c) {
-          return !c.intact &&
-                 (!c.full || c.partial || c.end > s + staleSize || !Informative(c.row));
+          if (c.intact) return false;
+          if (!c.full || c.partial || c.end > s + staleSize) return true;
+          return c.end != s + staleSize && !IsBoundary(c.end, end) &&
+                 StaleFreeblockSize(c.end) == 0;
         });
       }
       const Carved* chosen = Choose(candidates);
@@ -305,13 +309,12 @@ class PageCarver {
     return reaches;
   }
 
-  // At least two values that say something: zero bytes read as a record give empty texts,
+  // A value that says something: zero bytes read as a record give nothing but empty texts,
   // zeros and replacement characters.
   static bool Informative(const RowValues& row) {
-    size_t telling = 0;
-    for (const std::string& value : row)
-      telling += !value.empty() && value != "0" && value.find("\xEF\xBF\xBD") == std::string::npos;
-    return telling >= 2;
+    return std::any_of(row.begin(), row.end(), [](const std::string& value) {
+      return !value.empty() && value != "0" && value.find("\xEF\xBF\xBD") == std::string::npos;
+    });
   }
 
   bool TextInNumberColumn(const std::vector<uint64_t>& types) const {
@@ -527,15 +530,15 @@ class PageCarver {
         if (headerKnown || n == fewest) break;
         continue;
       }
-      // A reconstructed record of fewer values than columns is a guess twice over (its
-      // varints and its width): it must not put text where numbers were declared, which
-      // SQLite only does for text that is no number, and no device writes.
-      if (types.size() < columns_.size() && TextInNumberColumn(types)) {
+      // A reconstructed record is a guess: it must not put text where numbers were declared,
+      // which SQLite only does for text that is no number, and no device writes.
+      if (TextInNumberColumn(types)) {
         if (headerKnown || n == fewest) break;
         continue;
       }
       Carved candidate;
-      if (Finish(s, hs, end, payloadLength, headerLength, types, candidate)) {
+      if (Finish(s, hs, end, payloadLength, headerLength, types, candidate) &&
+          Informative(candidate.row)) {
         candidate.full = types.size() == columns_.size();
         out.push_back(std::move(candidate));
       }
