@@ -345,9 +345,10 @@ class PageCarver {
     ByteView payload =
         page_.Sub(payloadStart, cutAt ? std::min<uint64_t>(local, cutAt - payloadStart) : local);
     std::vector<uint8_t> assembled;
+    std::vector<Stretch> lost;
     if (local < payloadLength && !cutAt) {
       assembled.assign(payload.data(), payload.data() + payload.size());
-      AppendOverflowPayload(db_, page_.U32(payloadStart + local), payloadLength - local, assembled);
+      ReadFreedOverflow(page_.U32(payloadStart + local), payloadLength - local, assembled, lost);
       payload = ByteView(assembled.data(), assembled.size());
     }
     size_t at = static_cast<size_t>(headerLength);
@@ -361,12 +362,96 @@ class PageCarver {
       if (isText && !cut && local >= payloadLength && !IsValidUtf8(content.AsString()))
         return false;
       std::string value;
-      RenderValue(types[i], content, columns_[i], true, 0, value);
+      if (isText && !lost.empty()) {
+        TextAroundLost(types[i], content, at, lost, columns_[i], value);
+      } else {
+        RenderValue(types[i], content, columns_[i], true, 0, value);
+      }
       row.push_back(std::move(value));
       if (cut) break;
       at += static_cast<size_t>(size);
     }
     return !row.empty();
+  }
+
+  // A stretch of a joined payload that foreign bytes overwrote: [begin, end).
+  struct Stretch {
+    size_t begin = 0;
+    size_t end = 0;
+  };
+
+  // Follows a freed overflow chain, appending up to `want` payload bytes to out. Freeing a
+  // chain hands its pages to the freelist in chain order; a page freed while no trunk had room
+  // became a trunk: its next-page field and first content bytes now hold the freelist's links,
+  // and the rest of the chain is its leaves, in order. Such a page goes on with its first
+  // leaf, and its overwritten bytes are noted in lost.
+  void ReadFreedOverflow(uint32_t firstPage, uint64_t want, std::vector<uint8_t>& out,
+                         std::vector<Stretch>& lost) const {
+    if (usable_ <= kTrunkFirstLeaf) return;
+    if (!trunksRead_) {
+      trunks_ = FreelistTrunkPages(db_);
+      trunksRead_ = true;
+    }
+    OverflowChain chain(db_, firstPage);
+    std::vector<uint8_t> page;
+    // Page 1 holds the schema and is never freed.
+    while (want > 0 && chain.Upcoming() != 1 && chain.Next(page)) {
+      const ByteView view(page.data(), page.size());
+      const size_t take = static_cast<size_t>(std::min<uint64_t>(want, usable_ - 4));
+      const ByteView data = view.Sub(4, take);
+      const size_t at = out.size();
+      out.insert(out.end(), data.data(), data.data() + data.size());
+      want -= take;
+      if (trunks_.count(chain.Current())) {
+        const uint32_t leaves = std::min<uint32_t>(
+            view.U32(kTrunkLeafCount), static_cast<uint32_t>((usable_ - kTrunkFirstLeaf) / 4));
+        lost.push_back({at, at + std::min<size_t>(take, 4 + 4 * static_cast<size_t>(leaves))});
+        chain.Redirect(leaves > 0 ? view.U32(kTrunkFirstLeaf) : 0);
+      }
+    }
+  }
+
+  // The length of bytes without a multi-byte character the end cut short.
+  static size_t WholeCharacters(ByteView bytes) {
+    size_t start = bytes.size();
+    while (start > 0 && bytes.size() - start < 3 && (bytes[start - 1] & 0xC0) == 0x80) --start;
+    if (start == 0) return bytes.size();
+    const uint8_t lead = bytes[start - 1];
+    const size_t length = (lead >> 5) == 0x6    ? 2
+                          : (lead >> 4) == 0xE  ? 3
+                          : (lead >> 3) == 0x1E ? 4
+                                                : 1;
+    return length > bytes.size() - (start - 1) ? start - 1 : bytes.size();
+  }
+
+  // A text at offset `at` of the joined payload: the pieces around each overwritten stretch,
+  // each up to its first zero byte, one U+FFFD standing for each stretch lost (as the message
+  // carver marks it). A piece after a stretch starts at its first whole character.
+  static void TextAroundLost(uint64_t type, ByteView content, size_t at,
+                             const std::vector<Stretch>& lost, const ColumnDef& column,
+                             std::string& out) {
+    out.clear();
+    std::string piece;
+    size_t from = 0;
+    for (const Stretch& stretch : lost) {
+      if (stretch.end <= at + from || stretch.begin >= at + content.size()) continue;
+      const size_t to = stretch.begin > at + from ? stretch.begin - at : from;
+      ByteView part = content.Sub(from, to - from);
+      if (from > 0)
+        while (!part.empty() && (part[0] & 0xC0) == 0x80) part = part.Sub(1);
+      part = part.Sub(0, WholeCharacters(part));
+      RenderValue(type, part, column, true, 0, piece);
+      out += piece;
+      // A piece that stops at a zero byte before the stretch was overwritten further.
+      if (piece.size() < part.size() && std::memchr(part.data(), 0, part.size()) != nullptr) return;
+      out += "\xEF\xBF\xBD";
+      from = std::min(content.size(), stretch.end - at);
+    }
+    ByteView rest = content.Sub(from);
+    if (from > 0)
+      while (!rest.empty() && (rest[0] & 0xC0) == 0x80) rest = rest.Sub(1);
+    RenderValue(type, rest, column, true, 0, piece);
+    out += piece;
   }
 
   // The serial types from `at` up to headerEnd; false unless they end exactly there and
@@ -557,6 +642,9 @@ class PageCarver {
   std::unordered_set<size_t> boundaries_;
   size_t regionEnd_ = 0;
   std::unordered_map<size_t, bool> reachesBoundary_;
+  // The freelist's trunk pages, read when a record first follows its overflow chain.
+  mutable bool trunksRead_ = false;
+  mutable std::unordered_set<uint32_t> trunks_;
 };
 
 }  // namespace

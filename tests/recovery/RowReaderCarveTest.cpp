@@ -220,6 +220,60 @@ TEST(RowReaderCarve, EmptiedPagesAndReusedFreeblocks) {
   }
 }
 
+// A deleted row's long text whose first overflow page became a freelist trunk (the freelist
+// was empty when the row went, so its first freed page took the links, the rest of the chain
+// became its leaves): the text before and after the links' bytes comes back, one U+FFFD for
+// the stretch they took, ASCII and Chinese alike, on 1024 and 4096-byte pages.
+TEST(RowReaderCarve, OverflowPageReusedAsFreelistTrunk) {
+  const std::string mark = "\xEF\xBF\xBD";
+  for (int pageSize : {1024, 4096}) {
+    for (bool chinese : {false, true}) {
+      TempDir dir;
+      const std::string path = dir.File("notes.db");
+      std::string body;
+      for (int i = 0; body.size() < 4u * pageSize; ++i)
+        body +=
+            chinese ? "第" + std::to_string(i) + "行记录；" : "line " + std::to_string(i) + ". ";
+      {
+        fixtures::OpenOptions options;
+        options.pageSize = pageSize;
+        Database db(path, options);
+        db.Exec("CREATE TABLE note (id INTEGER PRIMARY KEY, title TEXT, body TEXT)");
+        auto insert = db.Prepare("INSERT INTO note VALUES (NULL, ?, ?)");
+        for (int i = 0; i < 3; ++i) {
+          insert.BindAll({Value::Text("note " + std::to_string(i)), Value::Text(body)});
+          insert.Run();
+        }
+        ASSERT_EQ(db.QueryInt("PRAGMA freelist_count"), 0);
+        db.Exec("DELETE FROM note WHERE id = 2");
+        ASSERT_GT(db.QueryInt("PRAGMA freelist_count"), 1);
+      }
+      SqliteFile file;
+      ASSERT_EQ(OpenDatabase("", file, path), OpenStatus::Opened);
+      RowList live, carved;
+      ASSERT_EQ(ReadTable(file, "note", live, carved), TableRead::Read);
+      ASSERT_EQ(live.size(), 2u);
+      const std::string name = std::to_string(pageSize) + (chinese ? " chinese" : " ascii");
+      ASSERT_EQ(carved.size(), 1u) << name;
+      ASSERT_EQ(carved[0].size(), 3u) << name;
+      EXPECT_EQ(carved[0][1], "note 1") << name;
+      const std::string& text = carved[0][2];
+      const size_t gap = text.find(mark);
+      ASSERT_NE(gap, std::string::npos) << name;
+      EXPECT_EQ(text.find(mark, gap + mark.size()), std::string::npos) << name;
+      const std::string before = text.substr(0, gap), after = text.substr(gap + mark.size());
+      EXPECT_EQ(body.rfind(before, 0), 0u) << name;
+      ASSERT_GE(body.size(), after.size());
+      EXPECT_EQ(body.compare(body.size() - after.size(), after.size(), after), 0) << name;
+      // Lost: the links (leaf count and one number per leaf) and a character they split.
+      const size_t overflowPages = (body.size() + pageSize - 1) / (pageSize - 4) + 1;
+      EXPECT_LE(body.size() - before.size() - after.size(), 4 + 4 * overflowPages + 6) << name;
+      std::printf("[ trunk    ] %-14s text %zu bytes, came back %zu + %zu\n", name.c_str(),
+                  body.size(), before.size(), after.size());
+    }
+  }
+}
+
 struct Config {
   int ios;
   JournalMode journal;
