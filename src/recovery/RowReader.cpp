@@ -259,18 +259,25 @@ class PageCarver {
   // those false rows.
   bool Trusted(const Carved& c) const { return c.row.size() > 1 || columns_.size() == 1; }
 
-  // Of the layouts a record start allows: first the one with a value for every column whose
-  // end leads, record by record, to a known boundary (the region's end, a live cell, a stale
-  // cell pointer); then any other that does; then one with every column that does not
-  // (a record ending a few bytes before a live cell beats a chain of slices that happens to
-  // end there); then an intact one; last a record whose tail newer cells overwrote, whose
-  // head is still worth having.
+  // Of the layouts a record start allows: first an intact one whose end leads, record by
+  // record, to a known boundary (the region's end, a live cell, a stale cell pointer); then
+  // one with a value for every column that ends right at a boundary or at the old freeblock
+  // header of the next freed cell; then one with every column that leads to a boundary; then
+  // any other that does; then one with every column that does not (a record ending a few
+  // bytes before a live cell beats a chain of slices that happens to end there); then an
+  // intact one; last a record whose tail newer cells overwrote, whose head is still worth
+  // having.
   const Carved* Choose(const std::vector<Carved>& candidates) {
     const Carved* chosen = nullptr;
     auto first = [&](auto&& accept) {
       for (const Carved& c : candidates)
         if (chosen == nullptr && Trusted(c) && accept(c)) chosen = &c;
     };
+    first([&](const Carved& c) { return !c.partial && c.intact && ReachesBoundary(c.end, 0); });
+    first([&](const Carved& c) {
+      return !c.partial && c.full &&
+             (IsBoundary(c.end, regionEnd_) || StaleFreeblockSize(c.end) != 0);
+    });
     first([&](const Carved& c) { return !c.partial && c.full && ReachesBoundary(c.end, 0); });
     first([&](const Carved& c) { return !c.partial && ReachesBoundary(c.end, 0); });
     first([](const Carved& c) { return !c.partial && c.full; });
@@ -283,6 +290,7 @@ class PageCarver {
     Carved intact;
     if (ParseIntact(s, regionEnd_, intact)) {
       intact.intact = true;
+      intact.full = intact.row.size() == columns_.size();
       out.push_back(std::move(intact));
     }
     if (damagedAllowed) DamagedCandidates(s, regionEnd_, out);
@@ -664,17 +672,22 @@ void TemplateCarvePage(const SqliteFile& db, const LeafPage& page,
   }
 
   // Stale cell pointers past the live pointer array still name where deleted cells began.
+  // An emptied page keeps its whole old pointer array.
   const size_t arrayEnd = tree.PointerArrayEnd();
-  for (size_t i = 0; i < 100; ++i) {
-    const uint16_t entry = tree.CellPointer(tree.cellCount + i);
+  const size_t mostStale = page.liveOffsets.empty() ? tree.usableSize / 2 : 100;
+  size_t stale = 0;
+  for (; stale < mostStale; ++stale) {
+    const uint16_t entry = tree.CellPointer(tree.cellCount + stale);
     if (entry == 0 || entry >= tree.usableSize || entry < arrayEnd) break;
     carver.AddBoundary(entry);
   }
 
   // The unallocated gap between the pointer array and the first live cell: cells freed at
-  // the top of the content area were merged into it.
+  // the top of the content area were merged into it. The stale pointers at its start are
+  // no record: read as one, they would swallow the start of the first real one.
   const PageRange gap = tree.GapBelowCells(page.liveOffsets);
-  if (gap.end > gap.begin) carver.CarveRegion(gap.begin, gap.end, false, carved);
+  const size_t gapBegin = std::max<size_t>(gap.begin, arrayEnd + 2 * stale);
+  if (gap.end > gapBegin) carver.CarveRegion(gapBegin, gap.end, false, carved);
 
   tree.ForEachFreeblock(arrayEnd, [&](Freeblock block) {
     carver.CarveRegion(block.offset, block.end, true, carved);
