@@ -683,10 +683,12 @@ void TemplateCarvePage(const SqliteFile& db, const LeafPage& page,
   }
 
   // The unallocated gap between the pointer array and the first live cell: cells freed at
-  // the top of the content area were merged into it. The stale pointers at its start are
-  // no record: read as one, they would swallow the start of the first real one.
+  // the top of the content area were merged into it. On an emptied page the stale pointers
+  // at its start are no record: read as one, they would swallow the start of the first real
+  // one. (Past a live array, a short gap's bytes may be a record that only looks like them.)
   const PageRange gap = tree.GapBelowCells(page.liveOffsets);
-  const size_t gapBegin = std::max<size_t>(gap.begin, arrayEnd + 2 * stale);
+  const size_t gapBegin =
+      page.liveOffsets.empty() ? std::max<size_t>(gap.begin, arrayEnd + 2 * stale) : gap.begin;
   if (gap.end > gapBegin) carver.CarveRegion(gapBegin, gap.end, false, carved);
 
   tree.ForEachFreeblock(arrayEnd, [&](Freeblock block) {
