@@ -30,8 +30,9 @@
 // freeblock, the end of the record before it, a stale cell pointer, four bytes
 // that read as an old freeblock header), with those four bytes reconstructed:
 // every plausible varint layout is tried, the shape of the live cell nearest
-// the first freeblock first. A layout with a value for every column whose
-// record ends exactly at a boundary wins, then any that ends there, then one
+// the first freeblock first. An intact record whose end leads to a boundary
+// wins, then a reconstructed one with a value for every column ending right at
+// a boundary or an old freeblock header, then one that leads there, then one
 // with every column: a whole record a few bytes short of a live cell beats a
 // chain of one-value slices, which are never listed in a wider table. Serial
 // types must fit their columns by SQLite's affinity (FitsAffinity: a TEXT
@@ -39,8 +40,10 @@
 // record holds no text in an INTEGER column and some value other than empty
 // or zero, and text must be UTF-8, so carving does not invent rows. A
 // record whose tail newer cells overwrote comes back cut: its values up to the region's end, the
-// last text value cut there. An overflowing record's overflow pages are read as found; once reused
-// they give replacement characters after the local part.
+// last text value cut there. An overflowing record's overflow pages are read as found; a page
+// that became a freelist trunk goes on with its first leaf, and a text keeps its bytes on both
+// sides of the links, one U+FFFD standing for the stretch they took; pages reused otherwise
+// give replacement characters after the local part.
 #pragma once
 
 #include <cstdint>
