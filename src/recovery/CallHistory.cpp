@@ -31,6 +31,7 @@ void AddHits(const std::vector<CallHit>& hits, size_t stretchStart, CallPlace pl
     call.place = place;
     call.pageNo = pageNo;
     call.offset = static_cast<uint32_t>(stretchStart + hit.anchor);
+    call.cut = hit.cut;
     carved.push_back(std::move(call));
   }
 }
@@ -94,9 +95,21 @@ TableRead GatherCallRows(const SqliteFile& db, RowList& live, std::vector<Carved
     ReadPageSetRows(db, pageSet, live, unused, table->columns, carveStep);
 
   std::vector<CallHit> hits;
+  std::vector<uint16_t> offsets;
+  std::vector<size_t> cellStarts;
   WalkPagesOutsideTable(db, table, [&](ByteView block, uint32_t pageNo) {
     hits.clear();
-    ScanCallRecords(block, kFirstAnchorOutside, shape, hits);
+    // The live cells of a b-tree page (an interior page of the table, a page of another
+    // table) are where a deleted record's tail may have been written over.
+    cellStarts.clear();
+    const BTreePage tree = ParsePage(block, 0, UsableSize(db));
+    if (tree.IsInterior() || tree.Is(PageType::LeafTable) || tree.Is(PageType::LeafIndex)) {
+      offsets.clear();
+      tree.CellPointers(offsets);
+      cellStarts.assign(offsets.begin(), offsets.end());
+      std::sort(cellStarts.begin(), cellStarts.end());
+    }
+    ScanCallRecords(block, kFirstAnchorOutside, shape, hits, cellStarts);
     AddHits(hits, 0, CallPlace::OtherPage, pageNo, carved);
   });
   return table->pageSets.empty() ? TableRead::NoPages : TableRead::Read;

@@ -25,12 +25,15 @@ struct CarvedCall {
   CallPlace place = CallPlace::OtherPage;
   uint32_t pageNo = 0;
   uint32_t offset = 0;  // offset in the page of the record's rowid serial-type byte
+  bool cut = false;     // its tail was taken (a live cell, the end of its stretch): row is shorter
 };
 
 // Stage 1: reads the live rows of `call` (through the log when there is one)
 // and carves deleted ones, in this order: per leaf page its live rows, then
 // its unallocated front and its freeblocks; then the pages outside the table
-// (database file only). Absent: `call` is not in the catalogue (lists
+// (database file only); on those that are b-tree pages (the table's interior
+// pages, other tables) a record running into a live cell is kept, cut there.
+// Absent: `call` is not in the catalogue (lists
 // untouched); NoPages: its root could not be read (the outside pages are
 // still carved).
 TableRead GatherCallRows(const SqliteFile& db, RowList& live, std::vector<CarvedCall>& carved);

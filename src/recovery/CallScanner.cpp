@@ -183,7 +183,7 @@ CallRecordShape MakeCallRecordShape(const std::vector<ColumnDef>& columns) {
 }
 
 size_t ScanCallRecords(ByteView stretch, size_t firstAnchor, const CallRecordShape& shape,
-                       std::vector<CallHit>& hits) {
+                       std::vector<CallHit>& hits, const std::vector<size_t>& cellStarts) {
   const size_t n = stretch.size();
   size_t found = 0;
   Candidate c, later;
@@ -216,11 +216,19 @@ size_t ScanCallRecords(ByteView stretch, size_t firstAnchor, const CallRecordSha
     if (!overwritten && c.firstBad < c.checked) {
       keep = c.cutByEnd;
       keepEnd = next = n;
+      // A live cell that begins after the flags and no later than the damaged value took the
+      // record's tail: the values before it are the record's own.
+      auto cell = std::lower_bound(cellStarts.begin(), cellStarts.end(), flagsEnd);
+      if (!c.cutByEnd && cell != cellStarts.end() && *cell < damageEnd) {
+        keep = true;
+        keepEnd = next = *cell;
+      }
     }
     if (!keep) continue;
 
     CallHit hit;
     hit.anchor = p;
+    hit.cut = keepEnd < c.at[c.checked];
     const size_t values = std::min(kDecodedValues, c.layout.types.size());
     for (size_t i = 0; i < values && c.at[i + 1] <= keepEnd; ++i) {
       std::string value;

@@ -46,6 +46,7 @@ CallRecordShape MakeCallRecordShape(const std::vector<ColumnDef>& columns);
 struct CallHit {
   RowValues row;      // "", address, date, duration, flags, id (fewer when cut by the stretch end)
   size_t anchor = 0;  // offset in the stretch of the rowid's serial-type byte
+  bool cut = false;   // the record ran into a live cell: its values end before the cut one
 };
 
 // Scans the stretch for call records whose anchor lies at firstAnchor or later
@@ -55,8 +56,11 @@ struct CallHit {
 // duration and flags are intact and the damage is explained: the stretch ends
 // (a live cell or the page end follows), or a later call cell was written
 // over its tail (that later record is found too). It then keeps the values
-// that precede the damage. Returns the number appended.
+// that precede the damage. cellStarts (sorted stretch offsets, may be empty) are where live
+// cells of the page begin: damage that starts at one of them is explained too (an interior
+// page whose only cell was written over a record's tail), and the record keeps the values
+// before that cell. Returns the number appended.
 size_t ScanCallRecords(ByteView stretch, size_t firstAnchor, const CallRecordShape& shape,
-                       std::vector<CallHit>& hits);
+                       std::vector<CallHit>& hits, const std::vector<size_t>& cellStarts = {});
 
 }  // namespace vantrel

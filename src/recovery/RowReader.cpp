@@ -199,10 +199,8 @@ class PageCarver {
 
   // Reads every record of the free region [start, end). A freeblock's first four bytes (and
   // those of any freed cell merged into it) were overwritten by freeblock headers, so at a
-  // known cell start the record is also tried with its varints reconstructed. Of the layouts
-  // a record start allows, the first is taken whose end leads, record by record, to a known
-  // boundary (the region's end, a live cell, a stale cell pointer); failing that, the first
-  // with a value for every column.
+  // known cell start the record is also tried with its varints reconstructed; Choose picks
+  // among the layouts a record start allows.
   void CarveRegion(size_t start, size_t end, bool startsAtCell, RowList& carved) {
     end = std::min(end, usable_);
     regionEnd_ = end;
@@ -212,21 +210,21 @@ class PageCarver {
     while (s + 3 <= end) {
       const bool boundary = atBoundary || boundaries_.count(s) != 0;
       std::vector<Carved> candidates;
-      CandidatesAt(s, boundary, candidates);
-      const Carved* chosen = nullptr;
-      for (const Carved& c : candidates) {
-        if (!c.partial && ReachesBoundary(c.end, 0)) {
-          chosen = &c;
-          break;
-        }
+      const size_t staleSize = boundary ? 0 : StaleFreeblockSize(s);
+      CandidatesAt(s, boundary || staleSize != 0, candidates);
+      if (staleSize != 0) {
+        // Where only the bytes say a cell began, a reconstructed record must have every
+        // column and end within the block the old header measured.
+        // It must also end where something known begins: the block's end, a boundary, or
+        // the next freed cell's own old header.
+        std::erase_if(candidates, [&](const Carved& c) {
+          if (c.intact) return false;
+          if (!c.full || c.partial || c.end > s + staleSize) return true;
+          return c.end != s + staleSize && !IsBoundary(c.end, end) &&
+                 StaleFreeblockSize(c.end) == 0;
+        });
       }
-      for (const Carved& c : candidates) {
-        if (chosen == nullptr && !c.partial && (c.full || c.intact)) chosen = &c;
-      }
-      // Last, a record whose tail newer cells overwrote: its head is still worth having.
-      for (const Carved& c : candidates) {
-        if (chosen == nullptr && c.partial && (c.full || c.intact)) chosen = &c;
-      }
+      const Carved* chosen = Choose(candidates);
       if (chosen != nullptr) {
         carved.push_back(chosen->row);
         if (!chosen->partial) {
@@ -242,10 +240,57 @@ class PageCarver {
   }
 
  private:
+  // The size of the freeblock whose header the four bytes at s look like, else 0. Freeblock
+  // headers outlive their blocks: a page rebuilt or emptied keeps the old bytes below its cell
+  // content area, and a freed cell merged into the block before it keeps the header it got
+  // when it was freed first. Either way a cell began there and its first four bytes are lost.
+  size_t StaleFreeblockSize(size_t s) const {
+    if (s + 4 > usable_) return 0;
+    const size_t next = page_.U16(s);
+    const size_t size = page_.U16(s + 2);
+    if (size < 4 || s + size > usable_) return 0;
+    if (next != 0 && (next < s + size || next >= usable_)) return 0;
+    return size;
+  }
+
+  // A record worth listing has more than one value. A one-value record in a wider table is
+  // what a slice of a longer record looks like (a varint read as payload length, one byte as
+  // an integer); a whole record of a table that once had one column is too rare to be worth
+  // those false rows.
+  bool Trusted(const Carved& c) const { return c.row.size() > 1 || columns_.size() == 1; }
+
+  // Of the layouts a record start allows: first an intact one whose end leads, record by
+  // record, to a known boundary (the region's end, a live cell, a stale cell pointer); then
+  // one with a value for every column that ends right at a boundary or at the old freeblock
+  // header of the next freed cell; then one with every column that leads to a boundary; then
+  // any other that does; then one with every column that does not (a record ending a few
+  // bytes before a live cell beats a chain of slices that happens to end there); then an
+  // intact one; last a record whose tail newer cells overwrote, whose head is still worth
+  // having.
+  const Carved* Choose(const std::vector<Carved>& candidates) {
+    const Carved* chosen = nullptr;
+    auto first = [&](auto&& accept) {
+      for (const Carved& c : candidates)
+        if (chosen == nullptr && Trusted(c) && accept(c)) chosen = &c;
+    };
+    first([&](const Carved& c) { return !c.partial && c.intact && ReachesBoundary(c.end, 0); });
+    first([&](const Carved& c) {
+      return !c.partial && c.full &&
+             (IsBoundary(c.end, regionEnd_) || StaleFreeblockSize(c.end) != 0);
+    });
+    first([&](const Carved& c) { return !c.partial && c.full && ReachesBoundary(c.end, 0); });
+    first([&](const Carved& c) { return !c.partial && ReachesBoundary(c.end, 0); });
+    first([](const Carved& c) { return !c.partial && c.full; });
+    first([](const Carved& c) { return !c.partial && (c.full || c.intact); });
+    first([](const Carved& c) { return c.partial && (c.full || c.intact); });
+    return chosen;
+  }
+
   void CandidatesAt(size_t s, bool damagedAllowed, std::vector<Carved>& out) const {
     Carved intact;
     if (ParseIntact(s, regionEnd_, intact)) {
       intact.intact = true;
+      intact.full = intact.row.size() == columns_.size();
       out.push_back(std::move(intact));
     }
     if (damagedAllowed) DamagedCandidates(s, regionEnd_, out);
@@ -263,13 +308,27 @@ class PageCarver {
     CandidatesAt(offset, true, next);
     bool reaches = false;
     for (const Carved& c : next) {
-      if (!c.partial && c.end > offset && ReachesBoundary(c.end, depth + 1)) {
+      if (!c.partial && c.end > offset && Trusted(c) && ReachesBoundary(c.end, depth + 1)) {
         reaches = true;
         break;
       }
     }
     reachesBoundary_[offset] = reaches;
     return reaches;
+  }
+
+  // A value that says something: zero bytes read as a record give nothing but empty texts,
+  // zeros and replacement characters.
+  static bool Informative(const RowValues& row) {
+    return std::any_of(row.begin(), row.end(), [](const std::string& value) {
+      return !value.empty() && value != "0" && value.find("\xEF\xBF\xBD") == std::string::npos;
+    });
+  }
+
+  bool TextInNumberColumn(const std::vector<uint64_t>& types) const {
+    for (size_t i = 0; i < types.size(); ++i)
+      if (types[i] >= 12 && affinity_[i] == Affinity::Integer) return true;
+    return false;
   }
 
   // The table's rule book fit, and NULL alone in a rowid alias column.
@@ -294,9 +353,10 @@ class PageCarver {
     ByteView payload =
         page_.Sub(payloadStart, cutAt ? std::min<uint64_t>(local, cutAt - payloadStart) : local);
     std::vector<uint8_t> assembled;
+    std::vector<Stretch> lost;
     if (local < payloadLength && !cutAt) {
       assembled.assign(payload.data(), payload.data() + payload.size());
-      AppendOverflowPayload(db_, page_.U32(payloadStart + local), payloadLength - local, assembled);
+      ReadFreedOverflow(page_.U32(payloadStart + local), payloadLength - local, assembled, lost);
       payload = ByteView(assembled.data(), assembled.size());
     }
     size_t at = static_cast<size_t>(headerLength);
@@ -310,12 +370,96 @@ class PageCarver {
       if (isText && !cut && local >= payloadLength && !IsValidUtf8(content.AsString()))
         return false;
       std::string value;
-      RenderValue(types[i], content, columns_[i], true, 0, value);
+      if (isText && !lost.empty()) {
+        TextAroundLost(types[i], content, at, lost, columns_[i], value);
+      } else {
+        RenderValue(types[i], content, columns_[i], true, 0, value);
+      }
       row.push_back(std::move(value));
       if (cut) break;
       at += static_cast<size_t>(size);
     }
     return !row.empty();
+  }
+
+  // A stretch of a joined payload that foreign bytes overwrote: [begin, end).
+  struct Stretch {
+    size_t begin = 0;
+    size_t end = 0;
+  };
+
+  // Follows a freed overflow chain, appending up to `want` payload bytes to out. Freeing a
+  // chain hands its pages to the freelist in chain order; a page freed while no trunk had room
+  // became a trunk: its next-page field and first content bytes now hold the freelist's links,
+  // and the rest of the chain is its leaves, in order. Such a page goes on with its first
+  // leaf, and its overwritten bytes are noted in lost.
+  void ReadFreedOverflow(uint32_t firstPage, uint64_t want, std::vector<uint8_t>& out,
+                         std::vector<Stretch>& lost) const {
+    if (usable_ <= kTrunkFirstLeaf) return;
+    if (!trunksRead_) {
+      trunks_ = FreelistTrunkPages(db_);
+      trunksRead_ = true;
+    }
+    OverflowChain chain(db_, firstPage);
+    std::vector<uint8_t> page;
+    // Page 1 holds the schema and is never freed.
+    while (want > 0 && chain.Upcoming() != 1 && chain.Next(page)) {
+      const ByteView view(page.data(), page.size());
+      const size_t take = static_cast<size_t>(std::min<uint64_t>(want, usable_ - 4));
+      const ByteView data = view.Sub(4, take);
+      const size_t at = out.size();
+      out.insert(out.end(), data.data(), data.data() + data.size());
+      want -= take;
+      if (trunks_.count(chain.Current())) {
+        const uint32_t leaves = std::min<uint32_t>(
+            view.U32(kTrunkLeafCount), static_cast<uint32_t>((usable_ - kTrunkFirstLeaf) / 4));
+        lost.push_back({at, at + std::min<size_t>(take, 4 + 4 * static_cast<size_t>(leaves))});
+        chain.Redirect(leaves > 0 ? view.U32(kTrunkFirstLeaf) : 0);
+      }
+    }
+  }
+
+  // The length of bytes without a multi-byte character the end cut short.
+  static size_t WholeCharacters(ByteView bytes) {
+    size_t start = bytes.size();
+    while (start > 0 && bytes.size() - start < 3 && (bytes[start - 1] & 0xC0) == 0x80) --start;
+    if (start == 0) return bytes.size();
+    const uint8_t lead = bytes[start - 1];
+    const size_t length = (lead >> 5) == 0x6    ? 2
+                          : (lead >> 4) == 0xE  ? 3
+                          : (lead >> 3) == 0x1E ? 4
+                                                : 1;
+    return length > bytes.size() - (start - 1) ? start - 1 : bytes.size();
+  }
+
+  // A text at offset `at` of the joined payload: the pieces around each overwritten stretch,
+  // each up to its first zero byte, one U+FFFD standing for each stretch lost (as the message
+  // carver marks it). A piece after a stretch starts at its first whole character.
+  static void TextAroundLost(uint64_t type, ByteView content, size_t at,
+                             const std::vector<Stretch>& lost, const ColumnDef& column,
+                             std::string& out) {
+    out.clear();
+    std::string piece;
+    size_t from = 0;
+    for (const Stretch& stretch : lost) {
+      if (stretch.end <= at + from || stretch.begin >= at + content.size()) continue;
+      const size_t to = stretch.begin > at + from ? stretch.begin - at : from;
+      ByteView part = content.Sub(from, to - from);
+      if (from > 0)
+        while (!part.empty() && (part[0] & 0xC0) == 0x80) part = part.Sub(1);
+      part = part.Sub(0, WholeCharacters(part));
+      RenderValue(type, part, column, true, 0, piece);
+      out += piece;
+      // A piece that stops at a zero byte before the stretch was overwritten further.
+      if (piece.size() < part.size() && std::memchr(part.data(), 0, part.size()) != nullptr) return;
+      out += "\xEF\xBF\xBD";
+      from = std::min(content.size(), stretch.end - at);
+    }
+    ByteView rest = content.Sub(from);
+    if (from > 0)
+      while (!rest.empty() && (rest[0] & 0xC0) == 0x80) rest = rest.Sub(1);
+    RenderValue(type, rest, column, true, 0, piece);
+    out += piece;
   }
 
   // The serial types from `at` up to headerEnd; false unless they end exactly there and
@@ -404,64 +548,94 @@ class PageCarver {
         if (static_cast<size_t>(length) != l3) continue;
       }
       // The first serial type is lost when it sits inside the overwritten four bytes.
-      std::vector<uint64_t> guessed;
+      // Without a live cell to copy it from, the integer types are tried, the smallest first.
+      std::vector<uint64_t> firstTypes;
       size_t typesAt = ts;
       if (ts < s + 4) {
-        const uint64_t first = aliasFirst_ ? 0 : template_.firstType;
-        if (first >= 0x80 || columns_.empty() || !Compatible(0, first)) continue;
-        guessed.push_back(first);
+        if (aliasFirst_) {
+          firstTypes = {0};
+        } else if (template_.l1) {
+          firstTypes = {template_.firstType};
+        } else {
+          firstTypes = {0, 1, 2, 3, 4, 8, 9};
+        }
         typesAt = ts + 1;
       }
-      const size_t fewest = columns_.size() > 4 ? columns_.size() - 4 : 1;
-      for (size_t n = columns_.size(); n >= fewest; --n) {
-        std::vector<uint64_t> types = guessed;
-        uint64_t body = 0;
-        for (uint64_t t : types) body += SerialTypeSize(t);
-        size_t headerEnd = 0;
-        if (headerKnown) {
-          headerEnd = hs + static_cast<size_t>(std::min<uint64_t>(storedHeader, end));
-          if (storedHeader < l3 + 1 || headerEnd > end) break;
-          if (!TypesUpTo(typesAt, headerEnd, types.size(), types, body)) break;
-        } else {
-          // Decode exactly n types; the header ends where they do.
-          size_t at = typesAt;
-          bool ok = true;
-          while (types.size() < n) {
-            uint64_t t = 0;
-            int length = 0;
-            DecodeVarint(page_.Sub(at, end > at ? end - at : 0), t, length);
-            if (length == 0 || !Compatible(types.size(), t)) {
-              ok = false;
-              break;
-            }
-            types.push_back(t);
-            body += SerialTypeSize(t);
-            at += length;
+      if (firstTypes.empty()) firstTypes.push_back(kNoGuess);
+      for (uint64_t first : firstTypes)
+        LayoutCandidates(s, hs, typesAt, end, k, l3, headerKnown, storedHeader, first, out);
+    }
+  }
+
+  static constexpr uint64_t kNoGuess = ~uint64_t{0};
+
+  // The records of one layout (k bytes of payload-length and rowid varints, an l3-byte header
+  // size) with the first serial type `first` when it was overwritten (else kNoGuess), the full
+  // column count first.
+  void LayoutCandidates(size_t s, size_t hs, size_t typesAt, size_t end, size_t k, size_t l3,
+                        bool headerKnown, uint64_t storedHeader, uint64_t first,
+                        std::vector<Carved>& out) const {
+    std::vector<uint64_t> guessed;
+    if (first != kNoGuess) {
+      if (first >= 0x80 || columns_.empty() || !Compatible(0, first)) return;
+      guessed.push_back(first);
+    }
+    const size_t fewest = columns_.size() > 4 ? columns_.size() - 4 : 1;
+    for (size_t n = columns_.size(); n >= fewest; --n) {
+      std::vector<uint64_t> types = guessed;
+      uint64_t body = 0;
+      for (uint64_t t : types) body += SerialTypeSize(t);
+      size_t headerEnd = 0;
+      if (headerKnown) {
+        headerEnd = hs + static_cast<size_t>(std::min<uint64_t>(storedHeader, end));
+        if (storedHeader < l3 + 1 || headerEnd > end) break;
+        if (!TypesUpTo(typesAt, headerEnd, types.size(), types, body)) break;
+      } else {
+        // Decode exactly n types; the header ends where they do.
+        size_t at = typesAt;
+        bool ok = true;
+        while (types.size() < n) {
+          uint64_t t = 0;
+          int length = 0;
+          DecodeVarint(page_.Sub(at, end > at ? end - at : 0), t, length);
+          if (length == 0 || !Compatible(types.size(), t)) {
+            ok = false;
+            break;
           }
-          if (!ok) {
-            if (n == fewest) break;
-            continue;
-          }
-          headerEnd = at;
+          types.push_back(t);
+          body += SerialTypeSize(t);
+          at += length;
         }
-        const uint64_t headerLength = headerEnd - hs;
-        if (VarintLength(headerLength) != static_cast<int>(l3)) {
-          if (headerKnown || n == fewest) break;
+        if (!ok) {
+          if (n == fewest) break;
           continue;
         }
-        const uint64_t payloadLength = headerLength + body;
-        const int l1 = VarintLength(payloadLength);
-        if (static_cast<size_t>(l1) >= k || k - l1 > 9) {
-          if (headerKnown || n == fewest) break;
-          continue;
-        }
-        Carved candidate;
-        if (Finish(s, hs, end, payloadLength, headerLength, types, candidate)) {
-          candidate.full = types.size() == columns_.size();
-          out.push_back(std::move(candidate));
-        }
-        if (headerKnown || n == fewest) break;
+        headerEnd = at;
       }
+      const uint64_t headerLength = headerEnd - hs;
+      if (VarintLength(headerLength) != static_cast<int>(l3)) {
+        if (headerKnown || n == fewest) break;
+        continue;
+      }
+      const uint64_t payloadLength = headerLength + body;
+      const int l1 = VarintLength(payloadLength);
+      if (static_cast<size_t>(l1) >= k || k - l1 > 9) {
+        if (headerKnown || n == fewest) break;
+        continue;
+      }
+      // A reconstructed record is a guess: it must not put text where numbers were declared,
+      // which SQLite only does for text that is no number, and no device writes.
+      if (TextInNumberColumn(types)) {
+        if (headerKnown || n == fewest) break;
+        continue;
+      }
+      Carved candidate;
+      if (Finish(s, hs, end, payloadLength, headerLength, types, candidate) &&
+          Informative(candidate.row)) {
+        candidate.full = types.size() == columns_.size();
+        out.push_back(std::move(candidate));
+      }
+      if (headerKnown || n == fewest) break;
     }
   }
 
@@ -476,6 +650,9 @@ class PageCarver {
   std::unordered_set<size_t> boundaries_;
   size_t regionEnd_ = 0;
   std::unordered_map<size_t, bool> reachesBoundary_;
+  // The freelist's trunk pages, read when a record first follows its overflow chain.
+  mutable bool trunksRead_ = false;
+  mutable std::unordered_set<uint32_t> trunks_;
 };
 
 }  // namespace
@@ -483,25 +660,36 @@ class PageCarver {
 void TemplateCarvePage(const SqliteFile& db, const LeafPage& page,
                        const std::vector<ColumnDef>& columns, RowList& carved) {
   const BTreePage& tree = page.tree;
-  if (page.liveOffsets.empty() || tree.bytes.empty() || columns.empty() || page.pageNo == 1) return;
+  if (tree.bytes.empty() || columns.empty() || page.pageNo == 1) return;
   PageCarver carver(db, page, columns);
 
-  std::vector<uint16_t> sorted = page.liveOffsets;
-  std::sort(sorted.begin(), sorted.end());
-  carver.SetTemplate(ReadTemplate(tree.bytes, NearestLiveCell(sorted, tree.firstFreeblock)));
+  // A page whose every row was deleted has no cell to copy a shape from: its records are read
+  // by the table's columns alone.
+  if (!page.liveOffsets.empty()) {
+    std::vector<uint16_t> sorted = page.liveOffsets;
+    std::sort(sorted.begin(), sorted.end());
+    carver.SetTemplate(ReadTemplate(tree.bytes, NearestLiveCell(sorted, tree.firstFreeblock)));
+  }
 
   // Stale cell pointers past the live pointer array still name where deleted cells began.
+  // An emptied page keeps its whole old pointer array.
   const size_t arrayEnd = tree.PointerArrayEnd();
-  for (size_t i = 0; i < 100; ++i) {
-    const uint16_t entry = tree.CellPointer(tree.cellCount + i);
+  const size_t mostStale = page.liveOffsets.empty() ? tree.usableSize / 2 : 100;
+  size_t stale = 0;
+  for (; stale < mostStale; ++stale) {
+    const uint16_t entry = tree.CellPointer(tree.cellCount + stale);
     if (entry == 0 || entry >= tree.usableSize || entry < arrayEnd) break;
     carver.AddBoundary(entry);
   }
 
   // The unallocated gap between the pointer array and the first live cell: cells freed at
-  // the top of the content area were merged into it.
+  // the top of the content area were merged into it. On an emptied page the stale pointers
+  // at its start are no record: read as one, they would swallow the start of the first real
+  // one. (Past a live array, a short gap's bytes may be a record that only looks like them.)
   const PageRange gap = tree.GapBelowCells(page.liveOffsets);
-  if (gap.end > gap.begin) carver.CarveRegion(gap.begin, gap.end, false, carved);
+  const size_t gapBegin =
+      page.liveOffsets.empty() ? std::max<size_t>(gap.begin, arrayEnd + 2 * stale) : gap.begin;
+  if (gap.end > gapBegin) carver.CarveRegion(gapBegin, gap.end, false, carved);
 
   tree.ForEachFreeblock(arrayEnd, [&](Freeblock block) {
     carver.CarveRegion(block.offset, block.end, true, carved);
@@ -543,6 +731,12 @@ TableRead ReadTable(const SqliteFile& db, const std::string& name, RowList& live
   for (const PageSet& set : table->pageSets) {
     const std::vector<ColumnDef> columns = table->columns;
     ReadPageSetRows(db, set, live, carved, columns, carve);
+    // Leaves that lost every row are not in the leaf list; only carving has anything to read.
+    if (carve) {
+      PageSet empty;
+      empty.leafPages = set.emptyLeafPages;
+      VisitLeafPages(db, empty, [&](const LeafPage& page) { carve(db, page, columns, carved); });
+    }
   }
   return table->pageSets.empty() ? TableRead::NoPages : TableRead::Read;
 }

@@ -24,17 +24,26 @@
 // Carving (TemplateCarvePage) reads deleted records from a leaf page's free
 // space: the unallocated gap between the cell pointer array and the first
 // live cell, and each freeblock of the chain (what deleting leaves there:
-// DeletedBytes.h). A record is accepted either with intact varints that agree
+// DeletedBytes.h). Leaves that lost every row are carved too, by the table's
+// columns alone (ReadTable). A record is accepted either with intact varints that agree
 // with each other (payload length = header + values) or, at a known cell start (a
-// freeblock, the end of the record before it, a stale cell pointer), with
-// those four bytes reconstructed: every plausible varint layout is tried, the
-// shape of the live cell nearest the first freeblock first, and the layout
-// whose record ends exactly at a boundary wins. Serial types must fit their
-// columns by SQLite's affinity (FitsAffinity: a TEXT column never holds a
-// number; the rowid alias is NULL) and text must be UTF-8, so carving does not invent rows. A
+// freeblock, the end of the record before it, a stale cell pointer, four bytes
+// that read as an old freeblock header), with those four bytes reconstructed:
+// every plausible varint layout is tried, the shape of the live cell nearest
+// the first freeblock first. An intact record whose end leads to a boundary
+// wins, then a reconstructed one with a value for every column ending right at
+// a boundary or an old freeblock header, then one that leads there, then one
+// with every column: a whole record a few bytes short of a live cell beats a
+// chain of one-value slices, which are never listed in a wider table. Serial
+// types must fit their columns by SQLite's affinity (FitsAffinity: a TEXT
+// column never holds a number; the rowid alias is NULL), a reconstructed
+// record holds no text in an INTEGER column and some value other than empty
+// or zero, and text must be UTF-8, so carving does not invent rows. A
 // record whose tail newer cells overwrote comes back cut: its values up to the region's end, the
-// last text value cut there. An overflowing record's overflow pages are read as found; once reused
-// they give replacement characters after the local part.
+// last text value cut there. An overflowing record's overflow pages are read as found; a page
+// that became a freelist trunk goes on with its first leaf, and a text keeps its bytes on both
+// sides of the links, one U+FFFD standing for the stretch they took; pages reused otherwise
+// give replacement characters after the local part.
 #pragma once
 
 #include <cstdint>
@@ -97,8 +106,10 @@ void VisitLeafPages(const SqliteFile& db, const PageSet& pageSet,
 uint16_t NearestLiveCell(const std::vector<uint16_t>& sortedLive, uint16_t firstFreeblock);
 
 // Carving of one leaf page (see above): records from the unallocated gap and
-// the freeblock chain, appended to carved in page order. Pages without a live
-// cell (no template) and page 1 are not carved.
+// the freeblock chain, appended to carved in page order. A page without a live
+// cell has no template: its records are read by the columns alone (a first
+// serial type lost with the cell's first four bytes is tried as NULL and the
+// integer types). Page 1 is not carved.
 void TemplateCarvePage(const SqliteFile& db, const LeafPage& page,
                        const std::vector<ColumnDef>& columns, RowList& carved);
 
@@ -115,7 +126,8 @@ enum class TableRead : uint8_t {
   Absent,   // no table of that name (lists untouched)
 };
 
-// The whole table by exact name.
+// The whole table by exact name. After the page sets' leaves, their leaves
+// without a cell (PageSet::emptyLeafPages) are handed to the carving step.
 TableRead ReadTable(const SqliteFile& db, const std::string& name, RowList& live, RowList& carved,
                     const CarveStep& carve = TemplateCarvePage);
 

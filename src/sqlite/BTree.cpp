@@ -33,7 +33,7 @@ void InteriorChildren(const BTreePage& page, std::vector<uint32_t>& children) {
 }  // namespace
 
 void CollectLeafPages(const SqliteFile& db, ByteView page, uint32_t headerOffset, int32_t pageNo,
-                      std::vector<int32_t>& leafPages) {
+                      std::vector<int32_t>& leafPages, std::vector<int32_t>* emptyLeafPages) {
   // An explicit stack instead of recursion: a deep or cyclic damaged tree can
   // neither overflow the call stack nor loop, since no page is entered twice.
   std::unordered_set<uint32_t> visited;
@@ -45,7 +45,11 @@ void CollectLeafPages(const SqliteFile& db, ByteView page, uint32_t headerOffset
   auto visit = [&](ByteView image, uint32_t h, uint32_t number) {
     const BTreePage tree = ParsePage(image, h);
     if (tree.Is(PageType::LeafTable)) {
-      if (tree.cellCount != 0) leafPages.push_back(static_cast<int32_t>(number));
+      if (tree.cellCount != 0) {
+        leafPages.push_back(static_cast<int32_t>(number));
+      } else if (emptyLeafPages) {
+        emptyLeafPages->push_back(static_cast<int32_t>(number));
+      }
     } else if (tree.Is(PageType::InteriorTable)) {
       children.clear();
       InteriorChildren(tree, children);

@@ -36,9 +36,11 @@ struct SqliteFile;
 // headerOffset, page number pageNo) in walk order: for an interior page the
 // right-most subtree first, then each cell's subtree. Pages already visited
 // are not walked again, so a damaged tree cannot loop; a child page that is
-// out of range, visited again or unreadable is counted as damage.
+// out of range, visited again or unreadable is counted as damage. Leaves
+// without a cell go to emptyLeafPages instead, when it is given.
 void CollectLeafPages(const SqliteFile& db, ByteView page, uint32_t headerOffset, int32_t pageNo,
-                      std::vector<int32_t>& leafPages);
+                      std::vector<int32_t>& leafPages,
+                      std::vector<int32_t>* emptyLeafPages = nullptr);
 
 // The validated cell offsets of a leaf page (BTreePage::CellPointers) of db.
 void ReadCellPointers(ByteView page, std::vector<uint16_t>& offsets, const SqliteFile& db,

@@ -297,7 +297,7 @@ bool CollectTablePages(const SqliteFile& db, int32_t rootPage, std::vector<PageS
   }
   PageSet set;
   CollectLeafPages(db, ByteView(root.data(), root.size()), rootPage == 1 ? kPage1HeaderOffset : 0,
-                   rootPage, set.leafPages);
+                   rootPage, set.leafPages, &set.emptyLeafPages);
   pageSets.push_back(std::move(set));
   return true;
 }

@@ -31,6 +31,9 @@ struct SchemaTable {
 // The leaf pages of one table b-tree, in walk order.
 struct PageSet {
   std::vector<int32_t> leafPages;
+  // Table leaves with no cell left (a one-page table whose every row was
+  // deleted), in walk order: they hold no live row, only deleted bytes.
+  std::vector<int32_t> emptyLeafPages;
 };
 
 struct TableInfo {

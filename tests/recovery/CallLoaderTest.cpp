@@ -13,6 +13,7 @@
 #include <set>
 #include <tuple>
 
+#include "fixtures/BuildSupport.h"
 #include "fixtures/Fixtures.h"
 #include "recovery/CallHistory.h"
 #include "recovery/Loaders.h"
@@ -87,11 +88,14 @@ struct Case {
   bool upgraded;
   int pageSize;
   double minRecallOfAll;  // recovered / all deleted calls
+  bool rolling = false;   // the oldest call deleted as each new one comes (CallOptions)
+  double scattered = 0;   // besides, this share of all calls deleted here and there
 };
 
 std::string CaseName(const Case& c) {
   return "ios" + std::to_string(c.iosVersion) + (c.upgraded ? "upgraded" : "") + "_" +
-         std::to_string(c.pageSize);
+         std::to_string(c.pageSize) + (c.rolling ? "_rolling" : "") +
+         (c.scattered > 0 ? "_scattered" : "");
 }
 
 // Recovered deleted calls, counted by the place of their first finding.
@@ -129,10 +133,13 @@ TEST_P(CallLoaderOnFixtures, LiveCallsAreSqlitesAndSurvivingDeletedCallsComeBack
     options.upgradedFromIos6 = c.upgraded;
     options.pageSize = c.pageSize;
     options.seed = seed;
+    options.rollingLimit = c.rolling;
+    options.deleteFraction = c.scattered;
     const std::string path = dir.File(fixtures::kCallsFileName);
     fixtures::CallsTruth truth = fixtures::BuildCallsDb(path, options);
-    ASSERT_EQ(truth.Deleted().size(), 40u);
-    ASSERT_EQ(truth.Live().size(), 100u);
+    const size_t deletedHere = static_cast<size_t>(c.scattered * 140);
+    ASSERT_EQ(truth.Deleted().size(), 40u + deletedHere);
+    ASSERT_EQ(truth.Live().size(), 100u - deletedHere);
 
     SqliteFile db;
     ASSERT_EQ(OpenDatabase("", db, path), OpenStatus::Opened);
@@ -203,13 +210,16 @@ TEST_P(CallLoaderOnFixtures, LiveCallsAreSqlitesAndSurvivingDeletedCallsComeBack
   EXPECT_GE(recall.recovered, c.minRecallOfAll * recall.deleted) << report;
 }
 
-INSTANTIATE_TEST_SUITE_P(Devices, CallLoaderOnFixtures,
-                         testing::Values(Case{6, false, 4096, 0.90}, Case{6, false, 1024, 0.55},
-                                         Case{7, false, 4096, 0.90}, Case{7, false, 1024, 0.55},
-                                         Case{7, true, 4096, 0.90}, Case{7, true, 1024, 0.55}),
-                         [](const testing::TestParamInfo<Case>& info) {
-                           return CaseName(info.param);
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    Devices, CallLoaderOnFixtures,
+    testing::Values(Case{6, false, 4096, 0.90}, Case{6, false, 1024, 0.55},
+                    Case{7, false, 4096, 0.90}, Case{7, false, 1024, 0.55},
+                    Case{7, true, 4096, 0.90}, Case{7, true, 1024, 0.55},
+                    Case{6, false, 4096, 0.0, true}, Case{6, false, 1024, 0.0, true},
+                    Case{6, false, 65536, 0.0, true}, Case{7, false, 4096, 0.0, true},
+                    Case{7, false, 1024, 0.0, true}, Case{7, false, 65536, 0.0, true},
+                    Case{7, true, 4096, 0.0, true, 0.1}, Case{6, false, 1024, 0.0, true, 0.1}),
+    [](const testing::TestParamInfo<Case>& info) { return CaseName(info.param); });
 
 // Single-database mode with the log beside it: live calls are the ones SQLite sees through the
 // log (committed transactions only), and no carved call is one that was never deleted.
@@ -351,6 +361,83 @@ TEST(CallLoader, FlagsAndGroupingOfLiveAndDeletedCalls) {
       std::sort(records.begin(), records.end(), byDate);
       EXPECT_TRUE(SameCalls(got, records)) << number;
     }
+  }
+}
+
+// When the call table outgrows its root page, the root becomes an interior page that keeps the
+// old leaf bytes below its one divider cell, written at the page end over the tail of the
+// first record the page held. Calls without an original address end in their country and
+// network codes, which the divider then takes. Every deleted call whose address and date still
+// stand on an interior page comes back from that page, those the divider cut included (marked
+// cut), and nothing carved there is a call that never was.
+TEST(CallLoader, CallsOnInteriorPagesCutByTheirCellComeBack) {
+  for (int pageSize : {1024, 4096}) {
+    size_t surviving = 0, found = 0, cut = 0;
+    for (int variant = 0; variant < 6; ++variant) {
+      TempDir dir;
+      const std::string path = dir.File(fixtures::kCallsFileName);
+      std::vector<std::pair<std::string, std::string>> calls;  // address, date; oldest first
+      // Just past one page: the root holds one divider cell.
+      const int count = pageSize / 40 + 5 + variant * 3, deleted = count / 3;
+      {
+        fixtures::OpenOptions options;
+        options.pageSize = pageSize;
+        fixtures::Database db(path, options);
+        db.Exec(fixtures::ReadSchemaFile("ios6_call_history.sql"));
+        auto insert = db.Prepare(
+            "INSERT INTO call (address, date, duration, flags, id, name, country_code, "
+            "network_code, read, assisted, face_time_data, originalAddress) "
+            "VALUES (?, ?, ?, ?, -1, NULL, '460', ?, 1, 0, NULL, ?)");
+        db.Exec("BEGIN");
+        for (int i = 0; i < count; ++i) {
+          const std::string address =
+              (i + variant) % 3 ? "1380013" + std::to_string(1000 + i * 7 + variant) : "10086";
+          const int64_t date = 1380000000 + i * 977 + variant * 13;
+          insert.BindAll(
+              {fixtures::Value::Text(address), fixtures::Value::Int(date),
+               fixtures::Value::Int((i * 31 + variant) % 600), fixtures::Value::Int(i % 2 ? 5 : 4),
+               fixtures::Value::Text(variant % 2 ? "01" : "00"),
+               (i + variant) % 2 ? fixtures::Value::Null() : fixtures::Value::Text(address)});
+          insert.Run();
+          calls.push_back({address, std::to_string(date)});
+        }
+        db.Exec("COMMIT");
+        db.Exec("DELETE FROM call WHERE ROWID <= " + std::to_string(deleted));
+      }
+      SqliteFile db;
+      ASSERT_EQ(OpenDatabase("", db, path), OpenStatus::Opened);
+      RowList live;
+      std::vector<CarvedCall> carved;
+      ASSERT_EQ(GatherCallRows(db, live, carved), TableRead::Read);
+
+      const std::set<std::pair<std::string, std::string>> known(calls.begin(), calls.end());
+      const std::string bytes = fixtures::ReadFileBytes(path);
+      std::set<uint32_t> interiorPages;
+      for (size_t at = static_cast<size_t>(pageSize); at + pageSize <= bytes.size(); at += pageSize)
+        if (bytes[at] == 5) interiorPages.insert(static_cast<uint32_t>(at / pageSize) + 1);
+      std::set<std::tuple<uint32_t, std::string, std::string>> fromInterior;
+      for (const CarvedCall& call : carved) {
+        if (call.place != CallPlace::OtherPage || !interiorPages.count(call.pageNo)) continue;
+        ASSERT_GE(call.row.size(), 3u);
+        EXPECT_TRUE(known.count({call.row[1], call.row[2]})) << call.row[1] << " " << call.row[2];
+        fromInterior.insert({call.pageNo, call.row[1], call.row[2]});
+        cut += call.cut;
+      }
+      for (int i = 0; i < deleted; ++i) {
+        const std::string needle =
+            calls[i].first + fixtures::detail::IntBody(std::stoll(calls[i].second));
+        for (uint32_t page : interiorPages) {
+          if (bytes.substr((page - 1) * pageSize, pageSize).find(needle) == std::string::npos)
+            continue;
+          ++surviving;
+          found += fromInterior.count({page, calls[i].first, calls[i].second});
+        }
+      }
+    }
+    std::printf("interior pages, %d: deleted calls surviving %zu, found %zu (cut by a cell %zu)\n",
+                pageSize, surviving, found, cut);
+    EXPECT_GT(surviving, 0u);
+    EXPECT_EQ(found, surviving) << pageSize;
   }
 }
 

@@ -144,9 +144,17 @@ inline bool OnLeafPage(const SqliteFile& file, const std::string& table,
                        const std::string& needle) {
   const TableInfo* info = FindTable(file, table);
   if (!info || needle.empty()) return false;
+  // A check reads every leaf once per needle: it must not spend the reader's page budget.
+  struct KeepBudget {
+    const SqliteFile& file;
+    uint64_t spent = file.pageBytesRead.load();
+    ~KeepBudget() { file.pageBytesRead.store(spent); }
+  } keep{file};
   std::vector<uint8_t> page;
   for (const PageSet& set : info->pageSets) {
-    for (int32_t p : set.leafPages) {
+    std::vector<int32_t> leaves = set.leafPages;
+    leaves.insert(leaves.end(), set.emptyLeafPages.begin(), set.emptyLeafPages.end());
+    for (int32_t p : leaves) {
       ReadPageNumber(file, static_cast<uint32_t>(p), page);
       std::string_view bytes(reinterpret_cast<const char*>(page.data()), page.size());
       if (bytes.find(needle) != std::string_view::npos) return true;
