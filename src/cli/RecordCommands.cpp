@@ -44,8 +44,10 @@ std::string JoinedList(const std::vector<std::string>& items) {
 template <typename T>
 std::string OptionalField(const std::optional<T>& value) {
   if (!value) return {};
-  if constexpr (std::is_same_v<T, bool>) return *value ? "1" : "0";
-  else return std::to_string(*value);
+  if constexpr (std::is_same_v<T, bool>)
+    return *value ? "1" : "0";
+  else
+    return std::to_string(*value);
 }
 
 // Fields after the first seven came later and stay last: scripts read the

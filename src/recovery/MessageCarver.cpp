@@ -505,7 +505,8 @@ void CarveBlock(const std::vector<ColumnDef>& columns, const ColumnKinds& kinds,
     for (size_t q = from; q + 2 < to; ++q) {
       if (block[q + 1] == 0 && block[q + 2] == kGuidSerialType && block[q] > columns.size() &&
           block[q] < 0x80) {
-        const int64_t cellStart = CellStartBefore(block, static_cast<int64_t>(q), PayloadAt(block, q));
+        const int64_t cellStart =
+            CellStartBefore(block, static_cast<int64_t>(q), PayloadAt(block, q));
         limit = cellStart > 0 ? static_cast<size_t>(cellStart) : 0;
         break;
       }

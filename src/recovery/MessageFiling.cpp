@@ -222,8 +222,8 @@ void KeepCarved(RowList& rows, std::vector<CarvedEntry>& out, const MessageColum
   // The last column a record reads: a copy holding it (and an unmarked
   // text) has nothing more to give.
   size_t lastRead = 0;
-  for (size_t k : {columns.text, columns.service, columns.date, columns.dateRead,
-                   columns.isFromMe, columns.isSent})
+  for (size_t k : {columns.text, columns.service, columns.date, columns.dateRead, columns.isFromMe,
+                   columns.isSent})
     if (k != kNoColumn) lastRead = std::max(lastRead, k);
   for (RowValues& row : rows) {
     if (columns.text == kNoColumn || row.size() <= columns.text) continue;
@@ -234,8 +234,8 @@ void KeepCarved(RowList& rows, std::vector<CarvedEntry>& out, const MessageColum
     completeness.textBytes = record.text.size();
     completeness.dated = record.date.has_value();
     // U+FFFD marks a stretch of the text lost to overwriting.
-    completeness.whole = row.size() > lastRead &&
-                         record.text.find("\xEF\xBF\xBD") == std::string::npos;
+    completeness.whole =
+        row.size() > lastRead && record.text.find("\xEF\xBF\xBD") == std::string::npos;
     std::string guid;
     if (columns.guid < row.size()) guid = std::move(row[columns.guid]);
     out.push_back({std::move(guid), std::move(record), completeness});

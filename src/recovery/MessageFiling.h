@@ -85,10 +85,10 @@ int32_t MessageSecondsFromStored(const std::string& value);
 // The fields of a record: the more of them, the better a copy of a carved
 // message is. See DeletedFiling.
 struct RecordCompleteness {
-  size_t values = 0;       // values that survived, in column order
-  size_t textBytes = 0;    // length of the text
-  bool dated = false;      // the date survived
-  bool whole = false;      // every column a record reads survived, its text unmarked
+  size_t values = 0;     // values that survived, in column order
+  size_t textBytes = 0;  // length of the text
+  bool dated = false;    // the date survived
+  bool whole = false;    // every column a record reads survived, its text unmarked
 
   bool BetterThan(const RecordCompleteness& other) const;
 };

@@ -77,8 +77,7 @@ ChatIndex ReadChatIndex(const SqliteFile& db, RowList& chatRows, RowList& handle
 std::vector<bool> WantedColumns(const MessageColumns& c) {
   std::vector<bool> wanted;
   for (size_t k : {c.rowid, c.guid, c.text, c.handleId, c.service, c.date, c.dateRead, c.isFromMe,
-                   c.isSent,
-                   c.attributedBody}) {
+                   c.isSent, c.attributedBody}) {
     if (k == kNoColumn) continue;
     if (wanted.size() <= k) wanted.resize(k + 1, false);
     wanted[k] = true;

@@ -21,8 +21,8 @@ using RowList = std::vector<RowValues>;
 
 struct MessageRecord {
   std::string text;
-  std::string service;   // "SMS", "iMessage"
-  std::string account;   // account_login of the message's chat (live only)
+  std::string service;  // "SMS", "iMessage"
+  std::string account;  // account_login of the message's chat (live only)
   // Seconds since 2001-01-01 00:00:00 UTC; empty when unknown: a carved
   // record cut before its date, or a row that stores 0 (no date at all).
   std::optional<int32_t> date;

@@ -15,13 +15,14 @@ using namespace vantrel;
 
 namespace {
 
-MessageRecord Message(const std::string& text, int32_t date, int32_t readDate, uint8_t sent,
+// Date 0 and direction 255 are unknown, as the loader leaves them.
+MessageRecord Message(const std::string& text, int32_t date, int32_t readDate, uint8_t fromMe,
                       const std::string& service) {
   MessageRecord m;
   m.text = text;
-  m.date = date;
+  if (date != 0) m.date = date;
   m.readDate = readDate;
-  m.sent = sent;
+  if (fromMe != 255) m.fromMe = m.sent = fromMe != 0;
   m.service = service;
   return m;
 }
