@@ -437,8 +437,12 @@ int64_t CellStartBefore(ByteView block, int64_t headerStart, uint64_t payload) {
   int64_t rowidStart = headerStart - 1;
   if (headerStart >= 1 && static_cast<uint64_t>(headerStart) <= block.size() &&
       block[static_cast<size_t>(headerStart - 1)] < 0x80) {
-    const size_t start = VarintStartEndingAt(block, static_cast<size_t>(headerStart - 1));
-    if (start != kNone) rowidStart = static_cast<int64_t>(start);
+    // Walked here rather than by VarintStartEndingAt, which stays inlined in
+    // the header search, the scan's hot loop.
+    const int64_t last = headerStart - 1;
+    while (rowidStart > 0 && last - rowidStart + 1 < static_cast<int64_t>(kMaxVarintLength) &&
+           block[static_cast<size_t>(rowidStart - 1)] >= 0x80)
+      --rowidStart;
   }
   return rowidStart - (payload == 0 ? 2 : VarintLength(payload));
 }

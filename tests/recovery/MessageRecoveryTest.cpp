@@ -285,8 +285,8 @@ TEST_P(MessageRecovery, DeletedMessagesThatSurviveAreRecoveredOnce) {
   std::set<const fixtures::MessageTruth*> taken;
   std::vector<const MessageRecord*> dateless;
   for (const MessageRecord& r : recovered) {
-    auto it = byDate.find(r.date);
-    if (r.date != 0 && it != byDate.end() && isPrefix(sound(r.text), it->second->Text())) {
+    auto it = r.date ? byDate.find(*r.date) : byDate.end();
+    if (it != byDate.end() && isPrefix(sound(r.text), it->second->Text())) {
       matches.emplace_back(&r, it->second);
       taken.insert(it->second);
     } else {
