@@ -429,22 +429,32 @@ uint64_t PayloadAt(ByteView block, size_t q) {
 // header lie the rowid varint and the payload-length varint. The rowid's
 // bytes are walked back from its last (every byte of a varint but the last
 // has its top bit set, and the payload length's last byte stops the walk);
-// the payload length takes the bytes its value needs (payload; 0 when not
-// known: two bytes, as any message of a few hundred bytes). A rowid above 127
-// takes two bytes and more: counting it as one would leave its bytes and the
-// payload length's in the text of the record written over.
+// the payload length must then read back as the payload the header declares
+// (payload; 0 when not known). A rowid above 127 takes two bytes and more:
+// counting it as one would leave its bytes and the payload length's in the
+// text of the record written over. When the bytes before the header are not
+// a cell's (a freeblock header written over them when the later cell was
+// freed on its own), the estimate of a one-byte rowid and a two-byte payload
+// length stands.
 int64_t CellStartBefore(ByteView block, int64_t headerStart, uint64_t payload) {
-  int64_t rowidStart = headerStart - 1;
-  if (headerStart >= 1 && static_cast<uint64_t>(headerStart) <= block.size() &&
-      block[static_cast<size_t>(headerStart - 1)] < 0x80) {
-    // Walked here rather than by VarintStartEndingAt, which stays inlined in
-    // the header search, the scan's hot loop.
-    const int64_t last = headerStart - 1;
-    while (rowidStart > 0 && last - rowidStart + 1 < static_cast<int64_t>(kMaxVarintLength) &&
-           block[static_cast<size_t>(rowidStart - 1)] >= 0x80)
-      --rowidStart;
-  }
-  return rowidStart - (payload == 0 ? 2 : VarintLength(payload));
+  const int64_t estimate = headerStart - 3;
+  if (payload == 0 || headerStart < 2 || static_cast<uint64_t>(headerStart) > block.size() ||
+      block[static_cast<size_t>(headerStart - 1)] >= 0x80)
+    return estimate;
+  // Walked here rather than by VarintStartEndingAt, which stays inlined in
+  // the header search, the scan's hot loop.
+  const int64_t last = headerStart - 1;
+  int64_t rowidStart = last;
+  while (rowidStart > 0 && last - rowidStart + 1 < static_cast<int64_t>(kMaxVarintLength) &&
+         block[static_cast<size_t>(rowidStart - 1)] >= 0x80)
+    --rowidStart;
+  const int length = VarintLength(payload);
+  const int64_t cellStart = rowidStart - length;
+  if (cellStart < 0) return estimate;
+  uint64_t stored = 0;
+  int got = 0;
+  DecodeVarint(block.Sub(static_cast<size_t>(cellStart), static_cast<size_t>(length)), stored, got);
+  return got == length && stored == payload ? cellStart : estimate;
 }
 
 // CarveMessagesByGuid, passing over the records whose GUID skip names (their
