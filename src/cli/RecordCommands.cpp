@@ -52,7 +52,8 @@ std::string OptionalField(const std::optional<T>& value) {
 
 // Fields after the first seven came later and stay last: scripts read the
 // first seven by position. They are printed for every version, empty when
-// the database does not tell.
+// the database does not tell. The fourth is the direction: 1 written by the
+// owner (a failed send included), 0 received, empty unknown.
 void PrintMessages(const std::string& address, const MessageList& records, std::ostream& out) {
   for (const MessageRecord& m : records)
     out << EscapeField(address) << '\t' << OptionalField(m.date) << '\t' << m.readDate << '\t'
