@@ -1,5 +1,8 @@
 // records: the records of one kind, as the loaders produce them, one per line.
+#include <optional>
 #include <ostream>
+#include <string>
+#include <type_traits>
 
 #include "backup/BackupFiles.h"
 #include "backup/BackupLoader.h"
@@ -37,13 +40,25 @@ std::string JoinedList(const std::vector<std::string>& items) {
   return joined;
 }
 
+// A value that may be unknown: empty when it is, so no script reads a
+// made-up date or direction. A flag prints as 1 or 0.
+template <typename T>
+std::string OptionalField(const std::optional<T>& value) {
+  if (!value) return {};
+  if constexpr (std::is_same_v<T, bool>)
+    return *value ? "1" : "0";
+  else
+    return std::to_string(*value);
+}
+
 // Fields after the first seven came later and stay last: scripts read the
 // first seven by position. They are printed for every version, empty when
-// the database does not tell.
+// the database does not tell. The fourth is the direction: 1 written by the
+// owner (a failed send included), 0 received, empty unknown.
 void PrintMessages(const std::string& address, const MessageList& records, std::ostream& out) {
   for (const MessageRecord& m : records)
-    out << EscapeField(address) << '\t' << m.date << '\t' << m.readDate << '\t'
-        << static_cast<int>(m.sent) << '\t' << EscapeField(m.service) << '\t'
+    out << EscapeField(address) << '\t' << OptionalField(m.date) << '\t' << m.readDate << '\t'
+        << OptionalField(m.fromMe) << '\t' << EscapeField(m.service) << '\t'
         << EscapeField(m.account) << '\t' << EscapeField(m.text) << '\t' << EscapeField(m.chatName)
         << '\t' << EscapeField(JoinedList(m.participants)) << '\n';
 }

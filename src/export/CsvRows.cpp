@@ -26,7 +26,8 @@ std::string MessageCsvRow(const std::string& address, const MessageRecord& messa
   row += MessageDateText(message.date);
   row += ',';
   row += CsvField(message.text);
-  row += message.sent != 0 ? ",send," : ",recv,";
+  // An unknown direction is an empty field, never a guess.
+  row += !message.fromMe ? ",," : *message.fromMe ? ",send," : ",recv,";
   row += message.readDate != 0 ? "read\r\n" : "unread\r\n";
   return row;
 }

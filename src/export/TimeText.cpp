@@ -26,6 +26,10 @@ std::string MessageDateText(int32_t stored) {
   return LocalDateText(static_cast<int64_t>(stored) + kMessageEpochOffset);
 }
 
+std::string MessageDateText(const std::optional<int32_t>& stored) {
+  return stored ? MessageDateText(*stored) : std::string();
+}
+
 std::string CallDateText(int32_t stored) {
   return LocalDateText(static_cast<int64_t>(static_cast<uint32_t>(stored)));
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace vantrel {
@@ -17,6 +18,9 @@ inline constexpr int64_t kMessageEpochOffset = 978307200;
 // four digits, so the list's "%.4d" year and the files' plain year are the same
 // text. Used by the list, the detail pane and the exports.
 std::string MessageDateText(int32_t stored);
+// The same for a date that may be unknown: an unknown date is an empty text,
+// never a made-up one.
+std::string MessageDateText(const std::optional<int32_t>& stored);
 
 // A call time (CallRecord.date: seconds since 1970-01-01 UTC, read as an
 // unsigned 32-bit count) as local time, "%d-%.2d-%.2d %.2d:%.2d:%.2d".

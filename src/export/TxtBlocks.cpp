@@ -9,7 +9,7 @@ namespace vantrel {
 
 std::string MessageTxtBlock(const std::string& address, const MessageRecord& message) {
   std::string block = "类型:";
-  block += message.sent != 0 ? "发送" : "接收";
+  if (message.fromMe) block += *message.fromMe ? "发送" : "接收";
   block += "\r\n号码:";
   block += address;
   block += ";\r\n时间:";

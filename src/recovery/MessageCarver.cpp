@@ -396,6 +396,67 @@ void ReadRecordValues(const SqliteFile& db, TrunkCache& trunks,
 
 namespace {
 
+// The number of bytes of the varint holding value.
+int VarintLength(uint64_t value) {
+  int length = 1;
+  while (value >= 0x80 && length < 9) {
+    value >>= 7;
+    ++length;
+  }
+  return length;
+}
+
+// The payload size the record header at q declares: its size and the sizes
+// of the values its serial types name. 0 when the header runs past block.
+uint64_t PayloadAt(ByteView block, size_t q) {
+  uint64_t headerSize = 0;
+  int length = 0;
+  DecodeVarint(block.Sub(q), headerSize, length);
+  if (length == 0 || headerSize > block.size() || !block.Contains(q, headerSize)) return 0;
+  uint64_t payload = headerSize;
+  for (size_t p = q + static_cast<size_t>(length); p < q + headerSize;) {
+    uint64_t type = 0;
+    int typeLength = 0;
+    DecodeVarint(block.Sub(p, q + headerSize - p), type, typeLength);
+    if (typeLength == 0) return 0;
+    payload += SerialTypeSize(type);
+    p += static_cast<size_t>(typeLength);
+  }
+  return payload;
+}
+
+// Where a cell whose record header starts at headerStart begins. Before the
+// header lie the rowid varint and the payload-length varint. The rowid's
+// bytes are walked back from its last (every byte of a varint but the last
+// has its top bit set, and the payload length's last byte stops the walk);
+// the payload length must then read back as the payload the header declares
+// (payload; 0 when not known). A rowid above 127 takes two bytes and more:
+// counting it as one would leave its bytes and the payload length's in the
+// text of the record written over. When the bytes before the header are not
+// a cell's (a freeblock header written over them when the later cell was
+// freed on its own), the estimate of a one-byte rowid and a two-byte payload
+// length stands.
+int64_t CellStartBefore(ByteView block, int64_t headerStart, uint64_t payload) {
+  const int64_t estimate = headerStart - 3;
+  if (payload == 0 || headerStart < 2 || static_cast<uint64_t>(headerStart) > block.size() ||
+      block[static_cast<size_t>(headerStart - 1)] >= 0x80)
+    return estimate;
+  // Walked here rather than by VarintStartEndingAt, which stays inlined in
+  // the header search, the scan's hot loop.
+  const int64_t last = headerStart - 1;
+  int64_t rowidStart = last;
+  while (rowidStart > 0 && last - rowidStart + 1 < static_cast<int64_t>(kMaxVarintLength) &&
+         block[static_cast<size_t>(rowidStart - 1)] >= 0x80)
+    --rowidStart;
+  const int length = VarintLength(payload);
+  const int64_t cellStart = rowidStart - length;
+  if (cellStart < 0) return estimate;
+  uint64_t stored = 0;
+  int got = 0;
+  DecodeVarint(block.Sub(static_cast<size_t>(cellStart), static_cast<size_t>(length)), stored, got);
+  return got == length && stored == payload ? cellStart : estimate;
+}
+
 // CarveMessagesByGuid, passing over the records whose GUID skip names (their
 // bytes still bound the records around them).
 void CarveBlock(const std::vector<ColumnDef>& columns, const ColumnKinds& kinds, TrunkCache& trunks,
@@ -431,20 +492,21 @@ void CarveBlock(const std::vector<ColumnDef>& columns, const ColumnKinds& kinds,
 
   // A cell written later over the tail of a freed one (and freed in its turn)
   // leaves its own record inside the older one: the older record's bytes end
-  // where the later cell begins, before its header by its payload-length
-  // varint (two bytes for any message) and its rowid varint (taken as one
-  // byte: a longer rowid leaves at most a byte of the later cell in the
-  // older record, a shorter guess would cut the older one short). The later
-  // cell shows itself by its GUID when that survives, else by the start of
-  // its header: header size, the rowid's NULL, the GUID's type 85.
-  constexpr int64_t kCellPrefix = 3;
+  // where the later cell begins, before its header by its rowid varint and
+  // its payload-length varint (CellStartBefore). The later cell shows itself
+  // by its GUID when that survives, else by the start of its header: header
+  // size, the rowid's NULL, the GUID's type 85.
   for (size_t k = 0; k < count; ++k) {
     const std::string_view guid = block.Sub(found[k].body, kGuidLength).AsString();
     if (skip && (*skip)(guid)) continue;
     if (!MatchesGuidPattern(guid)) continue;
     size_t limit = n;
     for (size_t j = k + 1; j < count; ++j) {
-      const int64_t cellStart = found[j].header.headerStart - kCellPrefix;
+      const FoundHeader& later = found[j].header;
+      if (later.headerStart <= static_cast<int64_t>(found[k].body)) continue;
+      uint64_t payload = later.headerSize;
+      for (uint64_t type : later.serialTypes) payload += SerialTypeSize(type);
+      const int64_t cellStart = CellStartBefore(block, later.headerStart, payload);
       if (cellStart > static_cast<int64_t>(found[k].body)) {
         limit = static_cast<size_t>(cellStart);
         break;
@@ -457,7 +519,9 @@ void CarveBlock(const std::vector<ColumnDef>& columns, const ColumnKinds& kinds,
     for (size_t q = from; q + 2 < to; ++q) {
       if (block[q + 1] == 0 && block[q + 2] == kGuidSerialType && block[q] > columns.size() &&
           block[q] < 0x80) {
-        limit = q >= kCellPrefix ? q - kCellPrefix : 0;
+        const int64_t cellStart =
+            CellStartBefore(block, static_cast<int64_t>(q), PayloadAt(block, q));
+        limit = cellStart > 0 ? static_cast<size_t>(cellStart) : 0;
         break;
       }
     }

@@ -23,6 +23,13 @@ const std::string* ValueAt(const RowValues* row, size_t position) {
   return row && position < row->size() ? &(*row)[position] : nullptr;
 }
 
+// A stored flag; empty when the value is NULL or did not survive.
+std::optional<bool> FlagAt(const RowValues& row, size_t position) {
+  const std::string* value = ValueAt(&row, position);
+  if (value == nullptr || value->empty()) return std::nullopt;
+  return TextToInt(*value) != 0;
+}
+
 }  // namespace
 
 MessageColumns MessageColumns::Of(const std::vector<ColumnDef>& columns) {
@@ -34,6 +41,7 @@ MessageColumns MessageColumns::Of(const std::vector<ColumnDef>& columns) {
   c.service = ColumnPosition(columns, "service");
   c.date = ColumnPosition(columns, "date");
   c.dateRead = ColumnPosition(columns, "date_read");
+  c.isFromMe = ColumnPosition(columns, "is_from_me");
   c.isSent = ColumnPosition(columns, "is_sent");
   c.attributedBody = ColumnPosition(columns, "attributedBody");
   return c;
@@ -57,17 +65,28 @@ MessageRecord RecordFromRow(const RowValues& row, const MessageColumns& columns)
   MessageRecord record;
   if (const std::string* text = ValueAt(&row, columns.text)) record.text = *text;
   if (const std::string* service = ValueAt(&row, columns.service)) record.service = *service;
-  if (const std::string* date = ValueAt(&row, columns.date))
-    record.date = MessageSecondsFromStored(*date);
+  if (const std::string* date = ValueAt(&row, columns.date)) {
+    // A stored 0 is no date, not the first second of 2001.
+    if (const int32_t seconds = MessageSecondsFromStored(*date); seconds != 0)
+      record.date = seconds;
+  }
   if (const std::string* read = ValueAt(&row, columns.dateRead))
     record.readDate = MessageSecondsFromStored(*read);
-  if (const std::string* sent = ValueAt(&row, columns.isSent))
-    record.sent = static_cast<uint8_t>(TextToInt(*sent) & 0xFF);
+  record.sent = FlagAt(row, columns.isSent);
+  // Who wrote it: is_sent stays false for an own message that never went
+  // out, so only a table without is_from_me takes the direction from it.
+  record.fromMe = columns.isFromMe != kNoColumn ? FlagAt(row, columns.isFromMe) : record.sent;
   return record;
 }
 
+bool RecordCompleteness::BetterThan(const RecordCompleteness& other) const {
+  if (values != other.values) return values > other.values;
+  if (textBytes != other.textBytes) return textBytes > other.textBytes;
+  return dated && !other.dated;
+}
+
 std::string NormaliseAddress(std::string address) {
-  if (address.size() < 4) return "0";
+  if (address.empty()) return "0";
   if (address.compare(0, 3, "+86") == 0) address.erase(0, 3);
   return address;
 }
@@ -200,21 +219,42 @@ void FileLiveByRowid(std::vector<LiveBatch*> batches, MessageMap& live) {
 }
 
 void KeepCarved(RowList& rows, std::vector<CarvedEntry>& out, const MessageColumns& columns) {
+  // The last column a record reads: a copy holding it (and an unmarked
+  // text) has nothing more to give.
+  size_t lastRead = 0;
+  for (size_t k : {columns.text, columns.service, columns.date, columns.dateRead, columns.isFromMe,
+                   columns.isSent})
+    if (k != kNoColumn) lastRead = std::max(lastRead, k);
   for (RowValues& row : rows) {
     if (columns.text == kNoColumn || row.size() <= columns.text) continue;
     MessageRecord record = RecordFromRow(row, columns);
     if (record.text.empty()) continue;
+    RecordCompleteness completeness;
+    completeness.values = row.size();
+    completeness.textBytes = record.text.size();
+    completeness.dated = record.date.has_value();
+    // U+FFFD marks a stretch of the text lost to overwriting.
+    completeness.whole =
+        row.size() > lastRead && record.text.find("\xEF\xBF\xBD") == std::string::npos;
     std::string guid;
     if (columns.guid < row.size()) guid = std::move(row[columns.guid]);
-    out.push_back({std::move(guid), std::move(record)});
+    out.push_back({std::move(guid), std::move(record), completeness});
   }
 }
 
 void DeletedFiling::File(std::vector<CarvedEntry>& entries) {
   for (CarvedEntry& entry : entries) {
     if (liveGuids_.Contains(entry.guid)) continue;
-    if (!filed_.Insert(entry.guid)) continue;
-    deleted_.push_back(std::move(entry.record));
+    auto [at, added] = filed_.try_emplace(entry.guid, Filed{deleted_.size(), entry.completeness});
+    if (added) {
+      deleted_.push_back(std::move(entry.record));
+    } else if (entry.completeness.BetterThan(at->second.completeness)) {
+      deleted_[at->second.at] = std::move(entry.record);
+      at->second.completeness = entry.completeness;
+    } else {
+      continue;
+    }
+    if (entry.completeness.whole) whole_.Insert(entry.guid);
   }
   entries = {};
 }

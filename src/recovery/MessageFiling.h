@@ -32,6 +32,7 @@ inline constexpr size_t kHandleId = 5;
 inline constexpr size_t kService = 11;
 inline constexpr size_t kDate = 15;
 inline constexpr size_t kDateRead = 16;
+inline constexpr size_t kIsFromMe = 21;
 inline constexpr size_t kIsSent = 28;
 }  // namespace message_column
 namespace chat_column {
@@ -59,6 +60,7 @@ struct MessageColumns {
   size_t service = message_column::kService;
   size_t date = message_column::kDate;
   size_t dateRead = message_column::kDateRead;
+  size_t isFromMe = message_column::kIsFromMe;
   size_t isSent = message_column::kIsSent;
   size_t attributedBody = kNoColumn;  // the archived text (iOS 8 on; the only text from iOS 16)
 
@@ -80,11 +82,23 @@ struct ChatColumns {
 // value) as whole seconds since 2001; 0 stays 0 (unset).
 int32_t MessageSecondsFromStored(const std::string& value);
 
+// The fields of a record: the more of them, the better a copy of a carved
+// message is. See DeletedFiling.
+struct RecordCompleteness {
+  size_t values = 0;     // values that survived, in column order
+  size_t textBytes = 0;  // length of the text
+  bool dated = false;    // the date survived
+  bool whole = false;    // every column a record reads survived, its text unmarked
+
+  bool BetterThan(const RecordCompleteness& other) const;
+};
+
 // The fields every message row carries, live or carved.
 MessageRecord RecordFromRow(const RowValues& row, const MessageColumns& columns = {});
 
-// Addresses are shown without the mainland country code; anything too short
-// to be a number or an account is filed under "0".
+// Addresses are shown without the mainland country code; an empty address
+// (a message with neither chat nor handle) is filed under "0". Short service
+// numbers such as 110 keep their digits.
 std::string NormaliseAddress(std::string address);
 
 // The small tables that say where a live message is filed: its chat by the
@@ -170,14 +184,17 @@ void FileLiveByRowid(std::vector<LiveBatch*> batches, MessageMap& live);
 struct CarvedEntry {
   std::string guid;
   MessageRecord record;
+  RecordCompleteness completeness;
 };
 
 // Appends the carved rows that can be filed (a text is needed: a record
 // without one is never filed and never marks its GUID).
 void KeepCarved(RowList& rows, std::vector<CarvedEntry>& out, const MessageColumns& columns = {});
 
-// Files carved messages as deleted: the first record of each GUID that no
-// live message has.
+// Files carved messages as deleted: one record of each GUID that no live
+// message has. Where a GUID survives more than once (a page's free space, the
+// file scan, the log), the most complete copy is kept, in the place of the
+// first: a cut copy without its date must not hide a whole one.
 class DeletedFiling {
  public:
   DeletedFiling(const GuidSet& liveGuids, MessageList& deleted)
@@ -185,15 +202,21 @@ class DeletedFiling {
 
   // Files the entries in order and empties the list.
   void File(std::vector<CarvedEntry>& entries);
-  // Whether a record of guid would be passed over: live, or filed already.
+  // Whether a record of guid would be passed over: live, or filed already
+  // whole (no later copy can be better).
   bool PassesOver(std::string_view guid) const {
-    return liveGuids_.Contains(guid) || filed_.Contains(guid);
+    return liveGuids_.Contains(guid) || whole_.Contains(guid);
   }
 
  private:
+  struct Filed {
+    size_t at = 0;  // index into deleted_
+    RecordCompleteness completeness;
+  };
   const GuidSet& liveGuids_;
   MessageList& deleted_;
-  GuidSet filed_;
+  GuidSet whole_;
+  std::unordered_map<std::string, Filed> filed_;
 };
 
 }  // namespace vantrel

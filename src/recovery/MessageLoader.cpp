@@ -76,8 +76,8 @@ ChatIndex ReadChatIndex(const SqliteFile& db, RowList& chatRows, RowList& handle
 // Only the columns a record or its filing reads are rendered.
 std::vector<bool> WantedColumns(const MessageColumns& c) {
   std::vector<bool> wanted;
-  for (size_t k : {c.rowid, c.guid, c.text, c.handleId, c.service, c.date, c.dateRead, c.isSent,
-                   c.attributedBody}) {
+  for (size_t k : {c.rowid, c.guid, c.text, c.handleId, c.service, c.date, c.dateRead, c.isFromMe,
+                   c.isSent, c.attributedBody}) {
     if (k == kNoColumn) continue;
     if (wanted.size() <= k) wanted.resize(k + 1, false);
     wanted[k] = true;
@@ -224,9 +224,10 @@ LoaderStatus MessageLoader(const SqliteFile& db, MessageMap& live, MessageList& 
   // Every live GUID is known now; the scan passes over the records they name.
   const GuidSet liveGuids = MergeLiveGuids(shares);
 
-  // Deleted messages: the first record of each GUID that is not live and
-  // still has its text; the leaf pages' free space first, then the scan. The
-  // first are filed now, so that the scan passes over what they already gave.
+  // Deleted messages: the most complete record of each GUID that is not live
+  // and still has its text; the leaf pages' free space first, then the scan.
+  // The first are filed now, so that the scan passes over the GUIDs they
+  // already gave whole.
   DeletedFiling deletedFiling(liveGuids, deleted);
   for (Share& share : shares) deletedFiling.File(share.pageCarved);
   {

@@ -21,11 +21,18 @@ using RowList = std::vector<RowValues>;
 
 struct MessageRecord {
   std::string text;
-  std::string service;   // "SMS", "iMessage"
-  std::string account;   // account_login of the message's chat (live only)
-  int32_t date = 0;      // seconds since 2001-01-01 00:00:00 UTC
+  std::string service;  // "SMS", "iMessage"
+  std::string account;  // account_login of the message's chat (live only)
+  // Seconds since 2001-01-01 00:00:00 UTC; empty when unknown: a carved
+  // record cut before its date, or a row that stores 0 (no date at all).
+  std::optional<int32_t> date;
   int32_t readDate = 0;  // same clock; 0 = not read
-  uint8_t sent = 255;    // nonzero = sent by the owner, 0 = received; 255 = unknown
+  // Who wrote it (is_from_me): true the owner, false the other party; empty
+  // when unknown. This is the direction the views and files show.
+  std::optional<bool> fromMe;
+  // Whether it went out (is_sent): an own message that failed to send has
+  // fromMe true and sent false. Empty when unknown.
+  std::optional<bool> sent;
   // Facts of later versions, empty when the database does not have them.
   std::string chatName;                   // display_name of a named group chat (live only)
   std::vector<std::string> participants;  // handle addresses of a group chat (live only)

@@ -163,7 +163,8 @@ std::string_view RecordTableModel::CellView(const Row& row, int column,
         scratch = MessageDateText(m.readDate);
         return scratch;
       case 3:
-        return m.sent != 0 ? kSentText : kReceivedText;
+        if (!m.fromMe) return {};
+        return *m.fromMe ? kSentText : kReceivedText;
       case 4:
         return m.service;
       case 5:

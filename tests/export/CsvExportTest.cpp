@@ -29,7 +29,10 @@ class CsvExportTest : public ::testing::Test {
 
 void AddMessageRows(Rows& rows, const std::string& address, const MessageList& records) {
   for (const MessageRecord& m : records)
-    rows.push_back({address, MessageDateText(m.date), m.text, m.sent ? "send" : "recv",
+    rows.push_back({address, MessageDateText(m.date), m.text,
+                    !m.fromMe   ? ""
+                    : *m.fromMe ? "send"
+                                : "recv",
                     m.readDate ? "read" : "unread"});
 }
 

@@ -11,13 +11,14 @@ inline constexpr int32_t kLeapDay = 4076 * 86400;
 // 2012-02-29 12:00:00 UTC in call time (seconds since 1970-01-01 UTC).
 inline constexpr int32_t kLeapDayCall = 1330516800;
 
-inline MessageRecord Message(std::string text, int32_t date, int32_t readDate, uint8_t sent) {
+// A message as the loader makes it: date 0 and direction 255 are unknown.
+inline MessageRecord Message(std::string text, int32_t date, int32_t readDate, uint8_t fromMe) {
   MessageRecord m;
   m.text = std::move(text);
   m.service = "SMS";
-  m.date = date;
+  if (date != 0) m.date = date;
   m.readDate = readDate;
-  m.sent = sent;
+  if (fromMe != 255) m.fromMe = m.sent = fromMe != 0;
   return m;
 }
 

@@ -24,6 +24,7 @@ RowValues MessageRow(int64_t rowid, const std::string& guid, const std::string& 
   row[mc::kService] = service;
   row[mc::kDate] = std::to_string(date);
   row[mc::kDateRead] = "0";
+  row[mc::kIsFromMe] = "1";
   row[mc::kIsSent] = "1";
   return row;
 }
@@ -85,17 +86,19 @@ TEST_F(LiveFiling, TheChatNamesTheAddressAHandleOnlyWhenTheChatCannot) {
   MessageMap live;
   FileLiveByRowid({&batch}, live);
 
-  // "+86" is dropped; anything shorter than four characters files under "0".
+  // "+86" is dropped; a short address ("abc") is kept; no address at all files under "0".
   EXPECT_EQ(Texts(live["13800138000"]), std::vector<std::string>{"by chat"});
   EXPECT_EQ(live["13800138000"][0].account, "e:me@example.com");
   EXPECT_EQ(Texts(live["10086"]), std::vector<std::string>{"short chat"});
   EXPECT_EQ(Texts(live["13900139000"]), std::vector<std::string>{"missing chat"});
-  EXPECT_EQ(Texts(live["0"]), (std::vector<std::string>{"no join", "nothing", "same chat again"}));
+  EXPECT_EQ(Texts(live["abc"]), std::vector<std::string>{"no join"});
+  EXPECT_EQ(Texts(live["0"]), (std::vector<std::string>{"nothing", "same chat again"}));
   EXPECT_EQ(Texts(live["group-chat-7"]), std::vector<std::string>{"sparse"});
-  EXPECT_EQ(live.size(), 5u);
+  EXPECT_EQ(live.size(), 6u);
   EXPECT_EQ(live["10086"][0].service, "SMS");
   EXPECT_EQ(live["10086"][0].date, 11);
-  EXPECT_EQ(live["10086"][0].sent, 1);
+  EXPECT_EQ(live["10086"][0].sent, true);
+  EXPECT_EQ(live["10086"][0].fromMe, true);
 }
 
 TEST_F(LiveFiling, ReadersAreFiledTogetherByRowidTiesInReadingOrder) {
@@ -108,7 +111,7 @@ TEST_F(LiveFiling, ReadersAreFiledTogetherByRowidTiesInReadingOrder) {
                     {3, "three", 2},
                     {2, "two (second reader, later)", 2}});
   MessageMap live;
-  live["13800138000"].push_back(MessageRecord{"already there", "", "", 0, 0, 0});
+  live["13800138000"].push_back(MessageRecord{"already there"});
   FileLiveByRowid({&first, &second}, live);
   EXPECT_EQ(
       Texts(live["13800138000"]),
@@ -117,13 +120,15 @@ TEST_F(LiveFiling, ReadersAreFiledTogetherByRowidTiesInReadingOrder) {
   EXPECT_EQ(Texts(live["10086"]), std::vector<std::string>{"five, by handle"});
 }
 
-TEST(DeletedFilingTest, FirstRecordOfEachGuidThatNoLiveMessageHas) {
+TEST(DeletedFilingTest, OneRecordOfEachGuidThatNoLiveMessageHas) {
   GuidSet liveGuids;
   liveGuids.Insert("LIVE");
   MessageList deleted;
   DeletedFiling filing(liveGuids, deleted);
+  // Whole copies of equal length: the first stays.
   auto entry = [](const std::string& guid, const std::string& text) {
-    return CarvedEntry{guid, MessageRecord{text, "SMS", "", 0, 0, 255}};
+    RecordCompleteness whole{29, text.size(), true, true};
+    return CarvedEntry{guid, MessageRecord{text, "SMS"}, whole};
   };
   std::vector<CarvedEntry> pages = {entry("A", "a1"), entry("LIVE", "stale copy"), entry("A", "a2"),
                                     entry("B", "b1")};
@@ -138,6 +143,35 @@ TEST(DeletedFilingTest, FirstRecordOfEachGuidThatNoLiveMessageHas) {
   EXPECT_EQ(Texts(deleted), (std::vector<std::string>{"a1", "b1", "c1"}));
 }
 
+TEST(DeletedFilingTest, TheMostCompleteCopyOfAGuidReplacesTheFirst) {
+  GuidSet liveGuids;
+  MessageList deleted;
+  DeletedFiling filing(liveGuids, deleted);
+  // Copies as the carver gives them: a text cut by a later cell ends the
+  // record (no date, no direction); a whole one holds every column.
+  RowValues cut = MessageRow(1, "A", "the first words", 0, 500);
+  cut.resize(mc::kText + 1);
+  RowValues whole = MessageRow(1, "A", "the first words and the rest", 0, 500);
+  RowValues other = MessageRow(2, "B", "another message", 0, 600);
+  RowList pageRows = {cut, other};
+  std::vector<CarvedEntry> pages;
+  KeepCarved(pageRows, pages);
+  filing.File(pages);
+  // A cut copy is not the last word: the scan still reads the GUID.
+  EXPECT_FALSE(filing.PassesOver("A"));
+  EXPECT_TRUE(filing.PassesOver("B"));
+
+  RowList scanRows = {whole, cut};
+  std::vector<CarvedEntry> scan;
+  KeepCarved(scanRows, scan);
+  filing.File(scan);
+  ASSERT_EQ(Texts(deleted),
+            (std::vector<std::string>{"the first words and the rest", "another message"}));
+  EXPECT_EQ(deleted[0].date, 500);
+  EXPECT_EQ(deleted[0].fromMe, true);
+  EXPECT_TRUE(filing.PassesOver("A"));
+}
+
 TEST(DeletedFilingTest, CarvedRowsWithoutTextAreNeverKept) {
   RowList rows = {MessageRow(1, "A", "kept", 0, 1), MessageRow(2, "B", "", 0, 2),
                   RowValues{"3", "C"}, RowValues{"4", "D", "short row"}};
@@ -148,7 +182,9 @@ TEST(DeletedFilingTest, CarvedRowsWithoutTextAreNeverKept) {
   EXPECT_EQ(kept[0].record.text, "kept");
   EXPECT_EQ(kept[0].record.date, 1);
   EXPECT_EQ(kept[1].guid, "D");
-  EXPECT_EQ(kept[1].record.sent, 255);  // no sent column: unknown
+  EXPECT_FALSE(kept[1].record.sent);  // no sent column: unknown
+  EXPECT_FALSE(kept[1].record.fromMe);
+  EXPECT_FALSE(kept[1].record.date);
 }
 
 }  // namespace

@@ -145,7 +145,8 @@ TEST_P(MessageLoaderByVersion, LiveMessagesAreFiledUnderTheirChatsAddress) {
             (std::vector<std::string>{"group hello 👋", "mine, to the group"}));
   EXPECT_EQ(texts("13911112222"), (std::vector<std::string>{"line one\nline two"}));
   EXPECT_EQ(texts("zhao@example.com"), (std::vector<std::string>{"no chat: handle only"}));
-  EXPECT_EQ(texts("0"), (std::vector<std::string>{"【银行】验证码 1234"}));
+  // A short service number keeps its digits.
+  EXPECT_EQ(texts("955"), (std::vector<std::string>{"【银行】验证码 1234"}));
 
   const MessageRecord& first = live["13800138000"][0];
   EXPECT_EQ(first.account, "P:+8618600000001");
@@ -429,7 +430,8 @@ TEST(MessageLoader, RowsWrittenBeforeColumnsWereAddedAreReadAndCarved) {
             "payload length");
   EXPECT_EQ(list[0].date, 470001000);
   EXPECT_EQ(list[0].readDate, 470001060);
-  EXPECT_EQ(list[0].sent, 255);
+  EXPECT_FALSE(list[0].sent.has_value());
+  EXPECT_FALSE(list[0].fromMe.has_value());
   EXPECT_EQ(list[9].text, "new row with every column");
   EXPECT_EQ(list[9].sent, 1);
   ASSERT_EQ(deleted.size(), 1u);
@@ -439,7 +441,8 @@ TEST(MessageLoader, RowsWrittenBeforeColumnsWereAddedAreReadAndCarved) {
             "payload length");
   EXPECT_EQ(old.date, 470001004);
   EXPECT_EQ(old.readDate, 470001064);
-  EXPECT_EQ(old.sent, 255);
+  EXPECT_FALSE(old.sent.has_value());
+  EXPECT_FALSE(old.fromMe.has_value());
 }
 
 // Damaged bytes are ordinary input: a fixture with bytes scrambled all over

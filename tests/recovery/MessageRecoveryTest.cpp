@@ -76,15 +76,20 @@ std::string ExpectedAddress(const fixtures::Value& chatIdentifier,
                             const fixtures::Value& handleId) {
   std::string address = chatIdentifier.AsText();
   if (address.size() < 5 && !handleId.IsNull()) address = handleId.AsText();
-  if (address.size() < 4) return "0";
+  if (address.empty()) return "0";
   if (address.rfind("+86", 0) == 0) address.erase(0, 3);
   return address;
 }
 
+std::string Flag(const std::optional<bool>& flag) {
+  return flag ? std::to_string(*flag) : "?";
+}
+
 std::string Describe(const MessageRecord& r) {
   return "[" + r.text + "] service=" + r.service + " account=" + r.account +
-         " date=" + std::to_string(r.date) + " read=" + std::to_string(r.readDate) +
-         " sent=" + std::to_string(r.sent);
+         " date=" + (r.date ? std::to_string(*r.date) : "?") +
+         " read=" + std::to_string(r.readDate) + " from-me=" + Flag(r.fromMe) +
+         " sent=" + Flag(r.sent);
 }
 
 class MessageRecovery : public ::testing::TestWithParam<Case> {};
@@ -116,8 +121,8 @@ TEST_P(MessageRecovery, LiveMessagesEqualWhatSqliteReturns) {
     return std::string(text);
   };
   const auto rows = built->sqlite->Query(
-      "SELECT m.text, m.service, m.date, m.date_read, m.is_sent, " + column("chat_identifier") +
-      ", " + column("account_login") +
+      "SELECT m.text, m.service, m.date, m.date_read, m.is_sent, m.is_from_me, " +
+      column("chat_identifier") + ", " + column("account_login") +
       ", (SELECT h.id FROM handle h WHERE h.ROWID = m.handle_id) FROM message m ORDER BY m.ROWID");
   ASSERT_GT(rows.size(), 150u);
 
@@ -126,11 +131,12 @@ TEST_P(MessageRecovery, LiveMessagesEqualWhatSqliteReturns) {
     MessageRecord r;
     r.text = row[0].AsText();
     r.service = row[1].AsText();
-    r.date = static_cast<int32_t>(row[2].AsInt());
+    if (row[2].AsInt() != 0) r.date = static_cast<int32_t>(row[2].AsInt());
     r.readDate = static_cast<int32_t>(row[3].AsInt());
-    r.sent = static_cast<uint8_t>(row[4].AsInt());
-    r.account = row[6].AsText();
-    expected[ExpectedAddress(row[5], row[7])].push_back(r);
+    r.sent = row[4].AsInt() != 0;
+    r.fromMe = row[5].AsInt() != 0;
+    r.account = row[7].AsText();
+    expected[ExpectedAddress(row[6], row[8])].push_back(r);
   }
   // The fixture's group chat holds messages of several people: they must all
   // be under the group's identifier.
@@ -279,8 +285,8 @@ TEST_P(MessageRecovery, DeletedMessagesThatSurviveAreRecoveredOnce) {
   std::set<const fixtures::MessageTruth*> taken;
   std::vector<const MessageRecord*> dateless;
   for (const MessageRecord& r : recovered) {
-    auto it = byDate.find(r.date);
-    if (r.date != 0 && it != byDate.end() && isPrefix(sound(r.text), it->second->Text())) {
+    auto it = r.date ? byDate.find(*r.date) : byDate.end();
+    if (it != byDate.end() && isPrefix(sound(r.text), it->second->Text())) {
       matches.emplace_back(&r, it->second);
       taken.insert(it->second);
     } else {
@@ -319,15 +325,16 @@ TEST_P(MessageRecovery, DeletedMessagesThatSurviveAreRecoveredOnce) {
     } else {
       ++cut;
     }
-    // The fields after the text are lost with a record's tail (date or read
-    // date 0, sent 255); what is shown must be right.
-    if (r.date == 0) ++tailLost;
+    // The fields after the text are lost with a record's tail (date and
+    // direction unknown, read date 0); what is shown must be right.
+    if (!r.date) ++tailLost;
     // (A record matched by text alone may stand for another message with the
     // same words: its fields say nothing.)
-    if (r.date != 0 && !r.service.empty()) EXPECT_EQ(r.service, m->service) << Describe(r);
-    if (r.date != 0) EXPECT_EQ(r.date, m->date) << Describe(r);
+    if (r.date && !r.service.empty()) EXPECT_EQ(r.service, m->service) << Describe(r);
+    if (r.date) EXPECT_EQ(*r.date, m->date) << Describe(r);
     if (r.readDate != 0) EXPECT_EQ(r.readDate, m->dateRead) << Describe(r);
-    if (r.sent != 255) EXPECT_EQ(r.sent, m->isSent) << Describe(r);
+    if (r.date && r.fromMe) EXPECT_EQ(*r.fromMe, m->isFromMe != 0) << Describe(r);
+    if (r.date && r.sent) EXPECT_EQ(*r.sent, m->isSent != 0) << Describe(r);
   }
   for (const auto& [m, count] : found) EXPECT_EQ(count, 1) << "listed " << count << " times";
 

@@ -33,7 +33,7 @@ TEST_P(ModernMessages, LiveRowsAreWhatSqliteHolds) {
   fx::Database sql(truth.path, {.create = false, .readOnly = true});
   std::map<int64_t, fx::Row> stored;
   for (fx::Row& row :
-       sql.Query("SELECT ROWID, text, date, date_read, service, is_sent FROM message"))
+       sql.Query("SELECT ROWID, text, date, date_read, service, is_sent, is_from_me FROM message"))
     stored[row[0].integer] = row;
   size_t live = 0, nanos = 0, bodyOnly = 0;
   for (const fx::ModernMessage& m : truth.messages) {
@@ -81,7 +81,8 @@ TEST_P(ModernMessages, LiveRowsAreWhatSqliteHolds) {
     r.account = chat.account;
     r.date = static_cast<int32_t>(m.seconds);
     r.readDate = static_cast<int32_t>(m.readSeconds);
-    r.sent = static_cast<uint8_t>(row[5].integer);
+    r.sent = row[5].integer != 0;
+    r.fromMe = row[6].integer != 0;
     r.chatName = chat.displayName;
     if (chat.style == 43) r.participants = chat.members;
     expected[chat.identifier].push_back(r);
@@ -100,6 +101,7 @@ TEST_P(ModernMessages, LiveRowsAreWhatSqliteHolds) {
       EXPECT_EQ(got[k].date, list[k].date);
       EXPECT_EQ(got[k].readDate, list[k].readDate);
       EXPECT_EQ(got[k].sent, list[k].sent);
+      EXPECT_EQ(got[k].fromMe, list[k].fromMe);
       EXPECT_EQ(got[k].chatName, list[k].chatName);
       EXPECT_EQ(got[k].participants, list[k].participants);
     }

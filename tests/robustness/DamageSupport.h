@@ -84,7 +84,7 @@ inline std::set<std::string> LiveKeys(const Collections& data, Kind kind) {
   std::set<std::string> keys;
   if (kind == Kind::Messages) {
     for (const auto& [address, records] : data.liveMessages)
-      for (const MessageRecord& m : records) keys.insert(MessageKey(m.date, m.text));
+      for (const MessageRecord& m : records) keys.insert(MessageKey(m.date.value_or(0), m.text));
   } else if (kind == Kind::Contacts) {
     for (const auto& [rowid, contact] : data.contacts) keys.insert(ContactKey(rowid));
   } else {

@@ -291,7 +291,10 @@ class MainWindowTest : public QObject {
     std::string expected = "短信内容： " + m.text + "\n号码地址： " + last.first + "\n接收时间： " +
                            MessageDateText(m.date) + "\n读取时间： " +
                            (m.readDate ? MessageDateText(m.readDate) : "") + "\n类型： " +
-                           (m.sent ? "发送" : "接收") + "\n服务： " + m.service + "\n";
+                           (!m.fromMe   ? ""
+                            : *m.fromMe ? "发送"
+                                        : "接收") +
+                           "\n服务： " + m.service + "\n";
     QCOMPARE(frame_->detailPane().text().toStdString(), expected);
 
     Click(Node("通讯录", "现有联系人"));

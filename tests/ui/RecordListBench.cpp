@@ -64,8 +64,8 @@ class RecordListBench : public QObject {
         m.text = std::string(words[random() % 10]) + " " + words[random() % 10] + " #" +
                  std::to_string(random() % 100000);
         m.date = static_cast<int32_t>(300000000 + random() % 150000000);
-        m.readDate = (random() % 2) ? m.date + 60 : 0;
-        m.sent = random() % 2;
+        m.readDate = (random() % 2) ? *m.date + 60 : 0;
+        m.fromMe = m.sent = random() % 2 != 0;
         m.service = (random() % 3) ? "SMS" : "iMessage";
         list.push_back(std::move(m));
       }

@@ -15,13 +15,14 @@ using namespace vantrel;
 
 namespace {
 
-MessageRecord Message(const std::string& text, int32_t date, int32_t readDate, uint8_t sent,
+// Date 0 and direction 255 are unknown, as the loader leaves them.
+MessageRecord Message(const std::string& text, int32_t date, int32_t readDate, uint8_t fromMe,
                       const std::string& service) {
   MessageRecord m;
   m.text = text;
-  m.date = date;
+  if (date != 0) m.date = date;
   m.readDate = readDate;
-  m.sent = sent;
+  if (fromMe != 255) m.fromMe = m.sent = fromMe != 0;
   m.service = service;
   return m;
 }
@@ -142,11 +143,13 @@ class RecordListTest : public QObject {
              QStringList({"你好, world\nline two", "话费余额", "b-first", "a-second"}));
     QCOMPARE(Column(model, 5),
              QStringList({"alice@example.com", "10086", "+8613800000001", "+8613800000001"}));
-    // Unread messages show an empty read time; sent 255 (unknown) counts as sent.
+    // Unread messages show an empty read time; an unknown direction is empty,
+    // never taken for sent.
     const MessageRecord& b = data_.liveMessages["+8613800000001"][0];
-    QCOMPARE(model.CellText(2, 1), MessageDateText(b.date));
+    QCOMPARE(model.CellText(2, 1), MessageDateText(400000000));
     QCOMPARE(model.CellText(2, 2), std::string());
-    QCOMPARE(model.CellText(2, 3), std::string("发送"));
+    QCOMPARE(model.CellText(2, 3), std::string());
+    QCOMPARE(model.CellText(3, 3), std::string("发送"));
     QCOMPARE(model.CellText(1, 3), std::string("接收"));
     QCOMPARE(model.CellText(1, 2), MessageDateText(390000050));
     QCOMPARE(model.CellText(0, 4), std::string("iMessage"));
@@ -209,9 +212,19 @@ class RecordListTest : public QObject {
     const MessageRecord& b = data_.liveMessages["+8613800000001"][0];
     QCOMPARE(DetailText(model, 2, data_.contacts),
              "短信内容： b-first\n号码地址： +8613800000001\n接收时间： " +
-                 MessageDateText(b.date) + "\n读取时间： \n类型： 发送\n服务： SMS\n");
+                 MessageDateText(b.date) + "\n读取时间： \n类型： \n服务： SMS\n");
     QCOMPARE(DetailText(model, -1, data_.contacts),
              std::string("短信内容： \n号码地址： \n接收时间： \n读取时间： \n类型： \n服务： \n"));
+    // A carved message whose date and direction did not survive: both empty,
+    // not 2001-01-01 and not "sent".
+    const MessageList cut = {Message("cut short", 0, 0, 255, "")};
+    model.FillDeletedMessages(cut);
+    QCOMPARE(model.CellText(0, 1), std::string());
+    QCOMPARE(model.CellText(0, 3), std::string());
+    QCOMPARE(
+        DetailText(model, 0, data_.contacts),
+        std::string(
+            "短信内容： cut short\n号码地址： \n接收时间： \n读取时间： \n类型： \n服务： \n"));
 
     model.SetLayout(RecordKind::Contacts);
     model.FillLiveContacts(data_.contacts);
