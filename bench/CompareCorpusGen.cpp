@@ -27,9 +27,9 @@ void WriteBackup(const std::string& out, const Shape& shape) {
   options.seed = shape.seed;
   options.iosVersion = shape.iosVersion;
   options.deviceName = std::string("dev-") + shape.name;
-  for (DbOptions* db : {static_cast<DbOptions*>(&options.messages),
-                        static_cast<DbOptions*>(&options.contacts),
-                        static_cast<DbOptions*>(&options.calls)}) {
+  for (DbOptions* db :
+       {static_cast<DbOptions*>(&options.messages), static_cast<DbOptions*>(&options.contacts),
+        static_cast<DbOptions*>(&options.calls)}) {
     db->pageSize = shape.pageSize;
     db->journal = shape.journal;
     db->incrementalVacuum = shape.incrementalVacuum;
@@ -48,8 +48,8 @@ void WriteLoggedDatabases(const std::string& out, int ios) {
   MessageOptions m;
   ContactOptions c;
   CallOptions k;
-  for (DbOptions* db : {static_cast<DbOptions*>(&m), static_cast<DbOptions*>(&c),
-                        static_cast<DbOptions*>(&k)}) {
+  for (DbOptions* db :
+       {static_cast<DbOptions*>(&m), static_cast<DbOptions*>(&c), static_cast<DbOptions*>(&k)}) {
     db->iosVersion = ios;
     db->journal = JournalMode::Wal;
     db->computeSurvival = false;
