@@ -7,6 +7,8 @@
 #include <unordered_set>
 
 #include "platform/Text.h"
+#include "recovery/AttributedBody.h"
+#include "recovery/ColumnNames.h"
 #include "recovery/ColumnRules.h"
 #include "sqlite/BTree.h"
 #include "sqlite/Page.h"
@@ -355,6 +357,7 @@ void ReadRecordValues(const SqliteFile& db, TrunkCache& trunks,
     }
   }
 
+  const size_t bodyColumn = ColumnPosition(columns, "attributedBody");
   uint64_t p = 0;
   for (size_t k = 0; k < valueCount; ++k) {
     const uint64_t type = header.serialTypes[k];
@@ -385,6 +388,14 @@ void ReadRecordValues(const SqliteFile& db, TrunkCache& trunks,
         row.push_back(std::move(value));
         return;
       }
+    }
+    if (k == bodyColumn) {
+      // The archived attributed string: as bytes it is of no use to anyone,
+      // and from iOS 16 it holds the only copy of the words. A body that does
+      // not decode gives "" rather than a slice of the archive.
+      row.push_back(TextOfAttributedBody(content).value_or(std::string()));
+      p += size;
+      continue;
     }
     RenderValue(type, content, columns[k], true, 0, value);
     row.push_back(std::move(value));

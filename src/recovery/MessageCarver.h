@@ -47,7 +47,8 @@ TableRead LoadMessageTable(const SqliteFile& db, RowList& live, RowList& carved)
 // number has its freed overflow chain followed (bounded, cycle-safe); the
 // chain is dropped when the text it gives is not valid UTF-8. block must be a
 // view on a page image (or a part of one) of db, so the local payload size can
-// be worked out from db.usableSize.
+// be worked out from db.usableSize. The attributedBody column's value is the
+// text its archive holds ("" when it does not decode), not the archive bytes.
 void CarveMessagesByGuid(const std::vector<ColumnDef>& columns, const SqliteFile& db,
                          ByteView block, RowList& carved);
 

@@ -228,6 +228,10 @@ void KeepCarved(RowList& rows, std::vector<CarvedEntry>& out, const MessageColum
   for (RowValues& row : rows) {
     if (columns.text == kNoColumn || row.size() <= columns.text) continue;
     MessageRecord record = RecordFromRow(row, columns);
+    // The carver gives attributedBody as the text it archives: the words of
+    // a message whose `text` is empty (always so from iOS 16).
+    if (record.text.empty() && columns.attributedBody < row.size())
+      record.text = row[columns.attributedBody];
     if (record.text.empty()) continue;
     RecordCompleteness completeness;
     completeness.values = row.size();
