@@ -8,6 +8,7 @@
 
 #include "backup/KeyedArchive.h"
 #include "platform/ReadOnlyFile.h"
+#include "recovery/ColumnNames.h"
 #include "recovery/RowReader.h"
 #include "sqlite/BTree.h"
 #include "sqlite/SqliteFile.h"
@@ -41,20 +42,9 @@ RawValue ReadValue(uint64_t serialType, ByteView content) {
     v.type = RawValue::Type::Real;
     return v;
   }
-  // Big-endian two's complement of 1, 2, 3, 4, 6 or 8 bytes.
   v.type = RawValue::Type::Integer;
-  const size_t n = content.size();
-  uint64_t u = 0;
-  for (size_t i = 0; i < n; ++i) u = (u << 8) | content[i];
-  if (n > 0 && n < 8 && (content[0] & 0x80)) u |= ~0ull << (8 * n);
-  v.integer = static_cast<int64_t>(u);
+  v.integer = BigEndianInteger(content);
   return v;
-}
-
-int ColumnIndex(const std::vector<ColumnDef>& columns, const char* name) {
-  for (size_t i = 0; i < columns.size(); ++i)
-    if (columns[i].name == name) return static_cast<int>(i);
-  return -1;
 }
 
 bool HasSqliteHeader(const std::string& path) {
@@ -76,18 +66,19 @@ ManifestDbList ReadManifestDb(const std::string& path) {
   }
   const std::string wal = path + "-wal";
   SqliteFile db;
-  if (OpenDatabase(IsRegularFile(wal) ? wal : std::string(), db, path) == OpenStatus::NotOpened) return list;
+  if (OpenDatabase(IsRegularFile(wal) ? wal : std::string(), db, path) == OpenStatus::NotOpened)
+    return list;
   const TableInfo* table = FindTable(db, "Files");
   if (!table) {
     list.status = ManifestDbStatus::NoFilesTable;
     return list;
   }
   list.status = ManifestDbStatus::Ok;
-  const int idColumn = ColumnIndex(table->columns, "fileID");
-  const int domainColumn = ColumnIndex(table->columns, "domain");
-  const int pathColumn = ColumnIndex(table->columns, "relativePath");
-  const int flagsColumn = ColumnIndex(table->columns, "flags");
-  const int fileColumn = ColumnIndex(table->columns, "file");
+  const size_t idColumn = ColumnPosition(table->columns, "fileID");
+  const size_t domainColumn = ColumnPosition(table->columns, "domain");
+  const size_t pathColumn = ColumnPosition(table->columns, "relativePath");
+  const size_t flagsColumn = ColumnPosition(table->columns, "flags");
+  const size_t fileColumn = ColumnPosition(table->columns, "file");
 
   CellPayload cell;
   RecordHeader header;
@@ -100,33 +91,28 @@ ManifestDbList ReadManifestDb(const std::string& path) {
           ++list.damagedRows;
           continue;
         }
-        const size_t end = cell.lengthOfPayloadVarint + cell.lengthOfRowidVarint +
-                           static_cast<size_t>(cell.payloadLength);
         values.clear();
-        size_t at = header.bodyOffset;
         bool damaged = false;
-        for (uint64_t type : header.serialTypes) {
-          const uint64_t size = SerialTypeSize(type);
-          if (at > end || size > end - at || !cell.bytes.Contains(at, size)) {
+        for (size_t k = 0; k < header.serialTypes.size(); ++k) {
+          const std::optional<CellColumn> value = ColumnOfCell(cell, header, k);
+          if (!value->whole) {
             damaged = true;
             break;
           }
-          values.push_back(ReadValue(type, cell.bytes.Sub(at, size)));
-          at += size;
+          values.push_back(ReadValue(value->serialType, value->content));
         }
         if (damaged) {
           ++list.damagedRows;
           continue;
         }
-        auto text = [&](int column) -> std::string {
-          return column >= 0 && static_cast<size_t>(column) < values.size() ? values[column].bytes
-                                                                            : std::string();
+        auto text = [&](size_t column) -> std::string {
+          return column < values.size() ? values[column].bytes : std::string();
         };
         FileEntry e;
         e.fileId = text(idColumn);
         e.domain = text(domainColumn);
         e.relativePath = text(pathColumn);
-        if (flagsColumn >= 0 && static_cast<size_t>(flagsColumn) < values.size())
+        if (flagsColumn < values.size())
           e.flags = static_cast<uint32_t>(values[flagsColumn].integer);
         e.kind = e.flags == 1   ? FileKind::File
                  : e.flags == 2 ? FileKind::Directory

@@ -95,13 +95,10 @@ std::optional<std::string> BodyTextOfCell(const SqliteFile& db, const LeafPage& 
   if (!AssembleCellPayload(db, page.tree.bytes, offset, cell) || !DecodeRecordHeader(cell, header))
     return std::nullopt;
   rowid = cell.rowid;
-  if (header.serialTypes.size() <= bodyColumn) return std::nullopt;
-  const uint64_t type = header.serialTypes[bodyColumn];
-  if (type < 12 || type % 2 != 0) return std::nullopt;  // not a blob
-  uint64_t at = header.bodyOffset;
-  for (size_t c = 0; c < bodyColumn; ++c) at += SerialTypeSize(header.serialTypes[c]);
-  if (at >= cell.bytes.size()) return std::nullopt;
-  return TextOfAttributedBody(cell.bytes.Sub(at, SerialTypeSize(type)));
+  const std::optional<CellColumn> body = ColumnOfCell(cell, header, bodyColumn);
+  if (!body || body->serialType < 12 || body->serialType % 2 != 0) return std::nullopt;  // no blob
+  if (body->content.empty()) return std::nullopt;
+  return TextOfAttributedBody(body->content);
 }
 
 // One worker's share of the load: the live rows and page carving of a run of

@@ -16,14 +16,6 @@ namespace vantrel {
 
 namespace {
 
-// The content bytes as one big-endian two's-complement integer.
-int64_t BigEndianInteger(ByteView content) {
-  if (content.empty()) return 0;
-  uint64_t value = (content[0] & 0x80) ? ~uint64_t{0} : 0;
-  for (size_t i = 0; i < content.size(); ++i) value = (value << 8) | content[i];
-  return static_cast<int64_t>(value);
-}
-
 void AppendInteger(int64_t value, std::string& out) {
   char text[24];
   const auto end = std::to_chars(text, text + sizeof text, value).ptr;

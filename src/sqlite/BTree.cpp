@@ -211,4 +211,25 @@ bool DecodeRecordHeader(const CellPayload& cell, RecordHeader& header) {
   return true;
 }
 
+int64_t BigEndianInteger(ByteView content) {
+  if (content.empty()) return 0;
+  uint64_t value = (content[0] & 0x80) ? ~uint64_t{0} : 0;
+  for (size_t i = 0; i < content.size(); ++i) value = (value << 8) | content[i];
+  return static_cast<int64_t>(value);
+}
+
+std::optional<CellColumn> ColumnOfCell(const CellPayload& cell, const RecordHeader& header,
+                                       size_t column) {
+  if (column >= header.serialTypes.size()) return std::nullopt;
+  uint64_t at = header.bodyOffset;
+  for (size_t c = 0; c < column; ++c) at += SerialTypeSize(header.serialTypes[c]);
+  CellColumn value;
+  value.serialType = header.serialTypes[column];
+  const uint64_t size = SerialTypeSize(value.serialType);
+  if (at > cell.bytes.size()) return value;  // the cell ends before it
+  value.content = cell.bytes.Sub(static_cast<size_t>(at), static_cast<size_t>(size));
+  value.whole = value.content.size() == size;
+  return value;
+}
+
 }  // namespace vantrel

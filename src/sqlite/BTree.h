@@ -23,6 +23,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "sqlite/ByteView.h"
@@ -102,8 +103,26 @@ struct RecordHeader {
   size_t bodyOffset = 0;  // L1 + L2 + H
 };
 
+// The content bytes as one big-endian two's-complement integer (the integer
+// serial types store 1, 2, 3, 4, 6 or 8 such bytes); 0 for no bytes.
+int64_t BigEndianInteger(ByteView content);
+
 // Decodes the record header of a cell assembled by AssembleCellPayload.
 // False when the header is damaged (H of 0 or 1, or H smaller than its own varint).
 bool DecodeRecordHeader(const CellPayload& cell, RecordHeader& header);
+
+// One column's value in a cell assembled by AssembleCellPayload, read from the
+// raw bytes (a blob whole, zero bytes and all): its serial type and content,
+// cut to what the cell holds; whole says whether every byte is there.
+struct CellColumn {
+  uint64_t serialType = 0;
+  ByteView content;
+  bool whole = false;
+};
+
+// The value of column `column` (0 = the record's first); nullopt when the
+// record header has fewer columns.
+std::optional<CellColumn> ColumnOfCell(const CellPayload& cell, const RecordHeader& header,
+                                       size_t column);
 
 }  // namespace vantrel

@@ -17,40 +17,17 @@
 #include <string>
 #include <vector>
 
+#include "cli/CliRunner.h"
 #include "fixtures/Fixtures.h"
 
 namespace fx = vantrel::fixtures;
 
 namespace {
 
-struct CliRun {
-  int status = -1;
-  std::string out, err;
-};
+using vantrel::testing::CliRun;
 
-std::string Quote(const std::string& s) {
-  std::string q = "'";
-  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
-
-// Runs the real executable, as a user would.
 CliRun Cli(const std::vector<std::string>& args) {
-  static int counter = 0;
-  const auto base =
-      std::filesystem::temp_directory_path() /
-      ("vantrel-truth-test-" + std::to_string(getpid()) + "-" + std::to_string(counter++));
-  std::string cmd = Quote(VANTREL_CLI_PATH);
-  for (const auto& a : args) cmd += " " + Quote(a);
-  cmd += " >" + Quote(base.string() + ".out") + " 2>" + Quote(base.string() + ".err");
-  CliRun r;
-  const int raw = std::system(cmd.c_str());
-  r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-  r.out = fx::ReadFileBytes(base.string() + ".out");
-  r.err = fx::ReadFileBytes(base.string() + ".err");
-  std::filesystem::remove(base.string() + ".out");
-  std::filesystem::remove(base.string() + ".err");
-  return r;
+  return vantrel::testing::RunCli(args);
 }
 
 std::vector<std::string> Split(const std::string& text, const std::string& sep) {

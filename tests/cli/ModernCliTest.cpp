@@ -11,6 +11,7 @@
 #include <map>
 #include <sstream>
 
+#include "cli/CliRunner.h"
 #include "fixtures/Fixtures.h"
 #include "fixtures/Modern.h"
 
@@ -20,38 +21,11 @@ namespace {
 
 constexpr char kCallStoreName[] = "5a4935c78a5255723f707230a451d79c540d2741";
 
-struct CliRun {
-  int status = -1;
-  std::string out, err;
-  std::vector<std::string> Lines() const {
-    std::vector<std::string> lines;
-    std::istringstream in(out);
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
-    return lines;
-  }
-};
+using vantrel::testing::CliRun;
 
-std::string Quote(const std::string& s) {
-  std::string q = "'";
-  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
-
+// Message times are shown in China's local time, summer time of 1988 included.
 CliRun Cli(const std::vector<std::string>& args) {
-  static int counter = 0;
-  auto base = std::filesystem::temp_directory_path() /
-              ("vantrel-modern-cli-" + std::to_string(getpid()) + "-" + std::to_string(counter++));
-  std::string cmd = "TZ=Asia/Shanghai " + Quote(VANTREL_CLI_PATH);
-  for (const auto& a : args) cmd += " " + Quote(a);
-  cmd += " >" + Quote(base.string() + ".out") + " 2>" + Quote(base.string() + ".err");
-  CliRun r;
-  int raw = std::system(cmd.c_str());
-  r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-  r.out = fx::ReadFileBytes(base.string() + ".out");
-  r.err = fx::ReadFileBytes(base.string() + ".err");
-  std::filesystem::remove(base.string() + ".out");
-  std::filesystem::remove(base.string() + ".err");
-  return r;
+  return vantrel::testing::RunCli(args, "TZ=Asia/Shanghai ");
 }
 
 std::vector<std::string> Split(const std::string& line) {

@@ -138,10 +138,9 @@ TEST(AttributedBody, BodiesStoredBySqliteDecodeFromThePageReader) {
         RecordHeader header;
         ASSERT_TRUE(AssembleCellPayload(db, page.tree.bytes, offset, cell));
         ASSERT_TRUE(DecodeRecordHeader(cell, header));
-        ASSERT_GT(header.serialTypes.size(), bodyColumn);
-        size_t at = header.bodyOffset;
-        for (size_t c = 0; c < bodyColumn; ++c) at += SerialTypeSize(header.serialTypes[c]);
-        const ByteView body = cell.bytes.Sub(at, SerialTypeSize(header.serialTypes[bodyColumn]));
+        const std::optional<CellColumn> column = ColumnOfCell(cell, header, bodyColumn);
+        ASSERT_TRUE(column.has_value());
+        const ByteView body = column->content;
         const int64_t rowid = static_cast<int64_t>(cell.rowid);
         EXPECT_EQ(body.AsString(), stored[rowid]) << "row " << rowid;
         decoded[rowid] = TextOfAttributedBody(body).value_or("(no text)");

@@ -19,6 +19,9 @@
 #include <cstring>
 
 #include "DamageSupport.h"
+#ifdef VANTREL_CLI_PATH
+#include "cli/CliRunner.h"
+#endif
 #include "export/Exporter.h"
 
 namespace vantrel::robust {
@@ -197,35 +200,10 @@ TEST_F(ExportFailure, ADiskFillingUpPartWayIsReportedOnTheFileItHit) {
 }
 
 #ifdef VANTREL_CLI_PATH
-struct CliRun {
-  int status = -1;
-  std::string out, err;
-};
+using vantrel::testing::CliRun;
 
-std::string Quote(const std::string& s) {
-  std::string q = "'";
-  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
-
-// Runs the real executable through the shell; prefix runs first in that shell.
 CliRun Cli(const std::vector<std::string>& args, const std::string& prefix = "") {
-  static int counter = 0;
-  const std::string base =
-      (fs::temp_directory_path() /
-       ("vantrel-robust-cli-" + std::to_string(::getpid()) + "-" + std::to_string(counter++)))
-          .string();
-  std::string cmd = prefix + Quote(VANTREL_CLI_PATH);
-  for (const auto& a : args) cmd += " " + Quote(a);
-  cmd += " >" + Quote(base + ".out") + " 2>" + Quote(base + ".err");
-  CliRun r;
-  const int raw = std::system(("sh -c " + Quote(cmd)).c_str());
-  r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-  r.out = fx::ReadFileBytes(base + ".out");
-  r.err = fx::ReadFileBytes(base + ".err");
-  fs::remove(base + ".out");
-  fs::remove(base + ".err");
-  return r;
+  return vantrel::testing::RunCli(args, prefix);
 }
 
 TEST_F(ExportFailure, TheCommandLineToolEndsWithStatusFour) {
