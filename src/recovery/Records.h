@@ -19,6 +19,31 @@ namespace vantrel {
 using RowValues = std::vector<std::string>;
 using RowList = std::vector<RowValues>;
 
+// The kind of place a deleted record's bytes were found in.
+enum class Place : uint8_t {
+  Unknown,
+  Freeblock,     // a freed cell on a table leaf page
+  Gap,           // the unallocated space between the cell pointers and the cells
+  LeafPage,      // a table leaf page with no live cell left
+  InteriorPage,  // a b-tree interior page
+  FreePage,      // a freelist trunk or leaf, a dropped table's page, a page past the end
+  LogFrame,      // an old or uncommitted frame of the write-ahead log
+  IndexOnly,     // only the record's key survives, in an index
+};
+
+// Where a deleted record was found, for people who must show their evidence:
+// the database file (its name inside the backup, or its path), the page, the
+// byte offset in that file (in the log file for a log frame) and the place.
+struct FoundAt {
+  std::string file;
+  uint32_t page = 0;
+  uint64_t offset = 0;
+  Place place = Place::Unknown;
+  uint32_t frame = 0;  // log frame number (1-based) when place is LogFrame
+
+  bool operator==(const FoundAt&) const = default;
+};
+
 struct MessageRecord {
   std::string text;
   std::string service;  // "SMS", "iMessage"
@@ -36,6 +61,7 @@ struct MessageRecord {
   // Facts of later versions, empty when the database does not have them.
   std::string chatName;                   // display_name of a named group chat (live only)
   std::vector<std::string> participants;  // handle addresses of a group chat (live only)
+  std::optional<FoundAt> found;           // deleted records: where the bytes were
 };
 
 // Messages in the order they were filed. Deleted messages have lost their
@@ -61,6 +87,7 @@ using ContactMap = std::map<uint32_t, ContactRecord>;
 struct DeletedContact {
   std::string number;
   std::string owner;
+  std::optional<FoundAt> found;
 
   bool operator==(const DeletedContact&) const = default;
 };
@@ -78,6 +105,7 @@ struct CallRecord {
   CallType type = CallType::Unknown;
   int8_t answered = -1;  // 1 answered, 0 not (an incoming 0 is a missed call), -1 unknown
   std::vector<std::string> participants;  // the other handles of a group call
+  std::optional<FoundAt> found;           // deleted records: where the bytes were
 };
 
 // Number -> its calls in the order found.
