@@ -7,9 +7,11 @@
 #include <stdexcept>
 #include <thread>
 
+#include "backup/Attachments.h"
 #include "backup/BackupFiles.h"
 #include "backup/BackupPlists.h"
 #include "backup/Discovery.h"
+#include "backup/EditHistory.h"
 #include "backup/EncryptedBackup.h"
 #include "platform/ReadOnlyFile.h"
 #include "recovery/CallStore.h"
@@ -19,7 +21,9 @@ namespace vantrel {
 namespace {
 
 LoaderStatus LoadMessages(const SqliteFile& db, Collections& into) {
-  return MessageLoader(db, into.liveMessages, into.deletedMessages);
+  const LoaderStatus status = MessageLoader(db, into.liveMessages, into.deletedMessages);
+  ReadEditHistories(into.liveMessages, into.deletedMessages);
+  return status;
 }
 
 LoaderStatus LoadContacts(const SqliteFile& db, Collections& into) {
@@ -274,6 +278,8 @@ LoadResult LoadBackup(const std::string& path, LoadObserver& observer) {
     }
     observer.StepProgress();
   }
+  // Attachments are files of the backup beside the message database.
+  if (source.isFolder) LocateAttachments(source.files, data);
   observer.EndProgress();
 
   if (loaded) {

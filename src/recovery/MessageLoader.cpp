@@ -4,6 +4,7 @@
 // pages; the scan of the whole file; the filing of what was found. The work
 // is shared out over two processors on large files (Parallel.h); where each
 // record goes is decided in MessageFiling.h.
+#include <algorithm>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -14,6 +15,7 @@
 #include "recovery/GuidSet.h"
 #include "recovery/Loaders.h"
 #include "recovery/MessageCarver.h"
+#include "recovery/MessageExtras.h"
 #include "recovery/MessageFiling.h"
 #include "recovery/Parallel.h"
 #include "recovery/RowReader.h"
@@ -111,6 +113,7 @@ struct Share {
   bool scanLog = false;
 
   LiveBatch live;
+  ModernFacts modernFacts;  // reactions, replies, edits of the live rows (later versions)
   GuidSet liveGuids;
   std::vector<CarvedEntry> pageCarved;  // from the leaf pages' free space, in page order
   std::vector<CarvedEntry> scanCarved;  // from the file scan, in page order, then the log
@@ -118,20 +121,29 @@ struct Share {
   // Step 1 and 2: the live rows of the share's leaf pages, and what their
   // free space still holds.
   void ReadLeaves(const SqliteFile& db, const TableInfo& table, const std::vector<bool>& wanted,
-                  const MessageColumns& columns, const ChatIndex& chats) {
+                  const MessageColumns& columns, const ModernColumns& modern,
+                  const ChatIndex& chats) {
     RowValues row;
     RowList carved;
     // Rows whose words are only in attributedBody: rowid -> entry.
     std::unordered_map<uint64_t, size_t> bodyOnly;
+    // Rows with an edit history to read from the raw cell.
+    std::vector<int64_t> summaries;
+    const bool anyModern = modern.Any();
     VisitLeafPages(db, leafPages, [&](const LeafPage& page) {
       VisitLiveCells(db, page, table.columns, wanted, row, [&](const RowValues& r, uint64_t rowid) {
         if (r.size() > columns.guid) liveGuids.InsertSoon(r[columns.guid]);
         live.Add(r, chats, columns);
+        const uint32_t entry = static_cast<uint32_t>(live.entries().size() - 1);
         if (live.entries().back().record.text.empty() && columns.attributedBody < r.size() &&
             !r[columns.attributedBody].empty())
-          bodyOnly.emplace(rowid, live.entries().size() - 1);
+          bodyOnly.emplace(rowid, entry);
+        if (anyModern &&
+            modernFacts.Take(r, entry, live.entries().back().rowid, columns, modern, chats))
+          summaries.push_back(live.entries().back().rowid);
       });
       if (!bodyOnly.empty()) FillBodyTexts(db, page, columns.attributedBody, bodyOnly);
+      if (!summaries.empty()) FillSummaries(db, page, modern.summaryInfo, summaries);
       CarveMessagePage(db, page, table.columns, carved);
       KeepCarved(carved, pageCarved, columns);
       carved.clear();
@@ -151,6 +163,25 @@ struct Share {
       bodyOnly.erase(wanted);
     }
     bodyOnly.clear();
+  }
+
+  // The raw message_summary_info of the page's rows that have one.
+  void FillSummaries(const SqliteFile& db, const LeafPage& page, size_t column,
+                     std::vector<int64_t>& rowids) {
+    for (uint16_t offset : page.liveOffsets) {
+      CellPayload cell;
+      RecordHeader header;
+      if (!AssembleCellPayload(db, page.tree.bytes, offset, cell) ||
+          !DecodeRecordHeader(cell, header))
+        continue;
+      const int64_t rowid = static_cast<int64_t>(cell.rowid);
+      if (std::find(rowids.begin(), rowids.end(), rowid) == rowids.end()) continue;
+      const std::optional<CellColumn> blob = ColumnOfCell(cell, header, column);
+      ModernFacts::Row* facts = modernFacts.RowOf(rowid);
+      if (blob && facts != nullptr && blob->whole)
+        facts->summaryInfo = std::string(blob->content.AsString());
+    }
+    rowids.clear();
   }
 
   // Step 3: the records the share's run of the file and (last share) the log
@@ -202,6 +233,23 @@ void FileLive(std::vector<Share>& shares, MessageMap& live) {
   std::vector<LiveBatch*> batches;
   for (Share& share : shares) batches.push_back(&share.live);
   FileLiveByRowid(std::move(batches), live);
+  // A conversation whose every row was a reaction or recently deleted has
+  // nothing to show.
+  std::erase_if(live, [](const auto& item) { return item.second.empty(); });
+}
+
+// Reactions onto their messages, replies, edits, attachments; recently
+// deleted rows out of the live batches.
+void ApplyModern(std::vector<Share>& shares, const ModernTables& tables,
+                 MessageList& recentlyDeleted) {
+  std::vector<LiveBatch*> batches;
+  std::vector<ModernFacts*> facts;
+  for (Share& share : shares) {
+    batches.push_back(&share.live);
+    facts.push_back(&share.modernFacts);
+  }
+  ApplyModernFacts(std::move(batches), std::move(facts), tables, recentlyDeleted);
+  for (Share& share : shares) share.modernFacts = ModernFacts();
 }
 
 }  // namespace
@@ -214,10 +262,20 @@ LoaderStatus MessageLoader(const SqliteFile& db, MessageMap& live, MessageList& 
   RowList chatRows, handleRows;
   const ChatIndex chats = ReadChatIndex(db, chatRows, handleRows);
   const MessageColumns columns = MessageColumns::Of(table->columns);
-  const std::vector<bool> wanted = WantedColumns(columns);
+  const ModernColumns modern = ModernColumns::Of(table->columns);
+  std::vector<bool> wanted = WantedColumns(columns);
+  modern.Want(wanted);
   std::vector<Share> shares = PlanShares(db, *table);
 
-  RunEach(shares, [&](Share& share) { share.ReadLeaves(db, *table, wanted, columns, chats); });
+  RunEach(shares,
+          [&](Share& share) { share.ReadLeaves(db, *table, wanted, columns, modern, chats); });
+  MessageList recentlyDeleted;
+  if (modern.Any()) {
+    const TableInfo* chat = FindTable(db, "chat");
+    const ModernTables tables =
+        ReadModernTables(db, chatRows, chat ? ChatColumns::Of(chat->columns) : ChatColumns{});
+    ApplyModern(shares, tables, recentlyDeleted);
+  }
   // Every live GUID is known now; the scan passes over the records they name.
   const GuidSet liveGuids = MergeLiveGuids(shares);
 
@@ -235,6 +293,8 @@ LoaderStatus MessageLoader(const SqliteFile& db, MessageMap& live, MessageList& 
     RunEach(shares, [&](Share& share) { share.Scan(db, *table, columns, skip); });
   }
   for (Share& share : shares) deletedFiling.File(share.scanCarved);
+  // The recently deleted are whole rows, listed after what was carved.
+  for (MessageRecord& record : recentlyDeleted) deleted.push_back(std::move(record));
   return LoaderStatus::Loaded;
 }
 

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -44,6 +45,70 @@ struct FoundAt {
   bool operator==(const FoundAt&) const = default;
 };
 
+// A reaction (a tapback) left on a message, by kind as the message table
+// numbers them (associated_message_type 2000 to 2005).
+enum class ReactionKind : uint8_t { Loved, Liked, Disliked, Laughed, Emphasised, Questioned };
+
+struct Reaction {
+  ReactionKind kind = ReactionKind::Loved;
+  bool fromMe = false;
+  std::string sender;           // the reacting handle's address; "" for the owner
+  std::optional<int32_t> date;  // seconds since 2001
+
+  bool operator==(const Reaction&) const = default;
+};
+
+// An earlier wording of an edited message, or the words of an unsent one,
+// as the edit history keeps them.
+struct EarlierText {
+  std::string text;
+  std::optional<int32_t> date;  // when that wording was sent or replaced
+
+  bool operator==(const EarlierText&) const = default;
+};
+
+// A file sent with a message. filename is the device's path
+// ("~/Library/SMS/Attachments/..."), which names the file inside the backup.
+struct MessageAttachment {
+  std::string filename;
+  std::string mimeType;
+  std::string transferName;  // the name the sender gave it
+  int64_t totalBytes = 0;
+  // Where the backup keeps the file's bytes, set by the load of a backup
+  // folder; "" when the file is not in the backup (or a lone database was read).
+  std::string backupPath;
+
+  bool operator==(const MessageAttachment&) const = default;
+};
+
+// How a message in the deleted list came to be deleted.
+enum class DeletedKind : uint8_t {
+  Carved,           // its bytes were found in free space or the log
+  RecentlyDeleted,  // the row is whole, in the "Recently Deleted" folder (iOS 16 on)
+};
+
+// What later versions record around a message: reactions, a reply, edits,
+// attachments, a recent deletion. Few messages have any of it, so records
+// carry it behind one pointer and a million plain messages stay small.
+struct MessageExtras {
+  std::vector<Reaction> reactions;  // in the order given, removals applied
+  // The message this one replies to (thread_originator_guid), when it is
+  // in the database: its text and date.
+  bool isReply = false;
+  std::string replyToText;
+  std::optional<int32_t> replyToDate;
+  std::optional<int32_t> editedAt;     // date_edited
+  std::optional<int32_t> retractedAt;  // date_retracted: unsent by its writer
+  std::vector<EarlierText> earlierTexts;
+  std::vector<MessageAttachment> attachments;
+  DeletedKind deletedKind = DeletedKind::Carved;
+  std::optional<int32_t> deletedAt;  // recently deleted: when
+  std::string deletedFrom;           // recently deleted: the conversation's address
+  // The raw message_summary_info (a binary plist) until the load driver has
+  // read its edit history into earlierTexts; a plist is read above recovery.
+  std::string summaryInfo;
+};
+
 struct MessageRecord {
   std::string text;
   std::string service;  // "SMS", "iMessage"
@@ -62,6 +127,8 @@ struct MessageRecord {
   std::string chatName;                   // display_name of a named group chat (live only)
   std::vector<std::string> participants;  // handle addresses of a group chat (live only)
   std::optional<FoundAt> found;           // deleted records: where the bytes were
+  // Reactions, reply, edits, attachments, recent deletion; null when none.
+  std::shared_ptr<MessageExtras> extras;
 };
 
 // Messages in the order they were filed. Deleted messages have lost their
