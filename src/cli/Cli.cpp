@@ -33,6 +33,7 @@ constexpr char kUsage[] =
     "  --deleted            records, rows: print what was recovered from free space\n"
     "  --format csv|txt     export: file format (default csv)\n"
     "  --category NODE      export: only this category, e.g. 短信/删除数据\n"
+    "  --attachments        export: also copy message attachments into OUTDIR/attachments\n"
     "  --encoding NAME      export: code page of TXT files (default: the locale's, e.g. UTF-8)\n"
     "  --quiet              no progress bar\n"
     "  --help               this text\n"
@@ -44,7 +45,8 @@ constexpr char kUsage[] =
 
 // Options that take a value, and flags.
 const std::set<std::string> kValueOptions = {"--wal", "--format", "--category", "--encoding"};
-const std::set<std::string> kFlags = {"--deleted", "--quiet", "--help", "--version"};
+const std::set<std::string> kFlags = {"--deleted", "--quiet", "--help", "--version",
+                                      "--attachments"};
 
 }  // namespace
 
@@ -134,7 +136,9 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
       {"backups", {0, 1, "backups [ROOT]", RunBackups}},
       {"summary", {1, 1, "summary BACKUP", RunSummary}},
       {"export",
-       {2, 2, "export BACKUP OUTDIR [--format csv|txt] [--category NODE] [--encoding NAME]",
+       {2, 2,
+        "export BACKUP OUTDIR [--format csv|txt] [--category NODE] [--encoding NAME] "
+        "[--attachments]",
         RunExport}},
   };
   auto it = commands.find(command);

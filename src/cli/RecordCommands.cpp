@@ -51,16 +51,57 @@ std::string OptionalField(const std::optional<T>& value) {
     return std::to_string(*value);
 }
 
+const char* ReactionWord(ReactionKind kind) {
+  switch (kind) {
+    case ReactionKind::Loved:
+      return "loved";
+    case ReactionKind::Liked:
+      return "liked";
+    case ReactionKind::Disliked:
+      return "disliked";
+    case ReactionKind::Laughed:
+      return "laughed";
+    case ReactionKind::Emphasised:
+      return "emphasised";
+    case ReactionKind::Questioned:
+      break;
+  }
+  return "questioned";
+}
+
+// The fields of later versions, after every other: reactions ("loved:ADDRESS",
+// "me" for the owner, joined by commas), the text replied to, the edit and
+// unsend times, the attachments' names, then for the deleted list the kind of
+// deletion (carved, recently-deleted), its time and conversation.
+void PrintMessageExtras(const MessageRecord& m, bool deleted, std::ostream& out) {
+  const MessageExtras empty;
+  const MessageExtras& x = m.extras ? *m.extras : empty;
+  std::vector<std::string> reactions, names;
+  for (const Reaction& r : x.reactions)
+    reactions.push_back(std::string(ReactionWord(r.kind)) + ":" + (r.fromMe ? "me" : r.sender));
+  for (const MessageAttachment& a : x.attachments) names.push_back(a.transferName);
+  out << '\t' << EscapeField(JoinedList(reactions)) << '\t' << EscapeField(x.replyToText) << '\t'
+      << OptionalField(x.editedAt) << '\t' << OptionalField(x.retractedAt) << '\t'
+      << EscapeField(JoinedList(names));
+  if (!deleted) return;
+  out << '\t' << (x.deletedKind == DeletedKind::RecentlyDeleted ? "recently-deleted" : "carved")
+      << '\t' << OptionalField(x.deletedAt) << '\t' << EscapeField(x.deletedFrom);
+}
+
 // Fields after the first seven came later and stay last: scripts read the
 // first seven by position. They are printed for every version, empty when
 // the database does not tell. The fourth is the direction: 1 written by the
 // owner (a failed send included), 0 received, empty unknown.
-void PrintMessages(const std::string& address, const MessageList& records, std::ostream& out) {
-  for (const MessageRecord& m : records)
+void PrintMessages(const std::string& address, const MessageList& records, std::ostream& out,
+                   bool deleted) {
+  for (const MessageRecord& m : records) {
     out << EscapeField(address) << '\t' << OptionalField(m.date) << '\t' << m.readDate << '\t'
         << OptionalField(m.fromMe) << '\t' << EscapeField(m.service) << '\t'
         << EscapeField(m.account) << '\t' << EscapeField(m.text) << '\t' << EscapeField(m.chatName)
-        << '\t' << EscapeField(JoinedList(m.participants)) << '\n';
+        << '\t' << EscapeField(JoinedList(m.participants));
+    PrintMessageExtras(m, deleted, out);
+    out << '\n';
+  }
 }
 
 void PrintContacts(const ContactMap& map, std::ostream& out) {
@@ -105,10 +146,10 @@ void PrintRecords(const Collections& data, RecordKind kind, bool deleted, std::o
   switch (kind) {
     case RecordKind::Messages:
       if (deleted) {
-        PrintMessages(kDeletedMessagesAddress, data.deletedMessages, out);
+        PrintMessages(kDeletedMessagesAddress, data.deletedMessages, out, true);
       } else {
         for (const auto& [address, records] : data.liveMessages)
-          PrintMessages(address, records, out);
+          PrintMessages(address, records, out, false);
       }
       break;
     case RecordKind::Contacts:

@@ -1,0 +1,75 @@
+#include "export/AttachmentCopy.h"
+
+#include <filesystem>
+#include <system_error>
+
+namespace vantrel {
+namespace {
+
+std::string LastPart(const std::string& path) {
+  const size_t slash = path.find_last_of("/\\");
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+void CopyOne(const MessageAttachment& attachment, const std::filesystem::path& folder,
+             std::set<std::string>& taken, AttachmentCopyResult& result) {
+  if (attachment.backupPath.empty()) {
+    result.missing.push_back(attachment.filename.empty() ? attachment.transferName
+                                                         : attachment.filename);
+    return;
+  }
+  const std::string name = UniqueAttachmentName(attachment, taken);
+  const std::filesystem::path target = folder / name;
+  std::error_code ec;
+  std::filesystem::copy_file(attachment.backupPath, target,
+                             std::filesystem::copy_options::overwrite_existing, ec);
+  if (ec) {
+    result.failed.push_back(name + ": " + ec.message());
+    return;
+  }
+  ++result.copied;
+  result.writtenFiles.push_back(target.string());
+}
+
+void CopyAll(const MessageList& records, const std::filesystem::path& folder,
+             std::set<std::string>& taken, AttachmentCopyResult& result) {
+  for (const MessageRecord& record : records) {
+    if (!record.extras) continue;
+    for (const MessageAttachment& attachment : record.extras->attachments)
+      CopyOne(attachment, folder, taken, result);
+  }
+}
+
+}  // namespace
+
+std::string UniqueAttachmentName(const MessageAttachment& attachment,
+                                 std::set<std::string>& taken) {
+  std::string name = LastPart(attachment.transferName);
+  if (name.empty() || name == "." || name == "..") name = LastPart(attachment.filename);
+  if (name.empty() || name == "." || name == "..") name = "attachment";
+  if (taken.insert(name).second) return name;
+  const size_t dot = name.find_last_of('.');
+  const std::string stem = dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
+  const std::string extension = stem.size() == name.size() ? "" : name.substr(dot);
+  for (int n = 2;; ++n) {
+    std::string candidate = stem + " (" + std::to_string(n) + ")" + extension;
+    if (taken.insert(candidate).second) return candidate;
+  }
+}
+
+AttachmentCopyResult CopyAttachments(const Collections& data, const std::string& folder) {
+  AttachmentCopyResult result;
+  std::error_code ec;
+  std::filesystem::create_directories(folder, ec);
+  if (!std::filesystem::is_directory(folder)) {
+    result.failed.push_back(folder + ": " +
+                            (ec ? ec.message() : std::string("cannot create the folder")));
+    return result;
+  }
+  std::set<std::string> taken;
+  for (const auto& [address, records] : data.liveMessages) CopyAll(records, folder, taken, result);
+  CopyAll(data.deletedMessages, folder, taken, result);
+  return result;
+}
+
+}  // namespace vantrel

@@ -1,0 +1,32 @@
+// Copying message attachments out of a backup: every attachment the load
+// found in the backup goes into one folder under the name its sender gave it
+// (transfer_name), made unique ("photo.jpg", "photo (2).jpg"), so a folder of
+// exported files never overwrites one attachment with another.
+#pragma once
+
+#include <cstddef>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "recovery/Records.h"
+
+namespace vantrel {
+
+struct AttachmentCopyResult {
+  size_t copied = 0;
+  std::vector<std::string> writtenFiles;  // in the order copied
+  std::vector<std::string> missing;       // device paths of files not in the backup
+  std::vector<std::string> failed;        // "name: reason" of files that could not be written
+};
+
+// The name to save an attachment under: its transfer name without any folder
+// part, else the last part of its device path, else "attachment"; made
+// unique against the names already taken (and added to them).
+std::string UniqueAttachmentName(const MessageAttachment& attachment, std::set<std::string>& taken);
+
+// Copies every attachment of every message, live then deleted, into folder
+// (created when absent).
+AttachmentCopyResult CopyAttachments(const Collections& data, const std::string& folder);
+
+}  // namespace vantrel
