@@ -1,6 +1,7 @@
 #include "ui/Application.h"
 
 #include <QFontDatabase>
+#include <algorithm>
 #include <cstdio>
 
 #include "backup/BackupLoader.h"
@@ -19,6 +20,8 @@ constexpr char kUsage[] =
     "  PATH                 a device backup folder or a single database file; without it\n"
     "                       the backup selection dialog opens first\n"
     "  --screenshot FILE    load PATH, list the first category, save the window as FILE, exit\n"
+    "  --node N, --row R    with --screenshot: list node N of that category, select row R\n"
+    "  --find TEXT          with --screenshot: select the first row whose text holds TEXT\n"
     "  -h, --help           show this help\n";
 
 // Answers for a run nobody watches: every question is cancelled, notices go to stderr.
@@ -71,6 +74,16 @@ bool Application::ParseArguments(const QStringList& arguments, StartOptions& opt
       options.screenshot = arguments[++i].toStdString();
     } else if (argument.startsWith("--screenshot=")) {
       options.screenshot = argument.mid(13).toStdString();
+    } else if (argument == "--find" && i + 1 < arguments.size()) {
+      options.find = arguments[++i].toStdString();
+    } else if ((argument == "--node" || argument == "--row") && i + 1 < arguments.size()) {
+      bool number = false;
+      const int value = arguments[++i].toInt(&number);
+      if (!number || value < 0) {
+        error = argument + " needs a number";
+        return false;
+      }
+      (argument == "--node" ? options.node : options.row) = value;
     } else if (argument.startsWith('-') && argument.size() > 1) {
       error = "unknown option " + argument;
       return false;
@@ -84,18 +97,27 @@ bool Application::ParseArguments(const QStringList& arguments, StartOptions& opt
   return true;
 }
 
-void Application::ShowFirstCategory(MainWindow& frame) {
+void Application::ShowFirstCategory(MainWindow& frame, int nodeIndex, int row,
+                                    const std::string& find) {
   CategoryTree& tree = frame.treePane().tree();
   for (int i = 0; i < tree.topLevelItemCount(); ++i) {
     QTreeWidgetItem* category = tree.topLevelItem(i);
     if (category->childCount() == 0) continue;
-    QTreeWidgetItem* node = category->child(0);
+    QTreeWidgetItem* node = category->child(std::min(nodeIndex, category->childCount() - 1));
     tree.setCurrentItem(node);
     frame.treePane().OnNodeClicked(node);
     RecordListView& list = frame.recordList();
     if (list.model()->rowCount() > 0) {
-      list.selectRow(0);
-      frame.detailPane().ShowRow(0);
+      row = std::min(row, list.model()->rowCount() - 1);
+      for (int r = 0; !find.empty() && r < list.model()->rowCount(); ++r) {
+        if (list.records().CellText(r, 0).find(find) != std::string::npos) {
+          row = r;
+          break;
+        }
+      }
+      list.selectRow(row);
+      list.scrollTo(list.model()->index(row, 0));
+      frame.detailPane().ShowRow(row);
     }
     return;
   }
@@ -109,7 +131,7 @@ int Application::RunScreenshot(const StartOptions& options) {
   QApplication::processEvents();
   if (options.path) {
     frame.LoadPath(*options.path);
-    ShowFirstCategory(frame);
+    ShowFirstCategory(frame, options.node, options.row, options.find);
   }
   for (int i = 0; i < 3; ++i) QApplication::processEvents();
   const QString file = QString::fromStdString(*options.screenshot);

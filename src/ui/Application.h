@@ -17,6 +17,9 @@ class MainWindow;
 struct StartOptions {
   std::optional<std::string> path;        // load this instead of asking
   std::optional<std::string> screenshot;  // render into this PNG and exit
+  int node = 0;                           // screenshot: the node of the first category shown
+  int row = 0;                            // screenshot: the row selected in it
+  std::string find;                       // screenshot: else the first row whose text holds this
 };
 
 class Application {
@@ -30,7 +33,8 @@ class Application {
 
   // Selects the first category's first child and lists its records, then
   // presses the list's first row so the detail pane shows it.
-  static void ShowFirstCategory(MainWindow& frame);
+  static void ShowFirstCategory(MainWindow& frame, int nodeIndex = 0, int row = 0,
+                                const std::string& find = {});
 
   // Puts the CJK-capable font first, so Chinese labels never show as boxes.
   static void UseCjkFont(QApplication& app);

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "export/TimeText.h"
+
 namespace vantrel {
 namespace {
 
@@ -39,6 +41,63 @@ const char* CallTypeText(CallType type) {
   return nullptr;
 }
 
+// The reactions as the pane names them.
+const char* ReactionText(ReactionKind kind) {
+  switch (kind) {
+    case ReactionKind::Loved:
+      return "喜欢";
+    case ReactionKind::Liked:
+      return "点赞";
+    case ReactionKind::Disliked:
+      return "点踩";
+    case ReactionKind::Laughed:
+      return "大笑";
+    case ReactionKind::Emphasised:
+      return "强调";
+    case ReactionKind::Questioned:
+      break;
+  }
+  return "疑问";
+}
+
+// A time in brackets after a text, or nothing when it is unknown.
+std::string TimeSuffix(const std::optional<int32_t>& date) {
+  return date ? "（" + MessageDateText(date) + "）" : std::string();
+}
+
+std::string SizeText(int64_t bytes) {
+  if (bytes < 1024) return std::to_string(bytes) + " 字节";
+  if (bytes < 1024 * 1024) return std::to_string((bytes + 512) / 1024) + " KB";
+  return std::to_string((bytes + 512 * 1024) / (1024 * 1024)) + " MB";
+}
+
+// What later versions keep around a message: its deletion into Recently
+// Deleted, edits, the message it answers, reactions and attachments.
+void AddExtras(std::string& out, const MessageExtras& x) {
+  if (x.deletedKind == DeletedKind::RecentlyDeleted) {
+    AddLine(out, "删除方式： ", "最近删除（仍可在手机上恢复）");
+    AddLine(out, "删除时间： ", MessageDateText(x.deletedAt));
+    AddLine(out, "所在会话： ", x.deletedFrom);
+  }
+  if (x.retractedAt) AddLine(out, "已撤回： ", MessageDateText(x.retractedAt));
+  if (x.editedAt && !x.retractedAt) AddLine(out, "已编辑： ", MessageDateText(x.editedAt));
+  for (const EarlierText& earlier : x.earlierTexts)
+    AddLine(out, "早先内容： ", earlier.text + TimeSuffix(earlier.date));
+  if (x.isReply)
+    AddLine(out, "回复： ",
+            x.replyToText.empty() && !x.replyToDate ? std::string("（原消息不在数据库中）")
+                                                    : x.replyToText + TimeSuffix(x.replyToDate));
+  for (const Reaction& r : x.reactions)
+    AddLine(out, "回应： ",
+            (r.fromMe ? std::string("我") : r.sender) + " " + ReactionText(r.kind) +
+                TimeSuffix(r.date));
+  for (const MessageAttachment& a : x.attachments) {
+    std::string line = a.transferName + "（" + a.mimeType + "，" + SizeText(a.totalBytes) + "）";
+    if (a.backupPath.empty()) line += " 文件不在备份中";
+    AddLine(out, "附件： ", line);
+  }
+}
+
 }  // namespace
 
 std::string DetailText(const RecordTableModel& list, int row, const ContactMap& contacts) {
@@ -56,6 +115,7 @@ std::string DetailText(const RecordTableModel& list, int row, const ContactMap& 
       if (const MessageRecord* m = list.MessageAt(row)) {
         if (!m->chatName.empty()) AddLine(out, "群聊名称： ", m->chatName);
         if (!m->participants.empty()) AddLine(out, "群聊成员： ", JoinedList(m->participants));
+        if (m->extras) AddExtras(out, *m->extras);
       }
       break;
     case RecordKind::Contacts: {
