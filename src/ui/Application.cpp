@@ -21,7 +21,7 @@ constexpr char kUsage[] =
     "                       the backup selection dialog opens first\n"
     "  --screenshot FILE    load PATH, list the first category, save the window as FILE, exit\n"
     "  --node N, --row R    with --screenshot: list node N of that category, select row R\n"
-    "  --find TEXT          with --screenshot: select the first row whose text holds TEXT\n"
+    "  --find TEXT          with --screenshot: select the first row whose text ends in TEXT\n"
     "  -h, --help           show this help\n";
 
 // Answers for a run nobody watches: every question is cancelled, notices go to stderr.
@@ -110,7 +110,9 @@ void Application::ShowFirstCategory(MainWindow& frame, int nodeIndex, int row,
     if (list.model()->rowCount() > 0) {
       row = std::min(row, list.model()->rowCount() - 1);
       for (int r = 0; !find.empty() && r < list.model()->rowCount(); ++r) {
-        if (list.records().CellText(r, 0).find(find) != std::string::npos) {
+        const std::string text = list.records().CellText(r, 0);
+        if (text.size() >= find.size() &&
+            text.compare(text.size() - find.size(), find.size(), find) == 0) {
           row = r;
           break;
         }

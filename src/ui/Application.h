@@ -19,7 +19,7 @@ struct StartOptions {
   std::optional<std::string> screenshot;  // render into this PNG and exit
   int node = 0;                           // screenshot: the node of the first category shown
   int row = 0;                            // screenshot: the row selected in it
-  std::string find;                       // screenshot: else the first row whose text holds this
+  std::string find;                       // screenshot: else the first row whose text ends so
 };
 
 class Application {
