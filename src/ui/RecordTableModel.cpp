@@ -338,7 +338,20 @@ QVariant RecordTableModel::data(const QModelIndex& index, int role) const {
       // A tooltip shows what a narrow cell cuts off, within reason.
       if (role == Qt::ToolTipRole && text.size() > kMaxToolTipBytes)
         text = text.substr(0, kMaxToolTipBytes);
-      return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+      QString shown = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+      // Edited, unsent and recently deleted messages are marked in the list
+      // only: the text itself (files, sorting, search) stays as stored.
+      if (index.column() == 0)
+        if (const auto* message = std::get_if<MessageRow>(&rows_[index.row()]);
+            message != nullptr && message->record->extras) {
+          const MessageExtras& x = *message->record->extras;
+          if (x.deletedKind == DeletedKind::RecentlyDeleted) shown.prepend("[最近删除] ");
+          if (x.retractedAt)
+            shown.prepend("[已撤回] ");
+          else if (x.editedAt)
+            shown.prepend("[已编辑] ");
+        }
+      return shown;
     }
     case Qt::TextAlignmentRole:
       return QVariant::fromValue(columns_[index.column()].alignment | Qt::AlignVCenter);
