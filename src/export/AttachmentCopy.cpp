@@ -57,6 +57,14 @@ std::string UniqueAttachmentName(const MessageAttachment& attachment,
   }
 }
 
+bool CopyAttachmentFile(const MessageAttachment& attachment, const std::string& target) {
+  if (attachment.backupPath.empty() || target.empty()) return false;
+  std::error_code ec;
+  std::filesystem::copy_file(attachment.backupPath, target,
+                             std::filesystem::copy_options::overwrite_existing, ec);
+  return !ec;
+}
+
 AttachmentCopyResult CopyAttachments(const Collections& data, const std::string& folder) {
   AttachmentCopyResult result;
   std::error_code ec;

@@ -25,6 +25,10 @@ struct AttachmentCopyResult {
 // unique against the names already taken (and added to them).
 std::string UniqueAttachmentName(const MessageAttachment& attachment, std::set<std::string>& taken);
 
+// Copies one attachment's file to target (replacing it); false when the file
+// is not in the backup or cannot be written. The desktop's save and open use it.
+bool CopyAttachmentFile(const MessageAttachment& attachment, const std::string& target);
+
 // Copies every attachment of every message, live then deleted, into folder
 // (created when absent).
 AttachmentCopyResult CopyAttachments(const Collections& data, const std::string& folder);

@@ -8,9 +8,7 @@
 #include <QLabel>
 #include <QUrl>
 #include <QVBoxLayout>
-#include <filesystem>
 #include <set>
-#include <system_error>
 
 #include "export/AttachmentCopy.h"
 #include "ui/DetailText.h"
@@ -75,12 +73,7 @@ void DetailPane::ShowRow(int row) {
 
 bool DetailPane::SaveAttachment(int index, const std::string& target) const {
   if (index < 0 || static_cast<size_t>(index) >= shown_.size()) return false;
-  const MessageAttachment& a = shown_[static_cast<size_t>(index)];
-  if (a.backupPath.empty() || target.empty()) return false;
-  std::error_code ec;
-  std::filesystem::copy_file(a.backupPath, target,
-                             std::filesystem::copy_options::overwrite_existing, ec);
-  return !ec;
+  return CopyAttachmentFile(shown_[static_cast<size_t>(index)], target);
 }
 
 std::string DetailPane::AttachmentCopy(int index) const {

@@ -356,8 +356,9 @@ TEST_F(LoadBackupTest, ManifestDbBackupLoadsThroughItsIndex) {
   // Every live message, by its date in seconds and the text the user sees (from attributedBody
   // where `text` is empty), under the chat's name when it has one.
   std::multiset<std::tuple<int64_t, std::string, std::string>> expected, got;
+  // Recently deleted messages are listed with the deleted ones.
   for (const fixtures::ModernMessage& m : truth.modernMessages->messages)
-    if (!m.deleted)
+    if (!m.deleted && !m.recentlyDeleted)
       expected.emplace(m.seconds, m.text, truth.modernMessages->ChatOf(m).displayName);
   for (const auto& [address, list] : loaded.collections.liveMessages)
     for (const MessageRecord& m : list) got.emplace(m.date.value_or(0), m.text, m.chatName);
