@@ -8,6 +8,7 @@
 #include "ui/DetailPane.h"
 #include "ui/MainWindow.h"
 #include "ui/QtUserPrompts.h"
+#include "ui/Settings.h"
 
 namespace vantrel {
 namespace {
@@ -44,6 +45,8 @@ class UnattendedPrompts : public UserPrompts {
 }  // namespace
 
 Application::Application(int& argc, char** argv) : app_(argc, argv) {
+  // Set once here: Settings (QSettings) files its keys under these names.
+  QApplication::setOrganizationName("Vantrel");
   QApplication::setApplicationName("vantrel");
   QApplication::setApplicationDisplayName(kProductDisplayName);
   QApplication::setApplicationVersion("1.0");
@@ -135,10 +138,13 @@ int Application::Run() {
   }
   if (options.screenshot) return RunScreenshot(options);
 
+  Settings settings;
   QtUserPrompts prompts;
+  prompts.SetSettings(&settings);
   MainWindow frame(prompts);
   prompts.SetParent(&frame);
   frame.resize(1280, 800);
+  frame.UseSettings(&settings);
   frame.show();
   QApplication::processEvents();
   if (options.path) {

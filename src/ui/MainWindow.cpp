@@ -1,12 +1,15 @@
 #include "ui/MainWindow.h"
 
 #include <QApplication>
+#include <QCloseEvent>
 #include <QKeyEvent>
 #include <QLayout>
 #include <QMenuBar>
 #include <QStatusBar>
+#include <QVBoxLayout>
 
 #include "export/CategoryNames.h"
+#include "platform/Text.h"
 #include "ui/Artwork.h"
 
 namespace vantrel {
@@ -35,7 +38,22 @@ const ToolbarCommand kToolbarCommands[] = {
     {"showAbout", "关于", "", ToolbarImage::About, &MainWindow::ShowAbout},
 };
 
+// The code pages offered for TXT files: Unicode, then the Chinese code pages
+// of the mainland, Taiwan and Hong Kong, then the neighbours' and Western ones.
+const char* const kTxtEncodings[] = {
+    "UTF-8",    "GBK",       "GB18030", "Big5",       "Big5-HKSCS",
+    "UTF-16LE", "Shift_JIS", "EUC-KR",  "ISO-8859-1", "Windows-1252",
+};
+
 }  // namespace
+
+QStringList MainWindow::TxtEncodings() {
+  QStringList encodings;
+  for (const char* name : kTxtEncodings) {
+    if (IsKnownEncoding(name)) encodings << name;
+  }
+  return encodings;
+}
 
 MainWindow::MainWindow(UserPrompts& prompts, QWidget* parent)
     : QMainWindow(parent), prompts_(prompts) {
@@ -46,6 +64,7 @@ MainWindow::MainWindow(UserPrompts& prompts, QWidget* parent)
   CreateBars();
   CreatePanes();
   qApp->installEventFilter(this);  // Scroll Lock reaches whichever widget has the focus
+  exportOptions_.txtEncoding = kDefaultTxtEncoding;
 }
 
 MainWindow::~MainWindow() {
@@ -91,6 +110,27 @@ void MainWindow::CreateBars() {
     }
   }
   connect(toolbar_, &QToolBar::visibilityChanged, &action("toggleToolbar"), &QAction::setChecked);
+
+  // The TXT code page, beside the TXT commands: a box under its label, as the
+  // buttons carry theirs.
+  auto* encodingPanel = new QWidget(toolbar_);
+  auto* encodingLayout = new QVBoxLayout(encodingPanel);
+  encodingLayout->setContentsMargins(4, 0, 4, 0);
+  encodingLayout->setSpacing(2);
+  txtEncodingBox_ = new QComboBox(encodingPanel);
+  txtEncodingBox_->setObjectName("txtEncoding");
+  txtEncodingBox_->addItems(TxtEncodings());
+  txtEncodingBox_->setStatusTip("TXT文件的编码");
+  auto* encodingLabel = new QLabel("TXT编码", encodingPanel);
+  encodingLabel->setAlignment(Qt::AlignCenter);
+  encodingLayout->addWidget(txtEncodingBox_);
+  encodingLayout->addWidget(encodingLabel);
+  QAction* saveCurrentTxt = &action("saveCurrentTxt");
+  const QList<QAction*> actions = toolbar_->actions();
+  const qsizetype after = actions.indexOf(saveCurrentTxt) + 1;
+  toolbar_->insertWidget(after < actions.size() ? actions[after] : nullptr, encodingPanel)
+      ->setText("TXT编码");
+  connect(txtEncodingBox_, &QComboBox::currentTextChanged, this, &MainWindow::ChooseTxtEncoding);
 
   // Status bar: the prompt pane (a status tip replaces "就绪" while shown),
   // then the category, count and Scroll Lock panes.
@@ -145,7 +185,61 @@ void MainWindow::LayOutPanes() {
 
 void MainWindow::showEvent(QShowEvent* event) {
   QMainWindow::showEvent(event);
-  if (!panesLaidOut_) LayOutPanes();
+  if (panesLaidOut_) return;
+  LayOutPanes();
+  // Splitter positions the user left win over the initial layout.
+  if (settings_) {
+    splitter_->restoreState(settings_->splitterState(splitter_->objectName()));
+    rightView_->restoreState(settings_->splitterState(rightView_->objectName()));
+  }
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+  SaveSettings();
+  QMainWindow::closeEvent(event);
+}
+
+void MainWindow::UseSettings(Settings* settings) {
+  settings_ = settings;
+  if (!settings_) return;
+  const QByteArray geometry = settings_->windowGeometry();
+  if (!geometry.isEmpty()) restoreGeometry(geometry);
+  if (panesLaidOut_) {
+    splitter_->restoreState(settings_->splitterState(splitter_->objectName()));
+    rightView_->restoreState(settings_->splitterState(rightView_->objectName()));
+  }
+  for (RecordKind kind : {RecordKind::Messages, RecordKind::Contacts, RecordKind::Calls}) {
+    const QList<int> widths = settings_->columnWidths(kind);
+    if (!widths.isEmpty()) recordList_->SetColumnWidths(kind, widths);
+  }
+  settings_->RestoreBackups(remembered_);
+  const QString encoding = QString::fromStdString(settings_->txtEncoding());
+  const int index = txtEncodingBox_->findText(encoding, Qt::MatchFixedString);
+  if (index >= 0) {
+    txtEncodingBox_->setCurrentIndex(index);
+  } else if (IsKnownEncoding(encoding.toStdString())) {
+    // A code page set by hand in the settings file is offered too.
+    txtEncodingBox_->addItem(encoding);
+    txtEncodingBox_->setCurrentIndex(txtEncodingBox_->count() - 1);
+  }
+}
+
+void MainWindow::SaveSettings() {
+  if (!settings_) return;
+  settings_->setWindowGeometry(saveGeometry());
+  settings_->setSplitterState(splitter_->objectName(), splitter_->saveState());
+  settings_->setSplitterState(rightView_->objectName(), rightView_->saveState());
+  for (RecordKind kind : {RecordKind::Messages, RecordKind::Contacts, RecordKind::Calls})
+    settings_->setColumnWidths(kind, recordList_->ColumnWidths(kind));
+  settings_->SaveBackups(remembered_);
+  settings_->setTxtEncoding(exportOptions_.txtEncoding);
+  settings_->Sync();
+}
+
+void MainWindow::ChooseTxtEncoding(const QString& encoding) {
+  if (encoding.isEmpty()) return;
+  exportOptions_.txtEncoding = encoding.toStdString();
+  if (settings_) settings_->setTxtEncoding(exportOptions_.txtEncoding);
 }
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
@@ -167,6 +261,7 @@ void MainWindow::ShowStatusTexts(const QString& category, const QString& count) 
 
 void MainWindow::SelectBackup() {
   const std::optional<std::string> path = prompts_.ChooseBackup(backupPath_, remembered_);
+  if (settings_) settings_->SaveBackups(remembered_);
   if (!path) return;
   LoadPath(*path);
 }
@@ -182,6 +277,7 @@ bool MainWindow::LoadPath(const std::string& path) {
     // picker lists the backups it holds so one can be chosen.
     remembered_.RememberFolders(loaded.heldBackups);
     const std::optional<std::string> chosen = prompts_.ChooseBackup(path, remembered_);
+    if (settings_) settings_->SaveBackups(remembered_);
     if (!chosen || *chosen == path) return false;
     return LoadPath(*chosen);
   }

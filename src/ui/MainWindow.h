@@ -6,6 +6,7 @@
 #pragma once
 
 #include <QAction>
+#include <QComboBox>
 #include <QLabel>
 #include <QMainWindow>
 #include <QSplitter>
@@ -20,6 +21,7 @@
 #include "ui/CategoryPane.h"
 #include "ui/DetailPane.h"
 #include "ui/LoadProgressDialog.h"
+#include "ui/Settings.h"
 #include "ui/UserPrompts.h"
 
 namespace vantrel {
@@ -38,6 +40,18 @@ class MainWindow : public QMainWindow, public LoadObserver {
   // else one database file. A path that does not exist shows "没有找到文件"
   // and keeps the previous backup. Returns whether a load ran.
   bool LoadPath(const std::string& path);
+
+  // Remembers the window's state in settings from now on: restores what it
+  // holds (size and position, splitters, column widths, remembered backups,
+  // TXT code page) and saves them on close and after each backup selection.
+  // A window without settings remembers nothing beyond its own life.
+  void UseSettings(Settings* settings);
+  void SaveSettings();
+
+  // The code pages the TXT code page box offers, those iconv knows, UTF-8 first.
+  static QStringList TxtEncodings();
+  const std::string& txtEncoding() const { return exportOptions_.txtEncoding; }
+  QComboBox& txtEncodingBox() { return *txtEncodingBox_; }
 
   // Sizes the panes as at creation: the tree 350 pixels wide, the list 3/5 and
   // the detail 2/5 of the right side's height. Runs once when first shown.
@@ -81,6 +95,7 @@ class MainWindow : public QMainWindow, public LoadObserver {
 
  protected:
   void showEvent(QShowEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
@@ -90,6 +105,7 @@ class MainWindow : public QMainWindow, public LoadObserver {
   void SaveCurrent(ExportFormat format);
   void SaveAll(ExportFormat format);
   void ShowStatusTexts(const QString& category, const QString& count);
+  void ChooseTxtEncoding(const QString& encoding);
 
   UserPrompts& prompts_;
   std::string backupPath_;        // the path of the last load
@@ -103,6 +119,8 @@ class MainWindow : public QMainWindow, public LoadObserver {
   RecordListView* recordList_ = nullptr;
   DetailPane* detailPane_ = nullptr;
   QToolBar* toolbar_ = nullptr;
+  QComboBox* txtEncodingBox_ = nullptr;
+  Settings* settings_ = nullptr;
   QLabel* promptPane_ = nullptr;
   QLabel* categoryPane_ = nullptr;
   QLabel* countPane_ = nullptr;

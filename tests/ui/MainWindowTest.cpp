@@ -110,7 +110,7 @@ class MainWindowTest : public QObject {
     QCOMPARE(menu.front()->text(), QString("工具栏"));
     QCOMPARE(ToolbarTexts(frame_->toolbar()),
              QStringList({"选择备份", "|", "保存所有CSV", "保存当前CSV", "|", "保存所有TXT",
-                          "保存当前TXT", "|", "关于"}));
+                          "保存当前TXT", "TXT编码", "|", "关于"}));
     QCOMPARE(frame_->toolbar().toolButtonStyle(), Qt::ToolButtonTextUnderIcon);
     QCOMPARE(frame_->toolbar().iconSize(), QSize(50, 40));
     QCOMPARE(frame_->action("selectBackup").statusTip(), QString("选择备份"));
