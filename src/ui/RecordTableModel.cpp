@@ -1,7 +1,10 @@
 #include "ui/RecordTableModel.h"
 
+#include <QCollator>
+#include <QLocale>
 #include <algorithm>
 #include <numeric>
+#include <unordered_map>
 
 #include "export/TimeText.h"
 
@@ -142,6 +145,26 @@ void RecordTableModel::FillCalls(const CallMap& calls) {
   ReplaceRows(std::move(rows));
 }
 
+namespace {
+
+QCollator ListCollator() {
+  // Chinese readers look names up in pinyin order; zh_CN collation (ICU)
+  // gives that for Chinese and puts Latin after it, case-insensitively.
+  QCollator collator(QLocale(QLocale::Chinese, QLocale::China));
+  collator.setCaseSensitivity(Qt::CaseInsensitive);
+  return collator;
+}
+
+}  // namespace
+
+bool RecordTableModel::ColumnIsCollated(int column) const {
+  // Times and durations are written so that their bytes sort in time order,
+  // and the contacts' hidden key is a number; every other column is words,
+  // names or addresses.
+  if (kind_ == RecordKind::Contacts) return column != 2;
+  return column != 1 && column != 2;
+}
+
 bool RecordTableModel::CellIsComputed(int column) const {
   // The second and third columns of every layout are made from the record
   // (times, durations, joined values, the person key); the others are stored.
@@ -256,6 +279,37 @@ void RecordTableModel::sort(int column, Qt::SortOrder order) {
     for (size_t i = 0; i < n; ++i) keys[i] = CellView(rows_[i], column, unused);
   }
 
+  std::vector<uint32_t> permutation(n);
+  std::iota(permutation.begin(), permutation.end(), 0u);
+  if (ColumnIsCollated(column)) {
+    SortByCollation(keys, permutation, order);
+  } else {
+    SortByBytes(keys, permutation, order);
+  }
+
+  emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+  std::vector<Row> sorted(n);
+  std::vector<int> newPosition(n);
+  for (size_t i = 0; i < n; ++i) {
+    sorted[i] = rows_[permutation[i]];
+    newPosition[permutation[i]] = static_cast<int>(i);
+  }
+  rows_ = std::move(sorted);
+  // Selection and the current row are kept as persistent indexes: move them with their rows.
+  const QModelIndexList before = persistentIndexList();
+  QModelIndexList after;
+  after.reserve(before.size());
+  for (const QModelIndex& index : before) {
+    after.append(index.isValid() ? createIndex(newPosition[index.row()], index.column())
+                                 : QModelIndex());
+  }
+  changePersistentIndexList(before, after);
+  emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+}
+
+void RecordTableModel::SortByBytes(const std::vector<std::string_view>& keys,
+                                   std::vector<uint32_t>& permutation, Qt::SortOrder order) {
+  const size_t n = keys.size();
   // Rows are compared by their first 16 bytes packed big-endian into two
   // integers (zero padded), then by the whole text when those tie: the same
   // order as comparing the bytes as unsigned values, with far fewer visits to
@@ -289,33 +343,53 @@ void RecordTableModel::sort(int column, Qt::SortOrder order) {
     if (x.text.size() < 16 || y.text.size() < 16) return x.text < y.text;
     return x.text.substr(16) < y.text.substr(16);
   };
-  std::vector<uint32_t> permutation(n);
-  std::iota(permutation.begin(), permutation.end(), 0u);
   if (order == Qt::AscendingOrder) {
     std::stable_sort(permutation.begin(), permutation.end(), less);
   } else {
     std::stable_sort(permutation.begin(), permutation.end(),
                      [&less](uint32_t a, uint32_t b) { return less(b, a); });
   }
+}
 
-  emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
-  std::vector<Row> sorted(n);
-  std::vector<int> newPosition(n);
-  for (size_t i = 0; i < n; ++i) {
-    sorted[i] = rows_[permutation[i]];
-    newPosition[permutation[i]] = static_cast<int>(i);
+void RecordTableModel::SortByCollation(const std::vector<std::string_view>& keys,
+                                       std::vector<uint32_t>& permutation, Qt::SortOrder order) {
+  // A collation key per distinct text (a list repeats its addresses, services
+  // and directions many times), made once: comparing two keys is a byte
+  // compare, where comparing two texts through the collator is far slower.
+  const QCollator collator = ListCollator();
+  std::unordered_map<std::string_view, uint32_t> distinct;
+  distinct.reserve(keys.size());
+  std::vector<uint32_t> textOf(keys.size());
+  std::vector<QCollatorSortKey> collationKeys;
+  for (size_t i = 0; i < keys.size(); ++i) {
+    const auto [it, added] =
+        distinct.try_emplace(keys[i], static_cast<uint32_t>(collationKeys.size()));
+    if (added) {
+      collationKeys.push_back(collator.sortKey(
+          QString::fromUtf8(keys[i].data(), static_cast<qsizetype>(keys[i].size()))));
+    }
+    textOf[i] = it->second;
   }
-  rows_ = std::move(sorted);
-  // Selection and the current row are kept as persistent indexes: move them with their rows.
-  const QModelIndexList before = persistentIndexList();
-  QModelIndexList after;
-  after.reserve(before.size());
-  for (const QModelIndex& index : before) {
-    after.append(index.isValid() ? createIndex(newPosition[index.row()], index.column())
-                                 : QModelIndex());
+  // The distinct texts in collation order, then each text's rank in it (texts
+  // the collator holds equal share a rank), so the rows sort on integers.
+  std::vector<uint32_t> byKey(collationKeys.size());
+  std::iota(byKey.begin(), byKey.end(), 0u);
+  std::sort(byKey.begin(), byKey.end(), [&collationKeys](uint32_t a, uint32_t b) {
+    return collationKeys[a].compare(collationKeys[b]) < 0;
+  });
+  std::vector<uint32_t> rank(collationKeys.size());
+  uint32_t current = 0;
+  for (size_t i = 0; i < byKey.size(); ++i) {
+    if (i > 0 && collationKeys[byKey[i - 1]].compare(collationKeys[byKey[i]]) != 0) ++current;
+    rank[byKey[i]] = current;
   }
-  changePersistentIndexList(before, after);
-  emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+  if (order == Qt::AscendingOrder) {
+    std::stable_sort(permutation.begin(), permutation.end(),
+                     [&](uint32_t a, uint32_t b) { return rank[textOf[a]] < rank[textOf[b]]; });
+  } else {
+    std::stable_sort(permutation.begin(), permutation.end(),
+                     [&](uint32_t a, uint32_t b) { return rank[textOf[b]] < rank[textOf[a]]; });
+  }
 }
 
 int RecordTableModel::rowCount(const QModelIndex& parent) const {

@@ -2,7 +2,8 @@
 // calls) over rows that point into the loaded collections. A fill stores one
 // small entry per row and cell texts are made only when the view asks for
 // them, so 10^5 rows appear at once; a sort orders a row permutation by the
-// clicked column's text, computed once per row.
+// clicked column's text, computed once per row (words and names in Chinese
+// collation order, keys made once per distinct text).
 //
 // Rows point into the collections they were filled from: the list must be
 // emptied (RemoveAllRows or a new layout) before those collections change.
@@ -85,8 +86,10 @@ class RecordTableModel : public QAbstractTableModel {
   QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
   QVariant headerData(int section, Qt::Orientation orientation,
                       int role = Qt::DisplayRole) const override;
-  // Orders the rows by the column's text, comparing bytes as unsigned values;
-  // equal texts keep their relative order. Selection and current row follow
+  // Orders the rows by the column's text: words, names and addresses as a
+  // Chinese reader expects (zh_CN collation: pinyin order, then Latin, case
+  // ignored), times and durations by their bytes, which is time order; equal
+  // texts keep their relative order. Selection and current row follow
   // their rows.
   void sort(int column, Qt::SortOrder order = Qt::AscendingOrder) override;
 
@@ -115,6 +118,11 @@ class RecordTableModel : public QAbstractTableModel {
 
   std::string_view CellView(const Row& row, int column, std::string& scratch) const;
   bool CellIsComputed(int column) const;
+  bool ColumnIsCollated(int column) const;
+  static void SortByBytes(const std::vector<std::string_view>& keys,
+                          std::vector<uint32_t>& permutation, Qt::SortOrder order);
+  static void SortByCollation(const std::vector<std::string_view>& keys,
+                              std::vector<uint32_t>& permutation, Qt::SortOrder order);
   void ReplaceRows(std::vector<Row>&& rows);
 
   RecordKind kind_ = RecordKind::Messages;

@@ -336,10 +336,47 @@ class RecordListTest : public QObject {
     QCOMPARE(selected.size(), 1);
     QCOMPARE(model.CellText(selected.front().row(), 0), std::string("话费余额"));
 
-    // Bytes compare unsigned: the Chinese text (bytes >= 0x80) sorts after ASCII.
+    // Words sort as a Chinese reader expects: Chinese in pinyin order (话 hua
+    // before 你 ni), then Latin, whatever the bytes say.
     QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, HeaderPoint(header, 0));
     QVERIFY(model.sortAscending());
-    QCOMPARE(model.CellText(model.rowCount() - 1, 0), std::string("话费余额"));
+    QCOMPARE(Column(model, 0),
+             QStringList({"话费余额", "你好, world\nline two", "a-second", "b-first"}));
+  }
+
+  void chineseNamesSortInPinyinOrderThenLatin() {
+    // The names by the pinyin of their first character: 阿 a, 何 he, 刘 liu,
+    // 王 wang, 吴 wu, 张 zhang, 周 zhou; then the Latin names, case ignored.
+    // In code point order 何 (U+4F55) < 刘 (U+5218) < 吴 (U+5434) < 周
+    // (U+5468) < 张 (U+5F20) < 王 (U+738B) < 阿 (U+963F), and "Bob" before
+    // "alice": a byte sort gets both wrong.
+    const QStringList pinyinOrder = {"阿明", "何涛", "刘洋",  "王芳", "吴婷",
+                                     "张伟", "周杰", "alice", "Bob",  "zoe"};
+    ContactMap contacts;
+    uint32_t key = 1;
+    for (const char* name :
+         {"周杰", "Bob", "张伟", "何涛", "zoe", "王芳", "吴婷", "alice", "阿明", "刘洋"}) {
+      contacts[key++].name = name;
+    }
+    RecordTableModel& model = list_->records();
+    model.SetLayout(RecordKind::Contacts);
+    model.FillLiveContacts(contacts);
+    model.SortByHeaderClick(0);  // column 0 starts ascending: the first click reverses
+    QStringList reversed = pinyinOrder;
+    std::reverse(reversed.begin(), reversed.end());
+    QCOMPARE(Column(model, 0), reversed);
+    model.SortByHeaderClick(0);
+    QCOMPARE(Column(model, 0), pinyinOrder);
+
+    // Deleted contacts' owners too, with a name repeated: equal names keep
+    // their numbers' order.
+    const std::optional<DeletedContactList> deleted =
+        DeletedContactList{{"3", "张伟"}, {"1", "何涛"}, {"4", "张伟"}, {"2", "Bob"}};
+    model.SetLayout(RecordKind::Contacts);
+    model.FillDeletedContacts(deleted);
+    model.SortByHeaderClick(1);
+    QCOMPARE(Column(model, 1), QStringList({"何涛", "张伟", "张伟", "Bob"}));
+    QCOMPARE(Column(model, 0), QStringList({"1", "3", "4", "2"}));
   }
 
   void firstClickOnColumnZeroSortsDescending() {
