@@ -155,12 +155,21 @@ void MainWindow::CreatePanes() {
   rightView_ = new QSplitter(Qt::Vertical);
   rightView_->setObjectName("rightView");
   rightView_->setChildrenCollapsible(false);
-  recordList_ = new RecordListView(rightView_);
+  // The list pane: the search bar over the record list.
+  auto* listPane = new QWidget(rightView_);
+  listPane->setObjectName("listPane");
+  searchBar_ = new SearchBar(listPane);
+  recordList_ = new RecordListView(listPane);
+  auto* listLayout = new QVBoxLayout(listPane);
+  listLayout->setContentsMargins(0, 0, 0, 0);
+  listLayout->setSpacing(0);
+  listLayout->addWidget(searchBar_);
+  listLayout->addWidget(recordList_, 1);
   detailPane_ = new DetailPane(*recordList_, collections_.contacts, rightView_);
   treePane_ = new CategoryPane(collections_, *recordList_, splitter_);
   splitter_->addWidget(treePane_);
   splitter_->addWidget(rightView_);
-  rightView_->addWidget(recordList_);
+  rightView_->addWidget(listPane);
   rightView_->addWidget(detailPane_);
   // A resize of the window goes to the right side and the detail; only the
   // splitter bars change the tree's width and the list's height.
@@ -172,6 +181,7 @@ void MainWindow::CreatePanes() {
 
   connect(treePane_, &CategoryPane::statusTextsChanged, this, &MainWindow::ShowStatusTexts);
   connect(recordList_, &RecordListView::rowPressed, detailPane_, &DetailPane::ShowRow);
+  connect(searchBar_, &SearchBar::filterChanged, this, &MainWindow::ApplyFilter);
 }
 
 void MainWindow::LayOutPanes() {
@@ -252,6 +262,11 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
   return QMainWindow::eventFilter(watched, event);
 }
 
+void MainWindow::ApplyFilter(const RecordFilter& filter) {
+  recordList_->records().SetFilter(filter);
+  treePane_->RefreshStatusTexts();
+}
+
 void MainWindow::ShowStatusTexts(const QString& category, const QString& count) {
   categoryPane_->setText(category);
   countPane_->setText(count);
@@ -285,6 +300,7 @@ bool MainWindow::LoadPath(const std::string& path) {
   recordList_->records().RemoveAllRows();
   backupPath_ = path;
   collections_ = std::move(loaded.collections);
+  treePane_->AddConversations();
   // What the reader skipped stays in the prompt pane until the next load.
   const std::vector<std::string> damage = DamageLines(loaded.databaseDamage);
   QStringList lines;

@@ -21,6 +21,7 @@
 #include "ui/CategoryPane.h"
 #include "ui/DetailPane.h"
 #include "ui/LoadProgressDialog.h"
+#include "ui/SearchBar.h"
 #include "ui/Settings.h"
 #include "ui/UserPrompts.h"
 
@@ -70,6 +71,7 @@ class MainWindow : public QMainWindow, public LoadObserver {
   // Panes, bars and data, for start-up and tests.
   CategoryPane& treePane() { return *treePane_; }
   RecordListView& recordList() { return *recordList_; }
+  SearchBar& searchBar() { return *searchBar_; }
   DetailPane& detailPane() { return *detailPane_; }
   QSplitter& splitter() { return *splitter_; }
   QSplitter& rightView() { return *rightView_; }
@@ -106,6 +108,7 @@ class MainWindow : public QMainWindow, public LoadObserver {
   void SaveAll(ExportFormat format);
   void ShowStatusTexts(const QString& category, const QString& count);
   void ChooseTxtEncoding(const QString& encoding);
+  void ApplyFilter(const RecordFilter& filter);
 
   UserPrompts& prompts_;
   std::string backupPath_;        // the path of the last load
@@ -117,6 +120,7 @@ class MainWindow : public QMainWindow, public LoadObserver {
   CategoryPane* treePane_ = nullptr;
   QSplitter* rightView_ = nullptr;
   RecordListView* recordList_ = nullptr;
+  SearchBar* searchBar_ = nullptr;
   DetailPane* detailPane_ = nullptr;
   QToolBar* toolbar_ = nullptr;
   QComboBox* txtEncodingBox_ = nullptr;

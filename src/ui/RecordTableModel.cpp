@@ -1,5 +1,6 @@
 #include "ui/RecordTableModel.h"
 
+#include <QBrush>
 #include <QCollator>
 #include <QLocale>
 #include <algorithm>
@@ -55,35 +56,145 @@ QString CountPaneText(int count) {
   return QString("记录数：%1").arg(count);
 }
 
+QString CountPaneText(int shown, int total) {
+  return QString("记录数：%1/%2").arg(shown).arg(total);
+}
+
 RecordTableModel::RecordTableModel(QObject* parent) : QAbstractTableModel(parent) {}
 
 void RecordTableModel::SetLayout(RecordKind kind) {
   beginResetModel();
-  rows_.clear();
+  ClearRows();
   kind_ = kind;
   columns_ = LayoutColumns(kind);
+  conversation_ = false;
   endResetModel();
   emit columnsReplaced();
 }
 
 void RecordTableModel::RemoveAllColumns() {
   beginResetModel();
-  rows_.clear();
+  ClearRows();
   columns_.clear();
+  conversation_ = false;
   endResetModel();
   emit columnsReplaced();
 }
 
 void RecordTableModel::RemoveAllRows() {
-  if (rows_.empty()) return;
+  if (all_.empty()) return;
   beginResetModel();
-  rows_.clear();
+  ClearRows();
   endResetModel();
+}
+
+void RecordTableModel::ClearRows() {
+  all_.clear();
+  order_.clear();
+  shown_.clear();
+  searchKeys_.clear();
+  times_.clear();
 }
 
 void RecordTableModel::ReplaceRows(std::vector<Row>&& rows) {
   beginResetModel();
-  rows_ = std::move(rows);
+  ClearRows();
+  all_ = std::move(rows);
+  order_.resize(all_.size());
+  std::iota(order_.begin(), order_.end(), 0u);
+  ApplyFilter();
+  endResetModel();
+}
+
+std::optional<int> RecordTableModel::FillConversation(const Conversation& conversation) {
+  std::vector<Row> rows;
+  rows.reserve(conversation.messages.size());
+  for (const ConversationMessage& message : conversation.messages) {
+    // A recovered message names its party when the carver found it; the
+    // unknown conversation's messages have none.
+    const std::string* address =
+        message.deleted ? (message.record->address.empty() ? nullptr : &message.record->address)
+                        : &conversation.address;
+    if (!message.deleted && conversation.address.empty()) address = nullptr;
+    rows.push_back(MessageRow{message.record, address, message.deleted});
+  }
+  if (!conversation_ || kind_ != RecordKind::Messages) {
+    beginResetModel();
+    ClearRows();
+    kind_ = RecordKind::Messages;
+    columns_ = LayoutColumns(RecordKind::Messages);
+    columns_.push_back({kStateHeading, 60, Qt::AlignHCenter});
+    conversation_ = true;
+    endResetModel();
+    emit columnsReplaced();
+  }
+  ReplaceRows(std::move(rows));
+  return static_cast<int>(all_.size());
+}
+
+bool RecordTableModel::RowIsRecovered(int row) const {
+  if (row < 0 || row >= rowCount()) return false;
+  const auto* message = std::get_if<MessageRow>(&RowAt(row));
+  return message && message->recovered;
+}
+
+void RecordTableModel::BuildSearchKeys() {
+  if (searchKeys_.size() == all_.size()) return;
+  searchKeys_.clear();
+  times_.clear();
+  searchKeys_.reserve(all_.size());
+  times_.reserve(all_.size());
+  // Names by address, looked up once per address: a list repeats them.
+  std::unordered_map<const std::string*, std::string> namesOf;
+  auto names = [&](const std::string* address) -> const std::string& {
+    static const std::string none;
+    if (!address || !names_) return none;
+    auto [it, added] = namesOf.try_emplace(address);
+    if (added) it->second = names_->NameOf(*address);
+    return it->second;
+  };
+  for (const Row& row : all_) {
+    if (const auto* message = std::get_if<MessageRow>(&row)) {
+      const std::string* address =
+          message->address
+              ? message->address
+              : (message->record->address.empty() ? nullptr : &message->record->address);
+      searchKeys_.push_back(
+          MessageSearchKey(*message->record, address ? *address : std::string(), names(address)));
+      times_.push_back(UnixTimeOf(*message->record));
+    } else if (const auto* contact = std::get_if<ContactRow>(&row)) {
+      searchKeys_.push_back(ContactSearchKey(*contact->record));
+      times_.push_back(std::nullopt);
+    } else if (const auto* deleted = std::get_if<DeletedContactRow>(&row)) {
+      searchKeys_.push_back(DeletedContactSearchKey(*deleted->contact));
+      times_.push_back(std::nullopt);
+    } else {
+      const auto& call = std::get<CallRow>(row);
+      searchKeys_.push_back(CallSearchKey(*call.record, *call.number, names(call.number)));
+      times_.push_back(UnixTimeOf(*call.record));
+    }
+  }
+}
+
+void RecordTableModel::ApplyFilter() {
+  shown_.clear();
+  if (filter_.empty()) {
+    shown_ = order_;
+    return;
+  }
+  BuildSearchKeys();
+  // Contacts have no date: a date range does not hide them.
+  const bool dated = kind_ != RecordKind::Contacts;
+  shown_.reserve(order_.size());
+  for (uint32_t i : order_) {
+    if (filter_.MatchesKey(searchKeys_[i], times_[i], dated)) shown_.push_back(i);
+  }
+}
+
+void RecordTableModel::SetFilter(const RecordFilter& filter) {
+  beginResetModel();
+  filter_ = filter;
+  ApplyFilter();
   endResetModel();
 }
 
@@ -118,7 +229,7 @@ std::optional<int> RecordTableModel::FillLiveContacts(const ContactMap& contacts
   rows.reserve(contacts.size());
   for (const auto& [key, record] : contacts) rows.push_back(ContactRow{&record, key});
   ReplaceRows(std::move(rows));
-  return static_cast<int>(rows_.size());
+  return static_cast<int>(all_.size());
 }
 
 std::optional<int> RecordTableModel::FillDeletedContacts(
@@ -175,6 +286,9 @@ std::string_view RecordTableModel::CellView(const Row& row, int column,
                                             std::string& scratch) const {
   if (const auto* message = std::get_if<MessageRow>(&row)) {
     const MessageRecord& m = *message->record;
+    // A conversation's list ends with the state column.
+    if (conversation_ && column == static_cast<int>(columns_.size()) - 1)
+      return message->recovered ? std::string_view(kRecoveredMark) : std::string_view();
     switch (column) {
       case 0:
         return m.text;
@@ -236,23 +350,22 @@ std::string_view RecordTableModel::CellView(const Row& row, int column,
 }
 
 std::string RecordTableModel::CellText(int row, int column) const {
-  if (row < 0 || row >= static_cast<int>(rows_.size()) || column < 0 ||
-      column >= static_cast<int>(columns_.size())) {
+  if (row < 0 || row >= rowCount() || column < 0 || column >= static_cast<int>(columns_.size())) {
     return {};
   }
   std::string scratch;
-  return std::string(CellView(rows_[row], column, scratch));
+  return std::string(CellView(RowAt(row), column, scratch));
 }
 
 const MessageRecord* RecordTableModel::MessageAt(int row) const {
-  if (row < 0 || row >= static_cast<int>(rows_.size())) return nullptr;
-  const auto* message = std::get_if<MessageRow>(&rows_[row]);
+  if (row < 0 || row >= rowCount()) return nullptr;
+  const auto* message = std::get_if<MessageRow>(&RowAt(row));
   return message ? message->record : nullptr;
 }
 
 const CallRecord* RecordTableModel::CallAt(int row) const {
-  if (row < 0 || row >= static_cast<int>(rows_.size())) return nullptr;
-  const auto* call = std::get_if<CallRow>(&rows_[row]);
+  if (row < 0 || row >= rowCount()) return nullptr;
+  const auto* call = std::get_if<CallRow>(&RowAt(row));
   return call ? call->record : nullptr;
 }
 
@@ -264,8 +377,8 @@ void RecordTableModel::SortByHeaderClick(int column) {
 }
 
 void RecordTableModel::sort(int column, Qt::SortOrder order) {
-  if (column < 0 || column >= static_cast<int>(columns_.size()) || rows_.size() < 2) return;
-  const size_t n = rows_.size();
+  if (column < 0 || column >= static_cast<int>(columns_.size()) || all_.size() < 2) return;
+  const size_t n = all_.size();
 
   // Each row's text once; computed texts live in texts[], stored ones are
   // viewed where the collection keeps them.
@@ -273,14 +386,15 @@ void RecordTableModel::sort(int column, Qt::SortOrder order) {
   std::vector<std::string_view> keys(n);
   if (CellIsComputed(column)) {
     texts.resize(n);
-    for (size_t i = 0; i < n; ++i) keys[i] = CellView(rows_[i], column, texts[i]);
+    for (size_t i = 0; i < n; ++i) keys[i] = CellView(all_[i], column, texts[i]);
   } else {
     std::string unused;
-    for (size_t i = 0; i < n; ++i) keys[i] = CellView(rows_[i], column, unused);
+    for (size_t i = 0; i < n; ++i) keys[i] = CellView(all_[i], column, unused);
   }
 
-  std::vector<uint32_t> permutation(n);
-  std::iota(permutation.begin(), permutation.end(), 0u);
+  // Keys are by fill position; the display order is sorted, so equal texts
+  // keep the order they had.
+  std::vector<uint32_t> permutation = order_;
   if (ColumnIsCollated(column)) {
     SortByCollation(keys, permutation, order);
   } else {
@@ -288,22 +402,28 @@ void RecordTableModel::sort(int column, Qt::SortOrder order) {
   }
 
   emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
-  std::vector<Row> sorted(n);
-  std::vector<int> newPosition(n);
-  for (size_t i = 0; i < n; ++i) {
-    sorted[i] = rows_[permutation[i]];
-    newPosition[permutation[i]] = static_cast<int>(i);
+  std::vector<char> visible(n, 0);
+  for (uint32_t i : shown_) visible[i] = 1;
+  const std::vector<uint32_t> before = shown_;
+  order_ = std::move(permutation);
+  shown_.clear();
+  std::vector<int> newPosition(n, -1);
+  for (uint32_t i : order_) {
+    if (!visible[i]) continue;
+    newPosition[i] = static_cast<int>(shown_.size());
+    shown_.push_back(i);
   }
-  rows_ = std::move(sorted);
   // Selection and the current row are kept as persistent indexes: move them with their rows.
-  const QModelIndexList before = persistentIndexList();
+  const QModelIndexList persistent = persistentIndexList();
   QModelIndexList after;
-  after.reserve(before.size());
-  for (const QModelIndex& index : before) {
-    after.append(index.isValid() ? createIndex(newPosition[index.row()], index.column())
-                                 : QModelIndex());
+  after.reserve(persistent.size());
+  for (const QModelIndex& index : persistent) {
+    after.append(
+        index.isValid()
+            ? createIndex(newPosition[before[static_cast<size_t>(index.row())]], index.column())
+            : QModelIndex());
   }
-  changePersistentIndexList(before, after);
+  changePersistentIndexList(persistent, after);
   emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
 }
 
@@ -393,7 +513,7 @@ void RecordTableModel::SortByCollation(const std::vector<std::string_view>& keys
 }
 
 int RecordTableModel::rowCount(const QModelIndex& parent) const {
-  return parent.isValid() ? 0 : static_cast<int>(rows_.size());
+  return parent.isValid() ? 0 : static_cast<int>(shown_.size());
 }
 
 int RecordTableModel::columnCount(const QModelIndex& parent) const {
@@ -408,7 +528,7 @@ QVariant RecordTableModel::data(const QModelIndex& index, int role) const {
     case Qt::DisplayRole:
     case Qt::ToolTipRole: {
       std::string scratch;
-      std::string_view text = CellView(rows_[index.row()], index.column(), scratch);
+      std::string_view text = CellView(RowAt(index.row()), index.column(), scratch);
       // A tooltip shows what a narrow cell cuts off, within reason.
       if (role == Qt::ToolTipRole && text.size() > kMaxToolTipBytes)
         text = text.substr(0, kMaxToolTipBytes);
@@ -416,6 +536,10 @@ QVariant RecordTableModel::data(const QModelIndex& index, int role) const {
     }
     case Qt::TextAlignmentRole:
       return QVariant::fromValue(columns_[index.column()].alignment | Qt::AlignVCenter);
+    case Qt::ForegroundRole:
+      // Recovered messages among live ones, in the colour deleted data has in the tree.
+      if (RowIsRecovered(index.row())) return QBrush(kDeletedRowColour);
+      return {};
     default:
       return {};
   }

@@ -123,7 +123,10 @@ class MainWindowTest : public QObject {
     // The tree starts 350 pixels wide; the list takes 3/5 of the right side, in whole fifths.
     QCOMPARE(frame_->treePane().width(), 350);
     const int height = frame_->rightView().height();
-    QCOMPARE(frame_->recordList().height(), height / 5 * 3);
+    // (The list pane is the search bar over the record list.)
+    QCOMPARE(frame_->rightView().widget(0)->height(), height / 5 * 3);
+    QCOMPARE(frame_->recordList().height(),
+             height / 5 * 3 - frame_->searchBar().height());
     // A wider window gives the extra room to the right side only.
     frame_->resize(1400, 800);
     QTRY_COMPARE(frame_->splitter().width(), frame_->centralWidget()->width());
