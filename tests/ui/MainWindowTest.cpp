@@ -125,8 +125,7 @@ class MainWindowTest : public QObject {
     const int height = frame_->rightView().height();
     // (The list pane is the search bar over the record list.)
     QCOMPARE(frame_->rightView().widget(0)->height(), height / 5 * 3);
-    QCOMPARE(frame_->recordList().height(),
-             height / 5 * 3 - frame_->searchBar().height());
+    QCOMPARE(frame_->recordList().height(), height / 5 * 3 - frame_->searchBar().height());
     // A wider window gives the extra room to the right side only.
     frame_->resize(1400, 800);
     QTRY_COMPARE(frame_->splitter().width(), frame_->centralWidget()->width());

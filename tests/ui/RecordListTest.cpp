@@ -7,6 +7,8 @@
 #include <QtTest>
 
 #include "export/TimeText.h"
+#include "recovery/ContactNames.h"
+#include "recovery/Conversations.h"
 #include "ui/DetailPane.h"
 #include "ui/DetailText.h"
 #include "ui/RecordListView.h"
@@ -377,6 +379,61 @@ class RecordListTest : public QObject {
     model.SortByHeaderClick(1);
     QCOMPARE(Column(model, 1), QStringList({"何涛", "张伟", "张伟", "Bob"}));
     QCOMPARE(Column(model, 0), QStringList({"1", "3", "4", "2"}));
+  }
+
+  void conversationListsRecoveredMessagesAmongLiveOnes() {
+    // Two recovered messages that kept their party, said between the live
+    // ones of +8613800000001, and one whose party is lost.
+    Collections data = MakeCollections();
+    data.deletedMessages[0].address = "+8613800000001";
+    data.deletedMessages[0].date = 400000050;
+    data.deletedMessages[1].date = 300000000;
+    MessageRecord lost = Message("lost party", 400000060, 0, 1, "SMS");
+    data.deletedMessages.push_back(lost);
+    ContactRecord zhang;
+    zhang.name = "张伟";
+    zhang.propertyCodes = {3};
+    zhang.labels = {"手机"};
+    zhang.values = {"+86 138 0000 0001"};
+    data.contacts[9] = zhang;
+    const ContactNames names(data);
+    const std::vector<Conversation> conversations = GroupConversations(data, names);
+    const auto with =
+        std::find_if(conversations.begin(), conversations.end(),
+                     [](const Conversation& c) { return c.address == "+8613800000001"; });
+    QVERIFY(with != conversations.end());
+    QCOMPARE(QString::fromStdString(with->title), QString("张伟"));
+
+    RecordTableModel& model = list_->records();
+    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+    model.SetContactNames(&names);
+    QCOMPARE(model.FillConversation(*with), std::optional<int>(3));
+    const int state = model.columnCount() - 1;
+    QCOMPARE(model.headerData(state, Qt::Horizontal).toString(), QString("状态"));
+    // In time order: the live message, the recovered one said 50 s later, the next live one.
+    QCOMPARE(Column(model, 0), QStringList({"b-first", "deleted one", "a-second"}));
+    QCOMPARE(Column(model, state), QStringList({"", "已删除", ""}));
+    QCOMPARE(model.data(model.index(1, 0), Qt::ForegroundRole).value<QBrush>().color(),
+             kDeletedRowColour);
+    QVERIFY(!model.data(model.index(0, 0), Qt::ForegroundRole).isValid());
+    QCOMPARE(Column(model, 5), QStringList({"+8613800000001", "+8613800000001", "+8613800000001"}));
+
+    // The search finds by the contact's name too; the lost message is not here.
+    model.SetFilter(RecordFilter("张伟", std::nullopt, std::nullopt));
+    QCOMPARE(model.rowCount(), 3);
+    model.SetFilter(RecordFilter("DELETED", std::nullopt, std::nullopt));
+    QCOMPARE(Column(model, 0), QStringList({"deleted one"}));
+    QCOMPARE(model.totalRowCount(), 3);
+    model.SetFilter(RecordFilter());
+
+    const auto unknown = std::find_if(conversations.begin(), conversations.end(),
+                                      [](const Conversation& c) { return c.unknown; });
+    QVERIFY(unknown != conversations.end());
+    QCOMPARE(QString::fromStdString(unknown->title), QString("未知会话"));
+    model.FillConversation(*unknown);
+    QCOMPARE(Column(model, state), QStringList({"已删除", "已删除"}));
+    QCOMPARE(Column(model, 5), QStringList({"", ""}));
+    model.SetContactNames(nullptr);
   }
 
   void firstClickOnColumnZeroSortsDescending() {
