@@ -20,6 +20,9 @@ constexpr char kUsage[] =
     "  PATH                 a device backup folder or a single database file; without it\n"
     "                       the backup selection dialog opens first\n"
     "  --screenshot FILE    load PATH, list the first category, save the window as FILE, exit\n"
+    "  --select-category NODE  with --screenshot: list this tree node instead, named by\n"
+    "                       its path, e.g. 短信/会话/未知会话\n"
+    "  --search TEXT        with --screenshot: type TEXT into the search field\n"
     "  -h, --help           show this help\n";
 
 // Answers for a run nobody watches: every question is cancelled, notices go to stderr.
@@ -74,6 +77,13 @@ bool Application::ParseArguments(const QStringList& arguments, StartOptions& opt
       options.screenshot = arguments[++i].toStdString();
     } else if (argument.startsWith("--screenshot=")) {
       options.screenshot = argument.mid(13).toStdString();
+    } else if (argument == "--select-category" || argument == "--search") {
+      if (i + 1 >= arguments.size()) {
+        error = argument + " needs a value";
+        return false;
+      }
+      (argument == "--search" ? options.search : options.selectCategory) =
+          arguments[++i].toStdString();
     } else if (argument.startsWith('-') && argument.size() > 1) {
       error = "unknown option " + argument;
       return false;
@@ -104,6 +114,27 @@ void Application::ShowFirstCategory(MainWindow& frame) {
   }
 }
 
+bool Application::ShowCategory(MainWindow& frame, const QString& path) {
+  CategoryTree& tree = frame.treePane().tree();
+  QTreeWidgetItem* node = nullptr;
+  for (const QString& name : path.split('/', Qt::SkipEmptyParts)) {
+    QTreeWidgetItem* next = nullptr;
+    const int count = node ? node->childCount() : tree.topLevelItemCount();
+    for (int i = 0; i < count && !next; ++i) {
+      QTreeWidgetItem* child = node ? node->child(i) : tree.topLevelItem(i);
+      if (CategoryTree::NodeName(child) == name) next = child;
+    }
+    if (!next) return false;
+    node = next;
+    if (node->parent()) node->parent()->setExpanded(true);
+  }
+  if (!node) return false;
+  tree.setCurrentItem(node);
+  tree.scrollToItem(node);
+  frame.treePane().OnNodeClicked(node);
+  return true;
+}
+
 int Application::RunScreenshot(const StartOptions& options) {
   UnattendedPrompts prompts;
   MainWindow frame(prompts);
@@ -112,7 +143,20 @@ int Application::RunScreenshot(const StartOptions& options) {
   QApplication::processEvents();
   if (options.path) {
     frame.LoadPath(*options.path);
-    ShowFirstCategory(frame);
+    if (options.selectCategory) {
+      if (!ShowCategory(frame, QString::fromStdString(*options.selectCategory))) {
+        std::fprintf(stderr, "vantrel: no tree node %s\n", options.selectCategory->c_str());
+        return 1;
+      }
+    } else {
+      ShowFirstCategory(frame);
+    }
+    if (options.search) frame.searchBar().field().setText(QString::fromStdString(*options.search));
+    RecordListView& list = frame.recordList();
+    if ((options.selectCategory || options.search) && list.model()->rowCount() > 0) {
+      list.selectRow(0);
+      frame.detailPane().ShowRow(0);
+    }
   }
   for (int i = 0; i < 3; ++i) QApplication::processEvents();
   const QString file = QString::fromStdString(*options.screenshot);

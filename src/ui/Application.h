@@ -1,8 +1,9 @@
 // Application start-up: `vantrel [PATH]` opens the main window and loads PATH,
 // or without PATH runs the backup selection first; `vantrel --screenshot
 // FILE.png [PATH]` renders the window after loading PATH, with the first
-// category's records listed, saves it as a PNG and exits (works on the
-// offscreen platform).
+// category's records listed (or the node --select-category names, with
+// --search typed), saves it as a PNG and exits (works on the offscreen
+// platform).
 #pragma once
 
 #include <QApplication>
@@ -17,6 +18,11 @@ class MainWindow;
 struct StartOptions {
   std::optional<std::string> path;        // load this instead of asking
   std::optional<std::string> screenshot;  // render into this PNG and exit
+  // Screenshots: the tree node to list instead of the first category, as its
+  // names from the top joined by "/" ("短信/会话/未知会话"), and what to type
+  // into the search field.
+  std::optional<std::string> selectCategory;
+  std::optional<std::string> search;
 };
 
 class Application {
@@ -31,6 +37,9 @@ class Application {
   // Selects the first category's first child and lists its records, then
   // presses the list's first row so the detail pane shows it.
   static void ShowFirstCategory(MainWindow& frame);
+  // Selects the node at a "/"-joined path of names and lists it as a click
+  // would, pressing the first row; false when no node has that path.
+  static bool ShowCategory(MainWindow& frame, const QString& path);
 
   // Puts the CJK-capable font first, so Chinese labels never show as boxes.
   static void UseCjkFont(QApplication& app);

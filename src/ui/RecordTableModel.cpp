@@ -8,6 +8,7 @@
 #include <unordered_map>
 
 #include "export/TimeText.h"
+#include "ui/Artwork.h"
 
 namespace vantrel {
 namespace {
@@ -536,6 +537,12 @@ QVariant RecordTableModel::data(const QModelIndex& index, int role) const {
     }
     case Qt::TextAlignmentRole:
       return QVariant::fromValue(columns_[index.column()].alignment | Qt::AlignVCenter);
+    case Qt::DecorationRole: {
+      // The mark that says "deleted" even where colour is not seen.
+      if (index.column() != 0 || !RowIsRecovered(index.row())) return {};
+      static const QPixmap mark = DrawRecoveredMark(14, kDeletedRowColour);
+      return mark;
+    }
     case Qt::ForegroundRole:
       // Recovered messages among live ones, in the colour deleted data has in the tree.
       if (RowIsRecovered(index.row())) return QBrush(kDeletedRowColour);

@@ -11,6 +11,8 @@ QDateEdit* MakeDateEdit(QWidget* parent, const QDate& date) {
   edit->setDisplayFormat("yyyy-MM-dd");
   edit->setCalendarPopup(true);
   edit->setEnabled(false);
+  // Wide enough for the whole date beside the calendar button.
+  edit->setMinimumWidth(edit->fontMetrics().horizontalAdvance("0000-00-00") + 40);
   return edit;
 }
 
