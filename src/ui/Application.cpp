@@ -117,14 +117,19 @@ void Application::ShowFirstCategory(MainWindow& frame) {
 bool Application::ShowCategory(MainWindow& frame, const QString& path) {
   CategoryTree& tree = frame.treePane().tree();
   QTreeWidgetItem* node = nullptr;
-  for (const QString& name : path.split('/', Qt::SkipEmptyParts)) {
+  // Names may hold "/" themselves ("张伟 / 王芳"): each level takes the child
+  // whose whole name starts what is left of the path.
+  QString rest = path;
+  while (!rest.isEmpty()) {
     QTreeWidgetItem* next = nullptr;
     const int count = node ? node->childCount() : tree.topLevelItemCount();
     for (int i = 0; i < count && !next; ++i) {
       QTreeWidgetItem* child = node ? node->child(i) : tree.topLevelItem(i);
-      if (CategoryTree::NodeName(child) == name) next = child;
+      const QString name = CategoryTree::NodeName(child);
+      if (rest == name || rest.startsWith(name + '/')) next = child;
     }
     if (!next) return false;
+    rest = rest.mid(CategoryTree::NodeName(next).size() + 1);
     node = next;
     if (node->parent()) node->parent()->setExpanded(true);
   }
