@@ -17,6 +17,7 @@
 #include <variant>
 #include <vector>
 
+#include "recovery/ContactNames.h"
 #include "recovery/Records.h"
 
 namespace vantrel {
@@ -47,6 +48,9 @@ class RecordTableModel : public QAbstractTableModel {
   void RemoveAllRows();
 
   RecordKind recordKind() const { return kind_; }
+  // The address book whose names the last column of messages and calls
+  // shows ("" for no name); nullptr shows none. It must outlive the rows.
+  void SetContactNames(const ContactNames* names);
   const std::vector<ColumnLayout>& columns() const { return columns_; }
 
   // The fills, each into an emptied list. Those that report a count (the
@@ -118,6 +122,7 @@ class RecordTableModel : public QAbstractTableModel {
   void ReplaceRows(std::vector<Row>&& rows);
 
   RecordKind kind_ = RecordKind::Messages;
+  const ContactNames* names_ = nullptr;
   std::vector<ColumnLayout> columns_;
   std::vector<Row> rows_;
   int sortColumn_ = 0;
