@@ -61,9 +61,11 @@ void AppendEscaped(std::string_view text, std::string& out) {
       case '\'':
         out += "&#39;";
         break;
+      case '\r':
+        out += "&#13;";  // a bare one would be read as a line feed
+        break;
       default:
-        if ((static_cast<unsigned char>(c) < 0x20 && c != '\n' && c != '\t' && c != '\r') ||
-            c == 0x7f)
+        if ((static_cast<unsigned char>(c) < 0x20 && c != '\n' && c != '\t') || c == 0x7f)
           out += "\xEF\xBF\xBD";
         else
           out.push_back(c);

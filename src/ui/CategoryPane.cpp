@@ -28,13 +28,11 @@ CategoryPane::CategoryPane(const Collections& data, RecordListView& list, QWidge
 
 void CategoryPane::ResetViews() {
   list_.records().RemoveAllColumns();
-  list_.records().SetContactNames(nullptr);
   tree_->clear();
   categories_.clear();
   lastClicked_ = nullptr;  // the node it pointed at is gone
   conversationsNode_ = nullptr;
   conversations_.clear();
-  names_ = ContactNames();
   listedName_.clear();
   listedCount_.reset();
   tree_->SetColumns({{"分类", 210}, {"数量", 90}});
@@ -65,10 +63,8 @@ void CategoryPane::ExpandCategory(int category) {
   if (QTreeWidgetItem* node = CategoryNode(category)) node->setExpanded(true);
 }
 
-void CategoryPane::AddConversations() {
-  names_ = ContactNames(data_);
-  list_.records().SetContactNames(&names_);
-  conversations_ = GroupConversations(data_, names_);
+void CategoryPane::AddConversations(const ContactNames& names) {
+  conversations_ = GroupConversations(data_, names);
   QTreeWidgetItem* messagesNode = nullptr;
   for (QTreeWidgetItem* node : categories_) {
     if (node->data(0, kKindRole).toInt() == static_cast<int>(RecordKind::Messages))

@@ -39,9 +39,10 @@ class CategoryPane : public QWidget {
   int AddCategory(RecordKind kind);
   void AddCount(int parent, Category category, int count);
   void ExpandCategory(int category);
-  // After the load's collections are in place: the names by address and the
-  // conversations, and the 会话 node with a child per conversation.
-  void AddConversations();
+  // After the load's collections are in place: the conversations (named by
+  // names, which must outlive them), and the 会话 node with a child per
+  // conversation.
+  void AddConversations(const ContactNames& names);
 
   const std::vector<Conversation>& conversations() const { return conversations_; }
   QTreeWidgetItem* conversationsNode() const { return conversationsNode_; }
@@ -80,7 +81,6 @@ class CategoryPane : public QWidget {
   CategoryTree* tree_;
   std::vector<QTreeWidgetItem*> categories_;
   QTreeWidgetItem* lastClicked_ = nullptr;
-  ContactNames names_;
   std::vector<Conversation> conversations_;
   QTreeWidgetItem* conversationsNode_ = nullptr;
   // What the list shows: its status text and the count its fill reported.

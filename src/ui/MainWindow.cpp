@@ -4,11 +4,19 @@
 #include <QCloseEvent>
 #include <QKeyEvent>
 #include <QLayout>
+#include <QMenu>
 #include <QMenuBar>
+#include <QPrinter>
 #include <QStatusBar>
+#include <QTextDocument>
 #include <QVBoxLayout>
+#include <ctime>
 
+#include "backup/BackupPlists.h"
 #include "export/CategoryNames.h"
+#include "export/HtmlReport.h"
+#include "export/JsonExport.h"
+#include "platform/ReadOnlyFile.h"
 #include "platform/Text.h"
 #include "ui/Artwork.h"
 
@@ -81,6 +89,20 @@ void MainWindow::CreateActions() {
     action->setStatusTip(command.statusPrompt);
     connect(action, &QAction::triggered, this, command.slot);
   }
+  const struct {
+    const char* objectName;
+    const char* label;
+    void (MainWindow::*slot)();
+  } exports[] = {
+      {"exportJson", "导出JSON...", &MainWindow::ExportJson},
+      {"exportHtml", "导出HTML报告...", &MainWindow::ExportHtmlReport},
+      {"printReportPdf", "HTML报告打印为PDF...", &MainWindow::PrintReportToPdf},
+  };
+  for (const auto& command : exports) {
+    auto* action = new QAction(command.label, this);
+    action->setObjectName(command.objectName);
+    connect(action, &QAction::triggered, this, command.slot);
+  }
   auto* toggle = new QAction("工具栏", this);
   toggle->setObjectName("toggleToolbar");
   toggle->setCheckable(true);
@@ -94,6 +116,10 @@ QAction& MainWindow::action(const char* objectName) {
 }
 
 void MainWindow::CreateBars() {
+  QMenu* exportMenu = menuBar()->addMenu("导出");
+  exportMenu->setObjectName("exportMenu");
+  for (const char* name : {"exportJson", "exportHtml", "printReportPdf"})
+    exportMenu->addAction(&action(name));
   menuBar()->addAction(&action("toggleToolbar"));
 
   toolbar_ = addToolBar("工具栏");
@@ -165,6 +191,7 @@ void MainWindow::CreatePanes() {
   listLayout->setSpacing(0);
   listLayout->addWidget(searchBar_);
   listLayout->addWidget(recordList_, 1);
+  recordList_->records().SetContactNames(&names_);
   detailPane_ = new DetailPane(*recordList_, collections_.contacts, rightView_);
   treePane_ = new CategoryPane(collections_, *recordList_, splitter_);
   splitter_->addWidget(treePane_);
@@ -300,7 +327,9 @@ bool MainWindow::LoadPath(const std::string& path) {
   recordList_->records().RemoveAllRows();
   backupPath_ = path;
   collections_ = std::move(loaded.collections);
-  treePane_->AddConversations();
+  sources_ = std::move(loaded.sources);
+  names_ = ContactNames(collections_);
+  treePane_->AddConversations(names_);
   // What the reader skipped stays in the prompt pane until the next load.
   const std::vector<std::string> damage = DamageLines(loaded.databaseDamage);
   QStringList lines;
@@ -328,6 +357,68 @@ void MainWindow::SaveAllTxt() {
 }
 void MainWindow::SaveCurrentTxt() {
   SaveCurrent(ExportFormat::Txt);
+}
+
+// What the JSON and HTML files say of the backup and its files, each file
+// hashed as it lies on disk now.
+ReportFacts MainWindow::FactsOfLoad() const {
+  ReportFacts facts;
+  facts.folder = backupPath_;
+  facts.generatedAt = static_cast<int64_t>(std::time(nullptr));
+  if (IsDirectory(backupPath_)) {
+    const InfoPlistFacts info = ReadInfoPlist(backupPath_);
+    facts.device = info.deviceName;
+    facts.iosVersion = info.productVersion;
+    facts.backupDate = info.lastBackupDate;
+  }
+  for (const SourceDatabase& s : sources_) {
+    ReportSource source{KindWord(s.kind), s.path,    s.domain,
+                        s.relativePath,   s.size,    Sha256OfFile(s.path),
+                        s.walPath,        s.walSize, ""};
+    if (!s.walPath.empty()) source.walSha256 = Sha256OfFile(s.walPath);
+    facts.sources.push_back(std::move(source));
+  }
+  return facts;
+}
+
+void MainWindow::ShowExportResult(const ExportResult& result) {
+  if (result.ok)
+    prompts_.ShowDone();
+  else
+    prompts_.ShowError(ExportErrorText(result));
+}
+
+void MainWindow::ExportJson() {
+  const std::optional<std::string> folder = prompts_.AskFolder(kFolderChooserTitle);
+  if (!folder) return;
+  ShowExportResult(vantrel::ExportJson(collections_, FactsOfLoad(), *folder));
+}
+
+void MainWindow::ExportHtmlReport() {
+  const std::optional<std::string> folder = prompts_.AskFolder(kFolderChooserTitle);
+  if (!folder) return;
+  ShowExportResult(vantrel::ExportHtmlReport(collections_, FactsOfLoad(), *folder));
+}
+
+// Qt's rich-text engine lays out the same report (without its style sheet's
+// finer points) and prints it to a PDF file.
+void MainWindow::PrintReportToPdf() {
+  const std::optional<std::string> path =
+      prompts_.AskSaveFile("Report.pdf", {{"PDF", {"*.pdf"}}, {"All Files", {"*.*"}}});
+  if (!path) return;
+  QTextDocument document;
+  document.setHtml(QString::fromStdString(HtmlReportDocument(collections_, FactsOfLoad(), names_)));
+  QPrinter printer(QPrinter::HighResolution);
+  printer.setOutputFormat(QPrinter::PdfFormat);
+  printer.setOutputFileName(QString::fromStdString(*path));
+  document.print(&printer);
+  ExportResult result;
+  if (!IsRegularFile(*path)) {
+    result.ok = false;
+    result.failedFile = *path;
+    result.reason = "PDF 文件未能写入";
+  }
+  ShowExportResult(result);
 }
 
 void MainWindow::ShowAbout() {

@@ -18,6 +18,8 @@
 #include "backup/Discovery.h"
 #include "backup/LoadObserver.h"
 #include "export/Exporter.h"
+#include "export/ReportFacts.h"
+#include "recovery/ContactNames.h"
 #include "ui/CategoryPane.h"
 #include "ui/DetailPane.h"
 #include "ui/LoadProgressDialog.h"
@@ -94,6 +96,11 @@ class MainWindow : public QMainWindow, public LoadObserver {
   void SaveCurrentTxt();
   void ShowAbout();
   void ToggleToolbar();
+  // The export menu: Vantrel.json or Report.html into a chosen folder, or
+  // the report printed to a PDF file.
+  void ExportJson();
+  void ExportHtmlReport();
+  void PrintReportToPdf();
 
  protected:
   void showEvent(QShowEvent* event) override;
@@ -109,12 +116,16 @@ class MainWindow : public QMainWindow, public LoadObserver {
   void ShowStatusTexts(const QString& category, const QString& count);
   void ChooseTxtEncoding(const QString& encoding);
   void ApplyFilter(const RecordFilter& filter);
+  ReportFacts FactsOfLoad() const;
+  void ShowExportResult(const ExportResult& result);
 
   UserPrompts& prompts_;
   std::string backupPath_;        // the path of the last load
   Collections collections_;       // what it produced
   RememberedBackups remembered_;  // the selection dialog's memory, for the window's whole life
   ExportOptions exportOptions_;
+  std::vector<SourceDatabase> sources_;  // the database files of the last load
+  ContactNames names_;                   // the address book of the last load
 
   QSplitter* splitter_ = nullptr;
   CategoryPane* treePane_ = nullptr;

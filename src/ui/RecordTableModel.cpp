@@ -34,6 +34,7 @@ const std::vector<ColumnLayout>& LayoutColumns(RecordKind kind) {
   static const std::vector<ColumnLayout> messages = {
       {"短信", 400, kCentred},     {"时间", 200, kCentred}, {"读取时间", 150, kCentred},
       {"发送/接收", 50, kCentred}, {"服务", 100, kCentred}, {"号码地址", 100, kCentred},
+      {"联系人", 120, kCentred},
   };
   // The third contact column holds the person key the detail pane looks up; it is never shown.
   static const std::vector<ColumnLayout> contacts = {
@@ -42,10 +43,8 @@ const std::vector<ColumnLayout>& LayoutColumns(RecordKind kind) {
       {"", 0, kLeft},
   };
   static const std::vector<ColumnLayout> calls = {
-      {"号码", 200, kLeft},
-      {"时间", 200, kLeft},
-      {"持续时间", 100, kLeft},
-      {"类型", 100, kLeft},
+      {"号码", 200, kLeft}, {"时间", 200, kLeft},   {"持续时间", 100, kLeft},
+      {"类型", 100, kLeft}, {"联系人", 120, kLeft},
   };
   switch (kind) {
     case RecordKind::Messages:
@@ -282,10 +281,18 @@ bool RecordTableModel::ColumnIsCollated(int column) const {
   return column != 1 && column != 2;
 }
 
+void RecordTableModel::SetContactNames(const ContactNames* names) {
+  beginResetModel();
+  names_ = names;
+  endResetModel();
+}
+
 bool RecordTableModel::CellIsComputed(int column) const {
   // The second and third columns of every layout are made from the record
-  // (times, durations, joined values, the person key); the others are stored.
-  return column == 1 || column == 2;
+  // (times, durations, joined values, the person key), and so are the names
+  // of messages and calls; the others are stored.
+  return column == 1 || column == 2 || (kind_ == RecordKind::Messages && column == 6) ||
+         (kind_ == RecordKind::Calls && column == 4);
 }
 
 std::string_view RecordTableModel::CellView(const Row& row, int column,
@@ -312,6 +319,13 @@ std::string_view RecordTableModel::CellView(const Row& row, int column,
         return m.service;
       case 5:
         return message->address ? std::string_view(*message->address) : std::string_view();
+      case 6: {
+        // A deleted message is listed without an address, but may know it.
+        const std::string* address = message->address ? message->address : &m.address;
+        if (names_ == nullptr || address->empty()) return {};
+        scratch = names_->NameOf(*address);
+        return scratch;
+      }
     }
     return {};
   }
@@ -351,6 +365,10 @@ std::string_view RecordTableModel::CellView(const Row& row, int column,
       return scratch;
     case 3:
       return (c.flags & 1) ? kOutgoingText : kIncomingText;
+    case 4:
+      if (names_ == nullptr) return {};
+      scratch = names_->NameOf(*call.number);
+      return scratch;
   }
   return {};
 }

@@ -62,6 +62,10 @@ class RecordTableModel : public QAbstractTableModel {
   void RemoveAllRows();
 
   RecordKind recordKind() const { return kind_; }
+  // The address book whose names the 联系人 column of messages and calls
+  // shows ("" for no name) and searches find them by; nullptr shows none.
+  // It must outlive the rows.
+  void SetContactNames(const ContactNames* names);
   const std::vector<ColumnLayout>& columns() const { return columns_; }
 
   // The fills, each into an emptied list. Those that report a count (the
@@ -82,10 +86,6 @@ class RecordTableModel : public QAbstractTableModel {
   //    columns and a state column marking the recovered ones, which also show
   //    in the deleted colour; always a count.
   std::optional<int> FillConversation(const Conversation& conversation);
-
-  // The names searches find messages and calls by (the list does not own
-  // them; null: none). Set before the fills that use them.
-  void SetContactNames(const ContactNames* names) { names_ = names; }
 
   // Shows only the rows the filter lets through, in the current order; an
   // empty filter shows every row. The filter stays for the next fills until
@@ -164,6 +164,7 @@ class RecordTableModel : public QAbstractTableModel {
   void ClearRows();
 
   RecordKind kind_ = RecordKind::Messages;
+  const ContactNames* names_ = nullptr;
   std::vector<ColumnLayout> columns_;
   // The rows in fill order; the display order (a permutation of all_'s
   // indexes, changed by sorts); the shown rows (the display order less what
@@ -172,7 +173,6 @@ class RecordTableModel : public QAbstractTableModel {
   std::vector<uint32_t> order_;
   std::vector<uint32_t> shown_;
   bool conversation_ = false;  // the layout has the state column
-  const ContactNames* names_ = nullptr;
   RecordFilter filter_;
   // Per fill-order row, made on the first filter after a fill: the search
   // key and the time the date range tests.

@@ -80,7 +80,7 @@ TEST(Conversations, FixtureChatsGroupedNamedAndOrdered) {
     for (const ConversationMessage& m : c.messages) {
       if (m.deleted) {
         ++deletedSeen;
-        EXPECT_TRUE(c.unknown);  // this database's carved rows name no party
+        EXPECT_EQ(m.record->address, c.address);
       } else {
         grouped.insert({c.address, m.record->text});
       }
@@ -118,6 +118,63 @@ TEST(Conversations, FixtureChatsGroupedNamedAndOrdered) {
     }
   }
   EXPECT_EQ(named, 2u);
+}
+
+// A recovered message keeps the party its row names when that party is in
+// no group chat (SQLite's chat_handle_join says who is), and joins that
+// party's conversation; one of a group member stays with the unknown ones.
+TEST(Conversations, RecoveredMessagesFindTheirOneToOneParty) {
+  fx::TempDir dir;
+  fx::MessageOptions options;
+  options.messageCount = 400;
+  options.deleteFraction = 0.3;
+  options.groupMembers = 2;
+  const fx::MessagesTruth truth = fx::BuildMessagesDb(dir.File("sms.db"), options);
+  SqliteFile file;
+  ASSERT_EQ(OpenDatabase("", file, truth.path), OpenStatus::Opened);
+  Collections data;
+  ASSERT_EQ(MessageLoader(file, data.liveMessages, data.deletedMessages), LoaderStatus::Loaded);
+
+  fx::Database sql(truth.path, {.create = false, .readOnly = true});
+  std::set<int64_t> inGroups;
+  for (const fx::Row& row : sql.Query("SELECT DISTINCT j.handle_id FROM chat_handle_join j JOIN "
+                                      "chat c ON c.ROWID = j.chat_id WHERE c.style = 43"))
+    inGroups.insert(row[0].integer);
+  std::map<int64_t, std::string> handleIds;
+  for (const fx::Row& row : sql.Query("SELECT ROWID, id FROM handle"))
+    handleIds[row[0].integer] = NormaliseAddress(row[1].AsText());
+
+  // Deleted rows by (text, date); only those that say one thing are checked.
+  std::map<std::pair<std::string, int64_t>, std::set<std::string>> expected;
+  for (const fx::MessageTruth& m : truth.Deleted()) {
+    std::string address;
+    if (m.handleId > 0 && !inGroups.count(m.handleId)) address = handleIds[m.handleId];
+    expected[{m.Text(), m.date}].insert(address);
+  }
+  size_t checked = 0, withParty = 0, withoutParty = 0;
+  for (const MessageRecord& m : data.deletedMessages) {
+    if (!m.date) continue;
+    auto want = expected.find({m.text, *m.date});
+    if (want == expected.end() || want->second.size() != 1) continue;
+    ++checked;
+    EXPECT_EQ(m.address, *want->second.begin()) << m.text;
+    (m.address.empty() ? withoutParty : withParty)++;
+  }
+  EXPECT_GT(checked, 30u);
+  EXPECT_GT(withParty, 10u);
+  EXPECT_GT(withoutParty, 0u);
+
+  // In the conversations they sit with their party's live messages.
+  const std::vector<Conversation> conversations = GroupConversations(data, ContactNames());
+  size_t recoveredBesideLive = 0;
+  for (const Conversation& c : conversations) {
+    for (const ConversationMessage& m : c.messages) {
+      if (!m.deleted) continue;
+      EXPECT_EQ(m.record->address, c.address);
+      recoveredBesideLive += !c.unknown && c.messages.size() > c.deletedCount;
+    }
+  }
+  EXPECT_GT(recoveredBesideLive, 0u);
 }
 
 // A recovered message that names its party joins that conversation in time

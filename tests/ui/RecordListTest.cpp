@@ -101,10 +101,11 @@ class RecordListTest : public QObject {
     QCOMPARE(model.columnCount(), 0);  // no columns before the first category click
 
     model.SetLayout(RecordKind::Messages);
-    QCOMPARE(model.columnCount(), 6);
-    const QStringList headings = {"短信", "时间", "读取时间", "发送/接收", "服务", "号码地址"};
-    const QList<int> widths = {400, 200, 150, 50, 100, 100};
-    for (int c = 0; c < 6; ++c) {
+    QCOMPARE(model.columnCount(), 7);
+    const QStringList headings = {"短信", "时间",     "读取时间", "发送/接收",
+                                  "服务", "号码地址", "联系人"};
+    const QList<int> widths = {400, 200, 150, 50, 100, 100, 120};
+    for (int c = 0; c < 7; ++c) {
       QCOMPARE(model.headerData(c, Qt::Horizontal).toString(), headings[c]);
       QCOMPARE(list_->columnWidth(c), widths[c]);
       QCOMPARE(model.headerData(c, Qt::Horizontal, Qt::TextAlignmentRole).value<Qt::Alignment>() &
@@ -122,11 +123,11 @@ class RecordListTest : public QObject {
     QCOMPARE(model.recordKind(), RecordKind::Contacts);
 
     model.SetLayout(RecordKind::Calls);
-    QCOMPARE(model.columnCount(), 4);
+    QCOMPARE(model.columnCount(), 5);
     QVERIFY(!list_->isColumnHidden(2));
-    const QStringList callHeadings = {"号码", "时间", "持续时间", "类型"};
-    const QList<int> callWidths = {200, 200, 100, 100};
-    for (int c = 0; c < 4; ++c) {
+    const QStringList callHeadings = {"号码", "时间", "持续时间", "类型", "联系人"};
+    const QList<int> callWidths = {200, 200, 100, 100, 120};
+    for (int c = 0; c < 5; ++c) {
       QCOMPARE(model.headerData(c, Qt::Horizontal).toString(), callHeadings[c]);
       QCOMPARE(list_->columnWidth(c), callWidths[c]);
       QCOMPARE(model.headerData(c, Qt::Horizontal, Qt::TextAlignmentRole).value<Qt::Alignment>() &
@@ -250,6 +251,36 @@ class RecordListTest : public QObject {
   }
 
   // Facts of later iOS versions come as added lines after the iOS 6/7 ones.
+  // The address book's names beside messages and calls, in the list and the
+  // detail; a number with two contacts shows both, a recovered message the
+  // name of the party it still names.
+  void namesBesideNumbersInTheListAndTheDetail() {
+    ContactNames names;
+    names.Add("+86 138-0000-0001", "王五");
+    names.Add("138 0000 0001", "Alice Wang");
+    names.Add("(138) 0000-0000", "张三");
+    RecordTableModel& model = list_->records();
+    model.SetContactNames(&names);
+    model.SetLayout(RecordKind::Messages);
+    model.FillLiveMessages(data_.liveMessages);
+    QCOMPARE(Column(model, 6), QStringList({"", "", "王五 / Alice Wang", "王五 / Alice Wang"}));
+    QVERIFY(DetailText(model, 2, data_.contacts).find("\n联系人： 王五 / Alice Wang\n") !=
+            std::string::npos);
+    // No name, no line.
+    QVERIFY(DetailText(model, 1, data_.contacts).find("联系人") == std::string::npos);
+    MessageList deleted = {Message("recovered", 0, 0, 255, "")};
+    deleted[0].address = "13800000001";
+    model.FillDeletedMessages(deleted);
+    QCOMPARE(Column(model, 6), QStringList({"王五 / Alice Wang"}));
+    model.SetLayout(RecordKind::Calls);
+    model.FillCalls(data_.liveCalls);
+    QCOMPARE(Column(model, 4), QStringList({"张三", "张三", ""}));
+    QCOMPARE(DetailText(model, 0, data_.contacts).rfind("号码： 13800000000\n联系人： 张三\n", 0),
+             size_t{0});
+    model.SetContactNames(nullptr);
+    QCOMPARE(Column(model, 4), QStringList({"", "", ""}));
+  }
+
   void detailTextsAddTheFactsOfLaterVersions() {
     RecordTableModel& model = list_->records();
     MessageMap messages;
