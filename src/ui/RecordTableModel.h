@@ -3,10 +3,12 @@
 // small entry per row and cell texts are made only when the view asks for
 // them, so 10^5 rows appear at once; a sort orders a row permutation by the
 // clicked column's text, computed once per row (words and names in Chinese
-// collation order, keys made once per distinct text).
+// collation order, keys made once per distinct text). A filter shows the
+// rows it lets through, in the sorted order, without refilling.
 //
-// Rows point into the collections they were filled from: the list must be
-// emptied (RemoveAllRows or a new layout) before those collections change.
+// Rows point into the collections (and the conversation) they were filled
+// from: the list must be emptied (RemoveAllRows or a new layout) before those
+// change.
 #pragma once
 
 #include <QAbstractTableModel>
