@@ -3,6 +3,7 @@
 #include "backup/BackupLoader.h"
 
 #include <climits>
+#include <filesystem>
 #include <memory>
 #include <stdexcept>
 #include <thread>
@@ -80,8 +81,10 @@ struct KindLoad {
     if (thread.joinable()) thread.join();
   }
 
+  KindDatabase file;
+
   bool Open(const KindSource& kind, const PathSource& source) {
-    const KindDatabase file = source.FileOf(kind);
+    file = source.FileOf(kind);
     found = !file.path.empty();
     opened = found && OpenDatabase(file.walPath, *database, file.path) != OpenStatus::NotOpened;
     return opened;
@@ -91,6 +94,25 @@ struct KindLoad {
     done = true;
   }
 };
+
+uint64_t SizeOf(const std::string& path) {
+  std::error_code ec;
+  const uintmax_t size = path.empty() ? 0 : std::filesystem::file_size(path, ec);
+  return ec ? 0 : static_cast<uint64_t>(size);
+}
+
+SourceDatabase SourceOf(const KindSource& kind, const KindLoad& load) {
+  SourceDatabase source;
+  source.kind = kind.kind;
+  source.path = load.file.path;
+  source.domain = load.file.domain;
+  source.relativePath = load.file.relativePath;
+  source.size = SizeOf(load.file.path);
+  source.walPath = load.file.walPath;
+  source.walSize = SizeOf(load.file.walPath);
+  source.loaded = load.status != LoaderStatus::TableAbsent;
+  return source;
+}
 
 int Clamp(size_t n) {
   return n > INT_MAX ? INT_MAX : static_cast<int>(n);
@@ -134,6 +156,8 @@ KindDatabase LocateKindDatabase(const BackupFiles& files, const KindSource& kind
   // hashed names, flat or nested, as the folder holds them.
   for (const BackupFileRef& file : kind.backupFiles) {
     KindDatabase found;
+    found.domain = file.domain;
+    found.relativePath = file.relativePath;
     if (std::optional<std::string> path = files.PathOf(file.domain, file.relativePath)) {
       found.path = *path;
     } else {
@@ -271,7 +295,10 @@ LoadResult LoadBackup(const std::string& path, LoadObserver& observer) {
       load.Load(kind, data);
     }
     found |= load.found;
-    if (load.opened) result.databaseDamage[static_cast<size_t>(kind.kind)] = Damage(*load.database);
+    if (load.opened) {
+      result.databaseDamage[static_cast<size_t>(kind.kind)] = Damage(*load.database);
+      result.sources.push_back(SourceOf(kind, load));
+    }
     if (load.opened && load.status != LoaderStatus::TableAbsent) {
       loaded = true;
       Report(kind, data, observer);

@@ -89,6 +89,22 @@ class BackupFiles;
 struct KindDatabase {
   std::string path;     // "" when the backup holds none of the kind's files
   std::string walPath;  // the "-wal" the manifest lists as its own entry, when on disk; else ""
+  // The file as the phone names it ("HomeDomain", "Library/SMS/sms.db"); empty
+  // for a database file chosen on its own.
+  std::string domain;
+  std::string relativePath;
+};
+
+// A database file a load read, for reports that must show their evidence.
+struct SourceDatabase {
+  RecordKind kind = RecordKind::Messages;
+  std::string path;          // on disk: inside the backup folder, or the chosen file
+  std::string domain;        // "" for a file chosen on its own
+  std::string relativePath;  // "Library/SMS/sms.db"; "" for a file chosen on its own
+  uint64_t size = 0;         // bytes
+  std::string walPath;       // the log read with it; "" when none
+  uint64_t walSize = 0;
+  bool loaded = false;  // its loader found the kind's table
 };
 
 // The database of a kind in an indexed backup folder: the first of its files
@@ -123,6 +139,8 @@ struct LoadResult {
   std::array<DamageCounts, kRecordKindCount> databaseDamage{};
   // FolderOfBackups: the backups the folder holds (Discovery's ListBackups).
   std::vector<std::string> heldBackups;
+  // Every database file that opened, in the order of the kinds.
+  std::vector<SourceDatabase> sources;
 };
 
 // Whether folder is itself a backup: it holds Info.plist, Manifest.plist,

@@ -4,16 +4,21 @@
 
 #include <cerrno>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <ostream>
 
 #include "backup/BackupLoader.h"
+#include "backup/BackupPlists.h"
 #include "backup/Discovery.h"
 #include "cli/Cli.h"
 #include "cli/Commands.h"
 #include "export/AttachmentCopy.h"
 #include "export/CategoryNames.h"
 #include "export/Exporter.h"
+#include "export/HtmlReport.h"
+#include "export/JsonExport.h"
+#include "export/ReportFacts.h"
 #include "platform/ReadOnlyFile.h"
 #include "platform/Text.h"
 
@@ -112,6 +117,34 @@ int Load(const std::string& path, LoadResult& loaded, CliObserver& observer, std
   return kExitNoData;
 }
 
+// What the JSON and HTML files say of the backup and its database files,
+// each file hashed as it lies on disk now.
+ReportFacts FactsOfLoad(const std::string& path, const LoadResult& loaded) {
+  ReportFacts facts;
+  facts.folder = path;
+  facts.generatedAt = static_cast<int64_t>(std::time(nullptr));
+  if (IsDirectory(path)) {
+    const InfoPlistFacts info = ReadInfoPlist(path);
+    facts.device = info.deviceName;
+    facts.iosVersion = info.productVersion;
+    facts.backupDate = info.lastBackupDate;
+  }
+  for (const SourceDatabase& s : loaded.sources) {
+    ReportSource source;
+    source.kind = KindWord(s.kind);
+    source.path = s.path;
+    source.domain = s.domain;
+    source.relativePath = s.relativePath;
+    source.size = s.size;
+    source.sha256 = Sha256OfFile(s.path);
+    source.walPath = s.walPath;
+    source.walSize = s.walSize;
+    if (!s.walPath.empty()) source.walSha256 = Sha256OfFile(s.walPath);
+    facts.sources.push_back(std::move(source));
+  }
+  return facts;
+}
+
 }  // namespace
 
 int RunBackups(const CommandLine& cl, std::ostream& out, std::ostream& err) {
@@ -164,8 +197,14 @@ int RunSummary(const CommandLine& cl, std::ostream& out, std::ostream& err) {
 int RunExport(const CommandLine& cl, std::ostream& out, std::ostream& err) {
   const std::string& outdir = cl.positional[1];
   const std::string formatName = cl.Get("--format", "csv");
-  if (formatName != "csv" && formatName != "txt") {
-    err << "vantrel-cli: --format must be csv or txt, not '" << formatName << "'\n";
+  if (formatName != "csv" && formatName != "txt" && formatName != "json" && formatName != "html") {
+    err << "vantrel-cli: --format must be csv, txt, json or html, not '" << formatName << "'\n";
+    return kExitUsage;
+  }
+  const bool wholeDocument = formatName == "json" || formatName == "html";
+  if (wholeDocument && cl.Has("--category")) {
+    err << "vantrel-cli: --format " << formatName
+        << " writes every category; leave out --category\n";
     return kExitUsage;
   }
   const ExportFormat format = formatName == "csv" ? ExportFormat::Csv : ExportFormat::Txt;
@@ -200,7 +239,11 @@ int RunExport(const CommandLine& cl, std::ostream& out, std::ostream& err) {
   }
 
   ExportResult result;
-  if (cl.Has("--category")) {
+  if (wholeDocument) {
+    const ReportFacts facts = FactsOfLoad(cl.positional[0], loaded);
+    result = formatName == "json" ? ExportJson(loaded.collections, facts, outdir)
+                                  : ExportHtmlReport(loaded.collections, facts, outdir);
+  } else if (cl.Has("--category")) {
     // Today's node names ("短信/删除数据") name the category.
     const std::optional<Category> category = CategoryNamed(parent, node);
     bool known = false;

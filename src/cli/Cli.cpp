@@ -22,16 +22,28 @@ constexpr char kUsage[] =
     "                                      sync software's backup folder)\n"
     "  summary BACKUP                      load a backup folder or database file and print\n"
     "                                      the category tree with its counts\n"
-    "  export BACKUP OUTDIR                save all categories (or one) as CSV or TXT files\n"
+    "  export BACKUP OUTDIR                save all categories (or one) as CSV or TXT files,\n"
+    "                                      or everything as Vantrel.json or Report.html\n"
     "  records PATH messages|contacts|calls\n"
-    "                                      print the records of one kind, one per line\n"
+    "                                      print the records of one kind, one per line; for\n"
+    "                                      messages and calls the last field is the contact\n"
+    "                                      name(s) of the number (from a backup folder's\n"
+    "                                      address book)\n"
     "  tables FILE                         list the tables of an SQLite database\n"
     "  rows FILE TABLE                     print a table's live rows (or carved ones)\n"
     "\n"
     "Options:\n"
     "  --wal WALFILE        write-ahead log to read with FILE (default: FILE-wal when present)\n"
     "  --deleted            records, rows: print what was recovered from free space\n"
-    "  --format csv|txt     export: file format (default csv)\n"
+    "  --grep TEXT          records: only records holding TEXT in their text, number or\n"
+    "                       name (case and full-width forms of letters and digits ignored)\n"
+    "  --since DATE         records: only messages and calls from DATE on\n"
+    "  --until DATE         records: only messages and calls up to DATE (a date alone: its\n"
+    "                       whole day). DATE is YYYY-MM-DD or 'YYYY-MM-DD HH:MM:SS' in\n"
+    "                       local time (TZ); a record whose date is unknown is left out\n"
+    "  --format csv|txt|json|html\n"
+    "                       export: file format (default csv); json writes Vantrel.json,\n"
+    "                       html writes Report.html, each with every record\n"
     "  --category NODE      export: only this category, e.g. 短信/删除数据\n"
     "  --attachments        export: also copy message attachments into OUTDIR/attachments\n"
     "  --encoding NAME      export: code page of TXT files (default: the locale's, e.g. UTF-8)\n"
@@ -44,7 +56,8 @@ constexpr char kUsage[] =
     "not be written.\n";
 
 // Options that take a value, and flags.
-const std::set<std::string> kValueOptions = {"--wal", "--format", "--category", "--encoding"};
+const std::set<std::string> kValueOptions = {"--wal",  "--format", "--category", "--encoding",
+                                             "--grep", "--since",  "--until"};
 const std::set<std::string> kFlags = {"--deleted", "--quiet", "--help", "--version",
                                       "--attachments"};
 
@@ -132,12 +145,15 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
       {"tables", {1, 1, "tables FILE [--wal WALFILE]", RunTables}},
       {"rows", {2, 2, "rows FILE TABLE [--wal WALFILE] [--deleted]", RunRows}},
       {"records",
-       {2, 2, "records PATH messages|contacts|calls [--deleted] [--wal WALFILE]", RunRecords}},
+       {2, 2,
+        "records PATH messages|contacts|calls [--deleted] [--wal WALFILE] [--grep TEXT] "
+        "[--since DATE] [--until DATE]",
+        RunRecords}},
       {"backups", {0, 1, "backups [ROOT]", RunBackups}},
       {"summary", {1, 1, "summary BACKUP", RunSummary}},
       {"export",
        {2, 2,
-        "export BACKUP OUTDIR [--format csv|txt] [--category NODE] [--encoding NAME] "
+        "export BACKUP OUTDIR [--format csv|txt|json|html] [--category NODE] [--encoding NAME] "
         "[--attachments]",
         RunExport}},
   };

@@ -2,6 +2,7 @@
 #include <optional>
 #include <ostream>
 #include <string>
+#include <tuple>
 #include <type_traits>
 
 #include "backup/BackupFiles.h"
@@ -10,7 +11,9 @@
 #include "cli/Commands.h"
 #include "export/CategoryNames.h"
 #include "platform/ReadOnlyFile.h"
+#include "recovery/ContactNames.h"
 #include "recovery/Loaders.h"
+#include "recovery/RecordFilter.h"
 #include "sqlite/SqliteFile.h"
 
 namespace vantrel {
@@ -88,24 +91,47 @@ void PrintMessageExtras(const MessageRecord& m, bool deleted, std::ostream& out)
       << '\t' << OptionalField(x.deletedAt) << '\t' << EscapeField(x.deletedFrom);
 }
 
+// What the records command prints: names from the address book beside
+// numbers, and only the records the filter keeps.
+struct Printing {
+  const ContactNames& names;
+  const RecordFilter& filter;
+};
+
 // Fields after the first seven came later and stay last: scripts read the
 // first seven by position. They are printed for every version, empty when
 // the database does not tell. The fourth is the direction: 1 written by the
-// owner (a failed send included), 0 received, empty unknown.
-void PrintMessages(const std::string& address, const MessageList& records, std::ostream& out,
-                   bool deleted) {
+// owner (a failed send included), 0 received, empty unknown. The tenth is the
+// contact name(s) of the address, empty when the address book has none; the
+// later versions' facts follow it (PrintMessageExtras).
+void PrintMessages(const std::string& shown, const MessageList& records, const Printing& p,
+                   std::ostream& out, bool deleted) {
+  std::string cachedAddress, cachedName;
+  bool cached = false;
   for (const MessageRecord& m : records) {
-    out << EscapeField(address) << '\t' << OptionalField(m.date) << '\t' << m.readDate << '\t'
+    // A deleted message is listed under a placeholder; its own address, when
+    // the carver knew it, finds its name.
+    const std::string& address = m.address.empty() ? shown : m.address;
+    if (!cached || address != cachedAddress) {
+      cachedAddress = address;
+      cachedName = address == kDeletedMessagesAddress ? std::string() : p.names.NameOf(address);
+      cached = true;
+    }
+    if (!p.filter.empty() &&
+        !p.filter.Matches(m, address == kDeletedMessagesAddress ? "" : address, cachedName))
+      continue;
+    out << EscapeField(shown) << '\t' << OptionalField(m.date) << '\t' << m.readDate << '\t'
         << OptionalField(m.fromMe) << '\t' << EscapeField(m.service) << '\t'
         << EscapeField(m.account) << '\t' << EscapeField(m.text) << '\t' << EscapeField(m.chatName)
-        << '\t' << EscapeField(JoinedList(m.participants));
+        << '\t' << EscapeField(JoinedList(m.participants)) << '\t' << EscapeField(cachedName);
     PrintMessageExtras(m, deleted, out);
     out << '\n';
   }
 }
 
-void PrintContacts(const ContactMap& map, std::ostream& out) {
+void PrintContacts(const ContactMap& map, const Printing& p, std::ostream& out) {
   for (const auto& [key, c] : map) {
+    if (!p.filter.Matches(c)) continue;
     out << key << '\t' << EscapeField(c.name) << '\t' << EscapeField(c.phonetic) << '\t'
         << EscapeField(c.organization);
     for (size_t i = 0; i < c.labels.size() && i < c.values.size(); ++i)
@@ -131,39 +157,78 @@ const char* CallTypeWord(CallType type) {
 }
 
 // As for messages, the fields after the first four came later: type,
-// answered (1/0), the other participants of a group call.
-void PrintCalls(const CallMap& map, std::ostream& out) {
-  for (const auto& [number, calls] : map)
+// answered (1/0), the other participants of a group call, the contact
+// name(s) of the number.
+void PrintCalls(const CallMap& map, const Printing& p, std::ostream& out) {
+  for (const auto& [number, calls] : map) {
+    const std::string name = p.names.NameOf(number);
     for (const CallRecord& c : calls) {
+      if (!p.filter.empty() && !p.filter.Matches(c, number, name)) continue;
       out << EscapeField(number) << '\t' << static_cast<uint32_t>(c.date) << '\t' << c.duration
           << '\t' << c.flags << '\t' << CallTypeWord(c.type) << '\t';
       if (c.answered >= 0) out << static_cast<int>(c.answered);
-      out << '\t' << EscapeField(JoinedList(c.participants)) << '\n';
+      out << '\t' << EscapeField(JoinedList(c.participants)) << '\t' << EscapeField(name) << '\n';
     }
+  }
 }
 
-void PrintRecords(const Collections& data, RecordKind kind, bool deleted, std::ostream& out) {
+void PrintRecords(const Collections& data, RecordKind kind, bool deleted, const Printing& p,
+                  std::ostream& out) {
   switch (kind) {
     case RecordKind::Messages:
       if (deleted) {
-        PrintMessages(kDeletedMessagesAddress, data.deletedMessages, out, true);
+        PrintMessages(kDeletedMessagesAddress, data.deletedMessages, p, out, true);
       } else {
         for (const auto& [address, records] : data.liveMessages)
-          PrintMessages(address, records, out, false);
+          PrintMessages(address, records, p, out, false);
       }
       break;
     case RecordKind::Contacts:
       if (!deleted) {
-        PrintContacts(data.contacts, out);
+        PrintContacts(data.contacts, p, out);
       } else if (data.deletedContacts) {
         for (const DeletedContact& c : *data.deletedContacts)
-          out << EscapeField(c.number) << '\t' << EscapeField(c.owner) << '\n';
+          if (p.filter.Matches(c))
+            out << EscapeField(c.number) << '\t' << EscapeField(c.owner) << '\n';
       }
       break;
     case RecordKind::Calls:
-      PrintCalls(deleted ? data.deletedCalls : data.liveCalls, out);
+      PrintCalls(deleted ? data.deletedCalls : data.liveCalls, p, out);
       break;
   }
+}
+
+// The address book of a backup folder, for the names beside messages and
+// calls; empty when the folder has none or it does not read. A database file
+// given alone has no address book beside it.
+ContactNames AddressBookNames(const BackupFiles* files) {
+  if (files == nullptr) return {};
+  const KindSource& source = KindSourceOf(RecordKind::Contacts);
+  const KindDatabase found = LocateKindDatabase(*files, source);
+  if (found.path.empty()) return {};
+  SqliteFile db;
+  if (OpenDatabase(found.walPath, db, found.path) == OpenStatus::NotOpened) return {};
+  Collections contacts;
+  if (source.load(db, contacts) == LoaderStatus::TableAbsent) return {};
+  return ContactNames(contacts);
+}
+
+// --grep, --since and --until as a filter; nullopt (said on err) when a date
+// does not read.
+std::optional<RecordFilter> FilterOf(const CommandLine& cl, std::ostream& err) {
+  std::optional<int64_t> since, until;
+  for (const auto& [option, endOfDay, into] :
+       {std::tuple{"--since", false, &since}, std::tuple{"--until", true, &until}}) {
+    if (!cl.Has(option)) continue;
+    *into = ParseLocalDate(cl.Get(option), endOfDay);
+    if (!*into) {
+      err << "vantrel-cli: " << option
+          << " takes YYYY-MM-DD or 'YYYY-MM-DD HH:MM:SS' (local time), "
+          << "not '" << cl.Get(option) << "'\n";
+      return std::nullopt;
+    }
+  }
+  return RecordFilter(cl.Get("--grep"), since, until);
 }
 
 }  // namespace
@@ -178,14 +243,17 @@ int RunRecords(const CommandLine& cl, std::ostream& out, std::ostream& err) {
     err << "vantrel-cli: unknown kind '" << word << "': use messages, contacts or calls\n";
     return kExitUsage;
   }
+  const std::optional<RecordFilter> filter = FilterOf(cl, err);
+  if (!filter) return kExitUsage;
   const KindSource& source = KindSourceOf(kind->kind);
   // A backup folder's index finds the kind's database and the log its
   // manifest stores; a folder of backups is not one of them.
   std::string file = path, wal;
-  if (IsDirectory(path)) {
+  BackupFiles files;
+  const bool folder = IsDirectory(path);
+  if (folder) {
     const std::vector<std::string> held = BackupsHeldIn(path);
     if (!held.empty()) return ListHeldBackups(path, held, err);
-    BackupFiles files;
     files.Open(path);
     const KindDatabase found = LocateKindDatabase(files, source);
     file = found.path.empty() ? KindFileInFolder(path, source) : found.path;
@@ -210,7 +278,10 @@ int RunRecords(const CommandLine& cl, std::ostream& out, std::ostream& err) {
         << " database\n";
     return kExitNoData;
   }
-  PrintRecords(data, kind->kind, cl.Has("--deleted"), out);
+  const ContactNames names = kind->kind == RecordKind::Contacts
+                                 ? ContactNames()
+                                 : AddressBookNames(folder ? &files : nullptr);
+  PrintRecords(data, kind->kind, cl.Has("--deleted"), Printing{names, *filter}, out);
   return kExitOk;
 }
 

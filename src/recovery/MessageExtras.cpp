@@ -297,6 +297,8 @@ void ApplyModernFacts(std::vector<LiveBatch*> batches, std::vector<ModernFacts*>
       if (auto chat = tables.chatAddresses.find(r.chatId); chat != tables.chatAddresses.end())
         extras.deletedFrom = chat->second;
       if (extras.deletedFrom.empty()) extras.deletedFrom = batches[k]->addresses()[entry.address];
+      // The row still names its party, so it keeps its place in the conversation.
+      entry.record.address = batches[k]->addresses()[entry.address];
       recentlyDeleted.push_back(std::move(entry.record));
       dropped[k][e] = true;
     }

@@ -106,6 +106,7 @@ void ChatIndex::AddChatHandle(int64_t chatId, int64_t handleId) {
   const std::string* address = HandleAddress(handleId);
   if (chat == chatByKey_.end() || address == nullptr) return;
   // Kept sorted: the join table's pages are not walked in rowid order.
+  handleIds_[chat->second].push_back(handleId);
   std::vector<std::string>& list = participants_[chat->second];
   list.insert(std::upper_bound(list.begin(), list.end(), *address), *address);
 }
@@ -141,6 +142,28 @@ const std::string* ChatIndex::HandleAddress(int64_t handleId) const {
   auto found = handleByKey_.find(handleId);
   if (found == handleByKey_.end()) return nullptr;
   return ValueAt(found->second, handleAddress_);
+}
+
+std::string ChatIndex::CarvedAddress(int64_t handleId) const {
+  if (handleId <= 0) return {};
+  const std::string* address = HandleAddress(handleId);
+  if (address == nullptr || address->empty()) return {};
+  for (const auto& [chat, handles] : handleIds_) {
+    if (GroupParticipants(chat) != nullptr &&
+        std::find(handles.begin(), handles.end(), handleId) != handles.end())
+      return {};
+  }
+  return NormaliseAddress(*address);
+}
+
+void SetCarvedAddresses(const ChatIndex& chats, std::vector<CarvedEntry>& entries) {
+  std::unordered_map<int64_t, std::string> known;
+  for (CarvedEntry& entry : entries) {
+    auto at = known.find(entry.handleId);
+    if (at == known.end())
+      at = known.emplace(entry.handleId, chats.CarvedAddress(entry.handleId)).first;
+    entry.record.address = at->second;
+  }
 }
 
 void LiveBatch::Add(const RowValues& row, const ChatIndex& chats, const MessageColumns& columns) {
@@ -242,7 +265,8 @@ void KeepCarved(RowList& rows, std::vector<CarvedEntry>& out, const MessageColum
         row.size() > lastRead && record.text.find("\xEF\xBF\xBD") == std::string::npos;
     std::string guid;
     if (columns.guid < row.size()) guid = std::move(row[columns.guid]);
-    out.push_back({std::move(guid), std::move(record), completeness});
+    const int64_t handleId = columns.handleId < row.size() ? TextToInt(row[columns.handleId]) : 0;
+    out.push_back({std::move(guid), std::move(record), completeness, handleId});
   }
 }
 

@@ -130,11 +130,19 @@ class ChatIndex {
   // more than one handle), sorted; nullptr otherwise.
   const std::vector<std::string>* GroupParticipants(const RowValues* chat) const;
   const ChatColumns& chatColumns() const { return chatColumns_; }
+  // The party a carved message naming handleId was exchanged with: its
+  // handle's address (as live messages are filed) when that handle takes
+  // part in no group chat; "" otherwise. Handles are per service, so one
+  // person's SMS handle may be in no group while their iMessage one is. A group's message names its
+  // sender or no one, never its chat, so it is not put beside a one-to-one conversation it never
+  // belonged to.
+  std::string CarvedAddress(int64_t handleId) const;
 
  private:
   ChatColumns chatColumns_;
   size_t handleAddress_ = handle_column::kAddress;
   std::unordered_map<const RowValues*, std::vector<std::string>> participants_;
+  std::unordered_map<const RowValues*, std::vector<int64_t>> handleIds_;  // of each chat
   std::map<int64_t, const RowValues*> chatByKey_;
   std::map<int64_t, const RowValues*> handleByKey_;
   // Message rowids are dense on a device, so they index a flat table;
@@ -185,11 +193,15 @@ struct CarvedEntry {
   std::string guid;
   MessageRecord record;
   RecordCompleteness completeness;
+  int64_t handleId = 0;  // the row's handle_id; 0 when it has none or it was cut off
 };
 
 // Appends the carved rows that can be filed (a text is needed: a record
 // without one is never filed and never marks its GUID).
 void KeepCarved(RowList& rows, std::vector<CarvedEntry>& out, const MessageColumns& columns = {});
+
+// Sets each entry's record.address from its handle (ChatIndex::CarvedAddress).
+void SetCarvedAddresses(const ChatIndex& chats, std::vector<CarvedEntry>& entries);
 
 // Files carved messages as deleted: one record of each GUID that no live
 // message has. Where a GUID survives more than once (a page's free space, the

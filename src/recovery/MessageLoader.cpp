@@ -284,7 +284,10 @@ LoaderStatus MessageLoader(const SqliteFile& db, MessageMap& live, MessageList& 
   // The first are filed now, so that the scan passes over the GUIDs they
   // already gave whole.
   DeletedFiling deletedFiling(liveGuids, deleted);
-  for (Share& share : shares) deletedFiling.File(share.pageCarved);
+  for (Share& share : shares) {
+    SetCarvedAddresses(chats, share.pageCarved);
+    deletedFiling.File(share.pageCarved);
+  }
   {
     // The live rows are filed while the scan runs: the two touch different
     // parts of the shares.
@@ -292,7 +295,10 @@ LoaderStatus MessageLoader(const SqliteFile& db, MessageMap& live, MessageList& 
     const GuidFilter skip = [&](std::string_view guid) { return deletedFiling.PassesOver(guid); };
     RunEach(shares, [&](Share& share) { share.Scan(db, *table, columns, skip); });
   }
-  for (Share& share : shares) deletedFiling.File(share.scanCarved);
+  for (Share& share : shares) {
+    SetCarvedAddresses(chats, share.scanCarved);
+    deletedFiling.File(share.scanCarved);
+  }
   // The recently deleted are whole rows, listed after what was carved.
   for (MessageRecord& record : recentlyDeleted) deleted.push_back(std::move(record));
   return LoaderStatus::Loaded;

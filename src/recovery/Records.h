@@ -127,6 +127,10 @@ struct MessageRecord {
   std::string chatName;                   // display_name of a named group chat (live only)
   std::vector<std::string> participants;  // handle addresses of a group chat (live only)
   std::optional<FoundAt> found;           // deleted records: where the bytes were
+  // Deleted records: the other party's address when the carved row's handle
+  // is still in the handle table; empty when unknown. Live messages are filed
+  // under their address instead (MessageMap).
+  std::string address;
   // Reactions, reply, edits, attachments, recent deletion; null when none.
   std::shared_ptr<MessageExtras> extras;
 };

@@ -9,6 +9,7 @@
 #include "ui/DetailPane.h"
 #include "ui/MainWindow.h"
 #include "ui/QtUserPrompts.h"
+#include "ui/Settings.h"
 
 namespace vantrel {
 namespace {
@@ -22,6 +23,9 @@ constexpr char kUsage[] =
     "  --screenshot FILE    load PATH, list the first category, save the window as FILE, exit\n"
     "  --node N, --row R    with --screenshot: list node N of that category, select row R\n"
     "  --find TEXT          with --screenshot: select the first row whose text ends in TEXT\n"
+    "  --select-category NODE  with --screenshot: list this tree node instead, named by\n"
+    "                       its path, e.g. 短信/会话/未知会话\n"
+    "  --search TEXT        with --screenshot: type TEXT into the search field\n"
     "  -h, --help           show this help\n";
 
 // Answers for a run nobody watches: every question is cancelled, notices go to stderr.
@@ -47,6 +51,8 @@ class UnattendedPrompts : public UserPrompts {
 }  // namespace
 
 Application::Application(int& argc, char** argv) : app_(argc, argv) {
+  // Set once here: Settings (QSettings) files its keys under these names.
+  QApplication::setOrganizationName("Vantrel");
   QApplication::setApplicationName("vantrel");
   QApplication::setApplicationDisplayName(kProductDisplayName);
   QApplication::setApplicationVersion("1.0");
@@ -84,6 +90,13 @@ bool Application::ParseArguments(const QStringList& arguments, StartOptions& opt
         return false;
       }
       (argument == "--node" ? options.node : options.row) = value;
+    } else if (argument == "--select-category" || argument == "--search") {
+      if (i + 1 >= arguments.size()) {
+        error = argument + " needs a value";
+        return false;
+      }
+      (argument == "--search" ? options.search : options.selectCategory) =
+          arguments[++i].toStdString();
     } else if (argument.startsWith('-') && argument.size() > 1) {
       error = "unknown option " + argument;
       return false;
@@ -125,6 +138,32 @@ void Application::ShowFirstCategory(MainWindow& frame, int nodeIndex, int row,
   }
 }
 
+bool Application::ShowCategory(MainWindow& frame, const QString& path) {
+  CategoryTree& tree = frame.treePane().tree();
+  QTreeWidgetItem* node = nullptr;
+  // Names may hold "/" themselves ("张伟 / 王芳"): each level takes the child
+  // whose whole name starts what is left of the path.
+  QString rest = path;
+  while (!rest.isEmpty()) {
+    QTreeWidgetItem* next = nullptr;
+    const int count = node ? node->childCount() : tree.topLevelItemCount();
+    for (int i = 0; i < count && !next; ++i) {
+      QTreeWidgetItem* child = node ? node->child(i) : tree.topLevelItem(i);
+      const QString name = CategoryTree::NodeName(child);
+      if (rest == name || rest.startsWith(name + '/')) next = child;
+    }
+    if (!next) return false;
+    rest = rest.mid(CategoryTree::NodeName(next).size() + 1);
+    node = next;
+    if (node->parent()) node->parent()->setExpanded(true);
+  }
+  if (!node) return false;
+  tree.setCurrentItem(node);
+  tree.scrollToItem(node);
+  frame.treePane().OnNodeClicked(node);
+  return true;
+}
+
 int Application::RunScreenshot(const StartOptions& options) {
   UnattendedPrompts prompts;
   MainWindow frame(prompts);
@@ -133,7 +172,20 @@ int Application::RunScreenshot(const StartOptions& options) {
   QApplication::processEvents();
   if (options.path) {
     frame.LoadPath(*options.path);
-    ShowFirstCategory(frame, options.node, options.row, options.find);
+    if (options.selectCategory) {
+      if (!ShowCategory(frame, QString::fromStdString(*options.selectCategory))) {
+        std::fprintf(stderr, "vantrel: no tree node %s\n", options.selectCategory->c_str());
+        return 1;
+      }
+    } else {
+      ShowFirstCategory(frame, options.node, options.row, options.find);
+    }
+    if (options.search) frame.searchBar().field().setText(QString::fromStdString(*options.search));
+    RecordListView& list = frame.recordList();
+    if ((options.selectCategory || options.search) && list.model()->rowCount() > 0) {
+      list.selectRow(0);
+      frame.detailPane().ShowRow(0);
+    }
   }
   for (int i = 0; i < 3; ++i) QApplication::processEvents();
   const QString file = QString::fromStdString(*options.screenshot);
@@ -159,10 +211,13 @@ int Application::Run() {
   }
   if (options.screenshot) return RunScreenshot(options);
 
+  Settings settings;
   QtUserPrompts prompts;
+  prompts.SetSettings(&settings);
   MainWindow frame(prompts);
   prompts.SetParent(&frame);
   frame.resize(1280, 800);
+  frame.UseSettings(&settings);
   frame.show();
   QApplication::processEvents();
   if (options.path) {

@@ -1,8 +1,9 @@
 // Application start-up: `vantrel [PATH]` opens the main window and loads PATH,
 // or without PATH runs the backup selection first; `vantrel --screenshot
 // FILE.png [PATH]` renders the window after loading PATH, with the first
-// category's records listed, saves it as a PNG and exits (works on the
-// offscreen platform).
+// category's records listed (or the node --select-category names, with
+// --search typed), saves it as a PNG and exits (works on the offscreen
+// platform).
 #pragma once
 
 #include <QApplication>
@@ -20,6 +21,11 @@ struct StartOptions {
   int node = 0;                           // screenshot: the node of the first category shown
   int row = 0;                            // screenshot: the row selected in it
   std::string find;                       // screenshot: else the first row whose text ends so
+  // Screenshots: the tree node to list instead of the first category, as its
+  // names from the top joined by "/" ("短信/会话/未知会话"), and what to type
+  // into the search field.
+  std::optional<std::string> selectCategory;
+  std::optional<std::string> search;
 };
 
 class Application {
@@ -35,6 +41,9 @@ class Application {
   // presses the list's first row so the detail pane shows it.
   static void ShowFirstCategory(MainWindow& frame, int nodeIndex = 0, int row = 0,
                                 const std::string& find = {});
+  // Selects the node at a "/"-joined path of names and lists it as a click
+  // would, pressing the first row; false when no node has that path.
+  static bool ShowCategory(MainWindow& frame, const QString& path);
 
   // Puts the CJK-capable font first, so Chinese labels never show as boxes.
   static void UseCjkFont(QApplication& app);

@@ -137,4 +137,20 @@ QIcon ApplicationIcon() {
   return icon;
 }
 
+QPixmap DrawRecoveredMark(int side, const QColor& colour) {
+  QPixmap pixmap(side, side);
+  pixmap.fill(Qt::transparent);
+  QPainter painter(&pixmap);
+  painter.setRenderHint(QPainter::Antialiasing);
+  painter.setPen(Qt::NoPen);
+  painter.setBrush(colour);
+  painter.drawRoundedRect(QRectF(0, 0, side, side), side / 5.0, side / 5.0);
+  QFont font = painter.font();
+  font.setPixelSize(side * 3 / 4);
+  painter.setFont(font);
+  painter.setPen(Qt::white);
+  painter.drawText(QRect(0, 0, side, side), Qt::AlignCenter, "删");
+  return pixmap;
+}
+
 }  // namespace vantrel

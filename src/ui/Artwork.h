@@ -1,6 +1,7 @@
 // The application icon and the toolbar images, drawn with QPainter at start-up
 // so the product ships no image files: a phone with a speech bubble for the
-// application, and one 50 x 40 picture per toolbar command.
+// application, one 50 x 40 picture per toolbar command, and the small mark
+// of a recovered message.
 #pragma once
 
 #include <QIcon>
@@ -22,5 +23,8 @@ inline constexpr int kToolbarImageHeight = 40;
 
 QPixmap DrawToolbarImage(ToolbarImage image);
 QIcon ApplicationIcon();
+// The mark beside a recovered message in a conversation: "删" on a red tag,
+// side pixels square, in the deleted colour (colour).
+QPixmap DrawRecoveredMark(int side, const QColor& colour);
 
 }  // namespace vantrel

@@ -12,6 +12,9 @@ namespace {
 // category of a child.
 constexpr int kKindRole = Qt::UserRole;
 constexpr int kCategoryRole = Qt::UserRole + 1;
+constexpr int kConversationRole = Qt::UserRole + 2;  // index; -1 on the 会话 node itself
+
+constexpr char kConversationsNodeName[] = "会话";
 
 }  // namespace
 
@@ -28,6 +31,10 @@ void CategoryPane::ResetViews() {
   tree_->clear();
   categories_.clear();
   lastClicked_ = nullptr;  // the node it pointed at is gone
+  conversationsNode_ = nullptr;
+  conversations_.clear();
+  listedName_.clear();
+  listedCount_.reset();
   tree_->SetColumns({{"分类", 210}, {"数量", 90}});
 }
 
@@ -56,6 +63,58 @@ void CategoryPane::ExpandCategory(int category) {
   if (QTreeWidgetItem* node = CategoryNode(category)) node->setExpanded(true);
 }
 
+void CategoryPane::AddConversations(const ContactNames& names) {
+  conversations_ = GroupConversations(data_, names);
+  QTreeWidgetItem* messagesNode = nullptr;
+  for (QTreeWidgetItem* node : categories_) {
+    if (node->data(0, kKindRole).toInt() == static_cast<int>(RecordKind::Messages))
+      messagesNode = node;
+  }
+  if (!messagesNode || conversations_.empty()) return;
+  conversationsNode_ = tree_->AddNode(
+      messagesNode, {kConversationsNodeName, QString::number(conversations_.size())});
+  conversationsNode_->setData(0, kConversationRole, -1);
+  for (size_t i = 0; i < conversations_.size(); ++i) {
+    const Conversation& conversation = conversations_[i];
+    // A conversation holding recovered messages shows its count in the deleted colour.
+    QTreeWidgetItem* node =
+        tree_->AddNode(conversationsNode_, {QString::fromStdString(conversation.title),
+                                            QString::number(conversation.messages.size())});
+    node->setData(0, kConversationRole, static_cast<int>(i));
+    if (conversation.deletedCount > 0) node->setForeground(1, kDeletedNodeColour);
+    if (conversation.unknown) node->setForeground(0, kDeletedNodeColour);
+    node->setToolTip(0, QString("%1条短信，其中%2条已删除")
+                            .arg(conversation.messages.size())
+                            .arg(conversation.deletedCount));
+  }
+}
+
+QTreeWidgetItem* CategoryPane::ConversationNode(int i) const {
+  if (!conversationsNode_ || i < 0 || i >= conversationsNode_->childCount()) return nullptr;
+  return conversationsNode_->child(i);
+}
+
+int CategoryPane::ConversationOf(const QTreeWidgetItem* node) {
+  if (!node) return -1;
+  const QVariant value = node->data(0, kConversationRole);
+  return value.isValid() ? value.toInt() : -1;
+}
+
+void CategoryPane::RefreshStatusTexts() {
+  const RecordTableModel& records = list_.records();
+  if (listedName_.isEmpty()) {
+    emit statusTextsChanged({}, {});
+  } else if (records.filterActive()) {
+    emit statusTextsChanged(listedName_,
+                            CountPaneText(records.rowCount(), records.totalRowCount()));
+  } else if (listedCount_) {
+    emit statusTextsChanged(listedName_, CountPaneText(*listedCount_));
+  } else {
+    // A fill that reports no count (calls) leaves both panes empty, as it always has.
+    emit statusTextsChanged({}, {});
+  }
+}
+
 QTreeWidgetItem* CategoryPane::SelectedNode() const {
   const auto selected = tree_->selectedItems();
   return selected.isEmpty() ? nullptr : selected.front();
@@ -67,18 +126,27 @@ std::optional<Category> CategoryPane::SelectedCategory() const {
 
 std::optional<Category> CategoryPane::CategoryOf(const QTreeWidgetItem* node) {
   if (!node || !node->parent()) return std::nullopt;
-  const QVariant value = node->data(0, kCategoryRole);
+  const QVariant value = node->data(0, kCategoryRole);  // none on conversation nodes
   if (!value.isValid()) return std::nullopt;
   return static_cast<Category>(value.toInt());
 }
 
 void CategoryPane::OnNodeClicked(QTreeWidgetItem* node) {
   lastClicked_ = node;
+  RecordTableModel& records = list_.records();
+  const int conversation = ConversationOf(node);
+  if (conversation >= 0 && conversation < static_cast<int>(conversations_.size())) {
+    emit statusTextsChanged({}, {});
+    records.RemoveAllRows();
+    listedCount_ = records.FillConversation(conversations_[conversation]);
+    listedName_ = QString("会话：") + QString::fromStdString(conversations_[conversation].title);
+    RefreshStatusTexts();
+    return;
+  }
   const std::optional<Category> category = CategoryOf(node);
   if (!category) return;
 
   emit statusTextsChanged({}, {});
-  RecordTableModel& records = list_.records();
   records.RemoveAllRows();
   records.SetLayout(KindOf(*category));
 
@@ -103,7 +171,9 @@ void CategoryPane::OnNodeClicked(QTreeWidgetItem* node) {
       records.FillCalls(data_.deletedCalls);
       break;
   }
-  if (count) emit statusTextsChanged(CategoryName(*category), CountPaneText(*count));
+  listedName_ = CategoryName(*category);
+  listedCount_ = count;
+  RefreshStatusTexts();
 }
 
 }  // namespace vantrel

@@ -4,6 +4,10 @@
 // the record list and the texts of the status bar's category and count panes.
 // A click on a top-level node changes nothing. Each node carries its record
 // kind or category as item data; its text is only for showing.
+//
+// Under 短信 the node 会话 lists every conversation (its count: how many);
+// a click on one lists its messages in time order, live and recovered
+// together, the recovered ones marked and in the deleted colour.
 #pragma once
 
 #include <QColor>
@@ -11,6 +15,8 @@
 #include <optional>
 #include <vector>
 
+#include "recovery/ContactNames.h"
+#include "recovery/Conversations.h"
 #include "recovery/Records.h"
 #include "ui/CategoryTree.h"
 #include "ui/RecordListView.h"
@@ -18,7 +24,7 @@
 namespace vantrel {
 
 // The colour of deleted-data nodes.
-inline const QColor kDeletedNodeColour(200, 0, 0);
+inline const QColor kDeletedNodeColour = kDeletedRowColour;
 
 class CategoryPane : public QWidget {
   Q_OBJECT
@@ -33,6 +39,21 @@ class CategoryPane : public QWidget {
   int AddCategory(RecordKind kind);
   void AddCount(int parent, Category category, int count);
   void ExpandCategory(int category);
+  // After the load's collections are in place: the conversations (named by
+  // names, which must outlive them), and the 会话 node with a child per
+  // conversation.
+  void AddConversations(const ContactNames& names);
+
+  const std::vector<Conversation>& conversations() const { return conversations_; }
+  QTreeWidgetItem* conversationsNode() const { return conversationsNode_; }
+  // The node of conversation i (null when unknown).
+  QTreeWidgetItem* ConversationNode(int i) const;
+  // The conversation a node stands for; -1 for any other node.
+  static int ConversationOf(const QTreeWidgetItem* node);
+
+  // Reports the status texts of what the list now shows: the category (or
+  // conversation) and its count; "shown/total" while a filter is active.
+  void RefreshStatusTexts();
 
   // The category node of a category handle (null when unknown).
   QTreeWidgetItem* CategoryNode(int category) const;
@@ -60,6 +81,11 @@ class CategoryPane : public QWidget {
   CategoryTree* tree_;
   std::vector<QTreeWidgetItem*> categories_;
   QTreeWidgetItem* lastClicked_ = nullptr;
+  std::vector<Conversation> conversations_;
+  QTreeWidgetItem* conversationsNode_ = nullptr;
+  // What the list shows: its status text and the count its fill reported.
+  QString listedName_;
+  std::optional<int> listedCount_;
 };
 
 }  // namespace vantrel

@@ -107,6 +107,7 @@ std::string DetailText(const RecordTableModel& list, int row, const ContactMap& 
     case RecordKind::Messages:
       AddLine(out, "短信内容： ", cell(0));
       AddLine(out, "号码地址： ", cell(5));
+      if (const std::string name = cell(6); !name.empty()) AddLine(out, "联系人： ", name);
       AddLine(out, "接收时间： ", cell(1));
       AddLine(out, "读取时间： ", cell(2));
       AddLine(out, "类型： ", cell(3));
@@ -141,6 +142,7 @@ std::string DetailText(const RecordTableModel& list, int row, const ContactMap& 
     }
     case RecordKind::Calls:
       AddLine(out, "号码： ", cell(0));
+      if (const std::string name = cell(4); !name.empty()) AddLine(out, "联系人： ", name);
       AddLine(out, "时间： ", cell(1));
       AddLine(out, "通话时间： ", cell(2));
       AddLine(out, "类型： ", cell(3));

@@ -1,12 +1,23 @@
 #include "ui/MainWindow.h"
 
 #include <QApplication>
+#include <QCloseEvent>
 #include <QKeyEvent>
 #include <QLayout>
+#include <QMenu>
 #include <QMenuBar>
+#include <QPrinter>
 #include <QStatusBar>
+#include <QTextDocument>
+#include <QVBoxLayout>
+#include <ctime>
 
+#include "backup/BackupPlists.h"
 #include "export/CategoryNames.h"
+#include "export/HtmlReport.h"
+#include "export/JsonExport.h"
+#include "platform/ReadOnlyFile.h"
+#include "platform/Text.h"
 #include "ui/Artwork.h"
 
 namespace vantrel {
@@ -35,7 +46,22 @@ const ToolbarCommand kToolbarCommands[] = {
     {"showAbout", "关于", "", ToolbarImage::About, &MainWindow::ShowAbout},
 };
 
+// The code pages offered for TXT files: Unicode, then the Chinese code pages
+// of the mainland, Taiwan and Hong Kong, then the neighbours' and Western ones.
+const char* const kTxtEncodings[] = {
+    "UTF-8",    "GBK",       "GB18030", "Big5",       "Big5-HKSCS",
+    "UTF-16LE", "Shift_JIS", "EUC-KR",  "ISO-8859-1", "Windows-1252",
+};
+
 }  // namespace
+
+QStringList MainWindow::TxtEncodings() {
+  QStringList encodings;
+  for (const char* name : kTxtEncodings) {
+    if (IsKnownEncoding(name)) encodings << name;
+  }
+  return encodings;
+}
 
 MainWindow::MainWindow(UserPrompts& prompts, QWidget* parent)
     : QMainWindow(parent), prompts_(prompts) {
@@ -46,6 +72,7 @@ MainWindow::MainWindow(UserPrompts& prompts, QWidget* parent)
   CreateBars();
   CreatePanes();
   qApp->installEventFilter(this);  // Scroll Lock reaches whichever widget has the focus
+  exportOptions_.txtEncoding = kDefaultTxtEncoding;
 }
 
 MainWindow::~MainWindow() {
@@ -62,6 +89,20 @@ void MainWindow::CreateActions() {
     action->setStatusTip(command.statusPrompt);
     connect(action, &QAction::triggered, this, command.slot);
   }
+  const struct {
+    const char* objectName;
+    const char* label;
+    void (MainWindow::*slot)();
+  } exports[] = {
+      {"exportJson", "导出JSON...", &MainWindow::ExportJson},
+      {"exportHtml", "导出HTML报告...", &MainWindow::ExportHtmlReport},
+      {"printReportPdf", "HTML报告打印为PDF...", &MainWindow::PrintReportToPdf},
+  };
+  for (const auto& command : exports) {
+    auto* action = new QAction(command.label, this);
+    action->setObjectName(command.objectName);
+    connect(action, &QAction::triggered, this, command.slot);
+  }
   auto* toggle = new QAction("工具栏", this);
   toggle->setObjectName("toggleToolbar");
   toggle->setCheckable(true);
@@ -75,6 +116,10 @@ QAction& MainWindow::action(const char* objectName) {
 }
 
 void MainWindow::CreateBars() {
+  QMenu* exportMenu = menuBar()->addMenu("导出");
+  exportMenu->setObjectName("exportMenu");
+  for (const char* name : {"exportJson", "exportHtml", "printReportPdf"})
+    exportMenu->addAction(&action(name));
   menuBar()->addAction(&action("toggleToolbar"));
 
   toolbar_ = addToolBar("工具栏");
@@ -91,6 +136,27 @@ void MainWindow::CreateBars() {
     }
   }
   connect(toolbar_, &QToolBar::visibilityChanged, &action("toggleToolbar"), &QAction::setChecked);
+
+  // The TXT code page, beside the TXT commands: a box under its label, as the
+  // buttons carry theirs.
+  auto* encodingPanel = new QWidget(toolbar_);
+  auto* encodingLayout = new QVBoxLayout(encodingPanel);
+  encodingLayout->setContentsMargins(4, 0, 4, 0);
+  encodingLayout->setSpacing(2);
+  txtEncodingBox_ = new QComboBox(encodingPanel);
+  txtEncodingBox_->setObjectName("txtEncoding");
+  txtEncodingBox_->addItems(TxtEncodings());
+  txtEncodingBox_->setStatusTip("TXT文件的编码");
+  auto* encodingLabel = new QLabel("TXT编码", encodingPanel);
+  encodingLabel->setAlignment(Qt::AlignCenter);
+  encodingLayout->addWidget(txtEncodingBox_);
+  encodingLayout->addWidget(encodingLabel);
+  QAction* saveCurrentTxt = &action("saveCurrentTxt");
+  const QList<QAction*> actions = toolbar_->actions();
+  const qsizetype after = actions.indexOf(saveCurrentTxt) + 1;
+  toolbar_->insertWidget(after < actions.size() ? actions[after] : nullptr, encodingPanel)
+      ->setText("TXT编码");
+  connect(txtEncodingBox_, &QComboBox::currentTextChanged, this, &MainWindow::ChooseTxtEncoding);
 
   // Status bar: the prompt pane (a status tip replaces "就绪" while shown),
   // then the category, count and Scroll Lock panes.
@@ -115,12 +181,22 @@ void MainWindow::CreatePanes() {
   rightView_ = new QSplitter(Qt::Vertical);
   rightView_->setObjectName("rightView");
   rightView_->setChildrenCollapsible(false);
-  recordList_ = new RecordListView(rightView_);
+  // The list pane: the search bar over the record list.
+  auto* listPane = new QWidget(rightView_);
+  listPane->setObjectName("listPane");
+  searchBar_ = new SearchBar(listPane);
+  recordList_ = new RecordListView(listPane);
+  auto* listLayout = new QVBoxLayout(listPane);
+  listLayout->setContentsMargins(0, 0, 0, 0);
+  listLayout->setSpacing(0);
+  listLayout->addWidget(searchBar_);
+  listLayout->addWidget(recordList_, 1);
+  recordList_->records().SetContactNames(&names_);
   detailPane_ = new DetailPane(*recordList_, collections_.contacts, rightView_);
   treePane_ = new CategoryPane(collections_, *recordList_, splitter_);
   splitter_->addWidget(treePane_);
   splitter_->addWidget(rightView_);
-  rightView_->addWidget(recordList_);
+  rightView_->addWidget(listPane);
   rightView_->addWidget(detailPane_);
   // A resize of the window goes to the right side and the detail; only the
   // splitter bars change the tree's width and the list's height.
@@ -132,6 +208,7 @@ void MainWindow::CreatePanes() {
 
   connect(treePane_, &CategoryPane::statusTextsChanged, this, &MainWindow::ShowStatusTexts);
   connect(recordList_, &RecordListView::rowPressed, detailPane_, &DetailPane::ShowRow);
+  connect(searchBar_, &SearchBar::filterChanged, this, &MainWindow::ApplyFilter);
 }
 
 void MainWindow::LayOutPanes() {
@@ -145,7 +222,61 @@ void MainWindow::LayOutPanes() {
 
 void MainWindow::showEvent(QShowEvent* event) {
   QMainWindow::showEvent(event);
-  if (!panesLaidOut_) LayOutPanes();
+  if (panesLaidOut_) return;
+  LayOutPanes();
+  // Splitter positions the user left win over the initial layout.
+  if (settings_) {
+    splitter_->restoreState(settings_->splitterState(splitter_->objectName()));
+    rightView_->restoreState(settings_->splitterState(rightView_->objectName()));
+  }
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+  SaveSettings();
+  QMainWindow::closeEvent(event);
+}
+
+void MainWindow::UseSettings(Settings* settings) {
+  settings_ = settings;
+  if (!settings_) return;
+  const QByteArray geometry = settings_->windowGeometry();
+  if (!geometry.isEmpty()) restoreGeometry(geometry);
+  if (panesLaidOut_) {
+    splitter_->restoreState(settings_->splitterState(splitter_->objectName()));
+    rightView_->restoreState(settings_->splitterState(rightView_->objectName()));
+  }
+  for (RecordKind kind : {RecordKind::Messages, RecordKind::Contacts, RecordKind::Calls}) {
+    const QList<int> widths = settings_->columnWidths(kind);
+    if (!widths.isEmpty()) recordList_->SetColumnWidths(kind, widths);
+  }
+  settings_->RestoreBackups(remembered_);
+  const QString encoding = QString::fromStdString(settings_->txtEncoding());
+  const int index = txtEncodingBox_->findText(encoding, Qt::MatchFixedString);
+  if (index >= 0) {
+    txtEncodingBox_->setCurrentIndex(index);
+  } else if (IsKnownEncoding(encoding.toStdString())) {
+    // A code page set by hand in the settings file is offered too.
+    txtEncodingBox_->addItem(encoding);
+    txtEncodingBox_->setCurrentIndex(txtEncodingBox_->count() - 1);
+  }
+}
+
+void MainWindow::SaveSettings() {
+  if (!settings_) return;
+  settings_->setWindowGeometry(saveGeometry());
+  settings_->setSplitterState(splitter_->objectName(), splitter_->saveState());
+  settings_->setSplitterState(rightView_->objectName(), rightView_->saveState());
+  for (RecordKind kind : {RecordKind::Messages, RecordKind::Contacts, RecordKind::Calls})
+    settings_->setColumnWidths(kind, recordList_->ColumnWidths(kind));
+  settings_->SaveBackups(remembered_);
+  settings_->setTxtEncoding(exportOptions_.txtEncoding);
+  settings_->Sync();
+}
+
+void MainWindow::ChooseTxtEncoding(const QString& encoding) {
+  if (encoding.isEmpty()) return;
+  exportOptions_.txtEncoding = encoding.toStdString();
+  if (settings_) settings_->setTxtEncoding(exportOptions_.txtEncoding);
 }
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
@@ -158,6 +289,11 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
   return QMainWindow::eventFilter(watched, event);
 }
 
+void MainWindow::ApplyFilter(const RecordFilter& filter) {
+  recordList_->records().SetFilter(filter);
+  treePane_->RefreshStatusTexts();
+}
+
 void MainWindow::ShowStatusTexts(const QString& category, const QString& count) {
   categoryPane_->setText(category);
   countPane_->setText(count);
@@ -167,6 +303,7 @@ void MainWindow::ShowStatusTexts(const QString& category, const QString& count) 
 
 void MainWindow::SelectBackup() {
   const std::optional<std::string> path = prompts_.ChooseBackup(backupPath_, remembered_);
+  if (settings_) settings_->SaveBackups(remembered_);
   if (!path) return;
   LoadPath(*path);
 }
@@ -182,6 +319,7 @@ bool MainWindow::LoadPath(const std::string& path) {
     // picker lists the backups it holds so one can be chosen.
     remembered_.RememberFolders(loaded.heldBackups);
     const std::optional<std::string> chosen = prompts_.ChooseBackup(path, remembered_);
+    if (settings_) settings_->SaveBackups(remembered_);
     if (!chosen || *chosen == path) return false;
     return LoadPath(*chosen);
   }
@@ -189,6 +327,9 @@ bool MainWindow::LoadPath(const std::string& path) {
   recordList_->records().RemoveAllRows();
   backupPath_ = path;
   collections_ = std::move(loaded.collections);
+  sources_ = std::move(loaded.sources);
+  names_ = ContactNames(collections_);
+  treePane_->AddConversations(names_);
   // What the reader skipped stays in the prompt pane until the next load.
   const std::vector<std::string> damage = DamageLines(loaded.databaseDamage);
   QStringList lines;
@@ -216,6 +357,68 @@ void MainWindow::SaveAllTxt() {
 }
 void MainWindow::SaveCurrentTxt() {
   SaveCurrent(ExportFormat::Txt);
+}
+
+// What the JSON and HTML files say of the backup and its files, each file
+// hashed as it lies on disk now.
+ReportFacts MainWindow::FactsOfLoad() const {
+  ReportFacts facts;
+  facts.folder = backupPath_;
+  facts.generatedAt = static_cast<int64_t>(std::time(nullptr));
+  if (IsDirectory(backupPath_)) {
+    const InfoPlistFacts info = ReadInfoPlist(backupPath_);
+    facts.device = info.deviceName;
+    facts.iosVersion = info.productVersion;
+    facts.backupDate = info.lastBackupDate;
+  }
+  for (const SourceDatabase& s : sources_) {
+    ReportSource source{KindWord(s.kind), s.path,    s.domain,
+                        s.relativePath,   s.size,    Sha256OfFile(s.path),
+                        s.walPath,        s.walSize, ""};
+    if (!s.walPath.empty()) source.walSha256 = Sha256OfFile(s.walPath);
+    facts.sources.push_back(std::move(source));
+  }
+  return facts;
+}
+
+void MainWindow::ShowExportResult(const ExportResult& result) {
+  if (result.ok)
+    prompts_.ShowDone();
+  else
+    prompts_.ShowError(ExportErrorText(result));
+}
+
+void MainWindow::ExportJson() {
+  const std::optional<std::string> folder = prompts_.AskFolder(kFolderChooserTitle);
+  if (!folder) return;
+  ShowExportResult(vantrel::ExportJson(collections_, FactsOfLoad(), *folder));
+}
+
+void MainWindow::ExportHtmlReport() {
+  const std::optional<std::string> folder = prompts_.AskFolder(kFolderChooserTitle);
+  if (!folder) return;
+  ShowExportResult(vantrel::ExportHtmlReport(collections_, FactsOfLoad(), *folder));
+}
+
+// Qt's rich-text engine lays out the same report (without its style sheet's
+// finer points) and prints it to a PDF file.
+void MainWindow::PrintReportToPdf() {
+  const std::optional<std::string> path =
+      prompts_.AskSaveFile("Report.pdf", {{"PDF", {"*.pdf"}}, {"All Files", {"*.*"}}});
+  if (!path) return;
+  QTextDocument document;
+  document.setHtml(QString::fromStdString(HtmlReportDocument(collections_, FactsOfLoad(), names_)));
+  QPrinter printer(QPrinter::HighResolution);
+  printer.setOutputFormat(QPrinter::PdfFormat);
+  printer.setOutputFileName(QString::fromStdString(*path));
+  document.print(&printer);
+  ExportResult result;
+  if (!IsRegularFile(*path)) {
+    result.ok = false;
+    result.failedFile = *path;
+    result.reason = "PDF 文件未能写入";
+  }
+  ShowExportResult(result);
 }
 
 void MainWindow::ShowAbout() {

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <QAction>
+#include <QComboBox>
 #include <QLabel>
 #include <QMainWindow>
 #include <QSplitter>
@@ -17,9 +18,13 @@
 #include "backup/Discovery.h"
 #include "backup/LoadObserver.h"
 #include "export/Exporter.h"
+#include "export/ReportFacts.h"
+#include "recovery/ContactNames.h"
 #include "ui/CategoryPane.h"
 #include "ui/DetailPane.h"
 #include "ui/LoadProgressDialog.h"
+#include "ui/SearchBar.h"
+#include "ui/Settings.h"
 #include "ui/UserPrompts.h"
 
 namespace vantrel {
@@ -39,6 +44,18 @@ class MainWindow : public QMainWindow, public LoadObserver {
   // and keeps the previous backup. Returns whether a load ran.
   bool LoadPath(const std::string& path);
 
+  // Remembers the window's state in settings from now on: restores what it
+  // holds (size and position, splitters, column widths, remembered backups,
+  // TXT code page) and saves them on close and after each backup selection.
+  // A window without settings remembers nothing beyond its own life.
+  void UseSettings(Settings* settings);
+  void SaveSettings();
+
+  // The code pages the TXT code page box offers, those iconv knows, UTF-8 first.
+  static QStringList TxtEncodings();
+  const std::string& txtEncoding() const { return exportOptions_.txtEncoding; }
+  QComboBox& txtEncodingBox() { return *txtEncodingBox_; }
+
   // Sizes the panes as at creation: the tree 350 pixels wide, the list 3/5 and
   // the detail 2/5 of the right side's height. Runs once when first shown.
   void LayOutPanes();
@@ -56,6 +73,7 @@ class MainWindow : public QMainWindow, public LoadObserver {
   // Panes, bars and data, for start-up and tests.
   CategoryPane& treePane() { return *treePane_; }
   RecordListView& recordList() { return *recordList_; }
+  SearchBar& searchBar() { return *searchBar_; }
   DetailPane& detailPane() { return *detailPane_; }
   QSplitter& splitter() { return *splitter_; }
   QSplitter& rightView() { return *rightView_; }
@@ -78,9 +96,15 @@ class MainWindow : public QMainWindow, public LoadObserver {
   void SaveCurrentTxt();
   void ShowAbout();
   void ToggleToolbar();
+  // The export menu: Vantrel.json or Report.html into a chosen folder, or
+  // the report printed to a PDF file.
+  void ExportJson();
+  void ExportHtmlReport();
+  void PrintReportToPdf();
 
  protected:
   void showEvent(QShowEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
@@ -90,19 +114,28 @@ class MainWindow : public QMainWindow, public LoadObserver {
   void SaveCurrent(ExportFormat format);
   void SaveAll(ExportFormat format);
   void ShowStatusTexts(const QString& category, const QString& count);
+  void ChooseTxtEncoding(const QString& encoding);
+  void ApplyFilter(const RecordFilter& filter);
+  ReportFacts FactsOfLoad() const;
+  void ShowExportResult(const ExportResult& result);
 
   UserPrompts& prompts_;
   std::string backupPath_;        // the path of the last load
   Collections collections_;       // what it produced
   RememberedBackups remembered_;  // the selection dialog's memory, for the window's whole life
   ExportOptions exportOptions_;
+  std::vector<SourceDatabase> sources_;  // the database files of the last load
+  ContactNames names_;                   // the address book of the last load
 
   QSplitter* splitter_ = nullptr;
   CategoryPane* treePane_ = nullptr;
   QSplitter* rightView_ = nullptr;
   RecordListView* recordList_ = nullptr;
+  SearchBar* searchBar_ = nullptr;
   DetailPane* detailPane_ = nullptr;
   QToolBar* toolbar_ = nullptr;
+  QComboBox* txtEncodingBox_ = nullptr;
+  Settings* settings_ = nullptr;
   QLabel* promptPane_ = nullptr;
   QLabel* categoryPane_ = nullptr;
   QLabel* countPane_ = nullptr;

@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QPushButton>
 
@@ -30,6 +31,16 @@ QString FirstFilterExtension(const FileFilters& filters) {
   return extension.contains('*') ? QString() : extension;
 }
 
+QString QtUserPrompts::StartFolder(DialogFolder dialog, const QString& fallback) const {
+  const QString folder = settings_ ? settings_->lastFolder(dialog) : QString();
+  // A folder since removed (an unplugged disk) would open the dialog nowhere.
+  return !folder.isEmpty() && QFileInfo(folder).isDir() ? folder : fallback;
+}
+
+void QtUserPrompts::Remember(DialogFolder dialog, const QString& folder) {
+  if (settings_) settings_->setLastFolder(dialog, folder);
+}
+
 std::optional<std::string> QtUserPrompts::ChooseBackup(const std::string& currentPath,
                                                        RememberedBackups& remembered) {
   BackupPickerDialog dialog(remembered, *this, currentPath, parent_);
@@ -38,13 +49,20 @@ std::optional<std::string> QtUserPrompts::ChooseBackup(const std::string& curren
 }
 
 std::string QtUserPrompts::AskBackupFolder() {
-  return QFileDialog::getExistingDirectory(parent_, "请选择文件夹").toStdString();
+  const QString folder = QFileDialog::getExistingDirectory(parent_, "请选择文件夹",
+                                                           StartFolder(DialogFolder::BackupFolder));
+  // The parent of a chosen backup: the next backup is most likely its sibling.
+  if (!folder.isEmpty()) Remember(DialogFolder::BackupFolder, QFileInfo(folder).absolutePath());
+  return folder.toStdString();
 }
 
 std::string QtUserPrompts::AskOpenFile(const std::string& startName) {
   // No filter: any file may be a database.
-  return QFileDialog::getOpenFileName(parent_, "打开", QString::fromStdString(startName))
-      .toStdString();
+  const QString start =
+      startName.empty() ? StartFolder(DialogFolder::OpenFile) : QString::fromStdString(startName);
+  const QString file = QFileDialog::getOpenFileName(parent_, "打开", start);
+  if (!file.isEmpty()) Remember(DialogFolder::OpenFile, QFileInfo(file).absolutePath());
+  return file.toStdString();
 }
 
 void QtUserPrompts::ShowMessage(const std::string& text) {
@@ -66,16 +84,20 @@ std::optional<std::string> QtUserPrompts::AskSaveFile(const std::string& default
   dialog.setFileMode(QFileDialog::AnyFile);
   dialog.setNameFilter(QtFileFilter(filters));
   dialog.setDefaultSuffix(FirstFilterExtension(filters));
-  dialog.setDirectory(QDir::currentPath());
+  dialog.setDirectory(StartFolder(DialogFolder::SaveFile, QDir::currentPath()));
   dialog.selectFile(QString::fromStdString(defaultName));
   // QFileDialog asks before overwriting an existing file, as the save commands want.
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
-  return dialog.selectedFiles().front().toStdString();
+  const QString file = dialog.selectedFiles().front();
+  Remember(DialogFolder::SaveFile, QFileInfo(file).absolutePath());
+  return file.toStdString();
 }
 
 std::optional<std::string> QtUserPrompts::AskFolder(const std::string& title) {
-  const QString folder = QFileDialog::getExistingDirectory(parent_, QString::fromStdString(title));
+  const QString folder = QFileDialog::getExistingDirectory(parent_, QString::fromStdString(title),
+                                                           StartFolder(DialogFolder::ExportFolder));
   if (folder.isEmpty()) return std::nullopt;
+  Remember(DialogFolder::ExportFolder, folder);
   return folder.toStdString();
 }
 

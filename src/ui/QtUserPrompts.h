@@ -1,11 +1,13 @@
 // The desktop answers to UserPrompts: the selection dialog, Qt file and folder
-// dialogs, and message boxes captioned "Vantrel For iPhone Backup".
+// dialogs (each opening where its kind was last left), and message boxes
+// captioned "Vantrel For iPhone Backup".
 #pragma once
 
 #include <QPointer>
 #include <QString>
 #include <QWidget>
 
+#include "ui/Settings.h"
 #include "ui/UserPrompts.h"
 
 namespace vantrel {
@@ -21,6 +23,11 @@ class QtUserPrompts : public UserPrompts {
  public:
   explicit QtUserPrompts(QWidget* parent = nullptr) : parent_(parent) {}
   void SetParent(QWidget* parent) { parent_ = parent; }
+  // Each file and folder dialog opens where the same kind of dialog was last
+  // left, remembered in settings (none: where Qt starts them).
+  void SetSettings(Settings* settings) { settings_ = settings; }
+  // Where a dialog of that kind opens: the remembered folder, else fallback.
+  QString StartFolder(DialogFolder dialog, const QString& fallback = QString()) const;
 
   std::optional<std::string> ChooseBackup(const std::string& currentPath,
                                           RememberedBackups& remembered) override;
@@ -36,7 +43,10 @@ class QtUserPrompts : public UserPrompts {
   void ShowError(const std::string& text) override;
 
  private:
+  void Remember(DialogFolder dialog, const QString& folder);
+
   QPointer<QWidget> parent_;
+  Settings* settings_ = nullptr;
 };
 
 }  // namespace vantrel

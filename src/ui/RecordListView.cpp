@@ -30,6 +30,7 @@ RecordListView::RecordListView(QWidget* parent) : QTableView(parent), model_(thi
 
   connect(&model_, &RecordTableModel::columnsReplaced, this, &RecordListView::ApplyColumnWidths);
   connect(horizontalHeader(), &QHeaderView::sectionClicked, this, &RecordListView::SortByHeader);
+  connect(horizontalHeader(), &QHeaderView::sectionResized, this, &RecordListView::KeepColumnWidth);
 
   hoverTimer_.setSingleShot(true);
   hoverTimer_.setInterval(kHoverSelectMs);
@@ -39,10 +40,43 @@ RecordListView::RecordListView(QWidget* parent) : QTableView(parent), model_(thi
 void RecordListView::ApplyColumnWidths() {
   const auto& columns = model_.columns();
   horizontalHeader()->setSortIndicatorShown(false);
+  const auto user = userWidths_.find(model_.recordKind());
+  applyingWidths_ = true;
   for (int c = 0; c < static_cast<int>(columns.size()); ++c) {
     setColumnHidden(c, columns[c].width == 0);
-    if (columns[c].width > 0) setColumnWidth(c, columns[c].width);
+    if (columns[c].width == 0) continue;
+    int width = columns[c].width;
+    if (user != userWidths_.end() && c < user->second.size() && user->second[c] > 0)
+      width = user->second[c];
+    setColumnWidth(c, width);
   }
+  applyingWidths_ = false;
+}
+
+QList<int> RecordListView::ColumnWidths(RecordKind kind) const {
+  const auto user = userWidths_.find(kind);
+  QList<int> widths;
+  const auto& columns = LayoutColumns(kind);
+  for (int c = 0; c < static_cast<int>(columns.size()); ++c) {
+    const bool dragged =
+        user != userWidths_.end() && c < user->second.size() && user->second[c] > 0;
+    widths << (columns[c].width == 0 ? 0 : dragged ? user->second[c] : columns[c].width);
+  }
+  return widths;
+}
+
+void RecordListView::SetColumnWidths(RecordKind kind, const QList<int>& widths) {
+  userWidths_[kind] = widths;
+  if (!model_.columns().empty() && model_.recordKind() == kind) ApplyColumnWidths();
+}
+
+void RecordListView::KeepColumnWidth(int column, int, int newWidth) {
+  if (applyingWidths_ || model_.columns().empty() || newWidth <= 0) return;
+  if (column < 0 || column >= static_cast<int>(model_.columns().size())) return;
+  if (model_.columns()[column].width == 0) return;  // the hidden key column stays hidden
+  QList<int>& widths = userWidths_[model_.recordKind()];
+  if (widths.size() <= column) widths.resize(column + 1, 0);
+  widths[column] = newWidth;
 }
 
 void RecordListView::SortByHeader(int column) {

@@ -1,9 +1,16 @@
 #include "ui/RecordTableModel.h"
 
+#include <QBrush>
+#include <QCollator>
+#include <QLocale>
 #include <algorithm>
 #include <numeric>
+#include <thread>
+#include <unordered_map>
 
 #include "export/TimeText.h"
+#include "recovery/Parallel.h"
+#include "ui/Artwork.h"
 
 namespace vantrel {
 namespace {
@@ -12,6 +19,9 @@ constexpr Qt::Alignment kCentred = Qt::AlignHCenter;
 constexpr Qt::Alignment kLeft = Qt::AlignLeft;
 
 constexpr size_t kMaxToolTipBytes = 4096;
+
+// Below this many distinct texts a sort makes its collation keys on one thread.
+constexpr size_t kTextsPerKeyThread = 20000;
 
 constexpr std::string_view kSentText = "发送";
 constexpr std::string_view kReceivedText = "接收";
@@ -24,6 +34,7 @@ const std::vector<ColumnLayout>& LayoutColumns(RecordKind kind) {
   static const std::vector<ColumnLayout> messages = {
       {"短信", 400, kCentred},     {"时间", 200, kCentred}, {"读取时间", 150, kCentred},
       {"发送/接收", 50, kCentred}, {"服务", 100, kCentred}, {"号码地址", 100, kCentred},
+      {"联系人", 120, kCentred},
   };
   // The third contact column holds the person key the detail pane looks up; it is never shown.
   static const std::vector<ColumnLayout> contacts = {
@@ -32,10 +43,8 @@ const std::vector<ColumnLayout>& LayoutColumns(RecordKind kind) {
       {"", 0, kLeft},
   };
   static const std::vector<ColumnLayout> calls = {
-      {"号码", 200, kLeft},
-      {"时间", 200, kLeft},
-      {"持续时间", 100, kLeft},
-      {"类型", 100, kLeft},
+      {"号码", 200, kLeft}, {"时间", 200, kLeft},   {"持续时间", 100, kLeft},
+      {"类型", 100, kLeft}, {"联系人", 120, kLeft},
   };
   switch (kind) {
     case RecordKind::Messages:
@@ -52,35 +61,145 @@ QString CountPaneText(int count) {
   return QString("记录数：%1").arg(count);
 }
 
+QString CountPaneText(int shown, int total) {
+  return QString("记录数：%1/%2").arg(shown).arg(total);
+}
+
 RecordTableModel::RecordTableModel(QObject* parent) : QAbstractTableModel(parent) {}
 
 void RecordTableModel::SetLayout(RecordKind kind) {
   beginResetModel();
-  rows_.clear();
+  ClearRows();
   kind_ = kind;
   columns_ = LayoutColumns(kind);
+  conversation_ = false;
   endResetModel();
   emit columnsReplaced();
 }
 
 void RecordTableModel::RemoveAllColumns() {
   beginResetModel();
-  rows_.clear();
+  ClearRows();
   columns_.clear();
+  conversation_ = false;
   endResetModel();
   emit columnsReplaced();
 }
 
 void RecordTableModel::RemoveAllRows() {
-  if (rows_.empty()) return;
+  if (all_.empty()) return;
   beginResetModel();
-  rows_.clear();
+  ClearRows();
   endResetModel();
+}
+
+void RecordTableModel::ClearRows() {
+  all_.clear();
+  order_.clear();
+  shown_.clear();
+  searchKeys_.clear();
+  times_.clear();
 }
 
 void RecordTableModel::ReplaceRows(std::vector<Row>&& rows) {
   beginResetModel();
-  rows_ = std::move(rows);
+  ClearRows();
+  all_ = std::move(rows);
+  order_.resize(all_.size());
+  std::iota(order_.begin(), order_.end(), 0u);
+  ApplyFilter();
+  endResetModel();
+}
+
+std::optional<int> RecordTableModel::FillConversation(const Conversation& conversation) {
+  std::vector<Row> rows;
+  rows.reserve(conversation.messages.size());
+  for (const ConversationMessage& message : conversation.messages) {
+    // A recovered message names its party when the carver found it; the
+    // unknown conversation's messages have none.
+    const std::string* address =
+        message.deleted ? (message.record->address.empty() ? nullptr : &message.record->address)
+                        : &conversation.address;
+    if (!message.deleted && conversation.address.empty()) address = nullptr;
+    rows.push_back(MessageRow{message.record, address, message.deleted});
+  }
+  if (!conversation_ || kind_ != RecordKind::Messages) {
+    beginResetModel();
+    ClearRows();
+    kind_ = RecordKind::Messages;
+    columns_ = LayoutColumns(RecordKind::Messages);
+    columns_.push_back({kStateHeading, 60, Qt::AlignHCenter});
+    conversation_ = true;
+    endResetModel();
+    emit columnsReplaced();
+  }
+  ReplaceRows(std::move(rows));
+  return static_cast<int>(all_.size());
+}
+
+bool RecordTableModel::RowIsRecovered(int row) const {
+  if (row < 0 || row >= rowCount()) return false;
+  const auto* message = std::get_if<MessageRow>(&RowAt(row));
+  return message && message->recovered;
+}
+
+void RecordTableModel::BuildSearchKeys() {
+  if (searchKeys_.size() == all_.size()) return;
+  searchKeys_.clear();
+  times_.clear();
+  searchKeys_.reserve(all_.size());
+  times_.reserve(all_.size());
+  // Names by address, looked up once per address: a list repeats them.
+  std::unordered_map<const std::string*, std::string> namesOf;
+  auto names = [&](const std::string* address) -> const std::string& {
+    static const std::string none;
+    if (!address || !names_) return none;
+    auto [it, added] = namesOf.try_emplace(address);
+    if (added) it->second = names_->NameOf(*address);
+    return it->second;
+  };
+  for (const Row& row : all_) {
+    if (const auto* message = std::get_if<MessageRow>(&row)) {
+      const std::string* address =
+          message->address
+              ? message->address
+              : (message->record->address.empty() ? nullptr : &message->record->address);
+      searchKeys_.push_back(
+          MessageSearchKey(*message->record, address ? *address : std::string(), names(address)));
+      times_.push_back(UnixTimeOf(*message->record));
+    } else if (const auto* contact = std::get_if<ContactRow>(&row)) {
+      searchKeys_.push_back(ContactSearchKey(*contact->record));
+      times_.push_back(std::nullopt);
+    } else if (const auto* deleted = std::get_if<DeletedContactRow>(&row)) {
+      searchKeys_.push_back(DeletedContactSearchKey(*deleted->contact));
+      times_.push_back(std::nullopt);
+    } else {
+      const auto& call = std::get<CallRow>(row);
+      searchKeys_.push_back(CallSearchKey(*call.record, *call.number, names(call.number)));
+      times_.push_back(UnixTimeOf(*call.record));
+    }
+  }
+}
+
+void RecordTableModel::ApplyFilter() {
+  shown_.clear();
+  if (filter_.empty()) {
+    shown_ = order_;
+    return;
+  }
+  BuildSearchKeys();
+  // Contacts have no date: a date range does not hide them.
+  const bool dated = kind_ != RecordKind::Contacts;
+  shown_.reserve(order_.size());
+  for (uint32_t i : order_) {
+    if (filter_.MatchesKey(searchKeys_[i], times_[i], dated)) shown_.push_back(i);
+  }
+}
+
+void RecordTableModel::SetFilter(const RecordFilter& filter) {
+  beginResetModel();
+  filter_ = filter;
+  ApplyFilter();
   endResetModel();
 }
 
@@ -115,7 +234,7 @@ std::optional<int> RecordTableModel::FillLiveContacts(const ContactMap& contacts
   rows.reserve(contacts.size());
   for (const auto& [key, record] : contacts) rows.push_back(ContactRow{&record, key});
   ReplaceRows(std::move(rows));
-  return static_cast<int>(rows_.size());
+  return static_cast<int>(all_.size());
 }
 
 std::optional<int> RecordTableModel::FillDeletedContacts(
@@ -142,16 +261,47 @@ void RecordTableModel::FillCalls(const CallMap& calls) {
   ReplaceRows(std::move(rows));
 }
 
+namespace {
+
+QCollator ListCollator() {
+  // Chinese readers look names up in pinyin order; zh_CN collation (ICU)
+  // gives that for Chinese and puts Latin after it, case-insensitively.
+  QCollator collator(QLocale(QLocale::Chinese, QLocale::China));
+  collator.setCaseSensitivity(Qt::CaseInsensitive);
+  return collator;
+}
+
+}  // namespace
+
+bool RecordTableModel::ColumnIsCollated(int column) const {
+  // Times and durations are written so that their bytes sort in time order,
+  // and the contacts' hidden key is a number; every other column is words,
+  // names or addresses.
+  if (kind_ == RecordKind::Contacts) return column != 2;
+  return column != 1 && column != 2;
+}
+
+void RecordTableModel::SetContactNames(const ContactNames* names) {
+  beginResetModel();
+  names_ = names;
+  endResetModel();
+}
+
 bool RecordTableModel::CellIsComputed(int column) const {
   // The second and third columns of every layout are made from the record
-  // (times, durations, joined values, the person key); the others are stored.
-  return column == 1 || column == 2;
+  // (times, durations, joined values, the person key), and so are the names
+  // of messages and calls; the others are stored.
+  return column == 1 || column == 2 || (kind_ == RecordKind::Messages && column == 6) ||
+         (kind_ == RecordKind::Calls && column == 4);
 }
 
 std::string_view RecordTableModel::CellView(const Row& row, int column,
                                             std::string& scratch) const {
   if (const auto* message = std::get_if<MessageRow>(&row)) {
     const MessageRecord& m = *message->record;
+    // A conversation's list ends with the state column.
+    if (conversation_ && column == static_cast<int>(columns_.size()) - 1)
+      return message->recovered ? std::string_view(kRecoveredMark) : std::string_view();
     switch (column) {
       case 0:
         return m.text;
@@ -169,6 +319,13 @@ std::string_view RecordTableModel::CellView(const Row& row, int column,
         return m.service;
       case 5:
         return message->address ? std::string_view(*message->address) : std::string_view();
+      case 6: {
+        // A deleted message is listed without an address, but may know it.
+        const std::string* address = message->address ? message->address : &m.address;
+        if (names_ == nullptr || address->empty()) return {};
+        scratch = names_->NameOf(*address);
+        return scratch;
+      }
     }
     return {};
   }
@@ -208,28 +365,31 @@ std::string_view RecordTableModel::CellView(const Row& row, int column,
       return scratch;
     case 3:
       return (c.flags & 1) ? kOutgoingText : kIncomingText;
+    case 4:
+      if (names_ == nullptr) return {};
+      scratch = names_->NameOf(*call.number);
+      return scratch;
   }
   return {};
 }
 
 std::string RecordTableModel::CellText(int row, int column) const {
-  if (row < 0 || row >= static_cast<int>(rows_.size()) || column < 0 ||
-      column >= static_cast<int>(columns_.size())) {
+  if (row < 0 || row >= rowCount() || column < 0 || column >= static_cast<int>(columns_.size())) {
     return {};
   }
   std::string scratch;
-  return std::string(CellView(rows_[row], column, scratch));
+  return std::string(CellView(RowAt(row), column, scratch));
 }
 
 const MessageRecord* RecordTableModel::MessageAt(int row) const {
-  if (row < 0 || row >= static_cast<int>(rows_.size())) return nullptr;
-  const auto* message = std::get_if<MessageRow>(&rows_[row]);
+  if (row < 0 || row >= rowCount()) return nullptr;
+  const auto* message = std::get_if<MessageRow>(&RowAt(row));
   return message ? message->record : nullptr;
 }
 
 const CallRecord* RecordTableModel::CallAt(int row) const {
-  if (row < 0 || row >= static_cast<int>(rows_.size())) return nullptr;
-  const auto* call = std::get_if<CallRow>(&rows_[row]);
+  if (row < 0 || row >= rowCount()) return nullptr;
+  const auto* call = std::get_if<CallRow>(&RowAt(row));
   return call ? call->record : nullptr;
 }
 
@@ -241,8 +401,8 @@ void RecordTableModel::SortByHeaderClick(int column) {
 }
 
 void RecordTableModel::sort(int column, Qt::SortOrder order) {
-  if (column < 0 || column >= static_cast<int>(columns_.size()) || rows_.size() < 2) return;
-  const size_t n = rows_.size();
+  if (column < 0 || column >= static_cast<int>(columns_.size()) || all_.size() < 2) return;
+  const size_t n = all_.size();
 
   // Each row's text once; computed texts live in texts[], stored ones are
   // viewed where the collection keeps them.
@@ -250,12 +410,50 @@ void RecordTableModel::sort(int column, Qt::SortOrder order) {
   std::vector<std::string_view> keys(n);
   if (CellIsComputed(column)) {
     texts.resize(n);
-    for (size_t i = 0; i < n; ++i) keys[i] = CellView(rows_[i], column, texts[i]);
+    for (size_t i = 0; i < n; ++i) keys[i] = CellView(all_[i], column, texts[i]);
   } else {
     std::string unused;
-    for (size_t i = 0; i < n; ++i) keys[i] = CellView(rows_[i], column, unused);
+    for (size_t i = 0; i < n; ++i) keys[i] = CellView(all_[i], column, unused);
   }
 
+  // Keys are by fill position; the display order is sorted, so equal texts
+  // keep the order they had.
+  std::vector<uint32_t> permutation = order_;
+  if (ColumnIsCollated(column)) {
+    SortByCollation(keys, permutation, order);
+  } else {
+    SortByBytes(keys, permutation, order);
+  }
+
+  emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+  std::vector<char> visible(n, 0);
+  for (uint32_t i : shown_) visible[i] = 1;
+  const std::vector<uint32_t> before = shown_;
+  order_ = std::move(permutation);
+  shown_.clear();
+  std::vector<int> newPosition(n, -1);
+  for (uint32_t i : order_) {
+    if (!visible[i]) continue;
+    newPosition[i] = static_cast<int>(shown_.size());
+    shown_.push_back(i);
+  }
+  // Selection and the current row are kept as persistent indexes: move them with their rows.
+  const QModelIndexList persistent = persistentIndexList();
+  QModelIndexList after;
+  after.reserve(persistent.size());
+  for (const QModelIndex& index : persistent) {
+    after.append(
+        index.isValid()
+            ? createIndex(newPosition[before[static_cast<size_t>(index.row())]], index.column())
+            : QModelIndex());
+  }
+  changePersistentIndexList(persistent, after);
+  emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+}
+
+void RecordTableModel::SortByBytes(const std::vector<std::string_view>& keys,
+                                   std::vector<uint32_t>& permutation, Qt::SortOrder order) {
+  const size_t n = keys.size();
   // Rows are compared by their first 16 bytes packed big-endian into two
   // integers (zero padded), then by the whole text when those tie: the same
   // order as comparing the bytes as unsigned values, with far fewer visits to
@@ -289,37 +487,75 @@ void RecordTableModel::sort(int column, Qt::SortOrder order) {
     if (x.text.size() < 16 || y.text.size() < 16) return x.text < y.text;
     return x.text.substr(16) < y.text.substr(16);
   };
-  std::vector<uint32_t> permutation(n);
-  std::iota(permutation.begin(), permutation.end(), 0u);
   if (order == Qt::AscendingOrder) {
     std::stable_sort(permutation.begin(), permutation.end(), less);
   } else {
     std::stable_sort(permutation.begin(), permutation.end(),
                      [&less](uint32_t a, uint32_t b) { return less(b, a); });
   }
+}
 
-  emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
-  std::vector<Row> sorted(n);
-  std::vector<int> newPosition(n);
-  for (size_t i = 0; i < n; ++i) {
-    sorted[i] = rows_[permutation[i]];
-    newPosition[permutation[i]] = static_cast<int>(i);
+void RecordTableModel::SortByCollation(const std::vector<std::string_view>& keys,
+                                       std::vector<uint32_t>& permutation, Qt::SortOrder order) {
+  // A collation key per distinct text (a list repeats its addresses, services
+  // and directions many times), made once: comparing two keys is a byte
+  // compare, where comparing two texts through the collator is far slower.
+  std::unordered_map<std::string_view, uint32_t> distinct;
+  distinct.reserve(keys.size());
+  std::vector<uint32_t> textOf(keys.size());
+  std::vector<std::string_view> texts;
+  for (size_t i = 0; i < keys.size(); ++i) {
+    const auto [it, added] = distinct.try_emplace(keys[i], static_cast<uint32_t>(texts.size()));
+    if (added) texts.push_back(keys[i]);
+    textOf[i] = it->second;
   }
-  rows_ = std::move(sorted);
-  // Selection and the current row are kept as persistent indexes: move them with their rows.
-  const QModelIndexList before = persistentIndexList();
-  QModelIndexList after;
-  after.reserve(before.size());
-  for (const QModelIndex& index : before) {
-    after.append(index.isValid() ? createIndex(newPosition[index.row()], index.column())
-                                 : QModelIndex());
+  // Making the keys is most of a sort's time: a long list shares it among
+  // the processors, each share with a collator of its own.
+  std::vector<std::optional<QCollatorSortKey>> made(texts.size());
+  struct Share {
+    size_t begin, end;
+  };
+  std::vector<Share> shares;
+  const size_t threads = texts.size() < kTextsPerKeyThread
+                             ? 1
+                             : std::clamp<size_t>(std::thread::hardware_concurrency(), 1, 4);
+  for (size_t k = 0; k < threads; ++k)
+    shares.push_back({texts.size() * k / threads, texts.size() * (k + 1) / threads});
+  RunEach(shares, [&](const Share& share) {
+    const QCollator collator = ListCollator();
+    for (size_t i = share.begin; i < share.end; ++i) {
+      made[i].emplace(collator.sortKey(
+          QString::fromUtf8(texts[i].data(), static_cast<qsizetype>(texts[i].size()))));
+    }
+  });
+  std::vector<QCollatorSortKey> collationKeys;
+  collationKeys.reserve(made.size());
+  for (std::optional<QCollatorSortKey>& key : made) collationKeys.push_back(std::move(*key));
+  made.clear();
+  // The distinct texts in collation order, then each text's rank in it (texts
+  // the collator holds equal share a rank), so the rows sort on integers.
+  std::vector<uint32_t> byKey(collationKeys.size());
+  std::iota(byKey.begin(), byKey.end(), 0u);
+  std::sort(byKey.begin(), byKey.end(), [&collationKeys](uint32_t a, uint32_t b) {
+    return collationKeys[a].compare(collationKeys[b]) < 0;
+  });
+  std::vector<uint32_t> rank(collationKeys.size());
+  uint32_t current = 0;
+  for (size_t i = 0; i < byKey.size(); ++i) {
+    if (i > 0 && collationKeys[byKey[i - 1]].compare(collationKeys[byKey[i]]) != 0) ++current;
+    rank[byKey[i]] = current;
   }
-  changePersistentIndexList(before, after);
-  emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+  if (order == Qt::AscendingOrder) {
+    std::stable_sort(permutation.begin(), permutation.end(),
+                     [&](uint32_t a, uint32_t b) { return rank[textOf[a]] < rank[textOf[b]]; });
+  } else {
+    std::stable_sort(permutation.begin(), permutation.end(),
+                     [&](uint32_t a, uint32_t b) { return rank[textOf[b]] < rank[textOf[a]]; });
+  }
 }
 
 int RecordTableModel::rowCount(const QModelIndex& parent) const {
-  return parent.isValid() ? 0 : static_cast<int>(rows_.size());
+  return parent.isValid() ? 0 : static_cast<int>(shown_.size());
 }
 
 int RecordTableModel::columnCount(const QModelIndex& parent) const {
@@ -334,7 +570,7 @@ QVariant RecordTableModel::data(const QModelIndex& index, int role) const {
     case Qt::DisplayRole:
     case Qt::ToolTipRole: {
       std::string scratch;
-      std::string_view text = CellView(rows_[index.row()], index.column(), scratch);
+      std::string_view text = CellView(RowAt(index.row()), index.column(), scratch);
       // A tooltip shows what a narrow cell cuts off, within reason.
       if (role == Qt::ToolTipRole && text.size() > kMaxToolTipBytes)
         text = text.substr(0, kMaxToolTipBytes);
@@ -355,6 +591,16 @@ QVariant RecordTableModel::data(const QModelIndex& index, int role) const {
     }
     case Qt::TextAlignmentRole:
       return QVariant::fromValue(columns_[index.column()].alignment | Qt::AlignVCenter);
+    case Qt::DecorationRole: {
+      // The mark that says "deleted" even where colour is not seen.
+      if (index.column() != 0 || !RowIsRecovered(index.row())) return {};
+      static const QPixmap mark = DrawRecoveredMark(14, kDeletedRowColour);
+      return mark;
+    }
+    case Qt::ForegroundRole:
+      // Recovered messages among live ones, in the colour deleted data has in the tree.
+      if (RowIsRecovered(index.row())) return QBrush(kDeletedRowColour);
+      return {};
     default:
       return {};
   }

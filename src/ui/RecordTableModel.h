@@ -2,13 +2,17 @@
 // calls) over rows that point into the loaded collections. A fill stores one
 // small entry per row and cell texts are made only when the view asks for
 // them, so 10^5 rows appear at once; a sort orders a row permutation by the
-// clicked column's text, computed once per row.
+// clicked column's text, computed once per row (words and names in Chinese
+// collation order, keys made once per distinct text). A filter shows the
+// rows it lets through, in the sorted order, without refilling.
 //
-// Rows point into the collections they were filled from: the list must be
-// emptied (RemoveAllRows or a new layout) before those collections change.
+// Rows point into the collections (and the conversation) they were filled
+// from: the list must be emptied (RemoveAllRows or a new layout) before those
+// change.
 #pragma once
 
 #include <QAbstractTableModel>
+#include <QColor>
 #include <QString>
 #include <cstdint>
 #include <optional>
@@ -17,11 +21,17 @@
 #include <variant>
 #include <vector>
 
+#include "recovery/ContactNames.h"
+#include "recovery/Conversations.h"
+#include "recovery/RecordFilter.h"
 #include "recovery/Records.h"
 
 namespace vantrel {
 
 // The list's layouts are the record kinds (Records.h) the detail pane reads.
+
+// The colour of recovered rows among live ones (as deleted-data nodes in the tree).
+inline const QColor kDeletedRowColour(200, 0, 0);
 
 struct ColumnLayout {
   QString heading;
@@ -32,8 +42,15 @@ struct ColumnLayout {
 // The columns of a layout, in order.
 const std::vector<ColumnLayout>& LayoutColumns(RecordKind kind);
 
-// The count pane's text for a fill that reports a count: "记录数：<count>".
+// The count pane's text for a fill that reports a count: "记录数：<count>";
+// while a filter is active, "记录数：<shown>/<total>".
 QString CountPaneText(int count);
+QString CountPaneText(int shown, int total);
+
+// The column a conversation's list adds after the message columns, and what
+// it says of a recovered message.
+inline constexpr char kStateHeading[] = "状态";
+inline constexpr char kRecoveredMark[] = "已删除";
 
 class RecordTableModel : public QAbstractTableModel {
   Q_OBJECT
@@ -47,6 +64,10 @@ class RecordTableModel : public QAbstractTableModel {
   void RemoveAllRows();
 
   RecordKind recordKind() const { return kind_; }
+  // The address book whose names the 联系人 column of messages and calls
+  // shows ("" for no name) and searches find them by; nullptr shows none.
+  // It must outlive the rows.
+  void SetContactNames(const ContactNames* names);
   const std::vector<ColumnLayout>& columns() const { return columns_; }
 
   // The fills, each into an emptied list. Those that report a count (the
@@ -63,6 +84,21 @@ class RecordTableModel : public QAbstractTableModel {
   std::optional<int> FillLiveContacts(const ContactMap& contacts);
   std::optional<int> FillDeletedContacts(const std::optional<DeletedContactList>& deleted);
   void FillCalls(const CallMap& calls);
+  //  a conversation: its messages in its (time) order, with the message
+  //    columns and a state column marking the recovered ones, which also show
+  //    in the deleted colour; always a count.
+  std::optional<int> FillConversation(const Conversation& conversation);
+
+  // Shows only the rows the filter lets through, in the current order; an
+  // empty filter shows every row. The filter stays for the next fills until
+  // replaced. Each row's search key is made once per fill, when first needed.
+  void SetFilter(const RecordFilter& filter);
+  const RecordFilter& filter() const { return filter_; }
+  bool filterActive() const { return !filter_.empty(); }
+  // Rows of the fill, shown or not.
+  int totalRowCount() const { return static_cast<int>(all_.size()); }
+  // Whether a row shows a recovered message (deleted colour).
+  bool RowIsRecovered(int row) const;
 
   // The text of a cell as the list shows it; "" outside the list.
   std::string CellText(int row, int column) const;
@@ -85,8 +121,10 @@ class RecordTableModel : public QAbstractTableModel {
   QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
   QVariant headerData(int section, Qt::Orientation orientation,
                       int role = Qt::DisplayRole) const override;
-  // Orders the rows by the column's text, comparing bytes as unsigned values;
-  // equal texts keep their relative order. Selection and current row follow
+  // Orders the rows by the column's text: words, names and addresses as a
+  // Chinese reader expects (zh_CN collation: pinyin order, then Latin, case
+  // ignored), times and durations by their bytes, which is time order; equal
+  // texts keep their relative order. Selection and current row follow
   // their rows.
   void sort(int column, Qt::SortOrder order = Qt::AscendingOrder) override;
 
@@ -99,6 +137,7 @@ class RecordTableModel : public QAbstractTableModel {
   struct MessageRow {
     const MessageRecord* record;
     const std::string* address;  // null for a deleted message
+    bool recovered = false;      // a recovered message in a conversation
   };
   struct ContactRow {
     const ContactRecord* record;
@@ -114,12 +153,33 @@ class RecordTableModel : public QAbstractTableModel {
   using Row = std::variant<MessageRow, ContactRow, DeletedContactRow, CallRow>;
 
   std::string_view CellView(const Row& row, int column, std::string& scratch) const;
+  const Row& RowAt(int row) const { return all_[shown_[static_cast<size_t>(row)]]; }
   bool CellIsComputed(int column) const;
+  void BuildSearchKeys();
+  void ApplyFilter();
+  bool ColumnIsCollated(int column) const;
+  static void SortByBytes(const std::vector<std::string_view>& keys,
+                          std::vector<uint32_t>& permutation, Qt::SortOrder order);
+  static void SortByCollation(const std::vector<std::string_view>& keys,
+                              std::vector<uint32_t>& permutation, Qt::SortOrder order);
   void ReplaceRows(std::vector<Row>&& rows);
+  void ClearRows();
 
   RecordKind kind_ = RecordKind::Messages;
+  const ContactNames* names_ = nullptr;
   std::vector<ColumnLayout> columns_;
-  std::vector<Row> rows_;
+  // The rows in fill order; the display order (a permutation of all_'s
+  // indexes, changed by sorts); the shown rows (the display order less what
+  // the filter hides). A list row r shows all_[shown_[r]].
+  std::vector<Row> all_;
+  std::vector<uint32_t> order_;
+  std::vector<uint32_t> shown_;
+  bool conversation_ = false;  // the layout has the state column
+  RecordFilter filter_;
+  // Per fill-order row, made on the first filter after a fill: the search
+  // key and the time the date range tests.
+  std::vector<std::string> searchKeys_;
+  std::vector<std::optional<int64_t>> times_;
   int sortColumn_ = 0;
   bool sortAscending_ = true;
 };

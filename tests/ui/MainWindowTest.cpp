@@ -106,11 +106,15 @@ class MainWindowTest : public QObject {
   void windowHasItsBarsAndPanes() {
     QCOMPARE(frame_->windowTitle(), QString("Vantrel For iPhone Backup"));
     const QList<QAction*> menu = frame_->menuBar()->actions();
-    QCOMPARE(menu.size(), 1);
-    QCOMPARE(menu.front()->text(), QString("工具栏"));
+    QCOMPARE(menu.size(), 2);
+    QCOMPARE(menu.front()->text(), QString("导出"));
+    QStringList exports;
+    for (QAction* a : menu.front()->menu()->actions()) exports << a->text();
+    QCOMPARE(exports, QStringList({"导出JSON...", "导出HTML报告...", "HTML报告打印为PDF..."}));
+    QCOMPARE(menu.back()->text(), QString("工具栏"));
     QCOMPARE(ToolbarTexts(frame_->toolbar()),
              QStringList({"选择备份", "|", "保存所有CSV", "保存当前CSV", "|", "保存所有TXT",
-                          "保存当前TXT", "|", "关于"}));
+                          "保存当前TXT", "TXT编码", "|", "关于"}));
     QCOMPARE(frame_->toolbar().toolButtonStyle(), Qt::ToolButtonTextUnderIcon);
     QCOMPARE(frame_->toolbar().iconSize(), QSize(50, 40));
     QCOMPARE(frame_->action("selectBackup").statusTip(), QString("选择备份"));
@@ -123,7 +127,9 @@ class MainWindowTest : public QObject {
     // The tree starts 350 pixels wide; the list takes 3/5 of the right side, in whole fifths.
     QCOMPARE(frame_->treePane().width(), 350);
     const int height = frame_->rightView().height();
-    QCOMPARE(frame_->recordList().height(), height / 5 * 3);
+    // (The list pane is the search bar over the record list.)
+    QCOMPARE(frame_->rightView().widget(0)->height(), height / 5 * 3);
+    QCOMPARE(frame_->recordList().height(), height / 5 * 3 - frame_->searchBar().height());
     // A wider window gives the extra room to the right side only.
     frame_->resize(1400, 800);
     QTRY_COMPARE(frame_->splitter().width(), frame_->centralWidget()->width());
@@ -390,6 +396,36 @@ class MainWindowTest : public QObject {
     QVERIFY(FileStart(all.File("Call_history.txt"), 18) == "通话记录清单");
     QCOMPARE(prompts_.doneCount, 4);
     QVERIFY(prompts_.errors.empty());
+  }
+
+  // The export menu writes the JSON file and the report into the chosen
+  // folder, and prints the report to a PDF file; each says it is done.
+  void exportMenuWritesJsonHtmlAndPdf() {
+    QVERIFY(frame_->LoadPath(backup_.folder));
+    fixtures::TempDir out("vantrel-ui-reports");
+    prompts_.folderAnswer = out.path();
+    frame_->action("exportJson").trigger();
+    frame_->action("exportHtml").trigger();
+    QCOMPARE(FileStart(out.File("Vantrel.json"), 1), std::string("{"));
+    const std::string html = fixtures::ReadFileBytes(out.File("Report.html"));
+    QCOMPARE(html.substr(0, 15), std::string("<!DOCTYPE html>"));
+    // The report holds the SHA-256 of the files it read, as sha256sum gives it.
+    std::string sum(64, ' ');
+    FILE* pipe = popen(("sha256sum '" + backup_.messagesPath + "'").c_str(), "r");
+    QVERIFY(pipe != nullptr);
+    QCOMPARE(fread(sum.data(), 1, 64, pipe), size_t{64});
+    pclose(pipe);
+    QVERIFY(html.find(sum) != std::string::npos);
+    prompts_.saveFileAnswer = out.File("Report.pdf");
+    frame_->action("printReportPdf").trigger();
+    QCOMPARE(prompts_.lastDefaultName, std::string("Report.pdf"));
+    QCOMPARE(FileStart(out.File("Report.pdf"), 5), std::string("%PDF-"));
+    QCOMPARE(prompts_.doneCount, 3);
+    QVERIFY(prompts_.errors.empty());
+    // Cancel writes nothing.
+    prompts_.folderAnswer.reset();
+    frame_->action("exportJson").trigger();
+    QCOMPARE(prompts_.doneCount, 3);
   }
 
   void aFailedSaveShowsTheErrorAndNoNotice() {

@@ -7,6 +7,8 @@
 #include <QtTest>
 
 #include "export/TimeText.h"
+#include "recovery/ContactNames.h"
+#include "recovery/Conversations.h"
 #include "ui/DetailPane.h"
 #include "ui/DetailText.h"
 #include "ui/RecordListView.h"
@@ -99,10 +101,11 @@ class RecordListTest : public QObject {
     QCOMPARE(model.columnCount(), 0);  // no columns before the first category click
 
     model.SetLayout(RecordKind::Messages);
-    QCOMPARE(model.columnCount(), 6);
-    const QStringList headings = {"短信", "时间", "读取时间", "发送/接收", "服务", "号码地址"};
-    const QList<int> widths = {400, 200, 150, 50, 100, 100};
-    for (int c = 0; c < 6; ++c) {
+    QCOMPARE(model.columnCount(), 7);
+    const QStringList headings = {"短信", "时间",     "读取时间", "发送/接收",
+                                  "服务", "号码地址", "联系人"};
+    const QList<int> widths = {400, 200, 150, 50, 100, 100, 120};
+    for (int c = 0; c < 7; ++c) {
       QCOMPARE(model.headerData(c, Qt::Horizontal).toString(), headings[c]);
       QCOMPARE(list_->columnWidth(c), widths[c]);
       QCOMPARE(model.headerData(c, Qt::Horizontal, Qt::TextAlignmentRole).value<Qt::Alignment>() &
@@ -120,11 +123,11 @@ class RecordListTest : public QObject {
     QCOMPARE(model.recordKind(), RecordKind::Contacts);
 
     model.SetLayout(RecordKind::Calls);
-    QCOMPARE(model.columnCount(), 4);
+    QCOMPARE(model.columnCount(), 5);
     QVERIFY(!list_->isColumnHidden(2));
-    const QStringList callHeadings = {"号码", "时间", "持续时间", "类型"};
-    const QList<int> callWidths = {200, 200, 100, 100};
-    for (int c = 0; c < 4; ++c) {
+    const QStringList callHeadings = {"号码", "时间", "持续时间", "类型", "联系人"};
+    const QList<int> callWidths = {200, 200, 100, 100, 120};
+    for (int c = 0; c < 5; ++c) {
       QCOMPARE(model.headerData(c, Qt::Horizontal).toString(), callHeadings[c]);
       QCOMPARE(list_->columnWidth(c), callWidths[c]);
       QCOMPARE(model.headerData(c, Qt::Horizontal, Qt::TextAlignmentRole).value<Qt::Alignment>() &
@@ -248,6 +251,36 @@ class RecordListTest : public QObject {
   }
 
   // Facts of later iOS versions come as added lines after the iOS 6/7 ones.
+  // The address book's names beside messages and calls, in the list and the
+  // detail; a number with two contacts shows both, a recovered message the
+  // name of the party it still names.
+  void namesBesideNumbersInTheListAndTheDetail() {
+    ContactNames names;
+    names.Add("+86 138-0000-0001", "王五");
+    names.Add("138 0000 0001", "Alice Wang");
+    names.Add("(138) 0000-0000", "张三");
+    RecordTableModel& model = list_->records();
+    model.SetContactNames(&names);
+    model.SetLayout(RecordKind::Messages);
+    model.FillLiveMessages(data_.liveMessages);
+    QCOMPARE(Column(model, 6), QStringList({"", "", "王五 / Alice Wang", "王五 / Alice Wang"}));
+    QVERIFY(DetailText(model, 2, data_.contacts).find("\n联系人： 王五 / Alice Wang\n") !=
+            std::string::npos);
+    // No name, no line.
+    QVERIFY(DetailText(model, 1, data_.contacts).find("联系人") == std::string::npos);
+    MessageList deleted = {Message("recovered", 0, 0, 255, "")};
+    deleted[0].address = "13800000001";
+    model.FillDeletedMessages(deleted);
+    QCOMPARE(Column(model, 6), QStringList({"王五 / Alice Wang"}));
+    model.SetLayout(RecordKind::Calls);
+    model.FillCalls(data_.liveCalls);
+    QCOMPARE(Column(model, 4), QStringList({"张三", "张三", ""}));
+    QCOMPARE(DetailText(model, 0, data_.contacts).rfind("号码： 13800000000\n联系人： 张三\n", 0),
+             size_t{0});
+    model.SetContactNames(nullptr);
+    QCOMPARE(Column(model, 4), QStringList({"", "", ""}));
+  }
+
   void detailTextsAddTheFactsOfLaterVersions() {
     RecordTableModel& model = list_->records();
     MessageMap messages;
@@ -336,10 +369,102 @@ class RecordListTest : public QObject {
     QCOMPARE(selected.size(), 1);
     QCOMPARE(model.CellText(selected.front().row(), 0), std::string("话费余额"));
 
-    // Bytes compare unsigned: the Chinese text (bytes >= 0x80) sorts after ASCII.
+    // Words sort as a Chinese reader expects: Chinese in pinyin order (话 hua
+    // before 你 ni), then Latin, whatever the bytes say.
     QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, HeaderPoint(header, 0));
     QVERIFY(model.sortAscending());
-    QCOMPARE(model.CellText(model.rowCount() - 1, 0), std::string("话费余额"));
+    QCOMPARE(Column(model, 0),
+             QStringList({"话费余额", "你好, world\nline two", "a-second", "b-first"}));
+  }
+
+  void chineseNamesSortInPinyinOrderThenLatin() {
+    // The names by the pinyin of their first character: 阿 a, 何 he, 刘 liu,
+    // 王 wang, 吴 wu, 张 zhang, 周 zhou; then the Latin names, case ignored.
+    // In code point order 何 (U+4F55) < 刘 (U+5218) < 吴 (U+5434) < 周
+    // (U+5468) < 张 (U+5F20) < 王 (U+738B) < 阿 (U+963F), and "Bob" before
+    // "alice": a byte sort gets both wrong.
+    const QStringList pinyinOrder = {"阿明", "何涛", "刘洋",  "王芳", "吴婷",
+                                     "张伟", "周杰", "alice", "Bob",  "zoe"};
+    ContactMap contacts;
+    uint32_t key = 1;
+    for (const char* name :
+         {"周杰", "Bob", "张伟", "何涛", "zoe", "王芳", "吴婷", "alice", "阿明", "刘洋"}) {
+      contacts[key++].name = name;
+    }
+    RecordTableModel& model = list_->records();
+    model.SetLayout(RecordKind::Contacts);
+    model.FillLiveContacts(contacts);
+    model.SortByHeaderClick(0);  // column 0 starts ascending: the first click reverses
+    QStringList reversed = pinyinOrder;
+    std::reverse(reversed.begin(), reversed.end());
+    QCOMPARE(Column(model, 0), reversed);
+    model.SortByHeaderClick(0);
+    QCOMPARE(Column(model, 0), pinyinOrder);
+
+    // Deleted contacts' owners too, with a name repeated: equal names keep
+    // their numbers' order.
+    const std::optional<DeletedContactList> deleted =
+        DeletedContactList{{"3", "张伟"}, {"1", "何涛"}, {"4", "张伟"}, {"2", "Bob"}};
+    model.SetLayout(RecordKind::Contacts);
+    model.FillDeletedContacts(deleted);
+    model.SortByHeaderClick(1);
+    QCOMPARE(Column(model, 1), QStringList({"何涛", "张伟", "张伟", "Bob"}));
+    QCOMPARE(Column(model, 0), QStringList({"1", "3", "4", "2"}));
+  }
+
+  void conversationListsRecoveredMessagesAmongLiveOnes() {
+    // Two recovered messages that kept their party, said between the live
+    // ones of +8613800000001, and one whose party is lost.
+    Collections data = MakeCollections();
+    data.deletedMessages[0].address = "+8613800000001";
+    data.deletedMessages[0].date = 400000050;
+    data.deletedMessages[1].date = 300000000;
+    MessageRecord lost = Message("lost party", 400000060, 0, 1, "SMS");
+    data.deletedMessages.push_back(lost);
+    ContactRecord zhang;
+    zhang.name = "张伟";
+    zhang.propertyCodes = {3};
+    zhang.labels = {"手机"};
+    zhang.values = {"+86 138 0000 0001"};
+    data.contacts[9] = zhang;
+    const ContactNames names(data);
+    const std::vector<Conversation> conversations = GroupConversations(data, names);
+    const auto with =
+        std::find_if(conversations.begin(), conversations.end(),
+                     [](const Conversation& c) { return c.address == "+8613800000001"; });
+    QVERIFY(with != conversations.end());
+    QCOMPARE(QString::fromStdString(with->title), QString("张伟"));
+
+    RecordTableModel& model = list_->records();
+    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+    model.SetContactNames(&names);
+    QCOMPARE(model.FillConversation(*with), std::optional<int>(3));
+    const int state = model.columnCount() - 1;
+    QCOMPARE(model.headerData(state, Qt::Horizontal).toString(), QString("状态"));
+    // In time order: the live message, the recovered one said 50 s later, the next live one.
+    QCOMPARE(Column(model, 0), QStringList({"b-first", "deleted one", "a-second"}));
+    QCOMPARE(Column(model, state), QStringList({"", "已删除", ""}));
+    QCOMPARE(model.data(model.index(1, 0), Qt::ForegroundRole).value<QBrush>().color(),
+             kDeletedRowColour);
+    QVERIFY(!model.data(model.index(0, 0), Qt::ForegroundRole).isValid());
+    QCOMPARE(Column(model, 5), QStringList({"+8613800000001", "+8613800000001", "+8613800000001"}));
+
+    // The search finds by the contact's name too; the lost message is not here.
+    model.SetFilter(RecordFilter("张伟", std::nullopt, std::nullopt));
+    QCOMPARE(model.rowCount(), 3);
+    model.SetFilter(RecordFilter("DELETED", std::nullopt, std::nullopt));
+    QCOMPARE(Column(model, 0), QStringList({"deleted one"}));
+    QCOMPARE(model.totalRowCount(), 3);
+    model.SetFilter(RecordFilter());
+
+    const auto unknown = std::find_if(conversations.begin(), conversations.end(),
+                                      [](const Conversation& c) { return c.unknown; });
+    QVERIFY(unknown != conversations.end());
+    QCOMPARE(QString::fromStdString(unknown->title), QString("未知会话"));
+    model.FillConversation(*unknown);
+    QCOMPARE(Column(model, state), QStringList({"已删除", "已删除"}));
+    QCOMPARE(Column(model, 5), QStringList({"", ""}));
+    model.SetContactNames(nullptr);
   }
 
   void firstClickOnColumnZeroSortsDescending() {

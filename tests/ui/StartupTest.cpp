@@ -36,6 +36,41 @@ class StartupTest : public QObject {
     QVERIFY(error.contains("--bogus"));
     options = {};
     QVERIFY(!Application::ParseArguments({"/a", "/b"}, options, error));
+
+    // The screenshot's node and search text; each needs its value.
+    options = {};
+    QVERIFY(Application::ParseArguments({"--screenshot", "c.png", "--select-category",
+                                         "短信/会话/未知会话", "--search", "晚安", "/b"},
+                                        options, error));
+    QCOMPARE(options.selectCategory, std::optional<std::string>("短信/会话/未知会话"));
+    QCOMPARE(options.search, std::optional<std::string>("晚安"));
+    QCOMPARE(options.path, std::optional<std::string>("/b"));
+    options = {};
+    QVERIFY(!Application::ParseArguments({"--search"}, options, error));
+    QVERIFY(error.contains("--search"));
+    QVERIFY(!Application::ParseArguments({"--select-category"}, options, error));
+  }
+
+  void aNodeNamedByItsPathIsListed() {
+    fixtures::TempDir dir("vantrel-ui-select");
+    fixtures::BackupOptions backup;
+    backup.messages.messageCount = 60;
+    const fixtures::BackupTruth truth = fixtures::BuildBackup(dir.path(), backup);
+    test::ScriptedPrompts prompts;
+    MainWindow frame(prompts);
+    frame.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&frame));
+    QVERIFY(frame.LoadPath(truth.folder));
+
+    QVERIFY(!Application::ShowCategory(frame, "短信/会话/no such conversation"));
+    QVERIFY(!Application::ShowCategory(frame, "nothing"));
+    QVERIFY(Application::ShowCategory(frame, "短信/现存数据"));
+    QCOMPARE(CategoryTree::NodeName(frame.treePane().SelectedNode()), QString("现存数据"));
+    QTreeWidgetItem* conversations = frame.treePane().conversationsNode();
+    QVERIFY(conversations && conversations->childCount() > 0);
+    const QString first = CategoryTree::NodeName(conversations->child(0));
+    QVERIFY(Application::ShowCategory(frame, "短信/会话/" + first));
+    QCOMPARE(frame.recordList().model()->rowCount(), conversations->child(0)->text(1).toInt());
   }
 
   void firstCategoryIsListedForTheScreenshot() {

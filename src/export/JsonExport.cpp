@@ -1,0 +1,288 @@
+#include "export/JsonExport.h"
+
+#include "export/CategoryNames.h"
+#include "export/JsonWriter.h"
+#include "export/OutputFile.h"
+#include "export/TimeText.h"
+
+namespace vantrel {
+namespace {
+
+const char* CallTypeWord(CallType type) {
+  switch (type) {
+    case CallType::Phone:
+      return "phone";
+    case CallType::FaceTimeAudio:
+      return "facetime-audio";
+    case CallType::FaceTimeVideo:
+      return "facetime-video";
+    case CallType::Other:
+      return "other";
+    case CallType::Unknown:
+      break;
+  }
+  return "unknown";
+}
+
+// A date as {"iso": local time with offset, "raw": the stored seconds};
+// null when unknown.
+void DateMember(JsonWriter& json, std::string_view name, std::optional<int64_t> raw,
+                int64_t epochOffset) {
+  json.Key(name);
+  if (!raw) {
+    json.Null();
+    return;
+  }
+  json.BeginObject();
+  json.Member("iso", IsoLocalTime(*raw + epochOffset));
+  json.Member("raw", *raw);
+  json.EndObject();
+}
+
+void OptionalBool(JsonWriter& json, std::string_view name, std::optional<bool> value) {
+  json.Key(name);
+  if (value)
+    json.Bool(*value);
+  else
+    json.Null();
+}
+
+void StringArray(JsonWriter& json, std::string_view name, const std::vector<std::string>& items) {
+  json.Key(name);
+  json.BeginArray();
+  for (const std::string& item : items) json.String(item);
+  json.EndArray();
+}
+
+void FoundMember(JsonWriter& json, const std::optional<FoundAt>& found) {
+  json.Key("found");
+  if (!found) {
+    json.Null();
+    return;
+  }
+  json.BeginObject();
+  json.Member("file", found->file);
+  json.Member("page", static_cast<uint64_t>(found->page));
+  json.Member("offset", found->offset);
+  json.Member("place", PlaceWord(found->place));
+  json.Key("frame");
+  if (found->place == Place::LogFrame)
+    json.UInt(found->frame);
+  else
+    json.Null();
+  json.EndObject();
+}
+
+void Message(JsonWriter& json, const std::string& address, const MessageRecord& m, bool deleted,
+             const ContactNames& names) {
+  json.BeginObject();
+  json.Member("deleted", deleted);
+  json.Member("address", address);
+  StringArray(json, "names", address.empty() ? std::vector<std::string>{} : names.NamesOf(address));
+  json.Member("text", m.text);
+  json.Member("service", m.service);
+  json.Member("account", m.account);
+  DateMember(json, "date", m.date ? std::optional<int64_t>(*m.date) : std::nullopt,
+             kMessageEpochOffset);
+  DateMember(json, "readDate", m.readDate ? std::optional<int64_t>(m.readDate) : std::nullopt,
+             kMessageEpochOffset);
+  OptionalBool(json, "fromMe", m.fromMe);
+  OptionalBool(json, "sent", m.sent);
+  json.Member("chatName", m.chatName);
+  StringArray(json, "participants", m.participants);
+  FoundMember(json, m.found);
+  json.EndObject();
+}
+
+void Call(JsonWriter& json, const std::string& number, const CallRecord& c, bool deleted,
+          const ContactNames& names) {
+  json.BeginObject();
+  json.Member("deleted", deleted);
+  json.Member("number", number);
+  StringArray(json, "names", names.NamesOf(number));
+  // The stored count is unsigned 32-bit seconds (CallDateText reads it so).
+  DateMember(json, "date", static_cast<int64_t>(static_cast<uint32_t>(c.date)), 0);
+  json.Member("duration", static_cast<int64_t>(static_cast<uint32_t>(c.duration)));
+  json.Member("flags", c.flags);
+  json.Member("outgoing", (c.flags & 1) != 0);
+  json.Member("type", CallTypeWord(c.type));
+  OptionalBool(json, "answered",
+               c.answered < 0 ? std::nullopt : std::optional<bool>(c.answered != 0));
+  StringArray(json, "participants", c.participants);
+  FoundMember(json, c.found);
+  json.EndObject();
+}
+
+void Sources(JsonWriter& json, const ReportFacts& facts) {
+  json.Key("sources");
+  json.BeginArray();
+  for (const ReportSource& s : facts.sources) {
+    json.BeginObject();
+    json.Member("kind", s.kind);
+    json.Member("path", s.path);
+    json.Member("domain", s.domain);
+    json.Member("relativePath", s.relativePath);
+    json.Member("size", s.size);
+    json.Member("sha256", s.sha256);
+    json.Key("wal");
+    if (s.walPath.empty()) {
+      json.Null();
+    } else {
+      json.BeginObject();
+      json.Member("path", s.walPath);
+      json.Member("size", s.walSize);
+      json.Member("sha256", s.walSha256);
+      json.EndObject();
+    }
+    json.EndObject();
+  }
+  json.EndArray();
+}
+
+}  // namespace
+
+const char* KindWord(RecordKind kind) {
+  switch (kind) {
+    case RecordKind::Messages:
+      return "messages";
+    case RecordKind::Contacts:
+      return "contacts";
+    case RecordKind::Calls:
+      break;
+  }
+  return "calls";
+}
+
+const char* PlaceWord(Place place) {
+  switch (place) {
+    case Place::Freeblock:
+      return "freeblock";
+    case Place::Gap:
+      return "gap";
+    case Place::LeafPage:
+      return "leaf-page";
+    case Place::InteriorPage:
+      return "interior-page";
+    case Place::FreePage:
+      return "free-page";
+    case Place::LogFrame:
+      return "log-frame";
+    case Place::IndexOnly:
+      return "index-only";
+    case Place::Unknown:
+      break;
+  }
+  return "unknown";
+}
+
+std::string JsonDocument(const Collections& data, const ReportFacts& facts,
+                         const ContactNames& names) {
+  JsonWriter json;
+  json.BeginObject();
+  json.Member("format", kJsonFormatName);
+  json.Member("formatVersion", static_cast<int64_t>(kJsonFormatVersion));
+  json.Key("generator");
+  json.BeginObject();
+  json.Member("name", "Vantrel");
+  json.Member("version", VantrelVersion());
+  json.EndObject();
+  DateMember(json, "exportedAt", facts.generatedAt, 0);
+  json.Key("backup");
+  json.BeginObject();
+  json.Member("folder", facts.folder);
+  json.Member("device", facts.device);
+  json.Member("iosVersion", facts.iosVersion);
+  json.Member("backupDate", facts.backupDate);
+  json.EndObject();
+  Sources(json, facts);
+
+  json.Key("counts");
+  json.BeginObject();
+  static constexpr const char* kCountNames[] = {"liveMessages", "deletedMessages",
+                                                "liveContacts", "deletedContacts",
+                                                "liveCalls",    "deletedCalls"};
+  for (size_t i = 0; i < std::size(kAllCategories); ++i)
+    json.Member(kCountNames[i], static_cast<uint64_t>(RecordCount(data, kAllCategories[i])));
+  json.EndObject();
+
+  json.Key("messages");
+  json.BeginArray();
+  for (const auto& [address, messages] : data.liveMessages)
+    for (const MessageRecord& m : messages) Message(json, address, m, false, names);
+  for (const MessageRecord& m : data.deletedMessages) Message(json, m.address, m, true, names);
+  json.EndArray();
+
+  json.Key("contacts");
+  json.BeginArray();
+  for (const auto& [rowid, c] : data.contacts) {
+    json.BeginObject();
+    json.Member("id", static_cast<uint64_t>(rowid));
+    json.Member("name", c.name);
+    json.Member("phonetic", c.phonetic);
+    json.Member("organization", c.organization);
+    json.Key("values");
+    json.BeginArray();
+    const size_t n = std::min(c.labels.size(), c.values.size());
+    for (size_t i = 0; i < n; ++i) {
+      json.BeginObject();
+      json.Key("property");
+      if (i < c.propertyCodes.size())
+        json.Int(c.propertyCodes[i]);
+      else
+        json.Null();
+      json.Member("label", c.labels[i]);
+      json.Member("value", c.values[i]);
+      json.EndObject();
+    }
+    json.EndArray();
+    json.EndObject();
+  }
+  json.EndArray();
+
+  // null: the address book left no deleted rows at all; []: it did, none kept.
+  json.Key("deletedContacts");
+  if (!data.deletedContacts) {
+    json.Null();
+  } else {
+    json.BeginArray();
+    for (const DeletedContact& c : *data.deletedContacts) {
+      json.BeginObject();
+      json.Member("number", c.number);
+      json.Member("owner", c.owner);
+      FoundMember(json, c.found);
+      json.EndObject();
+    }
+    json.EndArray();
+  }
+
+  json.Key("calls");
+  json.BeginArray();
+  for (const auto& [number, calls] : data.liveCalls)
+    for (const CallRecord& c : calls) Call(json, number, c, false, names);
+  for (const auto& [number, calls] : data.deletedCalls)
+    for (const CallRecord& c : calls) Call(json, number, c, true, names);
+  json.EndArray();
+  json.EndObject();
+  return json.text();
+}
+
+ExportResult WriteWholeFile(const std::string& path, const std::string& text) {
+  ExportResult result;
+  OutputFile file(path, "UTF-8");
+  if (!file.Open() || !file.WriteText(text) || !file.Close()) {
+    result.ok = false;
+    result.failedFile = path;
+    result.reason = file.reason();
+    return result;
+  }
+  result.writtenFiles.push_back(path);
+  return result;
+}
+
+ExportResult ExportJson(const Collections& data, const ReportFacts& facts,
+                        const std::string& folder) {
+  return WriteWholeFile(folder + "/" + kJsonFileName,
+                        JsonDocument(data, facts, ContactNames(data)));
+}
+
+}  // namespace vantrel

@@ -1,0 +1,119 @@
+#!/usr/bin/env python3
+"""Reads Vantrel's JSON and HTML files with Python's own parsers, for the
+end-to-end tests:
+
+  report_check.py validate SCHEMA JSON   validates JSON against the JSON Schema (draft 2020-12)
+  report_check.py records JSON KIND DELETED
+                                         prints the document's records of KIND (messages, calls,
+                                         contacts) in the layout of `vantrel-cli records`
+  report_check.py sources JSON           prints "path<TAB>sha256" for every file listed
+  report_check.py html HTML              parses the report as XML, prints a JSON summary
+"""
+import json
+import sys
+import xml.etree.ElementTree as ET
+
+
+def escape(value):
+    return (value.replace("\\", "\\\\").replace("\t", "\\t").replace("\r", "\\r")
+            .replace("\n", "\\n"))
+
+
+def flag(value):
+    return "" if value is None else ("1" if value else "0")
+
+
+def validate(schema_path, json_path):
+    import jsonschema
+    with open(schema_path, encoding="utf-8") as f:
+        schema = json.load(f)
+    with open(json_path, encoding="utf-8") as f:
+        document = json.load(f)
+    jsonschema.Draft202012Validator.check_schema(schema)
+    errors = list(jsonschema.Draft202012Validator(schema).iter_errors(document))
+    for e in errors[:5]:
+        print("invalid at /%s: %s" % ("/".join(map(str, e.absolute_path)), e.message))
+    print("valid" if not errors else "invalid")
+
+
+def records(json_path, kind, deleted):
+    with open(json_path, encoding="utf-8") as f:
+        doc = json.load(f)
+    out = sys.stdout
+    if kind == "messages":
+        for m in doc["messages"]:
+            if m["deleted"] != deleted:
+                continue
+            address = "+86\u00b7\u00b7\u00b7" if deleted else m["address"]
+            fields = [address,
+                      "" if m["date"] is None else str(m["date"]["raw"]),
+                      "0" if m["readDate"] is None else str(m["readDate"]["raw"]),
+                      flag(m["fromMe"]), m["service"], m["account"], m["text"], m["chatName"],
+                      ",".join(m["participants"]), " / ".join(m["names"])]
+            out.write("\t".join(escape(f) for f in fields) + "\n")
+    elif kind == "calls":
+        for c in doc["calls"]:
+            if c["deleted"] != deleted:
+                continue
+            type_word = "" if c["type"] == "unknown" else c["type"]
+            fields = [c["number"], str(c["date"]["raw"]), str(c["duration"]), str(c["flags"]),
+                      type_word, flag(c["answered"]), ",".join(c["participants"]),
+                      " / ".join(c["names"])]
+            out.write("\t".join(escape(f) for f in fields) + "\n")
+    elif kind == "contacts" and not deleted:
+        for c in doc["contacts"]:
+            fields = [str(c["id"]), escape(c["name"]), escape(c["phonetic"]),
+                      escape(c["organization"])]
+            fields += [escape(v["label"]) + "=" + escape(v["value"]) for v in c["values"]]
+            out.write("\t".join(fields) + "\n")
+    elif kind == "contacts":
+        for c in doc["deletedContacts"] or []:
+            out.write(escape(c["number"]) + "\t" + escape(c["owner"]) + "\n")
+
+
+def sources(json_path):
+    with open(json_path, encoding="utf-8") as f:
+        doc = json.load(f)
+    for s in doc["sources"]:
+        print(s["path"] + "\t" + s["sha256"])
+        if s["wal"]:
+            print(s["wal"]["path"] + "\t" + s["wal"]["sha256"])
+
+
+def html(path):
+    with open(path, "rb") as f:
+        data = f.read()
+    root = ET.fromstring(data)  # raises on anything that is not well-formed
+    ns = "{http://www.w3.org/1999/xhtml}"
+    summary = {"elements": {}, "messageTexts": [], "hashes": [], "recovered": 0,
+               "conversations": 0, "title": ""}
+    for e in root.iter():
+        tag = e.tag.replace(ns, "")
+        summary["elements"][tag] = summary["elements"].get(tag, 0) + 1
+        cls = (e.get("class") or "").split()
+        if tag == "div" and "text" in cls:
+            summary["messageTexts"].append("".join(e.itertext()))
+        if tag == "div" and "msg" in cls and "deleted" in cls:
+            summary["recovered"] += 1
+        if tag == "td" and "hash" in cls:
+            summary["hashes"].append("".join(e.itertext()))
+        if tag == "section" and "conversation" in cls:
+            summary["conversations"] += 1
+        if tag == "title":
+            summary["title"] = "".join(e.itertext())
+        for name in e.attrib:
+            if name.lower().startswith("on"):
+                summary["elements"]["event-attribute"] = 1
+    print(json.dumps(summary, ensure_ascii=False))
+
+
+if __name__ == "__main__":
+    command = sys.argv[1]
+    if command == "validate":
+        validate(sys.argv[2], sys.argv[3])
+    elif command == "records":
+        records(sys.argv[2], sys.argv[3], sys.argv[4] == "1")
+    elif command == "sources":
+        sources(sys.argv[2])
+    elif command == "html":
+        html(sys.argv[2])
