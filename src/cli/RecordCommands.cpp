@@ -54,24 +54,6 @@ std::string OptionalField(const std::optional<T>& value) {
     return std::to_string(*value);
 }
 
-const char* ReactionWord(ReactionKind kind) {
-  switch (kind) {
-    case ReactionKind::Loved:
-      return "loved";
-    case ReactionKind::Liked:
-      return "liked";
-    case ReactionKind::Disliked:
-      return "disliked";
-    case ReactionKind::Laughed:
-      return "laughed";
-    case ReactionKind::Emphasised:
-      return "emphasised";
-    case ReactionKind::Questioned:
-      break;
-  }
-  return "questioned";
-}
-
 // The fields of later versions, after every other: reactions ("loved:ADDRESS",
 // "me" for the owner, joined by commas), the text replied to, the edit and
 // unsend times, the attachments' names, then for the deleted list the kind of

@@ -48,4 +48,22 @@ std::vector<std::string> DamageLines(const std::array<DamageCounts, kRecordKindC
   return lines;
 }
 
+const char* ReactionWord(ReactionKind kind) {
+  switch (kind) {
+    case ReactionKind::Loved:
+      return "loved";
+    case ReactionKind::Liked:
+      return "liked";
+    case ReactionKind::Disliked:
+      return "disliked";
+    case ReactionKind::Laughed:
+      return "laughed";
+    case ReactionKind::Emphasised:
+      return "emphasised";
+    case ReactionKind::Questioned:
+      break;
+  }
+  return "questioned";
+}
+
 }  // namespace vantrel

@@ -33,4 +33,8 @@ inline constexpr char kDeletedMessagesAddress[] = "+86\u00B7\u00B7\u00B7";
 // sound files. Indexed by RecordKind.
 std::vector<std::string> DamageLines(const std::array<DamageCounts, kRecordKindCount>& damage);
 
+// The word scripts and the JSON export use for a kind of reaction: loved,
+// liked, disliked, laughed, emphasised, questioned.
+const char* ReactionWord(ReactionKind kind);
+
 }  // namespace vantrel

@@ -73,6 +73,69 @@ void FoundMember(JsonWriter& json, const std::optional<FoundAt>& found) {
   json.EndObject();
 }
 
+std::optional<int64_t> Widened(std::optional<int32_t> value) {
+  return value ? std::optional<int64_t>(*value) : std::nullopt;
+}
+
+// What later versions record around a message; null when it has none.
+void ExtrasMember(JsonWriter& json, const MessageRecord& m) {
+  json.Key("extras");
+  if (!m.extras) {
+    json.Null();
+    return;
+  }
+  const MessageExtras& x = *m.extras;
+  json.BeginObject();
+  json.Key("reactions");
+  json.BeginArray();
+  for (const Reaction& r : x.reactions) {
+    json.BeginObject();
+    json.Member("kind", ReactionWord(r.kind));
+    json.Member("fromMe", r.fromMe);
+    json.Member("sender", r.sender);
+    DateMember(json, "date", Widened(r.date), kMessageEpochOffset);
+    json.EndObject();
+  }
+  json.EndArray();
+  json.Key("replyTo");
+  if (x.isReply) {
+    json.BeginObject();
+    json.Member("text", x.replyToText);
+    DateMember(json, "date", Widened(x.replyToDate), kMessageEpochOffset);
+    json.EndObject();
+  } else {
+    json.Null();
+  }
+  DateMember(json, "editedAt", Widened(x.editedAt), kMessageEpochOffset);
+  DateMember(json, "retractedAt", Widened(x.retractedAt), kMessageEpochOffset);
+  json.Key("earlierTexts");
+  json.BeginArray();
+  for (const EarlierText& e : x.earlierTexts) {
+    json.BeginObject();
+    json.Member("text", e.text);
+    DateMember(json, "date", Widened(e.date), kMessageEpochOffset);
+    json.EndObject();
+  }
+  json.EndArray();
+  json.Key("attachments");
+  json.BeginArray();
+  for (const MessageAttachment& a : x.attachments) {
+    json.BeginObject();
+    json.Member("filename", a.filename);
+    json.Member("mimeType", a.mimeType);
+    json.Member("transferName", a.transferName);
+    json.Member("totalBytes", a.totalBytes);
+    json.Member("inBackup", !a.backupPath.empty());
+    json.EndObject();
+  }
+  json.EndArray();
+  json.Member("deletedKind",
+              x.deletedKind == DeletedKind::RecentlyDeleted ? "recently-deleted" : "carved");
+  DateMember(json, "deletedAt", Widened(x.deletedAt), kMessageEpochOffset);
+  json.Member("deletedFrom", x.deletedFrom);
+  json.EndObject();
+}
+
 void Message(JsonWriter& json, const std::string& address, const MessageRecord& m, bool deleted,
              const ContactNames& names) {
   json.BeginObject();
@@ -91,6 +154,7 @@ void Message(JsonWriter& json, const std::string& address, const MessageRecord& 
   json.Member("chatName", m.chatName);
   StringArray(json, "participants", m.participants);
   FoundMember(json, m.found);
+  ExtrasMember(json, m);
   json.EndObject();
 }
 

@@ -578,7 +578,7 @@ QVariant RecordTableModel::data(const QModelIndex& index, int role) const {
       // Edited, unsent and recently deleted messages are marked in the list
       // only: the text itself (files, sorting, search) stays as stored.
       if (index.column() == 0)
-        if (const auto* message = std::get_if<MessageRow>(&rows_[index.row()]);
+        if (const auto* message = std::get_if<MessageRow>(&RowAt(index.row()));
             message != nullptr && message->record->extras) {
           const MessageExtras& x = *message->record->extras;
           if (x.deletedKind == DeletedKind::RecentlyDeleted) shown.prepend("[最近删除] ");

@@ -105,8 +105,9 @@ void ExpectRecordsOf(const ModernBackup& b) {
   ASSERT_EQ(messages.Lines().size(), live);
   for (const std::string& line : messages.Lines()) {
     const auto f = Split(line);
-    // The nine fields of main, then five of later versions (reactions .. attachments).
-    ASSERT_EQ(f.size(), 14u) << line;
+    // The nine fields of main, the contact name, then five of later versions (reactions ..
+    // attachments).
+    ASSERT_EQ(f.size(), 15u) << line;
     ASSERT_EQ(byText.count(f[6]), 1u) << line;
     const fx::ModernMessage& m = *byText[f[6]];
     const fx::ModernChat& chat = b.messages.ChatOf(m);
@@ -132,7 +133,7 @@ void ExpectRecordsOf(const ModernBackup& b) {
       {1, "phone"}, {8, "facetime-video"}, {16, "facetime-audio"}, {0, "other"}};
   for (const std::string& line : callLines.Lines()) {
     const auto f = Split(line);
-    ASSERT_EQ(f.size(), 7u) << line;
+    ASSERT_EQ(f.size(), 8u) << line;
     auto found = calls.find({f[0], std::stoll(f[1])});
     ASSERT_NE(found, calls.end()) << line;
     const fx::ModernCall& c = *found->second;

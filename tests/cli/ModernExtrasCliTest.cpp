@@ -78,10 +78,11 @@ TEST_F(ModernExtrasCli, SummaryCountsReactionsApartAndRecordsCarryTheirFields) {
   size_t reacted = 0, withFiles = 0, edited = 0;
   for (const std::string& line : records.Lines()) {
     const std::vector<std::string> f = Split(line);
-    ASSERT_EQ(f.size(), 14u) << line;
-    reacted += !f[9].empty();
-    edited += !f[11].empty();
-    withFiles += !f[13].empty();
+    // Nine fields, the contact name, then reactions, reply, edit, unsend, attachments.
+    ASSERT_EQ(f.size(), 15u) << line;
+    reacted += !f[10].empty();
+    edited += !f[12].empty();
+    withFiles += !f[14].empty();
   }
   EXPECT_EQ(static_cast<int64_t>(reacted),
             sql.QueryInt("SELECT count(DISTINCT substr(associated_message_guid, -36)) FROM message "
@@ -98,11 +99,11 @@ TEST_F(ModernExtrasCli, SummaryCountsReactionsApartAndRecordsCarryTheirFields) {
   size_t carved = 0;
   for (const std::string& line : deleted.Lines()) {
     const std::vector<std::string> f = Split(line);
-    ASSERT_EQ(f.size(), 17u) << line;
-    if (f[14] == "recently-deleted")
+    ASSERT_EQ(f.size(), 18u) << line;
+    if (f[15] == "recently-deleted")
       recent[f[6]] = f;
     else
-      carved += f[14] == "carved";
+      carved += f[15] == "carved";
   }
   EXPECT_EQ(carved + recent.size(), deleted.Lines().size());
   const std::vector<fx::Row> rows = sql.Query(
@@ -116,8 +117,8 @@ TEST_F(ModernExtrasCli, SummaryCountsReactionsApartAndRecordsCarryTheirFields) {
       if (m.guid == row[3].bytes) text = m.text;
     ASSERT_EQ(recent.count(text), 1u) << text;
     EXPECT_EQ(recent[text][1], std::to_string(row[2].integer));
-    EXPECT_EQ(recent[text][15], std::to_string(row[0].integer));
-    EXPECT_EQ(recent[text][16], row[1].bytes);
+    EXPECT_EQ(recent[text][16], std::to_string(row[0].integer));
+    EXPECT_EQ(recent[text][17], row[1].bytes);
   }
 }
 

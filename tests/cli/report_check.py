@@ -36,6 +36,25 @@ def validate(schema_path, json_path):
     print("valid" if not errors else "invalid")
 
 
+def raw(date):
+    return "" if date is None else str(date["raw"])
+
+
+def extras_fields(x, deleted):
+    """The later versions' fields of a records line, as vantrel-cli prints them."""
+    if x is None:
+        x = {"reactions": [], "replyTo": None, "editedAt": None, "retractedAt": None,
+             "attachments": [], "deletedKind": "carved", "deletedAt": None, "deletedFrom": ""}
+    fields = [",".join(r["kind"] + ":" + ("me" if r["fromMe"] else r["sender"])
+                       for r in x["reactions"]),
+              "" if x["replyTo"] is None else x["replyTo"]["text"],
+              raw(x["editedAt"]), raw(x["retractedAt"]),
+              ",".join(a["transferName"] for a in x["attachments"])]
+    if deleted:
+        fields += [x["deletedKind"], raw(x["deletedAt"]), x["deletedFrom"]]
+    return fields
+
+
 def records(json_path, kind, deleted):
     with open(json_path, encoding="utf-8") as f:
         doc = json.load(f)
@@ -50,6 +69,7 @@ def records(json_path, kind, deleted):
                       "0" if m["readDate"] is None else str(m["readDate"]["raw"]),
                       flag(m["fromMe"]), m["service"], m["account"], m["text"], m["chatName"],
                       ",".join(m["participants"]), " / ".join(m["names"])]
+            fields += extras_fields(m["extras"], deleted)
             out.write("\t".join(escape(f) for f in fields) + "\n")
     elif kind == "calls":
         for c in doc["calls"]:
