@@ -2,8 +2,10 @@
 
 #include <QFontDatabase>
 #include <cstdio>
+#include <cstring>
 
 #include "backup/BackupLoader.h"
+#include "platform/Version.h"
 #include "ui/Artwork.h"
 #include "ui/DetailPane.h"
 #include "ui/MainWindow.h"
@@ -13,13 +15,14 @@ namespace vantrel {
 namespace {
 
 constexpr char kUsage[] =
-    "usage: vantrel [PATH]\n"
-    "       vantrel --screenshot FILE.png [PATH]\n"
+    "Usage: vantrel [PATH]\n"
+    "   or: vantrel --screenshot FILE.png [PATH]\n"
     "\n"
     "  PATH                 a device backup folder or a single database file; without it\n"
     "                       the backup selection dialog opens first\n"
     "  --screenshot FILE    load PATH, list the first category, save the window as FILE, exit\n"
-    "  -h, --help           show this help\n";
+    "  -h, --help           show this help\n"
+    "  -V, --version        show the version and the commit it was built from\n";
 
 // Answers for a run nobody watches: every question is cancelled, notices go to stderr.
 class UnattendedPrompts : public UserPrompts {
@@ -46,9 +49,26 @@ class UnattendedPrompts : public UserPrompts {
 Application::Application(int& argc, char** argv) : app_(argc, argv) {
   QApplication::setApplicationName("vantrel");
   QApplication::setApplicationDisplayName(kProductDisplayName);
-  QApplication::setApplicationVersion("1.0");
+  QApplication::setApplicationVersion(VersionNumber());
+  QGuiApplication::setDesktopFileName(kDesktopId);
   QApplication::setWindowIcon(ApplicationIcon());
   UseCjkFont(app_);
+}
+
+bool Application::AnswerWithoutWindow(int argc, char** argv, int& status) {
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "-h") == 0 || std::strcmp(argv[i], "--help") == 0) {
+      std::fputs(kUsage, stdout);
+      status = 0;
+      return true;
+    }
+    if (std::strcmp(argv[i], "-V") == 0 || std::strcmp(argv[i], "--version") == 0) {
+      std::printf("%s\n", VersionLine("vantrel").c_str());
+      status = 0;
+      return true;
+    }
+  }
+  return false;
 }
 
 void Application::UseCjkFont(QApplication& app) {
