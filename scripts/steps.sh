@@ -51,6 +51,8 @@ step() {
 steps_progress() {
   local label=$1 line last=-1 percent
   while IFS= read -r line; do
+    # CMake's own re-checks come first with a total of their own; skip them.
+    [[ $line == *"Re-checking globbed directories"* || $line == *"Re-running CMake"* ]] && continue
     [[ $line =~ ^\[([0-9]+)/([0-9]+)\] ]] || continue
     percent=$((BASH_REMATCH[1] * 100 / BASH_REMATCH[2]))
     if [ $steps_tty = 1 ] && [ $percent != $last ]; then
