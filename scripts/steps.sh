@@ -73,9 +73,11 @@ build_step() {
   status=${PIPESTATUS[0]}
   set -e
   [ "$status" -eq 0 ] || steps_fail "$label" "$status" "$log"
+  # Ninja's total counts steps it then finds it can skip; count the ones run. The
+  # build commit is remade at every build, and says nothing changed.
   local done summary
-  done=$(grep -Eo '^\[[0-9]+/[0-9]+\]' "$log" | tail -n 1 | tr -d '[]' | cut -d/ -f2)
-  if [ -z "$done" ]; then
+  done=$(grep -E '^\[[0-9]+/[0-9]+\]' "$log" | grep -cvE 'Re-checking globbed|Re-running CMake|Build commit')
+  if [ "$done" -eq 0 ]; then
     summary="up to date"
   else
     summary="100 % ($done steps) in $(steps_elapsed $start)"

@@ -11,7 +11,8 @@ namespace vantrel {
 const char* VersionNumber();
 
 // The abbreviated commit ("df38dce", with "-modified" when the checkout had
-// uncommitted changes); empty when built outside a git checkout.
+// uncommitted changes); empty when built outside a git checkout, and in
+// executables other than vantrel and vantrel-cli (the tests).
 const char* VersionCommit();
 
 // "<program> 1.1.0 (commit df38dce)", or "<program> 1.1.0" without a commit.

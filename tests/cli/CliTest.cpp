@@ -121,6 +121,30 @@ TEST(CliReader, FailuresHaveDistinctStatusesAndOneLineMessages) {
   EXPECT_EQ(Cli({"-h"}).out, help.out);
 }
 
+// --version names the commit of the checkout it was built from (remade at every
+// build, so never an older one), or none when the source is not a git checkout.
+TEST(CliVersion, NamesTheCheckoutsCommit) {
+  const std::string line = Cli({"--version"}).out;
+  std::string head;
+  if (FILE* git = popen(
+          ("git -C '" + std::string(VANTREL_SOURCE_DIR) + "' rev-parse --short=7 HEAD 2>/dev/null")
+              .c_str(),
+          "r")) {
+    char buffer[64] = {};
+    if (std::fgets(buffer, sizeof buffer, git)) head = buffer;
+    if (pclose(git) != 0) head.clear();
+  }
+  while (!head.empty() && head.back() == '\n') head.pop_back();
+  const std::string number = std::string("vantrel-cli ") + vantrel::VersionNumber();
+  if (head.empty()) {
+    EXPECT_EQ(line, number + "\n");
+  } else {
+    EXPECT_TRUE(line == number + " (commit " + head + ")\n" ||
+                line == number + " (commit " + head + "-modified)\n")
+        << line << " at commit " << head;
+  }
+}
+
 TEST(CliBackup, SummaryRecordsAndBackupsDescribeTheSameBackup) {
   fx::TempDir dir;
   fx::BackupOptions options;

@@ -1,11 +1,10 @@
-# cmake -DVERSION=1.1.0 -DSOURCE_DIR=... -DTEMPLATE=... -DOUTPUT=... -P VersionHeader.cmake
+# cmake -DSOURCE_DIR=... -DTEMPLATE=BuildCommit.cpp.in -DOUTPUT=... -P BuildCommit.cmake
 #
-# Writes the version header: the project's version and the commit of the
-# checkout in SOURCE_DIR (empty when there is no git or no checkout, as in a
-# source tarball). Run at every build rather than at configure time, so a
-# commit made after configuring still shows; configure_file leaves the header
-# untouched when nothing changed, so nothing is recompiled then.
-set(VANTREL_VERSION "${VERSION}")
+# Writes BuildCommit(): the abbreviated commit of the checkout in SOURCE_DIR,
+# with "-modified" when it has uncommitted changes, or empty when there is no
+# git or no checkout (a source tarball). It runs at every build rather than at
+# configure time, so a commit made after configuring still shows; configure_file
+# leaves the file untouched when nothing changed, so nothing is rebuilt then.
 set(VANTREL_COMMIT "")
 find_program(GIT_EXECUTABLE git)
 if(GIT_EXECUTABLE)
