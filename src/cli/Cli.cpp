@@ -5,11 +5,10 @@
 #include <set>
 
 #include "cli/Commands.h"
+#include "platform/Version.h"
 
 namespace vantrel {
 namespace {
-
-constexpr char kVersion[] = "vantrel-cli 1.0.0";
 
 constexpr char kUsage[] =
     "Usage: vantrel-cli COMMAND [ARGS] [OPTIONS]\n"
@@ -48,8 +47,8 @@ constexpr char kUsage[] =
     "  --attachments        export: also copy message attachments into OUTDIR/attachments\n"
     "  --encoding NAME      export: code page of TXT files (default: the locale's, e.g. UTF-8)\n"
     "  --quiet              no progress bar\n"
-    "  --help               this text\n"
-    "  --version            the version\n"
+    "  -h, --help           this text\n"
+    "  -V, --version        the version and the commit it was built from\n"
     "\n"
     "Exit status: 0 done, 1 usage error, 2 file or table not found (or BACKUP is a folder\n"
     "of backups: they are listed), 3 nothing readable of that kind, 4 an export file could\n"
@@ -93,6 +92,10 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
   cl.progress = stderrIsTerminal;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
+    if (a == "-h" || a == "-V") {
+      cl.options[a == "-h" ? "--help" : "--version"] = "1";
+      continue;
+    }
     if (a.size() > 2 && a.rfind("--", 0) == 0) {
       std::string name = a, value;
       bool inlineValue = false;
@@ -125,7 +128,7 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     return kExitOk;
   }
   if (cl.Has("--version")) {
-    out << kVersion << "\n";
+    out << VersionLine("vantrel-cli") << "\n";
     return kExitOk;
   }
   if (cl.Has("--quiet")) cl.progress = false;

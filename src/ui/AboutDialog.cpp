@@ -4,16 +4,26 @@
 #include <QLabel>
 #include <QPushButton>
 
+#include "platform/Version.h"
 #include "ui/Artwork.h"
 
 namespace vantrel {
+
+QString AboutText() {
+  return QString(kAboutProduct) + " " + VersionNumber();
+}
 
 AboutDialog::AboutDialog(QWidget* parent) : QDialog(parent) {
   setWindowTitle(kAboutCaption);
   auto* icon = new QLabel(this);
   icon->setPixmap(ApplicationIcon().pixmap(32, 32));
-  auto* text = new QLabel(kAboutText, this);
+  auto* text = new QLabel(AboutText(), this);
   text->setObjectName("aboutText");
+  // The commit lets a bug note name the exact build; a build outside git has none.
+  auto* build =
+      new QLabel(*VersionCommit() ? QString("commit ") + VersionCommit() : QString(), this);
+  build->setObjectName("aboutBuild");
+  build->setTextInteractionFlags(Qt::TextSelectableByMouse);
   auto* ok = new QPushButton("确定", this);
   ok->setDefault(true);
   connect(ok, &QPushButton::clicked, this, &QDialog::accept);
@@ -22,8 +32,9 @@ AboutDialog::AboutDialog(QWidget* parent) : QDialog(parent) {
   layout->setHorizontalSpacing(16);
   layout->addWidget(icon, 0, 0, Qt::AlignTop);
   layout->addWidget(text, 0, 1, Qt::AlignTop | Qt::AlignLeft);
-  layout->setRowStretch(1, 1);
-  layout->addWidget(ok, 2, 1, Qt::AlignRight);
+  layout->addWidget(build, 1, 1, Qt::AlignTop | Qt::AlignLeft);
+  layout->setRowStretch(2, 1);
+  layout->addWidget(ok, 3, 1, Qt::AlignRight);
   setFixedSize(256, 146);
 }
 

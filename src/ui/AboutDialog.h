@@ -1,5 +1,5 @@
-// The about box: the application icon, the product name with its version and
-// an OK button.
+// The about box: the application icon, the product name with its version, the
+// commit it was built from (when known) and an OK button.
 #pragma once
 
 #include <QDialog>
@@ -7,7 +7,10 @@
 namespace vantrel {
 
 inline constexpr char kAboutCaption[] = "关于 Vantrel For iPhone Backup";
-inline constexpr char kAboutText[] = "Vantrel For iPhone Backup 1.0";
+inline constexpr char kAboutProduct[] = "Vantrel For iPhone Backup";
+
+// "Vantrel For iPhone Backup 1.1.0": the product and the version of this build.
+QString AboutText();
 
 class AboutDialog : public QDialog {
   Q_OBJECT

@@ -3,8 +3,10 @@
 #include <QFontDatabase>
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 
 #include "backup/BackupLoader.h"
+#include "platform/Version.h"
 #include "ui/Artwork.h"
 #include "ui/DetailPane.h"
 #include "ui/MainWindow.h"
@@ -15,8 +17,8 @@ namespace vantrel {
 namespace {
 
 constexpr char kUsage[] =
-    "usage: vantrel [PATH]\n"
-    "       vantrel --screenshot FILE.png [PATH]\n"
+    "Usage: vantrel [PATH]\n"
+    "   or: vantrel --screenshot FILE.png [PATH]\n"
     "\n"
     "  PATH                 a device backup folder or a single database file; without it\n"
     "                       the backup selection dialog opens first\n"
@@ -26,7 +28,8 @@ constexpr char kUsage[] =
     "  --select-category NODE  with --screenshot: list this tree node instead, named by\n"
     "                       its path, e.g. 短信/会话/未知会话\n"
     "  --search TEXT        with --screenshot: type TEXT into the search field\n"
-    "  -h, --help           show this help\n";
+    "  -h, --help           show this help\n"
+    "  -V, --version        show the version and the commit it was built from\n";
 
 // Answers for a run nobody watches: every question is cancelled, notices go to stderr.
 class UnattendedPrompts : public UserPrompts {
@@ -55,9 +58,26 @@ Application::Application(int& argc, char** argv) : app_(argc, argv) {
   QApplication::setOrganizationName("Vantrel");
   QApplication::setApplicationName("vantrel");
   QApplication::setApplicationDisplayName(kProductDisplayName);
-  QApplication::setApplicationVersion("1.0");
+  QApplication::setApplicationVersion(VersionNumber());
+  QGuiApplication::setDesktopFileName(kDesktopId);
   QApplication::setWindowIcon(ApplicationIcon());
   UseCjkFont(app_);
+}
+
+bool Application::AnswerWithoutWindow(int argc, char** argv, int& status) {
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "-h") == 0 || std::strcmp(argv[i], "--help") == 0) {
+      std::fputs(kUsage, stdout);
+      status = 0;
+      return true;
+    }
+    if (std::strcmp(argv[i], "-V") == 0 || std::strcmp(argv[i], "--version") == 0) {
+      std::printf("%s\n", VersionLine("vantrel").c_str());
+      status = 0;
+      return true;
+    }
+  }
+  return false;
 }
 
 void Application::UseCjkFont(QApplication& app) {

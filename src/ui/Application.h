@@ -33,6 +33,15 @@ class Application {
   Application(int& argc, char** argv);
   int Run();
 
+  // Answers -h/--help and -V/--version on stdout before any window system is
+  // needed (so they work over ssh and for help2man); returns false when the
+  // arguments ask for something else.
+  static bool AnswerWithoutWindow(int argc, char** argv, int& status);
+
+  // The desktop entry's name without ".desktop", which is also the AppStream id;
+  // Wayland compositors match the window to the entry (and its icon) by it.
+  static constexpr char kDesktopId[] = "org.vantrel.Vantrel";
+
   // Parses the arguments after the program name. Returns false (with a
   // one-line reason in error) for an unknown option or a missing value.
   static bool ParseArguments(const QStringList& arguments, StartOptions& options, QString& error);

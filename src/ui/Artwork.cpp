@@ -103,37 +103,40 @@ QPixmap DrawToolbarImage(ToolbarImage image) {
   return pixmap;
 }
 
+QImage DrawApplicationIcon(int size) {
+  QImage image(size, size, QImage::Format_ARGB32_Premultiplied);
+  image.fill(Qt::transparent);
+  QPainter p(&image);
+  p.setRenderHint(QPainter::Antialiasing);
+  p.scale(size / 64.0, size / 64.0);
+  // Phone body.
+  p.setPen(QPen(QColor(30, 30, 35), 2));
+  p.setBrush(QColor(55, 55, 65));
+  p.drawRoundedRect(QRectF(14, 3, 30, 58), 6, 6);
+  p.setBrush(QColor(120, 185, 235));
+  p.setPen(Qt::NoPen);
+  p.drawRect(QRectF(17, 10, 24, 42));
+  // Speech bubble: the messages the program brings back.
+  QPainterPath bubble;
+  bubble.addRoundedRect(QRectF(28, 22, 32, 22), 7, 7);
+  QPolygonF tail;
+  tail << QPointF(34, 42) << QPointF(30, 52) << QPointF(42, 43);
+  bubble.addPolygon(tail);
+  bubble = bubble.simplified();
+  p.setPen(QPen(QColor(20, 90, 40), 2));
+  p.setBrush(QColor(80, 200, 110));
+  p.drawPath(bubble);
+  p.setPen(Qt::NoPen);
+  p.setBrush(Qt::white);
+  for (int i = 0; i < 3; ++i) p.drawEllipse(QPointF(36 + i * 8, 33), 2.6, 2.6);
+  p.end();
+  return image;
+}
+
 QIcon ApplicationIcon() {
   QIcon icon;
-  for (int size : {16, 32, 48, 64, 128}) {
-    QPixmap pixmap(size, size);
-    pixmap.fill(Qt::transparent);
-    QPainter p(&pixmap);
-    p.setRenderHint(QPainter::Antialiasing);
-    p.scale(size / 64.0, size / 64.0);
-    // Phone body.
-    p.setPen(QPen(QColor(30, 30, 35), 2));
-    p.setBrush(QColor(55, 55, 65));
-    p.drawRoundedRect(QRectF(14, 3, 30, 58), 6, 6);
-    p.setBrush(QColor(120, 185, 235));
-    p.setPen(Qt::NoPen);
-    p.drawRect(QRectF(17, 10, 24, 42));
-    // Speech bubble: the messages the program brings back.
-    QPainterPath bubble;
-    bubble.addRoundedRect(QRectF(28, 22, 32, 22), 7, 7);
-    QPolygonF tail;
-    tail << QPointF(34, 42) << QPointF(30, 52) << QPointF(42, 43);
-    bubble.addPolygon(tail);
-    bubble = bubble.simplified();
-    p.setPen(QPen(QColor(20, 90, 40), 2));
-    p.setBrush(QColor(80, 200, 110));
-    p.drawPath(bubble);
-    p.setPen(Qt::NoPen);
-    p.setBrush(Qt::white);
-    for (int i = 0; i < 3; ++i) p.drawEllipse(QPointF(36 + i * 8, 33), 2.6, 2.6);
-    p.end();
-    icon.addPixmap(pixmap);
-  }
+  for (int size : kApplicationIconSizes)
+    icon.addPixmap(QPixmap::fromImage(DrawApplicationIcon(size)));
   return icon;
 }
 

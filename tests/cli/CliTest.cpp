@@ -9,6 +9,7 @@
 #include "cli/Cli.h"
 #include "cli/CliRunner.h"
 #include "fixtures/Fixtures.h"
+#include "platform/Version.h"
 
 namespace fx = vantrel::fixtures;
 
@@ -114,7 +115,34 @@ TEST(CliReader, FailuresHaveDistinctStatusesAndOneLineMessages) {
   EXPECT_NE(help.out.find("summary BACKUP"), std::string::npos);
   CliRun version = Cli({"summary", "--version"});
   EXPECT_EQ(version.status, 0);
-  EXPECT_NE(version.out.find("1.0"), std::string::npos);
+  EXPECT_EQ(version.out.rfind(std::string("vantrel-cli ") + vantrel::VersionNumber(), 0), 0u)
+      << version.out;
+  EXPECT_EQ(Cli({"-V"}).out, version.out);
+  EXPECT_EQ(Cli({"-h"}).out, help.out);
+}
+
+// --version names the commit of the checkout it was built from (remade at every
+// build, so never an older one), or none when the source is not a git checkout.
+TEST(CliVersion, NamesTheCheckoutsCommit) {
+  const std::string line = Cli({"--version"}).out;
+  std::string head;
+  if (FILE* git = popen(
+          ("git -C '" + std::string(VANTREL_SOURCE_DIR) + "' rev-parse --short=7 HEAD 2>/dev/null")
+              .c_str(),
+          "r")) {
+    char buffer[64] = {};
+    if (std::fgets(buffer, sizeof buffer, git)) head = buffer;
+    if (pclose(git) != 0) head.clear();
+  }
+  while (!head.empty() && head.back() == '\n') head.pop_back();
+  const std::string number = std::string("vantrel-cli ") + vantrel::VersionNumber();
+  if (head.empty()) {
+    EXPECT_EQ(line, number + "\n");
+  } else {
+    EXPECT_TRUE(line == number + " (commit " + head + ")\n" ||
+                line == number + " (commit " + head + "-modified)\n")
+        << line << " at commit " << head;
+  }
 }
 
 TEST(CliBackup, SummaryRecordsAndBackupsDescribeTheSameBackup) {

@@ -13,6 +13,7 @@
 #include "ScriptedPrompts.h"
 #include "fixtures/Fixtures.h"
 #include "platform/UserFolders.h"
+#include "platform/Version.h"
 #include "ui/AboutDialog.h"
 #include "ui/BackupPickerDialog.h"
 #include "ui/LoadProgressDialog.h"
@@ -340,7 +341,7 @@ class SelectionDialogTest : public QObject {
     QCOMPARE(about.windowTitle(), QString("关于 Vantrel For iPhone Backup"));
     auto* text = about.findChild<QLabel*>("aboutText");
     QVERIFY(text);
-    QCOMPARE(text->text(), QString("Vantrel For iPhone Backup 1.0"));
+    QCOMPARE(text->text(), QString("Vantrel For iPhone Backup ") + VersionNumber());
   }
 };
 
