@@ -41,17 +41,25 @@ struct PathSource {
   bool isFolder = false;
   std::string walPath;  // the single file's log; "" = none
   BackupFiles files;
+  const BackupKeys* keys = nullptr;  // an unlocked encrypted backup's keys, else null
 
-  explicit PathSource(const std::string& chosen) : path(chosen), isFolder(IsDirectory(chosen)) {
+  PathSource(const std::string& chosen, const BackupKeys* unlocked)
+      : path(chosen), isFolder(IsDirectory(chosen)) {
     if (isFolder) {
-      files.Open(path);
+      if (unlocked && unlocked->unlocked()) keys = unlocked;
+      files.Open(path, keys);
     } else {
       walPath = path + "-wal";
       if (!PathExists(walPath)) walPath.clear();
     }
   }
   KindDatabase FileOf(const KindSource& kind) const {
-    if (!isFolder) return {path, walPath};
+    if (!isFolder) {
+      KindDatabase single;
+      single.path = path;
+      single.walPath = walPath;
+      return single;
+    }
     return LocateKindDatabase(files, kind);
   }
 };
@@ -65,6 +73,9 @@ struct KindLoad {
   bool opened = false;
   bool done = false;
   LoaderStatus status = LoaderStatus::TableAbsent;
+  // An encrypted backup's deciphered database and log, and what failed.
+  MemoryFile plainDatabase, plainLog;
+  std::vector<std::string> decryptionProblems;
 
   KindLoad() = default;
   KindLoad(const KindLoad&) = delete;
@@ -77,10 +88,33 @@ struct KindLoad {
   }
 
   bool Open(const KindSource& kind, const PathSource& source) {
-    const KindDatabase file = source.FileOf(kind);
+    KindDatabase file = source.FileOf(kind);
     found = !file.path.empty();
+    if (found && source.keys) Decipher(*source.keys, file);
     opened = found && OpenDatabase(file.walPath, *database, file.path) != OpenStatus::NotOpened;
     return opened;
+  }
+  // Replaces the file's paths by those of their deciphered copies in memory;
+  // a database that cannot be deciphered is not opened at all (its bytes are
+  // noise), a log that cannot be is left out.
+  void Decipher(const BackupKeys& keys, KindDatabase& file) {
+    DecryptedFile main = DecryptBackupFile(keys, file.path, file.storedKey, file.hasKey);
+    if (main.status != DecryptStatus::Ok) {
+      decryptionProblems.push_back(DecryptFailureText(main.status, file.name));
+      file.path.clear();
+      return;
+    }
+    plainDatabase = std::move(main.file);
+    file.path = plainDatabase.path();
+    if (file.walPath.empty()) return;
+    DecryptedFile log = DecryptBackupFile(keys, file.walPath, file.walStoredKey, file.walHasKey);
+    if (log.status != DecryptStatus::Ok) {
+      decryptionProblems.push_back(DecryptFailureText(log.status, file.walName));
+      file.walPath.clear();
+      return;
+    }
+    plainLog = std::move(log.file);
+    file.walPath = plainLog.path();
   }
   void Load(const KindSource& kind, Collections& into) {
     if (opened) status = kind.load(*database, into);
@@ -130,6 +164,11 @@ KindDatabase LocateKindDatabase(const BackupFiles& files, const KindSource& kind
   // hashed names, flat or nested, as the folder holds them.
   for (const BackupFileRef& file : kind.backupFiles) {
     KindDatabase found;
+    found.name = file.relativePath;
+    if (const std::optional<FileEntry> entry = files.Find(file.domain, file.relativePath)) {
+      found.hasKey = entry->hasEncryptionKey;
+      found.storedKey = entry->encryptionKey;
+    }
     if (std::optional<std::string> path = files.PathOf(file.domain, file.relativePath)) {
       found.path = *path;
     } else {
@@ -140,6 +179,11 @@ KindDatabase LocateKindDatabase(const BackupFiles& files, const KindSource& kind
     // open: its rows are part of the database as the phone last saw it.
     const std::string log = std::string(file.relativePath) + "-wal";
     if (files.HasWal(file.domain, file.relativePath)) {
+      found.walName = log;
+      if (const std::optional<FileEntry> entry = files.Find(file.domain, log)) {
+        found.walHasKey = entry->hasEncryptionKey;
+        found.walStoredKey = entry->encryptionKey;
+      }
       if (std::optional<std::string> path = files.PathOf(file.domain, log))
         found.walPath = *path;
       else
@@ -226,7 +270,25 @@ const KindSource& KindSourceOf(RecordKind kind) {
   throw std::logic_error("no source for a record kind");
 }
 
-LoadResult LoadBackup(const std::string& path, LoadObserver& observer) {
+namespace {
+
+// What went wrong with Manifest.db of an unlocked backup, for the message.
+std::string ManifestProblem(const BackupFiles& files) {
+  if (files.status() != BackupFilesStatus::ManifestUndeciphered) return {};
+  if (files.manifestDecryption() != DecryptStatus::Ok)
+    return DecryptFailureText(files.manifestDecryption(), "Manifest.db");
+  return "Manifest.db 解密后不是可读的数据库：密钥或文件已损坏。";
+}
+
+std::string JoinLines(const std::vector<std::string>& lines) {
+  std::string text;
+  for (const std::string& line : lines) text += (text.empty() ? "" : "\n") + line;
+  return text;
+}
+
+}  // namespace
+
+LoadResult LoadBackup(const std::string& path, LoadObserver& observer, const BackupKeys* keys) {
   LoadResult result;
   if (!PathExists(path)) return result;
   result.heldBackups = BackupsHeldIn(path);
@@ -234,7 +296,11 @@ LoadResult LoadBackup(const std::string& path, LoadObserver& observer) {
     result.status = LoadStatus::FolderOfBackups;
     return result;
   }
-  const PathSource source(path);
+  const PathSource source(path, keys);
+  if (source.keys) {
+    if (std::string problem = ManifestProblem(source.files); !problem.empty())
+      result.decryptionProblems.push_back(std::move(problem));
+  }
   const std::vector<KindSource>& kinds = KindSources();
   Collections& data = result.collections;
 
@@ -267,6 +333,8 @@ LoadResult LoadBackup(const std::string& path, LoadObserver& observer) {
       load.Load(kind, data);
     }
     found |= load.found;
+    for (std::string& problem : load.decryptionProblems)
+      result.decryptionProblems.push_back(std::move(problem));
     if (load.opened) result.databaseDamage[static_cast<size_t>(kind.kind)] = Damage(*load.database);
     if (load.opened && load.status != LoaderStatus::TableAbsent) {
       loaded = true;
@@ -278,7 +346,14 @@ LoadResult LoadBackup(const std::string& path, LoadObserver& observer) {
 
   if (loaded) {
     result.status = LoadStatus::Loaded;
-  } else if (source.isFolder && IsEncryptedBackup(path)) {
+    // Some kinds loaded, but a database that could not be deciphered is
+    // missing from what is shown: the user is told which.
+    if (!result.decryptionProblems.empty())
+      observer.ShowMessage(JoinLines(result.decryptionProblems));
+  } else if (!result.decryptionProblems.empty()) {
+    result.status = LoadStatus::NothingSupported;
+    observer.ShowMessage(JoinLines(result.decryptionProblems));
+  } else if (source.isFolder && !source.keys && IsEncryptedBackup(path)) {
     result.status = LoadStatus::Encrypted;
     observer.ShowMessage(kEncryptedBackupMessage);
   } else {

@@ -48,9 +48,10 @@ inline constexpr char kFolderOfBackupsMessage[] =
 // Shown by the caller when the chosen path does not exist.
 inline constexpr char kFileNotFoundMessage[] = "没有找到文件";
 // Shown instead of the unsupported-version message when nothing loaded and the
-// backup folder's Manifest.plist says the backup is encrypted.
+// backup folder's Manifest.plist says the backup is encrypted, but no
+// unlocked keys were given to the load.
 inline constexpr char kEncryptedBackupMessage[] =
-    "此备份已加密，无法读取！请在 iTunes 中取消“加密本地备份”后重新备份，再用本软件打开。";
+    "此备份已加密，需要输入备份密码才能读取！";
 
 // A category node of a kind, in tree order.
 struct CategoryNode {
@@ -89,6 +90,12 @@ class BackupFiles;
 struct KindDatabase {
   std::string path;     // "" when the backup holds none of the kind's files
   std::string walPath;  // the "-wal" the manifest lists as its own entry, when on disk; else ""
+  // What an encrypted backup needs to decipher them: the phone's path of
+  // each file (for messages) and its stored wrapped key, as the manifest
+  // gives them (no key when the manifest does not list the file).
+  std::string name, walName;
+  bool hasKey = false, walHasKey = false;
+  std::string storedKey, walStoredKey;
 };
 
 // The database of a kind in an indexed backup folder: the first of its files
@@ -123,6 +130,9 @@ struct LoadResult {
   std::array<DamageCounts, kRecordKindCount> databaseDamage{};
   // FolderOfBackups: the backups the folder holds (Discovery's ListBackups).
   std::vector<std::string> heldBackups;
+  // An encrypted backup: a sentence per file that could not be deciphered
+  // (Manifest.db, a database or its log), in the order met.
+  std::vector<std::string> decryptionProblems;
 };
 
 // Whether folder is itself a backup: it holds Info.plist, Manifest.plist,
@@ -147,6 +157,14 @@ std::string NothingLoadedMessage(const std::string& path);
 // path that does not exist returns NotFound at once; a folder that holds
 // backups without being one returns FolderOfBackups at once, the observer
 // left alone.
-LoadResult LoadBackup(const std::string& path, LoadObserver& observer);
+//
+// An encrypted backup is read with keys (UnlockBackup, EncryptedBackup.h):
+// its Manifest.db and databases are deciphered into memory, never to disk.
+// Files that could not be deciphered are listed in decryptionProblems and
+// said in the one message (also when other kinds loaded). Without unlocked
+// keys an encrypted backup loads nothing and says kEncryptedBackupMessage.
+struct BackupKeys;
+LoadResult LoadBackup(const std::string& path, LoadObserver& observer,
+                      const BackupKeys* keys = nullptr);
 
 }  // namespace vantrel
