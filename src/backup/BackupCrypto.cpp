@@ -39,7 +39,9 @@ SecretBytes& SecretBytes::operator=(const SecretBytes& other) {
   return *this;
 }
 
-SecretBytes::SecretBytes(SecretBytes&& other) noexcept : bytes_(other.bytes_) { other.Wipe(); }
+SecretBytes::SecretBytes(SecretBytes&& other) noexcept : bytes_(other.bytes_) {
+  other.Wipe();
+}
 
 SecretBytes& SecretBytes::operator=(SecretBytes&& other) noexcept {
   if (this != &other) {

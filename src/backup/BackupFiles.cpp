@@ -20,7 +20,8 @@ BackupFilesStatus BackupFiles::Open(const std::string& folder, const BackupKeys*
       // copy in memory, which goes when this function returns.
       DecryptedFile plain = DecryptFileToMemory(keys->manifestDbKey, db, "Manifest.db");
       manifestDecryption_ = plain.status;
-      if (plain.status != DecryptStatus::Ok) return status_ = BackupFilesStatus::ManifestUndeciphered;
+      if (plain.status != DecryptStatus::Ok)
+        return status_ = BackupFilesStatus::ManifestUndeciphered;
       ManifestDbList list = ReadManifestDb(plain.file.path());
       manifestDbStatus_ = list.status;
       damagedRecords_ = list.damagedRows + list.undecodedRecords;

@@ -35,7 +35,6 @@ enum class BackupFilesStatus {
   ManifestUndeciphered,
 };
 
-
 class BackupFiles {
  public:
   // Detects the layout and reads the manifest. The index answers whatever it

@@ -50,8 +50,7 @@ inline constexpr char kFileNotFoundMessage[] = "没有找到文件";
 // Shown instead of the unsupported-version message when nothing loaded and the
 // backup folder's Manifest.plist says the backup is encrypted, but no
 // unlocked keys were given to the load.
-inline constexpr char kEncryptedBackupMessage[] =
-    "此备份已加密，需要输入备份密码才能读取！";
+inline constexpr char kEncryptedBackupMessage[] = "此备份已加密，需要输入备份密码才能读取！";
 
 // A category node of a kind, in tree order.
 struct CategoryNode {

@@ -56,7 +56,9 @@ BackupKeys Unlock(const PlistDocument& doc, std::string_view password) {
 
 }  // namespace
 
-bool PlistSaysEncrypted(std::string_view plist) { return SaysEncrypted(LoadPropertyList(plist)); }
+bool PlistSaysEncrypted(std::string_view plist) {
+  return SaysEncrypted(LoadPropertyList(plist));
+}
 
 bool IsEncryptedBackup(const std::string& folder) {
   // Manifest.plist is small; LoadPropertyListFile refuses anything huge.

@@ -32,10 +32,10 @@ bool PlistSaysEncrypted(std::string_view plist);
 
 enum class BackupUnlockStatus {
   Unlocked,
-  NotEncrypted,   // Manifest.plist does not say the backup is encrypted: nothing to unlock
-  NoKeybag,       // Manifest.plist is unreadable or has no BackupKeyBag
-  KeybagDamaged,  // the keybag is cut short or holds no class key
-  WrongPassword,  // no class key unwrapped with the password
+  NotEncrypted,        // Manifest.plist does not say the backup is encrypted: nothing to unlock
+  NoKeybag,            // Manifest.plist is unreadable or has no BackupKeyBag
+  KeybagDamaged,       // the keybag is cut short or holds no class key
+  WrongPassword,       // no class key unwrapped with the password
   ManifestKeyDamaged,  // ManifestKey is there but does not unwrap with its class key
 };
 
@@ -61,11 +61,11 @@ std::string UnlockFailureText(BackupUnlockStatus status);
 
 enum class DecryptStatus {
   Ok,
-  NoKey,           // the manifest gives the file no wrapped key
+  NoKey,            // the manifest gives the file no wrapped key
   KeyNotUnwrapped,  // its class has no key, or the key does not unwrap: a damaged manifest
-  Unreadable,      // the file cannot be read
-  Damaged,         // its length or padding is wrong: a damaged or cut file
-  NoMemory,        // no memory file could be made or filled
+  Unreadable,       // the file cannot be read
+  Damaged,          // its length or padding is wrong: a damaged or cut file
+  NoMemory,         // no memory file could be made or filled
 };
 
 // A deciphered file: status and, when Ok, the memory file with its bytes.

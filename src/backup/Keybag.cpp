@@ -56,25 +56,39 @@ Keybag ParseKeybag(std::string_view bytes) {
       inClass = true;
       current.uuid = value;
     } else if (!inClass) {
-      if (tag == "VERS") bag.version = Be32(value);
-      else if (tag == "TYPE") bag.type = Be32(value);
-      else if (tag == "WRAP") bag.wrap = Be32(value);
-      else if (tag == "HMCK") bag.hmck = value;
-      else if (tag == "SALT") bag.salt = value, sawSalt = true;
-      else if (tag == "ITER") bag.iterations = Be32(value), sawIter = true;
-      else if (tag == "DPWT") bag.doublePassWrap = Be32(value);
-      else if (tag == "DPIC") bag.doublePassIterations = Be32(value);
-      else if (tag == "DPSL") bag.doublePassSalt = value;
+      if (tag == "VERS")
+        bag.version = Be32(value);
+      else if (tag == "TYPE")
+        bag.type = Be32(value);
+      else if (tag == "WRAP")
+        bag.wrap = Be32(value);
+      else if (tag == "HMCK")
+        bag.hmck = value;
+      else if (tag == "SALT")
+        bag.salt = value, sawSalt = true;
+      else if (tag == "ITER")
+        bag.iterations = Be32(value), sawIter = true;
+      else if (tag == "DPWT")
+        bag.doublePassWrap = Be32(value);
+      else if (tag == "DPIC")
+        bag.doublePassIterations = Be32(value);
+      else if (tag == "DPSL")
+        bag.doublePassSalt = value;
     } else {
-      if (tag == "CLAS") current.protectionClass = Be32(value), hasClass = true;
-      else if (tag == "WRAP") current.wrap = Be32(value);
-      else if (tag == "KTYP") current.keyType = Be32(value);
-      else if (tag == "WPKY") current.wrappedKey = value;
+      if (tag == "CLAS")
+        current.protectionClass = Be32(value), hasClass = true;
+      else if (tag == "WRAP")
+        current.wrap = Be32(value);
+      else if (tag == "KTYP")
+        current.keyType = Be32(value);
+      else if (tag == "WPKY")
+        current.wrappedKey = value;
     }
   }
   finishClass();
   bag.hasDoublePass = !bag.doublePassSalt.empty() && bag.doublePassIterations > 0;
-  if (bag.status == KeybagStatus::Ok && (!sawSalt || !sawIter)) bag.status = KeybagStatus::Truncated;
+  if (bag.status == KeybagStatus::Ok && (!sawSalt || !sawIter))
+    bag.status = KeybagStatus::Truncated;
   if (bag.status == KeybagStatus::Ok && bag.classes.empty()) bag.status = KeybagStatus::NoClasses;
   return bag;
 }
@@ -83,8 +97,8 @@ SecretBytes DerivePasswordKey(const Keybag& keybag, std::string_view password) {
   if (keybag.iterations == 0) return SecretBytes();
   if (!keybag.hasDoublePass)
     return Pbkdf2(PbkdfHash::Sha1, password, keybag.salt, keybag.iterations, 32);
-  const SecretBytes first = Pbkdf2(PbkdfHash::Sha256, password, keybag.doublePassSalt,
-                                   keybag.doublePassIterations, 32);
+  const SecretBytes first =
+      Pbkdf2(PbkdfHash::Sha256, password, keybag.doublePassSalt, keybag.doublePassIterations, 32);
   if (first.empty()) return SecretBytes();
   return Pbkdf2(PbkdfHash::Sha1, first.view(), keybag.salt, keybag.iterations, 32);
 }

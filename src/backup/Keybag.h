@@ -55,10 +55,10 @@ struct Keybag {
   std::string uuid, hmck;
   std::string salt;  // SALT: salt of the SHA-1 step
   uint32_t iterations = 0;
-  bool hasDoublePass = false;  // DPSL and DPIC present (iOS 10.2 on)
-  std::string doublePassSalt;  // DPSL
-  uint32_t doublePassIterations = 0;  // DPIC
-  uint32_t doublePassWrap = 0;        // DPWT
+  bool hasDoublePass = false;                  // DPSL and DPIC present (iOS 10.2 on)
+  std::string doublePassSalt;                  // DPSL
+  uint32_t doublePassIterations = 0;           // DPIC
+  uint32_t doublePassWrap = 0;                 // DPWT
   std::map<uint32_t, KeybagClassKey> classes;  // by protection class; a repeated class: the last
 };
 

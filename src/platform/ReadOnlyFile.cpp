@@ -12,7 +12,9 @@
 
 namespace vantrel {
 
-ReadOnlyFile::~ReadOnlyFile() { Close(); }
+ReadOnlyFile::~ReadOnlyFile() {
+  Close();
+}
 
 ReadOnlyFile::ReadOnlyFile(ReadOnlyFile&& other) noexcept
     : fd_(std::exchange(other.fd_, -1)),
@@ -112,7 +114,9 @@ bool ReadWholeFile(const std::string& path, std::string& out, std::string* error
   return true;
 }
 
-MemoryFile::~MemoryFile() { Close(); }
+MemoryFile::~MemoryFile() {
+  Close();
+}
 
 MemoryFile::MemoryFile(MemoryFile&& other) noexcept
     : fd_(std::exchange(other.fd_, -1)),

@@ -28,7 +28,9 @@ class ReadOnlyFile {
   // less than n at the end of the file or on an error, never more.
   size_t ReadAt(uint64_t offset, void* dest, size_t n) const;
   // True only when exactly n bytes were read.
-  bool ReadExact(uint64_t offset, void* dest, size_t n) const { return ReadAt(offset, dest, n) == n; }
+  bool ReadExact(uint64_t offset, void* dest, size_t n) const {
+    return ReadAt(offset, dest, n) == n;
+  }
 
   uint64_t Size() const;
   const std::string& path() const { return path_; }
