@@ -94,27 +94,12 @@ struct KindLoad {
     opened = found && OpenDatabase(file.walPath, *database, file.path) != OpenStatus::NotOpened;
     return opened;
   }
-  // Replaces the file's paths by those of their deciphered copies in memory;
-  // a database that cannot be deciphered is not opened at all (its bytes are
-  // noise), a log that cannot be is left out.
   void Decipher(const BackupKeys& keys, KindDatabase& file) {
-    DecryptedFile main = DecryptBackupFile(keys, file.path, file.storedKey, file.hasKey);
-    if (main.status != DecryptStatus::Ok) {
-      decryptionProblems.push_back(DecryptFailureText(main.status, file.name));
-      file.path.clear();
-      return;
-    }
-    plainDatabase = std::move(main.file);
-    file.path = plainDatabase.path();
-    if (file.walPath.empty()) return;
-    DecryptedFile log = DecryptBackupFile(keys, file.walPath, file.walStoredKey, file.walHasKey);
-    if (log.status != DecryptStatus::Ok) {
-      decryptionProblems.push_back(DecryptFailureText(log.status, file.walName));
-      file.walPath.clear();
-      return;
-    }
-    plainLog = std::move(log.file);
-    file.walPath = plainLog.path();
+    DecipheredDatabase plain = DecipherKindDatabase(keys, file);
+    file = plain.file;
+    plainDatabase = std::move(plain.database);
+    plainLog = std::move(plain.log);
+    decryptionProblems = std::move(plain.problems);
   }
   void Load(const KindSource& kind, Collections& into) {
     if (opened) status = kind.load(*database, into);
@@ -192,6 +177,32 @@ KindDatabase LocateKindDatabase(const BackupFiles& files, const KindSource& kind
     return found;
   }
   return {};
+}
+
+DecipheredDatabase DecipherKindDatabase(const BackupKeys& keys, const KindDatabase& file) {
+  // A database that cannot be deciphered is not opened at all (its bytes
+  // are noise); a log that cannot be is left out.
+  DecipheredDatabase out;
+  out.file = file;
+  DecryptedFile main = DecryptBackupFile(keys, file.path, file.storedKey, file.hasKey);
+  if (main.status != DecryptStatus::Ok) {
+    out.problems.push_back(DecryptFailureText(main.status, file.name));
+    out.file.path.clear();
+    out.file.walPath.clear();
+    return out;
+  }
+  out.database = std::move(main.file);
+  out.file.path = out.database.path();
+  if (file.walPath.empty()) return out;
+  DecryptedFile log = DecryptBackupFile(keys, file.walPath, file.walStoredKey, file.walHasKey);
+  if (log.status != DecryptStatus::Ok) {
+    out.problems.push_back(DecryptFailureText(log.status, file.walName));
+    out.file.walPath.clear();
+    return out;
+  }
+  out.log = std::move(log.file);
+  out.file.walPath = out.log.path();
+  return out;
 }
 
 std::string KindFileInFolder(const std::string& folder, const KindSource& kind) {

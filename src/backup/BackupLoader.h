@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "backup/LoadObserver.h"
+#include "platform/ReadOnlyFile.h"
 #include "recovery/Loaders.h"
 #include "recovery/Records.h"
 #include "sqlite/SqliteFile.h"
@@ -84,6 +85,7 @@ struct KindSource {
 std::string BackupFilePath(const std::string& folder, const std::string& name);
 
 class BackupFiles;
+struct BackupKeys;
 
 // Where a kind's database lies in a backup folder, and its log.
 struct KindDatabase {
@@ -103,6 +105,17 @@ struct KindDatabase {
 // The log is taken only when the index has it as an entry of its own (the
 // manifest lists it, or for a folder without one, its hashed name exists).
 KindDatabase LocateKindDatabase(const BackupFiles& files, const KindSource& kind);
+
+// A kind's database of an encrypted backup deciphered into memory: file with
+// its paths replaced by those of the memory copies (path "" when the
+// database could not be deciphered; walPath "" when its log could not), and
+// a sentence per file that failed. The copies live as long as this does.
+struct DecipheredDatabase {
+  KindDatabase file;
+  MemoryFile database, log;
+  std::vector<std::string> problems;
+};
+DecipheredDatabase DecipherKindDatabase(const BackupKeys& keys, const KindDatabase& file);
 
 // The same for a folder path, with the index read here; when the folder holds
 // none of the kind's files, the flat path of the first one's hashed name.
@@ -162,7 +175,6 @@ std::string NothingLoadedMessage(const std::string& path);
 // Files that could not be deciphered are listed in decryptionProblems and
 // said in the one message (also when other kinds loaded). Without unlocked
 // keys an encrypted backup loads nothing and says kEncryptedBackupMessage.
-struct BackupKeys;
 LoadResult LoadBackup(const std::string& path, LoadObserver& observer,
                       const BackupKeys* keys = nullptr);
 

@@ -11,6 +11,7 @@
 #include "backup/Discovery.h"
 #include "cli/Cli.h"
 #include "cli/Commands.h"
+#include "cli/Password.h"
 #include "export/CategoryNames.h"
 #include "export/Exporter.h"
 #include "platform/ReadOnlyFile.h"
@@ -89,8 +90,11 @@ std::string NodeName(Category category) {
 
 // Loads path for summary and export. Returns 0 and fills loaded/observer, or an
 // exit status after saying why on err.
-int Load(const std::string& path, LoadResult& loaded, CliObserver& observer, std::ostream& err) {
-  loaded = LoadBackup(path, observer);
+int Load(const std::string& path, const CommandLine& cl, LoadResult& loaded, CliObserver& observer,
+         std::ostream& err) {
+  std::optional<BackupKeys> keys;
+  if (int status = UnlockForCli(path, cl, err, keys)) return status;
+  loaded = LoadBackup(path, observer, keys ? &*keys : nullptr);
   // Said whatever else happens, so a record missing from the output can be traced.
   for (const std::string& line : DamageLines(loaded.databaseDamage))
     err << "vantrel-cli: " << line << "\n";
@@ -124,16 +128,21 @@ int RunBackups(const CommandLine& cl, std::ostream& out, std::ostream& err) {
     err << "vantrel-cli: " << root << ": " << kFileNotFoundMessage << "\n";
     return kExitNotFound;
   }
-  for (const BackupRow& row : ListBackups(root))
+  // An encrypted backup carries a fifth field, "encrypted": it needs the
+  // backup password (--password-file, or the environment, or the terminal).
+  for (const BackupRow& row : ListBackups(root)) {
     out << EscapeField(row.folder) << '\t' << EscapeField(row.deviceName) << '\t'
-        << EscapeField(row.lastBackupDate) << '\t' << EscapeField(row.productVersion) << '\n';
+        << EscapeField(row.lastBackupDate) << '\t' << EscapeField(row.productVersion);
+    if (IsEncryptedBackup(row.folder)) out << "\tencrypted";
+    out << '\n';
+  }
   return kExitOk;
 }
 
 int RunSummary(const CommandLine& cl, std::ostream& out, std::ostream& err) {
   LoadResult loaded;
   CliObserver observer(err, cl.progress);
-  if (int status = Load(cl.positional[0], loaded, observer, err)) return status;
+  if (int status = Load(cl.positional[0], cl, loaded, observer, err)) return status;
   for (const auto& node : observer.nodes())
     out << NodeName(node.category) << '\t' << node.count << '\n';
   return kExitOk;
@@ -167,7 +176,7 @@ int RunExport(const CommandLine& cl, std::ostream& out, std::ostream& err) {
 
   LoadResult loaded;
   CliObserver observer(err, cl.progress);
-  if (int status = Load(cl.positional[0], loaded, observer, err)) return status;
+  if (int status = Load(cl.positional[0], cl, loaded, observer, err)) return status;
 
   std::error_code ec;
   std::filesystem::create_directories(outdir, ec);

@@ -14,7 +14,7 @@ constexpr char kVersion[] = "vantrel-cli 1.0.0";
 constexpr char kUsage[] =
     "Usage: vantrel-cli COMMAND [ARGS] [OPTIONS]\n"
     "\n"
-    "Reads unencrypted iPhone backups (iOS 6 to 18) and SQLite databases read-only with\n"
+    "Reads iPhone backups (iOS 6 to 18, encrypted or not) and SQLite databases read-only with\n"
     "Vantrel's own reader.\n"
     "\n"
     "Commands:\n"
@@ -34,16 +34,19 @@ constexpr char kUsage[] =
     "  --format csv|txt     export: file format (default csv)\n"
     "  --category NODE      export: only this category, e.g. 短信/删除数据\n"
     "  --encoding NAME      export: code page of TXT files (default: the locale's, e.g. UTF-8)\n"
+    "  --password-file FILE encrypted backups: the backup password is FILE's first line\n"
+    "                       (else $VANTREL_BACKUP_PASSWORD, else asked on the terminal)\n"
     "  --quiet              no progress bar\n"
     "  --help               this text\n"
     "  --version            the version\n"
     "\n"
     "Exit status: 0 done, 1 usage error, 2 file or table not found (or BACKUP is a folder\n"
     "of backups: they are listed), 3 nothing readable of that kind, 4 an export file could\n"
-    "not be written.\n";
+    "not be written, 5 an encrypted backup without its password or with a wrong one.\n";
 
 // Options that take a value, and flags.
-const std::set<std::string> kValueOptions = {"--wal", "--format", "--category", "--encoding"};
+const std::set<std::string> kValueOptions = {"--wal", "--format", "--category", "--encoding",
+                                             "--password-file"};
 const std::set<std::string> kFlags = {"--deleted", "--quiet", "--help", "--version"};
 
 }  // namespace

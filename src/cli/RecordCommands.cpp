@@ -8,6 +8,7 @@
 #include "backup/BackupLoader.h"
 #include "cli/Cli.h"
 #include "cli/Commands.h"
+#include "cli/Password.h"
 #include "export/CategoryNames.h"
 #include "platform/ReadOnlyFile.h"
 #include "recovery/Loaders.h"
@@ -141,14 +142,24 @@ int RunRecords(const CommandLine& cl, std::ostream& out, std::ostream& err) {
   // A backup folder's index finds the kind's database and the log its
   // manifest stores; a folder of backups is not one of them.
   std::string file = path, wal;
+  DecipheredDatabase plain;  // an encrypted backup's database, deciphered into memory
   if (IsDirectory(path)) {
     const std::vector<std::string> held = BackupsHeldIn(path);
     if (!held.empty()) return ListHeldBackups(path, held, err);
+    std::optional<BackupKeys> keys;
+    if (int status = UnlockForCli(path, cl, err, keys)) return status;
     BackupFiles files;
-    files.Open(path);
+    files.Open(path, keys ? &*keys : nullptr);
     const KindDatabase found = LocateKindDatabase(files, source);
     file = found.path.empty() ? KindFileInFolder(path, source) : found.path;
     wal = found.walPath;
+    if (keys && !found.path.empty()) {
+      plain = DecipherKindDatabase(*keys, found);
+      for (const std::string& problem : plain.problems) err << "vantrel-cli: " << problem << "\n";
+      if (plain.file.path.empty()) return kExitNoData;
+      file = plain.file.path;
+      wal = plain.file.walPath;
+    }
   } else {
     wal = ChooseWal(cl, path);
   }
