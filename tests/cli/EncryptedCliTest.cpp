@@ -121,7 +121,8 @@ TEST(EncryptedCli, MissingOrWrongPasswordIsExitFiveAndSaysSo) {
   EXPECT_EQ(list.Lines()[0].substr(list.Lines()[0].rfind('\t')), "\tencrypted");
   const testing::CliRun plainList = RunCli({"backups", b.dir.File("plain")});
   ASSERT_EQ(plainList.Lines().size(), 1u);
-  EXPECT_EQ(std::count(plainList.Lines()[0].begin(), plainList.Lines()[0].end(), '\t'), 3);
+  const std::string plainRow = plainList.Lines()[0];
+  EXPECT_EQ(std::count(plainRow.begin(), plainRow.end(), '\t'), 3) << plainRow;
   EXPECT_NE(RunCli({"--help"}).out.find("5 an encrypted backup"), std::string::npos);
 }
 
