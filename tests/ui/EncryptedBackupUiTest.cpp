@@ -66,7 +66,7 @@ class EncryptedBackupUiTest : public QObject {
     QVERIFY(dialog.isVisible());
     QVERIFY(dialog.passwordField()->isEnabled());
 
-    QTest::keyClicks(dialog.passwordField(), kPassword);
+    dialog.passwordField()->setText(QString::fromUtf8(kPassword));  // typed through an input method
     dialog.Unlock();
     QTRY_VERIFY_WITH_TIMEOUT(!dialog.busy(), 30000);
     QCOMPARE(dialog.result(), int(QDialog::Accepted));
@@ -77,7 +77,7 @@ class EncryptedBackupUiTest : public QObject {
   void cancelWhileDerivingGivesUpAtOnce() {
     auto dialog = std::make_unique<BackupPasswordDialog>(locked_.folder);
     dialog->show();
-    QTest::keyClicks(dialog->passwordField(), kPassword);
+    dialog->passwordField()->setText(QString::fromUtf8(kPassword));
     dialog->Unlock();
     QVERIFY(dialog->busy());
     dialog->reject();
