@@ -59,6 +59,11 @@ void SecretBytes::Wipe() {
   bytes_.clear();
 }
 
+void WipeString(std::string& text) {
+  if (!text.empty()) OPENSSL_cleanse(text.data(), text.size());
+  text.clear();
+}
+
 SecretBytes Pbkdf2(PbkdfHash hash, std::string_view password, std::string_view salt,
                    uint32_t rounds, size_t outLength) {
   SecretBytes out(outLength);

@@ -38,6 +38,10 @@ class SecretBytes {
   std::string bytes_;
 };
 
+// Zeroes a string's bytes (OPENSSL_cleanse) and empties it: for a password
+// read into an ordinary string before it is copied into SecretBytes.
+void WipeString(std::string& text);
+
 enum class PbkdfHash { Sha1, Sha256 };
 
 // PBKDF2 (RFC 8018) of password and salt with the given HMAC hash, rounds

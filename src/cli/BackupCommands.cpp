@@ -100,6 +100,10 @@ int Load(const std::string& path, const CommandLine& cl, LoadResult& loaded, Cli
     err << "vantrel-cli: " << line << "\n";
   switch (loaded.status) {
     case LoadStatus::Loaded:
+      // An encrypted backup's file that could not be deciphered is missing
+      // from the output: said, though the rest loaded.
+      for (const std::string& problem : loaded.decryptionProblems)
+        err << "vantrel-cli: " << problem << "\n";
       return kExitOk;
     case LoadStatus::NotFound:
       err << "vantrel-cli: " << path << ": " << kFileNotFoundMessage << "\n";

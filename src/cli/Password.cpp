@@ -43,7 +43,7 @@ bool AskOnTerminal(std::ostream& err, SecretBytes& password) {
   }
   if (canHide) tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
   password = SecretBytes(line);
-  SecretBytes(std::move(line)).Wipe();
+  WipeString(line);
   return any;
 }
 
@@ -63,7 +63,7 @@ int UnlockForCli(const std::string& folder, const CommandLine& cl, std::ostream&
       return kExitPassword;
     }
     password = SecretBytes(bytes);
-    SecretBytes(std::move(bytes)).Wipe();
+    WipeString(bytes);
     CutLineEnd(password);
     have = true;
   } else if (const char* env = std::getenv(kPasswordEnvironment)) {
