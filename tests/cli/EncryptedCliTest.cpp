@@ -126,5 +126,22 @@ TEST(EncryptedCli, MissingOrWrongPasswordIsExitFiveAndSaysSo) {
   EXPECT_NE(RunCli({"--help"}).out.find("5 an encrypted backup"), std::string::npos);
 }
 
+// A database whose ciphertext was cut: the rest loads (exit 0) and stderr names the file.
+TEST(EncryptedCli, AnUndecipherableDatabaseIsNamedOnStderr) {
+  Backups b(false);
+  const std::string sms = fx::ReadFileBytes(b.locked.messagesPath);
+  std::ofstream(b.locked.messagesPath, std::ios::binary | std::ios::trunc)
+      << sms.substr(0, sms.size() - 7);
+  const testing::CliRun r = RunCli({"summary", b.locked.folder, "--password-file", b.passwordFile});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.err.find("无法解密 Library/SMS/sms.db"), std::string::npos) << r.err;
+  EXPECT_EQ(r.out.find("短信"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("通话记录"), std::string::npos) << r.out;
+  const testing::CliRun records =
+      RunCli({"records", b.locked.folder, "messages", "--password-file", b.passwordFile});
+  EXPECT_EQ(records.status, 3);
+  EXPECT_NE(records.err.find("无法解密 Library/SMS/sms.db"), std::string::npos) << records.err;
+}
+
 }  // namespace
 }  // namespace vantrel
