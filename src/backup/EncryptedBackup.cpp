@@ -7,6 +7,8 @@
 
 #include <openssl/crypto.h>
 
+#include <algorithm>
+
 namespace vantrel {
 namespace {
 
@@ -115,12 +117,13 @@ DecryptedFile DecryptFileToMemory(const SecretBytes& key, const std::string& pat
   // Deciphered a slice at a time, so a large database is held once, in the
   // memory file, and never whole in a buffer beside it.
   constexpr size_t kSlice = 4 << 20;
-  std::string cipher(kSlice, '\0'), plain;
-  CbcDecryptor decryptor(key);
   const uint64_t size = in.Size();
+  const size_t slice = static_cast<size_t>(std::min<uint64_t>(size, kSlice));
+  std::string cipher(slice, '\0'), plain;
+  CbcDecryptor decryptor(key);
   DecryptStatus status = DecryptStatus::Ok;
   for (uint64_t at = 0; at < size && status == DecryptStatus::Ok;) {
-    const size_t n = in.ReadAt(at, cipher.data(), kSlice);
+    const size_t n = in.ReadAt(at, cipher.data(), slice);
     if (n == 0) {
       status = DecryptStatus::Unreadable;
       break;
