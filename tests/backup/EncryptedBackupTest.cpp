@@ -396,8 +396,6 @@ TEST(EncryptedBackup, DamageIsSaidAndNothingIsWritten) {
   {  // A keybag cut short in Manifest.plist.
     Twins t(false);
     const std::string plist = fx::ReadFileBytes(t.locked.folder + "/Manifest.plist");
-    const Keybag whole = ParseKeybag(fx::MakeKeybag({}).bytes);
-    (void)whole;
     const size_t start = plist.find("<key>BackupKeyBag</key>");
     ASSERT_NE(start, std::string::npos);
     const size_t data = plist.find("<data>", start) + 6;
