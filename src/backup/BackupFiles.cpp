@@ -6,7 +6,7 @@
 
 namespace vantrel {
 
-BackupFilesStatus BackupFiles::Open(const std::string& folder) {
+BackupFilesStatus BackupFiles::Open(const std::string& folder, const BackupKeys* keys) {
   *this = BackupFiles();
   folder_ = folder;
   if (!IsDirectory(folder)) return status_ = BackupFilesStatus::NoFolder;
@@ -15,6 +15,24 @@ BackupFilesStatus BackupFiles::Open(const std::string& folder) {
   const std::string mbdb = folder + "/Manifest.mbdb";
   if (IsRegularFile(db)) {
     layout_ = BackupLayout::ManifestDb;
+    if (keys && keys->unlocked() && !keys->manifestDbKey.empty()) {
+      // An encrypted iOS 10.2+ backup: the list is read from the deciphered
+      // copy in memory, which goes when this function returns.
+      DecryptedFile plain = DecryptFileToMemory(keys->manifestDbKey, db, "Manifest.db");
+      manifestDecryption_ = plain.status;
+      if (plain.status != DecryptStatus::Ok)
+        return status_ = BackupFilesStatus::ManifestUndeciphered;
+      ManifestDbList list = ReadManifestDb(plain.file.path());
+      manifestDbStatus_ = list.status;
+      damagedRecords_ = list.damagedRows + list.undecodedRecords;
+      entries_ = std::move(list.entries);
+      if (list.status == ManifestDbStatus::NotSqlite || list.status == ManifestDbStatus::Unreadable)
+        status_ = BackupFilesStatus::ManifestUndeciphered;
+      else if (list.status != ManifestDbStatus::Ok || damagedRecords_ > 0)
+        status_ = BackupFilesStatus::ManifestDamaged;
+      IndexEntries();
+      return status_;
+    }
     ManifestDbList list = ReadManifestDb(db);
     manifestDbStatus_ = list.status;
     damagedRecords_ = list.damagedRows + list.undecodedRecords;
@@ -34,6 +52,11 @@ BackupFilesStatus BackupFiles::Open(const std::string& folder) {
   } else {
     layout_ = BackupLayout::FlatNames;
   }
+  IndexEntries();
+  return status_;
+}
+
+void BackupFiles::IndexEntries() {
   for (size_t i = 0; i < entries_.size(); ++i) {
     // Manifest.db names each row by its fileID; should a damaged row lack it,
     // the ID is recomputed so the row can still be found.
@@ -41,7 +64,6 @@ BackupFilesStatus BackupFiles::Open(const std::string& folder) {
       entries_[i].fileId = BackupFileId(entries_[i].domain, entries_[i].relativePath);
     byId_.emplace(entries_[i].fileId, i);
   }
-  return status_;
 }
 
 std::string BackupFiles::PathOfId(const std::string& fileId) const {

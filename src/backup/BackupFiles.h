@@ -16,6 +16,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "backup/EncryptedBackup.h"
 #include "backup/FileEntry.h"
 #include "backup/ManifestDb.h"
 #include "backup/ManifestMbdb.h"
@@ -29,13 +30,17 @@ enum class BackupFilesStatus {
   NoFolder,           // the folder does not exist
   ManifestEncrypted,  // Manifest.db is enciphered (an encrypted iOS 10.2+ backup): no file list
   ManifestDamaged,    // Manifest.db or Manifest.mbdb could not be read whole (see the counts)
+  // Manifest.db of an unlocked backup could not be deciphered (see
+  // manifestDecryption()), or deciphered to something that is no database.
+  ManifestUndeciphered,
 };
 
 class BackupFiles {
  public:
   // Detects the layout and reads the manifest. The index answers whatever it
-  // could read even when the status is not Ok.
-  BackupFilesStatus Open(const std::string& folder);
+  // could read even when the status is not Ok. With the keys of an unlocked
+  // backup, an enciphered Manifest.db is deciphered into memory and read there.
+  BackupFilesStatus Open(const std::string& folder, const BackupKeys* keys = nullptr);
 
   BackupLayout layout() const { return layout_; }
   BackupFilesStatus status() const { return status_; }
@@ -47,6 +52,8 @@ class BackupFiles {
   MbdbStatus mbdbStatus() const { return mbdbStatus_; }
   ManifestDbStatus manifestDbStatus() const { return manifestDbStatus_; }
   size_t damagedRecords() const { return damagedRecords_; }
+  // How deciphering Manifest.db went (Ok when it was not enciphered).
+  DecryptStatus manifestDecryption() const { return manifestDecryption_; }
 
   // The entry of (domain, relativePath). For FlatNames, an entry made from the
   // file on disk (size and kind only) when the hashed name exists.
@@ -61,12 +68,15 @@ class BackupFiles {
   bool HasWal(std::string_view domain, std::string_view relativePath) const;
 
  private:
+  void IndexEntries();
+
   std::string folder_;
   BackupLayout layout_ = BackupLayout::None;
   BackupFilesStatus status_ = BackupFilesStatus::NoFolder;
   MbdbStatus mbdbStatus_ = MbdbStatus::Unreadable;
   ManifestDbStatus manifestDbStatus_ = ManifestDbStatus::Unreadable;
   size_t damagedRecords_ = 0;
+  DecryptStatus manifestDecryption_ = DecryptStatus::Ok;
   std::vector<FileEntry> entries_;
   std::unordered_map<std::string, size_t> byId_;  // file ID -> index in entries_
 };

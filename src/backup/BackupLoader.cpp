@@ -46,17 +46,25 @@ struct PathSource {
   bool isFolder = false;
   std::string walPath;  // the single file's log; "" = none
   BackupFiles files;
+  const BackupKeys* keys = nullptr;  // an unlocked encrypted backup's keys, else null
 
-  explicit PathSource(const std::string& chosen) : path(chosen), isFolder(IsDirectory(chosen)) {
+  PathSource(const std::string& chosen, const BackupKeys* unlocked)
+      : path(chosen), isFolder(IsDirectory(chosen)) {
     if (isFolder) {
-      files.Open(path);
+      if (unlocked && unlocked->unlocked()) keys = unlocked;
+      files.Open(path, keys);
     } else {
       walPath = path + "-wal";
       if (!PathExists(walPath)) walPath.clear();
     }
   }
   KindDatabase FileOf(const KindSource& kind) const {
-    if (!isFolder) return {path, walPath};
+    if (!isFolder) {
+      KindDatabase single;
+      single.path = path;
+      single.walPath = walPath;
+      return single;
+    }
     return LocateKindDatabase(files, kind);
   }
 };
@@ -70,6 +78,9 @@ struct KindLoad {
   bool opened = false;
   bool done = false;
   LoaderStatus status = LoaderStatus::TableAbsent;
+  // An encrypted backup's deciphered database and log, and what failed.
+  MemoryFile plainDatabase, plainLog;
+  std::vector<std::string> decryptionProblems;
 
   KindLoad() = default;
   KindLoad(const KindLoad&) = delete;
@@ -86,8 +97,20 @@ struct KindLoad {
   bool Open(const KindSource& kind, const PathSource& source) {
     file = source.FileOf(kind);
     found = !file.path.empty();
-    opened = found && OpenDatabase(file.walPath, *database, file.path) != OpenStatus::NotOpened;
+    // An encrypted backup's database is read from its deciphered copy in
+    // memory; file keeps naming the stored one, which the reports hash.
+    KindDatabase readFrom = file;
+    if (found && source.keys) Decipher(*source.keys, readFrom);
+    opened =
+        found && OpenDatabase(readFrom.walPath, *database, readFrom.path) != OpenStatus::NotOpened;
     return opened;
+  }
+  void Decipher(const BackupKeys& keys, KindDatabase& file) {
+    DecipheredDatabase plain = DecipherKindDatabase(keys, file);
+    file = plain.file;
+    plainDatabase = std::move(plain.database);
+    plainLog = std::move(plain.log);
+    decryptionProblems = std::move(plain.problems);
   }
   void Load(const KindSource& kind, Collections& into) {
     if (opened) status = kind.load(*database, into);
@@ -158,6 +181,11 @@ KindDatabase LocateKindDatabase(const BackupFiles& files, const KindSource& kind
     KindDatabase found;
     found.domain = file.domain;
     found.relativePath = file.relativePath;
+    found.name = file.relativePath;
+    if (const std::optional<FileEntry> entry = files.Find(file.domain, file.relativePath)) {
+      found.hasKey = entry->hasEncryptionKey;
+      found.storedKey = entry->encryptionKey;
+    }
     if (std::optional<std::string> path = files.PathOf(file.domain, file.relativePath)) {
       found.path = *path;
     } else {
@@ -168,6 +196,11 @@ KindDatabase LocateKindDatabase(const BackupFiles& files, const KindSource& kind
     // open: its rows are part of the database as the phone last saw it.
     const std::string log = std::string(file.relativePath) + "-wal";
     if (files.HasWal(file.domain, file.relativePath)) {
+      found.walName = log;
+      if (const std::optional<FileEntry> entry = files.Find(file.domain, log)) {
+        found.walHasKey = entry->hasEncryptionKey;
+        found.walStoredKey = entry->encryptionKey;
+      }
       if (std::optional<std::string> path = files.PathOf(file.domain, log))
         found.walPath = *path;
       else
@@ -176,6 +209,32 @@ KindDatabase LocateKindDatabase(const BackupFiles& files, const KindSource& kind
     return found;
   }
   return {};
+}
+
+DecipheredDatabase DecipherKindDatabase(const BackupKeys& keys, const KindDatabase& file) {
+  // A database that cannot be deciphered is not opened at all (its bytes
+  // are noise); a log that cannot be is left out.
+  DecipheredDatabase out;
+  out.file = file;
+  DecryptedFile main = DecryptBackupFile(keys, file.path, file.storedKey, file.hasKey);
+  if (main.status != DecryptStatus::Ok) {
+    out.problems.push_back(DecryptFailureText(main.status, file.name));
+    out.file.path.clear();
+    out.file.walPath.clear();
+    return out;
+  }
+  out.database = std::move(main.file);
+  out.file.path = out.database.path();
+  if (file.walPath.empty()) return out;
+  DecryptedFile log = DecryptBackupFile(keys, file.walPath, file.walStoredKey, file.walHasKey);
+  if (log.status != DecryptStatus::Ok) {
+    out.problems.push_back(DecryptFailureText(log.status, file.walName));
+    out.file.walPath.clear();
+    return out;
+  }
+  out.log = std::move(log.file);
+  out.file.walPath = out.log.path();
+  return out;
 }
 
 std::string KindFileInFolder(const std::string& folder, const KindSource& kind) {
@@ -254,7 +313,25 @@ const KindSource& KindSourceOf(RecordKind kind) {
   throw std::logic_error("no source for a record kind");
 }
 
-LoadResult LoadBackup(const std::string& path, LoadObserver& observer) {
+namespace {
+
+// What went wrong with Manifest.db of an unlocked backup, for the message.
+std::string ManifestProblem(const BackupFiles& files) {
+  if (files.status() != BackupFilesStatus::ManifestUndeciphered) return {};
+  if (files.manifestDecryption() != DecryptStatus::Ok)
+    return DecryptFailureText(files.manifestDecryption(), "Manifest.db");
+  return "Manifest.db 解密后不是可读的数据库：密钥或文件已损坏。";
+}
+
+std::string JoinLines(const std::vector<std::string>& lines) {
+  std::string text;
+  for (const std::string& line : lines) text += (text.empty() ? "" : "\n") + line;
+  return text;
+}
+
+}  // namespace
+
+LoadResult LoadBackup(const std::string& path, LoadObserver& observer, const BackupKeys* keys) {
   LoadResult result;
   if (!PathExists(path)) return result;
   result.heldBackups = BackupsHeldIn(path);
@@ -262,7 +339,11 @@ LoadResult LoadBackup(const std::string& path, LoadObserver& observer) {
     result.status = LoadStatus::FolderOfBackups;
     return result;
   }
-  const PathSource source(path);
+  const PathSource source(path, keys);
+  if (source.keys) {
+    if (std::string problem = ManifestProblem(source.files); !problem.empty())
+      result.decryptionProblems.push_back(std::move(problem));
+  }
   const std::vector<KindSource>& kinds = KindSources();
   Collections& data = result.collections;
 
@@ -295,6 +376,8 @@ LoadResult LoadBackup(const std::string& path, LoadObserver& observer) {
       load.Load(kind, data);
     }
     found |= load.found;
+    for (std::string& problem : load.decryptionProblems)
+      result.decryptionProblems.push_back(std::move(problem));
     if (load.opened) {
       result.databaseDamage[static_cast<size_t>(kind.kind)] = Damage(*load.database);
       result.sources.push_back(SourceOf(kind, load));
@@ -311,7 +394,14 @@ LoadResult LoadBackup(const std::string& path, LoadObserver& observer) {
 
   if (loaded) {
     result.status = LoadStatus::Loaded;
-  } else if (source.isFolder && IsEncryptedBackup(path)) {
+    // Some kinds loaded, but a database that could not be deciphered is
+    // missing from what is shown: the user is told which.
+    if (!result.decryptionProblems.empty())
+      observer.ShowMessage(JoinLines(result.decryptionProblems));
+  } else if (!result.decryptionProblems.empty()) {
+    result.status = LoadStatus::NothingSupported;
+    observer.ShowMessage(JoinLines(result.decryptionProblems));
+  } else if (source.isFolder && !source.keys && IsEncryptedBackup(path)) {
     result.status = LoadStatus::Encrypted;
     observer.ShowMessage(kEncryptedBackupMessage);
   } else {

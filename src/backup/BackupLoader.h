@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "backup/LoadObserver.h"
+#include "platform/ReadOnlyFile.h"
 #include "recovery/Loaders.h"
 #include "recovery/Records.h"
 #include "sqlite/SqliteFile.h"
@@ -48,9 +49,9 @@ inline constexpr char kFolderOfBackupsMessage[] =
 // Shown by the caller when the chosen path does not exist.
 inline constexpr char kFileNotFoundMessage[] = "没有找到文件";
 // Shown instead of the unsupported-version message when nothing loaded and the
-// backup folder's Manifest.plist says the backup is encrypted.
-inline constexpr char kEncryptedBackupMessage[] =
-    "此备份已加密，无法读取！请在 iTunes 中取消“加密本地备份”后重新备份，再用本软件打开。";
+// backup folder's Manifest.plist says the backup is encrypted, but no
+// unlocked keys were given to the load.
+inline constexpr char kEncryptedBackupMessage[] = "此备份已加密，需要输入备份密码才能读取！";
 
 // A category node of a kind, in tree order.
 struct CategoryNode {
@@ -84,6 +85,7 @@ struct KindSource {
 std::string BackupFilePath(const std::string& folder, const std::string& name);
 
 class BackupFiles;
+struct BackupKeys;
 
 // Where a kind's database lies in a backup folder, and its log.
 struct KindDatabase {
@@ -93,6 +95,12 @@ struct KindDatabase {
   // for a database file chosen on its own.
   std::string domain;
   std::string relativePath;
+  // What an encrypted backup needs to decipher them: the phone's path of
+  // each file (for messages) and its stored wrapped key, as the manifest
+  // gives them (no key when the manifest does not list the file).
+  std::string name, walName;
+  bool hasKey = false, walHasKey = false;
+  std::string storedKey, walStoredKey;
 };
 
 // A database file a load read, for reports that must show their evidence.
@@ -113,6 +121,17 @@ struct SourceDatabase {
 // The log is taken only when the index has it as an entry of its own (the
 // manifest lists it, or for a folder without one, its hashed name exists).
 KindDatabase LocateKindDatabase(const BackupFiles& files, const KindSource& kind);
+
+// A kind's database of an encrypted backup deciphered into memory: file with
+// its paths replaced by those of the memory copies (path "" when the
+// database could not be deciphered; walPath "" when its log could not), and
+// a sentence per file that failed. The copies live as long as this does.
+struct DecipheredDatabase {
+  KindDatabase file;
+  MemoryFile database, log;
+  std::vector<std::string> problems;
+};
+DecipheredDatabase DecipherKindDatabase(const BackupKeys& keys, const KindDatabase& file);
 
 // The same for a folder path, with the index read here; when the folder holds
 // none of the kind's files, the flat path of the first one's hashed name.
@@ -141,6 +160,9 @@ struct LoadResult {
   std::vector<std::string> heldBackups;
   // Every database file that opened, in the order of the kinds.
   std::vector<SourceDatabase> sources;
+  // An encrypted backup: a sentence per file that could not be deciphered
+  // (Manifest.db, a database or its log), in the order met.
+  std::vector<std::string> decryptionProblems;
 };
 
 // Whether folder is itself a backup: it holds Info.plist, Manifest.plist,
@@ -165,6 +187,13 @@ std::string NothingLoadedMessage(const std::string& path);
 // path that does not exist returns NotFound at once; a folder that holds
 // backups without being one returns FolderOfBackups at once, the observer
 // left alone.
-LoadResult LoadBackup(const std::string& path, LoadObserver& observer);
+//
+// An encrypted backup is read with keys (UnlockBackup, EncryptedBackup.h):
+// its Manifest.db and databases are deciphered into memory, never to disk.
+// Files that could not be deciphered are listed in decryptionProblems and
+// said in the one message (also when other kinds loaded). Without unlocked
+// keys an encrypted backup loads nothing and says kEncryptedBackupMessage.
+LoadResult LoadBackup(const std::string& path, LoadObserver& observer,
+                      const BackupKeys* keys = nullptr);
 
 }  // namespace vantrel

@@ -1,12 +1,18 @@
-// Reading IsEncrypted from a backup's Manifest.plist, XML or binary.
+// Reading IsEncrypted from a backup's Manifest.plist, unlocking the keybag
+// with the password, and deciphering backup files into memory.
 #include "backup/EncryptedBackup.h"
 
+#include "backup/Keybag.h"
 #include "backup/PropertyList.h"
 
-namespace vantrel {
+#include <openssl/crypto.h>
 
-bool PlistSaysEncrypted(std::string_view plist) {
-  const PlistDocument doc = LoadPropertyList(plist);
+#include <algorithm>
+
+namespace vantrel {
+namespace {
+
+bool SaysEncrypted(const PlistDocument& doc) {
   if (!doc.Readable()) return false;
   // Only the top dictionary's own key counts (Lockdown holds one of its own),
   // and only a boolean true.
@@ -14,12 +20,166 @@ bool PlistSaysEncrypted(std::string_view plist) {
   return value && value->kind == PlistValue::Kind::Bool && value->integer != 0;
 }
 
+BackupKeys Unlock(const PlistDocument& doc, std::string_view password) {
+  BackupKeys keys;
+  if (!doc.Readable()) return keys;
+  if (!SaysEncrypted(doc)) {
+    keys.status = BackupUnlockStatus::NotEncrypted;
+    return keys;
+  }
+  const PlistValue* bagValue = doc.root.Find("BackupKeyBag");
+  if (!bagValue || bagValue->kind != PlistValue::Kind::Data) return keys;
+  const Keybag bag = ParseKeybag(bagValue->bytes);
+  if (bag.status != KeybagStatus::Ok) {
+    keys.status = BackupUnlockStatus::KeybagDamaged;
+    return keys;
+  }
+  SecretBytes passwordKey = DerivePasswordKey(bag, password);
+  ClassKeys unlocked = UnlockClassKeys(bag, passwordKey);
+  passwordKey.Wipe();
+  keys.classKeysNotUnwrapped = unlocked.failed;
+  if (unlocked.status == UnlockStatus::NoPasswordKey) {
+    keys.status = BackupUnlockStatus::KeybagDamaged;
+    return keys;
+  }
+  if (unlocked.status == UnlockStatus::WrongPassword) {
+    keys.status = BackupUnlockStatus::WrongPassword;
+    return keys;
+  }
+  keys.classKeys = std::move(unlocked.keys);
+  keys.status = BackupUnlockStatus::Unlocked;
+  if (const PlistValue* manifestKey = doc.root.Find("ManifestKey");
+      manifestKey && manifestKey->kind == PlistValue::Kind::Data) {
+    keys.manifestDbKey = UnwrapFileKey(keys, manifestKey->bytes);
+    if (keys.manifestDbKey.empty()) keys.status = BackupUnlockStatus::ManifestKeyDamaged;
+  }
+  return keys;
+}
+
+}  // namespace
+
+bool PlistSaysEncrypted(std::string_view plist) {
+  return SaysEncrypted(LoadPropertyList(plist));
+}
+
 bool IsEncryptedBackup(const std::string& folder) {
   // Manifest.plist is small; LoadPropertyListFile refuses anything huge.
-  const PlistDocument doc = LoadPropertyListFile(folder + "/Manifest.plist");
-  if (!doc.Readable()) return false;
-  const PlistValue* value = doc.root.Find("IsEncrypted");
-  return value && value->kind == PlistValue::Kind::Bool && value->integer != 0;
+  return SaysEncrypted(LoadPropertyListFile(folder + "/Manifest.plist"));
+}
+
+BackupKeys UnlockBackup(const std::string& folder, std::string_view password) {
+  return Unlock(LoadPropertyListFile(folder + "/Manifest.plist"), password);
+}
+
+BackupKeys UnlockManifestPlist(std::string_view manifestPlist, std::string_view password) {
+  return Unlock(LoadPropertyList(manifestPlist), password);
+}
+
+std::string UnlockFailureText(BackupUnlockStatus status) {
+  switch (status) {
+    case BackupUnlockStatus::Unlocked:
+    case BackupUnlockStatus::NotEncrypted:
+      return {};
+    case BackupUnlockStatus::NoKeybag:
+      return "此备份已加密，但 Manifest.plist 中没有可读的密钥包（BackupKeyBag），无法解密。";
+    case BackupUnlockStatus::KeybagDamaged:
+      return "此备份的密钥包（BackupKeyBag）已损坏，无法解密。";
+    case BackupUnlockStatus::WrongPassword:
+      return "备份密码不正确";
+    case BackupUnlockStatus::ManifestKeyDamaged:
+      return "此备份的 Manifest.db 密钥（ManifestKey）无法解开，Manifest.plist 可能已损坏。";
+  }
+  return {};
+}
+
+SecretBytes UnwrapFileKey(const BackupKeys& keys, std::string_view storedKey) {
+  if (storedKey.size() < 4 + 24) return SecretBytes();
+  const uint32_t protectionClass = static_cast<uint8_t>(storedKey[0]) |
+                                   static_cast<uint32_t>(static_cast<uint8_t>(storedKey[1])) << 8 |
+                                   static_cast<uint32_t>(static_cast<uint8_t>(storedKey[2])) << 16 |
+                                   static_cast<uint32_t>(static_cast<uint8_t>(storedKey[3])) << 24;
+  const auto it = keys.classKeys.find(protectionClass);
+  if (it == keys.classKeys.end()) return SecretBytes();
+  std::optional<SecretBytes> key = AesKeyUnwrap(it->second, storedKey.substr(4));
+  if (!key || key->size() != 32) return SecretBytes();
+  return std::move(*key);
+}
+
+DecryptedFile DecryptFileToMemory(const SecretBytes& key, const std::string& path,
+                                  const std::string& label) {
+  DecryptedFile out;
+  ReadOnlyFile in;
+  if (!in.Open(path)) return out;
+  if (!out.file.Create(label)) {
+    out.status = DecryptStatus::NoMemory;
+    return out;
+  }
+  // Deciphered a slice at a time, so a large database is held once, in the
+  // memory file, and never whole in a buffer beside it.
+  constexpr size_t kSlice = 4 << 20;
+  const uint64_t size = in.Size();
+  const size_t slice = static_cast<size_t>(std::min<uint64_t>(size, kSlice));
+  std::string cipher(slice, '\0'), plain;
+  CbcDecryptor decryptor(key);
+  DecryptStatus status = DecryptStatus::Ok;
+  for (uint64_t at = 0; at < size && status == DecryptStatus::Ok;) {
+    const size_t n = in.ReadAt(at, cipher.data(), slice);
+    if (n == 0) {
+      status = DecryptStatus::Unreadable;
+      break;
+    }
+    at += n;
+    plain.clear();
+    decryptor.Update(std::string_view(cipher.data(), n), plain);
+    if (!out.file.Append(plain.data(), plain.size())) status = DecryptStatus::NoMemory;
+    OPENSSL_cleanse(plain.data(), plain.size());
+  }
+  if (status == DecryptStatus::Ok) {
+    plain.clear();
+    const CbcStatus finished = decryptor.Finish(plain);
+    if (finished != CbcStatus::Ok)
+      status = DecryptStatus::Damaged;
+    else if (!out.file.Append(plain.data(), plain.size()) || !out.file.Seal())
+      status = DecryptStatus::NoMemory;
+    OPENSSL_cleanse(plain.data(), plain.size());
+  }
+  out.status = status;
+  if (status != DecryptStatus::Ok) out.file.Close();
+  return out;
+}
+
+DecryptedFile DecryptBackupFile(const BackupKeys& keys, const std::string& path,
+                                std::string_view storedKey, bool hasKey) {
+  DecryptedFile out;
+  if (!hasKey || storedKey.empty()) {
+    out.status = DecryptStatus::NoKey;
+    return out;
+  }
+  const SecretBytes key = UnwrapFileKey(keys, storedKey);
+  if (key.empty()) {
+    out.status = DecryptStatus::KeyNotUnwrapped;
+    return out;
+  }
+  const size_t slash = path.find_last_of('/');
+  return DecryptFileToMemory(key, path, slash == std::string::npos ? path : path.substr(slash + 1));
+}
+
+std::string DecryptFailureText(DecryptStatus status, const std::string& name) {
+  switch (status) {
+    case DecryptStatus::Ok:
+      return {};
+    case DecryptStatus::NoKey:
+      return "无法解密 " + name + "：备份清单中没有此文件的密钥。";
+    case DecryptStatus::KeyNotUnwrapped:
+      return "无法解密 " + name + "：此文件的密钥无法解开，备份清单可能已损坏。";
+    case DecryptStatus::Unreadable:
+      return "无法解密 " + name + "：文件无法读取。";
+    case DecryptStatus::Damaged:
+      return "无法解密 " + name + "：文件已损坏（长度或填充不正确）。";
+    case DecryptStatus::NoMemory:
+      return "无法解密 " + name + "：内存不足。";
+  }
+  return {};
 }
 
 }  // namespace vantrel

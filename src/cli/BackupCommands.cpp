@@ -13,6 +13,7 @@
 #include "backup/Discovery.h"
 #include "cli/Cli.h"
 #include "cli/Commands.h"
+#include "cli/Password.h"
 #include "export/AttachmentCopy.h"
 #include "export/CategoryNames.h"
 #include "export/Exporter.h"
@@ -95,13 +96,20 @@ std::string NodeName(Category category) {
 
 // Loads path for summary and export. Returns 0 and fills loaded/observer, or an
 // exit status after saying why on err.
-int Load(const std::string& path, LoadResult& loaded, CliObserver& observer, std::ostream& err) {
-  loaded = LoadBackup(path, observer);
+int Load(const std::string& path, const CommandLine& cl, LoadResult& loaded, CliObserver& observer,
+         std::ostream& err) {
+  std::optional<BackupKeys> keys;
+  if (int status = UnlockForCli(path, cl, err, keys)) return status;
+  loaded = LoadBackup(path, observer, keys ? &*keys : nullptr);
   // Said whatever else happens, so a record missing from the output can be traced.
   for (const std::string& line : DamageLines(loaded.databaseDamage))
     err << "vantrel-cli: " << line << "\n";
   switch (loaded.status) {
     case LoadStatus::Loaded:
+      // An encrypted backup's file that could not be deciphered is missing
+      // from the output: said, though the rest loaded.
+      for (const std::string& problem : loaded.decryptionProblems)
+        err << "vantrel-cli: " << problem << "\n";
       return kExitOk;
     case LoadStatus::NotFound:
       err << "vantrel-cli: " << path << ": " << kFileNotFoundMessage << "\n";
@@ -158,9 +166,14 @@ int RunBackups(const CommandLine& cl, std::ostream& out, std::ostream& err) {
     err << "vantrel-cli: " << root << ": " << kFileNotFoundMessage << "\n";
     return kExitNotFound;
   }
-  for (const BackupRow& row : ListBackups(root))
+  // An encrypted backup carries a fifth field, "encrypted": it needs the
+  // backup password (--password-file, or the environment, or the terminal).
+  for (const BackupRow& row : ListBackups(root)) {
     out << EscapeField(row.folder) << '\t' << EscapeField(row.deviceName) << '\t'
-        << EscapeField(row.lastBackupDate) << '\t' << EscapeField(row.productVersion) << '\n';
+        << EscapeField(row.lastBackupDate) << '\t' << EscapeField(row.productVersion);
+    if (IsEncryptedBackup(row.folder)) out << "\tencrypted";
+    out << '\n';
+  }
   return kExitOk;
 }
 
@@ -184,7 +197,7 @@ size_t ReactionCount(const Collections& data) {
 int RunSummary(const CommandLine& cl, std::ostream& out, std::ostream& err) {
   LoadResult loaded;
   CliObserver observer(err, cl.progress);
-  if (int status = Load(cl.positional[0], loaded, observer, err)) return status;
+  if (int status = Load(cl.positional[0], cl, loaded, observer, err)) return status;
   for (const auto& node : observer.nodes())
     out << NodeName(node.category) << '\t' << node.count << '\n';
   // Reactions are not messages of their own; counted apart, after the nodes,
@@ -228,7 +241,7 @@ int RunExport(const CommandLine& cl, std::ostream& out, std::ostream& err) {
 
   LoadResult loaded;
   CliObserver observer(err, cl.progress);
-  if (int status = Load(cl.positional[0], loaded, observer, err)) return status;
+  if (int status = Load(cl.positional[0], cl, loaded, observer, err)) return status;
 
   std::error_code ec;
   std::filesystem::create_directories(outdir, ec);

@@ -13,7 +13,7 @@ namespace {
 constexpr char kUsage[] =
     "Usage: vantrel-cli COMMAND [ARGS] [OPTIONS]\n"
     "\n"
-    "Reads unencrypted iPhone backups (iOS 6 to 18) and SQLite databases read-only with\n"
+    "Reads iPhone backups (iOS 6 to 18, encrypted or not) and SQLite databases read-only with\n"
     "Vantrel's own reader.\n"
     "\n"
     "Commands:\n"
@@ -46,17 +46,19 @@ constexpr char kUsage[] =
     "  --category NODE      export: only this category, e.g. 短信/删除数据\n"
     "  --attachments        export: also copy message attachments into OUTDIR/attachments\n"
     "  --encoding NAME      export: code page of TXT files (default: the locale's, e.g. UTF-8)\n"
+    "  --password-file FILE encrypted backups: the backup password is FILE's first line\n"
+    "                       (else $VANTREL_BACKUP_PASSWORD, else asked on the terminal)\n"
     "  --quiet              no progress bar\n"
     "  -h, --help           this text\n"
     "  -V, --version        the version and the commit it was built from\n"
     "\n"
     "Exit status: 0 done, 1 usage error, 2 file or table not found (or BACKUP is a folder\n"
     "of backups: they are listed), 3 nothing readable of that kind, 4 an export file could\n"
-    "not be written.\n";
+    "not be written, 5 an encrypted backup without its password or with a wrong one.\n";
 
 // Options that take a value, and flags.
-const std::set<std::string> kValueOptions = {"--wal",  "--format", "--category", "--encoding",
-                                             "--grep", "--since",  "--until"};
+const std::set<std::string> kValueOptions = {"--wal",  "--format", "--category",     "--encoding",
+                                             "--grep", "--since",  "--until", "--password-file"};
 const std::set<std::string> kFlags = {"--deleted", "--quiet", "--help", "--version",
                                       "--attachments"};
 

@@ -11,10 +11,11 @@ namespace vantrel {
 // Exit statuses of vantrel-cli.
 enum CliStatus : int {
   kExitOk = 0,
-  kExitUsage = 1,       // bad arguments
-  kExitNotFound = 2,    // a file cannot be opened, a path or table does not exist
-  kExitNoData = 3,      // nothing this kind of database should hold was found
-  kExitWriteFailed = 4  // an export file could not be written
+  kExitUsage = 1,        // bad arguments
+  kExitNotFound = 2,     // a file cannot be opened, a path or table does not exist
+  kExitNoData = 3,       // nothing this kind of database should hold was found
+  kExitWriteFailed = 4,  // an export file could not be written
+  kExitPassword = 5      // an encrypted backup without its password, or with a wrong one
 };
 
 // Runs one command line (args without the program name). Data goes to out,

@@ -9,6 +9,7 @@
 #include "backup/BackupLoader.h"
 #include "cli/Cli.h"
 #include "cli/Commands.h"
+#include "cli/Password.h"
 #include "export/CategoryNames.h"
 #include "platform/ReadOnlyFile.h"
 #include "recovery/ContactNames.h"
@@ -183,11 +184,17 @@ void PrintRecords(const Collections& data, RecordKind kind, bool deleted, const 
 // The address book of a backup folder, for the names beside messages and
 // calls; empty when the folder has none or it does not read. A database file
 // given alone has no address book beside it.
-ContactNames AddressBookNames(const BackupFiles* files) {
+ContactNames AddressBookNames(const BackupFiles* files, const BackupKeys* keys) {
   if (files == nullptr) return {};
   const KindSource& source = KindSourceOf(RecordKind::Contacts);
-  const KindDatabase found = LocateKindDatabase(*files, source);
+  KindDatabase found = LocateKindDatabase(*files, source);
   if (found.path.empty()) return {};
+  DecipheredDatabase plain;  // kept open while the address book is read
+  if (keys != nullptr) {
+    plain = DecipherKindDatabase(*keys, found);
+    if (plain.file.path.empty()) return {};
+    found = plain.file;
+  }
   SqliteFile db;
   if (OpenDatabase(found.walPath, db, found.path) == OpenStatus::NotOpened) return {};
   Collections contacts;
@@ -232,14 +239,24 @@ int RunRecords(const CommandLine& cl, std::ostream& out, std::ostream& err) {
   // manifest stores; a folder of backups is not one of them.
   std::string file = path, wal;
   BackupFiles files;
+  std::optional<BackupKeys> keys;
   const bool folder = IsDirectory(path);
+  DecipheredDatabase plain;  // an encrypted backup's database, deciphered into memory
   if (folder) {
     const std::vector<std::string> held = BackupsHeldIn(path);
     if (!held.empty()) return ListHeldBackups(path, held, err);
-    files.Open(path);
+    if (int status = UnlockForCli(path, cl, err, keys)) return status;
+    files.Open(path, keys ? &*keys : nullptr);
     const KindDatabase found = LocateKindDatabase(files, source);
     file = found.path.empty() ? KindFileInFolder(path, source) : found.path;
     wal = found.walPath;
+    if (keys && !found.path.empty()) {
+      plain = DecipherKindDatabase(*keys, found);
+      for (const std::string& problem : plain.problems) err << "vantrel-cli: " << problem << "\n";
+      if (plain.file.path.empty()) return kExitNoData;
+      file = plain.file.path;
+      wal = plain.file.walPath;
+    }
   } else {
     wal = ChooseWal(cl, path);
   }
@@ -262,7 +279,7 @@ int RunRecords(const CommandLine& cl, std::ostream& out, std::ostream& err) {
   }
   const ContactNames names = kind->kind == RecordKind::Contacts
                                  ? ContactNames()
-                                 : AddressBookNames(folder ? &files : nullptr);
+                                 : AddressBookNames(folder ? &files : nullptr, keys ? &*keys : nullptr);
   PrintRecords(data, kind->kind, cl.Has("--deleted"), Printing{names, *filter}, out);
   return kExitOk;
 }

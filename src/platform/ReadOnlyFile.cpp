@@ -1,6 +1,7 @@
 #include "platform/ReadOnlyFile.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,7 +12,9 @@
 
 namespace vantrel {
 
-ReadOnlyFile::~ReadOnlyFile() { Close(); }
+ReadOnlyFile::~ReadOnlyFile() {
+  Close();
+}
 
 ReadOnlyFile::ReadOnlyFile(ReadOnlyFile&& other) noexcept
     : fd_(std::exchange(other.fd_, -1)),
@@ -109,6 +112,72 @@ bool ReadWholeFile(const std::string& path, std::string& out, std::string* error
     return false;
   }
   return true;
+}
+
+MemoryFile::~MemoryFile() {
+  Close();
+}
+
+MemoryFile::MemoryFile(MemoryFile&& other) noexcept
+    : fd_(std::exchange(other.fd_, -1)),
+      size_(std::exchange(other.size_, 0)),
+      path_(std::move(other.path_)),
+      lastError_(std::move(other.lastError_)) {}
+
+MemoryFile& MemoryFile::operator=(MemoryFile&& other) noexcept {
+  if (this != &other) {
+    Close();
+    fd_ = std::exchange(other.fd_, -1);
+    size_ = std::exchange(other.size_, 0);
+    path_ = std::move(other.path_);
+    lastError_ = std::move(other.lastError_);
+  }
+  return *this;
+}
+
+bool MemoryFile::Create(const std::string& name) {
+  Close();
+  lastError_.clear();
+  const int fd = ::memfd_create(name.c_str(), MFD_CLOEXEC | MFD_ALLOW_SEALING);
+  if (fd < 0) {
+    lastError_ = std::strerror(errno);
+    return false;
+  }
+  fd_ = fd;
+  size_ = 0;
+  path_ = "/proc/self/fd/" + std::to_string(fd);
+  return true;
+}
+
+bool MemoryFile::Append(const void* bytes, size_t n) {
+  const char* p = static_cast<const char*>(bytes);
+  while (n > 0) {
+    const ssize_t written = ::pwrite(fd_, p, n, static_cast<off_t>(size_));
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) {
+      lastError_ = written < 0 ? std::strerror(errno) : "nothing written";
+      return false;
+    }
+    p += written;
+    n -= static_cast<size_t>(written);
+    size_ += static_cast<uint64_t>(written);
+  }
+  return true;
+}
+
+bool MemoryFile::Seal() {
+  if (::fcntl(fd_, F_ADD_SEALS, F_SEAL_WRITE | F_SEAL_GROW | F_SEAL_SHRINK | F_SEAL_SEAL) != 0) {
+    lastError_ = std::strerror(errno);
+    return false;
+  }
+  return true;
+}
+
+void MemoryFile::Close() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+  size_ = 0;
+  path_.clear();
 }
 
 }  // namespace vantrel

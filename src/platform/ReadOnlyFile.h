@@ -28,7 +28,9 @@ class ReadOnlyFile {
   // less than n at the end of the file or on an error, never more.
   size_t ReadAt(uint64_t offset, void* dest, size_t n) const;
   // True only when exactly n bytes were read.
-  bool ReadExact(uint64_t offset, void* dest, size_t n) const { return ReadAt(offset, dest, n) == n; }
+  bool ReadExact(uint64_t offset, void* dest, size_t n) const {
+    return ReadAt(offset, dest, n) == n;
+  }
 
   uint64_t Size() const;
   const std::string& path() const { return path_; }
@@ -36,6 +38,41 @@ class ReadOnlyFile {
 
  private:
   int fd_ = -1;
+  std::string path_;
+  std::string lastError_;
+};
+
+// A file that lives only in memory (an anonymous memfd): what Vantrel
+// deciphers from an encrypted backup is written here, never to any disk, and
+// read back through path() like any file, so the readers need not know. The
+// memory goes when the last descriptor on it closes (this object's, and any
+// ReadOnlyFile opened on path()).
+class MemoryFile {
+ public:
+  MemoryFile() = default;
+  ~MemoryFile();
+  MemoryFile(const MemoryFile&) = delete;
+  MemoryFile& operator=(const MemoryFile&) = delete;
+  MemoryFile(MemoryFile&& other) noexcept;
+  MemoryFile& operator=(MemoryFile&& other) noexcept;
+
+  // A new empty file; name is only a label (shown in /proc). False when the
+  // system refuses (lastError() says why).
+  bool Create(const std::string& name);
+  // Appends bytes; false on an error (out of memory).
+  bool Append(const void* bytes, size_t n);
+  // Seals the file against any further write, shrink or growth.
+  bool Seal();
+  void Close();
+  bool IsOpen() const { return fd_ >= 0; }
+  uint64_t Size() const { return size_; }
+  // "/proc/self/fd/<n>": opens the same memory read-only.
+  const std::string& path() const { return path_; }
+  const std::string& lastError() const { return lastError_; }
+
+ private:
+  int fd_ = -1;
+  uint64_t size_ = 0;
   std::string path_;
   std::string lastError_;
 };

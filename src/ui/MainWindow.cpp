@@ -309,7 +309,14 @@ void MainWindow::SelectBackup() {
 }
 
 bool MainWindow::LoadPath(const std::string& path) {
-  LoadResult loaded = LoadBackup(path, *this);
+  // An encrypted backup is read only with its password; giving up leaves the
+  // window as it was.
+  std::optional<BackupKeys> keys;
+  if (IsDirectory(path) && IsEncryptedBackup(path)) {
+    keys = prompts_.AskBackupPassword(path);
+    if (!keys) return false;
+  }
+  LoadResult loaded = LoadBackup(path, *this, keys ? &*keys : nullptr);
   if (loaded.status == LoadStatus::NotFound) {
     prompts_.ShowMessage(kFileNotFoundMessage);
     return false;

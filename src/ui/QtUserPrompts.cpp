@@ -8,6 +8,7 @@
 
 #include "backup/BackupLoader.h"
 #include "ui/AboutDialog.h"
+#include "ui/BackupPasswordDialog.h"
 #include "ui/BackupPickerDialog.h"
 
 namespace vantrel {
@@ -46,6 +47,12 @@ std::optional<std::string> QtUserPrompts::ChooseBackup(const std::string& curren
   BackupPickerDialog dialog(remembered, *this, currentPath, parent_);
   if (dialog.exec() != QDialog::Accepted) return std::nullopt;
   return dialog.pathText();
+}
+
+std::optional<BackupKeys> QtUserPrompts::AskBackupPassword(const std::string& folder) {
+  BackupPasswordDialog dialog(folder, parent_);
+  if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+  return dialog.TakeKeys();
 }
 
 std::string QtUserPrompts::AskBackupFolder() {

@@ -35,6 +35,7 @@ class QtUserPrompts : public UserPrompts {
   std::string AskOpenFile(const std::string& startName) override;
   void ShowMessage(const std::string& text) override;
   void ShowAbout() override;
+  std::optional<BackupKeys> AskBackupPassword(const std::string& folder) override;
 
   std::optional<std::string> AskSaveFile(const std::string& defaultName,
                                          const FileFilters& filters) override;

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 
+#include "backup/EncryptedBackup.h"
 #include "export/Exporter.h"
 
 namespace vantrel {
@@ -28,6 +29,12 @@ class UserPrompts : public ExportDialogs {
   virtual void ShowMessage(const std::string& text) = 0;
   // The about box.
   virtual void ShowAbout() = 0;
+  // The password of the encrypted backup in folder, asked until it unlocks
+  // the backup: its keys, or nullopt when the user gave up.
+  virtual std::optional<BackupKeys> AskBackupPassword(const std::string& folder) {
+    (void)folder;
+    return std::nullopt;
+  }
 };
 
 }  // namespace vantrel

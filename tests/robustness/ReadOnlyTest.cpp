@@ -233,6 +233,44 @@ TEST(ReadOnly, OneDatabaseWithItsLogIsReadWithoutTouchingEither) {
   ExpectSame(before, Take(folder));  // no -shm, no -journal, the log as it was
 }
 
+// An encrypted backup: its databases are deciphered into anonymous memory
+// files (memfd) while the load runs, and nothing lands in the backup folder,
+// which stays byte for byte and time for time as it was, even when locked.
+class MemoryFileCheck : public QuietObserver {
+ public:
+  void StepProgress() override {
+    QuietObserver::StepProgress();
+    int now = 0;
+    for (const auto& fd : fs::directory_iterator("/proc/self/fd")) {
+      std::error_code ec;
+      const std::string target = fs::read_symlink(fd.path(), ec).string();
+      if (!ec && target.rfind("/memfd:", 0) == 0) ++now;
+    }
+    most = std::max(most, now);
+  }
+  int most = 0;
+};
+
+TEST(ReadOnly, AnEncryptedBackupIsDecipheredInMemoryOnly) {
+  fx::TempDir dir("vantrel-readonly-encrypted");
+  fx::BackupOptions o = SmallBackup();
+  o.layout = fx::ManifestLayout::ManifestDb;
+  o.password = "只读 password";
+  const fx::BackupTruth backup = fx::BuildBackup(dir.File("backups"), o);
+  Locked locked(backup.folder);
+  const Snapshot before = Take(backup.folder);
+  const BackupKeys keys = UnlockBackup(backup.folder, o.password);
+  ASSERT_TRUE(keys.unlocked());
+  MemoryFileCheck observer;
+  const LoadResult loader = LoadBackup(backup.folder, observer, &keys);
+  EXPECT_EQ(loader.status, LoadStatus::Loaded);
+  EXPECT_TRUE(loader.decryptionProblems.empty());
+  EXPECT_GE(observer.most, 1) << "the deciphered databases were in memory files";
+  EXPECT_FALSE(loader.collections.liveMessages.empty());
+  ExportEverything(loader.collections, dir.File("out"));
+  ExpectSame(before, Take(backup.folder));
+}
+
 // The sources open files for writing only where exports are written. Anything
 // that could create, change or remove a file is listed here with its reason.
 TEST(ReadOnly, SourcesWriteFilesOnlyInTheExporter) {

@@ -17,6 +17,7 @@ struct ScriptedPrompts : UserPrompts {
   std::string openFileAnswer;                     // "" : cancelled
   std::optional<std::string> saveFileAnswer;
   std::optional<std::string> folderAnswer;
+  std::optional<std::string> passwordAnswer;  // nullopt: the password dialog is cancelled
 
   // What was asked and shown.
   int chooseBackupCalls = 0;
@@ -30,6 +31,7 @@ struct ScriptedPrompts : UserPrompts {
   std::vector<std::string> errors;
   int doneCount = 0;
   int aboutCount = 0;
+  int passwordCalls = 0;
 
   std::optional<std::string> ChooseBackup(const std::string& currentPath,
                                           RememberedBackups&) override {
@@ -45,6 +47,13 @@ struct ScriptedPrompts : UserPrompts {
   }
   void ShowMessage(const std::string& text) override { messages.push_back(text); }
   void ShowAbout() override { ++aboutCount; }
+  std::optional<BackupKeys> AskBackupPassword(const std::string& folder) override {
+    ++passwordCalls;
+    if (!passwordAnswer) return std::nullopt;
+    BackupKeys keys = UnlockBackup(folder, *passwordAnswer);
+    if (!keys.unlocked()) return std::nullopt;
+    return keys;
+  }
   std::optional<std::string> AskSaveFile(const std::string& defaultName,
                                          const FileFilters& filter) override {
     lastDefaultName = defaultName;
