@@ -80,6 +80,7 @@ struct KindLoad {
     const KindDatabase file = source.FileOf(kind);
     found = !file.path.empty();
     opened = found && OpenDatabase(file.walPath, *database, file.path) != OpenStatus::NotOpened;
+    if (opened && !file.name.empty()) database->name = file.name;
     return opened;
   }
   void Load(const KindSource& kind, Collections& into) {
@@ -130,6 +131,7 @@ KindDatabase LocateKindDatabase(const BackupFiles& files, const KindSource& kind
   // hashed names, flat or nested, as the folder holds them.
   for (const BackupFileRef& file : kind.backupFiles) {
     KindDatabase found;
+    found.name = std::string(file.domain) + "-" + file.relativePath;
     if (std::optional<std::string> path = files.PathOf(file.domain, file.relativePath)) {
       found.path = *path;
     } else {

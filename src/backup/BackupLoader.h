@@ -89,6 +89,7 @@ class BackupFiles;
 struct KindDatabase {
   std::string path;     // "" when the backup holds none of the kind's files
   std::string walPath;  // the "-wal" the manifest lists as its own entry, when on disk; else ""
+  std::string name;     // "HomeDomain-Library/SMS/sms.db": how records found in it name it
 };
 
 // The database of a kind in an indexed backup folder: the first of its files

@@ -1,4 +1,5 @@
 // tables and rows: a look inside any SQLite file with Vantrel's own reader.
+#include <algorithm>
 #include <ostream>
 
 #include "cli/Cli.h"
@@ -8,6 +9,39 @@
 #include "sqlite/SqliteFile.h"
 
 namespace vantrel {
+
+namespace {
+
+const char* PlaceWord(Place place) {
+  switch (place) {
+    case Place::Freeblock:
+      return "freeblock";
+    case Place::Gap:
+      return "gap";
+    case Place::LeafPage:
+      return "leaf-page";
+    case Place::InteriorPage:
+      return "interior-page";
+    case Place::FreePage:
+      return "free-page";
+    case Place::LogFrame:
+      return "log-frame";
+    case Place::IndexOnly:
+      return "index-only";
+    case Place::Unknown:
+      break;
+  }
+  return "unknown";
+}
+
+}  // namespace
+
+std::string FoundFields(const std::optional<FoundAt>& found) {
+  if (!found) return "\t\t\t\t";
+  return "\t" + EscapeField(found->file) + '\t' + std::to_string(found->page) + '\t' +
+         std::to_string(found->offset) + '\t' + PlaceWord(found->place) + '\t' +
+         std::to_string(found->frame);
+}
 
 // The log to read with file: --wal when given, else FILE-wal when it exists.
 std::string ChooseWal(const CommandLine& cl, const std::string& file) {
@@ -63,13 +97,27 @@ int RunRows(const CommandLine& cl, std::ostream& out, std::ostream& err) {
   const std::string& tableName = cl.positional[1];
   if (!OpenForCommand(cl, file, db, err)) return kExitNotFound;
   RowList live, carved;
-  if (ReadTable(db, tableName, live, carved) == TableRead::Absent) {
+  FoundList found;
+  if (ReadTable(db, tableName, live, carved, TemplateCarvePage, &found) == TableRead::Absent) {
     err << "vantrel-cli: " << file << ": no table named '" << tableName << "'\n";
     return kExitNotFound;
   }
-  for (const RowValues& row : cl.Has("--deleted") ? carved : live) {
-    for (size_t i = 0; i < row.size(); ++i) out << (i ? "\t" : "") << EscapeField(row[i]);
-    out << '\n';
+  if (!cl.Has("--deleted")) {
+    for (const RowValues& row : live) {
+      for (size_t i = 0; i < row.size(); ++i) out << (i ? "\t" : "") << EscapeField(row[i]);
+      out << '\n';
+    }
+    return kExitOk;
+  }
+  // A carved row may hold fewer values than the table has columns: it is
+  // padded with empty fields, so that where it was found always stands in
+  // the same fields after them.
+  const size_t width = FindTable(db, tableName)->columns.size();
+  for (size_t r = 0; r < carved.size(); ++r) {
+    const RowValues& row = carved[r];
+    for (size_t i = 0; i < std::max(width, row.size()); ++i)
+      out << (i ? "\t" : "") << (i < row.size() ? EscapeField(row[i]) : std::string());
+    out << FoundFields(r < found.size() ? std::optional<FoundAt>(found[r]) : std::nullopt) << '\n';
   }
   return kExitOk;
 }

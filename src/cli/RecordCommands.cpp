@@ -55,12 +55,17 @@ std::string OptionalField(const std::optional<T>& value) {
 // first seven by position. They are printed for every version, empty when
 // the database does not tell. The fourth is the direction: 1 written by the
 // owner (a failed send included), 0 received, empty unknown.
-void PrintMessages(const std::string& address, const MessageList& records, std::ostream& out) {
-  for (const MessageRecord& m : records)
+// Deleted records end with where they were found (FoundFields).
+void PrintMessages(const std::string& address, const MessageList& records, bool deleted,
+                   std::ostream& out) {
+  for (const MessageRecord& m : records) {
     out << EscapeField(address) << '\t' << OptionalField(m.date) << '\t' << m.readDate << '\t'
         << OptionalField(m.fromMe) << '\t' << EscapeField(m.service) << '\t'
         << EscapeField(m.account) << '\t' << EscapeField(m.text) << '\t' << EscapeField(m.chatName)
-        << '\t' << EscapeField(JoinedList(m.participants)) << '\n';
+        << '\t' << EscapeField(JoinedList(m.participants));
+    if (deleted) out << FoundFields(m.found);
+    out << '\n';
+  }
 }
 
 void PrintContacts(const ContactMap& map, std::ostream& out) {
@@ -91,13 +96,15 @@ const char* CallTypeWord(CallType type) {
 
 // As for messages, the fields after the first four came later: type,
 // answered (1/0), the other participants of a group call.
-void PrintCalls(const CallMap& map, std::ostream& out) {
+void PrintCalls(const CallMap& map, bool deleted, std::ostream& out) {
   for (const auto& [number, calls] : map)
     for (const CallRecord& c : calls) {
       out << EscapeField(number) << '\t' << static_cast<uint32_t>(c.date) << '\t' << c.duration
           << '\t' << c.flags << '\t' << CallTypeWord(c.type) << '\t';
       if (c.answered >= 0) out << static_cast<int>(c.answered);
-      out << '\t' << EscapeField(JoinedList(c.participants)) << '\n';
+      out << '\t' << EscapeField(JoinedList(c.participants));
+      if (deleted) out << FoundFields(c.found);
+      out << '\n';
     }
 }
 
@@ -105,10 +112,10 @@ void PrintRecords(const Collections& data, RecordKind kind, bool deleted, std::o
   switch (kind) {
     case RecordKind::Messages:
       if (deleted) {
-        PrintMessages(kDeletedMessagesAddress, data.deletedMessages, out);
+        PrintMessages(kDeletedMessagesAddress, data.deletedMessages, true, out);
       } else {
         for (const auto& [address, records] : data.liveMessages)
-          PrintMessages(address, records, out);
+          PrintMessages(address, records, false, out);
       }
       break;
     case RecordKind::Contacts:
@@ -116,11 +123,12 @@ void PrintRecords(const Collections& data, RecordKind kind, bool deleted, std::o
         PrintContacts(data.contacts, out);
       } else if (data.deletedContacts) {
         for (const DeletedContact& c : *data.deletedContacts)
-          out << EscapeField(c.number) << '\t' << EscapeField(c.owner) << '\n';
+          out << EscapeField(c.number) << '\t' << EscapeField(c.owner) << FoundFields(c.found)
+              << '\n';
       }
       break;
     case RecordKind::Calls:
-      PrintCalls(deleted ? data.deletedCalls : data.liveCalls, out);
+      PrintCalls(deleted ? data.deletedCalls : data.liveCalls, deleted, out);
       break;
   }
 }

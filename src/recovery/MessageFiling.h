@@ -188,8 +188,10 @@ struct CarvedEntry {
 };
 
 // Appends the carved rows that can be filed (a text is needed: a record
-// without one is never filed and never marks its GUID).
-void KeepCarved(RowList& rows, std::vector<CarvedEntry>& out, const MessageColumns& columns = {});
+// without one is never filed and never marks its GUID). found, when given,
+// holds where each row lay, one entry per row: the record takes it along.
+void KeepCarved(RowList& rows, std::vector<CarvedEntry>& out, const MessageColumns& columns = {},
+                const std::vector<FoundAt>* found = nullptr);
 
 // Files carved messages as deleted: one record of each GUID that no live
 // message has. Where a GUID survives more than once (a page's free space, the

@@ -23,7 +23,8 @@ namespace vantrel {
 namespace {
 
 // The carved rows of chat, handle and the join table are of no use here.
-void NoCarving(const SqliteFile&, const LeafPage&, const std::vector<ColumnDef>&, RowList&) {}
+void NoCarving(const SqliteFile&, const LeafPage&, const std::vector<ColumnDef>&, RowList&,
+               FoundList*) {}
 
 // The live rows of a two-column join table, as (first, second) integers by
 // the named columns; nothing when the table or a column is absent.
@@ -121,6 +122,7 @@ struct Share {
                   const MessageColumns& columns, const ChatIndex& chats) {
     RowValues row;
     RowList carved;
+    FoundList found;
     // Rows whose words are only in attributedBody: rowid -> entry.
     std::unordered_map<uint64_t, size_t> bodyOnly;
     VisitLeafPages(db, leafPages, [&](const LeafPage& page) {
@@ -132,9 +134,10 @@ struct Share {
           bodyOnly.emplace(rowid, live.entries().size() - 1);
       });
       if (!bodyOnly.empty()) FillBodyTexts(db, page, columns.attributedBody, bodyOnly);
-      CarveMessagePage(db, page, table.columns, carved);
-      KeepCarved(carved, pageCarved, columns);
+      CarveMessagePage(db, page, table.columns, carved, &found);
+      KeepCarved(carved, pageCarved, columns, &found);
       carved.clear();
+      found.clear();
     });
     liveGuids.Flush();
   }
@@ -157,7 +160,9 @@ struct Share {
   // hold, passing over those skip names.
   void Scan(const SqliteFile& db, const TableInfo& table, const MessageColumns& columns,
             const GuidFilter& skip) {
-    const CarvedRowSink keep = [&](RowList& rows) { KeepCarved(rows, scanCarved, columns); };
+    const CarvedRowSink keep = [&](RowList& rows, FoundList& found) {
+      KeepCarved(rows, scanCarved, columns, &found);
+    };
     ScanPagesForMessages(db, table.columns, scanFirst, scanEnd, skip, keep);
     if (scanLog) ScanLogForMessages(db, table.columns, skip, keep);
   }
@@ -167,9 +172,13 @@ struct Share {
 // files are read by one share on the calling thread.
 std::vector<Share> PlanShares(const SqliteFile& db, const TableInfo& table) {
   PageSet allLeaves;
-  for (const PageSet& set : table.pageSets)
+  // Leaves that lost every row hold no live cell but are carved like the others.
+  for (const PageSet& set : table.pageSets) {
     allLeaves.leafPages.insert(allLeaves.leafPages.end(), set.leafPages.begin(),
                                set.leafPages.end());
+    allLeaves.leafPages.insert(allLeaves.leafPages.end(), set.emptyLeafPages.begin(),
+                               set.emptyLeafPages.end());
+  }
   const uint32_t filePages = PagesInDatabaseFile(db);
   const size_t workers = filePages >= 2048 && std::thread::hardware_concurrency() > 1 ? 2 : 1;
   std::vector<Share> shares(workers);
