@@ -744,6 +744,42 @@ void ReadPageSetRows(const SqliteFile& db, const PageSet& pageSet, RowList& live
   });
 }
 
+namespace {
+
+// Splitting and merging pages (a b-tree rebalanced after a run of deletes) moves live cells and
+// leaves their old bytes behind in free space: a carved row equal to a live one, value for
+// value (the rowid alias aside, which a carved row does not know), is such a copy, not a
+// deleted row.
+void DropCopiesOfLiveRows(const TableInfo& table, const RowList& live, RowList& carved,
+                          FoundList* found) {
+  if (carved.empty() || live.empty()) return;
+  const bool alias = !table.columns.empty() && IsRowidAlias(table.columns[0]);
+  auto key = [&](const RowValues& row) {
+    std::string joined;
+    for (size_t i = alias ? 1 : 0; i < row.size(); ++i) {
+      joined += row[i];
+      joined += '\x1f';
+    }
+    return joined;
+  };
+  std::unordered_set<std::string> liveKeys;
+  for (const RowValues& row : live) liveKeys.insert(key(row));
+  size_t kept = 0;
+  const bool withFound = found && found->size() == carved.size();
+  for (size_t k = 0; k < carved.size(); ++k) {
+    if (liveKeys.count(key(carved[k]))) continue;
+    if (kept != k) {
+      carved[kept] = std::move(carved[k]);
+      if (withFound) (*found)[kept] = std::move((*found)[k]);
+    }
+    ++kept;
+  }
+  carved.resize(kept);
+  if (withFound) found->resize(kept);
+}
+
+}  // namespace
+
 TableRead ReadTable(const SqliteFile& db, const std::string& name, RowList& live, RowList& carved,
                     const CarveStep& carve, FoundList* found) {
   const TableInfo* table = FindTable(db, name);
@@ -759,6 +795,7 @@ TableRead ReadTable(const SqliteFile& db, const std::string& name, RowList& live
                      [&](const LeafPage& page) { carve(db, page, columns, carved, found); });
     }
   }
+  DropCopiesOfLiveRows(*table, live, carved, found);
   return table->pageSets.empty() ? TableRead::NoPages : TableRead::Read;
 }
 

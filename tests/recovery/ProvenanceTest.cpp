@@ -10,7 +10,7 @@
 #include <set>
 #include <string>
 
-#include "Fixtures.h"
+#include "fixtures/Fixtures.h"
 #include "recovery/Loaders.h"
 #include "recovery/RowReader.h"
 #include "sqlite/SqliteFile.h"
@@ -193,7 +193,9 @@ TEST(Provenance, DeletedMessagesNameWhereTheyLayInFileAndLog) {
         ASSERT_TRUE(m.found.has_value()) << m.text;
         const FoundAt& at = *m.found;
         ++perPlace[at.place];
-        EXPECT_NE(at.place, Place::Unknown) << m.text;
+        // A page of the file whose newer image is in the log holds old cells that are no
+        // freeblock, gap or free page: the only place shown as unknown.
+        if (at.place == Place::Unknown) EXPECT_TRUE(file.walIndex.count(at.page)) << m.text;
         // A record in the log names the log and its frame; one in the file, no frame.
         const bool inLog = at.file == wal;
         EXPECT_TRUE(inLog || at.file == truth.path) << at.file;
