@@ -27,6 +27,7 @@ constexpr char kUsage[] =
     "                                      print the records of one kind, one per line\n"
     "  tables FILE                         list the tables of an SQLite database\n"
     "  rows FILE TABLE                     print a table's live rows (or carved ones)\n"
+    "  rows FILE --free                    print the records on pages no live table owns\n"
     "\n"
     "Options:\n"
     "  --wal WALFILE        write-ahead log to read with FILE (default: FILE-wal when present)\n"
@@ -44,7 +45,7 @@ constexpr char kUsage[] =
 
 // Options that take a value, and flags.
 const std::set<std::string> kValueOptions = {"--wal", "--format", "--category", "--encoding"};
-const std::set<std::string> kFlags = {"--deleted", "--quiet", "--help", "--version"};
+const std::set<std::string> kFlags = {"--deleted", "--free", "--quiet", "--help", "--version"};
 
 }  // namespace
 
@@ -128,7 +129,7 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
   };
   static const std::map<std::string, Entry> commands = {
       {"tables", {1, 1, "tables FILE [--wal WALFILE]", RunTables}},
-      {"rows", {2, 2, "rows FILE TABLE [--wal WALFILE] [--deleted]", RunRows}},
+      {"rows", {1, 2, "rows FILE TABLE [--wal WALFILE] [--deleted] | rows FILE --free", RunRows}},
       {"records",
        {2, 2, "records PATH messages|contacts|calls [--deleted] [--wal WALFILE]", RunRecords}},
       {"backups", {0, 1, "backups [ROOT]", RunBackups}},

@@ -5,6 +5,7 @@
 #include "cli/Cli.h"
 #include "cli/Commands.h"
 #include "platform/ReadOnlyFile.h"
+#include "recovery/FreePages.h"
 #include "recovery/RowReader.h"
 #include "sqlite/SqliteFile.h"
 
@@ -91,7 +92,36 @@ int RunTables(const CommandLine& cl, std::ostream& out, std::ostream& err) {
   return kExitOk;
 }
 
+namespace {
+
+// rows FILE --free: each record found on a page no live table owns, as the
+// table it was assigned to (or its shape), where it was found (the five
+// fields of FoundFields), then its values.
+int RunFreeRows(const CommandLine& cl, std::ostream& out, std::ostream& err) {
+  SqliteFile db;
+  if (!OpenForCommand(cl, cl.positional[0], db, err)) return kExitNotFound;
+  for (const FreePageRecord& record : CarveFreePages(db)) {
+    out << EscapeField(record.table) << FoundFields(record.found);
+    for (const std::string& value : record.row) out << '\t' << EscapeField(value);
+    out << '\n';
+  }
+  return kExitOk;
+}
+
+}  // namespace
+
 int RunRows(const CommandLine& cl, std::ostream& out, std::ostream& err) {
+  if (cl.Has("--free")) {
+    if (cl.positional.size() != 1) {
+      err << "vantrel-cli: usage: vantrel-cli rows FILE --free\n";
+      return kExitUsage;
+    }
+    return RunFreeRows(cl, out, err);
+  }
+  if (cl.positional.size() != 2) {
+    err << "vantrel-cli: usage: vantrel-cli rows FILE TABLE [--wal WALFILE] [--deleted]\n";
+    return kExitUsage;
+  }
   SqliteFile db;
   const std::string& file = cl.positional[0];
   const std::string& tableName = cl.positional[1];
