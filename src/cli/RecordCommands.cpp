@@ -63,7 +63,8 @@ void PrintMessages(const std::string& address, const MessageList& records, bool 
         << OptionalField(m.fromMe) << '\t' << EscapeField(m.service) << '\t'
         << EscapeField(m.account) << '\t' << EscapeField(m.text) << '\t' << EscapeField(m.chatName)
         << '\t' << EscapeField(JoinedList(m.participants));
-    if (deleted) out << FoundFields(m.found);
+    // Then whether it is an earlier text of a live message, from the log.
+    if (deleted) out << FoundFields(m.found) << '\t' << (m.earlierVersion ? '1' : '0');
     out << '\n';
   }
 }

@@ -251,7 +251,17 @@ void KeepCarved(RowList& rows, std::vector<CarvedEntry>& out, const MessageColum
 
 void DeletedFiling::File(std::vector<CarvedEntry>& entries) {
   for (CarvedEntry& entry : entries) {
-    if (liveGuids_.Contains(entry.guid)) continue;
+    if (liveGuids_.Contains(entry.guid)) {
+      if (!liveTexts_ || !entry.completeness.whole || !entry.record.found ||
+          entry.record.found->place != Place::LogFrame)
+        continue;
+      const auto live = liveTexts_->find(entry.guid);
+      if (live == liveTexts_->end() || live->second == entry.record.text) continue;
+      if (!earlier_.insert(entry.guid + '\x1f' + entry.record.text).second) continue;
+      entry.record.earlierVersion = true;
+      deleted_.push_back(std::move(entry.record));
+      continue;
+    }
     auto [at, added] = filed_.try_emplace(entry.guid, Filed{deleted_.size(), entry.completeness});
     if (added) {
       deleted_.push_back(std::move(entry.record));

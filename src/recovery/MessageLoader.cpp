@@ -113,6 +113,9 @@ struct Share {
 
   LiveBatch live;
   GuidSet liveGuids;
+  // With a log open: the live texts by GUID, to tell earlier versions in old frames.
+  bool keepTexts = false;
+  std::unordered_map<std::string, std::string> liveTexts;
   std::vector<CarvedEntry> pageCarved;  // from the leaf pages' free space, in page order
   std::vector<CarvedEntry> scanCarved;  // from the file scan, in page order, then the log
 
@@ -128,6 +131,9 @@ struct Share {
     VisitLeafPages(db, leafPages, [&](const LeafPage& page) {
       VisitLiveCells(db, page, table.columns, wanted, row, [&](const RowValues& r, uint64_t rowid) {
         if (r.size() > columns.guid) liveGuids.InsertSoon(r[columns.guid]);
+        if (keepTexts && r.size() > columns.guid && r.size() > columns.text &&
+            !r[columns.text].empty())
+          liveTexts.emplace(r[columns.guid], r[columns.text]);
         live.Add(r, chats, columns);
         if (live.entries().back().record.text.empty() && columns.attributedBody < r.size() &&
             !r[columns.attributedBody].empty())
@@ -159,12 +165,12 @@ struct Share {
   // Step 3: the records the share's run of the file and (last share) the log
   // hold, passing over those skip names.
   void Scan(const SqliteFile& db, const TableInfo& table, const MessageColumns& columns,
-            const GuidFilter& skip) {
+            const GuidFilter& skip, const GuidFilter& skipInLog) {
     const CarvedRowSink keep = [&](RowList& rows, FoundList& found) {
       KeepCarved(rows, scanCarved, columns, &found);
     };
     ScanPagesForMessages(db, table.columns, scanFirst, scanEnd, skip, keep);
-    if (scanLog) ScanLogForMessages(db, table.columns, skip, keep);
+    if (scanLog) ScanLogForMessages(db, table.columns, skipInLog, keep);
   }
 };
 
@@ -225,6 +231,7 @@ LoaderStatus MessageLoader(const SqliteFile& db, MessageMap& live, MessageList& 
   const MessageColumns columns = MessageColumns::Of(table->columns);
   const std::vector<bool> wanted = WantedColumns(columns);
   std::vector<Share> shares = PlanShares(db, *table);
+  for (Share& share : shares) share.keepTexts = db.walFile.IsOpen();
 
   RunEach(shares, [&](Share& share) { share.ReadLeaves(db, *table, wanted, columns, chats); });
   // Every live GUID is known now; the scan passes over the records they name.
@@ -234,14 +241,23 @@ LoaderStatus MessageLoader(const SqliteFile& db, MessageMap& live, MessageList& 
   // and still has its text; the leaf pages' free space first, then the scan.
   // The first are filed now, so that the scan passes over the GUIDs they
   // already gave whole.
+  std::unordered_map<std::string, std::string> liveTexts;
+  for (Share& share : shares) {
+    liveTexts.merge(share.liveTexts);
+    share.liveTexts = {};
+  }
   DeletedFiling deletedFiling(liveGuids, deleted);
+  if (!liveTexts.empty()) deletedFiling.SetLiveTexts(&liveTexts);
   for (Share& share : shares) deletedFiling.File(share.pageCarved);
   {
     // The live rows are filed while the scan runs: the two touch different
     // parts of the shares.
     const Beside filer(shares.size() > 1, [&] { FileLive(shares, live); });
     const GuidFilter skip = [&](std::string_view guid) { return deletedFiling.PassesOver(guid); };
-    RunEach(shares, [&](Share& share) { share.Scan(db, *table, columns, skip); });
+    const GuidFilter skipInLog = [&](std::string_view guid) {
+      return deletedFiling.PassesOverInLog(guid);
+    };
+    RunEach(shares, [&](Share& share) { share.Scan(db, *table, columns, skip, skipInLog); });
   }
   for (Share& share : shares) deletedFiling.File(share.scanCarved);
   return LoaderStatus::Loaded;

@@ -62,6 +62,9 @@ struct MessageRecord {
   std::string chatName;                   // display_name of a named group chat (live only)
   std::vector<std::string> participants;  // handle addresses of a group chat (live only)
   std::optional<FoundAt> found;           // deleted records: where the bytes were
+  // A deleted record that is an earlier version of a live message (same GUID,
+  // other text), found in an older frame of the write-ahead log.
+  bool earlierVersion = false;
 };
 
 // Messages in the order they were filed. Deleted messages have lost their

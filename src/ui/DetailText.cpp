@@ -89,6 +89,7 @@ std::string DetailText(const RecordTableModel& list, int row, const ContactMap& 
       if (const MessageRecord* m = list.MessageAt(row)) {
         if (!m->chatName.empty()) AddLine(out, "群聊名称： ", m->chatName);
         if (!m->participants.empty()) AddLine(out, "群聊成员： ", JoinedList(m->participants));
+        if (m->earlierVersion) AddLine(out, "版本： ", "现有短信的早先版本（预写日志中的旧内容）");
         AddFoundLine(out, m->found);
       }
       break;
