@@ -103,6 +103,8 @@ struct KindLoad {
     if (found && source.keys) Decipher(*source.keys, readFrom);
     opened =
         found && OpenDatabase(readFrom.walPath, *database, readFrom.path) != OpenStatus::NotOpened;
+    // Carved records name the file as the phone does ("HomeDomain-Library/SMS/sms.db").
+    if (opened && !file.domain.empty()) database->name = file.domain + "-" + file.relativePath;
     return opened;
   }
   void Decipher(const BackupKeys& keys, KindDatabase& file) {

@@ -30,6 +30,7 @@ constexpr char kUsage[] =
     "                                      address book)\n"
     "  tables FILE                         list the tables of an SQLite database\n"
     "  rows FILE TABLE                     print a table's live rows (or carved ones)\n"
+    "  rows FILE --free                    print the records on pages no live table owns\n"
     "\n"
     "Options:\n"
     "  --wal WALFILE        write-ahead log to read with FILE (default: FILE-wal when present)\n"
@@ -59,7 +60,7 @@ constexpr char kUsage[] =
 // Options that take a value, and flags.
 const std::set<std::string> kValueOptions = {"--wal",  "--format", "--category",     "--encoding",
                                              "--grep", "--since",  "--until", "--password-file"};
-const std::set<std::string> kFlags = {"--deleted", "--quiet", "--help", "--version",
+const std::set<std::string> kFlags = {"--deleted", "--free", "--quiet", "--help", "--version",
                                       "--attachments"};
 
 }  // namespace
@@ -148,7 +149,7 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
   };
   static const std::map<std::string, Entry> commands = {
       {"tables", {1, 1, "tables FILE [--wal WALFILE]", RunTables}},
-      {"rows", {2, 2, "rows FILE TABLE [--wal WALFILE] [--deleted]", RunRows}},
+      {"rows", {1, 2, "rows FILE TABLE [--wal WALFILE] [--deleted] | rows FILE --free", RunRows}},
       {"records",
        {2, 2,
         "records PATH messages|contacts|calls [--deleted] [--wal WALFILE] [--grep TEXT] "

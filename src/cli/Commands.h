@@ -5,8 +5,11 @@
 
 #include <iosfwd>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
+
+#include "recovery/Records.h"
 
 namespace vantrel {
 
@@ -21,6 +24,13 @@ struct CommandLine {
     return it == options.end() ? fallback : it->second;
   }
 };
+
+// Where a deleted record was found, as the five trailing fields of `rows
+// --deleted` and `records --deleted`, each after a tab: file, page, byte
+// offset, place (freeblock, gap, leaf-page, interior-page, free-page,
+// log-frame, index-only, unknown) and log frame number (0 outside the log).
+// Five empty fields when it is not known.
+std::string FoundFields(const std::optional<FoundAt>& found);
 
 int RunTables(const CommandLine& cl, std::ostream& out, std::ostream& err);
 int RunRows(const CommandLine& cl, std::ostream& out, std::ostream& err);

@@ -1,13 +1,48 @@
 // tables and rows: a look inside any SQLite file with Vantrel's own reader.
+#include <algorithm>
 #include <ostream>
 
 #include "cli/Cli.h"
 #include "cli/Commands.h"
 #include "platform/ReadOnlyFile.h"
+#include "recovery/FreePages.h"
 #include "recovery/RowReader.h"
 #include "sqlite/SqliteFile.h"
 
 namespace vantrel {
+
+namespace {
+
+const char* PlaceWord(Place place) {
+  switch (place) {
+    case Place::Freeblock:
+      return "freeblock";
+    case Place::Gap:
+      return "gap";
+    case Place::LeafPage:
+      return "leaf-page";
+    case Place::InteriorPage:
+      return "interior-page";
+    case Place::FreePage:
+      return "free-page";
+    case Place::LogFrame:
+      return "log-frame";
+    case Place::IndexOnly:
+      return "index-only";
+    case Place::Unknown:
+      break;
+  }
+  return "unknown";
+}
+
+}  // namespace
+
+std::string FoundFields(const std::optional<FoundAt>& found) {
+  if (!found) return "\t\t\t\t";
+  return "\t" + EscapeField(found->file) + '\t' + std::to_string(found->page) + '\t' +
+         std::to_string(found->offset) + '\t' + PlaceWord(found->place) + '\t' +
+         std::to_string(found->frame);
+}
 
 // The log to read with file: --wal when given, else FILE-wal when it exists.
 std::string ChooseWal(const CommandLine& cl, const std::string& file) {
@@ -57,19 +92,62 @@ int RunTables(const CommandLine& cl, std::ostream& out, std::ostream& err) {
   return kExitOk;
 }
 
+namespace {
+
+// rows FILE --free: each record found on a page no live table owns, as the
+// table it was assigned to (or its shape), where it was found (the five
+// fields of FoundFields), then its values.
+int RunFreeRows(const CommandLine& cl, std::ostream& out, std::ostream& err) {
+  SqliteFile db;
+  if (!OpenForCommand(cl, cl.positional[0], db, err)) return kExitNotFound;
+  for (const FreePageRecord& record : CarveFreePages(db)) {
+    out << EscapeField(record.table) << FoundFields(record.found);
+    for (const std::string& value : record.row) out << '\t' << EscapeField(value);
+    out << '\n';
+  }
+  return kExitOk;
+}
+
+}  // namespace
+
 int RunRows(const CommandLine& cl, std::ostream& out, std::ostream& err) {
+  if (cl.Has("--free")) {
+    if (cl.positional.size() != 1) {
+      err << "vantrel-cli: usage: vantrel-cli rows FILE --free\n";
+      return kExitUsage;
+    }
+    return RunFreeRows(cl, out, err);
+  }
+  if (cl.positional.size() != 2) {
+    err << "vantrel-cli: usage: vantrel-cli rows FILE TABLE [--wal WALFILE] [--deleted]\n";
+    return kExitUsage;
+  }
   SqliteFile db;
   const std::string& file = cl.positional[0];
   const std::string& tableName = cl.positional[1];
   if (!OpenForCommand(cl, file, db, err)) return kExitNotFound;
   RowList live, carved;
-  if (ReadTable(db, tableName, live, carved) == TableRead::Absent) {
+  FoundList found;
+  if (ReadTable(db, tableName, live, carved, TemplateCarvePage, &found) == TableRead::Absent) {
     err << "vantrel-cli: " << file << ": no table named '" << tableName << "'\n";
     return kExitNotFound;
   }
-  for (const RowValues& row : cl.Has("--deleted") ? carved : live) {
-    for (size_t i = 0; i < row.size(); ++i) out << (i ? "\t" : "") << EscapeField(row[i]);
-    out << '\n';
+  if (!cl.Has("--deleted")) {
+    for (const RowValues& row : live) {
+      for (size_t i = 0; i < row.size(); ++i) out << (i ? "\t" : "") << EscapeField(row[i]);
+      out << '\n';
+    }
+    return kExitOk;
+  }
+  // A carved row may hold fewer values than the table has columns: it is
+  // padded with empty fields, so that where it was found always stands in
+  // the same fields after them.
+  const size_t width = FindTable(db, tableName)->columns.size();
+  for (size_t r = 0; r < carved.size(); ++r) {
+    const RowValues& row = carved[r];
+    for (size_t i = 0; i < std::max(width, row.size()); ++i)
+      out << (i ? "\t" : "") << (i < row.size() ? EscapeField(row[i]) : std::string());
+    out << FoundFields(r < found.size() ? std::optional<FoundAt>(found[r]) : std::nullopt) << '\n';
   }
   return kExitOk;
 }

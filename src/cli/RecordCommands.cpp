@@ -86,7 +86,9 @@ struct Printing {
 // the database does not tell. The fourth is the direction: 1 written by the
 // owner (a failed send included), 0 received, empty unknown. The tenth is the
 // contact name(s) of the address, empty when the address book has none; the
-// later versions' facts follow it (PrintMessageExtras).
+// later versions' facts follow it (PrintMessageExtras). Deleted records end
+// with where they were found (FoundFields) and whether the record is an
+// earlier text of a live message, from the log.
 void PrintMessages(const std::string& shown, const MessageList& records, const Printing& p,
                    std::ostream& out, bool deleted) {
   std::string cachedAddress, cachedName;
@@ -108,6 +110,7 @@ void PrintMessages(const std::string& shown, const MessageList& records, const P
         << EscapeField(m.account) << '\t' << EscapeField(m.text) << '\t' << EscapeField(m.chatName)
         << '\t' << EscapeField(JoinedList(m.participants)) << '\t' << EscapeField(cachedName);
     PrintMessageExtras(m, deleted, out);
+    if (deleted) out << FoundFields(m.found) << '\t' << (m.earlierVersion ? '1' : '0');
     out << '\n';
   }
 }
@@ -141,8 +144,8 @@ const char* CallTypeWord(CallType type) {
 
 // As for messages, the fields after the first four came later: type,
 // answered (1/0), the other participants of a group call, the contact
-// name(s) of the number.
-void PrintCalls(const CallMap& map, const Printing& p, std::ostream& out) {
+// name(s) of the number; deleted calls end with where they were found.
+void PrintCalls(const CallMap& map, const Printing& p, bool deleted, std::ostream& out) {
   for (const auto& [number, calls] : map) {
     const std::string name = p.names.NameOf(number);
     for (const CallRecord& c : calls) {
@@ -150,7 +153,9 @@ void PrintCalls(const CallMap& map, const Printing& p, std::ostream& out) {
       out << EscapeField(number) << '\t' << static_cast<uint32_t>(c.date) << '\t' << c.duration
           << '\t' << c.flags << '\t' << CallTypeWord(c.type) << '\t';
       if (c.answered >= 0) out << static_cast<int>(c.answered);
-      out << '\t' << EscapeField(JoinedList(c.participants)) << '\t' << EscapeField(name) << '\n';
+      out << '\t' << EscapeField(JoinedList(c.participants)) << '\t' << EscapeField(name);
+      if (deleted) out << FoundFields(c.found);
+      out << '\n';
     }
   }
 }
@@ -172,11 +177,12 @@ void PrintRecords(const Collections& data, RecordKind kind, bool deleted, const 
       } else if (data.deletedContacts) {
         for (const DeletedContact& c : *data.deletedContacts)
           if (p.filter.Matches(c))
-            out << EscapeField(c.number) << '\t' << EscapeField(c.owner) << '\n';
+            out << EscapeField(c.number) << '\t' << EscapeField(c.owner) << FoundFields(c.found)
+                << '\n';
       }
       break;
     case RecordKind::Calls:
-      PrintCalls(deleted ? data.deletedCalls : data.liveCalls, p, out);
+      PrintCalls(deleted ? data.deletedCalls : data.liveCalls, p, deleted, out);
       break;
   }
 }

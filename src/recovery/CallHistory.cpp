@@ -23,8 +23,9 @@ constexpr size_t kFreeblockWidening = 32;
 // header; its header-size byte comes first, so anchors start one further.
 constexpr size_t kFirstAnchorOutside = kLeafHeaderSize + 1;
 
+// base: where the page's first byte lies; each call's offset is added to it.
 void AddHits(const std::vector<CallHit>& hits, size_t stretchStart, CallPlace place,
-             uint32_t pageNo, std::vector<CarvedCall>& carved) {
+             uint32_t pageNo, const FoundAt& base, std::vector<CarvedCall>& carved) {
   for (const CallHit& hit : hits) {
     CarvedCall call;
     call.row = hit.row;
@@ -32,6 +33,8 @@ void AddHits(const std::vector<CallHit>& hits, size_t stretchStart, CallPlace pl
     call.pageNo = pageNo;
     call.offset = static_cast<uint32_t>(stretchStart + hit.anchor);
     call.cut = hit.cut;
+    call.found = base;
+    call.found.offset += call.offset;
     carved.push_back(std::move(call));
   }
 }
@@ -39,7 +42,7 @@ void AddHits(const std::vector<CallHit>& hits, size_t stretchStart, CallPlace pl
 // Carves one leaf page of `call` after its live pass: the unallocated front
 // (from the end of the cell pointers up to the lowest live cell, or the page
 // end when no cell is left) and each freeblock of the chain.
-void CarveCallLeafPage(const LeafPage& page, const CallRecordShape& shape,
+void CarveCallLeafPage(const SqliteFile& db, const LeafPage& page, const CallRecordShape& shape,
                        std::vector<CarvedCall>& carved) {
   const BTreePage& tree = page.tree;
   const ByteView bytes = tree.bytes.Sub(0, tree.usableSize);
@@ -49,7 +52,9 @@ void CarveCallLeafPage(const LeafPage& page, const CallRecordShape& shape,
   const PageRange front = tree.GapBelowCells(page.liveOffsets);
   if (front.begin < front.end) {
     ScanCallRecords(bytes.Sub(0, front.end), front.begin + 1, shape, hits);
-    AddHits(hits, 0, CallPlace::UnallocatedFront, pageNo, carved);
+    AddHits(hits, 0, CallPlace::UnallocatedFront, pageNo,
+            FoundOnPage(db, pageNo, 0, page.liveOffsets.empty() ? Place::LeafPage : Place::Gap),
+            carved);
   }
 
   tree.ForEachFreeblock(kLeafHeaderSize, [&](Freeblock block) {
@@ -57,7 +62,10 @@ void CarveCallLeafPage(const LeafPage& page, const CallRecordShape& shape,
     if (block.end > block.offset) {
       hits.clear();
       ScanCallRecords(bytes.Sub(start, block.end - start), block.offset - start, shape, hits);
-      AddHits(hits, start, CallPlace::Freeblock, pageNo, carved);
+      AddHits(
+          hits, start, CallPlace::Freeblock, pageNo,
+          FoundOnPage(db, pageNo, 0, page.liveOffsets.empty() ? Place::LeafPage : Place::Freeblock),
+          carved);
     }
   });
 }
@@ -88,8 +96,8 @@ TableRead GatherCallRows(const SqliteFile& db, RowList& live, std::vector<Carved
   const CallRecordShape shape = MakeCallRecordShape(table->columns);
 
   const CarveStep carveStep = [&](const SqliteFile&, const LeafPage& page,
-                                  const std::vector<ColumnDef>&,
-                                  RowList&) { CarveCallLeafPage(page, shape, carved); };
+                                  const std::vector<ColumnDef>&, RowList&,
+                                  FoundList*) { CarveCallLeafPage(db, page, shape, carved); };
   RowList unused;
   for (const PageSet& pageSet : table->pageSets)
     ReadPageSetRows(db, pageSet, live, unused, table->columns, carveStep);
@@ -97,6 +105,7 @@ TableRead GatherCallRows(const SqliteFile& db, RowList& live, std::vector<Carved
   std::vector<CallHit> hits;
   std::vector<uint16_t> offsets;
   std::vector<size_t> cellStarts;
+  const PagePlaces places(db);
   WalkPagesOutsideTable(db, table, [&](ByteView block, uint32_t pageNo) {
     hits.clear();
     // The live cells of a b-tree page (an interior page of the table, a page of another
@@ -110,7 +119,7 @@ TableRead GatherCallRows(const SqliteFile& db, RowList& live, std::vector<Carved
       std::sort(cellStarts.begin(), cellStarts.end());
     }
     ScanCallRecords(block, kFirstAnchorOutside, shape, hits, cellStarts);
-    AddHits(hits, 0, CallPlace::OtherPage, pageNo, carved);
+    AddHits(hits, 0, CallPlace::OtherPage, pageNo, places.At(pageNo, block, 0), carved);
   });
   return table->pageSets.empty() ? TableRead::NoPages : TableRead::Read;
 }
@@ -131,6 +140,7 @@ void GroupCalls(const RowList& live, const std::vector<CarvedCall>& carved, Call
     CallRecord record = MakeCallRecord(row);
     CallKey key = KeyOf(row[1], record);
     if (liveKeys.count(key) || !seen.insert(key).second) continue;
+    record.found = call.found;
     deletedMap[row[1]].push_back(record);
   }
 }

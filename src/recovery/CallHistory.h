@@ -26,6 +26,7 @@ struct CarvedCall {
   uint32_t pageNo = 0;
   uint32_t offset = 0;  // offset in the page of the record's rowid serial-type byte
   bool cut = false;     // its tail was taken (a live cell, the end of its stretch): row is shorter
+  FoundAt found;        // the same place for people: file, page, file offset, kind of place
 };
 
 // Stage 1: reads the live rows of `call` (through the log when there is one)

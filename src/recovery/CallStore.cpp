@@ -134,7 +134,8 @@ LoaderStatus CallStoreLoader(const SqliteFile& db, CallMap& live, CallMap& delet
   if (table->pageSets.empty()) return LoaderStatus::NoPages;
   const CallColumns columns(table->columns);
   RowList liveRows, carvedRows;
-  ReadTable(db, kCallRecordTable, liveRows, carvedRows);
+  FoundList carvedFound;
+  ReadTable(db, kCallRecordTable, liveRows, carvedRows, TemplateCarvePage, &carvedFound);
   const std::map<int64_t, std::vector<std::string>> participants = ReadParticipants(db);
 
   // The b-tree walk does not give rows in key order; calls are listed in the
@@ -162,12 +163,14 @@ LoaderStatus CallStoreLoader(const SqliteFile& db, CallMap& live, CallMap& delet
   // Carved records: interior and free pages keep old copies of live cells,
   // so a copy of a live call is not a deleted one.
   std::set<CallKey> seen;
-  for (const RowValues& row : carvedRows) {
+  for (size_t r = 0; r < carvedRows.size(); ++r) {
+    const RowValues& row = carvedRows[r];
     const std::string* address = At(row, columns.address);
     if (address == nullptr || address->empty()) continue;
     CallRecord record = MakeRecord(row, columns);
     const CallKey key{*address, record.date, record.duration, record.flags};
     if (liveKeys.count(key) || !seen.insert(key).second) continue;
+    if (r < carvedFound.size()) record.found = carvedFound[r];
     deleted[*address].push_back(std::move(record));
   }
   return LoaderStatus::Loaded;

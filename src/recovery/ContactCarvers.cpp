@@ -397,8 +397,12 @@ struct CellTemplate {
 class MultiValueRegionCarver {
  public:
   MultiValueRegionCarver(const CellTemplate& shape, const std::vector<ColumnDef>& columns,
-                         RowList& carved)
-      : shape_(shape), columns_(columns), carved_(carved), headerLength_(shape.headerSize) {}
+                         RowList& carved, FoundList* found)
+      : shape_(shape),
+        columns_(columns),
+        carved_(carved),
+        found_(found),
+        headerLength_(shape.headerSize) {}
 
   uint64_t HeaderLength() const { return headerLength_; }
 
@@ -408,7 +412,8 @@ class MultiValueRegionCarver {
 
   // Carves the records of one region. gapRegion: the unallocated gap, whose
   // last record must leave room after its body start; freeblocks may end flush.
-  void Carve(ByteView region, bool gapRegion) {
+  // where: the region's first byte, for the found list.
+  void Carve(ByteView region, bool gapRegion, const FoundAt& where) {
     const size_t regionLength = region.size();
     // Offsets in a record shaped like the template: the record header after
     // the two cell varints, the types after the first one.
@@ -476,7 +481,13 @@ class MultiValueRegionCarver {
       }
       // Bytes that do not decode as serial types these columns can hold are
       // no multi-value: nothing of them is kept.
-      if (TypesFitColumns(types) && IsPlausibleMultiValue(row)) carved_.push_back(std::move(row));
+      if (TypesFitColumns(types) && IsPlausibleMultiValue(row)) {
+        carved_.push_back(std::move(row));
+        if (found_) {
+          found_->push_back(where);
+          found_->back().offset += o;
+        }
+      }
       if (b >= regionLength || b <= o) return;
       o = b;
     }
@@ -486,19 +497,34 @@ class MultiValueRegionCarver {
   const CellTemplate& shape_;
   const std::vector<ColumnDef>& columns_;
   RowList& carved_;
+  FoundList* found_;
   uint64_t headerLength_;  // the header length of the last record carved
 };
 
 }  // namespace
 
-void CarveMultiValuePage(const SqliteFile& /*db*/, const LeafPage& page,
-                         const std::vector<ColumnDef>& columns, RowList& carved) {
+void CarveMultiValuePage(const SqliteFile& db, const LeafPage& page,
+                         const std::vector<ColumnDef>& columns, RowList& carved, FoundList* found) {
   // The whole image, reserved bytes included: this carver has always read
   // its freeblocks up to the page's end.
   const BTreePage tree = ParsePage(page.tree.bytes);
   const ByteView bytes = tree.bytes;
   const size_t pageSize = bytes.size();
-  if (page.liveOffsets.empty() || columns.empty() || pageSize <= kCellPointerArray) return;
+  if (columns.empty() || pageSize <= kCellPointerArray) return;
+  if (page.liveOffsets.empty()) {
+    // A page that lost every row has no cell to copy a shape from: the row
+    // reader's carving by the table's columns reads it, and only rows that
+    // can be multi-values are kept.
+    RowList rows;
+    FoundList where;
+    TemplateCarvePage(db, page, columns, rows, &where);
+    for (size_t k = 0; k < rows.size(); ++k) {
+      if (!IsPlausibleMultiValue(rows[k])) continue;
+      carved.push_back(std::move(rows[k]));
+      if (found) found->push_back(std::move(where[k]));
+    }
+    return;
+  }
 
   // Stale cell pointers: the array as it stood before cells were dropped.
   std::vector<uint16_t> pointers;
@@ -547,15 +573,20 @@ void CarveMultiValuePage(const SqliteFile& /*db*/, const LeafPage& page,
   shape.typeCount = std::min(templateTypes.size(), columns.size());
   if (shape.typeCount == 0) shape.typeCount = columns.size();
 
-  MultiValueRegionCarver carver(shape, columns, carved);
+  MultiValueRegionCarver carver(shape, columns, carved, found);
   const size_t prefix = shape.payloadVarint + shape.rowidVarint;
+  const uint32_t pageNo = static_cast<uint32_t>(page.pageNo);
   if (haveGap) {
     const size_t length = lowestLive - gapStart;
-    if (length > prefix + carver.HeaderLength()) carver.Carve(bytes.Sub(gapStart, length), true);
+    if (length > prefix + carver.HeaderLength())
+      carver.Carve(bytes.Sub(gapStart, length), true,
+                   FoundOnPage(db, pageNo, gapStart, Place::Gap));
   }
   tree.ForEachFreeblock(kCellPointerArray, [&](Freeblock f) {
     const size_t length = f.end - f.offset;
-    if (length > prefix + carver.HeaderLength()) carver.Carve(bytes.Sub(f.offset, length), false);
+    if (length > prefix + carver.HeaderLength())
+      carver.Carve(bytes.Sub(f.offset, length), false,
+                   FoundOnPage(db, pageNo, f.offset, Place::Freeblock));
   });
 }
 

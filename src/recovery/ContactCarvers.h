@@ -85,7 +85,11 @@ bool IsPlausibleMultiValue(const RowValues& row);
 // template's rowid is the longer one and its types do not fit the columns,
 // one byte earlier. A value the region ends inside, text that is not clean,
 // and rows that are not plausible multi-values are not kept.
+// A page without a live cell is read by the row reader's carving by columns
+// (TemplateCarvePage), keeping the plausible multi-values. found, when given,
+// gets where each kept row's cell began.
 void CarveMultiValuePage(const SqliteFile& db, const LeafPage& page,
-                         const std::vector<ColumnDef>& columns, RowList& carved);
+                         const std::vector<ColumnDef>& columns, RowList& carved,
+                         FoundList* found = nullptr);
 
 }  // namespace vantrel

@@ -100,8 +100,10 @@ uint64_t FirstRowid(const SqliteFile& db, int32_t pageNo, std::vector<uint8_t>& 
 // their position, which then is their rowid, and a person's multi-values and
 // an address's parts come in the order the device added them (the b-tree walk
 // itself visits the right-most subtree first). An absent table reads as empty.
+// Leaves that lost every row come last: they hold no live row to order by.
 void ReadTableInRowidOrder(const SqliteFile& db, const std::string& name, RowList& live,
-                           RowList& carved, const CarveStep& carve = TemplateCarvePage) {
+                           RowList& carved, const CarveStep& carve = TemplateCarvePage,
+                           FoundList* found = nullptr) {
   const TableInfo* table = FindTable(db, name);
   if (!table) return;
   std::vector<uint8_t> buffer;
@@ -113,7 +115,10 @@ void ReadTableInRowidOrder(const SqliteFile& db, const std::string& name, RowLis
                      [](const auto& a, const auto& b) { return a.first < b.first; });
     PageSet ordered;
     for (const auto& page : pages) ordered.leafPages.push_back(page.second);
-    ReadPageSetRows(db, ordered, live, carved, table->columns, carve);
+    ReadPageSetRows(db, ordered, live, carved, table->columns, carve, found);
+    PageSet emptied;
+    emptied.leafPages = pageSet.emptyLeafPages;
+    ReadPageSetRows(db, emptied, live, carved, table->columns, carve, found);
   }
 }
 
@@ -128,7 +133,8 @@ std::string ResolveLabel(const std::string& stored) {
 }
 
 DeletedContactList BuildDeletedContacts(const RowList& deletedMultiValues, const RowList& persons,
-                                        const std::set<std::string>& liveValues) {
+                                        const std::set<std::string>& liveValues,
+                                        const std::vector<FoundAt>* found) {
   DeletedContactList listed;
   // A person's rowid -> its name; the first row of a rowid wins.
   std::unordered_map<std::string, std::string> names;
@@ -138,7 +144,10 @@ DeletedContactList BuildDeletedContacts(const RowList& deletedMultiValues, const
   }
   // Number -> positions of its lines, to list each deleted record once.
   std::unordered_map<std::string, std::vector<size_t>> lines;
-  for (const RowValues& row : deletedMultiValues) {
+  for (size_t r = 0; r < deletedMultiValues.size(); ++r) {
+    const RowValues& row = deletedMultiValues[r];
+    std::optional<FoundAt> where;
+    if (found && r < found->size()) where = (*found)[r];
     const std::string& number = At(row, mvc::kValue);
     if (number.empty() || liveValues.count(number)) continue;
     const std::string& owner = At(row, mvc::kRecordId);
@@ -156,14 +165,15 @@ DeletedContactList BuildDeletedContacts(const RowList& deletedMultiValues, const
         break;
       }
       if (earlierOwner.empty()) {
-        earlierOwner = name;  // the earlier copy had lost its owner
+        earlierOwner = name;       // the earlier copy had lost its owner
+        listed[at].found = where;  // the copy that gave the name is the one shown
         known = true;
         break;
       }
     }
     if (known) continue;
     same.push_back(listed.size());
-    listed.push_back({number, std::move(name)});
+    listed.push_back({number, std::move(name), std::move(where)});
   }
   // A number without an owner that is the beginning of another deleted or
   // live number is a copy whose end a newer cell overwrote: it is not listed.
@@ -188,12 +198,14 @@ LoaderStatus ContactLoader(const SqliteFile& db, ContactMap& contacts,
 
   // Stage 1: every row the address book still holds or has left behind.
   RowList multiLive, multiDeleted;
+  std::vector<FoundAt> multiFound;  // where each of multiDeleted lay
   LoaderStatus result = LoaderStatus::NoPages;
   if (!multiValues->pageSets.empty()) {
-    ReadTableInRowidOrder(db, "ABMultiValue", multiLive, multiDeleted, CarveMultiValuePage);
+    ReadTableInRowidOrder(db, "ABMultiValue", multiLive, multiDeleted, CarveMultiValuePage,
+                          &multiFound);
     result = LoaderStatus::Loaded;
   }
-  TelephoneNumberCarver(db, multiDeleted);
+  TelephoneNumberCarver(db, multiDeleted, &multiFound);
   RowList personLive, personDeleted;
   ReadTableInRowidOrder(db, "ABPerson", personLive, personDeleted);
   PersonCarver(db, personDeleted);
@@ -270,7 +282,7 @@ LoaderStatus ContactLoader(const SqliteFile& db, ContactMap& contacts,
     // deleted) or a deleted one; ABPerson rowids are never reused.
     RowList owners = personLive;
     owners.insert(owners.end(), personDeleted.begin(), personDeleted.end());
-    deleted = BuildDeletedContacts(multiDeleted, owners, liveValues);
+    deleted = BuildDeletedContacts(multiDeleted, owners, liveValues, &multiFound);
   }
   return result;
 }

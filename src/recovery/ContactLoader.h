@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "recovery/Records.h"
 
@@ -55,7 +56,10 @@ std::string ResolveLabel(const std::string& stored);
 // this one has none; a number first listed without a name takes the name of
 // a later copy. A number without a name that is the beginning of another
 // listed or live number is a damaged copy and is left out.
+// found, when given, holds where each deleted multi-value lay: a listed
+// number takes the place of the copy it was listed from.
 DeletedContactList BuildDeletedContacts(const RowList& deletedMultiValues, const RowList& persons,
-                                        const std::set<std::string>& liveValues);
+                                        const std::set<std::string>& liveValues,
+                                        const std::vector<FoundAt>* found = nullptr);
 
 }  // namespace vantrel

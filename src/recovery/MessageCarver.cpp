@@ -470,8 +470,11 @@ int64_t CellStartBefore(ByteView block, int64_t headerStart, uint64_t payload) {
 
 // CarveMessagesByGuid, passing over the records whose GUID skip names (their
 // bytes still bound the records around them).
+// With `where` (its offset: the file offset of the block's first byte) and
+// found given, each row's record header start is appended to found.
 void CarveBlock(const std::vector<ColumnDef>& columns, const ColumnKinds& kinds, TrunkCache& trunks,
-                const SqliteFile& db, ByteView block, RowList& carved, const GuidFilter* skip) {
+                const SqliteFile& db, ByteView block, RowList& carved, const GuidFilter* skip,
+                const FoundAt* where = nullptr, FoundList* found = nullptr) {
   const size_t n = block.size();
   if (n < kGuidLength || columns.size() < 3) return;
   struct Found {
@@ -480,7 +483,7 @@ void CarveBlock(const std::vector<ColumnDef>& columns, const ColumnKinds& kinds,
   };
   // Reused from block to block (a scan carves tens of thousands), each entry's
   // serial-type vector keeping its capacity; `count` entries are in use.
-  thread_local std::vector<Found> found;
+  thread_local std::vector<Found> hits;
   size_t count = 0;
   // The header before a GUID holds at least the header size, the rowid's and
   // the GUID's serial types and one more; a GUID closer to the block start
@@ -493,8 +496,8 @@ void CarveBlock(const std::vector<ColumnDef>& columns, const ColumnKinds& kinds,
     if (dash == nullptr) break;
     i += static_cast<size_t>(static_cast<const uint8_t*>(dash) - ahead.data());
     if (block[i + 13] != '-' || !IsGuidAt(block, i)) continue;
-    if (count == found.size()) found.emplace_back();
-    Found& f = found[count];
+    if (count == hits.size()) hits.emplace_back();
+    Found& f = hits[count];
     if (!FindHeader(block, i, kinds, f.header)) continue;
     f.body = i;
     ++count;
@@ -508,25 +511,25 @@ void CarveBlock(const std::vector<ColumnDef>& columns, const ColumnKinds& kinds,
   // by its GUID when that survives, else by the start of its header: header
   // size, the rowid's NULL, the GUID's type 85.
   for (size_t k = 0; k < count; ++k) {
-    const std::string_view guid = block.Sub(found[k].body, kGuidLength).AsString();
+    const std::string_view guid = block.Sub(hits[k].body, kGuidLength).AsString();
     if (skip && (*skip)(guid)) continue;
     if (!MatchesGuidPattern(guid)) continue;
     size_t limit = n;
     for (size_t j = k + 1; j < count; ++j) {
-      const FoundHeader& later = found[j].header;
-      if (later.headerStart <= static_cast<int64_t>(found[k].body)) continue;
+      const FoundHeader& later = hits[j].header;
+      if (later.headerStart <= static_cast<int64_t>(hits[k].body)) continue;
       uint64_t payload = later.headerSize;
       for (uint64_t type : later.serialTypes) payload += SerialTypeSize(type);
       const int64_t cellStart = CellStartBefore(block, later.headerStart, payload);
-      if (cellStart > static_cast<int64_t>(found[k].body)) {
+      if (cellStart > static_cast<int64_t>(hits[k].body)) {
         limit = static_cast<size_t>(cellStart);
         break;
       }
     }
     uint64_t bodySize = 0;
-    for (uint64_t type : found[k].header.serialTypes) bodySize += SerialTypeSize(type);
-    const size_t from = found[k].body + kGuidLength;
-    const size_t to = static_cast<size_t>(std::min<uint64_t>(limit, found[k].body + bodySize));
+    for (uint64_t type : hits[k].header.serialTypes) bodySize += SerialTypeSize(type);
+    const size_t from = hits[k].body + kGuidLength;
+    const size_t to = static_cast<size_t>(std::min<uint64_t>(limit, hits[k].body + bodySize));
     for (size_t q = from; q + 2 < to; ++q) {
       if (block[q + 1] == 0 && block[q + 2] == kGuidSerialType && block[q] > columns.size() &&
           block[q] < 0x80) {
@@ -537,9 +540,17 @@ void CarveBlock(const std::vector<ColumnDef>& columns, const ColumnKinds& kinds,
       }
     }
     RowValues row;
-    ReadRecordValues(db, trunks, columns, block.Sub(0, limit), found[k].body, found[k].header, row);
+    ReadRecordValues(db, trunks, columns, block.Sub(0, limit), hits[k].body, hits[k].header, row);
     if (row.size() < 2) continue;
     carved.push_back(std::move(row));
+    if (where && found) {
+      FoundAt at = *where;
+      const int64_t start = hits[k].header.headerStart;
+      at.offset = start < 0 && static_cast<uint64_t>(-start) > at.offset
+                      ? 0
+                      : static_cast<uint64_t>(static_cast<int64_t>(at.offset) + start);
+      found->push_back(std::move(at));
+    }
   }
 }
 
@@ -552,23 +563,28 @@ void CarveMessagesByGuid(const std::vector<ColumnDef>& columns, const SqliteFile
 }
 
 void CarveMessagePage(const SqliteFile& db, const LeafPage& page,
-                      const std::vector<ColumnDef>& columns, RowList& carved) {
+                      const std::vector<ColumnDef>& columns, RowList& carved, FoundList* found) {
   const BTreePage& tree = page.tree;
   const ByteView bytes = tree.bytes.Sub(0, tree.usableSize);
   if (bytes.empty()) return;
+  const uint32_t pageNo = static_cast<uint32_t>(page.pageNo);
+  const bool emptied = page.liveOffsets.empty();
 
   // The page's front up to its lowest live cell, which holds the unallocated
   // gap: a cell freed at the start of the content area is given back to the
   // gap, not to the freeblock chain.
   const ColumnKinds kinds = KindsOf(columns);
   TrunkCache trunks(db);
+  FoundAt where = FoundOnPage(db, pageNo, 0, emptied ? Place::LeafPage : Place::Gap);
   CarveBlock(columns, kinds, trunks, db, bytes.Sub(0, tree.GapBelowCells(page.liveOffsets).end),
-             carved, nullptr);
+             carved, nullptr, &where, found);
 
   // The freeblock chain, each block on its own.
   tree.ForEachFreeblock(kLeafHeaderSize, [&](Freeblock block) {
+    FoundAt at =
+        FoundOnPage(db, pageNo, block.offset, emptied ? Place::LeafPage : Place::Freeblock);
     CarveBlock(columns, kinds, trunks, db, bytes.Sub(block.offset, block.end - block.offset),
-               carved, nullptr);
+               carved, nullptr, &at, found);
   });
 }
 
@@ -577,36 +593,55 @@ namespace {
 // Carves one page image met by the file scan. A table leaf page (a free page
 // keeps the image it had as a leaf) is split at its cell and freeblock
 // boundaries, so a record never runs on into the cell written over its tail;
-// any other page is carved whole.
+// any other page is carved whole. where is the page's first byte; its place
+// is FreePage for a page outside every live tree, else Unknown, and then
+// the page's own structure names the place of each stretch.
 void CarveScannedPage(const std::vector<ColumnDef>& columns, const ColumnKinds& kinds,
                       TrunkCache& trunks, const SqliteFile& db, ByteView page, RowList& carved,
-                      const GuidFilter* skip) {
+                      const GuidFilter* skip, const FoundAt& where, FoundList& found) {
   const BTreePage tree = ParsePage(page);
   const size_t size = page.size();
   const size_t pointersEnd = tree.PointerArrayEnd();
   bool sane = tree.Is(PageType::LeafTable) && pointersEnd <= size;
   thread_local std::vector<size_t> bounds;  // reused from page to page
+  thread_local std::vector<size_t> freeStarts;
   bounds.assign({0, size});
+  freeStarts.clear();
+  size_t lowestCell = size;
   for (size_t k = 0; sane && k < tree.cellCount; ++k) {
     const size_t offset = tree.CellPointer(k);
     if (offset < pointersEnd || offset >= size) sane = false;
     bounds.push_back(offset);
+    lowestCell = std::min(lowestCell, offset);
   }
   if (sane) {
     sane = tree.ForEachFreeblock(pointersEnd, [&](Freeblock block) {
       bounds.push_back(block.offset);
       bounds.push_back(block.end);
+      freeStarts.push_back(block.offset);
     }) == ChainEnd::Complete;
   }
+  FoundAt at = where;
   if (!sane) {
-    CarveBlock(columns, kinds, trunks, db, page, carved, skip);
+    if (at.place == Place::Unknown && tree.IsInterior()) at.place = Place::InteriorPage;
+    CarveBlock(columns, kinds, trunks, db, page, carved, skip, &at, &found);
     return;
   }
   std::sort(bounds.begin(), bounds.end());
   bounds.erase(std::unique(bounds.begin(), bounds.end()), bounds.end());
-  for (size_t k = 0; k + 1 < bounds.size(); ++k)
+  for (size_t k = 0; k + 1 < bounds.size(); ++k) {
+    at.offset = where.offset + bounds[k];
+    if (where.place == Place::Unknown) {
+      const bool inFreeblock =
+          std::find(freeStarts.begin(), freeStarts.end(), bounds[k]) != freeStarts.end();
+      at.place = tree.cellCount == 0      ? Place::LeafPage
+                 : inFreeblock            ? Place::Freeblock
+                 : bounds[k] < lowestCell ? Place::Gap
+                                          : Place::Unknown;
+    }
     CarveBlock(columns, kinds, trunks, db, page.Sub(bounds[k], bounds[k + 1] - bounds[k]), carved,
-               skip);
+               skip, &at, &found);
+  }
 }
 
 }  // namespace
@@ -620,11 +655,18 @@ void ScanPagesForMessages(const SqliteFile& db, const std::vector<ColumnDef>& co
   TrunkCache trunks(db);
   const GuidFilter* filter = skip ? &skip : nullptr;
   const uint64_t fileSize = db.mainFile.Size();
+  // Pages on the freelist, and pages past the size the header (or the log's
+  // last commit) gives, belong to no live tree.
+  const std::unordered_set<uint32_t> freePages = FreelistPages(db);
+  const uint32_t usedPages = PageLimit(db);
   // Pages are read a run at a time (one system call for many pages) and
   // carved one by one.
   constexpr uint32_t kRun = 32;
   std::vector<uint8_t> run(static_cast<size_t>(pageSize) * kRun);
   RowList carved;
+  FoundList found;
+  FoundAt where;
+  where.file = db.name;
   // Page 1 holds the schema and is never scanned.
   for (uint32_t first = std::max<uint32_t>(firstPage, 2); first < endPage;) {
     const uint64_t offset = static_cast<uint64_t>(first - 1) * pageSize;
@@ -636,9 +678,14 @@ void ScanPagesForMessages(const SqliteFile& db, const std::vector<ColumnDef>& co
       const size_t at = static_cast<size_t>(k) * pageSize;
       if (at >= got) return;  // the file ends here
       const ByteView page(run.data() + at, std::min<size_t>(pageSize, got - at));
-      CarveScannedPage(columns, kinds, trunks, db, page, carved, filter);
-      if (!carved.empty() && sink) sink(carved);
+      where.page = first + k;
+      where.offset = offset + at;
+      where.place =
+          freePages.count(where.page) || where.page > usedPages ? Place::FreePage : Place::Unknown;
+      CarveScannedPage(columns, kinds, trunks, db, page, carved, filter, where, found);
+      if (!carved.empty() && sink) sink(carved, found);
       carved.clear();
+      found.clear();
     }
     first += count;
   }
@@ -657,32 +704,49 @@ void ScanLogForMessages(const SqliteFile& db, const std::vector<ColumnDef>& colu
   const uint64_t frameSize = uint64_t{kWalFrameHeaderSize} + db.pageSize;
   const uint64_t logSize = db.walFile.Size();
   std::vector<uint8_t> image(db.pageSize);
+  uint8_t frameHeader[kWalFrameHeaderSize] = {};
   RowList carved;
+  FoundList found;
+  FoundAt where;
+  where.file = db.name + "-wal";
+  where.place = Place::LogFrame;
+  uint32_t number = 0;
   for (uint64_t frame = kWalHeaderSize; frame + frameSize <= logSize; frame += frameSize) {
+    ++number;
+    if (!db.walFile.ReadExact(frame, frameHeader, sizeof frameHeader)) break;
     if (!db.walFile.ReadExact(frame + kWalFrameHeaderSize, image.data(), image.size())) break;
+    where.page = ByteView(frameHeader, sizeof frameHeader).U32(0);
+    where.offset = frame + kWalFrameHeaderSize;
+    where.frame = number;
     CarveScannedPage(columns, kinds, trunks, db, ByteView(image.data(), image.size()), carved,
-                     filter);
-    if (!carved.empty() && sink) sink(carved);
+                     filter, where, found);
+    if (!carved.empty() && sink) sink(carved, found);
     carved.clear();
+    found.clear();
   }
 }
 
 void ScanFileForMessages(const SqliteFile& db, const std::vector<ColumnDef>& columns,
-                         RowList& carved) {
-  const CarvedRowSink keep = [&](RowList& rows) {
+                         RowList& carved, FoundList* found) {
+  const CarvedRowSink keep = [&](RowList& rows, FoundList& where) {
     for (RowValues& row : rows) carved.push_back(std::move(row));
+    if (found) found->insert(found->end(), where.begin(), where.end());
   };
   ScanPagesForMessages(db, columns, 2, UINT32_MAX, {}, keep);
   ScanLogForMessages(db, columns, {}, keep);
 }
 
-TableRead LoadMessageTable(const SqliteFile& db, RowList& live, RowList& carved) {
+TableRead LoadMessageTable(const SqliteFile& db, RowList& live, RowList& carved, FoundList* found) {
   const TableInfo* table = FindTable(db, "message");
   if (!table) return TableRead::Absent;
   const CarveStep carve = CarveMessagePage;
-  for (const PageSet& pageSet : table->pageSets)
-    ReadPageSetRows(db, pageSet, live, carved, table->columns, carve);
-  ScanFileForMessages(db, table->columns, carved);
+  for (const PageSet& pageSet : table->pageSets) {
+    ReadPageSetRows(db, pageSet, live, carved, table->columns, carve, found);
+    PageSet emptied;
+    emptied.leafPages = pageSet.emptyLeafPages;
+    ReadPageSetRows(db, emptied, live, carved, table->columns, carve, found);
+  }
+  ScanFileForMessages(db, table->columns, carved, found);
   return table->pageSets.empty() ? TableRead::NoPages : TableRead::Read;
 }
 

@@ -40,7 +40,9 @@ inline constexpr size_t kMinCarvedMessageColumns = 17;
 // each leaf page's gap and freeblocks, then from the whole file (and log), into
 // carved, in that order, duplicates included. Absent: nothing done; NoPages:
 // its root could not be read, the file is still scanned.
-TableRead LoadMessageTable(const SqliteFile& db, RowList& live, RowList& carved);
+// found, when given, gets where each carved row lay (FoundOnPage, RowReader.h).
+TableRead LoadMessageTable(const SqliteFile& db, RowList& live, RowList& carved,
+                           FoundList* found = nullptr);
 
 // Appends every message record whose GUID lies inside block. Reads only inside
 // block, except that a record whose local part ends with an overflow page
@@ -56,14 +58,15 @@ void CarveMessagesByGuid(const std::vector<ColumnDef>& columns, const SqliteFile
 // below the lowest live cell, then each freeblock of the chain (each carved as
 // its own block, so a record cut by a later cell ends at the freeblock's end).
 void CarveMessagePage(const SqliteFile& db, const LeafPage& page,
-                      const std::vector<ColumnDef>& columns, RowList& carved);
+                      const std::vector<ColumnDef>& columns, RowList& carved,
+                      FoundList* found = nullptr);
 
 // Carves every page of the database file after page 1, as stored in the file
 // itself, then every frame's page image in the write-ahead log when one is
 // open. Pages of the message table are passed over again: callers keep the
 // first record of each GUID.
 void ScanFileForMessages(const SqliteFile& db, const std::vector<ColumnDef>& columns,
-                         RowList& carved);
+                         RowList& carved, FoundList* found = nullptr);
 
 // The file scan of ScanFileForMessages in pieces, for a caller that shares it
 // out or streams it: the pages [firstPage, endPage) of the database file (page
@@ -71,9 +74,12 @@ void ScanFileForMessages(const SqliteFile& db, const std::vector<ColumnDef>& col
 // go to sink, which may consume them. A record whose GUID skip names (skip may
 // be empty) is passed over before its values are read; its bytes still bound
 // the records around it. ScanFileForMessages is pages 2 to the file's end,
-// then the log, in that order.
+// then the log, in that order. The sink gets where each row lay beside it: a
+// page on the freelist or past the database's size is a FreePage, another
+// page names the stretch (Freeblock, Gap, LeafPage, InteriorPage); every log
+// frame is a LogFrame with its frame number and its offset in the log.
 using GuidFilter = std::function<bool(std::string_view guid)>;
-using CarvedRowSink = std::function<void(RowList& rows)>;
+using CarvedRowSink = std::function<void(RowList& rows, FoundList& found)>;
 void ScanPagesForMessages(const SqliteFile& db, const std::vector<ColumnDef>& columns,
                           uint32_t firstPage, uint32_t endPage, const GuidFilter& skip,
                           const CarvedRowSink& sink);

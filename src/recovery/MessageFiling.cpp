@@ -241,16 +241,19 @@ void FileLiveByRowid(std::vector<LiveBatch*> batches, MessageMap& live) {
   }
 }
 
-void KeepCarved(RowList& rows, std::vector<CarvedEntry>& out, const MessageColumns& columns) {
+void KeepCarved(RowList& rows, std::vector<CarvedEntry>& out, const MessageColumns& columns,
+                const std::vector<FoundAt>* found) {
   // The last column a record reads: a copy holding it (and an unmarked
   // text) has nothing more to give.
   size_t lastRead = 0;
   for (size_t k : {columns.text, columns.service, columns.date, columns.dateRead, columns.isFromMe,
                    columns.isSent})
     if (k != kNoColumn) lastRead = std::max(lastRead, k);
-  for (RowValues& row : rows) {
+  for (size_t r = 0; r < rows.size(); ++r) {
+    RowValues& row = rows[r];
     if (columns.text == kNoColumn || row.size() <= columns.text) continue;
     MessageRecord record = RecordFromRow(row, columns);
+    if (found && r < found->size()) record.found = (*found)[r];
     // The carver gives attributedBody as the text it archives: the words of
     // a message whose `text` is empty (always so from iOS 16).
     if (record.text.empty() && columns.attributedBody < row.size())
@@ -272,7 +275,17 @@ void KeepCarved(RowList& rows, std::vector<CarvedEntry>& out, const MessageColum
 
 void DeletedFiling::File(std::vector<CarvedEntry>& entries) {
   for (CarvedEntry& entry : entries) {
-    if (liveGuids_.Contains(entry.guid)) continue;
+    if (liveGuids_.Contains(entry.guid)) {
+      if (!liveTexts_ || !entry.completeness.whole || !entry.record.found ||
+          entry.record.found->place != Place::LogFrame)
+        continue;
+      const auto live = liveTexts_->find(entry.guid);
+      if (live == liveTexts_->end() || live->second == entry.record.text) continue;
+      if (!earlier_.insert(entry.guid + '\x1f' + entry.record.text).second) continue;
+      entry.record.earlierVersion = true;
+      deleted_.push_back(std::move(entry.record));
+      continue;
+    }
     auto [at, added] = filed_.try_emplace(entry.guid, Filed{deleted_.size(), entry.completeness});
     if (added) {
       deleted_.push_back(std::move(entry.record));

@@ -11,6 +11,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "recovery/ColumnNames.h"
@@ -197,8 +198,10 @@ struct CarvedEntry {
 };
 
 // Appends the carved rows that can be filed (a text is needed: a record
-// without one is never filed and never marks its GUID).
-void KeepCarved(RowList& rows, std::vector<CarvedEntry>& out, const MessageColumns& columns = {});
+// without one is never filed and never marks its GUID). found, when given,
+// holds where each row lay, one entry per row: the record takes it along.
+void KeepCarved(RowList& rows, std::vector<CarvedEntry>& out, const MessageColumns& columns = {},
+                const std::vector<FoundAt>* found = nullptr);
 
 // Sets each entry's record.address from its handle (ChatIndex::CarvedAddress).
 void SetCarvedAddresses(const ChatIndex& chats, std::vector<CarvedEntry>& entries);
@@ -214,6 +217,18 @@ class DeletedFiling {
 
   // Files the entries in order and empties the list.
   void File(std::vector<CarvedEntry>& entries);
+  // The texts of the live messages by GUID (kept while a log is read): a
+  // whole record of a live GUID from a log frame whose text differs is an
+  // earlier version of that message, filed once per text and marked so.
+  void SetLiveTexts(const std::unordered_map<std::string, std::string>* texts) {
+    liveTexts_ = texts;
+  }
+  // Whether the log scan passes over a record of guid: as PassesOver, except
+  // that the records of live messages are read, for their earlier versions.
+  bool PassesOverInLog(std::string_view guid) const {
+    if (liveTexts_ && liveTexts_->count(std::string(guid))) return false;
+    return PassesOver(guid);
+  }
   // Whether a record of guid would be passed over: live, or filed already
   // whole (no later copy can be better).
   bool PassesOver(std::string_view guid) const {
@@ -229,6 +244,8 @@ class DeletedFiling {
   MessageList& deleted_;
   GuidSet whole_;
   std::unordered_map<std::string, Filed> filed_;
+  const std::unordered_map<std::string, std::string>* liveTexts_ = nullptr;
+  std::unordered_set<std::string> earlier_;  // GUID and text of each earlier version filed
 };
 
 }  // namespace vantrel

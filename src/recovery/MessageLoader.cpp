@@ -25,7 +25,8 @@ namespace vantrel {
 namespace {
 
 // The carved rows of chat, handle and the join table are of no use here.
-void NoCarving(const SqliteFile&, const LeafPage&, const std::vector<ColumnDef>&, RowList&) {}
+void NoCarving(const SqliteFile&, const LeafPage&, const std::vector<ColumnDef>&, RowList&,
+               FoundList*) {}
 
 // The live rows of a two-column join table, as (first, second) integers by
 // the named columns; nothing when the table or a column is absent.
@@ -115,6 +116,9 @@ struct Share {
   LiveBatch live;
   ModernFacts modernFacts;  // reactions, replies, edits of the live rows (later versions)
   GuidSet liveGuids;
+  // With a log open: the live texts by GUID, to tell earlier versions in old frames.
+  bool keepTexts = false;
+  std::unordered_map<std::string, std::string> liveTexts;
   std::vector<CarvedEntry> pageCarved;  // from the leaf pages' free space, in page order
   std::vector<CarvedEntry> scanCarved;  // from the file scan, in page order, then the log
 
@@ -125,6 +129,7 @@ struct Share {
                   const ChatIndex& chats) {
     RowValues row;
     RowList carved;
+    FoundList found;
     // Rows whose words are only in attributedBody: rowid -> entry.
     std::unordered_map<uint64_t, size_t> bodyOnly;
     // Rows with an edit history to read from the raw cell.
@@ -133,6 +138,9 @@ struct Share {
     VisitLeafPages(db, leafPages, [&](const LeafPage& page) {
       VisitLiveCells(db, page, table.columns, wanted, row, [&](const RowValues& r, uint64_t rowid) {
         if (r.size() > columns.guid) liveGuids.InsertSoon(r[columns.guid]);
+        if (keepTexts && r.size() > columns.guid && r.size() > columns.text &&
+            !r[columns.text].empty())
+          liveTexts.emplace(r[columns.guid], r[columns.text]);
         live.Add(r, chats, columns);
         const uint32_t entry = static_cast<uint32_t>(live.entries().size() - 1);
         if (live.entries().back().record.text.empty() && columns.attributedBody < r.size() &&
@@ -144,9 +152,10 @@ struct Share {
       });
       if (!bodyOnly.empty()) FillBodyTexts(db, page, columns.attributedBody, bodyOnly);
       if (!summaries.empty()) FillSummaries(db, page, modern.summaryInfo, summaries);
-      CarveMessagePage(db, page, table.columns, carved);
-      KeepCarved(carved, pageCarved, columns);
+      CarveMessagePage(db, page, table.columns, carved, &found);
+      KeepCarved(carved, pageCarved, columns, &found);
       carved.clear();
+      found.clear();
     });
     liveGuids.Flush();
   }
@@ -187,10 +196,12 @@ struct Share {
   // Step 3: the records the share's run of the file and (last share) the log
   // hold, passing over those skip names.
   void Scan(const SqliteFile& db, const TableInfo& table, const MessageColumns& columns,
-            const GuidFilter& skip) {
-    const CarvedRowSink keep = [&](RowList& rows) { KeepCarved(rows, scanCarved, columns); };
+            const GuidFilter& skip, const GuidFilter& skipInLog) {
+    const CarvedRowSink keep = [&](RowList& rows, FoundList& found) {
+      KeepCarved(rows, scanCarved, columns, &found);
+    };
     ScanPagesForMessages(db, table.columns, scanFirst, scanEnd, skip, keep);
-    if (scanLog) ScanLogForMessages(db, table.columns, skip, keep);
+    if (scanLog) ScanLogForMessages(db, table.columns, skipInLog, keep);
   }
 };
 
@@ -198,9 +209,13 @@ struct Share {
 // files are read by one share on the calling thread.
 std::vector<Share> PlanShares(const SqliteFile& db, const TableInfo& table) {
   PageSet allLeaves;
-  for (const PageSet& set : table.pageSets)
+  // Leaves that lost every row hold no live cell but are carved like the others.
+  for (const PageSet& set : table.pageSets) {
     allLeaves.leafPages.insert(allLeaves.leafPages.end(), set.leafPages.begin(),
                                set.leafPages.end());
+    allLeaves.leafPages.insert(allLeaves.leafPages.end(), set.emptyLeafPages.begin(),
+                               set.emptyLeafPages.end());
+  }
   const uint32_t filePages = PagesInDatabaseFile(db);
   const size_t workers = filePages >= 2048 && std::thread::hardware_concurrency() > 1 ? 2 : 1;
   std::vector<Share> shares(workers);
@@ -266,6 +281,7 @@ LoaderStatus MessageLoader(const SqliteFile& db, MessageMap& live, MessageList& 
   std::vector<bool> wanted = WantedColumns(columns);
   modern.Want(wanted);
   std::vector<Share> shares = PlanShares(db, *table);
+  for (Share& share : shares) share.keepTexts = db.walFile.IsOpen();
 
   RunEach(shares,
           [&](Share& share) { share.ReadLeaves(db, *table, wanted, columns, modern, chats); });
@@ -283,7 +299,13 @@ LoaderStatus MessageLoader(const SqliteFile& db, MessageMap& live, MessageList& 
   // and still has its text; the leaf pages' free space first, then the scan.
   // The first are filed now, so that the scan passes over the GUIDs they
   // already gave whole.
+  std::unordered_map<std::string, std::string> liveTexts;
+  for (Share& share : shares) {
+    liveTexts.merge(share.liveTexts);
+    share.liveTexts = {};
+  }
   DeletedFiling deletedFiling(liveGuids, deleted);
+  if (!liveTexts.empty()) deletedFiling.SetLiveTexts(&liveTexts);
   for (Share& share : shares) {
     SetCarvedAddresses(chats, share.pageCarved);
     deletedFiling.File(share.pageCarved);
@@ -293,7 +315,10 @@ LoaderStatus MessageLoader(const SqliteFile& db, MessageMap& live, MessageList& 
     // parts of the shares.
     const Beside filer(shares.size() > 1, [&] { FileLive(shares, live); });
     const GuidFilter skip = [&](std::string_view guid) { return deletedFiling.PassesOver(guid); };
-    RunEach(shares, [&](Share& share) { share.Scan(db, *table, columns, skip); });
+    const GuidFilter skipInLog = [&](std::string_view guid) {
+      return deletedFiling.PassesOverInLog(guid);
+    };
+    RunEach(shares, [&](Share& share) { share.Scan(db, *table, columns, skip, skipInLog); });
   }
   for (Share& share : shares) {
     SetCarvedAddresses(chats, share.scanCarved);

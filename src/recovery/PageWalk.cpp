@@ -3,6 +3,9 @@
 #include <unordered_set>
 #include <vector>
 
+#include "recovery/RowReader.h"
+#include "sqlite/Page.h"
+
 namespace vantrel {
 
 void WalkPagesOutsideTable(const SqliteFile& db, const TableInfo* table,
@@ -24,6 +27,26 @@ void WalkPagesOutsideTable(const SqliteFile& db, const TableInfo* table,
     if (got == 0) break;
     visit(ByteView(block.data(), got), pageNo);
   }
+}
+
+PagePlaces::PagePlaces(const SqliteFile& db)
+    : db_(db), free_(FreelistPages(db)), used_(PageLimit(db)) {}
+
+Place PagePlaces::Of(uint32_t pageNo, ByteView block) const {
+  if (free_.count(pageNo) || pageNo > used_) return Place::FreePage;
+  const BTreePage tree = ParsePage(block);
+  if (tree.IsInterior()) return Place::InteriorPage;
+  if (tree.Is(PageType::LeafTable) && tree.cellCount == 0) return Place::LeafPage;
+  return Place::Unknown;
+}
+
+FoundAt PagePlaces::At(uint32_t pageNo, ByteView block, size_t offset) const {
+  FoundAt at = FoundOnPage(db_, pageNo, offset, Of(pageNo, block));
+  // The walk reads the database file itself, never the log.
+  at.file = db_.name;
+  at.frame = 0;
+  at.offset = uint64_t{pageNo - 1} * db_.pageSize + offset;
+  return at;
 }
 
 }  // namespace vantrel

@@ -6,7 +6,9 @@
 
 #include <cstdint>
 #include <functional>
+#include <unordered_set>
 
+#include "recovery/Records.h"
 #include "sqlite/ByteView.h"
 #include "sqlite/Schema.h"
 #include "sqlite/SqliteFile.h"
@@ -17,5 +19,22 @@ namespace vantrel {
 // the file may be short). table may be nullptr: then only page 1 is skipped.
 void WalkPagesOutsideTable(const SqliteFile& db, const TableInfo* table,
                            const std::function<void(ByteView block, uint32_t pageNo)>& visit);
+
+// What a page outside a table's leaves is, for showing where a record found on
+// it lay: FreePage for a page of the freelist or past the database's size,
+// InteriorPage for a b-tree interior page, LeafPage for a table leaf without a
+// cell, else Unknown (a page of another table or of an index).
+class PagePlaces {
+ public:
+  explicit PagePlaces(const SqliteFile& db);
+  Place Of(uint32_t pageNo, ByteView block) const;
+  // Where the byte at offset of the page lies (FoundOnPage with Of's place).
+  FoundAt At(uint32_t pageNo, ByteView block, size_t offset) const;
+
+ private:
+  const SqliteFile& db_;
+  std::unordered_set<uint32_t> free_;
+  uint32_t used_ = 0;
+};
 
 }  // namespace vantrel

@@ -6,6 +6,7 @@
 
 #include "recovery/ColumnRules.h"
 #include "recovery/ContactCarvers.h"
+#include "recovery/ContactLoader.h"
 #include "recovery/PageWalk.h"
 #include "sqlite/BTree.h"
 #include "sqlite/Page.h"
@@ -325,12 +326,22 @@ void CarvePhoneNumberIndexEntries(ByteView block, RowList& rows) {
   });
 }
 
-void TelephoneNumberCarver(const SqliteFile& db, RowList& rows) {
+void TelephoneNumberCarver(const SqliteFile& db, RowList& rows, std::vector<FoundAt>* found) {
   const TableInfo* table = FindTable(db, "ABMultiValue");
   if (!table) return;
-  WalkPagesOutsideTable(db, table, [&](ByteView block, uint32_t) {
+  const PagePlaces places(db);
+  WalkPagesOutsideTable(db, table, [&](ByteView block, uint32_t pageNo) {
+    const size_t before = rows.size();
     CarvePhoneNumberRecords(block, table->columns, rows);
     CarvePhoneNumberIndexEntries(block, rows);
+    if (!found) return;
+    for (size_t k = before; k < rows.size(); ++k) {
+      const std::string& number =
+          rows[k].size() > multi_value_column::kValue ? rows[k][multi_value_column::kValue] : "";
+      const std::string_view text = block.AsString();
+      const size_t at = number.empty() ? std::string_view::npos : text.find(number);
+      found->push_back(places.At(pageNo, block, at == std::string_view::npos ? 0 : at));
+    }
   });
 }
 

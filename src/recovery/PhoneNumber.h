@@ -46,7 +46,10 @@ void CarvePhoneNumberIndexEntries(ByteView block, RowList& rows);
 
 // Runs CarvePhoneNumberRecords and CarvePhoneNumberIndexEntries over every
 // page of the main file except page 1 and the leaf pages of ABMultiValue.
-// Does nothing when the table is not in the catalogue.
-void TelephoneNumberCarver(const SqliteFile& db, RowList& rows);
+// Does nothing when the table is not in the catalogue. found, when given,
+// gets one entry per row: the page, and the offset of the number's own bytes
+// on it (these carvers find a record by its number, not by its cell start).
+void TelephoneNumberCarver(const SqliteFile& db, RowList& rows,
+                           std::vector<FoundAt>* found = nullptr);
 
 }  // namespace vantrel

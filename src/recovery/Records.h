@@ -133,6 +133,9 @@ struct MessageRecord {
   std::string address;
   // Reactions, reply, edits, attachments, recent deletion; null when none.
   std::shared_ptr<MessageExtras> extras;
+  // A deleted record that is an earlier version of a live message (same GUID,
+  // other text), found in an older frame of the write-ahead log.
+  bool earlierVersion = false;
 };
 
 // Messages in the order they were filed. Deleted messages have lost their

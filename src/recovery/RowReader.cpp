@@ -180,6 +180,7 @@ class PageCarver {
  public:
   PageCarver(const SqliteFile& db, const LeafPage& page, const std::vector<ColumnDef>& columns)
       : db_(db), page_(page.tree.bytes), columns_(columns) {
+    pageNo_ = static_cast<uint32_t>(page.pageNo);
     usable_ = page.tree.usableSize;
     for (const ColumnDef& c : columns) affinity_.push_back(AffinityOf(c.type));
     aliasFirst_ = !columns.empty() && IsRowidAlias(columns[0]);
@@ -193,7 +194,8 @@ class PageCarver {
   // those of any freed cell merged into it) were overwritten by freeblock headers, so at a
   // known cell start the record is also tried with its varints reconstructed; Choose picks
   // among the layouts a record start allows.
-  void CarveRegion(size_t start, size_t end, bool startsAtCell, RowList& carved) {
+  void CarveRegion(size_t start, size_t end, bool startsAtCell, Place place, RowList& carved,
+                   FoundList* found) {
     end = std::min(end, usable_);
     regionEnd_ = end;
     reachesBoundary_.clear();
@@ -219,6 +221,7 @@ class PageCarver {
       const Carved* chosen = Choose(candidates);
       if (chosen != nullptr) {
         carved.push_back(chosen->row);
+        if (found) found->push_back(FoundOnPage(db_, pageNo_, s, place));
         if (!chosen->partial) {
           s = chosen->end;
           atBoundary = true;
@@ -633,6 +636,7 @@ class PageCarver {
 
   const SqliteFile& db_;
   ByteView page_;
+  uint32_t pageNo_ = 0;
   const std::vector<ColumnDef>& columns_;
   std::vector<Affinity> affinity_;
   size_t usable_ = 0;
@@ -649,8 +653,26 @@ class PageCarver {
 
 }  // namespace
 
+FoundAt FoundOnPage(const SqliteFile& db, uint32_t pageNo, size_t offset, Place place) {
+  FoundAt at;
+  at.file = db.name;
+  at.page = pageNo;
+  at.place = place;
+  const auto frame = db.walIndex.find(pageNo);
+  if (frame != db.walIndex.end() && db.pageSize != 0) {
+    // The page was read from its newest committed log frame: the bytes are there.
+    at.file += "-wal";
+    at.offset = frame->second + offset;
+    at.frame = static_cast<uint32_t>(
+        (frame->second - kWalHeaderSize) / (uint64_t{kWalFrameHeaderSize} + db.pageSize) + 1);
+    return at;
+  }
+  at.offset = uint64_t{pageNo - (pageNo > 0 ? 1u : 0u)} * db.pageSize + offset;
+  return at;
+}
+
 void TemplateCarvePage(const SqliteFile& db, const LeafPage& page,
-                       const std::vector<ColumnDef>& columns, RowList& carved) {
+                       const std::vector<ColumnDef>& columns, RowList& carved, FoundList* found) {
   const BTreePage& tree = page.tree;
   if (tree.bytes.empty() || columns.empty() || page.pageNo == 1) return;
   PageCarver carver(db, page, columns);
@@ -681,10 +703,15 @@ void TemplateCarvePage(const SqliteFile& db, const LeafPage& page,
   const PageRange gap = tree.GapBelowCells(page.liveOffsets);
   const size_t gapBegin =
       page.liveOffsets.empty() ? std::max<size_t>(gap.begin, arrayEnd + 2 * stale) : gap.begin;
-  if (gap.end > gapBegin) carver.CarveRegion(gapBegin, gap.end, false, carved);
+  // A page that lost every row is shown as such, whichever stretch of it a record lay in.
+  const bool emptied = page.liveOffsets.empty();
+  if (gap.end > gapBegin)
+    carver.CarveRegion(gapBegin, gap.end, false, emptied ? Place::LeafPage : Place::Gap, carved,
+                       found);
 
   tree.ForEachFreeblock(arrayEnd, [&](Freeblock block) {
-    carver.CarveRegion(block.offset, block.end, true, carved);
+    carver.CarveRegion(block.offset, block.end, true, emptied ? Place::LeafPage : Place::Freeblock,
+                       carved, found);
   });
 }
 
@@ -709,27 +736,66 @@ void VisitLeafPages(const SqliteFile& db, const PageSet& pageSet,
 }
 
 void ReadPageSetRows(const SqliteFile& db, const PageSet& pageSet, RowList& live, RowList& carved,
-                     const std::vector<ColumnDef>& columns, const CarveStep& carve) {
+                     const std::vector<ColumnDef>& columns, const CarveStep& carve,
+                     FoundList* found) {
   VisitLeafPages(db, pageSet, [&](const LeafPage& page) {
     ReadLiveCells(db, page, columns, live);
-    if (carve) carve(db, page, columns, carved);
+    if (carve) carve(db, page, columns, carved, found);
   });
 }
 
+namespace {
+
+// Splitting and merging pages (a b-tree rebalanced after a run of deletes) moves live cells and
+// leaves their old bytes behind in free space: a carved row equal to a live one, value for
+// value (the rowid alias aside, which a carved row does not know), is such a copy, not a
+// deleted row.
+void DropCopiesOfLiveRows(const TableInfo& table, const RowList& live, RowList& carved,
+                          FoundList* found) {
+  if (carved.empty() || live.empty()) return;
+  const bool alias = !table.columns.empty() && IsRowidAlias(table.columns[0]);
+  auto key = [&](const RowValues& row) {
+    std::string joined;
+    for (size_t i = alias ? 1 : 0; i < row.size(); ++i) {
+      joined += row[i];
+      joined += '\x1f';
+    }
+    return joined;
+  };
+  std::unordered_set<std::string> liveKeys;
+  for (const RowValues& row : live) liveKeys.insert(key(row));
+  size_t kept = 0;
+  const bool withFound = found && found->size() == carved.size();
+  for (size_t k = 0; k < carved.size(); ++k) {
+    if (liveKeys.count(key(carved[k]))) continue;
+    if (kept != k) {
+      carved[kept] = std::move(carved[k]);
+      if (withFound) (*found)[kept] = std::move((*found)[k]);
+    }
+    ++kept;
+  }
+  carved.resize(kept);
+  if (withFound) found->resize(kept);
+}
+
+}  // namespace
+
 TableRead ReadTable(const SqliteFile& db, const std::string& name, RowList& live, RowList& carved,
-                    const CarveStep& carve) {
+                    const CarveStep& carve, FoundList* found) {
   const TableInfo* table = FindTable(db, name);
   if (table == nullptr) return TableRead::Absent;
   for (const PageSet& set : table->pageSets) {
     const std::vector<ColumnDef> columns = table->columns;
-    ReadPageSetRows(db, set, live, carved, columns, carve);
+    ReadPageSetRows(db, set, live, carved, columns, carve, found);
     // Leaves that lost every row are not in the leaf list; only carving has anything to read.
     if (carve) {
       PageSet empty;
       empty.leafPages = set.emptyLeafPages;
-      VisitLeafPages(db, empty, [&](const LeafPage& page) { carve(db, page, columns, carved); });
+      VisitLeafPages(db, empty,
+                     [&](const LeafPage& page) { carve(db, page, columns, carved, found); });
     }
   }
+  DropCopiesOfLiveRows(*table, live, carved, found);
   return table->pageSets.empty() ? TableRead::NoPages : TableRead::Read;
 }
 

@@ -72,10 +72,21 @@ struct LeafPage {
   std::vector<uint16_t> liveOffsets;  // cell offsets of the live cells, pointer-array order
 };
 
+// Where carved rows were found: a carver given one appends one entry for each
+// row it appends to its RowList, in the same order.
+using FoundList = std::vector<FoundAt>;
+
+// Where the byte at offset of page pageNo lies, as a record found there is
+// shown: the file offset in the database file, or in the log when the page's
+// current image is a log frame (then file names the log and frame is set;
+// place stays what the page says).
+FoundAt FoundOnPage(const SqliteFile& db, uint32_t pageNo, size_t offset, Place place);
+
 // The carving step run on each leaf page after its live pass. The default is
-// TemplateCarvePage; kind-specific readers pass their own.
-using CarveStep = std::function<void(const SqliteFile& db, const LeafPage& page,
-                                     const std::vector<ColumnDef>& columns, RowList& carved)>;
+// TemplateCarvePage; kind-specific readers pass their own. found may be null.
+using CarveStep =
+    std::function<void(const SqliteFile& db, const LeafPage& page,
+                       const std::vector<ColumnDef>& columns, RowList& carved, FoundList* found)>;
 
 // Live pass of one leaf page: appends one row per readable cell. Damaged cells
 // are skipped and counted (Damage); every other cell of the page is still read.
@@ -109,15 +120,17 @@ uint16_t NearestLiveCell(const std::vector<uint16_t>& sortedLive, uint16_t first
 // the freeblock chain, appended to carved in page order. A page without a live
 // cell has no template: its records are read by the columns alone (a first
 // serial type lost with the cell's first four bytes is tried as NULL and the
-// integer types). Page 1 is not carved.
+// integer types). Page 1 is not carved. Each row's place is Gap or Freeblock,
+// LeafPage on a page without a live cell; its offset is where its cell began.
 void TemplateCarvePage(const SqliteFile& db, const LeafPage& page,
-                       const std::vector<ColumnDef>& columns, RowList& carved);
+                       const std::vector<ColumnDef>& columns, RowList& carved,
+                       FoundList* found = nullptr);
 
 // Reads the page set's leaf pages in order: for each, its live rows into live,
-// then the carving step's rows into carved.
+// then the carving step's rows into carved (and where they lay into found).
 void ReadPageSetRows(const SqliteFile& db, const PageSet& pageSet, RowList& live, RowList& carved,
                      const std::vector<ColumnDef>& columns,
-                     const CarveStep& carve = TemplateCarvePage);
+                     const CarveStep& carve = TemplateCarvePage, FoundList* found = nullptr);
 
 // How reading a table went.
 enum class TableRead : uint8_t {
@@ -129,7 +142,7 @@ enum class TableRead : uint8_t {
 // The whole table by exact name. After the page sets' leaves, their leaves
 // without a cell (PageSet::emptyLeafPages) are handed to the carving step.
 TableRead ReadTable(const SqliteFile& db, const std::string& name, RowList& live, RowList& carved,
-                    const CarveStep& carve = TemplateCarvePage);
+                    const CarveStep& carve = TemplateCarvePage, FoundList* found = nullptr);
 
 // The integer of a text value by the atoi rule: optional blanks, optional
 // sign, leading decimal digits; 0 when there are none.

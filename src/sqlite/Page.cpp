@@ -61,6 +61,28 @@ std::unordered_set<uint32_t> FreelistTrunkPages(const SqliteFile& db) {
   return trunks;
 }
 
+std::unordered_set<uint32_t> FreelistPages(const SqliteFile& db) {
+  std::unordered_set<uint32_t> pages;
+  std::vector<uint8_t> page;
+  if (ReadPageNumber(db, 1, page) != PageRead::Whole) return pages;
+  const uint32_t limit = PageLimit(db);
+  std::unordered_set<uint32_t> trunks;
+  uint32_t trunk = ByteView(page.data(), page.size()).U32(kFirstFreelistTrunkOffset);
+  while (trunk >= 2 && trunk <= limit && trunks.insert(trunk).second) {
+    pages.insert(trunk);
+    if (ReadPageNumber(db, trunk, page) != PageRead::Whole) break;
+    const ByteView view(page.data(), page.size());
+    const size_t room = page.size() > kTrunkFirstLeaf ? (page.size() - kTrunkFirstLeaf) / 4 : 0;
+    const size_t leaves = std::min<size_t>(view.U32(kTrunkLeafCount), room);
+    for (size_t k = 0; k < leaves; ++k) {
+      const uint32_t leaf = view.U32(kTrunkFirstLeaf + 4 * k);
+      if (leaf >= 2 && leaf <= limit) pages.insert(leaf);
+    }
+    trunk = view.U32(0);
+  }
+  return pages;
+}
+
 bool OverflowChain::Next(std::vector<uint8_t>& page) {
   if (next_ == 0) return false;
   const uint32_t pageNo = next_;

@@ -144,6 +144,11 @@ inline constexpr size_t kTrunkFirstLeaf = 8;
 // header names. Bounded by the page limit and a visited set.
 std::unordered_set<uint32_t> FreelistTrunkPages(const SqliteFile& db);
 
+// Every page of the freelist, trunks and the leaf pages they list, from the
+// first trunk the database header names. Bounded like FreelistTrunkPages;
+// leaf numbers outside the page limit are left out.
+std::unordered_set<uint32_t> FreelistPages(const SqliteFile& db);
+
 // Reads an overflow chain page by page. The chain ends at page number 0, and
 // is broken at a page past the file's last page, at a page already in this
 // chain, or at one that cannot be read whole (the file's read budget spent

@@ -131,6 +131,7 @@ void CountDamagedPage(const SqliteFile& db) {
 OpenStatus OpenDatabase(const std::string& walPath, SqliteFile& db, const std::string& dbPath) {
   if (dbPath.empty()) return OpenStatus::NotOpened;
   if (!db.mainFile.Open(dbPath)) return OpenStatus::NotOpened;
+  db.name = dbPath;
   db.walFile.Close();
   if (!walPath.empty()) db.walFile.Open(walPath);
   ResetDatabase(db);

@@ -60,6 +60,10 @@ struct SqliteFile {
   // tree said). Atomic, since the message loader reads one file from two threads.
   mutable std::atomic<uint64_t> damagedCells{0};
   mutable std::atomic<uint64_t> damagedPages{0};
+  // The file's name as the load knows it, for showing where a deleted record
+  // was found: the path given to OpenDatabase, unless the opener knows a
+  // better one (a backup names its files by domain and relative path).
+  std::string name;
 };
 
 enum class OpenStatus : uint8_t {

@@ -1,6 +1,7 @@
 #include "ui/DetailText.h"
 
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -96,6 +97,36 @@ void AddExtras(std::string& out, const MessageExtras& x) {
     if (a.backupPath.empty()) line += " 文件不在备份中";
     AddLine(out, "附件： ", line);
   }
+// The kind of place a deleted record's bytes were found in.
+std::string PlaceText(const FoundAt& found) {
+  switch (found.place) {
+    case Place::Freeblock:
+      return "空闲块";
+    case Place::Gap:
+      return "未分配区";
+    case Place::LeafPage:
+      return "已清空的数据页";
+    case Place::InteriorPage:
+      return "内部页";
+    case Place::FreePage:
+      return "空闲页";
+    case Place::LogFrame:
+      return "预写日志第 " + std::to_string(found.frame) + " 帧";
+    case Place::IndexOnly:
+      return "仅存于索引";
+    case Place::Unknown:
+      break;
+  }
+  return "未知位置";
+}
+
+// Where a deleted record was found, for whoever must show the evidence:
+// "位置：sms.db 第 12 页 偏移 45056（空闲块）".
+void AddFoundLine(std::string& out, const std::optional<FoundAt>& found) {
+  if (!found) return;
+  AddLine(out, "位置：",
+          found->file + " 第 " + std::to_string(found->page) + " 页 偏移 " +
+              std::to_string(found->offset) + "（" + PlaceText(*found) + "）");
 }
 
 }  // namespace
@@ -117,6 +148,8 @@ std::string DetailText(const RecordTableModel& list, int row, const ContactMap& 
         if (!m->chatName.empty()) AddLine(out, "群聊名称： ", m->chatName);
         if (!m->participants.empty()) AddLine(out, "群聊成员： ", JoinedList(m->participants));
         if (m->extras) AddExtras(out, *m->extras);
+        if (m->earlierVersion) AddLine(out, "版本： ", "现有短信的早先版本（预写日志中的旧内容）");
+        AddFoundLine(out, m->found);
       }
       break;
     case RecordKind::Contacts: {
@@ -151,6 +184,7 @@ std::string DetailText(const RecordTableModel& list, int row, const ContactMap& 
         if (c->answered >= 0 && (c->flags & 1) == 0)
           AddLine(out, "是否接听： ", c->answered ? "已接听" : "未接听");
         if (!c->participants.empty()) AddLine(out, "通话成员： ", JoinedList(c->participants));
+        AddFoundLine(out, c->found);
       }
       break;
   }

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <random>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -228,6 +229,55 @@ TEST_P(MessageLoaderByVersion, DeletedMessageIsListedOnceAndRewrittenLiveOnesNev
   EXPECT_EQ(list[0].date, 440000004);
   EXPECT_EQ(list[0].sent, 0);
   EXPECT_EQ(live["13800138000"].size(), 11u);
+}
+
+// A message edited and a conversation deleted after the last checkpoint: the log's older
+// frames hold the message's earlier text and the deleted rows. The earlier text is listed once,
+// marked as an earlier version of a live message; the deleted ones plainly; each names its frame.
+TEST_P(MessageLoaderByVersion, LogFramesGiveEarlierVersionsAndDeletedRowsWithTheirFrames) {
+  SmsDb sms(GetParam());
+  sms.db().Exec("PRAGMA journal_mode=WAL");
+  const int64_t a = sms.Handle("+8613800138000");
+  const int64_t b = sms.Handle("+8613900139000");
+  const int64_t ca = sms.Chat("+8613800138000", "e:");
+  const int64_t cb = sms.Chat("+8613900139000", "e:");
+  for (int n = 1; n <= 10; ++n)
+    sms.Message(n, Value::Text("first conversation " + std::to_string(n)), a, ca, 450000000 + n);
+  for (int n = 11; n <= 16; ++n)
+    sms.Message(n, Value::Text("second conversation " + std::to_string(n)), b, cb, 450000000 + n);
+  sms.db().Exec("UPDATE message SET text = 'edited afterwards' WHERE guid = '" + Guid(3) + "'");
+  // The whole second conversation goes, as a device deletes one.
+  sms.db().Exec("DELETE FROM message WHERE handle_id = " + std::to_string(b));
+  sms.db().Exec("DELETE FROM chat_message_join WHERE chat_id = " + std::to_string(cb));
+  const std::string wal = sms.path() + "-wal";
+  ASSERT_GT(fixtures::InspectWal(wal).frameCount, 0);
+  sms.db().Close();
+  SqliteFile file;
+  ASSERT_EQ(OpenDatabase(wal, file, sms.path()), OpenStatus::Opened);
+
+  MessageMap live;
+  MessageList deleted;
+  ASSERT_EQ(MessageLoader(file, live, deleted), LoaderStatus::Loaded);
+  std::multiset<std::string> earlier, gone;
+  for (const MessageRecord& m : deleted) {
+    ASSERT_TRUE(m.found.has_value()) << m.text;
+    if (m.earlierVersion) {
+      earlier.insert(m.text);
+      EXPECT_EQ(m.found->place, Place::LogFrame);
+      EXPECT_EQ(m.found->file, wal);
+      EXPECT_GE(m.found->frame, 1u);
+    } else {
+      gone.insert(m.text);
+    }
+  }
+  EXPECT_EQ(earlier, std::multiset<std::string>{"first conversation 3"});
+  std::multiset<std::string> deletedTexts;
+  for (int n = 11; n <= 16; ++n) deletedTexts.insert("second conversation " + std::to_string(n));
+  EXPECT_EQ(gone, deletedTexts);
+  // The edited message itself is live with its new text.
+  bool edited = false;
+  for (const MessageRecord& m : live["13800138000"]) edited |= m.text == "edited afterwards";
+  EXPECT_TRUE(edited);
 }
 
 // The page of the only message cell, and where the cell starts in it.

@@ -323,10 +323,15 @@ class MainWindowTest : public QObject {
     PressRow(0);
     const auto& number = *data().deletedCalls.rbegin();
     const CallRecord& call = number.second.front();
+    // A deleted call ends with where its bytes were found: the database, page and offset.
+    QVERIFY(call.found.has_value());
     QCOMPARE(frame_->detailPane().text().toStdString(),
              "号码： " + number.first + "\n时间： " + CallDateText(call.date) + "\n通话时间： " +
                  ListDurationText(call.duration) + "\n类型： " +
-                 ((call.flags & 1) ? "拨出" : "拨入") + "\n");
+                 ((call.flags & 1) ? "拨出" : "拨入") + "\n位置：" + call.found->file + " 第 " +
+                 std::to_string(call.found->page) + " 页 偏移 " +
+                 std::to_string(call.found->offset) + "（" +
+                 (call.found->place == Place::Freeblock ? "空闲块" : "未分配区") + "）\n");
     // Changing category leaves the detail as it was.
     const QString kept = frame_->detailPane().text();
     Click(Node("短信", "删除数据"));
