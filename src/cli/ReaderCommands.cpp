@@ -38,7 +38,7 @@ const char* PlaceWord(Place place) {
 }  // namespace
 
 std::string FoundFields(const std::optional<FoundAt>& found) {
-  if (!found) return "\t\t\t\t";
+  if (!found) return "\t\t\t\t\t";
   return "\t" + EscapeField(found->file) + '\t' + std::to_string(found->page) + '\t' +
          std::to_string(found->offset) + '\t' + PlaceWord(found->place) + '\t' +
          std::to_string(found->frame);

@@ -244,6 +244,7 @@ int RunRecords(const CommandLine& cl, std::ostream& out, std::ostream& err) {
   // A backup folder's index finds the kind's database and the log its
   // manifest stores; a folder of backups is not one of them.
   std::string file = path, wal;
+  std::string name;  // the database as the phone names it, for where records were found
   BackupFiles files;
   std::optional<BackupKeys> keys;
   const bool folder = IsDirectory(path);
@@ -256,6 +257,7 @@ int RunRecords(const CommandLine& cl, std::ostream& out, std::ostream& err) {
     const KindDatabase found = LocateKindDatabase(files, source);
     file = found.path.empty() ? KindFileInFolder(path, source) : found.path;
     wal = found.walPath;
+    if (!found.domain.empty()) name = found.domain + "-" + found.relativePath;
     if (keys && !found.path.empty()) {
       plain = DecipherKindDatabase(*keys, found);
       for (const std::string& problem : plain.problems) err << "vantrel-cli: " << problem << "\n";
@@ -277,6 +279,7 @@ int RunRecords(const CommandLine& cl, std::ostream& out, std::ostream& err) {
     err << "vantrel-cli: " << file << ": cannot open (" << probe.lastError() << ")\n";
     return kExitNotFound;
   }
+  if (!name.empty()) db.name = name;
   Collections data;
   if (source.load(db, data) == LoaderStatus::TableAbsent) {
     err << "vantrel-cli: " << file << ": no '" << kind->keyTable << "' table: not a " << word

@@ -154,6 +154,7 @@ void Message(JsonWriter& json, const std::string& address, const MessageRecord& 
   json.Member("chatName", m.chatName);
   StringArray(json, "participants", m.participants);
   FoundMember(json, m.found);
+  json.Member("earlierVersion", m.earlierVersion);
   ExtrasMember(json, m);
   json.EndObject();
 }

@@ -34,7 +34,8 @@ MessageExtras& ExtrasOf(MessageRecord& record) {
   return *record.extras;
 }
 
-void NoCarving(const SqliteFile&, const LeafPage&, const std::vector<ColumnDef>&, RowList&) {}
+void NoCarving(const SqliteFile&, const LeafPage&, const std::vector<ColumnDef>&, RowList&,
+               FoundList*) {}
 
 // Every live row of a table, or nothing when it is absent.
 const TableInfo* ReadWhole(const SqliteFile& db, const char* name, RowList& rows) {

@@ -97,6 +97,8 @@ void AddExtras(std::string& out, const MessageExtras& x) {
     if (a.backupPath.empty()) line += " 文件不在备份中";
     AddLine(out, "附件： ", line);
   }
+}
+
 // The kind of place a deleted record's bytes were found in.
 std::string PlaceText(const FoundAt& found) {
   switch (found.place) {

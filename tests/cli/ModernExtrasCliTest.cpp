@@ -99,7 +99,9 @@ TEST_F(ModernExtrasCli, SummaryCountsReactionsApartAndRecordsCarryTheirFields) {
   size_t carved = 0;
   for (const std::string& line : deleted.Lines()) {
     const std::vector<std::string> f = Split(line);
-    ASSERT_EQ(f.size(), 18u) << line;
+    // ... then the kind of deletion, its time and chat, where it was found (five) and
+    // whether it is an earlier version.
+    ASSERT_EQ(f.size(), 24u) << line;
     if (f[15] == "recently-deleted")
       recent[f[6]] = f;
     else

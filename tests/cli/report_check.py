@@ -55,6 +55,14 @@ def extras_fields(x, deleted):
     return fields
 
 
+def found_fields(found):
+    """Where a recovered record was found, as the five trailing fields of records --deleted."""
+    if found is None:
+        return [""] * 5
+    return [found["file"], str(found["page"]), str(found["offset"]), found["place"],
+            str(found["frame"] or 0)]
+
+
 def records(json_path, kind, deleted):
     with open(json_path, encoding="utf-8") as f:
         doc = json.load(f)
@@ -70,6 +78,8 @@ def records(json_path, kind, deleted):
                       flag(m["fromMe"]), m["service"], m["account"], m["text"], m["chatName"],
                       ",".join(m["participants"]), " / ".join(m["names"])]
             fields += extras_fields(m["extras"], deleted)
+            if deleted:
+                fields += found_fields(m["found"]) + ["1" if m["earlierVersion"] else "0"]
             out.write("\t".join(escape(f) for f in fields) + "\n")
     elif kind == "calls":
         for c in doc["calls"]:
@@ -79,6 +89,8 @@ def records(json_path, kind, deleted):
             fields = [c["number"], str(c["date"]["raw"]), str(c["duration"]), str(c["flags"]),
                       type_word, flag(c["answered"]), ",".join(c["participants"]),
                       " / ".join(c["names"])]
+            if deleted:
+                fields += found_fields(c["found"])
             out.write("\t".join(escape(f) for f in fields) + "\n")
     elif kind == "contacts" and not deleted:
         for c in doc["contacts"]:
@@ -88,7 +100,8 @@ def records(json_path, kind, deleted):
             out.write("\t".join(fields) + "\n")
     elif kind == "contacts":
         for c in doc["deletedContacts"] or []:
-            out.write(escape(c["number"]) + "\t" + escape(c["owner"]) + "\n")
+            fields = [c["number"], c["owner"]] + found_fields(c["found"])
+            out.write("\t".join(escape(f) for f in fields) + "\n")
 
 
 def sources(json_path):
