@@ -5,8 +5,16 @@ namespace {
 
 void LocateAll(const BackupFiles& files, MessageRecord& record) {
   if (!record.extras) return;
-  for (MessageAttachment& attachment : record.extras->attachments)
+  for (MessageAttachment& attachment : record.extras->attachments) {
     attachment.backupPath = LocateAttachment(files, attachment.filename).value_or("");
+    if (attachment.backupPath.empty()) continue;
+    const std::optional<std::string> relative = AttachmentRelativePath(attachment.filename);
+    if (const std::optional<FileEntry> entry = files.Find("MediaDomain", *relative);
+        entry && entry->hasEncryptionKey) {
+      attachment.enciphered = true;
+      attachment.wrappedKey = entry->encryptionKey;
+    }
+  }
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include "backup/BackupLoader.h"
 #include "backup/BackupPlists.h"
 #include "backup/Discovery.h"
+#include "backup/EncryptedBackup.h"
 #include "cli/Cli.h"
 #include "cli/Commands.h"
 #include "cli/Password.h"
@@ -97,8 +98,9 @@ std::string NodeName(Category category) {
 // Loads path for summary and export. Returns 0 and fills loaded/observer, or an
 // exit status after saying why on err.
 int Load(const std::string& path, const CommandLine& cl, LoadResult& loaded, CliObserver& observer,
-         std::ostream& err) {
-  std::optional<BackupKeys> keys;
+         std::ostream& err, std::optional<BackupKeys>* keptKeys = nullptr) {
+  std::optional<BackupKeys> ownKeys;
+  std::optional<BackupKeys>& keys = keptKeys ? *keptKeys : ownKeys;
   if (int status = UnlockForCli(path, cl, err, keys)) return status;
   loaded = LoadBackup(path, observer, keys ? &*keys : nullptr);
   // Said whatever else happens, so a record missing from the output can be traced.
@@ -241,7 +243,8 @@ int RunExport(const CommandLine& cl, std::ostream& out, std::ostream& err) {
 
   LoadResult loaded;
   CliObserver observer(err, cl.progress);
-  if (int status = Load(cl.positional[0], cl, loaded, observer, err)) return status;
+  std::optional<BackupKeys> keys;  // an encrypted backup's, to decipher its attachments
+  if (int status = Load(cl.positional[0], cl, loaded, observer, err, &keys)) return status;
 
   std::error_code ec;
   std::filesystem::create_directories(outdir, ec);
@@ -278,8 +281,17 @@ int RunExport(const CommandLine& cl, std::ostream& out, std::ostream& err) {
     return kExitWriteFailed;
   }
   if (cl.Has("--attachments")) {
+    // An encrypted backup's attachments are deciphered on their way out.
+    AttachmentCopier decipher;
+    if (keys)
+      decipher = [&keys](const MessageAttachment& a, const std::string& target) -> std::string {
+        if (!a.enciphered) return CopyFileTo(a.backupPath, target);
+        const DecryptedFile plain = DecryptBackupFile(*keys, a.backupPath, a.wrappedKey, true);
+        if (plain.status != DecryptStatus::Ok) return DecryptFailureText(plain.status, a.filename);
+        return CopyFileTo(plain.file.path(), target);
+      };
     const AttachmentCopyResult copied =
-        CopyAttachments(loaded.collections, outdir + "/attachments");
+        CopyAttachments(loaded.collections, outdir + "/attachments", decipher);
     for (const std::string& file : copied.writtenFiles) out << file << '\n';
     // A file the backup does not hold is said, never passed over in silence.
     for (const std::string& missing : copied.missing)

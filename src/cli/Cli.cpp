@@ -58,10 +58,10 @@ constexpr char kUsage[] =
     "not be written, 5 an encrypted backup without its password or with a wrong one.\n";
 
 // Options that take a value, and flags.
-const std::set<std::string> kValueOptions = {"--wal",  "--format", "--category",     "--encoding",
-                                             "--grep", "--since",  "--until", "--password-file"};
-const std::set<std::string> kFlags = {"--deleted", "--free", "--quiet", "--help", "--version",
-                                      "--attachments"};
+const std::set<std::string> kValueOptions = {"--wal",  "--format", "--category", "--encoding",
+                                             "--grep", "--since",  "--until",    "--password-file"};
+const std::set<std::string> kFlags = {"--deleted", "--free",    "--quiet",
+                                      "--help",    "--version", "--attachments"};
 
 }  // namespace
 

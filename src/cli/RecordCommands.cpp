@@ -286,9 +286,10 @@ int RunRecords(const CommandLine& cl, std::ostream& out, std::ostream& err) {
         << " database\n";
     return kExitNoData;
   }
-  const ContactNames names = kind->kind == RecordKind::Contacts
-                                 ? ContactNames()
-                                 : AddressBookNames(folder ? &files : nullptr, keys ? &*keys : nullptr);
+  const ContactNames names =
+      kind->kind == RecordKind::Contacts
+          ? ContactNames()
+          : AddressBookNames(folder ? &files : nullptr, keys ? &*keys : nullptr);
   PrintRecords(data, kind->kind, cl.Has("--deleted"), Printing{names, *filter}, out);
   return kExitOk;
 }

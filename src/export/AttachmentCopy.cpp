@@ -11,8 +11,16 @@ std::string LastPart(const std::string& path) {
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+// A plain copy of the stored file; an enciphered one is refused, never
+// copied as ciphertext that would pass for the attachment.
+std::string PlainCopy(const MessageAttachment& attachment, const std::string& target) {
+  if (attachment.enciphered) return "enciphered in the backup: the backup password is needed";
+  return CopyFileTo(attachment.backupPath, target);
+}
+
 void CopyOne(const MessageAttachment& attachment, const std::filesystem::path& folder,
-             std::set<std::string>& taken, AttachmentCopyResult& result) {
+             std::set<std::string>& taken, AttachmentCopyResult& result,
+             const AttachmentCopier& copier) {
   if (attachment.backupPath.empty()) {
     result.missing.push_back(attachment.filename.empty() ? attachment.transferName
                                                          : attachment.filename);
@@ -20,11 +28,10 @@ void CopyOne(const MessageAttachment& attachment, const std::filesystem::path& f
   }
   const std::string name = UniqueAttachmentName(attachment, taken);
   const std::filesystem::path target = folder / name;
-  std::error_code ec;
-  std::filesystem::copy_file(attachment.backupPath, target,
-                             std::filesystem::copy_options::overwrite_existing, ec);
-  if (ec) {
-    result.failed.push_back(name + ": " + ec.message());
+  const std::string problem =
+      copier ? copier(attachment, target.string()) : PlainCopy(attachment, target.string());
+  if (!problem.empty()) {
+    result.failed.push_back(name + ": " + problem);
     return;
   }
   ++result.copied;
@@ -32,15 +39,22 @@ void CopyOne(const MessageAttachment& attachment, const std::filesystem::path& f
 }
 
 void CopyAll(const MessageList& records, const std::filesystem::path& folder,
-             std::set<std::string>& taken, AttachmentCopyResult& result) {
+             std::set<std::string>& taken, AttachmentCopyResult& result,
+             const AttachmentCopier& copier) {
   for (const MessageRecord& record : records) {
     if (!record.extras) continue;
     for (const MessageAttachment& attachment : record.extras->attachments)
-      CopyOne(attachment, folder, taken, result);
+      CopyOne(attachment, folder, taken, result, copier);
   }
 }
 
 }  // namespace
+
+std::string CopyFileTo(const std::string& from, const std::string& target) {
+  std::error_code ec;
+  std::filesystem::copy_file(from, target, std::filesystem::copy_options::overwrite_existing, ec);
+  return ec ? ec.message() : std::string();
+}
 
 std::string UniqueAttachmentName(const MessageAttachment& attachment,
                                  std::set<std::string>& taken) {
@@ -59,13 +73,11 @@ std::string UniqueAttachmentName(const MessageAttachment& attachment,
 
 bool CopyAttachmentFile(const MessageAttachment& attachment, const std::string& target) {
   if (attachment.backupPath.empty() || target.empty()) return false;
-  std::error_code ec;
-  std::filesystem::copy_file(attachment.backupPath, target,
-                             std::filesystem::copy_options::overwrite_existing, ec);
-  return !ec;
+  return PlainCopy(attachment, target).empty();
 }
 
-AttachmentCopyResult CopyAttachments(const Collections& data, const std::string& folder) {
+AttachmentCopyResult CopyAttachments(const Collections& data, const std::string& folder,
+                                     const AttachmentCopier& copier) {
   AttachmentCopyResult result;
   std::error_code ec;
   std::filesystem::create_directories(folder, ec);
@@ -75,8 +87,9 @@ AttachmentCopyResult CopyAttachments(const Collections& data, const std::string&
     return result;
   }
   std::set<std::string> taken;
-  for (const auto& [address, records] : data.liveMessages) CopyAll(records, folder, taken, result);
-  CopyAll(data.deletedMessages, folder, taken, result);
+  for (const auto& [address, records] : data.liveMessages)
+    CopyAll(records, folder, taken, result, copier);
+  CopyAll(data.deletedMessages, folder, taken, result, copier);
   return result;
 }
 

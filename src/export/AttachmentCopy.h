@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <set>
 #include <string>
 #include <vector>
@@ -26,11 +27,22 @@ struct AttachmentCopyResult {
 std::string UniqueAttachmentName(const MessageAttachment& attachment, std::set<std::string>& taken);
 
 // Copies one attachment's file to target (replacing it); false when the file
-// is not in the backup or cannot be written. The desktop's save and open use it.
+// is not in the backup, is enciphered (an encrypted backup's: only a copier
+// that holds the keys can write it), or cannot be written. The desktop's save
+// and open use it.
 bool CopyAttachmentFile(const MessageAttachment& attachment, const std::string& target);
 
+// Copies the file from to target (replacing it); "" when done, else the reason.
+std::string CopyFileTo(const std::string& from, const std::string& target);
+
+// Writes one attachment's bytes to target; "" when done, else the reason.
+using AttachmentCopier =
+    std::function<std::string(const MessageAttachment& attachment, const std::string& target)>;
+
 // Copies every attachment of every message, live then deleted, into folder
-// (created when absent).
-AttachmentCopyResult CopyAttachments(const Collections& data, const std::string& folder);
+// (created when absent), each with copier (default: a plain file copy, which
+// refuses enciphered files).
+AttachmentCopyResult CopyAttachments(const Collections& data, const std::string& folder,
+                                     const AttachmentCopier& copier = {});
 
 }  // namespace vantrel

@@ -77,6 +77,10 @@ struct MessageAttachment {
   // Where the backup keeps the file's bytes, set by the load of a backup
   // folder; "" when the file is not in the backup (or a lone database was read).
   std::string backupPath;
+  // An encrypted backup keeps the file enciphered: its wrapped key as the
+  // manifest stores it, needed to decipher the bytes at backupPath.
+  bool enciphered = false;
+  std::string wrappedKey;
 
   bool operator==(const MessageAttachment&) const = default;
 };

@@ -49,8 +49,11 @@ DetailPane::DetailPane(const RecordListView& list, const ContactMap& contacts, Q
   connect(save_, &QPushButton::clicked, this, &DetailPane::SaveChosen);
   connect(open_, &QPushButton::clicked, this, &DetailPane::OpenChosen);
   connect(attachments_, &QComboBox::currentIndexChanged, this, [this](int index) {
+    // An encrypted backup's attachment is enciphered: the window does not
+    // keep the keys, so it is not offered as a file that would not open.
     const bool there = index >= 0 && static_cast<size_t>(index) < shown_.size() &&
-                       !shown_[static_cast<size_t>(index)].backupPath.empty();
+                       !shown_[static_cast<size_t>(index)].backupPath.empty() &&
+                       !shown_[static_cast<size_t>(index)].enciphered;
     save_->setEnabled(there);
     open_->setEnabled(there);
   });
@@ -67,7 +70,9 @@ void DetailPane::ShowRow(int row) {
   }
   for (const MessageAttachment& a : shown_)
     attachments_->addItem(QString::fromStdString(
-        a.transferName + (a.backupPath.empty() ? "（文件不在备份中）" : "")));
+        a.transferName + (a.backupPath.empty() ? "（文件不在备份中）"
+                          : a.enciphered ? "（已加密：用 vantrel-cli export --attachments 导出）"
+                                         : "")));
   attachmentBar_->setVisible(!shown_.empty());
 }
 
