@@ -4,38 +4,13 @@
 
 #include "cli/Cli.h"
 #include "cli/Commands.h"
+#include "export/CategoryNames.h"
 #include "platform/ReadOnlyFile.h"
 #include "recovery/FreePages.h"
 #include "recovery/RowReader.h"
 #include "sqlite/SqliteFile.h"
 
 namespace vantrel {
-
-namespace {
-
-const char* PlaceWord(Place place) {
-  switch (place) {
-    case Place::Freeblock:
-      return "freeblock";
-    case Place::Gap:
-      return "gap";
-    case Place::LeafPage:
-      return "leaf-page";
-    case Place::InteriorPage:
-      return "interior-page";
-    case Place::FreePage:
-      return "free-page";
-    case Place::LogFrame:
-      return "log-frame";
-    case Place::IndexOnly:
-      return "index-only";
-    case Place::Unknown:
-      break;
-  }
-  return "unknown";
-}
-
-}  // namespace
 
 std::string FoundFields(const std::optional<FoundAt>& found) {
   if (!found) return "\t\t\t\t\t";

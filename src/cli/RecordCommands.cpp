@@ -126,22 +126,6 @@ void PrintContacts(const ContactMap& map, const Printing& p, std::ostream& out) 
   }
 }
 
-const char* CallTypeWord(CallType type) {
-  switch (type) {
-    case CallType::Phone:
-      return "phone";
-    case CallType::FaceTimeAudio:
-      return "facetime-audio";
-    case CallType::FaceTimeVideo:
-      return "facetime-video";
-    case CallType::Other:
-      return "other";
-    case CallType::Unknown:
-      break;
-  }
-  return "";
-}
-
 // As for messages, the fields after the first four came later: type,
 // answered (1/0), the other participants of a group call, the contact
 // name(s) of the number; deleted calls end with where they were found.
@@ -151,7 +135,8 @@ void PrintCalls(const CallMap& map, const Printing& p, bool deleted, std::ostrea
     for (const CallRecord& c : calls) {
       if (!p.filter.empty() && !p.filter.Matches(c, number, name)) continue;
       out << EscapeField(number) << '\t' << static_cast<uint32_t>(c.date) << '\t' << c.duration
-          << '\t' << c.flags << '\t' << CallTypeWord(c.type) << '\t';
+          << '\t' << c.flags << '\t' << (c.type == CallType::Unknown ? "" : CallTypeWord(c.type))
+          << '\t';
       if (c.answered >= 0) out << static_cast<int>(c.answered);
       out << '\t' << EscapeField(JoinedList(c.participants)) << '\t' << EscapeField(name);
       if (deleted) out << FoundFields(c.found);

@@ -66,4 +66,42 @@ const char* ReactionWord(ReactionKind kind) {
   return "questioned";
 }
 
+const char* PlaceWord(Place place) {
+  switch (place) {
+    case Place::Freeblock:
+      return "freeblock";
+    case Place::Gap:
+      return "gap";
+    case Place::LeafPage:
+      return "leaf-page";
+    case Place::InteriorPage:
+      return "interior-page";
+    case Place::FreePage:
+      return "free-page";
+    case Place::LogFrame:
+      return "log-frame";
+    case Place::IndexOnly:
+      return "index-only";
+    case Place::Unknown:
+      break;
+  }
+  return "unknown";
+}
+
+const char* CallTypeWord(CallType type) {
+  switch (type) {
+    case CallType::Phone:
+      return "phone";
+    case CallType::FaceTimeAudio:
+      return "facetime-audio";
+    case CallType::FaceTimeVideo:
+      return "facetime-video";
+    case CallType::Other:
+      return "other";
+    case CallType::Unknown:
+      break;
+  }
+  return "unknown";
+}
+
 }  // namespace vantrel

@@ -37,4 +37,13 @@ std::vector<std::string> DamageLines(const std::array<DamageCounts, kRecordKindC
 // liked, disliked, laughed, emphasised, questioned.
 const char* ReactionWord(ReactionKind kind);
 
+// The word scripts and the JSON export use for where a deleted record was
+// found: freeblock, gap, leaf-page, interior-page, free-page, log-frame,
+// index-only, unknown.
+const char* PlaceWord(Place place);
+
+// The word for a call store's kind of call: phone, facetime-audio,
+// facetime-video, other, unknown (the iOS 6/7 database does not say).
+const char* CallTypeWord(CallType type);
+
 }  // namespace vantrel

@@ -8,22 +8,6 @@
 namespace vantrel {
 namespace {
 
-const char* CallTypeWord(CallType type) {
-  switch (type) {
-    case CallType::Phone:
-      return "phone";
-    case CallType::FaceTimeAudio:
-      return "facetime-audio";
-    case CallType::FaceTimeVideo:
-      return "facetime-video";
-    case CallType::Other:
-      return "other";
-    case CallType::Unknown:
-      break;
-  }
-  return "unknown";
-}
-
 // A date as {"iso": local time with offset, "raw": the stored seconds};
 // null when unknown.
 void DateMember(JsonWriter& json, std::string_view name, std::optional<int64_t> raw,
@@ -216,28 +200,6 @@ const char* KindWord(RecordKind kind) {
       break;
   }
   return "calls";
-}
-
-const char* PlaceWord(Place place) {
-  switch (place) {
-    case Place::Freeblock:
-      return "freeblock";
-    case Place::Gap:
-      return "gap";
-    case Place::LeafPage:
-      return "leaf-page";
-    case Place::InteriorPage:
-      return "interior-page";
-    case Place::FreePage:
-      return "free-page";
-    case Place::LogFrame:
-      return "log-frame";
-    case Place::IndexOnly:
-      return "index-only";
-    case Place::Unknown:
-      break;
-  }
-  return "unknown";
 }
 
 std::string JsonDocument(const Collections& data, const ReportFacts& facts,

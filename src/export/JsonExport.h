@@ -36,9 +36,4 @@ ExportResult WriteWholeFile(const std::string& path, const std::string& text);
 // command line: "messages", "contacts", "calls".
 const char* KindWord(RecordKind kind);
 
-// The word of a place where deleted bytes were found: "freeblock", "gap",
-// "leaf-page", "interior-page", "free-page", "log-frame", "index-only",
-// "unknown".
-const char* PlaceWord(Place place);
-
 }  // namespace vantrel
