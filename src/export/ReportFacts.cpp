@@ -7,9 +7,7 @@
 #include <fstream>
 #include <memory>
 
-#ifndef VANTREL_VERSION
-#define VANTREL_VERSION "0.0.0"
-#endif
+#include "platform/Version.h"
 
 namespace vantrel {
 namespace {
@@ -53,9 +51,11 @@ std::string Sha256OfFile(const std::string& path) {
   return hex;
 }
 
-// A compile definition until the platform layer has a version function.
+// The version, with the commit it was built from when the build knows it.
 std::string VantrelVersion() {
-  return VANTREL_VERSION;
+  const std::string commit = VersionCommit();
+  return commit.empty() ? std::string(VersionNumber())
+                        : std::string(VersionNumber()) + " (" + commit + ")";
 }
 
 std::string IsoLocalTime(int64_t unixSeconds) {
