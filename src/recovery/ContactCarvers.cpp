@@ -455,8 +455,9 @@ void CarveEmailRecords(ByteView block, const std::vector<ColumnDef>& columns, Ro
   if (columnCount < kMultiValueColumnsWithoutGuid) return;
   std::vector<uint64_t> types;
   // s is the value's serial type; the types of record_id, property,
-  // identifier and label are the four bytes before it.
-  for (size_t s = 4; s < block.size(); ++s) {
+  // identifier and label are the four bytes before it, the UID's NULL and the
+  // header size the two before those.
+  for (size_t s = 6; s < block.size(); ++s) {
     const uint8_t t = block[s];
     if (t < 13 || t % 2 == 0 || t > 13 + 2 * kMaxEmailLength) continue;
     if (block[s - 3] != 1 || !IsSmallIntegerType(block[s - 4]) ||
@@ -486,7 +487,7 @@ void CarveEmailRecords(ByteView block, const std::vector<ColumnDef>& columns, Ro
       DecodeCarvedValues(block, body, types, columns, false, 0, row);
       if (!IsPlausibleMultiValue(row)) continue;
       rows.push_back(std::move(row));
-      if (headers) headers->push_back(s - 4);
+      if (headers) headers->push_back(s - 6);
       s = valueStart + length - 1;
       break;
     }

@@ -75,8 +75,8 @@ void PersonCarverOnTablePages(const SqliteFile& db, RowList& rows, FoundList* fo
 // as an address (clean text, one "@" with something on both sides, no blank).
 // Records of six columns (iOS 6) and seven (the guid last) are both read; the
 // header's first bytes, which a freeblock header may have taken, are not
-// needed. headers, when given, gets where each record's serial types begin
-// (the record_id's type).
+// needed. headers, when given, gets where each record's header begins (its
+// size byte, whether or not a freeblock header took it since).
 void CarveEmailRecords(ByteView block, const std::vector<ColumnDef>& columns, RowList& rows,
                        std::vector<size_t>* headers = nullptr);
 

@@ -190,8 +190,9 @@ DeletedContactList BuildDeletedContacts(const RowList& deletedMultiValues, const
   // another one elsewhere, or a live one, is a record of its own.
   std::multimap<std::string, const DeletedContact*> byNumber;
   for (const DeletedContact& contact : listed) byNumber.emplace(contact.number, &contact);
-  DeletedContactList kept;
-  for (DeletedContact& contact : listed) {
+  std::vector<bool> cut(listed.size(), false);
+  for (size_t k = 0; k < listed.size(); ++k) {
+    const DeletedContact& contact = listed[k];
     bool cutCopy = false;
     if (contact.owner.empty() && contact.found) {
       for (auto next = byNumber.upper_bound(contact.number);
@@ -204,8 +205,11 @@ DeletedContactList BuildDeletedContacts(const RowList& deletedMultiValues, const
                   other->offset == contact.found->offset;
       }
     }
-    if (!cutCopy) kept.push_back(std::move(contact));
+    cut[k] = cutCopy;
   }
+  DeletedContactList kept;
+  for (size_t k = 0; k < listed.size(); ++k)
+    if (!cut[k]) kept.push_back(std::move(listed[k]));
   return kept;
 }
 
@@ -261,6 +265,7 @@ std::vector<DeletedPerson> ChooseDeletedPersons(const RowList& carved, const Fou
     } else if (filled(row) > filled(chosen[*slot].row)) {
       // The more complete copy wins; a rowid once known is kept.
       const std::string rowidText = chosen[*slot].row.at(pc::kRowid);
+      byIdentity.emplace(key, *slot);
       chosen[*slot] = std::move(copy);
       if (!rowidText.empty()) chosen[*slot].row.at(pc::kRowid) = rowidText;
     }
