@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <functional>
 #include <map>
 #include <string>
 #include <unordered_set>
@@ -11,6 +12,7 @@
 #include "recovery/PageWalk.h"
 #include "sqlite/BTree.h"
 #include "sqlite/Page.h"
+#include "sqlite/WalIndex.h"
 
 namespace vantrel {
 
@@ -40,6 +42,54 @@ Varint ReadVarint(ByteView bytes) {
   Varint v;
   DecodeVarint(bytes, v.value, v.length);
   return v;
+}
+
+// Hands over the database file's own image of each leaf page of table whose
+// current image is in the log: the older image, which keeps rows deleted
+// since (the walk outside the table passes these pages over).
+void WalkFileImagesOfLoggedLeaves(const SqliteFile& db, const TableInfo& table,
+                                  const std::function<void(ByteView, uint32_t)>& visit) {
+  if (db.walIndex.empty() || db.pageSize == 0 || !db.mainFile.IsOpen()) return;
+  std::vector<uint8_t> image(db.pageSize);
+  for (const PageSet& set : table.pageSets) {
+    for (int32_t p : set.leafPages) {
+      const uint32_t pageNo = static_cast<uint32_t>(p);
+      if (pageNo < 2 || !db.walIndex.count(pageNo)) continue;
+      const size_t got =
+          db.mainFile.ReadAt(uint64_t{pageNo - 1} * db.pageSize, image.data(), image.size());
+      if (got == 0) continue;
+      visit(ByteView(image.data(), got), pageNo);
+    }
+  }
+}
+
+// Hands over the page image of every committed frame of the write-ahead log,
+// with where it lies: older images keep rows deleted since (DeletedBytes.h).
+// Frames past the last commit are left alone: SQLite never showed their rows,
+// so nothing in them was deleted. The last commit is the newest frame any
+// page's current image comes from.
+void WalkCommittedLogFrames(const SqliteFile& db,
+                            const std::function<void(ByteView, const FoundAt&)>& visit) {
+  if (!db.walFile.IsOpen() || db.pageSize == 0 || db.walIndex.empty()) return;
+  uint64_t lastCommitted = 0;
+  for (const auto& [page, offset] : db.walIndex) lastCommitted = std::max(lastCommitted, offset);
+  const uint64_t frameSize = uint64_t{kWalFrameHeaderSize} + db.pageSize;
+  std::vector<uint8_t> image(db.pageSize);
+  uint8_t frameHeader[kWalFrameHeaderSize] = {};
+  FoundAt where;
+  where.file = db.name + "-wal";
+  where.place = Place::LogFrame;
+  uint32_t number = 0;
+  for (uint64_t frame = kWalHeaderSize; frame + kWalFrameHeaderSize <= lastCommitted;
+       frame += frameSize) {
+    ++number;
+    if (!db.walFile.ReadExact(frame, frameHeader, sizeof frameHeader)) break;
+    if (!db.walFile.ReadExact(frame + kWalFrameHeaderSize, image.data(), image.size())) break;
+    where.page = ByteView(frameHeader, sizeof frameHeader).U32(0);
+    where.offset = frame + kWalFrameHeaderSize;
+    where.frame = number;
+    visit(ByteView(image.data(), image.size()), where);
+  }
 }
 
 }  // namespace
@@ -221,7 +271,6 @@ void CarvePersonRecords(ByteView block, const std::vector<ColumnDef>& columns, R
   }
 }
 
-
 namespace {
 
 // One person record on an ABPerson leaf page.
@@ -344,7 +393,7 @@ void CarvePersonsOnLeafPage(const SqliteFile& db, ByteView page,
     person.row.at(0) = person.rowid == 0 ? std::string() : std::to_string(person.rowid);
     rows.push_back(std::move(person.row));
     if (!where) continue;
-    const Place place = person.live                  ? Place::Unknown
+    const Place place = person.live                    ? Place::Unknown
                         : person.headerStart < gap.end ? Place::Gap
                                                        : Place::Freeblock;
     where->emplace_back(person.headerStart, place);
@@ -359,7 +408,7 @@ void PersonCarver(const SqliteFile& db, RowList& rows, FoundList* found) {
   const PagePlaces places(db);
   std::vector<size_t> headers;
   PlacesOnPage onPage;
-  WalkPagesOutsideTable(db, table, [&](ByteView block, uint32_t pageNo) {
+  const auto carve = [&](ByteView block, uint32_t pageNo) {
     headers.clear();
     onPage.clear();
     // A page that was a leaf of ABPerson (one the table gave back to the
@@ -373,6 +422,20 @@ void PersonCarver(const SqliteFile& db, RowList& rows, FoundList* found) {
     }
     if (!found) return;
     for (size_t at : headers) found->push_back(places.At(pageNo, block, at));
+  };
+  WalkPagesOutsideTable(db, table, carve);
+  WalkFileImagesOfLoggedLeaves(db, *table, carve);
+  // The log's older images of any page, the table's own leaves included.
+  WalkCommittedLogFrames(db, [&](ByteView block, const FoundAt& frame) {
+    const size_t before = rows.size();
+    carve(block, frame.page);
+    if (!found) return;
+    for (size_t k = before; k < rows.size(); ++k) {
+      FoundAt& at = (*found)[found->size() - (rows.size() - k)];
+      const uint64_t inPage = at.offset - uint64_t{frame.page - 1} * db.pageSize;
+      at = frame;
+      at.offset += inPage;
+    }
   });
 }
 
@@ -386,8 +449,7 @@ void PersonCarverOnTablePages(const SqliteFile& db, RowList& rows, FoundList* fo
       if (pageNo < 2 || ReadPageNumber(db, static_cast<uint32_t>(pageNo), page) != PageRead::Whole)
         continue;
       places.clear();
-      CarvePersonsOnLeafPage(db, ByteView(page.data(), page.size()), table->columns, rows,
-                             &places);
+      CarvePersonsOnLeafPage(db, ByteView(page.data(), page.size()), table->columns, rows, &places);
       if (!found) continue;
       for (const auto& [at, place] : places)
         found->push_back(FoundOnPage(db, static_cast<uint32_t>(pageNo), at, place));
@@ -499,11 +561,25 @@ void EmailCarver(const SqliteFile& db, RowList& rows, FoundList* found) {
   if (!table) return;
   const PagePlaces places(db);
   std::vector<size_t> headers;
-  WalkPagesOutsideTable(db, table, [&](ByteView block, uint32_t pageNo) {
+  const auto carve = [&](ByteView block, uint32_t pageNo) {
     headers.clear();
     CarveEmailRecords(block, table->columns, rows, &headers);
     if (!found) return;
     for (size_t at : headers) found->push_back(places.At(pageNo, block, at));
+  };
+  WalkPagesOutsideTable(db, table, carve);
+  WalkFileImagesOfLoggedLeaves(db, *table, carve);
+  // The log's older images of any page, the table's own leaves included.
+  WalkCommittedLogFrames(db, [&](ByteView block, const FoundAt& frame) {
+    const size_t before = rows.size();
+    carve(block, frame.page);
+    if (!found) return;
+    for (size_t k = before; k < rows.size(); ++k) {
+      FoundAt& at = (*found)[found->size() - (rows.size() - k)];
+      const uint64_t inPage = at.offset - uint64_t{frame.page - 1} * db.pageSize;
+      at = frame;
+      at.offset += inPage;
+    }
   });
 }
 

@@ -50,10 +50,15 @@ inline constexpr size_t kPersonColumnsAddedInIos7 = 2;
 void CarvePersonRecords(ByteView block, const std::vector<ColumnDef>& columns, RowList& rows,
                         std::vector<size_t>* headers = nullptr);
 
-// Runs CarvePersonRecords over every page of the main file except page 1 and
-// the leaf pages of ABPerson. Does nothing when the table is not in the
-// catalogue. found, when given, gets where each record's header lay (the
-// place the page is: PagePlaces).
+// Carves every page of the main file except page 1 and the leaf pages of
+// ABPerson for person records: a page that is a table leaf (an old leaf of
+// the table on the freelist, or emptied) as the table's own leaves are
+// (freed records too, rowids from the cells around them), any other page by
+// CarvePersonRecords. Then the file's own older image of each ABPerson leaf
+// whose current image is in the log, and the page image of every committed
+// log frame. Does nothing when the table is not in the catalogue. found,
+// when given, gets where each record's header lay (the place the page is:
+// PagePlaces; LogFrame with its frame in the log).
 void PersonCarver(const SqliteFile& db, RowList& rows, FoundList* found = nullptr);
 
 // Finds the person records on the leaf pages of ABPerson itself, to name the
@@ -64,8 +69,8 @@ void PersonCarver(const SqliteFile& db, RowList& rows, FoundList* found = nullpt
 // a + k in that order. Freed records overlapped by a live cell or a freeblock,
 // or with damaged names, are left out; live records come along with their own
 // names. A freed record whose rowid neither survived nor follows from its
-// neighbours comes with value 0 empty. found, when given, gets where each record's header lay: Gap or
-// Freeblock for a freed record, Unknown for a live one.
+// neighbours comes with value 0 empty. found, when given, gets where each record's header lay: Gap
+// or Freeblock for a freed record, Unknown for a live one.
 void PersonCarverOnTablePages(const SqliteFile& db, RowList& rows, FoundList* found = nullptr);
 
 // Finds ABMultiValue records of e-mail addresses (property 4) in one block by
@@ -82,7 +87,9 @@ void CarveEmailRecords(ByteView block, const std::vector<ColumnDef>& columns, Ro
 
 // Runs CarveEmailRecords over every page of the main file except page 1 and
 // the leaf pages of ABMultiValue (whose freed cells the template carving
-// reads). found, when given, gets one entry per row.
+// reads), over the file's own older image of each such leaf whose current
+// image is in the log, and over every committed log frame. found, when
+// given, gets one entry per row.
 void EmailCarver(const SqliteFile& db, RowList& rows, FoundList* found = nullptr);
 
 // The property codes a multi-value can carry: phone 3, e-mail 4, address 5,

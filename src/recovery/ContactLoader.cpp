@@ -166,7 +166,7 @@ DeletedContactList BuildDeletedContacts(const RowList& deletedMultiValues, const
         break;
       }
       if (earlier.owner.empty()) {
-        earlier.owner = name;  // the earlier copy had lost its owner
+        earlier.owner = name;   // the earlier copy had lost its owner
         earlier.found = where;  // the copy that gave the name is the one shown
         if (ownerRowid > 0 && ownerRowid <= UINT32_MAX)
           earlier.ownerRowid = static_cast<uint32_t>(ownerRowid);

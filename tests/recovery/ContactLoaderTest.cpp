@@ -363,8 +363,8 @@ TEST_P(DeletedPersonsOnFixture, EachSurvivingPersonOnceNeverALiveOne) {
   for (const auto& p : DeletedPersons()) {
     if (!(p.inMainFile || p.inWal) || Shown(p).empty()) continue;
     ++surviving;
-    const bool shown = personLines.count(p.rowid) || withValues.count(p.rowid) ||
-                       owners.count(Shown(p));
+    const bool shown =
+        personLines.count(p.rowid) || withValues.count(p.rowid) || owners.count(Shown(p));
     found += shown;
     inRun += shown && p.rowid > 50 && p.rowid <= 59;
   }
@@ -378,33 +378,55 @@ TEST_P(DeletedPersonsOnFixture, EachSurvivingPersonOnceNeverALiveOne) {
   EXPECT_GE(found * 10, surviving * 9);
 }
 
+// Every deleted person the loader chooses, whether it shows on a line of its own or names its
+// values: where it was found holds its record, the names in the body right after the header.
 TEST_P(DeletedPersonsOnFixture, OffsetPointsAtThePersonsRecord) {
+  RowList carved;
+  FoundList found;
+  PersonCarver(db_, carved, &found);
+  PersonCarverOnTablePages(db_, carved, &found);
+  ASSERT_EQ(found.size(), carved.size());
+  std::set<uint32_t> live;
+  std::set<int64_t> liveCreated;
+  for (const auto& p : truth_.persons) {
+    if (!p.Live()) continue;
+    live.insert(static_cast<uint32_t>(p.rowid));
+    liveCreated.insert(p.creationDate);
+  }
+  const std::vector<DeletedPerson> chosen =
+      ChooseDeletedPersons(carved, found, live, liveCreated, person_column::kCreationDate);
   const std::string main = fixtures::ReadFileBytes(truth_.path);
   const std::string log = fixtures::ReadFileBytes(truth_.path + "-wal");
-  int checked = 0;
-  for (const DeletedContact& line : *deleted_) {
-    if (!line.number.empty() || !line.found) continue;
-    // The body starts after the header: its size byte and one or two bytes per serial type.
-    const size_t headerBound = 1 + 2 * columnCount_;
+  // The body starts after the header: its size byte and one or two bytes per serial type.
+  const size_t headerBound = 1 + 2 * columnCount_;
+  std::set<int64_t> seen;
+  for (const DeletedPerson& person : chosen) {
+    // The person it is: by rowid, or by creation date when the rowid was lost.
     const fixtures::PersonTruth* p = nullptr;
+    const int64_t rowid = TextToInt(person.row.at(person_column::kRowid));
+    const int64_t created = TextToInt(person.row.at(person_column::kCreationDate));
     for (const auto& candidate : truth_.persons)
-      if (!candidate.Live() && Shown(candidate) == line.owner &&
-          candidate.organization == line.organization)
-        p = &candidate;
-    ASSERT_NE(p, nullptr) << line.owner;
+      if (rowid != 0 ? candidate.rowid == rowid : candidate.creationDate == created) p = &candidate;
+    ASSERT_NE(p, nullptr) << person.row.at(person_column::kFirst);
+    EXPECT_FALSE(p->Live()) << "live person chosen: " << p->rowid;
+    EXPECT_TRUE(seen.insert(p->rowid).second) << "person " << p->rowid << " chosen twice";
+    EXPECT_EQ(person.row.at(person_column::kFirst), p->first);
+    EXPECT_EQ(person.row.at(person_column::kLast), p->last);
+    EXPECT_EQ(person.row.at(person_column::kOrganization), p->organization);
+    ASSERT_TRUE(person.found.has_value());
+    const FoundAt& at = *person.found;
+    const bool inLog = at.place == Place::LogFrame ||
+                       (at.file.size() > 4 && at.file.compare(at.file.size() - 4, 4, "-wal") == 0);
+    const std::string& file = inLog ? log : main;
+    ASSERT_LT(at.offset, file.size());
     // The body holds First ... Organization back to back (NULL takes no bytes).
     const std::string names = p->first + p->last + p->middle + p->firstPhonetic +
                               p->middlePhonetic + p->lastPhonetic + p->organization;
-    const bool inLog = line.found->file.size() > 4 &&
-                       line.found->file.compare(line.found->file.size() - 4, 4, "-wal") == 0;
-    const std::string& file = inLog ? log : main;
-    ASSERT_LT(line.found->offset, file.size());
-    const size_t at = file.find(names, line.found->offset);
-    EXPECT_NE(at, std::string::npos) << line.owner;
-    EXPECT_LE(at, line.found->offset + headerBound) << line.owner;
-    ++checked;
+    const size_t body = file.find(names, at.offset);
+    EXPECT_NE(body, std::string::npos) << p->rowid;
+    EXPECT_LE(body, at.offset + headerBound) << p->rowid;
   }
-  EXPECT_GT(checked, 0);
+  EXPECT_FALSE(seen.empty());
 }
 
 TEST_P(DeletedPersonsOnFixture, DeletedEmailsOnceEach) {
@@ -431,6 +453,7 @@ TEST_P(DeletedPersonsOnFixture, DeletedEmailsOnceEach) {
     if (live.count(value) || bytes.find(value) == std::string::npos) continue;
     ++surviving;
     found += listed.count(value) > 0;
+    if (!listed.count(value)) std::printf("[ missing ] %s\n", value.c_str());
   }
   std::printf("[ e-mails ] ios%d page %d: %zu deleted, %d surviving, %d listed\n", GetParam().ios,
               GetParam().pageSize, deleted.size(), surviving, found);
