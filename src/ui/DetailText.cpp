@@ -159,7 +159,7 @@ std::string DetailText(const RecordTableModel& list, int row, const ContactMap& 
       if (key.empty()) {
         // A deleted-contact row: owner and carved value on one line; a
         // deleted person found without any value, its name alone.
-        out = cell(0).empty() ? "姓名：" + cell(1) : cell(1) + ": " + cell(0);
+        out = cell(0).empty() && !cell(1).empty() ? "姓名：" + cell(1) : cell(1) + ": " + cell(0);
         break;
       }
       const auto it = contacts.find(static_cast<uint32_t>(std::strtoul(key.c_str(), nullptr, 10)));
