@@ -167,9 +167,9 @@ using ContactMap = std::map<uint32_t, ContactRecord>;
 struct DeletedContact {
   std::string number;
   std::string owner;
-  std::optional<FoundAt> found;  // the value's record; a person's own for a person line
-  std::string organization;      // the owner's, when the owner's record was found
-  uint32_t ownerRowid = 0;       // the owner's ABPerson rowid; 0 when not known
+  std::optional<FoundAt> found;   // the value's record; a person's own for a person line
+  std::string organization = {};  // the owner's, when the owner's record was found
+  uint32_t ownerRowid = 0;        // the owner's ABPerson rowid; 0 when not known
 
   bool operator==(const DeletedContact&) const = default;
 };
