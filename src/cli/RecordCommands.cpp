@@ -160,10 +160,16 @@ void PrintRecords(const Collections& data, RecordKind kind, bool deleted, const 
       if (!deleted) {
         PrintContacts(data.contacts, p, out);
       } else if (data.deletedContacts) {
-        for (const DeletedContact& c : *data.deletedContacts)
-          if (p.filter.Matches(c))
-            out << EscapeField(c.number) << '\t' << EscapeField(c.owner) << FoundFields(c.found)
-                << '\n';
+        // After where it was found: the owner's organisation and rowid (empty
+        // when not known). A deleted person found without any value has an
+        // empty first field.
+        for (const DeletedContact& c : *data.deletedContacts) {
+          if (!p.filter.Matches(c)) continue;
+          out << EscapeField(c.number) << '\t' << EscapeField(c.owner) << FoundFields(c.found)
+              << '\t' << EscapeField(c.organization) << '\t';
+          if (c.ownerRowid != 0) out << c.ownerRowid;
+          out << '\n';
+        }
       }
       break;
     case RecordKind::Calls:

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <functional>
 #include <map>
 #include <string>
 #include <unordered_set>
@@ -11,6 +12,7 @@
 #include "recovery/PageWalk.h"
 #include "sqlite/BTree.h"
 #include "sqlite/Page.h"
+#include "sqlite/WalIndex.h"
 
 namespace vantrel {
 
@@ -40,6 +42,54 @@ Varint ReadVarint(ByteView bytes) {
   Varint v;
   DecodeVarint(bytes, v.value, v.length);
   return v;
+}
+
+// Hands over the database file's own image of each leaf page of table whose
+// current image is in the log: the older image, which keeps rows deleted
+// since (the walk outside the table passes these pages over).
+void WalkFileImagesOfLoggedLeaves(const SqliteFile& db, const TableInfo& table,
+                                  const std::function<void(ByteView, uint32_t)>& visit) {
+  if (db.walIndex.empty() || db.pageSize == 0 || !db.mainFile.IsOpen()) return;
+  std::vector<uint8_t> image(db.pageSize);
+  for (const PageSet& set : table.pageSets) {
+    for (int32_t p : set.leafPages) {
+      const uint32_t pageNo = static_cast<uint32_t>(p);
+      if (pageNo < 2 || !db.walIndex.count(pageNo)) continue;
+      const size_t got =
+          db.mainFile.ReadAt(uint64_t{pageNo - 1} * db.pageSize, image.data(), image.size());
+      if (got == 0) continue;
+      visit(ByteView(image.data(), got), pageNo);
+    }
+  }
+}
+
+// Hands over the page image of every committed frame of the write-ahead log,
+// with where it lies: older images keep rows deleted since (DeletedBytes.h).
+// Frames past the last commit are left alone: SQLite never showed their rows,
+// so nothing in them was deleted. The last commit is the newest frame any
+// page's current image comes from.
+void WalkCommittedLogFrames(const SqliteFile& db,
+                            const std::function<void(ByteView, const FoundAt&)>& visit) {
+  if (!db.walFile.IsOpen() || db.pageSize == 0 || db.walIndex.empty()) return;
+  uint64_t lastCommitted = 0;
+  for (const auto& [page, offset] : db.walIndex) lastCommitted = std::max(lastCommitted, offset);
+  const uint64_t frameSize = uint64_t{kWalFrameHeaderSize} + db.pageSize;
+  std::vector<uint8_t> image(db.pageSize);
+  uint8_t frameHeader[kWalFrameHeaderSize] = {};
+  FoundAt where;
+  where.file = db.name + "-wal";
+  where.place = Place::LogFrame;
+  uint32_t number = 0;
+  for (uint64_t frame = kWalHeaderSize; frame + kWalFrameHeaderSize <= lastCommitted;
+       frame += frameSize) {
+    ++number;
+    if (!db.walFile.ReadExact(frame, frameHeader, sizeof frameHeader)) break;
+    if (!db.walFile.ReadExact(frame + kWalFrameHeaderSize, image.data(), image.size())) break;
+    where.page = ByteView(frameHeader, sizeof frameHeader).U32(0);
+    where.offset = frame + kWalFrameHeaderSize;
+    where.frame = number;
+    visit(ByteView(image.data(), image.size()), where);
+  }
 }
 
 }  // namespace
@@ -185,7 +235,8 @@ bool ReadPersonHeader(ByteView block, size_t i, size_t columnCount, PersonHeader
 
 }  // namespace
 
-void CarvePersonRecords(ByteView block, const std::vector<ColumnDef>& columns, RowList& rows) {
+void CarvePersonRecords(ByteView block, const std::vector<ColumnDef>& columns, RowList& rows,
+                        std::vector<size_t>* headers) {
   const size_t n = block.size();
   const size_t columnCount = columns.size();
   if (columnCount < kPersonFirstColumns) return;
@@ -215,16 +266,9 @@ void CarvePersonRecords(ByteView block, const std::vector<ColumnDef>& columns, R
     auto inside = std::upper_bound(starts.begin(), starts.end(), cellStart);
     if (inside != starts.end() && *inside < recordEnd) continue;
     rows.push_back(std::move(row));
+    if (headers) headers->push_back(headerStart);
     i = payloadStart + payload.value - 1;  // the loop steps to the byte after the record
   }
-}
-
-void PersonCarver(const SqliteFile& db, RowList& rows) {
-  const TableInfo* table = FindTable(db, "ABPerson");
-  if (!table) return;
-  WalkPagesOutsideTable(db, table, [&](ByteView block, uint32_t) {
-    CarvePersonRecords(block, table->columns, rows);
-  });
 }
 
 namespace {
@@ -234,6 +278,7 @@ struct PagePerson {
   size_t headerStart = 0;
   uint64_t rowid = 0;  // 0: not known
   bool live = false;
+  bool anchor = false;  // its rowid is read, not inferred
   RowValues row;
 };
 
@@ -243,10 +288,17 @@ struct PagePerson {
 // the end of the page towards its start in rowid order (appended rows, and
 // pages the b-tree rebuilt alike), so k freed records lying between live
 // records of rowids a and a + k + 1 are a + 1 ... a + k, in that order.
+// where, when given, gets each appended record's header start and the place
+// it has on the page (Unknown for a cell of the page).
+using PlacesOnPage = std::vector<std::pair<size_t, Place>>;
 void CarvePersonsOnLeafPage(const SqliteFile& db, ByteView page,
-                            const std::vector<ColumnDef>& columns, RowList& rows) {
+                            const std::vector<ColumnDef>& columns, RowList& rows,
+                            PlacesOnPage* where) {
   std::vector<uint16_t> offsets;
-  ParsePage(page, 0, UsableSize(db)).CellPointers(offsets);
+  // A page image whose header a freelist trunk's links took has no cells to
+  // go by: its records are found by their own bytes alone.
+  const BTreePage tree = ParsePage(page, 0, UsableSize(db));
+  if (page.size() >= kLeafHeaderSize && tree.Is(PageType::LeafTable)) tree.CellPointers(offsets);
   std::map<size_t, uint64_t> liveByHeader;  // header start -> rowid
   for (uint16_t offset : offsets) {
     CellPayload cell;
@@ -272,6 +324,7 @@ void CarvePersonsOnLeafPage(const SqliteFile& db, ByteView page,
                                      cellStart, payload, rowid)) {
         person.rowid = rowid.value;
       }
+      person.anchor = person.rowid != 0;
     } else if (!person.live) {
       // A freeblock header took the cell's first four bytes: its payload
       // length, rowid, header size and the rowid column's NULL. The other
@@ -302,50 +355,104 @@ void CarvePersonsOnLeafPage(const SqliteFile& db, ByteView page,
     i = end - 1;
   }
   // From the end of the page towards its start: rowids ascend. A page whose
-  // live rowids do not has had a freed record's space reused by a newer row,
-  // which may itself have gone since: no rowid is inferred there.
+  // known rowids (live cells, and records whose varints survived) do not has
+  // had a freed record's space reused by a newer row, which may itself have
+  // gone since: no rowid is inferred there.
   std::sort(found.begin(), found.end(),
             [](const PagePerson& a, const PagePerson& b) { return a.headerStart > b.headerStart; });
   uint64_t previous = 0;
   bool ordered = true;
   for (const PagePerson& person : found) {
-    if (!person.live) continue;
+    if (!person.anchor) continue;
     ordered = ordered && person.rowid > previous;
     previous = person.rowid;
   }
-  size_t lastLive = ordered ? SIZE_MAX : found.size();
+  size_t lastKnown = ordered ? SIZE_MAX : found.size();
   for (size_t k = 0; ordered && k < found.size(); ++k) {
-    if (!found[k].live) continue;
-    if (lastLive != SIZE_MAX) {
-      const uint64_t below = found[lastLive].rowid, above = found[k].rowid;
-      const size_t freed = k - lastLive - 1;
+    if (!found[k].anchor) continue;
+    if (lastKnown != SIZE_MAX) {
+      const uint64_t below = found[lastKnown].rowid, above = found[k].rowid;
+      const size_t freed = k - lastKnown - 1;
       bool fits = freed > 0 && above > below && above - below - 1 == freed;
       for (size_t j = 1; j <= freed && fits; ++j) {
-        const uint64_t known = found[lastLive + j].rowid;
+        const uint64_t known = found[lastKnown + j].rowid;
         fits = known == 0 || known == below + j;
       }
-      for (size_t j = 1; j <= freed && fits; ++j) found[lastLive + j].rowid = below + j;
+      for (size_t j = 1; j <= freed && fits; ++j) found[lastKnown + j].rowid = below + j;
     }
-    lastLive = k;
+    lastKnown = k;
   }
+  // A freed record below the cell content area lies in the unallocated gap
+  // (it was freed at the area's start, DeletedBytes.h); any other, in a
+  // freeblock.
+  const PageRange gap = tree.GapByHeader();
   for (PagePerson& person : found) {
-    if (person.rowid == 0 || person.row.empty()) continue;
-    person.row.at(0) = std::to_string(person.rowid);
+    // A freed record whose rowid is not known still names a deleted person;
+    // its value 0 stays empty.
+    if ((person.live && person.rowid == 0) || person.row.empty()) continue;
+    person.row.at(0) = person.rowid == 0 ? std::string() : std::to_string(person.rowid);
     rows.push_back(std::move(person.row));
+    if (!where) continue;
+    const Place place = person.live                    ? Place::Unknown
+                        : person.headerStart < gap.end ? Place::Gap
+                                                       : Place::Freeblock;
+    where->emplace_back(person.headerStart, place);
   }
 }
 
 }  // namespace
 
-void PersonCarverOnTablePages(const SqliteFile& db, RowList& rows) {
+void PersonCarver(const SqliteFile& db, RowList& rows, FoundList* found) {
+  const TableInfo* table = FindTable(db, "ABPerson");
+  if (!table || table->columns.size() < kPersonFirstColumns) return;
+  const PagePlaces places(db);
+  std::vector<size_t> headers;
+  PlacesOnPage onPage;
+  const auto carve = [&](ByteView block, uint32_t pageNo) {
+    headers.clear();
+    onPage.clear();
+    // A page that was a leaf of ABPerson (one the table gave back to the
+    // freelist, or emptied) keeps its old image: its freed records are read
+    // as on the table's own leaves, their rowids from the cells around them.
+    if (block.size() >= kLeafHeaderSize && ParsePage(block).Is(PageType::LeafTable)) {
+      CarvePersonsOnLeafPage(db, block, table->columns, rows, &onPage);
+      for (const auto& [at, place] : onPage) headers.push_back(at);
+    } else {
+      CarvePersonRecords(block, table->columns, rows, &headers);
+    }
+    if (!found) return;
+    for (size_t at : headers) found->push_back(places.At(pageNo, block, at));
+  };
+  WalkPagesOutsideTable(db, table, carve);
+  WalkFileImagesOfLoggedLeaves(db, *table, carve);
+  // The log's older images of any page, the table's own leaves included.
+  WalkCommittedLogFrames(db, [&](ByteView block, const FoundAt& frame) {
+    const size_t before = rows.size();
+    carve(block, frame.page);
+    if (!found) return;
+    for (size_t k = before; k < rows.size(); ++k) {
+      FoundAt& at = (*found)[found->size() - (rows.size() - k)];
+      const uint64_t inPage = at.offset - uint64_t{frame.page - 1} * db.pageSize;
+      at = frame;
+      at.offset += inPage;
+    }
+  });
+}
+
+void PersonCarverOnTablePages(const SqliteFile& db, RowList& rows, FoundList* found) {
   const TableInfo* table = FindTable(db, "ABPerson");
   if (!table || table->columns.size() < kPersonFirstColumns) return;
   std::vector<uint8_t> page;
+  PlacesOnPage places;
   for (const PageSet& pageSet : table->pageSets) {
     for (int32_t pageNo : pageSet.leafPages) {
       if (pageNo < 2 || ReadPageNumber(db, static_cast<uint32_t>(pageNo), page) != PageRead::Whole)
         continue;
-      CarvePersonsOnLeafPage(db, ByteView(page.data(), page.size()), table->columns, rows);
+      places.clear();
+      CarvePersonsOnLeafPage(db, ByteView(page.data(), page.size()), table->columns, rows, &places);
+      if (!found) continue;
+      for (const auto& [at, place] : places)
+        found->push_back(FoundOnPage(db, static_cast<uint32_t>(pageNo), at, place));
     }
   }
 }
@@ -375,6 +482,105 @@ bool IsPlausibleMultiValue(const RowValues& row) {
   if (identifier < 0 || identifier > 0xFFFF) return false;
   const int64_t label = TextToInt(row[4]);
   return row[4].empty() || (label >= 1 && label < kMaxRowid);
+}
+
+// ---------------------------------------------------------------------------------------------
+// E-mail addresses outside the ABMultiValue leaves
+
+namespace {
+
+constexpr uint64_t kEmailProperty = 4;
+// The shortest address, "a@b.c", and the longest whose text serial type is
+// one varint byte (13 + 2 * 57 = 127): the shape is read one byte per type.
+constexpr size_t kMinEmailLength = 5;
+constexpr size_t kMaxEmailLength = 57;
+constexpr size_t kMultiValueColumnsWithoutGuid = 6;
+
+bool LooksLikeEmail(ByteView value) {
+  if (value.size() < kMinEmailLength || !IsCleanCarvedText(value)) return false;
+  const std::string_view text = value.AsString();
+  const size_t at = text.find('@');
+  return at != std::string_view::npos && at > 0 && at + 1 < text.size() &&
+         text.find('@', at + 1) == std::string_view::npos &&
+         text.find(' ') == std::string_view::npos;
+}
+
+bool IsSmallIntegerType(uint8_t type) {
+  return type <= 6 || type == 8 || type == 9;
+}
+
+}  // namespace
+
+void CarveEmailRecords(ByteView block, const std::vector<ColumnDef>& columns, RowList& rows,
+                       std::vector<size_t>* headers) {
+  const size_t columnCount = columns.size();
+  if (columnCount < kMultiValueColumnsWithoutGuid) return;
+  std::vector<uint64_t> types;
+  // s is the value's serial type; the types of record_id, property,
+  // identifier and label are the four bytes before it, the UID's NULL and the
+  // header size the two before those.
+  for (size_t s = 6; s < block.size(); ++s) {
+    const uint8_t t = block[s];
+    if (t < 13 || t % 2 == 0 || t > 13 + 2 * kMaxEmailLength) continue;
+    if (block[s - 3] != 1 || !IsSmallIntegerType(block[s - 4]) ||
+        !IsSmallIntegerType(block[s - 2]) || !IsSmallIntegerType(block[s - 1]))
+      continue;
+    const size_t length = (t - 13) / 2;
+    const uint64_t before = SerialTypeSize(block[s - 4]) + 1 + SerialTypeSize(block[s - 2]) +
+                            SerialTypeSize(block[s - 1]);
+    // Six columns: the body follows the value's type; seven: the guid's type
+    // (NULL or text) comes first.
+    for (size_t typesAfter : {size_t{0}, size_t{1}}) {
+      if (typesAfter == 1) {
+        if (columnCount <= kMultiValueColumnsWithoutGuid || s + 1 >= block.size()) continue;
+        const uint8_t guid = block[s + 1];
+        if (guid != 0 && (guid < 13 || guid % 2 == 0)) continue;
+      }
+      const size_t body = s + 1 + typesAfter;
+      const size_t valueStart = body + before;
+      if (!block.Contains(valueStart, length)) continue;
+      if (block[valueStart - 1 - SerialTypeSize(block[s - 2]) - SerialTypeSize(block[s - 1])] !=
+          kEmailProperty)
+        continue;
+      if (!LooksLikeEmail(block.Sub(valueStart, length))) continue;
+      types.assign(1, 0);  // the UID column: NULL, it aliases the rowid
+      for (size_t k = s - 4; k < body; ++k) types.push_back(block[k]);
+      RowValues row;
+      DecodeCarvedValues(block, body, types, columns, false, 0, row);
+      if (!IsPlausibleMultiValue(row)) continue;
+      rows.push_back(std::move(row));
+      if (headers) headers->push_back(s - 6);
+      s = valueStart + length - 1;
+      break;
+    }
+  }
+}
+
+void EmailCarver(const SqliteFile& db, RowList& rows, FoundList* found) {
+  const TableInfo* table = FindTable(db, "ABMultiValue");
+  if (!table) return;
+  const PagePlaces places(db);
+  std::vector<size_t> headers;
+  const auto carve = [&](ByteView block, uint32_t pageNo) {
+    headers.clear();
+    CarveEmailRecords(block, table->columns, rows, &headers);
+    if (!found) return;
+    for (size_t at : headers) found->push_back(places.At(pageNo, block, at));
+  };
+  WalkPagesOutsideTable(db, table, carve);
+  WalkFileImagesOfLoggedLeaves(db, *table, carve);
+  // The log's older images of any page, the table's own leaves included.
+  WalkCommittedLogFrames(db, [&](ByteView block, const FoundAt& frame) {
+    const size_t before = rows.size();
+    carve(block, frame.page);
+    if (!found) return;
+    for (size_t k = before; k < rows.size(); ++k) {
+      FoundAt& at = (*found)[found->size() - (rows.size() - k)];
+      const uint64_t inPage = at.offset - uint64_t{frame.page - 1} * db.pageSize;
+      at = frame;
+      at.offset += inPage;
+    }
+  });
 }
 
 namespace {

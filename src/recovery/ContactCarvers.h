@@ -46,13 +46,20 @@ inline constexpr size_t kPersonColumnsAddedInIos7 = 2;
 // the row id. On a table leaf page a record inside which a live cell or a
 // freeblock begins is left out (its bytes are no longer its own), as is one
 // whose names hold control characters or broken text. Appends one row per
-// record.
-void CarvePersonRecords(ByteView block, const std::vector<ColumnDef>& columns, RowList& rows);
+// record; headers, when given, gets where each record's header begins in block.
+void CarvePersonRecords(ByteView block, const std::vector<ColumnDef>& columns, RowList& rows,
+                        std::vector<size_t>* headers = nullptr);
 
-// Runs CarvePersonRecords over every page of the main file except page 1 and
-// the leaf pages of ABPerson. Does nothing when the table is not in the
-// catalogue.
-void PersonCarver(const SqliteFile& db, RowList& rows);
+// Carves every page of the main file except page 1 and the leaf pages of
+// ABPerson for person records: a page that is a table leaf (an old leaf of
+// the table on the freelist, or emptied) as the table's own leaves are
+// (freed records too, rowids from the cells around them), any other page by
+// CarvePersonRecords. Then the file's own older image of each ABPerson leaf
+// whose current image is in the log, and the page image of every committed
+// log frame. Does nothing when the table is not in the catalogue. found,
+// when given, gets where each record's header lay (the place the page is:
+// PagePlaces; LogFrame with its frame in the log).
+void PersonCarver(const SqliteFile& db, RowList& rows, FoundList* found = nullptr);
 
 // Finds the person records on the leaf pages of ABPerson itself, to name the
 // numbers of deleted persons. A freed record keeps its rowid when no
@@ -61,8 +68,29 @@ void PersonCarver(const SqliteFile& db, RowList& rows);
 // freed records between live records of rowids a and a + k + 1 are a + 1 to
 // a + k in that order. Freed records overlapped by a live cell or a freeblock,
 // or with damaged names, are left out; live records come along with their own
-// names.
-void PersonCarverOnTablePages(const SqliteFile& db, RowList& rows);
+// names. A freed record whose rowid neither survived nor follows from its
+// neighbours comes with value 0 empty. found, when given, gets where each record's header lay: Gap
+// or Freeblock for a freed record, Unknown for a live one.
+void PersonCarverOnTablePages(const SqliteFile& db, RowList& rows, FoundList* found = nullptr);
+
+// Finds ABMultiValue records of e-mail addresses (property 4) in one block by
+// their shape: the value's text serial type with the four integer types of
+// record_id, property (a one-byte integer), identifier and label in front of
+// it, the body holding those integers, the property 4, then a value that reads
+// as an address (clean text, one "@" with something on both sides, no blank).
+// Records of six columns (iOS 6) and seven (the guid last) are both read; the
+// header's first bytes, which a freeblock header may have taken, are not
+// needed. headers, when given, gets where each record's header begins (its
+// size byte, whether or not a freeblock header took it since).
+void CarveEmailRecords(ByteView block, const std::vector<ColumnDef>& columns, RowList& rows,
+                       std::vector<size_t>* headers = nullptr);
+
+// Runs CarveEmailRecords over every page of the main file except page 1 and
+// the leaf pages of ABMultiValue (whose freed cells the template carving
+// reads), over the file's own older image of each such leaf whose current
+// image is in the log, and over every committed log frame. found, when
+// given, gets one entry per row.
+void EmailCarver(const SqliteFile& db, RowList& rows, FoundList* found = nullptr);
 
 // The property codes a multi-value can carry: phone 3, e-mail 4, address 5,
 // dates 12, instant messaging 13, URL 22, related name 23, social profile 46.

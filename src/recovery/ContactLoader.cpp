@@ -151,6 +151,7 @@ DeletedContactList BuildDeletedContacts(const RowList& deletedMultiValues, const
     const std::string& number = At(row, mvc::kValue);
     if (number.empty() || liveValues.count(number)) continue;
     const std::string& owner = At(row, mvc::kRecordId);
+    const int64_t ownerRowid = TextToInt(owner);
     std::string name;
     if (!owner.empty()) {
       auto found = names.find(owner);
@@ -159,36 +160,146 @@ DeletedContactList BuildDeletedContacts(const RowList& deletedMultiValues, const
     std::vector<size_t>& same = lines[number];
     bool known = false;
     for (size_t at : same) {
-      std::string& earlierOwner = listed[at].owner;
-      if (earlierOwner == name || name.empty()) {
+      DeletedContact& earlier = listed[at];
+      if (earlier.owner == name || name.empty()) {
         known = true;
         break;
       }
-      if (earlierOwner.empty()) {
-        earlierOwner = name;       // the earlier copy had lost its owner
-        listed[at].found = where;  // the copy that gave the name is the one shown
+      if (earlier.owner.empty()) {
+        earlier.owner = name;   // the earlier copy had lost its owner
+        earlier.found = where;  // the copy that gave the name is the one shown
+        if (ownerRowid > 0 && ownerRowid <= UINT32_MAX)
+          earlier.ownerRowid = static_cast<uint32_t>(ownerRowid);
         known = true;
         break;
       }
     }
     if (known) continue;
     same.push_back(listed.size());
-    listed.push_back({number, std::move(name), std::move(where)});
+    DeletedContact line;
+    line.number = number;
+    line.owner = std::move(name);
+    line.found = std::move(where);
+    if (ownerRowid > 0 && ownerRowid <= UINT32_MAX)
+      line.ownerRowid = static_cast<uint32_t>(ownerRowid);
+    listed.push_back(std::move(line));
   }
-  // A number without an owner that is the beginning of another deleted or
-  // live number is a copy whose end a newer cell overwrote: it is not listed.
-  std::set<std::string> numbers(liveValues);
-  for (const DeletedContact& contact : listed) numbers.insert(contact.number);
-  DeletedContactList kept;
-  for (DeletedContact& contact : listed) {
-    if (contact.owner.empty()) {
-      auto next = numbers.upper_bound(contact.number);
-      if (next != numbers.end() && next->compare(0, contact.number.size(), contact.number) == 0)
-        continue;
+  // A number without an owner that begins another deleted number read from
+  // the very same bytes (same file, page, frame and offset) is that record
+  // cut short by a newer cell: it is not listed. A number that merely begins
+  // another one elsewhere, or a live one, is a record of its own.
+  std::multimap<std::string, const DeletedContact*> byNumber;
+  for (const DeletedContact& contact : listed) byNumber.emplace(contact.number, &contact);
+  std::vector<bool> cut(listed.size(), false);
+  for (size_t k = 0; k < listed.size(); ++k) {
+    const DeletedContact& contact = listed[k];
+    bool cutCopy = false;
+    if (contact.owner.empty() && contact.found) {
+      for (auto next = byNumber.upper_bound(contact.number);
+           next != byNumber.end() && !cutCopy &&
+           next->first.compare(0, contact.number.size(), contact.number) == 0;
+           ++next) {
+        const std::optional<FoundAt>& other = next->second->found;
+        cutCopy = other && other->file == contact.found->file &&
+                  other->page == contact.found->page && other->frame == contact.found->frame &&
+                  other->offset == contact.found->offset;
+      }
     }
-    kept.push_back(std::move(contact));
+    cut[k] = cutCopy;
   }
+  DeletedContactList kept;
+  for (size_t k = 0; k < listed.size(); ++k)
+    if (!cut[k]) kept.push_back(std::move(listed[k]));
   return kept;
+}
+
+std::vector<DeletedPerson> ChooseDeletedPersons(const RowList& carved, const FoundList& found,
+                                                const std::set<uint32_t>& livePersons,
+                                                const std::set<int64_t>& liveCreationDates,
+                                                size_t creationDateColumn) {
+  // Values 1 to 7 are what a person line shows; the more of the record is
+  // there, the better the copy.
+  const auto filled = [](const RowValues& row) {
+    size_t count = 0;
+    for (const std::string& value : row) count += !value.empty();
+    return count;
+  };
+  const auto shows = [](const RowValues& row) {
+    for (size_t k = pc::kFirst; k <= pc::kOrganization; ++k)
+      if (!At(row, k).empty()) return true;
+    return false;
+  };
+  // A person is one rowid; a copy whose rowid was lost is told apart by its
+  // creation date and names, which an edit of the card keeps or changes
+  // together with the record.
+  const auto identity = [&](const RowValues& row) {
+    std::string key = At(row, creationDateColumn);
+    for (size_t k = pc::kFirst; k <= pc::kOrganization; ++k) key += '\x1F' + At(row, k);
+    return key;
+  };
+  std::vector<DeletedPerson> chosen;
+  std::map<uint32_t, size_t> byRowid;
+  std::map<std::string, size_t> byIdentity;  // of the chosen, rowid known or not
+  const auto consider = [&](size_t k, bool withRowid) {
+    const RowValues& row = carved[k];
+    const int64_t rowid = TextToInt(At(row, pc::kRowid));
+    if (withRowid != (rowid > 0) || rowid > UINT32_MAX || !shows(row)) return;
+    // A copy of a live person (an older version its edits left behind) is
+    // no deleted person, whether or not its rowid survived.
+    if (livePersons.count(static_cast<uint32_t>(rowid))) return;
+    const int64_t created = TextToInt(At(row, creationDateColumn));
+    if (created != 0 && liveCreationDates.count(created)) return;
+    DeletedPerson copy{row, k < found.size() ? std::optional<FoundAt>(found[k]) : std::nullopt};
+    const std::string key = identity(row);
+    size_t* slot = nullptr;
+    if (withRowid) {
+      auto [at, added] = byRowid.emplace(static_cast<uint32_t>(rowid), chosen.size());
+      if (!added) slot = &at->second;
+    } else {
+      auto at = byIdentity.find(key);
+      if (at != byIdentity.end()) slot = &at->second;
+    }
+    if (slot == nullptr) {
+      byIdentity.emplace(key, chosen.size());
+      chosen.push_back(std::move(copy));
+    } else if (filled(row) > filled(chosen[*slot].row)) {
+      // The more complete copy wins; a rowid once known is kept.
+      const std::string rowidText = chosen[*slot].row.at(pc::kRowid);
+      byIdentity.emplace(key, *slot);
+      chosen[*slot] = std::move(copy);
+      if (!rowidText.empty()) chosen[*slot].row.at(pc::kRowid) = rowidText;
+    }
+  };
+  // Copies with a rowid first, so a copy without one joins the person it is.
+  for (size_t k = 0; k < carved.size(); ++k) consider(k, true);
+  for (size_t k = 0; k < carved.size(); ++k) consider(k, false);
+  return chosen;
+}
+
+void AddDeletedPersons(const std::vector<DeletedPerson>& persons, DeletedContactList& listed) {
+  std::multimap<uint32_t, DeletedContact*> lines;
+  for (DeletedContact& line : listed)
+    if (line.ownerRowid != 0) lines.emplace(line.ownerRowid, &line);
+  for (const DeletedPerson& person : persons) {
+    const int64_t rowid = TextToInt(At(person.row, pc::kRowid));
+    const std::string& organization = At(person.row, pc::kOrganization);
+    bool hasLines = false;
+    if (rowid > 0) {
+      auto range = lines.equal_range(static_cast<uint32_t>(rowid));
+      for (auto it = range.first; it != range.second; ++it) {
+        hasLines = true;
+        it->second->organization = organization;
+      }
+    }
+    if (hasLines) continue;
+    std::string name = PersonName(person.row);
+    DeletedContact line;
+    line.owner = name.empty() ? organization : std::move(name);
+    line.found = person.found;
+    line.organization = organization;
+    if (rowid > 0) line.ownerRowid = static_cast<uint32_t>(rowid);
+    listed.push_back(std::move(line));
+  }
 }
 
 LoaderStatus ContactLoader(const SqliteFile& db, ContactMap& contacts,
@@ -206,10 +317,12 @@ LoaderStatus ContactLoader(const SqliteFile& db, ContactMap& contacts,
     result = LoaderStatus::Loaded;
   }
   TelephoneNumberCarver(db, multiDeleted, &multiFound);
-  RowList personLive, personDeleted;
+  EmailCarver(db, multiDeleted, &multiFound);
+  RowList personLive, personDeleted, personCarved;
+  FoundList personFound;  // where each of personCarved lay
   ReadTableInRowidOrder(db, "ABPerson", personLive, personDeleted);
-  PersonCarver(db, personDeleted);
-  PersonCarverOnTablePages(db, personDeleted);
+  PersonCarver(db, personCarved, &personFound);
+  PersonCarverOnTablePages(db, personCarved, &personFound);
   if (result != LoaderStatus::Loaded || (multiLive.empty() && multiDeleted.empty())) return result;
 
   const PersonColumns p(FindTable(db, "ABPerson"));
@@ -277,12 +390,25 @@ LoaderStatus ContactLoader(const SqliteFile& db, ContactMap& contacts,
     }
     contacts.emplace(id, std::move(record));
   }
-  if (!multiDeleted.empty()) {
+  // The deleted persons, each by its most complete copy.
+  std::set<int64_t> liveCreationDates;
+  const size_t creationDate = Named(FindTable(db, "ABPerson"), "CreationDate", pc::kCreationDate);
+  for (const RowValues& person : personLive) {
+    const int64_t created = TextToInt(At(person, creationDate));
+    if (created != 0) liveCreationDates.insert(created);
+  }
+  const std::vector<DeletedPerson> deletedPersons =
+      ChooseDeletedPersons(personCarved, personFound, livePersons, liveCreationDates, creationDate);
+  if (!multiDeleted.empty() || !deletedPersons.empty()) {
     // A deleted number's owner may be a live person (only the number was
-    // deleted) or a deleted one; ABPerson rowids are never reused.
+    // deleted) or a deleted one; ABPerson rowids are never reused. A deleted
+    // person is named by its chosen copy.
     RowList owners = personLive;
+    for (const DeletedPerson& person : deletedPersons) owners.push_back(person.row);
+    owners.insert(owners.end(), personCarved.begin(), personCarved.end());
     owners.insert(owners.end(), personDeleted.begin(), personDeleted.end());
     deleted = BuildDeletedContacts(multiDeleted, owners, liveValues, &multiFound);
+    AddDeletedPersons(deletedPersons, *deleted);
   }
   return result;
 }

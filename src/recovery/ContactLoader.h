@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "recovery/Records.h"
+#include "recovery/RowReader.h"
 
 namespace vantrel {
 
@@ -25,6 +26,7 @@ inline constexpr size_t kFirstPhonetic = 4;
 inline constexpr size_t kMiddlePhonetic = 5;
 inline constexpr size_t kLastPhonetic = 6;
 inline constexpr size_t kOrganization = 7;
+inline constexpr size_t kCreationDate = 18;
 }  // namespace person_column
 namespace multi_value_column {  // ABMultiValue
 inline constexpr size_t kUid = 0;
@@ -49,17 +51,44 @@ inline constexpr size_t kNameTableValueColumn = 0;
 std::string ResolveLabel(const std::string& stored);
 
 // The deleted contacts: for each carved multi-value row (kValue the number,
-// kRecordId the owning person's rowid), the number and the name (Last, Middle,
-// First joined) of the first of persons with that rowid, or "". A row is left out
-// when its value is empty or a value of a live contact, and when the same
-// number was already listed with the same owner's name or with a name where
-// this one has none; a number first listed without a name takes the name of
-// a later copy. A number without a name that is the beginning of another
-// listed or live number is a damaged copy and is left out.
+// kRecordId the owning person's rowid), the number, the name (Last, Middle,
+// First joined) of the first of persons with that rowid, or "", and that
+// rowid. A row is left out when its value is empty or a value of a live
+// contact, and when the same number was already listed with the same owner's
+// name or with a name where this one has none; a number first listed without
+// a name takes the name of a later copy. A number without a name that is the
+// beginning of another listed number found at the very same place (file,
+// page, frame, offset) is that record read cut short and is left out.
 // found, when given, holds where each deleted multi-value lay: a listed
 // number takes the place of the copy it was listed from.
 DeletedContactList BuildDeletedContacts(const RowList& deletedMultiValues, const RowList& persons,
                                         const std::set<std::string>& liveValues,
                                         const std::vector<FoundAt>* found = nullptr);
+
+// A deleted person: the copy of its ABPerson record chosen to show, and where
+// that copy lay.
+struct DeletedPerson {
+  RowValues row;  // value 0 the rowid, "" when no copy kept it
+  std::optional<FoundAt> found;
+};
+
+// The deleted persons among carved ABPerson records (found: where each lay,
+// in the same order): records of a rowid no live person has, whose names or
+// organisation hold something, and whose creation date (at
+// creationDateColumn) no live person shares: an edit leaves the older copy
+// of a live card behind, rowid or not. Each person once: copies of one rowid
+// are one person, as is a copy without a rowid whose creation date, names
+// and organisation equal another's; the copy with the most values wins (a
+// rowid known from any copy stays).
+std::vector<DeletedPerson> ChooseDeletedPersons(const RowList& carved, const FoundList& found,
+                                                const std::set<uint32_t>& livePersons,
+                                                const std::set<int64_t>& liveCreationDates,
+                                                size_t creationDateColumn);
+
+// Adds the deleted persons to the deleted contacts: a person whose values are
+// listed gives its organisation to their lines; any other gets a line of its
+// own with an empty value, its name as owner (its organisation when it has no
+// name), its organisation, rowid and place.
+void AddDeletedPersons(const std::vector<DeletedPerson>& persons, DeletedContactList& listed);
 
 }  // namespace vantrel

@@ -160,12 +160,16 @@ struct ContactRecord {
 // Person rowid -> record.
 using ContactMap = std::map<uint32_t, ContactRecord>;
 
-// A number carved from a deleted multi-value row, with the name of the person
-// it belonged to ("" when that person is not known).
+// A number (or e-mail address) carved from a deleted multi-value row, with
+// the name of the person it belonged to ("" when that person is not known);
+// or a deleted person whose record was found without any such value: number
+// "", owner the person's name (its organisation when it has no name).
 struct DeletedContact {
   std::string number;
   std::string owner;
-  std::optional<FoundAt> found;
+  std::optional<FoundAt> found;   // the value's record; a person's own for a person line
+  std::string organization = {};  // the owner's, when the owner's record was found
+  uint32_t ownerRowid = 0;        // the owner's ABPerson rowid; 0 when not known
 
   bool operator==(const DeletedContact&) const = default;
 };
@@ -233,7 +237,8 @@ struct Collections {
   MessageMap liveMessages;
   MessageList deletedMessages;
   ContactMap contacts;
-  // Absent when the address book left no deleted multi-value rows at all;
+  // Absent when the address book left no deleted multi-value rows (nor
+  // deleted persons) at all;
   // present and possibly empty when it did, even if none of them was kept.
   std::optional<DeletedContactList> deletedContacts;
   CallMap liveCalls;

@@ -157,8 +157,9 @@ std::string DetailText(const RecordTableModel& list, int row, const ContactMap& 
     case RecordKind::Contacts: {
       const std::string key = cell(2);
       if (key.empty()) {
-        // A deleted-contact row: owner and carved value on one line.
-        out = cell(1) + ": " + cell(0);
+        // A deleted-contact row: owner and carved value on one line; a
+        // deleted person found without any value, its name alone.
+        out = cell(0).empty() && !cell(1).empty() ? "姓名：" + cell(1) : cell(1) + ": " + cell(0);
         break;
       }
       const auto it = contacts.find(static_cast<uint32_t>(std::strtoul(key.c_str(), nullptr, 10)));

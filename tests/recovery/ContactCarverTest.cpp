@@ -10,6 +10,7 @@
 #include <regex>
 #include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "fixtures/Fixtures.h"
@@ -310,11 +311,85 @@ TEST(DeletedContacts, EachDeletedNumberOnceWithItsOwnerWhereKnown) {
       {"12", "Other", "Copy", ""},  // a later copy of rowid 12 does not rename it
       {"", "Nobody", "Template", ""},
   };
-  EXPECT_EQ(BuildDeletedContacts(numbers, persons, {"15000000000"}),
-            (DeletedContactList{{"13800138000", "张伟"},
-                                {"13911112222", "BergMAnna"},
-                                {"13911112222", "WangLi"},
-                                {"02087654321", ""}}));
+  const DeletedContactList listed = BuildDeletedContacts(numbers, persons, {"15000000000"});
+  std::vector<std::tuple<std::string, std::string, uint32_t>> shown;
+  for (const DeletedContact& c : listed) shown.emplace_back(c.number, c.owner, c.ownerRowid);
+  EXPECT_EQ(shown, (std::vector<std::tuple<std::string, std::string, uint32_t>>{
+                       {"13800138000", "张伟", 12},
+                       {"13911112222", "BergMAnna", 13},
+                       {"13911112222", "WangLi", 14},
+                       {"02087654321", "", 15}}));
+}
+
+// A number without an owner that begins a longer one is the same record read
+// short only when both were read from the same bytes; elsewhere, or beside a
+// live number, it is a number of its own.
+TEST(DeletedContacts, AShorterNumberIsDroppedOnlyWhenReadFromTheSameBytes) {
+  const auto at = [](uint32_t page, uint64_t offset) {
+    FoundAt f;
+    f.file = "AddressBook.sqlitedb";
+    f.page = page;
+    f.offset = offset;
+    f.place = Place::FreePage;
+    return f;
+  };
+  const RowList numbers = {
+      {"", "", "3", "0", "1", "13800138000"},  // whole
+      {"", "", "3", "0", "1", "1380013800"},   // the same bytes, read short
+      {"", "", "3", "0", "1", "138001"},       // another record elsewhere
+      {"", "", "3", "0", "1", "1390000"},      // begins a live number
+  };
+  const std::vector<FoundAt> found = {at(5, 100), at(5, 100), at(6, 300), at(5, 900)};
+  std::vector<std::string> listed;
+  for (const DeletedContact& c : BuildDeletedContacts(numbers, {}, {"13900001111"}, &found))
+    listed.push_back(c.number);
+  EXPECT_EQ(listed, (std::vector<std::string>{"13800138000", "138001", "1390000"}));
+}
+
+// Copies of deleted persons: one line per person, the most complete copy, never a live one.
+TEST(DeletedPersons, OneLinePerPersonFromItsMostCompleteCopy) {
+  const auto person = [](std::string rowid, std::string first, std::string last,
+                         std::string organization, std::string created) {
+    RowValues row(20);
+    row[0] = std::move(rowid);
+    row[1] = std::move(first);
+    row[2] = std::move(last);
+    row[7] = std::move(organization);
+    row[18] = std::move(created);
+    return row;
+  };
+  RowList carved = {
+      person("21", "Anna", "Berg", "", "400000021"),
+      person("21", "Anna", "Berg", "Acme", "400000021"),  // more of the record: wins
+      person("", "Anna", "Berg", "Acme", "400000021"),    // the same card, rowid lost
+      person("", "伟", "张", "", "400000030"),            // a card known only by its record
+      person("5", "Li", "Wang", "", "400000005"),         // a live person's copy
+      person("", "Li", "Wang", "", "400000005"),          // the same, rowid lost
+      person("22", "", "", "", "400000022"),              // nothing to show
+      person("23", "", "", "Nameless Ltd", "400000023"),
+  };
+  FoundList found;
+  for (size_t k = 0; k < carved.size(); ++k) {
+    found.emplace_back();
+    found.back().offset = 1000 * (k + 1);
+  }
+  const std::vector<DeletedPerson> chosen =
+      ChooseDeletedPersons(carved, found, {5}, {400000005}, person_column::kCreationDate);
+  DeletedContactList lines(1);
+  lines[0].number = "13800138000";
+  lines[0].owner = "BergAnna";
+  lines[0].ownerRowid = 21;
+  AddDeletedPersons(chosen, lines);
+  std::vector<std::tuple<std::string, std::string, std::string, uint32_t, uint64_t>> shown;
+  for (const DeletedContact& c : lines)
+    shown.emplace_back(c.number, c.owner, c.organization, c.ownerRowid,
+                       c.found ? c.found->offset : 0);
+  EXPECT_EQ(shown,
+            (std::vector<std::tuple<std::string, std::string, std::string, uint32_t, uint64_t>>{
+                {"13800138000", "BergAnna", "Acme", 21, 0},  // a listed value names its person
+                {"", "Nameless Ltd", "Nameless Ltd", 23, 8000},
+                {"", "张伟", "", 0, 4000},  // persons without a rowid come last
+            }));
 }
 
 TEST(DeletedContacts, EntryExistsWhenEveryCarvedNumberIsLive) {

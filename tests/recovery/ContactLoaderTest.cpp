@@ -182,6 +182,7 @@ TEST_P(ContactLoaderOnFixture, DeletedNumbersComeBackOnceNeverALiveOne) {
   const std::set<std::string> live = LiveValues();
   std::map<std::string, int> lines;
   for (const DeletedContact& line : deleted) {
+    if (line.number.empty()) continue;  // a deleted person found without its values
     EXPECT_FALSE(live.count(line.number)) << "live number listed: " << line.number;
     ++lines[line.number];
   }
@@ -211,7 +212,7 @@ TEST_P(ContactLoaderOnFixture, DeletedNumbersComeBackOnceNeverALiveOne) {
       if ((mv.deleted || p.deleted) && mv.value) deletedValues.insert(*mv.value);
   int invented = 0;
   for (const DeletedContact& line : deleted) {
-    if (deletedValues.count(line.number)) continue;
+    if (line.number.empty() || deletedValues.count(line.number)) continue;
     ++invented;
     ADD_FAILURE() << "not a deleted value: " << line.number;
   }
@@ -261,6 +262,207 @@ TEST_P(ContactLoaderOnFixture, RecallPerPlace) {
 INSTANTIATE_TEST_SUITE_P(Layouts, ContactLoaderOnFixture,
                          ::testing::Values(Layout{6, 4096}, Layout{7, 4096}, Layout{6, 1024},
                                            Layout{7, 1024},
+                                           Layout{7, 4096, fixtures::JournalMode::Wal}),
+                         LayoutName);
+
+// ---------------------------------------------------------------------------------------------
+// Deleted persons: a run of neighbouring cards and scattered single ones deleted with their
+// values, and e-mail addresses deleted from cards that stay
+
+class DeletedPersonsOnFixture : public ::testing::TestWithParam<Layout> {
+ protected:
+  void SetUp() override {
+    fixtures::ContactOptions options;
+    options.iosVersion = GetParam().ios;
+    options.pageSize = GetParam().pageSize;
+    options.personCount = 150;
+    options.deleteFraction = 0.12;
+    options.deletedRun = 9;
+    options.deleteSingleEmails = true;
+    options.seed = 23;
+    options.journal = GetParam().journal;
+    truth_ = fixtures::BuildContactsDb(dir_.File("AddressBook.sqlitedb"), options);
+    const bool wal = GetParam().journal == fixtures::JournalMode::Wal;
+    ASSERT_EQ(OpenDatabase(wal ? truth_.path + "-wal" : std::string(), db_, truth_.path),
+              OpenStatus::Opened);
+    ContactMap contacts;
+    ASSERT_EQ(ContactLoader(db_, contacts, deleted_), LoaderStatus::Loaded);
+    ASSERT_TRUE(deleted_.has_value());
+    columnCount_ = FindTable(db_, "ABPerson")->columns.size();
+  }
+
+  // Persons deleted after they were committed: SQLite once held them.
+  std::vector<fixtures::PersonTruth> DeletedPersons() const {
+    std::vector<fixtures::PersonTruth> persons;
+    for (const auto& p : truth_.persons)
+      if (p.deleted && p.insertedIn != fixtures::Stage::WalUncommitted) persons.push_back(p);
+    return persons;
+  }
+
+  // What a person line shows as owner: the name, else the organisation.
+  static std::string Shown(const fixtures::PersonTruth& p) {
+    return p.JoinedName().empty() ? p.organization : p.JoinedName();
+  }
+
+  fixtures::TempDir dir_;
+  fixtures::ContactsTruth truth_;
+  SqliteFile db_;
+  std::optional<DeletedContactList> deleted_;
+  size_t columnCount_ = 0;
+};
+
+TEST_P(DeletedPersonsOnFixture, EachSurvivingPersonOnceNeverALiveOne) {
+  const DeletedContactList& lines = *deleted_;
+  std::set<int64_t> deletedRowids;
+  std::set<std::pair<std::string, std::string>> deletedCards;  // shown owner, organisation
+  for (const auto& p : DeletedPersons()) {
+    deletedRowids.insert(p.rowid);
+    deletedCards.insert({Shown(p), p.organization});
+  }
+  // Rowids of the persons a line stands for: its own line or its values' lines.
+  std::map<int64_t, int> personLines;
+  std::set<int64_t> withValues;
+  int unlinked = 0;
+  for (const DeletedContact& line : lines) {
+    if (!line.number.empty()) {
+      if (line.ownerRowid != 0) withValues.insert(line.ownerRowid);
+      continue;
+    }
+    if (line.ownerRowid == 0) {
+      // A card whose rowid was lost: it must be a deleted card, by what it shows.
+      ++unlinked;
+      EXPECT_TRUE(deletedCards.count({line.owner, line.organization}))
+          << "not a deleted person: " << line.owner;
+      continue;
+    }
+    const fixtures::PersonTruth* p = truth_.PersonByRowid(line.ownerRowid);
+    ASSERT_NE(p, nullptr) << line.ownerRowid;
+    EXPECT_FALSE(p->Live()) << "live person listed as deleted: " << line.owner;
+    EXPECT_EQ(line.owner, Shown(*p));
+    EXPECT_EQ(line.organization, p->organization);
+    ++personLines[line.ownerRowid];
+  }
+  for (const auto& [rowid, count] : personLines) {
+    EXPECT_EQ(count, 1) << "person " << rowid << " listed " << count << " times";
+    EXPECT_FALSE(withValues.count(rowid)) << "person " << rowid << " listed beside its values";
+  }
+  // A value's line names its deleted owner's organisation when the owner was found.
+  for (const DeletedContact& line : lines) {
+    if (line.number.empty() || line.ownerRowid == 0 || line.owner.empty()) continue;
+    const fixtures::PersonTruth* p = truth_.PersonByRowid(line.ownerRowid);
+    ASSERT_NE(p, nullptr);
+    EXPECT_EQ(line.owner, p->JoinedName());
+    if (!p->Live()) {
+      EXPECT_EQ(line.organization, p->organization) << line.number;
+    }
+  }
+  // Recall: a surviving deleted person shows, on its own line or as the owner of its values.
+  int surviving = 0, found = 0, inRun = 0;
+  std::set<std::string> owners;
+  for (const DeletedContact& line : lines) owners.insert(line.owner);
+  for (const auto& p : DeletedPersons()) {
+    if (!(p.inMainFile || p.inWal) || Shown(p).empty()) continue;
+    ++surviving;
+    const bool shown =
+        personLines.count(p.rowid) || withValues.count(p.rowid) || owners.count(Shown(p));
+    found += shown;
+    inRun += shown && p.rowid > 50 && p.rowid <= 59;
+  }
+  std::printf(
+      "[ persons ] ios%d page %d%s: %zu deleted, %d surviving, %d shown (%d of the run), %zu own "
+      "lines, %d without rowid\n",
+      GetParam().ios, GetParam().pageSize,
+      GetParam().journal == fixtures::JournalMode::Wal ? " wal" : "", DeletedPersons().size(),
+      surviving, found, inRun, personLines.size() + unlinked, unlinked);
+  ASSERT_GT(surviving, 0);
+  EXPECT_GE(found * 10, surviving * 9);
+}
+
+// Every deleted person the loader chooses, whether it shows on a line of its own or names its
+// values: where it was found holds its record, the names in the body right after the header.
+TEST_P(DeletedPersonsOnFixture, OffsetPointsAtThePersonsRecord) {
+  RowList carved;
+  FoundList found;
+  PersonCarver(db_, carved, &found);
+  PersonCarverOnTablePages(db_, carved, &found);
+  ASSERT_EQ(found.size(), carved.size());
+  std::set<uint32_t> live;
+  std::set<int64_t> liveCreated;
+  for (const auto& p : truth_.persons) {
+    if (!p.Live()) continue;
+    live.insert(static_cast<uint32_t>(p.rowid));
+    liveCreated.insert(p.creationDate);
+  }
+  const std::vector<DeletedPerson> chosen =
+      ChooseDeletedPersons(carved, found, live, liveCreated, person_column::kCreationDate);
+  const std::string main = fixtures::ReadFileBytes(truth_.path);
+  const std::string log = fixtures::ReadFileBytes(truth_.path + "-wal");
+  // The body starts after the header: its size byte and one or two bytes per serial type.
+  const size_t headerBound = 1 + 2 * columnCount_;
+  std::set<int64_t> seen;
+  for (const DeletedPerson& person : chosen) {
+    // The person it is: by rowid, or by creation date when the rowid was lost.
+    const fixtures::PersonTruth* p = nullptr;
+    const int64_t rowid = TextToInt(person.row.at(person_column::kRowid));
+    const int64_t created = TextToInt(person.row.at(person_column::kCreationDate));
+    for (const auto& candidate : truth_.persons)
+      if (rowid != 0 ? candidate.rowid == rowid : candidate.creationDate == created) p = &candidate;
+    ASSERT_NE(p, nullptr) << person.row.at(person_column::kFirst);
+    EXPECT_FALSE(p->Live()) << "live person chosen: " << p->rowid;
+    EXPECT_TRUE(seen.insert(p->rowid).second) << "person " << p->rowid << " chosen twice";
+    EXPECT_EQ(person.row.at(person_column::kFirst), p->first);
+    EXPECT_EQ(person.row.at(person_column::kLast), p->last);
+    EXPECT_EQ(person.row.at(person_column::kOrganization), p->organization);
+    ASSERT_TRUE(person.found.has_value());
+    const FoundAt& at = *person.found;
+    const bool inLog = at.place == Place::LogFrame ||
+                       (at.file.size() > 4 && at.file.compare(at.file.size() - 4, 4, "-wal") == 0);
+    const std::string& file = inLog ? log : main;
+    ASSERT_LT(at.offset, file.size());
+    // The body holds First ... Organization back to back (NULL takes no bytes).
+    const std::string names = p->first + p->last + p->middle + p->firstPhonetic +
+                              p->middlePhonetic + p->lastPhonetic + p->organization;
+    const size_t body = file.find(names, at.offset);
+    EXPECT_NE(body, std::string::npos) << p->rowid;
+    EXPECT_LE(body, at.offset + headerBound) << p->rowid;
+  }
+  EXPECT_FALSE(seen.empty());
+}
+
+TEST_P(DeletedPersonsOnFixture, DeletedEmailsOnceEach) {
+  std::set<std::string> live, deleted;
+  for (const auto& p : truth_.persons)
+    for (const auto& mv : p.multiValues) {
+      if (mv.property != 4 || !mv.value) continue;
+      if (p.Live() && mv.Live()) live.insert(*mv.value);
+      if ((p.deleted || mv.deleted) && mv.insertedIn != fixtures::Stage::WalUncommitted)
+        deleted.insert(*mv.value);
+    }
+  std::map<std::string, int> listed;
+  for (const DeletedContact& line : *deleted_)
+    if (line.number.find('@') != std::string::npos) ++listed[line.number];
+  for (const auto& [value, count] : listed) {
+    EXPECT_EQ(count, 1) << value;
+    EXPECT_TRUE(deleted.count(value)) << "not a deleted address: " << value;
+    EXPECT_FALSE(live.count(value)) << "live address listed: " << value;
+  }
+  const std::string bytes =
+      fixtures::ReadFileBytes(truth_.path) + fixtures::ReadFileBytes(truth_.path + "-wal");
+  int surviving = 0, found = 0;
+  for (const std::string& value : deleted) {
+    if (live.count(value) || bytes.find(value) == std::string::npos) continue;
+    ++surviving;
+    found += listed.count(value) > 0;
+    if (!listed.count(value)) std::printf("[ missing ] %s\n", value.c_str());
+  }
+  std::printf("[ e-mails ] ios%d page %d: %zu deleted, %d surviving, %d listed\n", GetParam().ios,
+              GetParam().pageSize, deleted.size(), surviving, found);
+  ASSERT_GT(surviving, 0);
+  EXPECT_GE(found * 10, surviving * 9);
+}
+
+INSTANTIATE_TEST_SUITE_P(Layouts, DeletedPersonsOnFixture,
+                         ::testing::Values(Layout{6, 4096}, Layout{7, 4096}, Layout{7, 1024},
                                            Layout{7, 4096, fixtures::JournalMode::Wal}),
                          LayoutName);
 
@@ -403,7 +605,8 @@ TEST(DamagedAddressBook, LoadsWhateverItsBytesSay) {
     std::optional<DeletedContactList> deleted;
     ContactLoader(db, contacts, deleted);
     if (deleted) {
-      for (const DeletedContact& line : *deleted) EXPECT_FALSE(line.number.empty());
+      for (const DeletedContact& line : *deleted)
+        EXPECT_FALSE(line.number.empty() && line.owner.empty());
     }
   }
 }
