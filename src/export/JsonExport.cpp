@@ -277,6 +277,13 @@ std::string JsonDocument(const Collections& data, const ReportFacts& facts,
       json.Member("number", c.number);
       json.Member("owner", c.owner);
       FoundMember(json, c.found);
+      json.Member("organization", c.organization);
+      if (c.ownerRowid != 0)
+        json.Member("ownerRowid", static_cast<uint64_t>(c.ownerRowid));
+      else {
+        json.Key("ownerRowid");
+        json.Null();
+      }
       json.EndObject();
     }
     json.EndArray();

@@ -100,7 +100,8 @@ def records(json_path, kind, deleted):
             out.write("\t".join(fields) + "\n")
     elif kind == "contacts":
         for c in doc["deletedContacts"] or []:
-            fields = [c["number"], c["owner"]] + found_fields(c["found"])
+            fields = ([c["number"], c["owner"]] + found_fields(c["found"])
+                      + [c["organization"], str(c["ownerRowid"]) if c["ownerRowid"] else ""])
             out.write("\t".join(escape(f) for f in fields) + "\n")
 
 
