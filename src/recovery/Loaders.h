@@ -17,7 +17,10 @@ enum class LoaderStatus {
   Loaded,
 };
 
-LoaderStatus MessageLoader(const SqliteFile& db, MessageMap& live, MessageList& deleted);
+// traces, when given, gets the deleted messages only the GUID index still
+// names (IndexTraces.h).
+LoaderStatus MessageLoader(const SqliteFile& db, MessageMap& live, MessageList& deleted,
+                           MessageTraceList* traces = nullptr);
 // deleted is set (possibly empty) when the address book left deleted multi-value rows.
 LoaderStatus ContactLoader(const SqliteFile& db, ContactMap& contacts,
                            std::optional<DeletedContactList>& deleted);

@@ -234,6 +234,8 @@ class DeletedFiling {
   bool PassesOver(std::string_view guid) const {
     return liveGuids_.Contains(guid) || whole_.Contains(guid);
   }
+  // Whether a record of guid was filed as deleted.
+  bool Filed(std::string_view guid) const { return filed_.count(std::string(guid)) != 0; }
 
  private:
   struct Filed {

@@ -13,6 +13,7 @@
 
 #include "recovery/AttributedBody.h"
 #include "recovery/GuidSet.h"
+#include "recovery/IndexTraces.h"
 #include "recovery/Loaders.h"
 #include "recovery/MessageCarver.h"
 #include "recovery/MessageExtras.h"
@@ -269,7 +270,8 @@ void ApplyModern(std::vector<Share>& shares, const ModernTables& tables,
 
 }  // namespace
 
-LoaderStatus MessageLoader(const SqliteFile& db, MessageMap& live, MessageList& deleted) {
+LoaderStatus MessageLoader(const SqliteFile& db, MessageMap& live, MessageList& deleted,
+                           MessageTraceList* traces) {
   const TableInfo* table = FindTable(db, "message");
   if (table == nullptr) return LoaderStatus::TableAbsent;
   if (table->pageSets.empty()) return LoaderStatus::NoPages;
@@ -326,6 +328,11 @@ LoaderStatus MessageLoader(const SqliteFile& db, MessageMap& live, MessageList& 
   }
   // The recently deleted are whole rows, listed after what was carved.
   for (MessageRecord& record : recentlyDeleted) deleted.push_back(std::move(record));
+  // Last, the GUIDs only the index keeps: every record that could be found is known now.
+  if (traces)
+    *traces = FindMessageTraces(db, [&](std::string_view guid) {
+      return liveGuids.Contains(guid) || deletedFiling.Filed(guid);
+    });
   return LoaderStatus::Loaded;
 }
 

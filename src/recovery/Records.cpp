@@ -26,6 +26,8 @@ size_t RecordCount(const Collections& data, Category category) {
       return TotalRecords(data.liveCalls);
     case Category::DeletedCalls:
       return TotalRecords(data.deletedCalls);
+    case Category::MessageTraces:
+      return data.messageTraces.size();
   }
   return 0;
 }

@@ -1,0 +1,309 @@
+#include "recovery/IndexTraces.h"
+
+#include <algorithm>
+#include <cctype>
+#include <string>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+#include "recovery/RowReader.h"
+#include "sqlite/BTree.h"
+#include "sqlite/Page.h"
+
+namespace vantrel {
+namespace {
+
+constexpr size_t kGuidLength = 36;
+constexpr uint64_t kGuidSerialType = 85;  // a text of 36 bytes
+// Payload-length varint, header size, the two serial types: the bytes before
+// the GUID in an index cell, and what a freeblock header takes of it.
+constexpr size_t kBytesBeforeGuid = 4;
+constexpr size_t kIndexHeaderSize = 3;
+// Schema rows: type, name, tbl_name, rootpage, sql.
+constexpr size_t kSchemaType = 0, kSchemaName = 1, kSchemaTable = 2, kSchemaRoot = 3,
+                 kSchemaSql = 4;
+
+bool IsUpperHex(uint8_t c) {
+  return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F');
+}
+
+// The device's GUID: upper-case hex digits 8-4-4-4-12, joined by dashes.
+bool IsGuidAt(ByteView block, size_t i) {
+  if (!block.Contains(i, kGuidLength)) return false;
+  for (size_t j = 0; j < kGuidLength; ++j) {
+    const uint8_t c = block[i + j];
+    if (j == 8 || j == 13 || j == 18 || j == 23) {
+      if (c != '-') return false;
+    } else if (!IsUpperHex(c)) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// Integer serial types a rowid is stored in: 1-6 (1, 2, 3, 4, 6, 8 bytes),
+// 8 and 9 (0 and 1 in no bytes).
+bool IsIntegerSerialType(uint64_t type) {
+  return (type >= 1 && type <= 6) || type == 8 || type == 9;
+}
+
+// The rowid stored in `length` bytes with no serial type left to say which:
+// the lengths integer types have; 0 (unknown) for any other. No bytes is the
+// rowid 1, since rowids of the table start at 1.
+int64_t RowidOfLength(ByteView bytes, size_t length) {
+  if (length == 0) return 1;
+  if (length > 8 || length == 5 || length == 7) return 0;
+  const int64_t rowid = BigEndianInteger(bytes.Sub(0, length));
+  return rowid > 0 ? rowid : 0;
+}
+
+int64_t RowidOfType(ByteView bytes, uint64_t type) {
+  if (type == 8) return 0;
+  if (type == 9) return 1;
+  const int64_t rowid = BigEndianInteger(bytes.Sub(0, SerialTypeSize(type)));
+  return rowid > 0 ? rowid : 0;
+}
+
+std::string Lower(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
+// Whether CREATE INDEX text indexes guid first: the first name inside the
+// parentheses after ON.
+bool IndexesGuidFirst(const std::string& sql) {
+  const std::string text = Lower(sql);
+  const size_t on = text.find(" on ");
+  if (on == std::string::npos) return false;
+  const size_t open = text.find('(', on);
+  if (open == std::string::npos) return false;
+  size_t begin = open + 1;
+  while (begin < text.size() && (std::isspace(static_cast<unsigned char>(text[begin])) ||
+                                 text[begin] == '"' || text[begin] == '`' || text[begin] == '['))
+    ++begin;
+  size_t end = begin;
+  while (end < text.size() && (std::isalnum(static_cast<unsigned char>(text[end])) || text[end] == '_'))
+    ++end;
+  return text.compare(begin, end - begin, "guid") == 0;
+}
+
+// The automatic index SQLite names sqlite_autoindex_message_N for the Nth
+// UNIQUE (or non-integer PRIMARY KEY) constraint of the table, counted in
+// column order; 0 when guid has none.
+int AutoIndexNumberOfGuid(const TableInfo& table) {
+  int number = 0;
+  for (const ColumnDef& column : table.columns) {
+    const std::string constraint = Lower(column.constraint);
+    const bool unique = constraint.find("unique") != std::string::npos ||
+                        (constraint.find("primary key") != std::string::npos &&
+                         Lower(column.type) != "integer");
+    if (!unique) continue;
+    ++number;
+    if (Lower(column.name) == "guid") return number;
+  }
+  return 0;
+}
+
+std::string TextOf(const CellPayload& cell, const RecordHeader& header, size_t column) {
+  const std::optional<CellColumn> value = ColumnOfCell(cell, header, column);
+  if (!value || !IsTextSerialType(value->serialType)) return {};
+  return std::string(value->content.AsString());
+}
+
+// Collects traces and keeps each GUID once.
+class TraceList {
+ public:
+  TraceList(const SqliteFile& db, const KnownGuid& known) : db_(db), known_(known) {}
+
+  void Add(std::string guid, int64_t rowid, uint32_t pageNo, size_t offset, Place place) {
+    if (known_ && known_(guid)) return;
+    auto [it, added] = at_.try_emplace(guid, traces_.size());
+    if (!added) {
+      MessageTrace& kept = traces_[it->second];
+      if (kept.rowid == 0 && rowid != 0) {
+        kept.rowid = rowid;
+        kept.found = FoundOnPage(db_, pageNo, offset, place);
+      }
+      return;
+    }
+    traces_.push_back({std::move(guid), rowid, FoundOnPage(db_, pageNo, offset, place)});
+  }
+
+  // Every GUID-shaped text in [begin, end) of the page read as an index
+  // entry. With its header intact the rowid's serial type says how long the
+  // rowid is; without (a freed cell's first bytes are the freeblock header),
+  // the next entry's start or the region's end does, unless intactOnly.
+  void ScanRegion(ByteView page, size_t begin, size_t end, uint32_t pageNo, Place place,
+                  bool intactOnly) {
+    end = std::min(end, page.size());
+    if (begin >= end) return;
+    std::vector<size_t> hits;
+    for (size_t i = begin; i + kGuidLength <= end; ++i) {
+      if (page[i + 8] != '-' || !IsGuidAt(page, i)) continue;
+      hits.push_back(i);
+      i += kGuidLength - 1;
+    }
+    for (size_t k = 0; k < hits.size(); ++k) {
+      const size_t i = hits[k];
+      const size_t after = i + kGuidLength;
+      int64_t rowid = 0;
+      if (i >= 3 && page[i - 3] == kIndexHeaderSize && page[i - 2] == kGuidSerialType &&
+          IsIntegerSerialType(page[i - 1])) {
+        rowid = RowidOfType(page.Sub(after), page[i - 1]);
+      } else if (intactOnly) {
+        continue;
+      } else {
+        const size_t cellEnd = k + 1 < hits.size() ? hits[k + 1] - kBytesBeforeGuid : end;
+        if (cellEnd >= after) rowid = RowidOfLength(page.Sub(after), cellEnd - after);
+      }
+      Add(std::string(page.Sub(i, kGuidLength).AsString()), rowid, pageNo, i, place);
+    }
+  }
+
+  // One page of the index b-tree: its live entries, then its free space.
+  // Interior pages' children are appended to children.
+  void ReadIndexPage(ByteView page, uint32_t pageNo, std::vector<uint32_t>& children) {
+    const BTreePage tree = ParsePage(page, 0, UsableSize(db_));
+    const bool interior = tree.Is(PageType::InteriorIndex);
+    if (!interior && !tree.Is(PageType::LeafIndex)) {
+      CountDamagedPage(db_);
+      return;
+    }
+    std::vector<uint16_t> offsets;
+    tree.CellPointers(offsets);
+    for (uint16_t offset : offsets) {
+      size_t at = offset;
+      if (interior) {
+        children.push_back(page.U32(at));
+        at += 4;
+      }
+      ReadLiveEntry(page, at, pageNo);
+    }
+    if (interior && tree.rightChild != 0) children.push_back(tree.rightChild);
+    if (interior) return;  // an interior page's free space holds child links, no entries
+    if (offsets.empty()) {
+      ScanRegion(page, tree.PointerArrayEnd(), tree.usableSize, pageNo, Place::LeafPage, false);
+      return;
+    }
+    const PageRange gap = tree.GapBelowCells(offsets);
+    ScanRegion(page, gap.begin, gap.end, pageNo, Place::Gap, false);
+    tree.ForEachFreeblock(tree.PointerArrayEnd(), [&](const Freeblock& block) {
+      ScanRegion(page, block.offset, block.end, pageNo, Place::Freeblock, false);
+    });
+  }
+
+  // A live entry whose GUID no live or recovered message has: its row is gone.
+  void ReadLiveEntry(ByteView page, size_t at, uint32_t pageNo) {
+    uint64_t payload = 0, headerSize = 0, textType = 0, rowidType = 0;
+    int length = 0;
+    DecodeVarint(page.Sub(at), payload, length);
+    if (length == 0) return;
+    at += static_cast<size_t>(length);
+    const size_t record = at;
+    DecodeVarint(page.Sub(at), headerSize, length);
+    if (length == 0 || headerSize < 3) return;
+    at += static_cast<size_t>(length);
+    DecodeVarint(page.Sub(at), textType, length);
+    if (length == 0 || !IsTextSerialType(textType)) return;
+    at += static_cast<size_t>(length);
+    DecodeVarint(page.Sub(at), rowidType, length);
+    if (length == 0 || !IsIntegerSerialType(rowidType)) return;
+    const size_t text = record + static_cast<size_t>(headerSize);
+    const size_t textLength = static_cast<size_t>(SerialTypeSize(textType));
+    if (!page.Contains(text, textLength)) return;
+    const int64_t rowid = RowidOfType(page.Sub(text + textLength), rowidType);
+    Add(std::string(page.Sub(text, textLength).AsString()), rowid, pageNo, text,
+        Place::IndexOnly);
+  }
+
+  MessageTraceList Take() { return std::move(traces_); }
+
+ private:
+  const SqliteFile& db_;
+  const KnownGuid& known_;
+  MessageTraceList traces_;
+  std::unordered_map<std::string, size_t> at_;
+};
+
+}  // namespace
+
+uint32_t MessageGuidIndexRoot(const SqliteFile& db) {
+  const TableInfo* message = FindTable(db, "message");
+  if (message == nullptr || db.pageSize == 0) return 0;
+  const std::string autoName =
+      "sqlite_autoindex_message_" + std::to_string(AutoIndexNumberOfGuid(*message));
+  std::vector<uint8_t> buffer;
+  if (ReadPageNumber(db, 1, buffer) != PageRead::Whole) return 0;
+  std::vector<int32_t> leaves;
+  CollectLeafPages(db, ByteView(buffer.data(), buffer.size()), kPage1HeaderOffset, 1, leaves);
+  for (int32_t pageNo : leaves) {
+    if (ReadPageNumber(db, static_cast<uint32_t>(pageNo), buffer) != PageRead::Whole) continue;
+    const ByteView page(buffer.data(), buffer.size());
+    std::vector<uint16_t> offsets;
+    ParsePage(page, pageNo == 1 ? kPage1HeaderOffset : 0, UsableSize(db)).CellPointers(offsets);
+    for (uint16_t offset : offsets) {
+      CellPayload cell;
+      RecordHeader header;
+      if (!AssembleCellPayload(db, page, offset, cell) || !DecodeRecordHeader(cell, header))
+        continue;
+      if (TextOf(cell, header, kSchemaType) != "index" ||
+          TextOf(cell, header, kSchemaTable) != "message")
+        continue;
+      const std::string sql = TextOf(cell, header, kSchemaSql);
+      const bool guidFirst = sql.empty() ? TextOf(cell, header, kSchemaName) == autoName
+                                         : IndexesGuidFirst(sql);
+      if (!guidFirst) continue;
+      const std::optional<CellColumn> root = ColumnOfCell(cell, header, kSchemaRoot);
+      if (!root) continue;
+      const int64_t rootPage = BigEndianInteger(root->content);
+      if (rootPage > 0 && rootPage <= PageLimit(db)) return static_cast<uint32_t>(rootPage);
+    }
+  }
+  return 0;
+}
+
+MessageTraceList FindMessageTraces(const SqliteFile& db, const KnownGuid& known) {
+  TraceList traces(db, known);
+  const uint32_t root = MessageGuidIndexRoot(db);
+  std::vector<uint8_t> buffer;
+  std::unordered_set<uint32_t> indexPages;
+  if (root != 0) {
+    // Root first, then each interior page's children in order; every page
+    // once, none past the last, so a damaged tree cannot loop.
+    std::vector<uint32_t> stack{root};
+    std::vector<uint32_t> children;
+    while (!stack.empty()) {
+      const uint32_t pageNo = stack.back();
+      stack.pop_back();
+      if (pageNo <= 1 || pageNo > PageLimit(db) || !indexPages.insert(pageNo).second) {
+        CountDamagedPage(db);
+        continue;
+      }
+      if (ReadPageNumber(db, pageNo, buffer) != PageRead::Whole) CountDamagedPage(db);
+      children.clear();
+      traces.ReadIndexPage(ByteView(buffer.data(), buffer.size()), pageNo, children);
+      stack.insert(stack.end(), children.rbegin(), children.rend());
+    }
+  }
+
+  // Free pages, in page order: a freed index leaf keeps its image (its cells
+  // whole, its freeblocks without their first bytes); any other free page is
+  // read for entries whose header survived.
+  std::vector<uint32_t> freePages;
+  for (uint32_t pageNo : FreelistPages(db))
+    if (!indexPages.count(pageNo)) freePages.push_back(pageNo);
+  const uint32_t used = std::max(db.pageCount, db.walPageCount);
+  for (uint32_t pageNo = used + 1; pageNo <= PagesInDatabaseFile(db); ++pageNo)
+    if (!indexPages.count(pageNo)) freePages.push_back(pageNo);
+  std::sort(freePages.begin(), freePages.end());
+  for (uint32_t pageNo : freePages) {
+    ReadPageNumber(db, pageNo, buffer);
+    const ByteView page(buffer.data(), buffer.size());
+    const bool indexLeaf = page[0] == static_cast<uint8_t>(PageType::LeafIndex);
+    traces.ScanRegion(page, 0, UsableSize(db), pageNo, Place::FreePage, !indexLeaf);
+  }
+  return traces.Take();
+}
+
+}  // namespace vantrel
