@@ -22,7 +22,8 @@ namespace vantrel {
 namespace {
 
 LoaderStatus LoadMessages(const SqliteFile& db, Collections& into) {
-  const LoaderStatus status = MessageLoader(db, into.liveMessages, into.deletedMessages, &into.messageTraces);
+  const LoaderStatus status =
+      MessageLoader(db, into.liveMessages, into.deletedMessages, &into.messageTraces);
   ReadEditHistories(into.liveMessages, into.deletedMessages);
   return status;
 }

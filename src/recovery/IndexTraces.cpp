@@ -83,7 +83,8 @@ bool IndexesGuidFirst(const std::string& sql) {
                                  text[begin] == '"' || text[begin] == '`' || text[begin] == '['))
     ++begin;
   size_t end = begin;
-  while (end < text.size() && (std::isalnum(static_cast<unsigned char>(text[end])) || text[end] == '_'))
+  while (end < text.size() &&
+         (std::isalnum(static_cast<unsigned char>(text[end])) || text[end] == '_'))
     ++end;
   return text.compare(begin, end - begin, "guid") == 0;
 }
@@ -95,9 +96,9 @@ int AutoIndexNumberOfGuid(const TableInfo& table) {
   int number = 0;
   for (const ColumnDef& column : table.columns) {
     const std::string constraint = Lower(column.constraint);
-    const bool unique = constraint.find("unique") != std::string::npos ||
-                        (constraint.find("primary key") != std::string::npos &&
-                         Lower(column.type) != "integer");
+    const bool unique =
+        constraint.find("unique") != std::string::npos ||
+        (constraint.find("primary key") != std::string::npos && Lower(column.type) != "integer");
     if (!unique) continue;
     ++number;
     if (Lower(column.name) == "guid") return number;
@@ -147,15 +148,18 @@ class TraceList {
     for (size_t k = 0; k < hits.size(); ++k) {
       const size_t i = hits[k];
       const size_t after = i + kGuidLength;
+      // Where the next entry's cell starts: a newer cell written over this
+      // one's tail took its rowid's bytes, if it starts before the rowid ends.
+      const size_t nextCell = k + 1 < hits.size() ? hits[k + 1] - kBytesBeforeGuid : end;
       int64_t rowid = 0;
       if (i >= 3 && page[i - 3] == kIndexHeaderSize && page[i - 2] == kGuidSerialType &&
           IsIntegerSerialType(page[i - 1])) {
-        rowid = RowidOfType(page.Sub(after), page[i - 1]);
+        if (after + SerialTypeSize(page[i - 1]) <= nextCell)
+          rowid = RowidOfType(page.Sub(after), page[i - 1]);
       } else if (intactOnly) {
         continue;
-      } else {
-        const size_t cellEnd = k + 1 < hits.size() ? hits[k + 1] - kBytesBeforeGuid : end;
-        if (cellEnd >= after) rowid = RowidOfLength(page.Sub(after), cellEnd - after);
+      } else if (nextCell >= after) {
+        rowid = RowidOfLength(page.Sub(after), nextCell - after);
       }
       Add(std::string(page.Sub(i, kGuidLength).AsString()), rowid, pageNo, i, place);
     }
@@ -213,8 +217,7 @@ class TraceList {
     const size_t textLength = static_cast<size_t>(SerialTypeSize(textType));
     if (!page.Contains(text, textLength)) return;
     const int64_t rowid = RowidOfType(page.Sub(text + textLength), rowidType);
-    Add(std::string(page.Sub(text, textLength).AsString()), rowid, pageNo, text,
-        Place::IndexOnly);
+    Add(std::string(page.Sub(text, textLength).AsString()), rowid, pageNo, text, Place::IndexOnly);
   }
 
   MessageTraceList Take() { return std::move(traces_); }
@@ -251,8 +254,8 @@ uint32_t MessageGuidIndexRoot(const SqliteFile& db) {
           TextOf(cell, header, kSchemaTable) != "message")
         continue;
       const std::string sql = TextOf(cell, header, kSchemaSql);
-      const bool guidFirst = sql.empty() ? TextOf(cell, header, kSchemaName) == autoName
-                                         : IndexesGuidFirst(sql);
+      const bool guidFirst =
+          sql.empty() ? TextOf(cell, header, kSchemaName) == autoName : IndexesGuidFirst(sql);
       if (!guidFirst) continue;
       const std::optional<CellColumn> root = ColumnOfCell(cell, header, kSchemaRoot);
       if (!root) continue;

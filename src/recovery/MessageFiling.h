@@ -235,7 +235,7 @@ class DeletedFiling {
     return liveGuids_.Contains(guid) || whole_.Contains(guid);
   }
   // Whether a record of guid was filed as deleted.
-  bool Filed(std::string_view guid) const { return filed_.count(std::string(guid)) != 0; }
+  bool WasFiled(std::string_view guid) const { return filed_.count(std::string(guid)) != 0; }
 
  private:
   struct Filed {

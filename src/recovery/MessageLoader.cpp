@@ -331,7 +331,7 @@ LoaderStatus MessageLoader(const SqliteFile& db, MessageMap& live, MessageList& 
   // Last, the GUIDs only the index keeps: every record that could be found is known now.
   if (traces)
     *traces = FindMessageTraces(db, [&](std::string_view guid) {
-      return liveGuids.Contains(guid) || deletedFiling.Filed(guid);
+      return liveGuids.Contains(guid) || deletedFiling.WasFiled(guid);
     });
   return LoaderStatus::Loaded;
 }
