@@ -206,6 +206,10 @@ int RunSummary(const CommandLine& cl, std::ostream& out, std::ostream& err) {
   // and only where there are any, so older backups summarise as before.
   if (const size_t reactions = ReactionCount(loaded.collections); reactions > 0)
     out << "短信/回应\t" << reactions << '\n';
+  // Deleted messages only the GUID index names: last, a line of their own
+  // (export --traces writes them), always printed so scripts can rely on it.
+  out << NodeName(Category::MessageTraces) << '\t' << loaded.collections.messageTraces.size()
+      << '\n';
   return kExitOk;
 }
 
@@ -222,9 +226,14 @@ int RunExport(const CommandLine& cl, std::ostream& out, std::ostream& err) {
         << " writes every category; leave out --category\n";
     return kExitUsage;
   }
+  if (cl.Has("--traces") && cl.Has("--category")) {
+    err << "vantrel-cli: --traces adds a file to a whole export; leave out --category\n";
+    return kExitUsage;
+  }
   const ExportFormat format = formatName == "csv" ? ExportFormat::Csv : ExportFormat::Txt;
   ExportOptions options;
   options.txtEncoding = cl.Get("--encoding", LocaleCodeset());
+  options.traces = cl.Has("--traces");
   if (!IsKnownEncoding(options.txtEncoding)) {
     err << "vantrel-cli: unknown encoding '" << options.txtEncoding << "' (try UTF-8 or GBK)\n";
     return kExitUsage;
@@ -257,8 +266,9 @@ int RunExport(const CommandLine& cl, std::ostream& out, std::ostream& err) {
   ExportResult result;
   if (wholeDocument) {
     const ReportFacts facts = FactsOfLoad(cl.positional[0], loaded);
-    result = formatName == "json" ? ExportJson(loaded.collections, facts, outdir)
-                                  : ExportHtmlReport(loaded.collections, facts, outdir);
+    const bool traces = cl.Has("--traces");
+    result = formatName == "json" ? ExportJson(loaded.collections, facts, outdir, traces)
+                                  : ExportHtmlReport(loaded.collections, facts, outdir, traces);
   } else if (cl.Has("--category")) {
     // Today's node names ("短信/删除数据") name the category.
     const std::optional<Category> category = CategoryNamed(parent, node);

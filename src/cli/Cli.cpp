@@ -28,6 +28,9 @@ constexpr char kUsage[] =
     "                                      messages and calls the last field is the contact\n"
     "                                      name(s) of the number (from a backup folder's\n"
     "                                      address book)\n"
+    "  records PATH traces                 print the deleted messages only the message\n"
+    "                                      table's GUID index still names: GUID, rowid,\n"
+    "                                      'content lost' and where the entry was found\n"
     "  tables FILE                         list the tables of an SQLite database\n"
     "  rows FILE TABLE                     print a table's live rows (or carved ones)\n"
     "  rows FILE --free                    print the records on pages no live table owns\n"
@@ -46,6 +49,9 @@ constexpr char kUsage[] =
     "                       html writes Report.html, each with every record\n"
     "  --category NODE      export: only this category, e.g. 短信/删除数据\n"
     "  --attachments        export: also copy message attachments into OUTDIR/attachments\n"
+    "  --traces             export: also the deleted messages only the GUID index names\n"
+    "                       (content lost): SMS_Traces.CSV/.txt, a messageTraces array in\n"
+    "                       JSON, a section of the HTML report\n"
     "  --encoding NAME      export: code page of TXT files (default: the locale's, e.g. UTF-8)\n"
     "  --password-file FILE encrypted backups: the backup password is FILE's first line\n"
     "                       (else $VANTREL_BACKUP_PASSWORD, else asked on the terminal)\n"
@@ -60,8 +66,8 @@ constexpr char kUsage[] =
 // Options that take a value, and flags.
 const std::set<std::string> kValueOptions = {"--wal",  "--format", "--category", "--encoding",
                                              "--grep", "--since",  "--until",    "--password-file"};
-const std::set<std::string> kFlags = {"--deleted", "--free",    "--quiet",
-                                      "--help",    "--version", "--attachments"};
+const std::set<std::string> kFlags = {"--deleted", "--free",        "--quiet", "--help",
+                                      "--version", "--attachments", "--traces"};
 
 }  // namespace
 
@@ -152,7 +158,7 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
       {"rows", {1, 2, "rows FILE TABLE [--wal WALFILE] [--deleted] | rows FILE --free", RunRows}},
       {"records",
        {2, 2,
-        "records PATH messages|contacts|calls [--deleted] [--wal WALFILE] [--grep TEXT] "
+        "records PATH messages|contacts|calls|traces [--deleted] [--wal WALFILE] [--grep TEXT] "
         "[--since DATE] [--until DATE]",
         RunRecords}},
       {"backups", {0, 1, "backups [ROOT]", RunBackups}},
@@ -160,7 +166,7 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
       {"export",
        {2, 2,
         "export BACKUP OUTDIR [--format csv|txt|json|html] [--category NODE] [--encoding NAME] "
-        "[--attachments]",
+        "[--attachments] [--traces]",
         RunExport}},
   };
   auto it = commands.find(command);

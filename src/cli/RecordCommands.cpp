@@ -27,12 +27,26 @@ struct KindWord {
   const char* word;  // as the command line names it
   RecordKind kind;
   const char* keyTable;  // the table whose absence means another kind of database
+  bool traces = false;   // the messages only the GUID index still names
 };
 constexpr KindWord kKindWords[] = {
     {"messages", RecordKind::Messages, "message"},
     {"contacts", RecordKind::Contacts, "ABPerson"},
     {"calls", RecordKind::Calls, "ZCALLRECORD' or 'call"},
+    {"traces", RecordKind::Messages, "message", true},
 };
+
+// A deleted message of which only its index entry is left: GUID, rowid
+// (empty when its bytes were written over), "content lost", then where it
+// was found. --grep looks in the GUID; a trace has no date, so a date range
+// leaves it out.
+void PrintTraces(const MessageTraceList& traces, const RecordFilter& filter, std::ostream& out) {
+  for (const MessageTrace& t : traces) {
+    if (!filter.empty() && !filter.MatchesKey(t.guid, std::nullopt)) continue;
+    out << EscapeField(t.guid) << '\t' << (t.rowid != 0 ? std::to_string(t.rowid) : "") << '\t'
+        << "content lost" << FoundFields(t.found) << '\n';
+  }
+}
 
 // Addresses of a group joined by commas (no address holds one).
 std::string JoinedList(const std::vector<std::string>& items) {
@@ -226,7 +240,8 @@ int RunRecords(const CommandLine& cl, std::ostream& out, std::ostream& err) {
   for (const KindWord& k : kKindWords)
     if (word == k.word) kind = &k;
   if (!kind) {
-    err << "vantrel-cli: unknown kind '" << word << "': use messages, contacts or calls\n";
+    err << "vantrel-cli: unknown kind '" << word
+        << "': use messages, contacts, calls or traces\n";
     return kExitUsage;
   }
   const std::optional<RecordFilter> filter = FilterOf(cl, err);
@@ -276,6 +291,10 @@ int RunRecords(const CommandLine& cl, std::ostream& out, std::ostream& err) {
     err << "vantrel-cli: " << file << ": no '" << kind->keyTable << "' table: not a " << word
         << " database\n";
     return kExitNoData;
+  }
+  if (kind->traces) {
+    PrintTraces(data.messageTraces, *filter, out);
+    return kExitOk;
   }
   const ContactNames names =
       kind->kind == RecordKind::Contacts

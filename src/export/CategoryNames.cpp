@@ -20,6 +20,8 @@ const char* CategoryName(Category category) {
       return "现有联系人";
     case Category::DeletedContacts:
       return "删除联系人";
+    case Category::MessageTraces:
+      return "仅存索引";
     default:
       return IsDeleted(category) ? "删除数据" : "现存数据";
   }

@@ -17,7 +17,8 @@ namespace vantrel {
 const char* KindName(RecordKind kind);
 
 // A child node: "删除数据"/"现存数据" for messages and calls,
-// "删除联系人"/"现有联系人" for contacts.
+// "删除联系人"/"现有联系人" for contacts, "仅存索引" for the deleted messages
+// only the GUID index names.
 const char* CategoryName(Category category);
 
 // The category of a child node named categoryName under kindName; nullopt

@@ -3,6 +3,7 @@
 
 #include <map>
 
+#include "export/CategoryNames.h"
 #include "export/TimeText.h"
 
 namespace vantrel {
@@ -93,6 +94,13 @@ std::string CallCsvRow(const std::string& number, const CallRecord& call) {
   row += DurationText(call.duration);
   row += (call.flags & 1) != 0 ? ",callout\r\n" : ",callin\r\n";
   return row;
+}
+
+std::string MessageTraceCsvRow(const MessageTrace& trace) {
+  return CsvField(trace.guid) + ',' + (trace.rowid != 0 ? std::to_string(trace.rowid) : "") +
+         ",content lost," + CsvField(trace.found.file) + ',' + std::to_string(trace.found.page) +
+         ',' + std::to_string(trace.found.offset) + ',' + PlaceWord(trace.found.place) + ',' +
+         std::to_string(trace.found.frame) + "\r\n";
 }
 
 }  // namespace vantrel

@@ -14,6 +14,8 @@ namespace vantrel {
 inline constexpr char kMessagesCsvHeader[] = "PhoneNumber,DateCreated,Content,Type,State\r\n";
 inline constexpr char kDeletedContactsCsvHeader[] = "Phone,name\r\n";
 inline constexpr char kCallsCsvHeader[] = "PhoneNumber,DateCreated,HoldingTime,CallType\r\n";
+inline constexpr char kMessageTracesCsvHeader[] =
+    "Guid,Rowid,Content,File,Page,Offset,Place,Frame\r\n";
 
 // Number of columns of the live-contacts header and rows.
 inline constexpr int kContactCsvColumns = 118;
@@ -41,5 +43,9 @@ std::string ContactCsvRow(const ContactRecord& contact);
 
 // number, date, duration, "callout"/"callin".
 std::string CallCsvRow(const std::string& number, const CallRecord& call);
+
+// One deleted message of which only its GUID index entry is left: GUID,
+// rowid (empty when unknown), "content lost", then where the entry lies.
+std::string MessageTraceCsvRow(const MessageTrace& trace);
 
 }  // namespace vantrel

@@ -92,6 +92,15 @@ class ExportJob {
     });
   }
 
+  void MessageTraces(const std::string& path, const MessageTraceList& traces) {
+    Write(path, [&](OutputFile& file) {
+      if (Csv() && !file.WriteText(kMessageTracesCsvHeader)) return false;
+      for (const MessageTrace& t : traces)
+        if (!file.WriteText(Csv() ? MessageTraceCsvRow(t) : MessageTraceTxtBlock(t))) return false;
+      return true;
+    });
+  }
+
   void LiveContacts(const std::string& path, const ContactMap& contacts) {
     Write(path, [&](OutputFile& file) {
       if (Csv() && !file.WriteText(ContactsCsvHeader())) return false;
@@ -220,6 +229,9 @@ ExportResult ExportCurrentCategory(const Collections& data, Category category, E
     case Category::DeletedCalls:
       job.Calls(chosenPath, data.deletedCalls);
       break;
+    case Category::MessageTraces:
+      job.MessageTraces(chosenPath, data.messageTraces);
+      break;
   }
   return job.result();
 }
@@ -235,6 +247,7 @@ ExportResult ExportAllCategories(const Collections& data, ExportFormat format,
   job.LiveContacts(path("Contacts."), data.contacts);
   if (!data.deletedCalls.empty()) job.Calls(path("Call_history_Del."), data.deletedCalls);
   if (!data.liveCalls.empty()) job.Calls(path("Call_history."), data.liveCalls);
+  if (options.traces) job.MessageTraces(path("SMS_Traces."), data.messageTraces);
   return job.result();
 }
 

@@ -19,6 +19,9 @@ struct ExportOptions {
   // iconv name of the code page TXT files are written in ("UTF-8", "GBK", ...);
   // empty means the locale's codeset (LocaleCodeset()). CSV files are always UTF-16LE.
   std::string txtEncoding;
+  // Also write the deleted messages only the GUID index names (their own
+  // file: SMS_Traces); off by default, as they have no content.
+  bool traces = false;
 };
 
 struct ExportResult {
@@ -60,15 +63,16 @@ FileFilters SaveFilters(ExportFormat format);
 
 // Writes one category, as the save command does after the user chose
 // chosenPath: deleted messages and deleted contacts go to
-// DeletedFileName(chosenPath), live ones and calls (live or deleted) to
-// chosenPath. Deleted messages or contacts the load did not find write
+// DeletedFileName(chosenPath), live ones, calls (live or deleted) and the
+// index-only traces to chosenPath. Deleted messages or contacts the load did not find write
 // nothing (ok).
 ExportResult ExportCurrentCategory(const Collections& data, Category category, ExportFormat format,
                                    const std::string& chosenPath, const ExportOptions& options);
 
 // Writes every non-empty category into folder under fixed names: SMS_Del, SMS,
 // Contacts_Del, Contacts (always), Call_history_Del, Call_history, with the
-// extension "CSV" (upper case) or "txt".
+// extension "CSV" (upper case) or "txt"; then, with options.traces, SMS_Traces
+// (always, empty or not).
 ExportResult ExportAllCategories(const Collections& data, ExportFormat format,
                                  const std::string& folder, const ExportOptions& options);
 

@@ -246,6 +246,31 @@ void CallsSection(Html& html, const Collections& data, const ContactNames& names
   html.Raw("</table>\n");
 }
 
+// The deleted messages only the GUID index names, when asked for: one row
+// each, GUID, rowid and where the entry lies; their words are lost.
+void TracesSection(Html& html, const MessageTraceList& traces) {
+  html.Raw("<h2>短信：仅存索引</h2>\n");
+  if (traces.empty()) {
+    html.Element("p", "没有仅存索引的短信。").Raw("\n");
+    return;
+  }
+  html.Raw(
+      "<table class=\"traces\">\n<tr><th>GUID</th><th>ROWID</th><th>内容</th><th>位置</th>"
+      "</tr>\n<tr>");
+  bool first = true;
+  for (const MessageTrace& t : traces) {
+    if (!first) html.Raw("<tr>");
+    first = false;
+    html.Element("td", t.guid);
+    html.Element("td", t.rowid != 0 ? std::to_string(t.rowid) : std::string());
+    html.Element("td", "内容已丢失 (content lost)");
+    html.Element("td", t.found.file + " 页 " + std::to_string(t.found.page) + " 偏移 " +
+                           std::to_string(t.found.offset) + " " + PlaceWord(t.found.place));
+    html.Raw("</tr>\n");
+  }
+  html.Raw("</table>\n");
+}
+
 }  // namespace
 
 std::string HtmlEscaped(std::string_view text) {
@@ -255,7 +280,7 @@ std::string HtmlEscaped(std::string_view text) {
 }
 
 std::string HtmlReportDocument(const Collections& data, const ReportFacts& facts,
-                               const ContactNames& names) {
+                               const ContactNames& names, bool withTraces) {
   Html html;
   html.Raw(
       "<!DOCTYPE html>\n<html xmlns=\"http://www.w3.org/1999/xhtml\" lang=\"zh-CN\">\n<head>\n"
@@ -269,6 +294,7 @@ std::string HtmlReportDocument(const Collections& data, const ReportFacts& facts
   const std::vector<Conversation> conversations = GroupConversations(data, names);
   if (conversations.empty()) html.Element("p", "没有消息。").Raw("\n");
   for (const Conversation& c : conversations) ConversationSection(html, c);
+  if (withTraces) TracesSection(html, data.messageTraces);
   ContactsSection(html, data);
   CallsSection(html, data, names);
   html.Raw("</body>\n</html>\n");
@@ -276,9 +302,9 @@ std::string HtmlReportDocument(const Collections& data, const ReportFacts& facts
 }
 
 ExportResult ExportHtmlReport(const Collections& data, const ReportFacts& facts,
-                              const std::string& folder) {
+                              const std::string& folder, bool withTraces) {
   return WriteWholeFile(folder + "/" + kHtmlFileName,
-                        HtmlReportDocument(data, facts, ContactNames(data)));
+                        HtmlReportDocument(data, facts, ContactNames(data), withTraces));
 }
 
 }  // namespace vantrel

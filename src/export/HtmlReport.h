@@ -23,12 +23,13 @@ inline constexpr char kHtmlFileName[] = "Report.html";
 // UTF-8 as U+FFFD.
 std::string HtmlEscaped(std::string_view text);
 
-// The whole document.
+// The whole document; withTraces adds a section for the deleted messages
+// only the GUID index names, after the conversations.
 std::string HtmlReportDocument(const Collections& data, const ReportFacts& facts,
-                               const ContactNames& names);
+                               const ContactNames& names, bool withTraces = false);
 
 // Writes the document to folder/Report.html.
 ExportResult ExportHtmlReport(const Collections& data, const ReportFacts& facts,
-                              const std::string& folder);
+                              const std::string& folder, bool withTraces = false);
 
 }  // namespace vantrel

@@ -203,7 +203,7 @@ const char* KindWord(RecordKind kind) {
 }
 
 std::string JsonDocument(const Collections& data, const ReportFacts& facts,
-                         const ContactNames& names) {
+                         const ContactNames& names, bool withTraces) {
   JsonWriter json;
   json.BeginObject();
   json.Member("format", kJsonFormatName);
@@ -296,6 +296,25 @@ std::string JsonDocument(const Collections& data, const ReportFacts& facts,
   for (const auto& [number, calls] : data.deletedCalls)
     for (const CallRecord& c : calls) Call(json, number, c, true, names);
   json.EndArray();
+
+  // Last and only when asked for: files written without it read as before.
+  if (withTraces) {
+    json.Key("messageTraces");
+    json.BeginArray();
+    for (const MessageTrace& t : data.messageTraces) {
+      json.BeginObject();
+      json.Member("guid", t.guid);
+      json.Key("rowid");
+      if (t.rowid != 0)
+        json.Int(t.rowid);
+      else
+        json.Null();
+      json.Member("content", "lost");
+      FoundMember(json, t.found);
+      json.EndObject();
+    }
+    json.EndArray();
+  }
   json.EndObject();
   return json.text();
 }
@@ -314,9 +333,9 @@ ExportResult WriteWholeFile(const std::string& path, const std::string& text) {
 }
 
 ExportResult ExportJson(const Collections& data, const ReportFacts& facts,
-                        const std::string& folder) {
+                        const std::string& folder, bool withTraces) {
   return WriteWholeFile(folder + "/" + kJsonFileName,
-                        JsonDocument(data, facts, ContactNames(data)));
+                        JsonDocument(data, facts, ContactNames(data), withTraces));
 }
 
 }  // namespace vantrel

@@ -21,13 +21,14 @@ inline constexpr char kJsonFileName[] = "Vantrel.json";
 inline constexpr char kJsonFormatName[] = "vantrel-export";
 inline constexpr int kJsonFormatVersion = 1;
 
-// The whole document.
+// The whole document; withTraces adds the messageTraces array (absent
+// otherwise): the deleted messages only the GUID index names.
 std::string JsonDocument(const Collections& data, const ReportFacts& facts,
-                         const ContactNames& names);
+                         const ContactNames& names, bool withTraces = false);
 
 // Writes the document to folder/Vantrel.json.
 ExportResult ExportJson(const Collections& data, const ReportFacts& facts,
-                        const std::string& folder);
+                        const std::string& folder, bool withTraces = false);
 
 // Writes text as one UTF-8 file at path, every write checked.
 ExportResult WriteWholeFile(const std::string& path, const std::string& text);

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 
+#include "export/CategoryNames.h"
 #include "export/TimeText.h"
 
 namespace vantrel {
@@ -60,6 +61,15 @@ std::string CallTxtLine(const std::string& alignedNumber, const CallRecord& call
   line += DurationText(call.duration);
   line += "\r\n";
   return line;
+}
+
+std::string MessageTraceTxtBlock(const MessageTrace& trace) {
+  std::string block = "GUID:" + trace.guid + "\r\nROWID:";
+  if (trace.rowid != 0) block += std::to_string(trace.rowid);
+  block += "\r\n短信内容:内容已丢失 (content lost)\r\n位置:" + trace.found.file + " 页 " +
+           std::to_string(trace.found.page) + " 偏移 " + std::to_string(trace.found.offset) + " " +
+           PlaceWord(trace.found.place) + "\r\n\r\n";
+  return block;
 }
 
 }  // namespace vantrel

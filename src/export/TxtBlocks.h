@@ -31,4 +31,8 @@ std::string RightAlignedCallNumber(const std::string& number, size_t width);
 // date, the aligned number, "拨打"/"接听", duration, spaced to the heading's columns.
 std::string CallTxtLine(const std::string& alignedNumber, const CallRecord& call);
 
+// One deleted message of which only its GUID index entry is left, as a block:
+// its GUID and rowid, that its content is lost, where the entry was found.
+std::string MessageTraceTxtBlock(const MessageTrace& trace);
+
 }  // namespace vantrel
