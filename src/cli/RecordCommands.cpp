@@ -240,8 +240,7 @@ int RunRecords(const CommandLine& cl, std::ostream& out, std::ostream& err) {
   for (const KindWord& k : kKindWords)
     if (word == k.word) kind = &k;
   if (!kind) {
-    err << "vantrel-cli: unknown kind '" << word
-        << "': use messages, contacts, calls or traces\n";
+    err << "vantrel-cli: unknown kind '" << word << "': use messages, contacts, calls or traces\n";
     return kExitUsage;
   }
   const std::optional<RecordFilter> filter = FilterOf(cl, err);

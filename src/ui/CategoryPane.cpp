@@ -89,6 +89,16 @@ void CategoryPane::AddConversations(const ContactNames& names) {
   }
 }
 
+void CategoryPane::AddMessageTraces() {
+  if (data_.messageTraces.empty()) return;
+  for (int k = 0; k < static_cast<int>(categories_.size()); ++k) {
+    if (categories_[k]->data(0, kKindRole).toInt() == static_cast<int>(RecordKind::Messages)) {
+      AddCount(k, Category::MessageTraces, static_cast<int>(data_.messageTraces.size()));
+      return;
+    }
+  }
+}
+
 QTreeWidgetItem* CategoryPane::ConversationNode(int i) const {
   if (!conversationsNode_ || i < 0 || i >= conversationsNode_->childCount()) return nullptr;
   return conversationsNode_->child(i);
@@ -169,6 +179,9 @@ void CategoryPane::OnNodeClicked(QTreeWidgetItem* node) {
       break;
     case Category::DeletedCalls:
       records.FillCalls(data_.deletedCalls);
+      break;
+    case Category::MessageTraces:
+      count = records.FillMessageTraces(data_.messageTraces);
       break;
   }
   listedName_ = CategoryName(*category);

@@ -5,6 +5,9 @@
 // A click on a top-level node changes nothing. Each node carries its record
 // kind or category as item data; its text is only for showing.
 //
+// Under 短信 the node 仅存索引 (when the load found any) lists the deleted
+// messages only the GUID index still names, their content lost.
+//
 // Under 短信 the node 会话 lists every conversation (its count: how many);
 // a click on one lists its messages in time order, live and recovered
 // together, the recovered ones marked and in the deleted colour.
@@ -43,6 +46,9 @@ class CategoryPane : public QWidget {
   // names, which must outlive them), and the 会话 node with a child per
   // conversation.
   void AddConversations(const ContactNames& names);
+  // After the load: the 仅存索引 node under 短信 with the count of messages
+  // only the GUID index still names, when there are any.
+  void AddMessageTraces();
 
   const std::vector<Conversation>& conversations() const { return conversations_; }
   QTreeWidgetItem* conversationsNode() const { return conversationsNode_; }

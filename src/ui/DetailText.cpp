@@ -136,6 +136,14 @@ void AddFoundLine(std::string& out, const std::optional<FoundAt>& found) {
 std::string DetailText(const RecordTableModel& list, int row, const ContactMap& contacts) {
   auto cell = [&](int column) { return list.CellText(row, column); };
   std::string out;
+  if (list.showsTraces()) {
+    // A message only the GUID index names: its GUID and rowid, and where.
+    AddLine(out, "短信内容： ", kContentLostText);
+    AddLine(out, "GUID： ", cell(0));
+    AddLine(out, "ROWID： ", cell(1).empty() ? std::string("未知（已被覆盖）") : cell(1));
+    if (const MessageTrace* t = list.TraceAt(row)) AddFoundLine(out, t->found);
+    return out;
+  }
   switch (list.recordKind()) {
     case RecordKind::Messages:
       AddLine(out, "短信内容： ", cell(0));

@@ -336,6 +336,7 @@ bool MainWindow::LoadPath(const std::string& path) {
   collections_ = std::move(loaded.collections);
   sources_ = std::move(loaded.sources);
   names_ = ContactNames(collections_);
+  treePane_->AddMessageTraces();
   treePane_->AddConversations(names_);
   // What the reader skipped stays in the prompt pane until the next load.
   const std::vector<std::string> damage = DamageLines(loaded.databaseDamage);

@@ -8,6 +8,7 @@
 #include <thread>
 #include <unordered_map>
 
+#include "export/CategoryNames.h"
 #include "export/TimeText.h"
 #include "recovery/Parallel.h"
 #include "ui/Artwork.h"
@@ -73,6 +74,7 @@ void RecordTableModel::SetLayout(RecordKind kind) {
   kind_ = kind;
   columns_ = LayoutColumns(kind);
   conversation_ = false;
+  traces_ = false;
   endResetModel();
   emit columnsReplaced();
 }
@@ -82,6 +84,7 @@ void RecordTableModel::RemoveAllColumns() {
   ClearRows();
   columns_.clear();
   conversation_ = false;
+  traces_ = false;
   endResetModel();
   emit columnsReplaced();
 }
@@ -130,6 +133,28 @@ std::optional<int> RecordTableModel::FillConversation(const Conversation& conver
     columns_ = LayoutColumns(RecordKind::Messages);
     columns_.push_back({kStateHeading, 60, Qt::AlignHCenter});
     conversation_ = true;
+    traces_ = false;
+    endResetModel();
+    emit columnsReplaced();
+  }
+  ReplaceRows(std::move(rows));
+  return static_cast<int>(all_.size());
+}
+
+std::optional<int> RecordTableModel::FillMessageTraces(const MessageTraceList& traces) {
+  std::vector<Row> rows;
+  rows.reserve(traces.size());
+  for (const MessageTrace& trace : traces) rows.push_back(TraceRow{&trace});
+  if (!traces_) {
+    beginResetModel();
+    ClearRows();
+    kind_ = RecordKind::Messages;
+    columns_ = {{"GUID", 300, Qt::AlignHCenter},
+                {"ROWID", 80, Qt::AlignHCenter},
+                {"短信", 200, Qt::AlignHCenter},
+                {"位置", 300, Qt::AlignHCenter}};
+    conversation_ = false;
+    traces_ = true;
     endResetModel();
     emit columnsReplaced();
   }
@@ -172,6 +197,11 @@ void RecordTableModel::BuildSearchKeys() {
       times_.push_back(std::nullopt);
     } else if (const auto* deleted = std::get_if<DeletedContactRow>(&row)) {
       searchKeys_.push_back(DeletedContactSearchKey(*deleted->contact));
+      times_.push_back(std::nullopt);
+    } else if (const auto* trace = std::get_if<TraceRow>(&row)) {
+      // Found by GUID or rowid; a trace has no date, so a date range hides it.
+      searchKeys_.push_back(
+          FoldForSearch(trace->trace->guid + " " + std::to_string(trace->trace->rowid)));
       times_.push_back(std::nullopt);
     } else {
       const auto& call = std::get<CallRow>(row);
@@ -278,6 +308,7 @@ bool RecordTableModel::ColumnIsCollated(int column) const {
   // and the contacts' hidden key is a number; every other column is words,
   // names or addresses.
   if (kind_ == RecordKind::Contacts) return column != 2;
+  if (traces_) return column != 1;
   return column != 1 && column != 2;
 }
 
@@ -292,7 +323,7 @@ bool RecordTableModel::CellIsComputed(int column) const {
   // (times, durations, joined values, the person key), and so are the names
   // of messages and calls; the others are stored.
   return column == 1 || column == 2 || (kind_ == RecordKind::Messages && column == 6) ||
-         (kind_ == RecordKind::Calls && column == 4);
+         (traces_ && column == 3) || (kind_ == RecordKind::Calls && column == 4);
 }
 
 std::string_view RecordTableModel::CellView(const Row& row, int column,
@@ -352,6 +383,27 @@ std::string_view RecordTableModel::CellView(const Row& row, int column,
     if (column == 1) return deleted->contact->owner;
     return {};
   }
+  if (const auto* trace = std::get_if<TraceRow>(&row)) {
+    const MessageTrace& t = *trace->trace;
+    switch (column) {
+      case 0:
+        return t.guid;
+      case 1:
+        if (t.rowid == 0) return {};  // its bytes were written over
+        scratch = std::to_string(t.rowid);
+        return scratch;
+      case 2:
+        return kContentLostText;
+      case 3:
+        scratch = PlaceWord(t.found.place);
+        scratch += ' ';
+        scratch += std::to_string(t.found.page);
+        scratch += ':';
+        scratch += std::to_string(t.found.offset);
+        return scratch;
+    }
+    return {};
+  }
   const auto& call = std::get<CallRow>(row);
   const CallRecord& c = *call.record;
   switch (column) {
@@ -393,6 +445,12 @@ const CallRecord* RecordTableModel::CallAt(int row) const {
   return call ? call->record : nullptr;
 }
 
+const MessageTrace* RecordTableModel::TraceAt(int row) const {
+  if (row < 0 || row >= rowCount()) return nullptr;
+  const auto* trace = std::get_if<TraceRow>(&RowAt(row));
+  return trace ? trace->trace : nullptr;
+}
+
 void RecordTableModel::SortByHeaderClick(int column) {
   const bool ascending = column != sortColumn_ || !sortAscending_;
   sortColumn_ = column;
@@ -408,7 +466,16 @@ void RecordTableModel::sort(int column, Qt::SortOrder order) {
   // viewed where the collection keeps them.
   std::vector<std::string> texts;
   std::vector<std::string_view> keys(n);
-  if (CellIsComputed(column)) {
+  if (traces_ && column == 1) {
+    // Rowids as numbers: zero-padded, their bytes sort in number order.
+    texts.resize(n);
+    for (size_t i = 0; i < n; ++i) {
+      const int64_t rowid = std::get<TraceRow>(all_[i]).trace->rowid;
+      texts[i] = std::string(20 - std::min<size_t>(20, std::to_string(rowid).size()), '0') +
+                 std::to_string(rowid);
+      keys[i] = texts[i];
+    }
+  } else if (CellIsComputed(column)) {
     texts.resize(n);
     for (size_t i = 0; i < n; ++i) keys[i] = CellView(all_[i], column, texts[i]);
   } else {

@@ -52,6 +52,9 @@ QString CountPaneText(int shown, int total);
 inline constexpr char kStateHeading[] = "状态";
 inline constexpr char kRecoveredMark[] = "已删除";
 
+// What the list says of a message only the GUID index still names.
+inline constexpr char kContentLostText[] = "内容已丢失 (content lost)";
+
 class RecordTableModel : public QAbstractTableModel {
   Q_OBJECT
  public:
@@ -88,6 +91,9 @@ class RecordTableModel : public QAbstractTableModel {
   //    columns and a state column marking the recovered ones, which also show
   //    in the deleted colour; always a count.
   std::optional<int> FillConversation(const Conversation& conversation);
+  //  index-only traces of deleted messages: their own columns (GUID, rowid,
+  //    content lost, where found) in the order found; always a count.
+  std::optional<int> FillMessageTraces(const MessageTraceList& traces);
 
   // Shows only the rows the filter lets through, in the current order; an
   // empty filter shows every row. The filter stays for the next fills until
@@ -106,6 +112,9 @@ class RecordTableModel : public QAbstractTableModel {
   // kind or outside the list.
   const MessageRecord* MessageAt(int row) const;
   const CallRecord* CallAt(int row) const;
+  const MessageTrace* TraceAt(int row) const;
+  // Whether the list shows index-only traces (FillMessageTraces's columns).
+  bool showsTraces() const { return traces_; }
 
   // A click on a column header: ascending when the column differs from the
   // last sorted one or the last order was descending, else descending. The
@@ -150,7 +159,10 @@ class RecordTableModel : public QAbstractTableModel {
     const CallRecord* record;
     const std::string* number;
   };
-  using Row = std::variant<MessageRow, ContactRow, DeletedContactRow, CallRow>;
+  struct TraceRow {
+    const MessageTrace* trace;
+  };
+  using Row = std::variant<MessageRow, ContactRow, DeletedContactRow, CallRow, TraceRow>;
 
   std::string_view CellView(const Row& row, int column, std::string& scratch) const;
   const Row& RowAt(int row) const { return all_[shown_[static_cast<size_t>(row)]]; }
@@ -175,6 +187,7 @@ class RecordTableModel : public QAbstractTableModel {
   std::vector<uint32_t> order_;
   std::vector<uint32_t> shown_;
   bool conversation_ = false;  // the layout has the state column
+  bool traces_ = false;        // the layout is FillMessageTraces's
   RecordFilter filter_;
   // Per fill-order row, made on the first filter after a fill: the search
   // key and the time the date range tests.
