@@ -41,61 +41,6 @@ const char* PlaceWordOf(Place place) {
   }
 }
 
-std::string GuidOf(uint32_t n) {
-  char text[40];
-  std::snprintf(text, sizeof text, "%08X-1A2B-4C3D-8E9F-%012X", n * 2654435761u, n * 97u);
-  return text;
-}
-
-std::string TextOf(int64_t n) {
-  return "message number " + std::to_string(n) + " says something worth keeping for a while";
-}
-
-struct Written {
-  std::map<std::string, int64_t> rowidOf;     // every GUID inserted -> its rowid
-  std::map<std::string, std::string> textOf;  // GUID -> text
-  std::set<std::string> deleted;
-};
-
-// An iOS 7 sms.db: 3 conversations of 120 messages each, written in turn;
-// then the second conversation deleted whole, every 13th message of the
-// others, then `refill` new messages (longer texts) that take the freed
-// table pages.
-Written BuildMessages(const std::string& path, int pageSize, int refill) {
-  Written w;
-  OpenOptions options;
-  options.pageSize = pageSize;
-  Database db(path, options);
-  db.Exec(fixtures::ReadSchemaFile("ios7_sms.sql"));
-  db.Exec(
-      "INSERT INTO handle (ROWID, id, country, service) VALUES (1, '+8613800000001', 'cn', "
-      "'SMS'), (2, '+8613800000002', 'cn', 'SMS'), (3, '+8613800000003', 'cn', 'SMS')");
-  auto insert = db.Prepare(
-      "INSERT INTO message (guid, text, handle_id, service, date, is_from_me) VALUES (?, ?, ?, "
-      "'SMS', ?, ?)");
-  uint32_t n = 1;
-  auto add = [&](int handle, const std::string& text) {
-    const std::string guid = GuidOf(n++);
-    insert.Bind(1, guid).Bind(2, text).Bind(3, handle).Bind(4, 400000000 + int64_t(n) * 60);
-    insert.Bind(5, int(n % 2));
-    insert.Run();
-    w.rowidOf[guid] = db.LastInsertRowid();
-    w.textOf[guid] = text;
-  };
-  db.Exec("BEGIN");
-  for (int handle = 1; handle <= 3; ++handle)
-    for (int k = 0; k < 120; ++k) add(handle, TextOf(n));
-  db.Exec("COMMIT");
-  for (const auto& row : db.Query("SELECT guid FROM message WHERE handle_id = 2 OR ROWID % 13 = 0"))
-    w.deleted.insert(row[0].AsText());
-  db.Exec("DELETE FROM message WHERE handle_id = 2");
-  db.Exec("DELETE FROM message WHERE ROWID % 13 = 0");
-  db.Exec("BEGIN");
-  for (int k = 0; k < refill; ++k) add(1, TextOf(n) + " and a long tail " + std::string(400, 'x'));
-  db.Exec("COMMIT");
-  return w;
-}
-
 struct Loaded {
   MessageMap live;
   MessageList deleted;
@@ -110,46 +55,12 @@ Loaded Load(const std::string& path) {
   return l;
 }
 
-// Pages of the GUID index and pages no b-tree owns, by SQLite's dbstat.
-struct PageOwners {
-  std::set<int64_t> indexPages;
-  std::set<int64_t> owned;
-  int64_t pageCount = 0;
-};
-
-PageOwners OwnersOf(const std::string& path) {
-  Database db(path);
-  PageOwners owners;
-  for (const auto& row : db.Query("SELECT name, pageno FROM dbstat")) {
-    owners.owned.insert(row[1].AsInt());
-    if (row[0].AsText() == "sqlite_autoindex_message_1") owners.indexPages.insert(row[1].AsInt());
-  }
-  owners.pageCount = db.QueryInt("PRAGMA page_count");
-  return owners;
-}
-
-// The deleted GUIDs a reader should list as traces: the text is gone from the
-// file, the GUID's bytes are left on an index page or a free page.
-std::set<std::string> ExpectedTraces(const std::string& bytes, const Written& w,
-                                     const PageOwners& owners, int pageSize) {
-  std::set<std::string> expected;
-  for (const std::string& guid : w.deleted) {
-    if (bytes.find(w.textOf.at(guid)) != std::string::npos) continue;  // its record survives
-    for (size_t at = bytes.find(guid); at != std::string::npos; at = bytes.find(guid, at + 1)) {
-      const int64_t page = static_cast<int64_t>(at / pageSize) + 1;
-      const bool free = page > 1 && !owners.owned.count(page);
-      if (owners.indexPages.count(page) || free) expected.insert(guid);
-    }
-  }
-  return expected;
-}
-
 TEST(IndexTraces, OnlyTheIndexEntryLeftIsListedOnceWithItsRowidAndBytes) {
   for (int pageSize : {1024, 4096}) {
     SCOPED_TRACE(pageSize);
     TempDir dir;
     const std::string path = dir.File("sms.db");
-    const Written w = BuildMessages(path, pageSize, 40);
+    const fixtures::IndexTraceTruth w = fixtures::BuildIndexTraceMessages(path, pageSize, 40);
     std::set<std::string> live;
     {
       Database db(path);
@@ -157,7 +68,7 @@ TEST(IndexTraces, OnlyTheIndexEntryLeftIsListedOnceWithItsRowidAndBytes) {
       for (const auto& row : db.Query("SELECT guid FROM message")) live.insert(row[0].AsText());
     }
     const std::string bytes = fixtures::ReadFileBytes(path);
-    const std::set<std::string> expected = ExpectedTraces(bytes, w, OwnersOf(path), pageSize);
+    const std::set<std::string> expected = fixtures::ExpectedIndexTraces(path, w);
     const Loaded l = Load(path);
 
     // The texts the carver brought back name their GUIDs: none of those is a trace.
@@ -200,7 +111,7 @@ TEST(IndexTraces, OnlyTheIndexEntryLeftIsListedOnceWithItsRowidAndBytes) {
 TEST(IndexTraces, LiveEntriesOfRowsLostToDamageAreTraces) {
   TempDir dir;
   const std::string path = dir.File("sms.db");
-  const Written w = BuildMessages(path, 4096, 0);
+  const fixtures::IndexTraceTruth w = fixtures::BuildIndexTraceMessages(path, 4096, 0);
   std::map<std::string, int64_t> liveBefore;
   int64_t leaf = 0;
   {
@@ -244,7 +155,7 @@ TEST(IndexTraces, LiveEntriesOfRowsLostToDamageAreTraces) {
 TEST(IndexTraces, TheGuidIndexIsFoundByNameOrByItsText) {
   TempDir dir;
   const std::string autoPath = dir.File("auto.db");
-  BuildMessages(autoPath, 4096, 0);
+  fixtures::BuildIndexTraceMessages(autoPath, 4096, 0);
   const std::string plainPath = dir.File("plain.db");
   int64_t plainRoot = 0;
   {
