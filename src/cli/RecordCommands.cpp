@@ -42,7 +42,7 @@ constexpr KindWord kKindWords[] = {
 // leaves it out.
 void PrintTraces(const MessageTraceList& traces, const RecordFilter& filter, std::ostream& out) {
   for (const MessageTrace& t : traces) {
-    if (!filter.empty() && !filter.MatchesKey(t.guid, std::nullopt)) continue;
+    if (!filter.empty() && !filter.MatchesKey(FoldForSearch(t.guid), std::nullopt)) continue;
     out << EscapeField(t.guid) << '\t' << (t.rowid != 0 ? std::to_string(t.rowid) : "") << '\t'
         << "content lost" << FoundFields(t.found) << '\n';
   }

@@ -5,7 +5,7 @@ end-to-end tests:
   report_check.py validate SCHEMA JSON   validates JSON against the JSON Schema (draft 2020-12)
   report_check.py records JSON KIND DELETED
                                          prints the document's records of KIND (messages, calls,
-                                         contacts) in the layout of `vantrel-cli records`
+                                         contacts, traces) in the layout of `vantrel-cli records`
   report_check.py sources JSON           prints "path<TAB>sha256" for every file listed
   report_check.py html HTML              parses the report as XML, prints a JSON summary
 """
@@ -98,6 +98,11 @@ def records(json_path, kind, deleted):
                       escape(c["organization"])]
             fields += [escape(v["label"]) + "=" + escape(v["value"]) for v in c["values"]]
             out.write("\t".join(fields) + "\n")
+    elif kind == "traces":
+        for t in doc.get("messageTraces") or []:
+            fields = [t["guid"], "" if t["rowid"] is None else str(t["rowid"]), "content lost"]
+            fields += found_fields(t["found"])
+            out.write("\t".join(escape(f) for f in fields) + "\n")
     elif kind == "contacts":
         for c in doc["deletedContacts"] or []:
             fields = ([c["number"], c["owner"]] + found_fields(c["found"])
