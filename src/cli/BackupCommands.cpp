@@ -207,9 +207,13 @@ int RunSummary(const CommandLine& cl, std::ostream& out, std::ostream& err) {
   if (const size_t reactions = ReactionCount(loaded.collections); reactions > 0)
     out << "短信/回应\t" << reactions << '\n';
   // Deleted messages only the GUID index names: last, a line of their own
-  // (export --traces writes them), always printed so scripts can rely on it.
-  out << NodeName(Category::MessageTraces) << '\t' << loaded.collections.messageTraces.size()
-      << '\n';
+  // (export --traces writes them), whenever messages were read, 0 included.
+  bool messages = false;
+  for (const auto& node : observer.nodes())
+    messages |= KindOf(node.category) == RecordKind::Messages;
+  if (messages)
+    out << NodeName(Category::MessageTraces) << '\t' << loaded.collections.messageTraces.size()
+        << '\n';
   return kExitOk;
 }
 
