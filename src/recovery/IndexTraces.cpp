@@ -158,6 +158,10 @@ class TraceList {
           rowid = RowidOfType(page.Sub(after), page[i - 1]);
       } else if (intactOnly) {
         continue;
+      } else if (page[i - 1] == '/' || page[i - 1] == ':') {
+        // A GUID inside a longer key ("p:0/GUID", "bp:GUID": the index of
+        // the messages reactions point at, on a freed page): not this index.
+        continue;
       } else if (nextCell >= after) {
         rowid = RowidOfLength(page.Sub(after), nextCell - after);
       }

@@ -161,8 +161,11 @@ TEST(CliBackup, SummaryRecordsAndBackupsDescribeTheSameBackup) {
     counts[f[0]] = std::stoi(f[1]);
     order.push_back(f[0]);
   }
-  // Categories in load order, deleted child before live child.
-  ASSERT_GE(order.size(), 4u);
+  // Categories in load order, deleted child before live child; the count of
+  // index-only traces comes after them, last.
+  ASSERT_GE(order.size(), 5u);
+  EXPECT_EQ(order.back(), "短信/仅存索引");
+  order.pop_back();
   EXPECT_EQ(order.front().rfind("短信/", 0), 0u);
   EXPECT_EQ(order.back(), "通话记录/现存数据");
   EXPECT_EQ(counts["短信/现存数据"], static_cast<int>(backup.messages->Live().size()));
@@ -181,6 +184,7 @@ TEST(CliBackup, SummaryRecordsAndBackupsDescribeTheSameBackup) {
   EXPECT_EQ(lineCount({"records", backup.folder, "calls", "--deleted"}),
             counts["通话记录/删除数据"]);
   EXPECT_EQ(lineCount({"records", backup.folder, "contacts"}), counts["通讯录/现有联系人"]);
+  EXPECT_EQ(lineCount({"records", backup.folder, "traces"}), counts["短信/仅存索引"]);
   if (counts.count("通讯录/删除联系人"))
     EXPECT_EQ(lineCount({"records", backup.folder, "contacts", "--deleted"}),
               counts["通讯录/删除联系人"]);

@@ -62,8 +62,10 @@ TEST_F(ModernExtrasCli, SummaryCountsReactionsApartAndRecordsCarryTheirFields) {
   const CliRun summary = RunCli({"summary", truth_->folder, "--quiet"});
   ASSERT_EQ(summary.status, 0) << summary.err;
   const std::vector<std::string> lines = summary.Lines();
-  ASSERT_GE(lines.size(), 7u);
-  EXPECT_EQ(lines.back(), "短信/回应\t" + std::to_string(reactions));
+  ASSERT_GE(lines.size(), 8u);
+  // The reactions' line, then the index-only traces' line, after the nodes.
+  EXPECT_EQ(lines[lines.size() - 2], "短信/回应\t" + std::to_string(reactions));
+  EXPECT_EQ(lines.back().rfind("短信/仅存索引\t", 0), 0u);
   // The existing lines stay first, in their order.
   EXPECT_EQ(lines[0].rfind("短信/删除数据\t", 0), 0u);
   EXPECT_EQ(lines[1].rfind("短信/现存数据\t", 0), 0u);
