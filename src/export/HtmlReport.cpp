@@ -256,11 +256,9 @@ void TracesSection(Html& html, const MessageTraceList& traces) {
   }
   html.Raw(
       "<table class=\"traces\">\n<tr><th>GUID</th><th>ROWID</th><th>内容</th><th>位置</th>"
-      "</tr>\n<tr>");
-  bool first = true;
+      "</tr>\n");
   for (const MessageTrace& t : traces) {
-    if (!first) html.Raw("<tr>");
-    first = false;
+    html.Raw("<tr>");
     html.Element("td", t.guid);
     html.Element("td", t.rowid != 0 ? std::to_string(t.rowid) : std::string());
     html.Element("td", "内容已丢失 (content lost)");
