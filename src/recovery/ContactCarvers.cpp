@@ -44,25 +44,6 @@ Varint ReadVarint(ByteView bytes) {
   return v;
 }
 
-// Hands over the database file's own image of each leaf page of table whose
-// current image is in the log: the older image, which keeps rows deleted
-// since (the walk outside the table passes these pages over).
-void WalkFileImagesOfLoggedLeaves(const SqliteFile& db, const TableInfo& table,
-                                  const std::function<void(ByteView, uint32_t)>& visit) {
-  if (db.walIndex.empty() || db.pageSize == 0 || !db.mainFile.IsOpen()) return;
-  std::vector<uint8_t> image(db.pageSize);
-  for (const PageSet& set : table.pageSets) {
-    for (int32_t p : set.leafPages) {
-      const uint32_t pageNo = static_cast<uint32_t>(p);
-      if (pageNo < 2 || !db.walIndex.count(pageNo)) continue;
-      const size_t got =
-          db.mainFile.ReadAt(uint64_t{pageNo - 1} * db.pageSize, image.data(), image.size());
-      if (got == 0) continue;
-      visit(ByteView(image.data(), got), pageNo);
-    }
-  }
-}
-
 // Hands over the page image of every committed frame of the write-ahead log,
 // with where it lies: older images keep rows deleted since (DeletedBytes.h).
 // Frames past the last commit are left alone: SQLite never showed their rows,
