@@ -87,21 +87,35 @@ class Listing {
 
 }  // namespace
 
-std::string AssignTable(const SqliteFile& db, const std::vector<uint64_t>& serialTypes) {
-  const SchemaTable* fewer = nullptr;
-  for (const SchemaTable& table : db.schemaTables) {
-    if (!Fits(table.columns, serialTypes)) continue;
-    if (table.columns.size() == serialTypes.size()) return table.name;
-    if (fewer == nullptr) fewer = &table;
+std::string AssignTable(const SqliteFile& db, const std::vector<uint64_t>& serialTypes,
+                        const std::vector<DroppedTable>& dropped, uint32_t pageNo) {
+  // The candidates in the order ties are broken in: a dropped table rooted
+  // on this page, the live tables, the other dropped ones.
+  std::vector<std::pair<std::string, const SchemaTable*>> candidates;
+  for (const DroppedTable& table : dropped)
+    if (pageNo != 0 && table.table.rootPage == static_cast<int32_t>(pageNo))
+      candidates.emplace_back(kDroppedPrefix + table.table.name, &table.table);
+  for (const SchemaTable& table : db.schemaTables) candidates.emplace_back(table.name, &table);
+  for (const DroppedTable& table : dropped)
+    if (pageNo == 0 || table.table.rootPage != static_cast<int32_t>(pageNo))
+      candidates.emplace_back(kDroppedPrefix + table.table.name, &table.table);
+  const std::string* fewer = nullptr;
+  for (const auto& [name, table] : candidates) {
+    if (!Fits(table->columns, serialTypes)) continue;
+    if (table->columns.size() == serialTypes.size()) return name;
+    if (fewer == nullptr) fewer = &name;
   }
-  return fewer ? fewer->name : Shape(serialTypes);
+  return fewer ? *fewer : Shape(serialTypes);
 }
 
-std::vector<FreePageRecord> CarveFreePages(const SqliteFile& db) {
+std::vector<FreePageRecord> CarveFreePages(const SqliteFile& db,
+                                           const std::vector<DroppedTable>& dropped) {
   std::vector<FreePageRecord> out;
   if (db.pageSize == 0) return out;
   std::map<std::string, const std::vector<ColumnDef>*> columnsOf;
   for (const SchemaTable& table : db.schemaTables) columnsOf.emplace(table.name, &table.columns);
+  for (const DroppedTable& table : dropped)
+    columnsOf.emplace(kDroppedPrefix + table.table.name, &table.table.columns);
   const ColumnDef anyColumn;  // no declared type: every value as stored
   std::vector<uint8_t> buffer;
   CellPayload cell;
@@ -133,7 +147,7 @@ std::vector<FreePageRecord> CarveFreePages(const SqliteFile& db) {
           !DecodeRecordHeader(cell, header))
         continue;
       FreePageRecord record;
-      record.table = AssignTable(db, header.serialTypes);
+      record.table = AssignTable(db, header.serialTypes, dropped, pageNo);
       const auto known = columnsOf.find(record.table);
       record.row.resize(header.serialTypes.size());
       size_t at = header.bodyOffset;
@@ -159,7 +173,13 @@ std::vector<FreePageRecord> CarveFreePages(const SqliteFile& db) {
             return a.second < b.second;
           })->first);
     } else if (page.liveOffsets.empty()) {
+      for (const DroppedTable& table : dropped)
+        if (table.table.rootPage == static_cast<int32_t>(pageNo))
+          tables.push_back(kDroppedPrefix + table.table.name);
       for (const SchemaTable& table : db.schemaTables) tables.push_back(table.name);
+      for (const DroppedTable& table : dropped)
+        if (table.table.rootPage != static_cast<int32_t>(pageNo))
+          tables.push_back(kDroppedPrefix + table.table.name);
     }
     for (const std::string& name : tables) {
       RowList carved;
