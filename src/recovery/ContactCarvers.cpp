@@ -121,7 +121,9 @@ namespace {
 // followed by one serial-type byte per column from anchor-18 (the ROWID NULL).
 constexpr size_t kHeaderSizeBack = 19;
 constexpr size_t kRowidTypeBack = 18;
-constexpr size_t kKindTypeBack = 8;  // column 10, Kind: serial type 8 (the integer 0)
+// Column 10, Kind: serial type 8 (the integer 0) for a person, 9 (the integer 1) for a
+// company card.
+constexpr size_t kKindTypeBack = 8;
 constexpr uint64_t kMinPersonPayload = 50;
 constexpr size_t kPersonFirstColumns = 20;  // the anchor needs columns 0 to 19
 
@@ -191,11 +193,11 @@ struct PersonHeader {
 
 // The serial types around CreationDate's at i that every person record
 // shows: CreationDate and ModificationDate 4-byte integers, FirstSort and
-// LastSort of one type, Kind 0.
+// LastSort of one type, Kind 0 (a person) or 1 (a company).
 bool IsPersonAnchor(ByteView block, size_t i) {
   if (i < kHeaderSizeBack + 5 || i + 1 >= block.size()) return false;
   return block[i] == 4 && block[i + 1] == 4 && block[i - 1] == block[i - 2] && block[i - 1] != 0 &&
-         block[i - kKindTypeBack] == 8;
+         (block[i - kKindTypeBack] == 8 || block[i - kKindTypeBack] == 9);
 }
 
 bool ReadPersonHeader(ByteView block, size_t i, size_t columnCount, PersonHeader& header) {
