@@ -121,23 +121,26 @@ std::vector<FreePageRecord> CarveFreePages(const SqliteFile& db,
   CellPayload cell;
   RecordHeader header;
   Listing listing(db);
-  const std::unordered_set<uint32_t> trunks = FreelistTrunkPages(db);
-  for (uint32_t pageNo : PagesOutsideLiveTrees(db)) {
-    if (pageNo < 2) continue;
-    if (ReadPageNumber(db, pageNo, buffer) == PageRead::NoPage) continue;
-    if (trunks.count(pageNo)) {
-      // A trunk's links took its front (the b-tree header and cell pointers
-      // of the leaf it was); the cells at its end are still there. It is read
-      // as a leaf that lost every row, its links taken for zeros.
-      const ByteView view(buffer.data(), buffer.size());
-      const size_t links = kTrunkFirstLeaf + 4 * static_cast<size_t>(view.U32(kTrunkLeafCount));
-      std::fill(buffer.begin(), buffer.begin() + std::min(links, buffer.size()), 0);
-      buffer[0] = static_cast<uint8_t>(PageType::LeafTable);
-    }
+  // Carves the page image in buffer. fileImage: the database file's own image of
+  // a page whose current image is in the log, where only a dropped table's records
+  // are taken (the others are a live table's older rows, not what this listing is for).
+  const auto carvePage = [&](uint32_t pageNo, bool fileImage) {
+    // Where the byte at offset of the page lies.
+    const auto at = [&](size_t offset) {
+      if (!fileImage) return FoundOnPage(db, pageNo, offset, Place::FreePage);
+      FoundAt where;
+      where.file = db.name;
+      where.page = pageNo;
+      where.offset = uint64_t{pageNo - 1} * db.pageSize + offset;
+      return where;
+    };
+    const auto wanted = [&](const std::string& table) {
+      return !fileImage || table.rfind(kDroppedPrefix, 0) == 0;
+    };
     LeafPage page;
     page.pageNo = static_cast<int32_t>(pageNo);
     page.tree = ParsePage(ByteView(buffer.data(), buffer.size()), 0, UsableSize(db));
-    if (!page.tree.Is(PageType::LeafTable)) continue;
+    if (!page.tree.Is(PageType::LeafTable)) return;
     page.tree.CellPointers(page.liveOffsets);
 
     // The cells the page held when it was last part of a table: whole records.
@@ -150,17 +153,18 @@ std::vector<FreePageRecord> CarveFreePages(const SqliteFile& db,
       record.table = AssignTable(db, header.serialTypes, dropped, pageNo);
       const auto known = columnsOf.find(record.table);
       record.row.resize(header.serialTypes.size());
-      size_t at = header.bodyOffset;
+      size_t pos = header.bodyOffset;
       for (size_t i = 0; i < header.serialTypes.size(); ++i) {
         const uint64_t size = SerialTypeSize(header.serialTypes[i]);
         const ColumnDef& column = known != columnsOf.end() ? (*known->second)[i] : anyColumn;
-        RenderValue(header.serialTypes[i], cell.bytes.Sub(at, size), column, false, cell.rowid,
+        RenderValue(header.serialTypes[i], cell.bytes.Sub(pos, size), column, false, cell.rowid,
                     record.row[i]);
-        at = size > cell.bytes.size() ? cell.bytes.size() + 1 : at + static_cast<size_t>(size);
+        pos = size > cell.bytes.size() ? cell.bytes.size() + 1 : pos + static_cast<size_t>(size);
       }
-      record.found = FoundOnPage(db, pageNo, offset, Place::FreePage);
+      record.found = at(offset);
       if (known != columnsOf.end()) ++votes[record.table];
-      if (listing.Add(record.table, known != columnsOf.end() ? known->second : nullptr, record.row))
+      if (wanted(record.table) &&
+          listing.Add(record.table, known != columnsOf.end() ? known->second : nullptr, record.row))
         out.push_back(std::move(record));
     }
 
@@ -176,21 +180,51 @@ std::vector<FreePageRecord> CarveFreePages(const SqliteFile& db,
       for (const DroppedTable& table : dropped)
         if (table.table.rootPage == static_cast<int32_t>(pageNo))
           tables.push_back(kDroppedPrefix + table.table.name);
-      for (const SchemaTable& table : db.schemaTables) tables.push_back(table.name);
+      if (!fileImage)
+        for (const SchemaTable& table : db.schemaTables) tables.push_back(table.name);
       for (const DroppedTable& table : dropped)
         if (table.table.rootPage != static_cast<int32_t>(pageNo))
           tables.push_back(kDroppedPrefix + table.table.name);
     }
+    const uint64_t current = FoundOnPage(db, pageNo, 0, Place::FreePage).offset;
     for (const std::string& name : tables) {
+      if (!wanted(name)) continue;
       RowList carved;
       FoundList found;
       TemplateCarvePage(db, page, *columnsOf[name], carved, &found);
       for (size_t k = 0; k < carved.size() && k < found.size(); ++k) {
-        found[k].place = Place::FreePage;
         if (listing.Add(name, columnsOf[name], carved[k]))
-          out.push_back({name, std::move(carved[k]), std::move(found[k])});
+          out.push_back({name, std::move(carved[k]), at(found[k].offset - current)});
       }
       if (!carved.empty()) break;  // the first table whose columns read records
+    }
+  };
+
+  const std::unordered_set<uint32_t> trunks = FreelistTrunkPages(db);
+  for (uint32_t pageNo : PagesOutsideLiveTrees(db)) {
+    if (pageNo < 2) continue;
+    if (ReadPageNumber(db, pageNo, buffer) == PageRead::NoPage) continue;
+    if (trunks.count(pageNo)) {
+      // A trunk's links took its front (the b-tree header and cell pointers
+      // of the leaf it was); the cells at its end are still there. It is read
+      // as a leaf that lost every row, its links taken for zeros.
+      const ByteView view(buffer.data(), buffer.size());
+      const size_t links = kTrunkFirstLeaf + 4 * static_cast<size_t>(view.U32(kTrunkLeafCount));
+      std::fill(buffer.begin(), buffer.begin() + std::min(links, buffer.size()), 0);
+      buffer[0] = static_cast<uint8_t>(PageType::LeafTable);
+    }
+    carvePage(pageNo, false);
+  }
+  // A dropped table's pages the log handed out again keep its records in the
+  // database file's own image of them.
+  if (!dropped.empty() && db.mainFile.IsOpen()) {
+    const uint32_t inFile = PagesInDatabaseFile(db);
+    for (const auto& [pageNo, offset] : db.walIndex) {
+      if (pageNo < 2 || pageNo > inFile) continue;
+      buffer.assign(db.pageSize, 0);
+      if (db.mainFile.ReadAt(uint64_t{pageNo - 1} * db.pageSize, buffer.data(), buffer.size()) == 0)
+        continue;
+      carvePage(pageNo, true);
     }
   }
   return out;

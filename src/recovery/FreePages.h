@@ -46,7 +46,10 @@ std::string AssignTable(const SqliteFile& db, const std::vector<uint64_t>& seria
 // reads records kept); other pages whose image is no table leaf are passed
 // over. A record equal to a live row of its table (an old copy that
 // rebalancing left) and a record already listed are left out. dropped: the
-// tables FindDroppedTables found, whose columns read their records.
+// tables FindDroppedTables found, whose columns read their records; with a
+// log, the database file's own image of each page whose current image is in
+// the log is carved too for their records alone (a dropped table's pages
+// that the log handed out again), place Unknown, the offset in the file.
 std::vector<FreePageRecord> CarveFreePages(const SqliteFile& db,
                                            const std::vector<DroppedTable>& dropped = {});
 
