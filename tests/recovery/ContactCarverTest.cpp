@@ -394,6 +394,27 @@ TEST(DeletedPersons, OneLinePerPersonFromItsMostCompleteCopy) {
             }));
 }
 
+// A person listed on a line of its own before another person whose numbers are listed: the
+// second still gives its organisation to its numbers' lines (the list grows meanwhile).
+TEST(DeletedPersons, OrganisationReachesItsLinesWhateverComesFirst) {
+  const auto person = [](std::string rowid, std::string first, std::string organization) {
+    RowValues row(20);
+    row[0] = std::move(rowid);
+    row[1] = std::move(first);
+    row[7] = std::move(organization);
+    return DeletedPerson{row, std::nullopt};
+  };
+  DeletedContactList lines(1);
+  lines[0].number = "13800138000";
+  lines[0].owner = "Li";
+  lines[0].ownerRowid = 30;
+  lines.shrink_to_fit();
+  AddDeletedPersons({person("23", "", "Nameless Ltd"), person("30", "Li", "Acme")}, lines);
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(lines[0].organization, "Acme");
+  EXPECT_EQ(lines[1].owner, "Nameless Ltd");
+}
+
 // Company cards (Kind 1: an organisation, no names) deleted with their numbers, one alone and
 // a run of neighbours: each comes back by its organisation, as SQLite had it.
 TEST(DeletedPersons, CompanyCardsComeBackByTheirOrganisation) {
