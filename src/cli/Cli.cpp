@@ -32,8 +32,12 @@ constexpr char kUsage[] =
     "                                      table's GUID index still names: GUID, rowid,\n"
     "                                      'content lost' and where the entry was found\n"
     "  tables FILE                         list the tables of an SQLite database\n"
-    "  rows FILE TABLE                     print a table's live rows (or carved ones)\n"
+    "  tables FILE --dropped               list the dropped tables whose CREATE statement\n"
+    "                                      survives in the schema's free space\n"
+    "  rows FILE TABLE                     print a table's live rows (or carved ones; a\n"
+    "                                      dropped table's with --deleted)\n"
     "  rows FILE --free                    print the records on pages no live table owns\n"
+    "                                      (a dropped table's as dropped:NAME)\n"
     "\n"
     "Options:\n"
     "  --wal WALFILE        write-ahead log to read with FILE (default: FILE-wal when present)\n"
@@ -66,8 +70,8 @@ constexpr char kUsage[] =
 // Options that take a value, and flags.
 const std::set<std::string> kValueOptions = {"--wal",  "--format", "--category", "--encoding",
                                              "--grep", "--since",  "--until",    "--password-file"};
-const std::set<std::string> kFlags = {"--deleted", "--free",        "--quiet", "--help",
-                                      "--version", "--attachments", "--traces"};
+const std::set<std::string> kFlags = {"--deleted", "--free",    "--quiet",       "--help",
+                                      "--version", "--dropped", "--attachments", "--traces"};
 
 }  // namespace
 
@@ -154,7 +158,7 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     int (*run)(const CommandLine&, std::ostream&, std::ostream&);
   };
   static const std::map<std::string, Entry> commands = {
-      {"tables", {1, 1, "tables FILE [--wal WALFILE]", RunTables}},
+      {"tables", {1, 1, "tables FILE [--wal WALFILE] [--dropped]", RunTables}},
       {"rows", {1, 2, "rows FILE TABLE [--wal WALFILE] [--deleted] | rows FILE --free", RunRows}},
       {"records",
        {2, 2,

@@ -6,6 +6,7 @@
 #include "cli/Commands.h"
 #include "export/CategoryNames.h"
 #include "platform/ReadOnlyFile.h"
+#include "recovery/DroppedTables.h"
 #include "recovery/FreePages.h"
 #include "recovery/RowReader.h"
 #include "sqlite/SqliteFile.h"
@@ -55,6 +56,17 @@ bool OpenForCommand(const CommandLine& cl, const std::string& file, SqliteFile& 
 int RunTables(const CommandLine& cl, std::ostream& out, std::ostream& err) {
   SqliteFile db;
   if (!OpenForCommand(cl, cl.positional[0], db, err)) return kExitNotFound;
+  if (cl.Has("--dropped")) {
+    // Each dropped table whose schema record was found: its name, the root
+    // page it had, its column count, where the record lay (the five fields
+    // of FoundFields), then its CREATE statement.
+    for (const DroppedTable& table : FindDroppedTables(db)) {
+      out << EscapeField(table.table.name) << '\t' << table.table.rootPage << '\t'
+          << table.table.columns.size() << FoundFields(table.found) << '\t'
+          << EscapeField(table.sql) << '\n';
+    }
+    return kExitOk;
+  }
   for (const SchemaTable& table : db.schemaTables) {
     auto it = db.tableMap.find(table.name);
     if (it == db.tableMap.end()) continue;
@@ -75,7 +87,7 @@ namespace {
 int RunFreeRows(const CommandLine& cl, std::ostream& out, std::ostream& err) {
   SqliteFile db;
   if (!OpenForCommand(cl, cl.positional[0], db, err)) return kExitNotFound;
-  for (const FreePageRecord& record : CarveFreePages(db)) {
+  for (const FreePageRecord& record : CarveFreePages(db, FindDroppedTables(db))) {
     out << EscapeField(record.table) << FoundFields(record.found);
     for (const std::string& value : record.row) out << '\t' << EscapeField(value);
     out << '\n';
@@ -103,9 +115,24 @@ int RunRows(const CommandLine& cl, std::ostream& out, std::ostream& err) {
   if (!OpenForCommand(cl, file, db, err)) return kExitNotFound;
   RowList live, carved;
   FoundList found;
+  size_t width = 0;
   if (ReadTable(db, tableName, live, carved, TemplateCarvePage, &found) == TableRead::Absent) {
-    err << "vantrel-cli: " << file << ": no table named '" << tableName << "'\n";
-    return kExitNotFound;
+    // A dropped table has no live rows; its deleted ones are the records
+    // free-page carving assigns to it.
+    const std::vector<DroppedTable> dropped = FindDroppedTables(db);
+    const DroppedTable* table = FindDroppedTable(dropped, tableName);
+    if (table == nullptr) {
+      err << "vantrel-cli: " << file << ": no table named '" << tableName << "'\n";
+      return kExitNotFound;
+    }
+    width = table->table.columns.size();
+    for (FreePageRecord& record : CarveFreePages(db, dropped)) {
+      if (record.table != kDroppedPrefix + table->table.name) continue;
+      carved.push_back(std::move(record.row));
+      found.push_back(std::move(record.found));
+    }
+  } else {
+    width = FindTable(db, tableName)->columns.size();
   }
   if (!cl.Has("--deleted")) {
     for (const RowValues& row : live) {
@@ -117,7 +144,6 @@ int RunRows(const CommandLine& cl, std::ostream& out, std::ostream& err) {
   // A carved row may hold fewer values than the table has columns: it is
   // padded with empty fields, so that where it was found always stands in
   // the same fields after them.
-  const size_t width = FindTable(db, tableName)->columns.size();
   for (size_t r = 0; r < carved.size(); ++r) {
     const RowValues& row = carved[r];
     for (size_t i = 0; i < std::max(width, row.size()); ++i)

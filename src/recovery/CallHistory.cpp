@@ -1,6 +1,7 @@
 #include "recovery/CallHistory.h"
 
 #include <algorithm>
+#include <map>
 #include <set>
 #include <string>
 #include <tuple>
@@ -105,8 +106,9 @@ TableRead GatherCallRows(const SqliteFile& db, RowList& live, std::vector<Carved
   std::vector<CallHit> hits;
   std::vector<uint16_t> offsets;
   std::vector<size_t> cellStarts;
-  const PagePlaces places(db);
-  WalkPagesOutsideTable(db, table, [&](ByteView block, uint32_t pageNo) {
+  // A page scanned whole: base is where its first byte lies.
+  const auto scanWhole = [&](ByteView block, uint32_t pageNo, CallPlace place,
+                             const FoundAt& base) {
     hits.clear();
     // The live cells of a b-tree page (an interior page of the table, a page of another
     // table) are where a deleted record's tail may have been written over.
@@ -119,7 +121,17 @@ TableRead GatherCallRows(const SqliteFile& db, RowList& live, std::vector<Carved
       std::sort(cellStarts.begin(), cellStarts.end());
     }
     ScanCallRecords(block, kFirstAnchorOutside, shape, hits, cellStarts);
-    AddHits(hits, 0, CallPlace::OtherPage, pageNo, places.At(pageNo, block, 0), carved);
+    AddHits(hits, 0, place, pageNo, base, carved);
+  };
+  const PagePlaces places(db);
+  WalkPagesOutsideTable(db, table, [&](ByteView block, uint32_t pageNo) {
+    scanWhole(block, pageNo, CallPlace::OtherPage, places.At(pageNo, block, 0));
+  });
+  WalkFileImagesOfLoggedLeaves(db, *table, [&](ByteView block, uint32_t pageNo) {
+    scanWhole(block, pageNo, CallPlace::OlderImage, places.At(pageNo, block, 0));
+  });
+  WalkOlderLogFrames(db, [&](ByteView block, const FoundAt& frame) {
+    scanWhole(block, frame.page, CallPlace::LogFrame, frame);
   });
   return table->pageSets.empty() ? TableRead::NoPages : TableRead::Read;
 }
@@ -133,15 +145,26 @@ void GroupCalls(const RowList& live, const std::vector<CarvedCall>& carved, Call
     liveKeys.insert(KeyOf(row[1], record));
     liveMap[row[1]].push_back(record);
   }
-  std::set<CallKey> seen;
+  // Each listed call: where it is in deletedMap, and how many values its copy had.
+  std::map<CallKey, std::pair<size_t, size_t>> listed;
   for (const CarvedCall& call : carved) {
     const RowValues& row = call.row;
     if (row.size() < 2 || row[1].empty()) continue;
     CallRecord record = MakeCallRecord(row);
     CallKey key = KeyOf(row[1], record);
-    if (liveKeys.count(key) || !seen.insert(key).second) continue;
+    if (liveKeys.count(key)) continue;
+    std::vector<CallRecord>& calls = deletedMap[row[1]];
+    auto [at, added] = listed.try_emplace(key, calls.size(), row.size());
+    if (!added) {
+      // A copy with more of the record shows where the call lies best.
+      if (row.size() > at->second.second) {
+        at->second.second = row.size();
+        calls[at->second.first].found = call.found;
+      }
+      continue;
+    }
     record.found = call.found;
-    deletedMap[row[1]].push_back(record);
+    calls.push_back(std::move(record));
   }
 }
 

@@ -18,6 +18,8 @@ enum class CallPlace : uint8_t {
   UnallocatedFront,  // a `call` leaf page, between its cell pointers and its first cell
   Freeblock,         // a `call` leaf page, inside a freeblock
   OtherPage,         // a page outside the table's leaves: free pages, interior pages, other tables
+  OlderImage,        // the database file's own image of a leaf whose current image is in the log
+  LogFrame,          // a frame of the write-ahead log that is no page's current image
 };
 
 struct CarvedCall {
@@ -34,6 +36,10 @@ struct CarvedCall {
 // its unallocated front and its freeblocks; then the pages outside the table
 // (database file only); on those that are b-tree pages (the table's interior
 // pages, other tables) a record running into a live cell is kept, cut there.
+// With a log, then the file's own older image of each leaf whose current
+// image is in the log, and every older frame of the log (WalkOlderLogFrames),
+// each scanned whole as a page outside the table: their cells are calls as
+// they stood then, deleted since or not.
 // Absent: `call` is not in the catalogue (lists
 // untouched); NoPages: its root could not be read (the outside pages are
 // still carved).
@@ -41,9 +47,10 @@ TableRead GatherCallRows(const SqliteFile& db, RowList& live, std::vector<Carved
 
 // Stage 2: files the rows by number (position 1) into the maps, carved rows
 // first. A row without a number is dropped. A carved call is listed once
-// (the first of equal number, date, duration and flags), and not at all when
-// a live call has the same four values: interior pages of the table keep old
-// copies of live cells.
+// (of copies with equal number, date, duration and flags, the first with the
+// most values: a whole copy in the log beats a cut one in the file), and not
+// at all when a live call has the same four values: interior pages and older
+// images of the table keep old copies of live cells.
 void GroupCalls(const RowList& live, const std::vector<CarvedCall>& carved, CallMap& liveMap,
                 CallMap& deletedMap);
 

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "recovery/MessageFiling.h"
+#include "recovery/OlderImages.h"
 #include "recovery/RowReader.h"
 #include "sqlite/Schema.h"
 
@@ -104,6 +105,14 @@ std::map<int64_t, std::vector<std::string>> ReadParticipants(const SqliteFile& d
 
 using CallKey = std::tuple<std::string, int32_t, int32_t, int32_t>;
 
+// The values a copy of a row holds: a carved copy may be cut short or have
+// lost its rowid.
+size_t Filled(const RowValues& row) {
+  size_t count = 0;
+  for (const std::string& value : row) count += !value.empty();
+  return count;
+}
+
 }  // namespace
 
 CallType CallTypeFromStored(int64_t stored) {
@@ -136,6 +145,9 @@ LoaderStatus CallStoreLoader(const SqliteFile& db, CallMap& live, CallMap& delet
   RowList liveRows, carvedRows;
   FoundList carvedFound;
   ReadTable(db, kCallRecordTable, liveRows, carvedRows, TemplateCarvePage, &carvedFound);
+  carvedFound.resize(carvedRows.size());
+  // With a log: the calls the file's older images and the log's older frames keep.
+  ReadOlderImagesOfTable(db, kCallRecordTable, carvedRows, carvedFound);
   const std::map<int64_t, std::vector<std::string>> participants = ReadParticipants(db);
 
   // The b-tree walk does not give rows in key order; calls are listed in the
@@ -160,18 +172,29 @@ LoaderStatus CallStoreLoader(const SqliteFile& db, CallMap& live, CallMap& delet
     liveKeys.insert({number, record.date, record.duration, record.flags});
     live[number].push_back(std::move(record));
   }
-  // Carved records: interior and free pages keep old copies of live cells,
-  // so a copy of a live call is not a deleted one.
-  std::set<CallKey> seen;
+  // Carved records: interior and free pages, and older images in the log,
+  // keep old copies of live cells, so a copy of a live call is not a deleted
+  // one. A call found more than once is listed once, where its most complete
+  // copy lies (a whole cell in the log beats a carved copy cut short).
+  std::map<CallKey, std::pair<size_t, size_t>> listed;  // -> position in its list, values
   for (size_t r = 0; r < carvedRows.size(); ++r) {
     const RowValues& row = carvedRows[r];
     const std::string* address = At(row, columns.address);
     if (address == nullptr || address->empty()) continue;
     CallRecord record = MakeRecord(row, columns);
     const CallKey key{*address, record.date, record.duration, record.flags};
-    if (liveKeys.count(key) || !seen.insert(key).second) continue;
-    if (r < carvedFound.size()) record.found = carvedFound[r];
-    deleted[*address].push_back(std::move(record));
+    if (liveKeys.count(key)) continue;
+    std::vector<CallRecord>& calls = deleted[*address];
+    auto [at, added] = listed.try_emplace(key, calls.size(), Filled(row));
+    if (!added) {
+      if (Filled(row) > at->second.second) {
+        at->second.second = Filled(row);
+        calls[at->second.first].found = carvedFound[r];
+      }
+      continue;
+    }
+    record.found = carvedFound[r];
+    calls.push_back(std::move(record));
   }
   return LoaderStatus::Loaded;
 }

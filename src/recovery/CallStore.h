@@ -30,8 +30,10 @@ int32_t UnixSecondsFromCallStoreDate(const std::string& stored);
 
 // Live calls from ZCALLRECORD under their ZADDRESS (or, when a group call has
 // none, its first participant), in Z_PK order; deleted ones carved from the table's leaf
-// pages by the row reader's template carving, each listed once and never
-// when a live call has the same number, date, duration and direction.
+// pages by the row reader's template carving, then those of the older images
+// a write-ahead log leaves (ReadOlderImagesOfTable), each listed once where
+// its most complete copy lies, and never when a live call has the same
+// number, date, duration and direction.
 // TableAbsent when the database has no ZCALLRECORD.
 LoaderStatus CallStoreLoader(const SqliteFile& db, CallMap& live, CallMap& deleted);
 

@@ -44,25 +44,6 @@ Varint ReadVarint(ByteView bytes) {
   return v;
 }
 
-// Hands over the database file's own image of each leaf page of table whose
-// current image is in the log: the older image, which keeps rows deleted
-// since (the walk outside the table passes these pages over).
-void WalkFileImagesOfLoggedLeaves(const SqliteFile& db, const TableInfo& table,
-                                  const std::function<void(ByteView, uint32_t)>& visit) {
-  if (db.walIndex.empty() || db.pageSize == 0 || !db.mainFile.IsOpen()) return;
-  std::vector<uint8_t> image(db.pageSize);
-  for (const PageSet& set : table.pageSets) {
-    for (int32_t p : set.leafPages) {
-      const uint32_t pageNo = static_cast<uint32_t>(p);
-      if (pageNo < 2 || !db.walIndex.count(pageNo)) continue;
-      const size_t got =
-          db.mainFile.ReadAt(uint64_t{pageNo - 1} * db.pageSize, image.data(), image.size());
-      if (got == 0) continue;
-      visit(ByteView(image.data(), got), pageNo);
-    }
-  }
-}
-
 // Hands over the page image of every committed frame of the write-ahead log,
 // with where it lies: older images keep rows deleted since (DeletedBytes.h).
 // Frames past the last commit are left alone: SQLite never showed their rows,
@@ -140,7 +121,9 @@ namespace {
 // followed by one serial-type byte per column from anchor-18 (the ROWID NULL).
 constexpr size_t kHeaderSizeBack = 19;
 constexpr size_t kRowidTypeBack = 18;
-constexpr size_t kKindTypeBack = 8;  // column 10, Kind: serial type 8 (the integer 0)
+// Column 10, Kind: serial type 8 (the integer 0) for a person, 9 (the integer 1) for a
+// company card.
+constexpr size_t kKindTypeBack = 8;
 constexpr uint64_t kMinPersonPayload = 50;
 constexpr size_t kPersonFirstColumns = 20;  // the anchor needs columns 0 to 19
 
@@ -210,11 +193,11 @@ struct PersonHeader {
 
 // The serial types around CreationDate's at i that every person record
 // shows: CreationDate and ModificationDate 4-byte integers, FirstSort and
-// LastSort of one type, Kind 0.
+// LastSort of one type, Kind 0 (a person) or 1 (a company).
 bool IsPersonAnchor(ByteView block, size_t i) {
   if (i < kHeaderSizeBack + 5 || i + 1 >= block.size()) return false;
   return block[i] == 4 && block[i + 1] == 4 && block[i - 1] == block[i - 2] && block[i - 1] != 0 &&
-         block[i - kKindTypeBack] == 8;
+         (block[i - kKindTypeBack] == 8 || block[i - kKindTypeBack] == 9);
 }
 
 bool ReadPersonHeader(ByteView block, size_t i, size_t columnCount, PersonHeader& header) {

@@ -39,14 +39,13 @@ void DecodeCarvedValues(ByteView block, size_t body, const std::vector<uint64_t>
 // of the count without those two columns.
 inline constexpr size_t kPersonColumnsAddedInIos7 = 2;
 
-// Finds ABPerson records in one block by their header: a NULL row id, Kind 0,
-// FirstSort and LastSort of equal serial type, and CreationDate and
-// ModificationDate as 4-byte integers. The cell's payload length, row id and
-// header size must be whole in front of the header; value 0 of each row is
-// the row id. On a table leaf page a record inside which a live cell or a
-// freeblock begins is left out (its bytes are no longer its own), as is one
-// whose names hold control characters or broken text. Appends one row per
-// record; headers, when given, gets where each record's header begins in block.
+// Finds ABPerson records in one block by their header: a NULL row id, Kind 0
+// (a person) or 1 (a company card), FirstSort and LastSort of equal serial
+// type, and CreationDate and ModificationDate as 4-byte integers. The cell's payload length, row id
+// and header size must be whole in front of the header; value 0 of each row is the row id. On a
+// table leaf page a record inside which a live cell or a freeblock begins is left out (its bytes
+// are no longer its own), as is one whose names hold control characters or broken text. Appends one
+// row per record; headers, when given, gets where each record's header begins in block.
 void CarvePersonRecords(ByteView block, const std::vector<ColumnDef>& columns, RowList& rows,
                         std::vector<size_t>* headers = nullptr);
 

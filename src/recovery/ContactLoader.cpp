@@ -1,6 +1,7 @@
 #include "recovery/ContactLoader.h"
 
 #include <algorithm>
+#include <iterator>
 #include <map>
 #include <unordered_map>
 #include <utility>
@@ -277,6 +278,9 @@ std::vector<DeletedPerson> ChooseDeletedPersons(const RowList& carved, const Fou
 }
 
 void AddDeletedPersons(const std::vector<DeletedPerson>& persons, DeletedContactList& listed) {
+  // Lines of their own are appended only after the loop: appending while it
+  // runs could move the lines the pointers below name.
+  DeletedContactList own;
   std::multimap<uint32_t, DeletedContact*> lines;
   for (DeletedContact& line : listed)
     if (line.ownerRowid != 0) lines.emplace(line.ownerRowid, &line);
@@ -298,8 +302,10 @@ void AddDeletedPersons(const std::vector<DeletedPerson>& persons, DeletedContact
     line.found = person.found;
     line.organization = organization;
     if (rowid > 0) line.ownerRowid = static_cast<uint32_t>(rowid);
-    listed.push_back(std::move(line));
+    own.push_back(std::move(line));
   }
+  listed.insert(listed.end(), std::make_move_iterator(own.begin()),
+                std::make_move_iterator(own.end()));
 }
 
 LoaderStatus ContactLoader(const SqliteFile& db, ContactMap& contacts,

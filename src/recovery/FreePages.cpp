@@ -87,26 +87,119 @@ class Listing {
 
 }  // namespace
 
-std::string AssignTable(const SqliteFile& db, const std::vector<uint64_t>& serialTypes) {
-  const SchemaTable* fewer = nullptr;
-  for (const SchemaTable& table : db.schemaTables) {
-    if (!Fits(table.columns, serialTypes)) continue;
-    if (table.columns.size() == serialTypes.size()) return table.name;
-    if (fewer == nullptr) fewer = &table;
+std::string AssignTable(const SqliteFile& db, const std::vector<uint64_t>& serialTypes,
+                        const std::vector<DroppedTable>& dropped, uint32_t pageNo) {
+  // The candidates in the order ties are broken in: a dropped table rooted
+  // on this page, the live tables, the other dropped ones.
+  std::vector<std::pair<std::string, const SchemaTable*>> candidates;
+  for (const DroppedTable& table : dropped)
+    if (pageNo != 0 && table.table.rootPage == static_cast<int32_t>(pageNo))
+      candidates.emplace_back(kDroppedPrefix + table.table.name, &table.table);
+  for (const SchemaTable& table : db.schemaTables) candidates.emplace_back(table.name, &table);
+  for (const DroppedTable& table : dropped)
+    if (pageNo == 0 || table.table.rootPage != static_cast<int32_t>(pageNo))
+      candidates.emplace_back(kDroppedPrefix + table.table.name, &table.table);
+  const std::string* fewer = nullptr;
+  for (const auto& [name, table] : candidates) {
+    if (!Fits(table->columns, serialTypes)) continue;
+    if (table->columns.size() == serialTypes.size()) return name;
+    if (fewer == nullptr) fewer = &name;
   }
-  return fewer ? fewer->name : Shape(serialTypes);
+  return fewer ? *fewer : Shape(serialTypes);
 }
 
-std::vector<FreePageRecord> CarveFreePages(const SqliteFile& db) {
+std::vector<FreePageRecord> CarveFreePages(const SqliteFile& db,
+                                           const std::vector<DroppedTable>& dropped) {
   std::vector<FreePageRecord> out;
   if (db.pageSize == 0) return out;
   std::map<std::string, const std::vector<ColumnDef>*> columnsOf;
   for (const SchemaTable& table : db.schemaTables) columnsOf.emplace(table.name, &table.columns);
+  for (const DroppedTable& table : dropped)
+    columnsOf.emplace(kDroppedPrefix + table.table.name, &table.table.columns);
   const ColumnDef anyColumn;  // no declared type: every value as stored
   std::vector<uint8_t> buffer;
   CellPayload cell;
   RecordHeader header;
   Listing listing(db);
+  // Carves the page image in buffer. fileImage: the database file's own image of
+  // a page whose current image is in the log, where only a dropped table's records
+  // are taken (the others are a live table's older rows, not what this listing is for).
+  const auto carvePage = [&](uint32_t pageNo, bool fileImage) {
+    // Where the byte at offset of the page lies.
+    const auto at = [&](size_t offset) {
+      if (!fileImage) return FoundOnPage(db, pageNo, offset, Place::FreePage);
+      FoundAt where;
+      where.file = db.name;
+      where.page = pageNo;
+      where.offset = uint64_t{pageNo - 1} * db.pageSize + offset;
+      return where;
+    };
+    const auto wanted = [&](const std::string& table) {
+      return !fileImage || table.rfind(kDroppedPrefix, 0) == 0;
+    };
+    LeafPage page;
+    page.pageNo = static_cast<int32_t>(pageNo);
+    page.tree = ParsePage(ByteView(buffer.data(), buffer.size()), 0, UsableSize(db));
+    if (!page.tree.Is(PageType::LeafTable)) return;
+    page.tree.CellPointers(page.liveOffsets);
+
+    // The cells the page held when it was last part of a table: whole records.
+    std::map<std::string, size_t> votes;
+    for (uint16_t offset : page.liveOffsets) {
+      if (!AssembleCellPayload(db, page.tree.bytes, offset, cell) ||
+          !DecodeRecordHeader(cell, header))
+        continue;
+      FreePageRecord record;
+      record.table = AssignTable(db, header.serialTypes, dropped, pageNo);
+      const auto known = columnsOf.find(record.table);
+      record.row.resize(header.serialTypes.size());
+      size_t pos = header.bodyOffset;
+      for (size_t i = 0; i < header.serialTypes.size(); ++i) {
+        const uint64_t size = SerialTypeSize(header.serialTypes[i]);
+        const ColumnDef& column = known != columnsOf.end() ? (*known->second)[i] : anyColumn;
+        RenderValue(header.serialTypes[i], cell.bytes.Sub(pos, size), column, false, cell.rowid,
+                    record.row[i]);
+        pos = size > cell.bytes.size() ? cell.bytes.size() + 1 : pos + static_cast<size_t>(size);
+      }
+      record.found = at(offset);
+      if (known != columnsOf.end()) ++votes[record.table];
+      if (wanted(record.table) &&
+          listing.Add(record.table, known != columnsOf.end() ? known->second : nullptr, record.row))
+        out.push_back(std::move(record));
+    }
+
+    // Its gap and freeblocks, by the columns of the table most of its cells
+    // fit; a page without cells is tried against every table in turn.
+    std::vector<std::string> tables;
+    if (!votes.empty()) {
+      tables.push_back(
+          std::max_element(votes.begin(), votes.end(), [](const auto& a, const auto& b) {
+            return a.second < b.second;
+          })->first);
+    } else if (page.liveOffsets.empty()) {
+      for (const DroppedTable& table : dropped)
+        if (table.table.rootPage == static_cast<int32_t>(pageNo))
+          tables.push_back(kDroppedPrefix + table.table.name);
+      if (!fileImage)
+        for (const SchemaTable& table : db.schemaTables) tables.push_back(table.name);
+      for (const DroppedTable& table : dropped)
+        if (table.table.rootPage != static_cast<int32_t>(pageNo))
+          tables.push_back(kDroppedPrefix + table.table.name);
+    }
+    const uint64_t current = FoundOnPage(db, pageNo, 0, Place::FreePage).offset;
+    for (const std::string& name : tables) {
+      if (!wanted(name)) continue;
+      RowList carved;
+      FoundList found;
+      TemplateCarvePage(db, page, *columnsOf[name], carved, &found);
+      for (size_t k = 0; k < carved.size() && k < found.size(); ++k) {
+        if (listing.Add(name, columnsOf[name], carved[k]))
+          out.push_back({name, std::move(carved[k]), at(found[k].offset - current)});
+      }
+      if (!carved.empty()) break;  // the first table whose columns read records
+    }
+  };
+
   const std::unordered_set<uint32_t> trunks = FreelistTrunkPages(db);
   for (uint32_t pageNo : PagesOutsideLiveTrees(db)) {
     if (pageNo < 2) continue;
@@ -120,57 +213,18 @@ std::vector<FreePageRecord> CarveFreePages(const SqliteFile& db) {
       std::fill(buffer.begin(), buffer.begin() + std::min(links, buffer.size()), 0);
       buffer[0] = static_cast<uint8_t>(PageType::LeafTable);
     }
-    LeafPage page;
-    page.pageNo = static_cast<int32_t>(pageNo);
-    page.tree = ParsePage(ByteView(buffer.data(), buffer.size()), 0, UsableSize(db));
-    if (!page.tree.Is(PageType::LeafTable)) continue;
-    page.tree.CellPointers(page.liveOffsets);
-
-    // The cells the page held when it was last part of a table: whole records.
-    std::map<std::string, size_t> votes;
-    for (uint16_t offset : page.liveOffsets) {
-      if (!AssembleCellPayload(db, page.tree.bytes, offset, cell) ||
-          !DecodeRecordHeader(cell, header))
+    carvePage(pageNo, false);
+  }
+  // A dropped table's pages the log handed out again keep its records in the
+  // database file's own image of them.
+  if (!dropped.empty() && db.mainFile.IsOpen()) {
+    const uint32_t inFile = PagesInDatabaseFile(db);
+    for (const auto& [pageNo, offset] : db.walIndex) {
+      if (pageNo < 2 || pageNo > inFile) continue;
+      buffer.assign(db.pageSize, 0);
+      if (db.mainFile.ReadAt(uint64_t{pageNo - 1} * db.pageSize, buffer.data(), buffer.size()) == 0)
         continue;
-      FreePageRecord record;
-      record.table = AssignTable(db, header.serialTypes);
-      const auto known = columnsOf.find(record.table);
-      record.row.resize(header.serialTypes.size());
-      size_t at = header.bodyOffset;
-      for (size_t i = 0; i < header.serialTypes.size(); ++i) {
-        const uint64_t size = SerialTypeSize(header.serialTypes[i]);
-        const ColumnDef& column = known != columnsOf.end() ? (*known->second)[i] : anyColumn;
-        RenderValue(header.serialTypes[i], cell.bytes.Sub(at, size), column, false, cell.rowid,
-                    record.row[i]);
-        at = size > cell.bytes.size() ? cell.bytes.size() + 1 : at + static_cast<size_t>(size);
-      }
-      record.found = FoundOnPage(db, pageNo, offset, Place::FreePage);
-      if (known != columnsOf.end()) ++votes[record.table];
-      if (listing.Add(record.table, known != columnsOf.end() ? known->second : nullptr, record.row))
-        out.push_back(std::move(record));
-    }
-
-    // Its gap and freeblocks, by the columns of the table most of its cells
-    // fit; a page without cells is tried against every table in turn.
-    std::vector<std::string> tables;
-    if (!votes.empty()) {
-      tables.push_back(
-          std::max_element(votes.begin(), votes.end(), [](const auto& a, const auto& b) {
-            return a.second < b.second;
-          })->first);
-    } else if (page.liveOffsets.empty()) {
-      for (const SchemaTable& table : db.schemaTables) tables.push_back(table.name);
-    }
-    for (const std::string& name : tables) {
-      RowList carved;
-      FoundList found;
-      TemplateCarvePage(db, page, *columnsOf[name], carved, &found);
-      for (size_t k = 0; k < carved.size() && k < found.size(); ++k) {
-        found[k].place = Place::FreePage;
-        if (listing.Add(name, columnsOf[name], carved[k]))
-          out.push_back({name, std::move(carved[k]), std::move(found[k])});
-      }
-      if (!carved.empty()) break;  // the first table whose columns read records
+      carvePage(pageNo, true);
     }
   }
   return out;

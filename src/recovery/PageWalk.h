@@ -1,7 +1,9 @@
-// The page walk the contact and call carvers share: every page of the main
+// The page walks the contact and call carvers share: every page of the main
 // database file except page 1 (the schema) and the leaf pages of one table,
-// handed over one block at a time. It reads the database file itself, not the
-// write-ahead log: deleted bytes live in the file's own pages.
+// handed over one block at a time (the database file itself, not the log);
+// and the older images a write-ahead log leaves of any page: the file's own
+// image of a page whose current image is in the log, and the log's frames
+// that are no page's current image.
 #pragma once
 
 #include <cstdint>
@@ -19,6 +21,28 @@ namespace vantrel {
 // the file may be short). table may be nullptr: then only page 1 is skipped.
 void WalkPagesOutsideTable(const SqliteFile& db, const TableInfo* table,
                            const std::function<void(ByteView block, uint32_t pageNo)>& visit);
+
+// The database file's own image of each leaf page of table whose current
+// image is in the log: the image from before the logged changes, which keeps
+// rows deleted since (WalkPagesOutsideTable passes these pages over).
+void WalkFileImagesOfLoggedLeaves(
+    const SqliteFile& db, const TableInfo& table,
+    const std::function<void(ByteView block, uint32_t pageNo)>& visit);
+
+// Every whole frame of the write-ahead log that holds an older committed
+// image of its page, in log order, with where it lies (file "<db>-wal", the
+// frame's page, the image's offset in the log, place LogFrame, frame number
+// from 1): committed frames a later frame of the same page replaced, and
+// frames an earlier run of the log left past the newest ones after a
+// checkpoint restarted it (their salts are the earlier run's). Each keeps its
+// page as it was then, rows deleted since included (DeletedBytes.h). Frames
+// of this run after its last commit are passed over: they belong to a
+// transaction that never committed (or rolled back after its pages spilled),
+// whose rows SQLite never showed, and whatever committed rows they hold the
+// committed images hold too. Nothing when the log's page size is not the
+// database's.
+void WalkOlderLogFrames(const SqliteFile& db,
+                        const std::function<void(ByteView image, const FoundAt& frame)>& visit);
 
 // What a page outside a table's leaves is, for showing where a record found on
 // it lay: FreePage for a page of the freelist or past the database's size,

@@ -330,19 +330,32 @@ void TelephoneNumberCarver(const SqliteFile& db, RowList& rows, std::vector<Foun
   const TableInfo* table = FindTable(db, "ABMultiValue");
   if (!table) return;
   const PagePlaces places(db);
-  WalkPagesOutsideTable(db, table, [&](ByteView block, uint32_t pageNo) {
+  // base: where the block's first byte lies; each number's offset in the block is added.
+  // withIndex: also the index entries, whose freed cells lose their length; on the older images
+  // of the log, whose records of the same numbers are there whole, they only add cut copies.
+  const auto carve = [&](ByteView block, const FoundAt& base, bool withIndex) {
     const size_t before = rows.size();
     CarvePhoneNumberRecords(block, table->columns, rows);
-    CarvePhoneNumberIndexEntries(block, rows);
+    if (withIndex) CarvePhoneNumberIndexEntries(block, rows);
     if (!found) return;
     for (size_t k = before; k < rows.size(); ++k) {
       const std::string& number =
           rows[k].size() > multi_value_column::kValue ? rows[k][multi_value_column::kValue] : "";
       const std::string_view text = block.AsString();
       const size_t at = number.empty() ? std::string_view::npos : text.find(number);
-      found->push_back(places.At(pageNo, block, at == std::string_view::npos ? 0 : at));
+      found->push_back(base);
+      found->back().offset += at == std::string_view::npos ? 0 : at;
     }
+  };
+  WalkPagesOutsideTable(db, table, [&](ByteView block, uint32_t pageNo) {
+    carve(block, places.At(pageNo, block, 0), true);
   });
+  // With a log: the file's own image of each logged leaf of the table, and the log's older
+  // frames of any page, keep numbers deleted since; a number still live is dropped later.
+  WalkFileImagesOfLoggedLeaves(db, *table, [&](ByteView block, uint32_t pageNo) {
+    carve(block, places.At(pageNo, block, 0), false);
+  });
+  WalkOlderLogFrames(db, [&](ByteView block, const FoundAt& frame) { carve(block, frame, false); });
 }
 
 }  // namespace vantrel

@@ -166,8 +166,14 @@ std::string DetailText(const RecordTableModel& list, int row, const ContactMap& 
       const std::string key = cell(2);
       if (key.empty()) {
         // A deleted-contact row: owner and carved value on one line; a
-        // deleted person found without any value, its name alone.
+        // deleted person found without any value, its name alone. Then the
+        // owner's organisation and where the record lay, when known.
         out = cell(0).empty() && !cell(1).empty() ? "姓名：" + cell(1) : cell(1) + ": " + cell(0);
+        if (const DeletedContact* d = list.DeletedContactAt(row)) {
+          if (!d->organization.empty() || d->found) out += '\n';
+          if (!d->organization.empty()) AddLine(out, "单位：", d->organization);
+          AddFoundLine(out, d->found);
+        }
         break;
       }
       const auto it = contacts.find(static_cast<uint32_t>(std::strtoul(key.c_str(), nullptr, 10)));

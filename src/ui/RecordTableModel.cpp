@@ -451,6 +451,12 @@ const MessageTrace* RecordTableModel::TraceAt(int row) const {
   return trace ? trace->trace : nullptr;
 }
 
+const DeletedContact* RecordTableModel::DeletedContactAt(int row) const {
+  if (row < 0 || row >= rowCount()) return nullptr;
+  const auto* deleted = std::get_if<DeletedContactRow>(&RowAt(row));
+  return deleted ? deleted->contact : nullptr;
+}
+
 void RecordTableModel::SortByHeaderClick(int column) {
   const bool ascending = column != sortColumn_ || !sortAscending_;
   sortColumn_ = column;

@@ -108,13 +108,14 @@ class RecordTableModel : public QAbstractTableModel {
 
   // The text of a cell as the list shows it; "" outside the list.
   std::string CellText(int row, int column) const;
-  // The record a message or call row shows; nullptr for a row of another
+  // The record a message, call or deleted-contact row shows; nullptr for a row of another
   // kind or outside the list.
   const MessageRecord* MessageAt(int row) const;
   const CallRecord* CallAt(int row) const;
   const MessageTrace* TraceAt(int row) const;
   // Whether the list shows index-only traces (FillMessageTraces's columns).
   bool showsTraces() const { return traces_; }
+  const DeletedContact* DeletedContactAt(int row) const;
 
   // A click on a column header: ascending when the column differs from the
   // last sorted one or the last order was descending, else descending. The

@@ -121,6 +121,59 @@ TEST(CliReader, FailuresHaveDistinctStatusesAndOneLineMessages) {
   EXPECT_EQ(Cli({"-h"}).out, help.out);
 }
 
+// A dropped table: its CREATE statement as SQLite had it, its records under dropped:NAME among
+// the free-page records, and read by its own name with --deleted, values as SQLite returned them.
+TEST(CliReader, DroppedTablesAndTheirRecords) {
+  fx::TempDir dir;
+  const std::string path = dir.File("dropped.db");
+  std::string sql;
+  std::set<std::string> before;  // stamp, memo, size of each row
+  {
+    fx::OpenOptions options;
+    options.pageSize = 1024;
+    fx::Database db(path, options);
+    db.Exec(
+        "CREATE TABLE keep (id INTEGER PRIMARY KEY, word TEXT);"
+        "CREATE TABLE memo (id INTEGER PRIMARY KEY, stamp INTEGER, memo TEXT, size REAL);");
+    db.Exec("BEGIN");
+    for (int id = 1; id <= 120; ++id) {
+      db.Query("INSERT INTO memo (stamp, memo, size) VALUES (?, ?, ?)",
+               {fx::Value::Int(1400000000 + id),
+                fx::Value::Text("memo\tnumber " + std::to_string(id)), fx::Value::Real(id / 4.0)});
+      db.Query("INSERT INTO keep (word) VALUES (?)", {fx::Value::Text("w" + std::to_string(id))});
+    }
+    db.Exec("COMMIT");
+    sql = db.QueryText("SELECT sql FROM sqlite_master WHERE name = 'memo'");
+    for (const auto& row : db.Query("SELECT stamp, memo, CAST(size AS TEXT) FROM memo"))
+      before.insert(row[0].AsText() + "\t" + vantrel::EscapeField(row[1].AsText()) + "\t" +
+                    row[2].AsText());
+    db.Exec("DROP TABLE memo");
+  }
+
+  CliRun tables = Cli({"tables", path, "--dropped"});
+  ASSERT_EQ(tables.status, 0) << tables.err;
+  ASSERT_EQ(tables.Lines().size(), 1u) << tables.out;
+  const auto fields = Split(tables.Lines()[0]);
+  ASSERT_EQ(fields.size(), 9u);
+  EXPECT_EQ(fields[0], "memo");
+  EXPECT_EQ(fields[2], "4");
+  EXPECT_EQ(fields[8], vantrel::EscapeField(sql));
+
+  size_t freeLines = 0;
+  for (const std::string& line : Cli({"rows", path, "--free"}).Lines())
+    freeLines += line.rfind("dropped:memo\t", 0) == 0;
+  CliRun rows = Cli({"rows", path, "memo", "--deleted"});
+  ASSERT_EQ(rows.status, 0) << rows.err;
+  EXPECT_EQ(rows.Lines().size(), freeLines);
+  EXPECT_GT(freeLines, before.size() / 2);
+  for (const std::string& line : rows.Lines()) {
+    const auto values = Split(line);
+    ASSERT_EQ(values.size(), 4u + 5u) << line;
+    EXPECT_TRUE(before.count(values[1] + "\t" + values[2] + "\t" + values[3])) << line;
+  }
+  EXPECT_EQ(Cli({"rows", path, "nothing", "--deleted"}).status, 2);
+}
+
 // --version names the commit of the checkout it was built from (remade at every
 // build, so never an older one), or none when the source is not a git checkout.
 TEST(CliVersion, NamesTheCheckoutsCommit) {

@@ -116,6 +116,10 @@ const char* PlaceName(CallPlace place) {
       return "freeblock";
     case CallPlace::OtherPage:
       return "other page";
+    case CallPlace::OlderImage:
+      return "older image";
+    case CallPlace::LogFrame:
+      return "log frame";
   }
   return "?";
 }
@@ -252,7 +256,10 @@ TEST(CallLoader, ReadsLiveCallsThroughTheWriteAheadLog) {
     for (const fixtures::CallTruth& call : truth.Deleted()) deletedKeys.insert(KeyOf(call));
     for (const auto& [number, calls] : deleted) {
       for (const CallRecord& record : calls)
-        EXPECT_TRUE(deletedKeys.count(KeyOf(number, record))) << "not a deleted call: " << number;
+        EXPECT_TRUE(deletedKeys.count(KeyOf(number, record)))
+            << "not a deleted call: " << number << " found in " << record.found->file << " page "
+            << record.found->page << " frame " << record.found->frame << " at "
+            << record.found->offset;
     }
   }
 }

@@ -16,8 +16,10 @@
 #include "fixtures/Fixtures.h"
 #include "recovery/ContactCarvers.h"
 #include "recovery/ContactLoader.h"
+#include "recovery/Loaders.h"
 #include "recovery/PhoneNumber.h"
 #include "sqlite/Schema.h"
+#include "sqlite/SqliteFile.h"
 
 namespace vantrel {
 namespace {
@@ -390,6 +392,70 @@ TEST(DeletedPersons, OneLinePerPersonFromItsMostCompleteCopy) {
                 {"", "Nameless Ltd", "Nameless Ltd", 23, 8000},
                 {"", "张伟", "", 0, 4000},  // persons without a rowid come last
             }));
+}
+
+// A person listed on a line of its own before another person whose numbers are listed: the
+// second still gives its organisation to its numbers' lines (the list grows meanwhile).
+TEST(DeletedPersons, OrganisationReachesItsLinesWhateverComesFirst) {
+  const auto person = [](std::string rowid, std::string first, std::string organization) {
+    RowValues row(20);
+    row[0] = std::move(rowid);
+    row[1] = std::move(first);
+    row[7] = std::move(organization);
+    return DeletedPerson{row, std::nullopt};
+  };
+  DeletedContactList lines(1);
+  lines[0].number = "13800138000";
+  lines[0].owner = "Li";
+  lines[0].ownerRowid = 30;
+  lines.shrink_to_fit();
+  AddDeletedPersons({person("23", "", "Nameless Ltd"), person("30", "Li", "Acme")}, lines);
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(lines[0].organization, "Acme");
+  EXPECT_EQ(lines[1].owner, "Nameless Ltd");
+}
+
+// Company cards (Kind 1: an organisation, no names) deleted with their numbers, one alone and
+// a run of neighbours: each comes back by its organisation, as SQLite had it.
+TEST(DeletedPersons, CompanyCardsComeBackByTheirOrganisation) {
+  for (int pageSize : {1024, 4096}) {
+    SCOPED_TRACE(pageSize);
+    fixtures::TempDir dir;
+    fixtures::ContactOptions options;
+    options.pageSize = pageSize;
+    options.personCount = 40;
+    options.deleteFraction = 0;
+    options.deleteSinglePhones = false;
+    options.computeSurvival = false;
+    const std::string path = dir.File("AddressBook.sqlitedb");
+    fixtures::BuildContactsDb(path, options);
+    std::set<std::string> companies;  // organisations of the deleted company cards
+    {
+      fixtures::Database db(path, {.create = false});
+      // Persons 10 to 13 and 25 become companies, as a card edited to one does.
+      const std::string which = "(ROWID BETWEEN 10 AND 13 OR ROWID = 25)";
+      db.Exec(
+          "UPDATE ABPerson SET Kind = 1, First = NULL, Last = NULL, Middle = NULL, "
+          "Organization = 'Company ' || ROWID || ' Ltd' WHERE " +
+          which);
+      for (const auto& row : db.Query("SELECT Organization FROM ABPerson WHERE Kind = 1"))
+        companies.insert(row[0].AsText());
+      db.Exec("DELETE FROM ABMultiValue WHERE record_id IN (SELECT ROWID FROM ABPerson WHERE " +
+              which + ")");
+      db.Exec("DELETE FROM ABPerson WHERE " + which);
+    }
+    ASSERT_EQ(companies.size(), 5u);
+    SqliteFile file;
+    ASSERT_EQ(OpenDatabase("", file, path), OpenStatus::Opened);
+    ContactMap contacts;
+    std::optional<DeletedContactList> deleted;
+    ASSERT_EQ(ContactLoader(file, contacts, deleted), LoaderStatus::Loaded);
+    ASSERT_TRUE(deleted.has_value());
+    std::set<std::string> back;
+    for (const DeletedContact& line : *deleted)
+      if (companies.count(line.organization)) back.insert(line.organization);
+    EXPECT_EQ(back, companies);
+  }
 }
 
 TEST(DeletedContacts, EntryExistsWhenEveryCarvedNumberIsLive) {

@@ -214,7 +214,9 @@ TEST_P(ContactLoaderOnFixture, DeletedNumbersComeBackOnceNeverALiveOne) {
   for (const DeletedContact& line : deleted) {
     if (line.number.empty() || deletedValues.count(line.number)) continue;
     ++invented;
-    ADD_FAILURE() << "not a deleted value: " << line.number;
+    ADD_FAILURE() << "not a deleted value: " << line.number << " in " << line.found->file
+                  << " page " << line.found->page << " frame " << line.found->frame << " at "
+                  << line.found->offset << " place " << static_cast<int>(line.found->place);
   }
   const double recall = 100.0 * found / phones.size();
   const double survivingRecall = surviving ? 100.0 * foundSurviving / surviving : 100.0;

@@ -317,7 +317,14 @@ class MainWindowTest : public QObject {
     Click(Node("通讯录", "删除联系人"));
     PressRow(0);
     const DeletedContact& carved = data().deletedContacts->front();
-    QCOMPARE(frame_->detailPane().text().toStdString(), carved.owner + ": " + carved.number);
+    // The owner and the number first, then the owner's organisation and where it lay.
+    const std::string shown = frame_->detailPane().text().toStdString();
+    QCOMPARE(shown.substr(0, shown.find('\n')), carved.owner + ": " + carved.number);
+    if (!carved.organization.empty())
+      QVERIFY(shown.find("\n单位：" + carved.organization + "\n") != std::string::npos);
+    QVERIFY(carved.found.has_value());
+    QVERIFY(shown.find(carved.found->file + " 第 " + std::to_string(carved.found->page) +
+                       " 页 偏移 " + std::to_string(carved.found->offset)) != std::string::npos);
 
     Click(Node("通话记录", "删除数据"));
     PressRow(0);

@@ -242,6 +242,20 @@ class RecordListTest : public QObject {
     model.FillDeletedContacts(data_.deletedContacts);
     QCOMPARE(DetailText(model, 1, data_.contacts), std::string("李四: 13900000000"));
     QCOMPARE(DetailText(model, -1, data_.contacts), std::string(": "));
+    // A deleted number whose owner's card was found shows the organisation, and where it lay.
+    // The list keeps pointers into the collection: it lives as long as the rows.
+    std::optional<DeletedContactList> found = data_.deletedContacts;
+    (*found)[0].organization = "某某公司";
+    (*found)[0].found = FoundAt{"AddressBook.sqlitedb-wal", 3, 70500, Place::LogFrame, 17};
+    (*found)[1].found = FoundAt{"AddressBook.sqlitedb", 5, 18000, Place::Freeblock, 0};
+    model.SetLayout(RecordKind::Contacts);
+    model.FillDeletedContacts(found);
+    QCOMPARE(DetailText(model, 0, data_.contacts),
+             std::string("张三: 13800000000\n单位：某某公司\n位置：AddressBook.sqlitedb-wal 第 3 "
+                         "页 偏移 70500（预写日志第 17 帧）\n"));
+    QCOMPARE(DetailText(model, 1, data_.contacts),
+             std::string(
+                 "李四: 13900000000\n位置：AddressBook.sqlitedb 第 5 页 偏移 18000（空闲块）\n"));
 
     model.SetLayout(RecordKind::Calls);
     model.FillCalls(data_.liveCalls);
