@@ -107,6 +107,7 @@ int RunRows(const CommandLine& cl, std::ostream& out, std::ostream& err) {
     err << "vantrel-cli: " << file << ": no table named '" << tableName << "'\n";
     return kExitNotFound;
   }
+  if (cl.Has("--deleted")) CarveOlderImages(db, tableName, live, carved, &found);
   if (!cl.Has("--deleted")) {
     for (const RowValues& row : live) {
       for (size_t i = 0; i < row.size(); ++i) out << (i ? "\t" : "") << EscapeField(row[i]);

@@ -11,6 +11,7 @@
 
 #include "platform/Text.h"
 #include "recovery/ColumnRules.h"
+#include "sqlite/WalIndex.h"
 
 namespace vantrel {
 
@@ -271,7 +272,8 @@ class PageCarver {
     first([&](const Carved& c) { return !c.partial && c.intact && ReachesBoundary(c.end, 0); });
     first([&](const Carved& c) {
       return !c.partial && c.full &&
-             (IsBoundary(c.end, regionEnd_) || StaleFreeblockSize(c.end) != 0);
+             (IsBoundary(c.end, regionEnd_) || StaleFreeblockSize(c.end) != 0 ||
+              StartsWholeRecord(c.end));
     });
     first([&](const Carved& c) { return !c.partial && c.full && ReachesBoundary(c.end, 0); });
     first([&](const Carved& c) { return !c.partial && ReachesBoundary(c.end, 0); });
@@ -279,6 +281,15 @@ class PageCarver {
     first([](const Carved& c) { return !c.partial && (c.full || c.intact); });
     first([](const Carved& c) { return c.partial && (c.full || c.intact); });
     return chosen;
+  }
+
+  // Whether a record with all its varints and a value for every column starts at offset: a
+  // freed cell merged into a freeblock after one that kept its bytes. On a 65536-byte page
+  // almost any four bytes pass for an old freeblock header; this is the stronger sign.
+  bool StartsWholeRecord(size_t offset) const {
+    Carved next;
+    return ParseIntact(offset, regionEnd_, next) && next.row.size() == columns_.size() &&
+           next.row.size() > 1;
   }
 
   void CandidatesAt(size_t s, bool damagedAllowed, std::vector<Carved>& out) const {
@@ -295,7 +306,11 @@ class PageCarver {
   // offset; the depth bound keeps a long run of tiny records from exhausting the stack.
   bool ReachesBoundary(size_t offset, int depth) {
     if (IsBoundary(offset, regionEnd_)) return true;
-    if (offset + 3 > regionEnd_ || depth > 1000) return false;
+    if (offset + 3 > regionEnd_) return false;
+    // A thousand records in a row that each fit the table are records, wherever the chain
+    // ends; a 65536-byte page holds thousands of small ones. (Saying no here would also be
+    // remembered for every record before it.)
+    if (depth > 1000) return true;
     auto known = reachesBoundary_.find(offset);
     if (known != reachesBoundary_.end()) return known->second;
     reachesBoundary_[offset] = false;  // a record cannot end where it starts
@@ -690,6 +705,12 @@ void TemplateCarvePage(const SqliteFile& db, const LeafPage& page,
   const size_t arrayEnd = tree.PointerArrayEnd();
   const size_t mostStale = page.liveOffsets.empty() ? tree.usableSize / 2 : 100;
   size_t stale = 0;
+  // A freelist trunk's links took the front of the array of the leaf it was (FreePages reads
+  // them as zeros); the entries after them still name where that leaf's cells began.
+  if (page.liveOffsets.empty()) {
+    while (stale < mostStale && tree.CellPointer(tree.cellCount + stale) == 0) ++stale;
+    if (stale == mostStale) stale = 0;
+  }
   for (; stale < mostStale; ++stale) {
     const uint16_t entry = tree.CellPointer(tree.cellCount + stale);
     if (entry == 0 || entry >= tree.usableSize || entry < arrayEnd) break;
@@ -749,10 +770,11 @@ namespace {
 // Splitting and merging pages (a b-tree rebalanced after a run of deletes) moves live cells and
 // leaves their old bytes behind in free space: a carved row equal to a live one, value for
 // value (the rowid alias aside, which a carved row does not know), is such a copy, not a
-// deleted row.
+// deleted row. A deleted row moved that way before it was deleted leaves two copies, on two
+// pages: it is listed once, where it was first found.
 void DropCopiesOfLiveRows(const TableInfo& table, const RowList& live, RowList& carved,
                           FoundList* found) {
-  if (carved.empty() || live.empty()) return;
+  if (carved.empty()) return;
   const bool alias = !table.columns.empty() && IsRowidAlias(table.columns[0]);
   auto key = [&](const RowValues& row) {
     std::string joined;
@@ -764,10 +786,12 @@ void DropCopiesOfLiveRows(const TableInfo& table, const RowList& live, RowList& 
   };
   std::unordered_set<std::string> liveKeys;
   for (const RowValues& row : live) liveKeys.insert(key(row));
+  std::unordered_set<std::string> listed;
   size_t kept = 0;
   const bool withFound = found && found->size() == carved.size();
   for (size_t k = 0; k < carved.size(); ++k) {
-    if (liveKeys.count(key(carved[k]))) continue;
+    std::string joined = key(carved[k]);
+    if (liveKeys.count(joined) || !listed.insert(std::move(joined)).second) continue;
     if (kept != k) {
       carved[kept] = std::move(carved[k]);
       if (withFound) (*found)[kept] = std::move((*found)[k]);
@@ -797,6 +821,105 @@ TableRead ReadTable(const SqliteFile& db, const std::string& name, RowList& live
   }
   DropCopiesOfLiveRows(*table, live, carved, found);
   return table->pageSets.empty() ? TableRead::NoPages : TableRead::Read;
+}
+
+void CarveOlderImages(const SqliteFile& db, const std::string& name, const RowList& live,
+                      RowList& carved, FoundList* found) {
+  const TableInfo* table = FindTable(db, name);
+  if (table == nullptr || !db.walFile.IsOpen() || db.walIndex.empty() || db.pageSize == 0) return;
+  std::unordered_set<uint32_t> ownPages;
+  for (const PageSet& set : table->pageSets) {
+    for (int32_t p : set.leafPages) ownPages.insert(static_cast<uint32_t>(p));
+    for (int32_t p : set.emptyLeafPages) ownPages.insert(static_cast<uint32_t>(p));
+  }
+  const size_t before = carved.size();
+  FoundList places;
+  // One older image: its cells as whole rows, then its free space by the carving step.
+  auto carveImage = [&](std::vector<uint8_t>& image, uint32_t pageNo, const FoundAt& where) {
+    LeafPage page;
+    page.pageNo = static_cast<int32_t>(pageNo);
+    page.tree =
+        ParsePage(ByteView(image.data(), image.size()), pageNo == 1 ? 100 : 0, UsableSize(db));
+    if (!page.tree.Is(PageType::LeafTable)) return;
+    page.tree.CellPointers(page.liveOffsets);
+    RowList rows;
+    ReadLiveCells(db, page, table->columns, rows);
+    if (!ownPages.count(pageNo)) {
+      // A page the table no longer owns: its image is the table's when its cells fit it.
+      size_t fitting = 0;
+      for (const RowValues& row : rows) fitting += row.size() == table->columns.size();
+      if (rows.empty() || fitting * 2 <= rows.size()) return;
+    }
+    FoundList foundHere;
+    for (size_t k = 0; k < rows.size() && k < page.liveOffsets.size(); ++k) {
+      FoundAt at = where;
+      at.offset += page.liveOffsets[k];
+      if (at.frame == 0) at.place = Place::Unknown;
+      foundHere.push_back(at);
+    }
+    rows.resize(foundHere.size());
+    FoundList freeFound;
+    const size_t cells = rows.size();
+    TemplateCarvePage(db, page, table->columns, rows, &freeFound);
+    // The carving step names the page's current image; the bytes are in this one.
+    const uint64_t current = FoundOnPage(db, pageNo, 0, Place::Unknown).offset;
+    for (size_t k = 0; k + cells < rows.size() && k < freeFound.size(); ++k) {
+      FoundAt at = where;
+      at.offset += freeFound[k].offset - current;
+      if (at.frame == 0) at.place = freeFound[k].place;
+      foundHere.push_back(at);
+    }
+    rows.resize(foundHere.size());
+    for (size_t k = 0; k < rows.size(); ++k) {
+      carved.push_back(std::move(rows[k]));
+      places.push_back(foundHere[k]);
+    }
+  };
+
+  std::vector<uint8_t> image(db.pageSize);
+  // The database file's images of pages whose current image is in the log.
+  for (const auto& [pageNo, offset] : db.walIndex) {
+    const uint64_t at = uint64_t{pageNo - 1} * db.pageSize;
+    if (pageNo == 0 || !db.mainFile.ReadExact(at, image.data(), image.size())) continue;
+    FoundAt where;
+    where.file = db.name;
+    where.page = pageNo;
+    where.offset = at;
+    carveImage(image, pageNo, where);
+  }
+  // The committed frames older than their page's current one.
+  uint64_t lastCommitted = 0;
+  for (const auto& [page, offset] : db.walIndex) lastCommitted = std::max(lastCommitted, offset);
+  const uint64_t frameSize = uint64_t{kWalFrameHeaderSize} + db.pageSize;
+  uint8_t header[kWalFrameHeaderSize] = {};
+  uint32_t number = 0;
+  for (uint64_t frame = kWalHeaderSize; frame + kWalFrameHeaderSize <= lastCommitted;
+       frame += frameSize) {
+    ++number;
+    if (!db.walFile.ReadExact(frame, header, sizeof header) ||
+        !db.walFile.ReadExact(frame + kWalFrameHeaderSize, image.data(), image.size()))
+      break;
+    const uint32_t pageNo = ByteView(header, sizeof header).U32(0);
+    const auto current = db.walIndex.find(pageNo);
+    if (current != db.walIndex.end() && current->second == frame + kWalFrameHeaderSize) continue;
+    FoundAt where;
+    where.file = db.name + "-wal";
+    where.page = pageNo;
+    where.offset = frame + kWalFrameHeaderSize;
+    where.place = Place::LogFrame;
+    where.frame = number;
+    carveImage(image, pageNo, where);
+  }
+  if (carved.size() == before) return;
+  // Left out: copies of live rows and of rows already listed (the same row in several images).
+  FoundList all;
+  FoundList* keep = found;
+  if (found == nullptr || found->size() != before) {
+    all.assign(before, FoundAt{});
+    keep = &all;
+  }
+  keep->insert(keep->end(), places.begin(), places.end());
+  DropCopiesOfLiveRows(*table, live, carved, keep);
 }
 
 int64_t TextToInt(const std::string& text) {

@@ -144,6 +144,17 @@ enum class TableRead : uint8_t {
 TableRead ReadTable(const SqliteFile& db, const std::string& name, RowList& live, RowList& carved,
                     const CarveStep& carve = TemplateCarvePage, FoundList* found = nullptr);
 
+// The table's rows kept by older images of its pages, which a write-ahead log leaves
+// (DeletedBytes.h, 5): the committed frames older than a page's current one, and the
+// database file's own image of a page the log holds newer. Each such image of a table leaf
+// (one of the table's pages, or one whose cells fit the table best) gives its cells and what
+// its free space holds; a row equal to a live one or to one already in carved is left out.
+// Rows from a frame are found at Place::LogFrame with the frame's number; rows from the file
+// image keep the place the page shows (a whole cell there: Place::Unknown). Frames after the
+// last commit are left alone: SQLite never showed their rows, so none of them was deleted.
+void CarveOlderImages(const SqliteFile& db, const std::string& name, const RowList& live,
+                      RowList& carved, FoundList* found = nullptr);
+
 // The integer of a text value by the atoi rule: optional blanks, optional
 // sign, leading decimal digits; 0 when there are none.
 int64_t TextToInt(const std::string& text);
