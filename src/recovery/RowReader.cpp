@@ -190,6 +190,10 @@ class PageCarver {
 
   void SetTemplate(const Template& t) { template_ = t; }
   void AddBoundary(size_t offset) { boundaries_.insert(offset); }
+  // An offset where a cell may have begun whose first bytes something else took (the pointer
+  // array growing over the gap): its record is tried with them reconstructed, and kept only
+  // when it has every column and ends where something known begins.
+  void AddHeadLost(size_t offset) { headLost_.insert(offset); }
 
   // Reads every record of the free region [start, end). A freeblock's first four bytes (and
   // those of any freed cell merged into it) were overwritten by freeblock headers, so at a
@@ -206,7 +210,15 @@ class PageCarver {
       const bool boundary = atBoundary || boundaries_.count(s) != 0;
       std::vector<Carved> candidates;
       const size_t staleSize = boundary ? 0 : StaleFreeblockSize(s);
-      CandidatesAt(s, boundary || staleSize != 0, candidates);
+      const bool headLost = !boundary && staleSize == 0 && headLost_.count(s) != 0;
+      CandidatesAt(s, boundary || staleSize != 0 || headLost, candidates);
+      if (headLost) {
+        std::erase_if(candidates, [&](const Carved& c) {
+          return !c.intact && (!c.full || c.partial ||
+                               !(IsBoundary(c.end, end) || StaleFreeblockSize(c.end) != 0 ||
+                                 StartsWholeRecord(c.end)));
+        });
+      }
       if (staleSize != 0) {
         // Where only the bytes say a cell began, a reconstructed record must have every
         // column and end within the block the old header measured.
@@ -216,7 +228,7 @@ class PageCarver {
           if (c.intact) return false;
           if (!c.full || c.partial || c.end > s + staleSize) return true;
           return c.end != s + staleSize && !IsBoundary(c.end, end) &&
-                 StaleFreeblockSize(c.end) == 0;
+                 StaleFreeblockSize(c.end) == 0 && !StartsWholeRecord(c.end);
         });
       }
       const Carved* chosen = Choose(candidates);
@@ -283,13 +295,25 @@ class PageCarver {
     return chosen;
   }
 
-  // Whether a record with all its varints and a value for every column starts at offset: a
+  // Whether a record with all its varints and a type for every column starts at offset: a
   // freed cell merged into a freeblock after one that kept its bytes. On a 65536-byte page
   // almost any four bytes pass for an old freeblock header; this is the stronger sign.
   bool StartsWholeRecord(size_t offset) const {
-    Carved next;
-    return ParseIntact(offset, regionEnd_, next) && next.row.size() == columns_.size() &&
-           next.row.size() > 1;
+    uint64_t payloadLength = 0, rowid = 0, headerLength = 0;
+    int l1 = 0, l2 = 0, l3 = 0;
+    if (offset >= regionEnd_ || columns_.size() < 2) return false;
+    DecodeVarint(page_.Sub(offset, regionEnd_ - offset), payloadLength, l1);
+    if (l1 == 0) return false;
+    DecodeVarint(page_.Sub(offset + l1, regionEnd_ - offset - l1), rowid, l2);
+    if (l2 == 0) return false;
+    const size_t hs = offset + l1 + l2;
+    DecodeVarint(page_.Sub(hs, regionEnd_ > hs ? regionEnd_ - hs : 0), headerLength, l3);
+    if (l3 == 0 || headerLength < 2 || headerLength > 9 * columns_.size() + 9) return false;
+    std::vector<uint64_t> types;
+    uint64_t body = 0;
+    // Its header is enough: newer bytes may have taken its tail.
+    return TypesUpTo(hs + l3, hs + headerLength, 0, types, body) &&
+           types.size() == columns_.size() && payloadLength == headerLength + body;
   }
 
   void CandidatesAt(size_t s, bool damagedAllowed, std::vector<Carved>& out) const {
@@ -661,6 +685,7 @@ class PageCarver {
   std::unordered_set<size_t> boundaries_;
   size_t regionEnd_ = 0;
   std::unordered_map<size_t, bool> reachesBoundary_;
+  std::unordered_set<size_t> headLost_;
   // The freelist's trunk pages, read when a record first follows its overflow chain.
   mutable bool trunksRead_ = false;
   mutable std::unordered_set<uint32_t> trunks_;
@@ -726,6 +751,11 @@ void TemplateCarvePage(const SqliteFile& db, const LeafPage& page,
       page.liveOffsets.empty() ? std::max<size_t>(gap.begin, arrayEnd + 2 * stale) : gap.begin;
   // A page that lost every row is shown as such, whichever stretch of it a record lay in.
   const bool emptied = page.liveOffsets.empty();
+  // The pointer array grows over the gap without regard for what lies there: just past its
+  // stale entries a deleted cell may have begun whose first bytes new entries took.
+  if (!emptied)
+    for (size_t at = arrayEnd + 2 * stale; at < arrayEnd + 2 * stale + 12 && at < gap.end; ++at)
+      carver.AddHeadLost(at);
   if (gap.end > gapBegin)
     carver.CarveRegion(gapBegin, gap.end, false, emptied ? Place::LeafPage : Place::Gap, carved,
                        found);
