@@ -11,6 +11,7 @@
 
 #include "platform/Text.h"
 #include "recovery/ColumnRules.h"
+#include "recovery/FreePages.h"
 #include "sqlite/WalIndex.h"
 
 namespace vantrel {
@@ -862,6 +863,14 @@ void CarveOlderImages(const SqliteFile& db, const std::string& name, const RowLi
     for (int32_t p : set.leafPages) ownPages.insert(static_cast<uint32_t>(p));
     for (int32_t p : set.emptyLeafPages) ownPages.insert(static_cast<uint32_t>(p));
   }
+  std::unordered_set<uint32_t> otherPages;  // leaves of the other tables
+  for (const auto& [other, info] : db.tableMap) {
+    if (other == name) continue;
+    for (const PageSet& set : info.pageSets) {
+      for (int32_t p : set.leafPages) otherPages.insert(static_cast<uint32_t>(p));
+      for (int32_t p : set.emptyLeafPages) otherPages.insert(static_cast<uint32_t>(p));
+    }
+  }
   const size_t before = carved.size();
   FoundList places;
   // One older image: its cells as whole rows, then its free space by the carving step.
@@ -870,24 +879,46 @@ void CarveOlderImages(const SqliteFile& db, const std::string& name, const RowLi
     page.pageNo = static_cast<int32_t>(pageNo);
     page.tree =
         ParsePage(ByteView(image.data(), image.size()), pageNo == 1 ? 100 : 0, UsableSize(db));
-    if (!page.tree.Is(PageType::LeafTable)) return;
+    const bool own = ownPages.count(pageNo) != 0;
+    if ((!own && otherPages.count(pageNo)) || !page.tree.Is(PageType::LeafTable)) return;
     page.tree.CellPointers(page.liveOffsets);
+    // The image may be of the page when another table had it (a page freed and reused): its
+    // cells are this table's rows only when their serial types fit its columns, and its free
+    // space is read by them when most cells do.
+    const std::vector<ColumnDef>& columns = table->columns;
     RowList rows;
-    ReadLiveCells(db, page, table->columns, rows);
-    if (!ownPages.count(pageNo)) {
-      // A page the table no longer owns: its image is the table's when its cells fit it.
-      size_t fitting = 0;
-      for (const RowValues& row : rows) fitting += row.size() == table->columns.size();
-      if (rows.empty() || fitting * 2 <= rows.size()) return;
-    }
     FoundList foundHere;
-    for (size_t k = 0; k < rows.size() && k < page.liveOffsets.size(); ++k) {
-      FoundAt at = where;
-      at.offset += page.liveOffsets[k];
-      if (at.frame == 0) at.place = Place::Unknown;
-      foundHere.push_back(at);
+    CellPayload cell;
+    RecordHeader header;
+    size_t cellCount = 0;
+    for (uint16_t offset : page.liveOffsets) {
+      if (!AssembleCellPayload(db, page.tree.bytes, offset, cell) ||
+          !DecodeRecordHeader(cell, header))
+        continue;
+      ++cellCount;
+      const std::vector<uint64_t>& types = header.serialTypes;
+      bool fits = !types.empty() && types.size() <= columns.size();
+      for (size_t i = 0; fits && i < types.size(); ++i)
+        fits = (i == 0 && IsRowidAlias(columns[0]))
+                   ? types[0] == 0
+                   : FitsAffinity(AffinityOf(columns[i].type), types[i]);
+      // On a page no table owns now, a record is taken for this table's only when this is the
+      // table its types are given to among all of the schema.
+      if (!fits || (!own && AssignTable(db, types) != name)) continue;
+      RowValues row(types.size());
+      size_t at = header.bodyOffset;
+      for (size_t i = 0; i < types.size(); ++i) {
+        const uint64_t size = SerialTypeSize(types[i]);
+        RenderValue(types[i], cell.bytes.Sub(at, size), columns[i], false, cell.rowid, row[i]);
+        at = size > cell.bytes.size() ? cell.bytes.size() + 1 : at + static_cast<size_t>(size);
+      }
+      rows.push_back(std::move(row));
+      FoundAt found = where;
+      found.offset += offset;
+      if (found.frame == 0) found.place = Place::Unknown;
+      foundHere.push_back(found);
     }
-    rows.resize(foundHere.size());
+    if (cellCount != 0 ? rows.size() * 2 <= cellCount : !own) return;  // another table's image
     FoundList freeFound;
     const size_t cells = rows.size();
     TemplateCarvePage(db, page, table->columns, rows, &freeFound);
