@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <functional>
@@ -243,7 +244,11 @@ void Report(const std::string& name, const Tally& t, const std::set<Spot>& unche
     for (const std::string& l : t.lost) line += " " + l;
   }
   std::printf("%s\n", line.c_str());
-  ::testing::Test::RecordProperty(name, line);
+  std::string key = "recall_" + name;  // an XML attribute name in the test report
+  std::replace_if(
+      key.begin(), key.end(), [](char c) { return !std::isalnum(static_cast<unsigned char>(c)); },
+      '_');
+  ::testing::Test::RecordProperty(key, line);
   EXPECT_GT(surviving, 0) << name;
   EXPECT_GE(found * 100, surviving * 95) << line;
   for (const auto& [spot, counts] : t.perSpot) {
