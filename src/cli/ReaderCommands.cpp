@@ -134,6 +134,7 @@ int RunRows(const CommandLine& cl, std::ostream& out, std::ostream& err) {
   } else {
     width = FindTable(db, tableName)->columns.size();
   }
+  if (cl.Has("--deleted")) CarveOlderImages(db, tableName, live, carved, &found);
   if (!cl.Has("--deleted")) {
     for (const RowValues& row : live) {
       for (size_t i = 0; i < row.size(); ++i) out << (i ? "\t" : "") << EscapeField(row[i]);

@@ -11,6 +11,8 @@
 
 #include "platform/Text.h"
 #include "recovery/ColumnRules.h"
+#include "recovery/FreePages.h"
+#include "sqlite/WalIndex.h"
 
 namespace vantrel {
 
@@ -189,6 +191,10 @@ class PageCarver {
 
   void SetTemplate(const Template& t) { template_ = t; }
   void AddBoundary(size_t offset) { boundaries_.insert(offset); }
+  // An offset where a cell may have begun whose first bytes something else took (the pointer
+  // array growing over the gap): its record is tried with them reconstructed, and kept only
+  // when it has every column and ends where something known begins.
+  void AddHeadLost(size_t offset) { headLost_.insert(offset); }
 
   // Reads every record of the free region [start, end). A freeblock's first four bytes (and
   // those of any freed cell merged into it) were overwritten by freeblock headers, so at a
@@ -205,7 +211,15 @@ class PageCarver {
       const bool boundary = atBoundary || boundaries_.count(s) != 0;
       std::vector<Carved> candidates;
       const size_t staleSize = boundary ? 0 : StaleFreeblockSize(s);
-      CandidatesAt(s, boundary || staleSize != 0, candidates);
+      const bool headLost = !boundary && staleSize == 0 && headLost_.count(s) != 0;
+      CandidatesAt(s, boundary || staleSize != 0 || headLost, candidates);
+      if (headLost) {
+        std::erase_if(candidates, [&](const Carved& c) {
+          return !c.intact && (!c.full || c.partial ||
+                               !(IsBoundary(c.end, end) || StaleFreeblockSize(c.end) != 0 ||
+                                 StartsWholeRecord(c.end)));
+        });
+      }
       if (staleSize != 0) {
         // Where only the bytes say a cell began, a reconstructed record must have every
         // column and end within the block the old header measured.
@@ -215,7 +229,7 @@ class PageCarver {
           if (c.intact) return false;
           if (!c.full || c.partial || c.end > s + staleSize) return true;
           return c.end != s + staleSize && !IsBoundary(c.end, end) &&
-                 StaleFreeblockSize(c.end) == 0;
+                 StaleFreeblockSize(c.end) == 0 && !StartsWholeRecord(c.end);
         });
       }
       const Carved* chosen = Choose(candidates);
@@ -271,7 +285,8 @@ class PageCarver {
     first([&](const Carved& c) { return !c.partial && c.intact && ReachesBoundary(c.end, 0); });
     first([&](const Carved& c) {
       return !c.partial && c.full &&
-             (IsBoundary(c.end, regionEnd_) || StaleFreeblockSize(c.end) != 0);
+             (IsBoundary(c.end, regionEnd_) || StaleFreeblockSize(c.end) != 0 ||
+              StartsWholeRecord(c.end));
     });
     first([&](const Carved& c) { return !c.partial && c.full && ReachesBoundary(c.end, 0); });
     first([&](const Carved& c) { return !c.partial && ReachesBoundary(c.end, 0); });
@@ -279,6 +294,27 @@ class PageCarver {
     first([](const Carved& c) { return !c.partial && (c.full || c.intact); });
     first([](const Carved& c) { return c.partial && (c.full || c.intact); });
     return chosen;
+  }
+
+  // Whether a record with all its varints and a type for every column starts at offset: a
+  // freed cell merged into a freeblock after one that kept its bytes. On a 65536-byte page
+  // almost any four bytes pass for an old freeblock header; this is the stronger sign.
+  bool StartsWholeRecord(size_t offset) const {
+    uint64_t payloadLength = 0, rowid = 0, headerLength = 0;
+    int l1 = 0, l2 = 0, l3 = 0;
+    if (offset >= regionEnd_ || columns_.size() < 2) return false;
+    DecodeVarint(page_.Sub(offset, regionEnd_ - offset), payloadLength, l1);
+    if (l1 == 0) return false;
+    DecodeVarint(page_.Sub(offset + l1, regionEnd_ - offset - l1), rowid, l2);
+    if (l2 == 0) return false;
+    const size_t hs = offset + l1 + l2;
+    DecodeVarint(page_.Sub(hs, regionEnd_ > hs ? regionEnd_ - hs : 0), headerLength, l3);
+    if (l3 == 0 || headerLength < 2 || headerLength > 9 * columns_.size() + 9) return false;
+    std::vector<uint64_t> types;
+    uint64_t body = 0;
+    // Its header is enough: newer bytes may have taken its tail.
+    return TypesUpTo(hs + l3, hs + headerLength, 0, types, body) &&
+           types.size() == columns_.size() && payloadLength == headerLength + body;
   }
 
   void CandidatesAt(size_t s, bool damagedAllowed, std::vector<Carved>& out) const {
@@ -295,7 +331,11 @@ class PageCarver {
   // offset; the depth bound keeps a long run of tiny records from exhausting the stack.
   bool ReachesBoundary(size_t offset, int depth) {
     if (IsBoundary(offset, regionEnd_)) return true;
-    if (offset + 3 > regionEnd_ || depth > 1000) return false;
+    if (offset + 3 > regionEnd_) return false;
+    // A thousand records in a row that each fit the table are records, wherever the chain
+    // ends; a 65536-byte page holds thousands of small ones. (Saying no here would also be
+    // remembered for every record before it.)
+    if (depth > 1000) return true;
     auto known = reachesBoundary_.find(offset);
     if (known != reachesBoundary_.end()) return known->second;
     reachesBoundary_[offset] = false;  // a record cannot end where it starts
@@ -646,6 +686,7 @@ class PageCarver {
   std::unordered_set<size_t> boundaries_;
   size_t regionEnd_ = 0;
   std::unordered_map<size_t, bool> reachesBoundary_;
+  std::unordered_set<size_t> headLost_;
   // The freelist's trunk pages, read when a record first follows its overflow chain.
   mutable bool trunksRead_ = false;
   mutable std::unordered_set<uint32_t> trunks_;
@@ -690,6 +731,12 @@ void TemplateCarvePage(const SqliteFile& db, const LeafPage& page,
   const size_t arrayEnd = tree.PointerArrayEnd();
   const size_t mostStale = page.liveOffsets.empty() ? tree.usableSize / 2 : 100;
   size_t stale = 0;
+  // A freelist trunk's links took the front of the array of the leaf it was (FreePages reads
+  // them as zeros); the entries after them still name where that leaf's cells began.
+  if (page.liveOffsets.empty()) {
+    while (stale < mostStale && tree.CellPointer(tree.cellCount + stale) == 0) ++stale;
+    if (stale == mostStale) stale = 0;
+  }
   for (; stale < mostStale; ++stale) {
     const uint16_t entry = tree.CellPointer(tree.cellCount + stale);
     if (entry == 0 || entry >= tree.usableSize || entry < arrayEnd) break;
@@ -705,6 +752,11 @@ void TemplateCarvePage(const SqliteFile& db, const LeafPage& page,
       page.liveOffsets.empty() ? std::max<size_t>(gap.begin, arrayEnd + 2 * stale) : gap.begin;
   // A page that lost every row is shown as such, whichever stretch of it a record lay in.
   const bool emptied = page.liveOffsets.empty();
+  // The pointer array grows over the gap without regard for what lies there: just past its
+  // stale entries a deleted cell may have begun whose first bytes new entries took.
+  if (!emptied)
+    for (size_t at = arrayEnd + 2 * stale; at < arrayEnd + 2 * stale + 12 && at < gap.end; ++at)
+      carver.AddHeadLost(at);
   if (gap.end > gapBegin)
     carver.CarveRegion(gapBegin, gap.end, false, emptied ? Place::LeafPage : Place::Gap, carved,
                        found);
@@ -749,10 +801,11 @@ namespace {
 // Splitting and merging pages (a b-tree rebalanced after a run of deletes) moves live cells and
 // leaves their old bytes behind in free space: a carved row equal to a live one, value for
 // value (the rowid alias aside, which a carved row does not know), is such a copy, not a
-// deleted row.
+// deleted row. A deleted row moved that way before it was deleted leaves two copies, on two
+// pages: it is listed once, where it was first found.
 void DropCopiesOfLiveRows(const TableInfo& table, const RowList& live, RowList& carved,
                           FoundList* found) {
-  if (carved.empty() || live.empty()) return;
+  if (carved.empty()) return;
   const bool alias = !table.columns.empty() && IsRowidAlias(table.columns[0]);
   auto key = [&](const RowValues& row) {
     std::string joined;
@@ -764,10 +817,12 @@ void DropCopiesOfLiveRows(const TableInfo& table, const RowList& live, RowList& 
   };
   std::unordered_set<std::string> liveKeys;
   for (const RowValues& row : live) liveKeys.insert(key(row));
+  std::unordered_set<std::string> listed;
   size_t kept = 0;
   const bool withFound = found && found->size() == carved.size();
   for (size_t k = 0; k < carved.size(); ++k) {
-    if (liveKeys.count(key(carved[k]))) continue;
+    std::string joined = key(carved[k]);
+    if (liveKeys.count(joined) || !listed.insert(std::move(joined)).second) continue;
     if (kept != k) {
       carved[kept] = std::move(carved[k]);
       if (withFound) (*found)[kept] = std::move((*found)[k]);
@@ -797,6 +852,135 @@ TableRead ReadTable(const SqliteFile& db, const std::string& name, RowList& live
   }
   DropCopiesOfLiveRows(*table, live, carved, found);
   return table->pageSets.empty() ? TableRead::NoPages : TableRead::Read;
+}
+
+void CarveOlderImages(const SqliteFile& db, const std::string& name, const RowList& live,
+                      RowList& carved, FoundList* found) {
+  const TableInfo* table = FindTable(db, name);
+  if (table == nullptr || !db.walFile.IsOpen() || db.walIndex.empty() || db.pageSize == 0) return;
+  std::unordered_set<uint32_t> ownPages;
+  for (const PageSet& set : table->pageSets) {
+    for (int32_t p : set.leafPages) ownPages.insert(static_cast<uint32_t>(p));
+    for (int32_t p : set.emptyLeafPages) ownPages.insert(static_cast<uint32_t>(p));
+  }
+  std::unordered_set<uint32_t> otherPages;  // leaves of the other tables
+  for (const auto& [other, info] : db.tableMap) {
+    if (other == name) continue;
+    for (const PageSet& set : info.pageSets) {
+      for (int32_t p : set.leafPages) otherPages.insert(static_cast<uint32_t>(p));
+      for (int32_t p : set.emptyLeafPages) otherPages.insert(static_cast<uint32_t>(p));
+    }
+  }
+  const size_t before = carved.size();
+  FoundList places;
+  // One older image: its cells as whole rows, then its free space by the carving step.
+  auto carveImage = [&](std::vector<uint8_t>& image, uint32_t pageNo, const FoundAt& where) {
+    LeafPage page;
+    page.pageNo = static_cast<int32_t>(pageNo);
+    page.tree =
+        ParsePage(ByteView(image.data(), image.size()), pageNo == 1 ? 100 : 0, UsableSize(db));
+    const bool own = ownPages.count(pageNo) != 0;
+    if ((!own && otherPages.count(pageNo)) || !page.tree.Is(PageType::LeafTable)) return;
+    page.tree.CellPointers(page.liveOffsets);
+    // The image may be of the page when another table had it (a page freed and reused): its
+    // cells are this table's rows only when their serial types fit its columns, and its free
+    // space is read by them when most cells do.
+    const std::vector<ColumnDef>& columns = table->columns;
+    RowList rows;
+    FoundList foundHere;
+    CellPayload cell;
+    RecordHeader header;
+    size_t cellCount = 0;
+    for (uint16_t offset : page.liveOffsets) {
+      if (!AssembleCellPayload(db, page.tree.bytes, offset, cell) ||
+          !DecodeRecordHeader(cell, header))
+        continue;
+      ++cellCount;
+      const std::vector<uint64_t>& types = header.serialTypes;
+      bool fits = !types.empty() && types.size() <= columns.size();
+      for (size_t i = 0; fits && i < types.size(); ++i)
+        fits = (i == 0 && IsRowidAlias(columns[0]))
+                   ? types[0] == 0
+                   : FitsAffinity(AffinityOf(columns[i].type), types[i]);
+      // On a page no table owns now, a record is taken for this table's only when this is the
+      // table its types are given to among all of the schema.
+      if (!fits || (!own && AssignTable(db, types) != name)) continue;
+      RowValues row(types.size());
+      size_t at = header.bodyOffset;
+      for (size_t i = 0; i < types.size(); ++i) {
+        const uint64_t size = SerialTypeSize(types[i]);
+        RenderValue(types[i], cell.bytes.Sub(at, size), columns[i], false, cell.rowid, row[i]);
+        at = size > cell.bytes.size() ? cell.bytes.size() + 1 : at + static_cast<size_t>(size);
+      }
+      rows.push_back(std::move(row));
+      FoundAt found = where;
+      found.offset += offset;
+      if (found.frame == 0) found.place = Place::Unknown;
+      foundHere.push_back(found);
+    }
+    if (cellCount != 0 ? rows.size() * 2 <= cellCount : !own) return;  // another table's image
+    FoundList freeFound;
+    const size_t cells = rows.size();
+    TemplateCarvePage(db, page, table->columns, rows, &freeFound);
+    // The carving step names the page's current image; the bytes are in this one.
+    const uint64_t current = FoundOnPage(db, pageNo, 0, Place::Unknown).offset;
+    for (size_t k = 0; k + cells < rows.size() && k < freeFound.size(); ++k) {
+      FoundAt at = where;
+      at.offset += freeFound[k].offset - current;
+      if (at.frame == 0) at.place = freeFound[k].place;
+      foundHere.push_back(at);
+    }
+    rows.resize(foundHere.size());
+    for (size_t k = 0; k < rows.size(); ++k) {
+      carved.push_back(std::move(rows[k]));
+      places.push_back(foundHere[k]);
+    }
+  };
+
+  std::vector<uint8_t> image(db.pageSize);
+  // The database file's images of pages whose current image is in the log.
+  for (const auto& [pageNo, offset] : db.walIndex) {
+    const uint64_t at = uint64_t{pageNo - 1} * db.pageSize;
+    if (pageNo == 0 || !db.mainFile.ReadExact(at, image.data(), image.size())) continue;
+    FoundAt where;
+    where.file = db.name;
+    where.page = pageNo;
+    where.offset = at;
+    carveImage(image, pageNo, where);
+  }
+  // The committed frames older than their page's current one.
+  uint64_t lastCommitted = 0;
+  for (const auto& [page, offset] : db.walIndex) lastCommitted = std::max(lastCommitted, offset);
+  const uint64_t frameSize = uint64_t{kWalFrameHeaderSize} + db.pageSize;
+  uint8_t header[kWalFrameHeaderSize] = {};
+  uint32_t number = 0;
+  for (uint64_t frame = kWalHeaderSize; frame + kWalFrameHeaderSize <= lastCommitted;
+       frame += frameSize) {
+    ++number;
+    if (!db.walFile.ReadExact(frame, header, sizeof header) ||
+        !db.walFile.ReadExact(frame + kWalFrameHeaderSize, image.data(), image.size()))
+      break;
+    const uint32_t pageNo = ByteView(header, sizeof header).U32(0);
+    const auto current = db.walIndex.find(pageNo);
+    if (current != db.walIndex.end() && current->second == frame + kWalFrameHeaderSize) continue;
+    FoundAt where;
+    where.file = db.name + "-wal";
+    where.page = pageNo;
+    where.offset = frame + kWalFrameHeaderSize;
+    where.place = Place::LogFrame;
+    where.frame = number;
+    carveImage(image, pageNo, where);
+  }
+  if (carved.size() == before) return;
+  // Left out: copies of live rows and of rows already listed (the same row in several images).
+  FoundList all;
+  FoundList* keep = found;
+  if (found == nullptr || found->size() != before) {
+    all.assign(before, FoundAt{});
+    keep = &all;
+  }
+  keep->insert(keep->end(), places.begin(), places.end());
+  DropCopiesOfLiveRows(*table, live, carved, keep);
 }
 
 int64_t TextToInt(const std::string& text) {

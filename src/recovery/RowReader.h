@@ -144,6 +144,20 @@ enum class TableRead : uint8_t {
 TableRead ReadTable(const SqliteFile& db, const std::string& name, RowList& live, RowList& carved,
                     const CarveStep& carve = TemplateCarvePage, FoundList* found = nullptr);
 
+// The table's rows kept by older images of its pages, which a write-ahead log leaves
+// (DeletedBytes.h, 5): the committed frames older than a page's current one, and the
+// database file's own image of a page the log holds newer. Each such image of one of the
+// table's leaves gives its cells whose serial types fit the table and, unless most cells do
+// not (the page then held another table), what its free space holds; an image of a page no
+// table owns now (freed since), the same when most of its cells are given to this table by
+// AssignTable (FreePages.h). A row equal to a live one or to one already in carved is left
+// out.
+// Rows from a frame are found at Place::LogFrame with the frame's number; rows from the file
+// image keep the place the page shows (a whole cell there: Place::Unknown). Frames after the
+// last commit are left alone: SQLite never showed their rows, so none of them was deleted.
+void CarveOlderImages(const SqliteFile& db, const std::string& name, const RowList& live,
+                      RowList& carved, FoundList* found = nullptr);
+
 // The integer of a text value by the atoi rule: optional blanks, optional
 // sign, leading decimal digits; 0 when there are none.
 int64_t TextToInt(const std::string& text);
