@@ -735,7 +735,12 @@ void TemplateCarvePage(const SqliteFile& db, const LeafPage& page,
   // them as zeros); the entries after them still name where that leaf's cells began.
   if (page.liveOffsets.empty()) {
     while (stale < mostStale && tree.CellPointer(tree.cellCount + stale) == 0) ++stale;
-    if (stale == mostStale) stale = 0;
+    // The zeros may run on past any array into the empty middle of the page, up to the first
+    // cell: its bytes then read as an "entry" that points back before itself, and skipping
+    // that far would lose the cell. Only an entry pointing past the array names a cell.
+    const size_t endOfRun = arrayEnd + 2 * (stale + 1);
+    const uint16_t next = stale < mostStale ? tree.CellPointer(tree.cellCount + stale) : 0;
+    if (stale == mostStale || next >= tree.usableSize || next < endOfRun) stale = 0;
   }
   for (; stale < mostStale; ++stale) {
     const uint16_t entry = tree.CellPointer(tree.cellCount + stale);

@@ -220,9 +220,8 @@ struct Tally {
 };
 
 // Prints the tally and checks the bar: 95 % of the surviving records overall and in each place
-// with ten or more; no live record listed, none twice. Places in `unchecked` (places a kind is
-// not read from yet, or known to fall short) are printed, marked, and left out of the bar.
-void Report(const std::string& name, const Tally& t, const std::set<Spot>& unchecked = {}) {
+// with ten or more; no live record listed, none twice.
+void Report(const std::string& name, const Tally& t) {
   std::string line = "[ recall ] " + name + ": deleted " + std::to_string(t.deleted) +
                      ", surviving " + std::to_string(t.surviving) + ", found " +
                      std::to_string(t.found) + " (+" + std::to_string(t.foundGone) +
@@ -232,10 +231,6 @@ void Report(const std::string& name, const Tally& t, const std::set<Spot>& unche
   for (const auto& [spot, counts] : t.perSpot) {
     line += "\n    " + std::string(SpotName(spot)) + " " + std::to_string(counts.first) + "/" +
             std::to_string(counts.second);
-    if (unchecked.count(spot)) {
-      line += " (not held to the bar yet)";
-      continue;
-    }
     found += counts.first;
     surviving += counts.second;
   }
@@ -252,7 +247,7 @@ void Report(const std::string& name, const Tally& t, const std::set<Spot>& unche
   EXPECT_GT(surviving, 0) << name;
   EXPECT_GE(found * 100, surviving * 95) << line;
   for (const auto& [spot, counts] : t.perSpot) {
-    if (counts.second < 10 || unchecked.count(spot)) continue;
+    if (counts.second < 10) continue;
     EXPECT_GE(counts.first * 100, counts.second * 95) << name << " in " << SpotName(spot);
   }
   EXPECT_EQ(t.liveListed, 0) << name;
@@ -422,9 +417,7 @@ TEST_P(Recall, Calls) {
     }
     tally.Add(records);
   }
-  // Calls are read from the current images of their pages only: older log images are not
-  // carved for them yet.
-  Report("calls " + LayoutName(l), tally, {Spot::LogFrame, Spot::FileUnderLog});
+  Report("calls " + LayoutName(l), tally);
 }
 
 // The address book: a run of neighbouring cards and scattered ones deleted with their values,
@@ -510,11 +503,7 @@ TEST_P(Recall, Contacts) {
     emails.Add(emailRecords);
     persons.Add(personRecords);
   }
-  // Numbers are not carved from older log frames yet (some come back through other pages). On
-  // 65536-byte pages with a log, about one in nine numbers in freeblocks is still missed.
-  std::set<Spot> numbersShort = {Spot::LogFrame};
-  if (l.pageSize == 65536 && l.journal == JournalMode::Wal) numbersShort.insert(Spot::Freeblock);
-  Report("numbers " + LayoutName(l), numbers, numbersShort);
+  Report("numbers " + LayoutName(l), numbers);
   Report("e-mails " + LayoutName(l), emails);
   Report("persons " + LayoutName(l), persons);
 }
