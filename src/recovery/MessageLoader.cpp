@@ -135,7 +135,15 @@ struct Share {
     // Rows with an edit history to read from the raw cell.
     std::vector<int64_t> summaries;
     const bool anyModern = modern.Any();
+    bool sized = false;
     VisitLeafPages(db, leafPages, [&](const LeafPage& page) {
+      if (!sized && !page.liveOffsets.empty()) {
+        // The first page with rows stands for the others, with a quarter to
+        // spare; a wrong guess costs only a regrowth.
+        const size_t perPage = page.liveOffsets.size() + page.liveOffsets.size() / 4 + 1;
+        live.Reserve(leafPages.leafPages.size() * perPage);
+        sized = true;
+      }
       VisitLiveCells(db, page, table.columns, wanted, row, [&](const RowValues& r, uint64_t rowid) {
         if (r.size() > columns.guid) liveGuids.InsertSoon(r[columns.guid]);
         if (keepTexts && r.size() > columns.guid && r.size() > columns.text &&
