@@ -123,9 +123,10 @@ bool DecodeTypes(ByteView block, size_t typesStart, size_t i, const ColumnKinds&
   ByteView types = block.Sub(typesStart, i - typesStart);
   size_t p = 0;
   while (p < types.size()) {
-    uint64_t value = 0;
-    int length = 0;
-    DecodeVarint(types.Sub(p), value, length);
+    // Most serial types are one byte; only longer ones need the full decoder.
+    uint64_t value = types.data()[p];
+    int length = 1;
+    if (value >= 0x80) DecodeVarint(types.Sub(p), value, length);
     if (length == 0) return false;
     const size_t k = out.serialTypes.size();
     if (k >= columns.size() || !FitsDeclaredWord(columns[k], value)) return false;

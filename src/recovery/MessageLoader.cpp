@@ -94,7 +94,8 @@ std::vector<bool> WantedColumns(const MessageColumns& c) {
 std::optional<std::string> BodyTextOfCell(const SqliteFile& db, const LeafPage& page,
                                           uint16_t offset, size_t bodyColumn, uint64_t& rowid) {
   CellPayload cell;
-  RecordHeader header;
+  // Its serial-type list keeps its capacity from cell to cell.
+  thread_local RecordHeader header;
   if (!AssembleCellPayload(db, page.tree.bytes, offset, cell) || !DecodeRecordHeader(cell, header))
     return std::nullopt;
   rowid = cell.rowid;
@@ -185,14 +186,14 @@ struct Share {
   // The raw message_summary_info of the page's rows that have one.
   void FillSummaries(const SqliteFile& db, const LeafPage& page, size_t column,
                      std::vector<int64_t>& rowids) {
+    RecordHeader header;
     for (uint16_t offset : page.liveOffsets) {
       CellPayload cell;
-      RecordHeader header;
-      if (!AssembleCellPayload(db, page.tree.bytes, offset, cell) ||
-          !DecodeRecordHeader(cell, header))
-        continue;
+      if (!AssembleCellPayload(db, page.tree.bytes, offset, cell)) continue;
+      // The header of a row with nothing to take is not decoded.
       const int64_t rowid = static_cast<int64_t>(cell.rowid);
       if (std::find(rowids.begin(), rowids.end(), rowid) == rowids.end()) continue;
+      if (!DecodeRecordHeader(cell, header)) continue;
       const std::optional<CellColumn> blob = ColumnOfCell(cell, header, column);
       ModernFacts::Row* facts = modernFacts.RowOf(rowid);
       if (blob && facts != nullptr && blob->whole)

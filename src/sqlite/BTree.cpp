@@ -100,11 +100,14 @@ void DecodeVarint(ByteView bytes, uint64_t& value, int& length) {
 
 void SplitSerialTypes(ByteView bytes, size_t byteLength, std::vector<uint64_t>& serialTypes) {
   const ByteView header = bytes.Sub(0, byteLength);
+  // At most one type a byte; reserved once, so the loop below never regrows.
+  serialTypes.reserve(serialTypes.size() + header.size());
   size_t at = 0;
   while (at < header.size()) {
-    uint64_t value = 0;
-    int length = 0;
-    DecodeVarint(header.Sub(at), value, length);
+    // Most serial types are one byte; only longer ones need the full decoder.
+    uint64_t value = header.data()[at];
+    int length = 1;
+    if (value >= 0x80) DecodeVarint(header.Sub(at), value, length);
     if (length == 0) break;  // the varint runs past the header: dropped
     serialTypes.push_back(value);
     at += length;
