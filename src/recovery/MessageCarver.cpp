@@ -563,8 +563,19 @@ void CarveMessagesByGuid(const std::vector<ColumnDef>& columns, const SqliteFile
   CarveBlock(columns, KindsOf(columns), trunks, db, block, carved, nullptr);
 }
 
+std::vector<DeclaredWord> MessageColumnKinds(const std::vector<ColumnDef>& columns) {
+  return KindsOf(columns);
+}
+
 void CarveMessagePage(const SqliteFile& db, const LeafPage& page,
                       const std::vector<ColumnDef>& columns, RowList& carved, FoundList* found) {
+  CarveMessagePageOfKinds(db, page, columns, KindsOf(columns), carved, found);
+}
+
+void CarveMessagePageOfKinds(const SqliteFile& db, const LeafPage& page,
+                             const std::vector<ColumnDef>& columns,
+                             const std::vector<DeclaredWord>& kinds, RowList& carved,
+                             FoundList* found) {
   const BTreePage& tree = page.tree;
   const ByteView bytes = tree.bytes.Sub(0, tree.usableSize);
   if (bytes.empty()) return;
@@ -574,7 +585,6 @@ void CarveMessagePage(const SqliteFile& db, const LeafPage& page,
   // The page's front up to its lowest live cell, which holds the unallocated
   // gap: a cell freed at the start of the content area is given back to the
   // gap, not to the freeblock chain.
-  const ColumnKinds kinds = KindsOf(columns);
   TrunkCache trunks(db);
   FoundAt where = FoundOnPage(db, pageNo, 0, emptied ? Place::LeafPage : Place::Gap);
   CarveBlock(columns, kinds, trunks, db, bytes.Sub(0, tree.GapBelowCells(page.liveOffsets).end),

@@ -136,6 +136,7 @@ struct Share {
     // Rows with an edit history to read from the raw cell.
     std::vector<int64_t> summaries;
     const bool anyModern = modern.Any();
+    const std::vector<DeclaredWord> kinds = MessageColumnKinds(table.columns);
     bool sized = false;
     VisitLeafPages(db, leafPages, [&](const LeafPage& page) {
       if (!sized && !page.liveOffsets.empty()) {
@@ -161,7 +162,7 @@ struct Share {
       });
       if (!bodyOnly.empty()) FillBodyTexts(db, page, columns.attributedBody, bodyOnly);
       if (!summaries.empty()) FillSummaries(db, page, modern.summaryInfo, summaries);
-      CarveMessagePage(db, page, table.columns, carved, &found);
+      CarveMessagePageOfKinds(db, page, table.columns, kinds, carved, &found);
       KeepCarved(carved, pageCarved, columns, &found);
       carved.clear();
       found.clear();
