@@ -127,29 +127,6 @@ size_t DecodeVarints(ByteView bytes, size_t count, std::vector<uint64_t>& serial
   return at;
 }
 
-uint64_t SerialTypeSize(uint64_t serialType) {
-  switch (serialType) {
-    case 0:
-    case 8:
-    case 9:
-    case 10:
-    case 11:
-      return 0;
-    case 1:
-    case 2:
-    case 3:
-    case 4:
-      return serialType;
-    case 5:
-      return 6;
-    case 6:
-    case 7:
-      return 8;
-    default:
-      return (serialType - 12) / 2;  // blob (even) or text (odd), from 12 up
-  }
-}
-
 uint64_t LocalPayloadSize(uint64_t payloadLength, uint32_t usableSize) {
   if (usableSize < 480) usableSize = 480;     // the validator never lets less through
   const uint64_t maxLocal = usableSize - 35;  // X
