@@ -141,9 +141,13 @@ struct Share {
     VisitLeafPages(db, leafPages, [&](const LeafPage& page) {
       if (!sized && !page.liveOffsets.empty()) {
         // The first page with rows stands for the others, with a quarter to
-        // spare; a wrong guess costs only a regrowth.
+        // spare; a wrong guess costs only a regrowth. Capped, so that a
+        // first page of tiny rows in front of a huge table cannot ask for
+        // more address space than the system grants: rooms never filled are
+        // never touched, so the cap costs no memory.
+        constexpr size_t kMostReserved = size_t{4} << 20;
         const size_t perPage = page.liveOffsets.size() + page.liveOffsets.size() / 4 + 1;
-        live.Reserve(leafPages.leafPages.size() * perPage);
+        live.Reserve(std::min(kMostReserved, leafPages.leafPages.size() * perPage));
         sized = true;
       }
       VisitLiveCells(db, page, table.columns, wanted, row, [&](const RowValues& r, uint64_t rowid) {
