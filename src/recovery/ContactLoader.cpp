@@ -277,9 +277,6 @@ std::vector<DeletedPerson> ChooseDeletedPersons(const RowList& carved, const Fou
 }
 
 void AddDeletedPersons(const std::vector<DeletedPerson>& persons, DeletedContactList& listed) {
-  // Room for every person's line first: the pointers below must survive the
-  // push_backs of the loop.
-  listed.reserve(listed.size() + persons.size());
   std::multimap<uint32_t, DeletedContact*> lines;
   for (DeletedContact& line : listed)
     if (line.ownerRowid != 0) lines.emplace(line.ownerRowid, &line);
