@@ -17,7 +17,9 @@ constexpr char kReplacement[] = "\xEF\xBF\xBD";  // U+FFFD
 // (the Unicode table of well-formed byte sequences, so no overlong forms and no
 // surrogates).
 size_t SequenceLength(std::string_view s, size_t i) {
-  auto b = [&](size_t k) -> unsigned { return i + k < s.size() ? static_cast<uint8_t>(s[i + k]) : 0x100u; };
+  auto b = [&](size_t k) -> unsigned {
+    return i + k < s.size() ? static_cast<uint8_t>(s[i + k]) : 0x100u;
+  };
   unsigned c0 = b(0);
   if (c0 < 0x80) return 1;
   auto cont = [](unsigned c) { return c >= 0x80 && c <= 0xBF; };
@@ -56,30 +58,42 @@ size_t IllFormedLength(std::string_view s, size_t i) {
   return n;
 }
 
+// The first byte at or after i that is not ASCII, or the size: eight bytes
+// are tested at a time, since most stored text is ASCII.
+size_t SkipAscii(std::string_view s, size_t i) {
+  constexpr uint64_t kHighBits = 0x8080808080808080ull;
+  while (i + 8 <= s.size()) {
+    uint64_t word;
+    std::memcpy(&word, s.data() + i, sizeof word);
+    if (word & kHighBits) break;
+    i += 8;
+  }
+  while (i < s.size() && static_cast<uint8_t>(s[i]) < 0x80) ++i;
+  return i;
+}
+
 }  // namespace
 
 void AppendNormalisedUtf8(std::string_view bytes, std::string& out) {
   size_t end = bytes.find('\0');
   if (end != std::string_view::npos) bytes = bytes.substr(0, end);
+  // Well-formed stretches are appended whole: only an ill-formed sequence
+  // breaks the copy, for its replacement character.
+  size_t copied = 0;
   size_t i = 0;
-  while (i < bytes.size()) {
-    // Runs of ASCII are copied in one go: most stored text is ASCII.
-    size_t run = i;
-    while (run < bytes.size() && static_cast<uint8_t>(bytes[run]) < 0x80) ++run;
-    if (run > i) {
-      out.append(bytes.data() + i, run - i);
-      i = run;
+  while (true) {
+    i = SkipAscii(bytes, i);
+    if (i >= bytes.size()) break;
+    if (const size_t n = SequenceLength(bytes, i)) {
+      i += n;
       continue;
     }
-    size_t n = SequenceLength(bytes, i);
-    if (n) {
-      out.append(bytes.data() + i, n);
-      i += n;
-    } else {
-      out.append(kReplacement, 3);
-      i += IllFormedLength(bytes, i);
-    }
+    out.append(bytes.data() + copied, i - copied);
+    out.append(kReplacement, 3);
+    i += IllFormedLength(bytes, i);
+    copied = i;
   }
+  out.append(bytes.data() + copied, bytes.size() - copied);
 }
 
 std::string Utf8ToAnsi(std::string_view bytes) {
@@ -90,7 +104,7 @@ std::string Utf8ToAnsi(std::string_view bytes) {
 }
 
 bool IsValidUtf8(std::string_view bytes) {
-  for (size_t i = 0; i < bytes.size();) {
+  for (size_t i = SkipAscii(bytes, 0); i < bytes.size(); i = SkipAscii(bytes, i)) {
     size_t n = SequenceLength(bytes, i);
     if (!n) return false;
     i += n;
@@ -110,9 +124,15 @@ std::string Utf8ToUtf16Le(std::string_view utf8) {
     uint32_t cp;
     auto b = [&](size_t k) { return static_cast<uint32_t>(static_cast<uint8_t>(utf8[i + k])); };
     switch (n) {
-      case 1: cp = b(0); break;
-      case 2: cp = ((b(0) & 0x1F) << 6) | (b(1) & 0x3F); break;
-      case 3: cp = ((b(0) & 0x0F) << 12) | ((b(1) & 0x3F) << 6) | (b(2) & 0x3F); break;
+      case 1:
+        cp = b(0);
+        break;
+      case 2:
+        cp = ((b(0) & 0x1F) << 6) | (b(1) & 0x3F);
+        break;
+      case 3:
+        cp = ((b(0) & 0x0F) << 12) | ((b(1) & 0x3F) << 6) | (b(2) & 0x3F);
+        break;
       case 4:
         cp = ((b(0) & 0x07) << 18) | ((b(1) & 0x3F) << 12) | ((b(2) & 0x3F) << 6) | (b(3) & 0x3F);
         break;
@@ -179,7 +199,10 @@ bool ConvertEncoding(std::string_view in, const std::string& from, const std::st
     // EILSEQ: a character the source does not allow or the target cannot hold.
     // EINVAL: an incomplete sequence at the end. Either way, substitute and go on.
     if (lossy) *lossy = true;
-    if (substitute) out.append(substitute); else out.append(sub);
+    if (substitute)
+      out.append(substitute);
+    else
+      out.append(sub);
     if (errno == EINVAL) break;
     // Skip one source unit: two bytes for UTF-16, a whole sequence for UTF-8.
     size_t skip = 1;

@@ -60,15 +60,29 @@ class GuidSet {
   // Adds every GUID of other (its pending ones excepted: flush it first).
   void InsertAll(const GuidSet& other);
 
-  bool Contains(std::string_view guid) const {
-    uint64_t hi = 0, lo = 0;
-    if (!Pack(guid, hi, lo)) return others_.count(std::string(guid)) != 0;
-    if (hi == 0 && lo == 0) return hasZero_;
+  // A GUID's text taken apart once, for asking several sets about it.
+  struct Key {
+    std::string_view text;
+    uint64_t hi = 0;
+    uint64_t lo = 0;
+    bool packed = false;  // the usual form: hi and lo hold its bits
+  };
+  static Key KeyOf(std::string_view guid) {
+    Key key;
+    key.text = guid;
+    key.packed = Pack(guid, key.hi, key.lo);
+    return key;
+  }
+
+  bool Contains(std::string_view guid) const { return Contains(KeyOf(guid)); }
+  bool Contains(const Key& key) const {
+    if (!key.packed) return !others_.empty() && others_.count(std::string(key.text)) != 0;
+    if (key.hi == 0 && key.lo == 0) return hasZero_;
     if (slots_.empty()) return false;
     const size_t mask = slots_.size() - 1;
-    for (size_t i = Hash(hi, lo) & mask;; i = (i + 1) & mask) {
+    for (size_t i = Hash(key.hi, key.lo) & mask;; i = (i + 1) & mask) {
       const Slot& slot = slots_[i];
-      if (slot.hi == hi && slot.lo == lo) return true;
+      if (slot.hi == key.hi && slot.lo == key.lo) return true;
       if (slot.hi == 0 && slot.lo == 0) return false;
     }
   }
@@ -79,26 +93,35 @@ class GuidSet {
     uint64_t lo = 0;
   };
 
-  static int Nibble(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
+  // The value of each upper-case hex digit, -1 for any other byte.
+  static constexpr std::array<int8_t, 256> kNibbles = [] {
+    std::array<int8_t, 256> t{};
+    for (int c = 0; c < 256; ++c)
+      t[static_cast<size_t>(c)] = static_cast<int8_t>(c >= '0' && c <= '9'   ? c - '0'
+                                                      : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                                                             : -1);
+    return t;
+  }();
+  // Eight hex digits at p into the low bits of half; false at any other byte.
+  static bool PackDigits(const char* p, size_t count, uint64_t& half) {
+    int bad = 0;
+    for (size_t k = 0; k < count; ++k) {
+      const int v = kNibbles[static_cast<unsigned char>(p[k])];
+      bad |= v;
+      half = (half << 4) | static_cast<uint64_t>(v & 0xF);
+    }
+    return bad >= 0;
   }
   static bool Pack(std::string_view guid, uint64_t& hi, uint64_t& lo) {
-    if (guid.size() != 36) return false;
-    int nibbles = 0;
-    for (size_t i = 0; i < 36; ++i) {
-      if (i == 8 || i == 13 || i == 18 || i == 23) {
-        if (guid[i] != '-') return false;
-        continue;
-      }
-      const int v = Nibble(guid[i]);
-      if (v < 0) return false;
-      uint64_t& half = nibbles < 16 ? hi : lo;
-      half = (half << 4) | static_cast<uint64_t>(v);
-      ++nibbles;
-    }
-    return true;
+    if (guid.size() != 36 || guid[8] != '-' || guid[13] != '-' || guid[18] != '-' ||
+        guid[23] != '-')
+      return false;
+    // 8-4-4-4-12 digits: the first 16 make hi, the last 16 lo.
+    const char* g = guid.data();
+    hi = 0;
+    lo = 0;
+    return PackDigits(g, 8, hi) && PackDigits(g + 9, 4, hi) && PackDigits(g + 14, 4, hi) &&
+           PackDigits(g + 19, 4, lo) && PackDigits(g + 24, 12, lo);
   }
   size_t Hash(uint64_t hi, uint64_t lo) const {
     uint64_t h = (hi ^ seed_ ^ (lo * 0x9E3779B97F4A7C15ull)) * 0xBF58476D1CE4E5B9ull;

@@ -123,9 +123,10 @@ bool DecodeTypes(ByteView block, size_t typesStart, size_t i, const ColumnKinds&
   ByteView types = block.Sub(typesStart, i - typesStart);
   size_t p = 0;
   while (p < types.size()) {
-    uint64_t value = 0;
-    int length = 0;
-    DecodeVarint(types.Sub(p), value, length);
+    // Most serial types are one byte; only longer ones need the full decoder.
+    uint64_t value = types.data()[p];
+    int length = 1;
+    if (value >= 0x80) DecodeVarint(types.Sub(p), value, length);
     if (length == 0) return false;
     const size_t k = out.serialTypes.size();
     if (k >= columns.size() || !FitsDeclaredWord(columns[k], value)) return false;
@@ -562,8 +563,19 @@ void CarveMessagesByGuid(const std::vector<ColumnDef>& columns, const SqliteFile
   CarveBlock(columns, KindsOf(columns), trunks, db, block, carved, nullptr);
 }
 
+std::vector<DeclaredWord> MessageColumnKinds(const std::vector<ColumnDef>& columns) {
+  return KindsOf(columns);
+}
+
 void CarveMessagePage(const SqliteFile& db, const LeafPage& page,
                       const std::vector<ColumnDef>& columns, RowList& carved, FoundList* found) {
+  CarveMessagePageOfKinds(db, page, columns, KindsOf(columns), carved, found);
+}
+
+void CarveMessagePageOfKinds(const SqliteFile& db, const LeafPage& page,
+                             const std::vector<ColumnDef>& columns,
+                             const std::vector<DeclaredWord>& kinds, RowList& carved,
+                             FoundList* found) {
   const BTreePage& tree = page.tree;
   const ByteView bytes = tree.bytes.Sub(0, tree.usableSize);
   if (bytes.empty()) return;
@@ -573,7 +585,6 @@ void CarveMessagePage(const SqliteFile& db, const LeafPage& page,
   // The page's front up to its lowest live cell, which holds the unallocated
   // gap: a cell freed at the start of the content area is given back to the
   // gap, not to the freeblock chain.
-  const ColumnKinds kinds = KindsOf(columns);
   TrunkCache trunks(db);
   FoundAt where = FoundOnPage(db, pageNo, 0, emptied ? Place::LeafPage : Place::Gap);
   CarveBlock(columns, kinds, trunks, db, bytes.Sub(0, tree.GapBelowCells(page.liveOffsets).end),

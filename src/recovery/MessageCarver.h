@@ -23,6 +23,7 @@
 #include <string_view>
 #include <vector>
 
+#include "recovery/ColumnRules.h"
 #include "recovery/Records.h"
 #include "recovery/RowReader.h"
 #include "sqlite/ByteView.h"
@@ -60,6 +61,13 @@ void CarveMessagesByGuid(const std::vector<ColumnDef>& columns, const SqliteFile
 void CarveMessagePage(const SqliteFile& db, const LeafPage& page,
                       const std::vector<ColumnDef>& columns, RowList& carved,
                       FoundList* found = nullptr);
+// The same, with the columns' declared words worked out once beforehand
+// (MessageColumnKinds) by a caller that carves every leaf of the table.
+std::vector<DeclaredWord> MessageColumnKinds(const std::vector<ColumnDef>& columns);
+void CarveMessagePageOfKinds(const SqliteFile& db, const LeafPage& page,
+                             const std::vector<ColumnDef>& columns,
+                             const std::vector<DeclaredWord>& kinds, RowList& carved,
+                             FoundList* found = nullptr);
 
 // Carves every page of the database file after page 1, as stored in the file
 // itself, then every frame's page image in the write-ahead log when one is

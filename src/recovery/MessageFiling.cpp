@@ -167,7 +167,9 @@ void SetCarvedAddresses(const ChatIndex& chats, std::vector<CarvedEntry>& entrie
 }
 
 void LiveBatch::Add(const RowValues& row, const ChatIndex& chats, const MessageColumns& columns) {
-  Entry entry;
+  // Built where it will stay: a million records moved once more each is a
+  // million more pages of memory touched.
+  Entry& entry = entries_.emplace_back();
   const std::string* rowid = ValueAt(&row, columns.rowid);
   entry.rowid = rowid ? TextToInt(*rowid) : 0;
   entry.record = RecordFromRow(row, columns);
@@ -187,7 +189,6 @@ void LiveBatch::Add(const RowValues& row, const ChatIndex& chats, const MessageC
     auto known = addressOfChat_.find(chatRow);
     if (known != addressOfChat_.end()) {
       entry.address = known->second;
-      entries_.push_back(std::move(entry));
       return;
     }
   }
@@ -199,7 +200,6 @@ void LiveBatch::Add(const RowValues& row, const ChatIndex& chats, const MessageC
   }
   entry.address = AddressIndex(NormaliseAddress(std::move(address)));
   if (byChat) addressOfChat_.emplace(chatRow, entry.address);
-  entries_.push_back(std::move(entry));
 }
 
 uint32_t LiveBatch::AddressIndex(std::string address) {

@@ -169,6 +169,9 @@ class LiveBatch {
   // identifier (five or more characters, worked out once per chat) or else
   // from its handle.
   void Add(const RowValues& row, const ChatIndex& chats, const MessageColumns& columns = {});
+  // Room for about this many rows, asked once before the first Add: a list
+  // that grows by doubling copies every record it holds each time.
+  void Reserve(size_t rows) { entries_.reserve(rows); }
 
   std::vector<Entry>& entries() { return entries_; }
   const std::vector<Entry>& entries() const { return entries_; }
@@ -232,7 +235,8 @@ class DeletedFiling {
   // Whether a record of guid would be passed over: live, or filed already
   // whole (no later copy can be better).
   bool PassesOver(std::string_view guid) const {
-    return liveGuids_.Contains(guid) || whole_.Contains(guid);
+    const GuidSet::Key key = GuidSet::KeyOf(guid);
+    return liveGuids_.Contains(key) || whole_.Contains(key);
   }
   // Whether a record of guid was filed as deleted.
   bool WasFiled(std::string_view guid) const { return filed_.count(std::string(guid)) != 0; }

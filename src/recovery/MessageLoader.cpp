@@ -95,7 +95,8 @@ std::vector<bool> WantedColumns(const MessageColumns& c) {
 std::optional<std::string> BodyTextOfCell(const SqliteFile& db, const LeafPage& page,
                                           uint16_t offset, size_t bodyColumn, uint64_t& rowid) {
   CellPayload cell;
-  RecordHeader header;
+  // Its serial-type list keeps its capacity from cell to cell.
+  thread_local RecordHeader header;
   if (!AssembleCellPayload(db, page.tree.bytes, offset, cell) || !DecodeRecordHeader(cell, header))
     return std::nullopt;
   rowid = cell.rowid;
@@ -136,7 +137,20 @@ struct Share {
     // Rows with an edit history to read from the raw cell.
     std::vector<int64_t> summaries;
     const bool anyModern = modern.Any();
+    const std::vector<DeclaredWord> kinds = MessageColumnKinds(table.columns);
+    bool sized = false;
     VisitLeafPages(db, leafPages, [&](const LeafPage& page) {
+      if (!sized && !page.liveOffsets.empty()) {
+        // The first page with rows stands for the others, with a quarter to
+        // spare; a wrong guess costs only a regrowth. Capped, so that a
+        // first page of tiny rows in front of a huge table cannot ask for
+        // more address space than the system grants: rooms never filled are
+        // never touched, so the cap costs no memory.
+        constexpr size_t kMostReserved = size_t{4} << 20;
+        const size_t perPage = page.liveOffsets.size() + page.liveOffsets.size() / 4 + 1;
+        live.Reserve(std::min(kMostReserved, leafPages.leafPages.size() * perPage));
+        sized = true;
+      }
       VisitLiveCells(db, page, table.columns, wanted, row, [&](const RowValues& r, uint64_t rowid) {
         if (r.size() > columns.guid) liveGuids.InsertSoon(r[columns.guid]);
         if (keepTexts && r.size() > columns.guid && r.size() > columns.text &&
@@ -153,7 +167,7 @@ struct Share {
       });
       if (!bodyOnly.empty()) FillBodyTexts(db, page, columns.attributedBody, bodyOnly);
       if (!summaries.empty()) FillSummaries(db, page, modern.summaryInfo, summaries);
-      CarveMessagePage(db, page, table.columns, carved, &found);
+      CarveMessagePageOfKinds(db, page, table.columns, kinds, carved, &found);
       KeepCarved(carved, pageCarved, columns, &found);
       carved.clear();
       found.clear();
@@ -178,14 +192,14 @@ struct Share {
   // The raw message_summary_info of the page's rows that have one.
   void FillSummaries(const SqliteFile& db, const LeafPage& page, size_t column,
                      std::vector<int64_t>& rowids) {
+    RecordHeader header;
     for (uint16_t offset : page.liveOffsets) {
       CellPayload cell;
-      RecordHeader header;
-      if (!AssembleCellPayload(db, page.tree.bytes, offset, cell) ||
-          !DecodeRecordHeader(cell, header))
-        continue;
+      if (!AssembleCellPayload(db, page.tree.bytes, offset, cell)) continue;
+      // The header of a row with nothing to take is not decoded.
       const int64_t rowid = static_cast<int64_t>(cell.rowid);
       if (std::find(rowids.begin(), rowids.end(), rowid) == rowids.end()) continue;
+      if (!DecodeRecordHeader(cell, header)) continue;
       const std::optional<CellColumn> blob = ColumnOfCell(cell, header, column);
       ModernFacts::Row* facts = modernFacts.RowOf(rowid);
       if (blob && facts != nullptr && blob->whole)

@@ -994,9 +994,12 @@ int64_t TextToInt(const std::string& text) {
   bool negative = false;
   if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
   uint64_t value = 0;
-  for (; i < text.size() && std::isdigit(static_cast<unsigned char>(text[i])); ++i) {
+  // Below this no digit can overflow, so the exact test (a division) is
+  // made only for the last digits of a very long number.
+  constexpr uint64_t kSafe = UINT64_MAX / 10 - 1;
+  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
     const uint64_t digit = static_cast<uint64_t>(text[i] - '0');
-    if (value > (UINT64_MAX - digit) / 10) break;  // too long: keep what fits
+    if (value >= kSafe && value > (UINT64_MAX - digit) / 10) break;  // too long: keep what fits
     value = value * 10 + digit;
   }
   return negative ? static_cast<int64_t>(0 - value) : static_cast<int64_t>(value);

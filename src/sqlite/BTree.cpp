@@ -100,11 +100,14 @@ void DecodeVarint(ByteView bytes, uint64_t& value, int& length) {
 
 void SplitSerialTypes(ByteView bytes, size_t byteLength, std::vector<uint64_t>& serialTypes) {
   const ByteView header = bytes.Sub(0, byteLength);
+  // At most one type a byte; reserved once, so the loop below never regrows.
+  serialTypes.reserve(serialTypes.size() + header.size());
   size_t at = 0;
   while (at < header.size()) {
-    uint64_t value = 0;
-    int length = 0;
-    DecodeVarint(header.Sub(at), value, length);
+    // Most serial types are one byte; only longer ones need the full decoder.
+    uint64_t value = header.data()[at];
+    int length = 1;
+    if (value >= 0x80) DecodeVarint(header.Sub(at), value, length);
     if (length == 0) break;  // the varint runs past the header: dropped
     serialTypes.push_back(value);
     at += length;
@@ -122,29 +125,6 @@ size_t DecodeVarints(ByteView bytes, size_t count, std::vector<uint64_t>& serial
     at += length;
   }
   return at;
-}
-
-uint64_t SerialTypeSize(uint64_t serialType) {
-  switch (serialType) {
-    case 0:
-    case 8:
-    case 9:
-    case 10:
-    case 11:
-      return 0;
-    case 1:
-    case 2:
-    case 3:
-    case 4:
-      return serialType;
-    case 5:
-      return 6;
-    case 6:
-    case 7:
-      return 8;
-    default:
-      return (serialType - 12) / 2;  // blob (even) or text (odd), from 12 up
-  }
 }
 
 uint64_t LocalPayloadSize(uint64_t payloadLength, uint32_t usableSize) {

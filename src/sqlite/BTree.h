@@ -60,7 +60,30 @@ void SplitSerialTypes(ByteView bytes, size_t byteLength, std::vector<uint64_t>& 
 size_t DecodeVarints(ByteView bytes, size_t count, std::vector<uint64_t>& serialTypes);
 
 // Content size in bytes of a value of this serial type.
-uint64_t SerialTypeSize(uint64_t serialType);
+// Defined here so that the per-column loops of the reader and the carvers
+// inline it.
+inline uint64_t SerialTypeSize(uint64_t serialType) {
+  switch (serialType) {
+    case 0:
+    case 8:
+    case 9:
+    case 10:
+    case 11:
+      return 0;
+    case 1:
+    case 2:
+    case 3:
+    case 4:
+      return serialType;
+    case 5:
+      return 6;
+    case 6:
+    case 7:
+      return 8;
+    default:
+      return (serialType - 12) / 2;  // blob (even) or text (odd), from 12 up
+  }
+}
 
 // Serial types 13, 15, ...: text of (type - 13) / 2 bytes.
 constexpr bool IsTextSerialType(uint64_t serialType) {

@@ -101,8 +101,8 @@ bool ValidateHeader(const uint8_t* header, size_t size);
 
 // Reads n bytes at file offset into dest: from the log's image of the page
 // when the log index holds the page (whole-page reads), else from the
-// database file. Whole when exactly n bytes were read; dest is zeroed first,
-// so a short read leaves zeros after what was read.
+// database file. Whole when exactly n bytes were read; a short read leaves
+// zeros after what was read.
 PageRead ReadPage(const SqliteFile& db, size_t n, uint8_t* dest, uint64_t offset);
 
 // Reads page pageNo (from 1) whole into page, resized to pageSize; a zeroed

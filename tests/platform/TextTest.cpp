@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+
 using namespace vantrel;
 
 TEST(Utf8ToAnsi, KeepsValidTextAndStopsAtZero) {
@@ -19,6 +21,22 @@ TEST(Utf8ToAnsi, ReplacesEachIllFormedSequence) {
   EXPECT_EQ(Utf8ToAnsi("x\xE4\xB8"), "x\uFFFD");
   EXPECT_EQ(Utf8ToAnsi("\xF4\x90\x80\x80"), "\uFFFD\uFFFD\uFFFD\uFFFD");
   EXPECT_TRUE(IsValidUtf8(Utf8ToAnsi("\xff\xfe bad \xC3")));
+}
+
+TEST(Utf8ToAnsi, SequencesAtEveryPlaceInLongAsciiText) {
+  // ASCII is skipped several bytes at a time: a character, a bad byte or a
+  // zero must be seen wherever it falls in the stride, the very end included.
+  const std::string pad(20, 'a');
+  for (size_t at = 0; at <= pad.size(); ++at) {
+    const std::string before = pad.substr(0, at), after = pad.substr(at);
+    SCOPED_TRACE(at);
+    EXPECT_EQ(Utf8ToAnsi(before + "世" + after), before + "世" + after);
+    EXPECT_TRUE(IsValidUtf8(before + "世" + after));
+    EXPECT_EQ(Utf8ToAnsi(before + "\xff" + after), before + "\uFFFD" + after);
+    EXPECT_FALSE(IsValidUtf8(before + "\xff" + after));
+    EXPECT_EQ(Utf8ToAnsi(before + "\xE4\xB8"), before + "\uFFFD");
+    EXPECT_EQ(Utf8ToAnsi(before + std::string(1, '\0') + after), before);
+  }
 }
 
 TEST(TextConversion, Utf16AndCodePages) {

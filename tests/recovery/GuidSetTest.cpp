@@ -49,6 +49,30 @@ TEST(GuidSet, TextOutsideTheUsualFormIsKeptAsItIs) {
   EXPECT_FALSE(set.Contains(upper));
 }
 
+TEST(GuidSet, EveryDigitCountsAndABadDigitAnywhereMakesText) {
+  // Each of the 32 digits goes into the packed bits: a GUID one digit away
+  // from a member is not a member, and one with a non-digit in that place is
+  // text of its own.
+  const std::string base = "0A1B2C3D-4E5F-6789-ABCD-EF0123456789";
+  GuidSet set;
+  set.Insert(base);
+  for (size_t at = 0; at < base.size(); ++at) {
+    if (base[at] == '-') continue;
+    SCOPED_TRACE(at);
+    std::string near = base;
+    near[at] = base[at] == 'F' ? '0' : base[at] == '9' ? 'A' : static_cast<char>(base[at] + 1);
+    EXPECT_FALSE(set.Contains(near));
+    std::string bad = base;
+    bad[at] = 'G';
+    EXPECT_FALSE(set.Contains(bad));
+    GuidSet other;
+    EXPECT_TRUE(other.Insert(bad));
+    EXPECT_TRUE(other.Contains(bad));
+    EXPECT_FALSE(other.Contains(base));
+  }
+  EXPECT_TRUE(set.Contains(base));
+}
+
 TEST(GuidSet, TheAllZeroGuidIsAGuidLikeAnyOther) {
   const std::string zero = "00000000-0000-0000-0000-000000000000";
   GuidSet set;

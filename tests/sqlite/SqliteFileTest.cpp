@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "sqlite/ReaderCheck.h"
 
 namespace vantrel {
@@ -93,6 +95,19 @@ TEST(OpenDatabase, MissingRefusedAndShortFiles) {
   EXPECT_EQ(ReadPageNumber(file, 2, page), PageRead::Short);  // short read reported, rest zeros
   EXPECT_EQ(page.size(), 4096u);
   EXPECT_EQ(page.back(), 0);
+  // The same buffer after a whole page (page 1 ends in the schema's cells):
+  // the short read's tail is zeros, not what the buffer held before.
+  ASSERT_EQ(ReadPageNumber(file, 1, page), PageRead::Whole);
+  ASSERT_NE(page.back(), 0);
+  EXPECT_EQ(ReadPageNumber(file, 2, page), PageRead::Short);
+  const std::string cutBytes = check::ReadBytes(dir.File("cut.db"));
+  EXPECT_EQ(std::string(page.begin(), page.begin() + 100), cutBytes.substr(4096, 100));
+  EXPECT_TRUE(std::all_of(page.begin() + 100, page.end(), [](uint8_t b) { return b == 0; }));
+  // Past the read budget a page reads as zeros, whatever the buffer held.
+  ASSERT_EQ(ReadPageNumber(file, 1, page), PageRead::Whole);
+  file.pageReadBudget = 1;
+  EXPECT_EQ(ReadPageNumber(file, 1, page), PageRead::OverBudget);
+  EXPECT_TRUE(std::all_of(page.begin(), page.end(), [](uint8_t b) { return b == 0; }));
 }
 
 TEST(OpenDatabase, PageCountFromFileSizeWhenHeaderSaysZero) {
