@@ -7,6 +7,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "recovery/MessageCarver.h"
 #include "recovery/RowReader.h"
 #include "sqlite/BTree.h"
 #include "sqlite/Page.h"
@@ -14,7 +15,6 @@
 namespace vantrel {
 namespace {
 
-constexpr size_t kGuidLength = 36;
 constexpr uint64_t kGuidSerialType = 85;  // a text of 36 bytes
 // Payload-length varint, header size, the two serial types: the bytes before
 // the GUID in an index cell, and what a freeblock header takes of it.
@@ -24,22 +24,9 @@ constexpr size_t kIndexHeaderSize = 3;
 constexpr size_t kSchemaType = 0, kSchemaName = 1, kSchemaTable = 2, kSchemaRoot = 3,
                  kSchemaSql = 4;
 
-bool IsUpperHex(uint8_t c) {
-  return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F');
-}
-
-// The device's GUID: upper-case hex digits 8-4-4-4-12, joined by dashes.
-bool IsGuidAt(ByteView block, size_t i) {
-  if (!block.Contains(i, kGuidLength)) return false;
-  for (size_t j = 0; j < kGuidLength; ++j) {
-    const uint8_t c = block[i + j];
-    if (j == 8 || j == 13 || j == 18 || j == 23) {
-      if (c != '-') return false;
-    } else if (!IsUpperHex(c)) {
-      return false;
-    }
-  }
-  return true;
+// The device's GUID at i, when the block holds 36 bytes there.
+bool IsWholeGuidAt(ByteView block, size_t i) {
+  return block.Contains(i, kGuidLength) && IsGuidAt(block, i);
 }
 
 // Integer serial types a rowid is stored in: 1-6 (1, 2, 3, 4, 6, 8 bytes),
@@ -141,7 +128,7 @@ class TraceList {
     if (begin >= end) return;
     std::vector<size_t> hits;
     for (size_t i = begin; i + kGuidLength <= end; ++i) {
-      if (page[i + 8] != '-' || !IsGuidAt(page, i)) continue;
+      if (page[i + 8] != '-' || !IsWholeGuidAt(page, i)) continue;
       hits.push_back(i);
       i += kGuidLength - 1;
     }

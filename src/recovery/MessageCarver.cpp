@@ -16,30 +16,10 @@
 namespace vantrel {
 namespace {
 
-constexpr size_t kGuidLength = 36;
 constexpr uint64_t kGuidSerialType = 85;  // a text of 36 bytes: 36 * 2 + 13
 constexpr size_t kMaxVarintLength = 9;
 // A message payload beyond this is damage, not a message.
 constexpr uint64_t kMaxPayload = 1u << 24;
-
-bool IsUpperHex(uint8_t c) {
-  return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F');
-}
-
-// Whether the 36 bytes at i form a GUID as the device writes it: upper-case
-// hex digits in groups of 8-4-4-4-12 joined by dashes. Checked by hand, in
-// the scan's inner loop, rather than by a regular expression engine.
-bool IsGuidAt(ByteView block, size_t i) {
-  for (size_t j = 0; j < kGuidLength; ++j) {
-    const uint8_t c = block[i + j];
-    if (j == 8 || j == 13 || j == 18 || j == 23) {
-      if (c != '-') return false;
-    } else if (!IsUpperHex(c)) {
-      return false;
-    }
-  }
-  return true;
-}
 
 // The device's GUID pattern, confirmed by the regular-expression engine once
 // the hand check has found a likely candidate: the engine runs on the few
@@ -405,6 +385,21 @@ void ReadRecordValues(const SqliteFile& db, TrunkCache& trunks,
 }
 
 }  // namespace
+
+bool IsGuidAt(ByteView block, size_t i) {
+  const auto isUpperHex = [](uint8_t c) {
+    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F');
+  };
+  for (size_t j = 0; j < kGuidLength; ++j) {
+    const uint8_t c = block[i + j];
+    if (j == 8 || j == 13 || j == 18 || j == 23) {
+      if (c != '-') return false;
+    } else if (!isUpperHex(c)) {
+      return false;
+    }
+  }
+  return true;
+}
 
 namespace {
 

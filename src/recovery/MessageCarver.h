@@ -32,6 +32,13 @@
 
 namespace vantrel {
 
+constexpr size_t kGuidLength = 36;
+
+// Whether the 36 bytes at i form a GUID as the device writes it: upper-case
+// hex digits in groups of 8-4-4-4-12 joined by dashes. Checked by hand, for
+// the scans' inner loops; the caller makes sure the 36 bytes are there.
+bool IsGuidAt(ByteView block, size_t i);
+
 // Fewest values a shorter record (one with its header size intact) must hold
 // to be taken for a message: through date_read (position 16). Records of other
 // GUID-keyed tables (attachment: 9 or 12 columns) stay out.

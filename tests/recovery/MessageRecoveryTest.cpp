@@ -330,11 +330,21 @@ TEST_P(MessageRecovery, DeletedMessagesThatSurviveAreRecoveredOnce) {
     if (!r.date) ++tailLost;
     // (A record matched by text alone may stand for another message with the
     // same words: its fields say nothing.)
-    if (r.date && !r.service.empty()) EXPECT_EQ(r.service, m->service) << Describe(r);
-    if (r.date) EXPECT_EQ(*r.date, m->date) << Describe(r);
-    if (r.readDate != 0) EXPECT_EQ(r.readDate, m->dateRead) << Describe(r);
-    if (r.date && r.fromMe) EXPECT_EQ(*r.fromMe, m->isFromMe != 0) << Describe(r);
-    if (r.date && r.sent) EXPECT_EQ(*r.sent, m->isSent != 0) << Describe(r);
+    if (r.date && !r.service.empty()) {
+      EXPECT_EQ(r.service, m->service) << Describe(r);
+    }
+    if (r.date) {
+      EXPECT_EQ(*r.date, m->date) << Describe(r);
+    }
+    if (r.readDate != 0) {
+      EXPECT_EQ(r.readDate, m->dateRead) << Describe(r);
+    }
+    if (r.date && r.fromMe) {
+      EXPECT_EQ(*r.fromMe, m->isFromMe != 0) << Describe(r);
+    }
+    if (r.date && r.sent) {
+      EXPECT_EQ(*r.sent, m->isSent != 0) << Describe(r);
+    }
   }
   for (const auto& [m, count] : found) EXPECT_EQ(count, 1) << "listed " << count << " times";
 
