@@ -283,10 +283,16 @@ class PageCarver {
         if (chosen == nullptr && Trusted(c) && accept(c)) chosen = &c;
     };
     first([&](const Carved& c) { return !c.partial && c.intact && ReachesBoundary(c.end, 0); });
+    // An end at a known boundary is a fact; an old freeblock header is only a sign (on a
+    // 65536-byte page almost any four text bytes pass for one), so a record ending at one is
+    // first believed only when what follows it leads on to a boundary.
+    first([&](const Carved& c) { return !c.partial && c.full && IsBoundary(c.end, regionEnd_); });
     first([&](const Carved& c) {
-      return !c.partial && c.full &&
-             (IsBoundary(c.end, regionEnd_) || StaleFreeblockSize(c.end) != 0 ||
-              StartsWholeRecord(c.end));
+      return !c.partial && c.full && (StaleFreeblockSize(c.end) != 0 || StartsWholeRecord(c.end)) &&
+             ReachesBoundary(c.end, 0);
+    });
+    first([&](const Carved& c) {
+      return !c.partial && c.full && (StaleFreeblockSize(c.end) != 0 || StartsWholeRecord(c.end));
     });
     first([&](const Carved& c) { return !c.partial && c.full && ReachesBoundary(c.end, 0); });
     first([&](const Carved& c) { return !c.partial && ReachesBoundary(c.end, 0); });
