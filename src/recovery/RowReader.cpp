@@ -270,8 +270,10 @@ class PageCarver {
 
   // Of the layouts a record start allows: first an intact one whose end leads, record by
   // record, to a known boundary (the region's end, a live cell, a stale cell pointer); then
-  // one with a value for every column that ends right at a boundary or at the old freeblock
-  // header of the next freed cell; then one with every column that leads to a boundary; then
+  // one with a value for every column that ends right at a boundary; then one with every
+  // column that ends at the old freeblock header of the next freed cell (or at a whole
+  // record), those whose following records lead to a boundary first; then one with every
+  // column that leads to a boundary; then
   // any other that does; then one with every column that does not (a record ending a few
   // bytes before a live cell beats a chain of slices that happens to end there); then an
   // intact one; last a record whose tail newer cells overwrote, whose head is still worth
@@ -284,8 +286,8 @@ class PageCarver {
     };
     first([&](const Carved& c) { return !c.partial && c.intact && ReachesBoundary(c.end, 0); });
     // An end at a known boundary is a fact; an old freeblock header is only a sign (on a
-    // 65536-byte page almost any four text bytes pass for one), so a record ending at one is
-    // first believed only when what follows it leads on to a boundary.
+    // 65536-byte page almost any four text bytes pass for one): a record with one header
+    // byte too many ends early at such "header" inside the real record's text.
     first([&](const Carved& c) { return !c.partial && c.full && IsBoundary(c.end, regionEnd_); });
     first([&](const Carved& c) {
       return !c.partial && c.full && (StaleFreeblockSize(c.end) != 0 || StartsWholeRecord(c.end)) &&
