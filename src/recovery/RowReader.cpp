@@ -338,7 +338,7 @@ class PageCarver {
   // Whether the records that can start at offset lead to a known boundary. Remembered per
   // offset; the depth bound keeps a long run of tiny records from exhausting the stack.
   bool ReachesBoundary(size_t offset, int depth) {
-    if (IsBoundary(offset, regionEnd_)) return true;
+    if (IsBoundary(offset, regionEnd_) || HeadCutByRegionEnd(offset)) return true;
     if (offset + 3 > regionEnd_) return false;
     // A thousand records in a row that each fit the table are records, wherever the chain
     // ends; a 65536-byte page holds thousands of small ones. (Saying no here would also be
@@ -358,6 +358,36 @@ class PageCarver {
     }
     reachesBoundary_[offset] = reaches;
     return reaches;
+  }
+
+  // Whether a freed cell begins at offset whose header the region's end cuts: a newer cell
+  // was written over all but its first bytes, which still hold an old freeblock header and
+  // serial types that fit the table. A chain of records that leads there has reached
+  // something known as surely as one that leads to the newer cell itself.
+  bool HeadCutByRegionEnd(size_t offset) const {
+    if (offset + 6 > regionEnd_ || regionEnd_ - offset > 5 + 9 * columns_.size() ||
+        StaleFreeblockSize(offset) == 0)
+      return false;
+    // The header size is lost under the old freeblock header when the payload length and
+    // rowid took three bytes, and follows it when they took four.
+    for (size_t typesAt : {offset + 4, offset + 5}) {
+      size_t at = typesAt;
+      size_t column = 0;
+      while (at < regionEnd_ && column < columns_.size()) {
+        uint64_t t = 0;
+        int length = 0;
+        DecodeVarint(page_.Sub(at, regionEnd_ - at), t, length);
+        if (length == 0) break;  // a varint the end cut: the types so far decide
+        if (!Compatible(column, t)) {
+          column = 0;
+          break;
+        }
+        ++column;
+        at += length;
+      }
+      if (column >= 2) return true;
+    }
+    return false;
   }
 
   // A value that says something: zero bytes read as a record give nothing but empty texts,
