@@ -255,6 +255,59 @@ class PageFacts {
   std::map<uint32_t, std::string> images_;
 };
 
+// The report's places are only as good as its search: the index must give every offset a
+// plain scan gives, overlapping runs and needles shorter than its window included, on the bytes
+// of a real address book and its log.
+TEST(RecallSearch, IndexFindsEveryPlaceAPlainScanFinds) {
+  TempDir dir;
+  fixtures::ContactOptions options;
+  options.pageSize = 65536;
+  options.journal = JournalMode::Wal;
+  options.personCount = 60;
+  options.computeSurvival = false;
+  const fixtures::ContactsTruth truth =
+      fixtures::BuildContactsDb(dir.File("AddressBook.sqlitedb"), options);
+  const std::string file = fixtures::ReadFileBytes(truth.path);
+  const std::string log = fixtures::ReadFileBytes(truth.path + "-wal");
+  // The log's head stands in for a short haystack full of zero runs, where every match
+  // overlaps the next (the whole files would make that millions of hits).
+  for (const std::string& hay : {file, log, log.substr(0, 1 << 18)}) {
+    ASSERT_GT(hay.size(), 65536u);
+    const Occurrences index(hay);
+    auto plain = [&hay](const std::string& needle) {
+      std::vector<size_t> found;
+      for (size_t at = hay.find(needle); at != std::string::npos; at = hay.find(needle, at + 1))
+        found.push_back(at);
+      return found;
+    };
+    std::vector<std::string> needles = {"aaaa", std::string("\x01\xFE\x7F\x80\x02", 5)};
+    if (hay.size() <= (1u << 18)) needles.push_back(std::string(6, '\0'));
+    for (size_t k = 0; k < truth.persons.size(); k += 6) {  // a few cards, to keep it quick
+      const fixtures::PersonTruth& p = truth.persons[k];
+      needles.push_back(p.first);
+      needles.push_back(p.JoinedName());
+      for (const auto& mv : p.multiValues) needles.push_back(mv.value.value_or(""));
+    }
+    // Slices of the haystack itself, of every length around the window's, from spread offsets;
+    // on the whole files, moved off the zero runs that fill a 64 KiB page's free space.
+    const size_t lengths[] = {1, 2, 3, 4, 5, 7, 16, 41};
+    for (size_t k = 0; k < 48; ++k) {
+      const size_t len = lengths[k % std::size(lengths)];
+      size_t at = (k * 2654435761u) % (hay.size() - len);
+      while (hay.size() > (1u << 18) && at + len < hay.size() && hay[at] == '\0') ++at;
+      if (at + len <= hay.size()) needles.push_back(hay.substr(at, len));
+    }
+    size_t placesChecked = 0;
+    for (const std::string& needle : needles) {
+      if (needle.empty()) continue;
+      const std::vector<size_t> expected = plain(needle);
+      EXPECT_EQ(index.Find(needle), expected) << "needle of " << needle.size() << " bytes";
+      placesChecked += expected.size();
+    }
+    EXPECT_GT(placesChecked, needles.size());  // the check saw repeats, not only single hits
+  }
+}
+
 // One deleted record: a name to show when lost, and the place its bytes were found.
 struct Deleted {
   std::string name;
