@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <functional>
@@ -84,13 +85,79 @@ uint16_t Be16(const std::string& b, size_t at) {
   return static_cast<uint16_t>((uint8_t(b[at]) << 8) | uint8_t(b[at + 1]));
 }
 
+// Every place a needle lies in one haystack. A 64 KiB-page log runs to megabytes and a fixture
+// asks for a few thousand needles that share long prefixes (e-mail domains, names), so scanning
+// the haystack per needle cost seconds. The haystack's 4-byte windows are indexed once; a
+// needle's rarest window names the few candidate starts, and each is compared in full.
+class Occurrences {
+ public:
+  explicit Occurrences(const std::string& hay) : hay_(&hay) {
+    if (hay.size() < kGram) return;
+    const size_t windows = hay.size() - kGram + 1;
+    starts_.assign(kBuckets + 1, 0);
+    for (size_t i = 0; i < windows; ++i) ++starts_[Bucket(hay.data() + i) + 1];
+    for (size_t b = 0; b < kBuckets; ++b) starts_[b + 1] += starts_[b];
+    positions_.resize(windows);
+    std::vector<uint32_t> fill(starts_.begin(), starts_.end() - 1);
+    for (size_t i = 0; i < windows; ++i)
+      positions_[fill[Bucket(hay.data() + i)]++] = static_cast<uint32_t>(i);
+  }
+  Occurrences(const Occurrences&) = delete;
+  Occurrences& operator=(const Occurrences&) = delete;
+
+  // The offsets, overlapping ones included, in rising order.
+  std::vector<size_t> Find(const std::string& needle) const {
+    std::vector<size_t> found;
+    const std::string& hay = *hay_;
+    if (needle.empty() || needle.size() > hay.size()) return found;
+    if (needle.size() < kGram) {
+      for (size_t at = hay.find(needle); at != std::string::npos; at = hay.find(needle, at + 1))
+        found.push_back(at);
+      return found;
+    }
+    size_t pick = 0, fewest = SIZE_MAX;
+    for (size_t k = 0; k + kGram <= needle.size(); ++k) {
+      const uint32_t b = Bucket(needle.data() + k);
+      if (starts_[b + 1] - starts_[b] < fewest) {
+        fewest = starts_[b + 1] - starts_[b];
+        pick = k;
+      }
+    }
+    const uint32_t b = Bucket(needle.data() + pick);
+    for (uint32_t i = starts_[b]; i < starts_[b + 1]; ++i) {
+      const size_t window = positions_[i];
+      if (window < pick) continue;
+      const size_t at = window - pick;
+      if (at + needle.size() <= hay.size() &&
+          std::memcmp(hay.data() + at, needle.data(), needle.size()) == 0)
+        found.push_back(at);
+    }
+    return found;
+  }
+
+ private:
+  static constexpr size_t kGram = 4;
+  static constexpr uint32_t kBits = 20, kBuckets = 1u << kBits;
+  static uint32_t Bucket(const char* p) {
+    uint32_t w;
+    std::memcpy(&w, p, kGram);
+    return (w * 0x9E3779B1u) >> (32 - kBits);
+  }
+
+  const std::string* hay_;
+  std::vector<uint32_t> starts_;     // bucket -> first index into positions_
+  std::vector<uint32_t> positions_;  // window offsets, grouped by bucket, rising within each
+};
+
 // The pages of a database file and its log as SQLite's file format describes them, read by
 // the test itself: which image of each page is current, the freelist, the database size.
 class PageFacts {
  public:
   PageFacts(const std::string& path, bool withLog)
       : file_(fixtures::ReadFileBytes(path)),
-        log_(withLog ? fixtures::ReadFileBytes(path + "-wal") : std::string()) {
+        log_(withLog ? fixtures::ReadFileBytes(path + "-wal") : std::string()),
+        inFile_(file_),
+        inLog_(log_) {
     pageSize_ = Be16(file_, 16) == 1 ? 65536u : Be16(file_, 16);
     dbPages_ = Be32(file_, 28);
     if (log_.size() >= 32) {
@@ -124,7 +191,7 @@ class PageFacts {
   Spot Locate(const std::string& needle) const {
     Spot best = Spot::None;
     if (needle.empty()) return best;
-    for (size_t at = file_.find(needle); at != std::string::npos; at = file_.find(needle, at + 1)) {
+    for (const size_t at : inFile_.Find(needle)) {
       const uint32_t page = static_cast<uint32_t>(at / pageSize_) + 1;
       Spot s;
       if (page > dbPages_)
@@ -136,7 +203,7 @@ class PageFacts {
       best = std::min(best, s);
     }
     const size_t frameSize = 24 + pageSize_;
-    for (size_t at = log_.find(needle); at != std::string::npos; at = log_.find(needle, at + 1)) {
+    for (const size_t at : inLog_.Find(needle)) {
       if (at < 32) continue;
       const size_t frame = (at - 32) / frameSize + 1, inFrame = (at - 32) % frameSize;
       if (inFrame < 24) continue;
@@ -181,11 +248,65 @@ class PageFacts {
   }
 
   std::string file_, log_;
+  Occurrences inFile_, inLog_;  // declared after the bytes they index
   uint32_t pageSize_ = 0, dbPages_ = 0;
   std::map<uint32_t, size_t> current_;  // page -> frame (1-based) of its current image
   std::set<uint32_t> free_;
   std::map<uint32_t, std::string> images_;
 };
+
+// The report's places are only as good as its search: the index must give every offset a
+// plain scan gives, overlapping runs and needles shorter than its window included, on the bytes
+// of a real address book and its log.
+TEST(RecallSearch, IndexFindsEveryPlaceAPlainScanFinds) {
+  TempDir dir;
+  fixtures::ContactOptions options;
+  options.pageSize = 65536;
+  options.journal = JournalMode::Wal;
+  options.personCount = 60;
+  options.computeSurvival = false;
+  const fixtures::ContactsTruth truth =
+      fixtures::BuildContactsDb(dir.File("AddressBook.sqlitedb"), options);
+  const std::string file = fixtures::ReadFileBytes(truth.path);
+  const std::string log = fixtures::ReadFileBytes(truth.path + "-wal");
+  // The log's head stands in for a short haystack full of zero runs, where every match
+  // overlaps the next (the whole files would make that millions of hits).
+  for (const std::string& hay : {file, log, log.substr(0, 1 << 18)}) {
+    ASSERT_GT(hay.size(), 65536u);
+    const Occurrences index(hay);
+    auto plain = [&hay](const std::string& needle) {
+      std::vector<size_t> found;
+      for (size_t at = hay.find(needle); at != std::string::npos; at = hay.find(needle, at + 1))
+        found.push_back(at);
+      return found;
+    };
+    std::vector<std::string> needles = {"aaaa", std::string("\x01\xFE\x7F\x80\x02", 5)};
+    if (hay.size() <= (1u << 18)) needles.push_back(std::string(6, '\0'));
+    for (size_t k = 0; k < truth.persons.size(); k += 6) {  // a few cards, to keep it quick
+      const fixtures::PersonTruth& p = truth.persons[k];
+      needles.push_back(p.first);
+      needles.push_back(p.JoinedName());
+      for (const auto& mv : p.multiValues) needles.push_back(mv.value.value_or(""));
+    }
+    // Slices of the haystack itself, of every length around the window's, from spread offsets;
+    // on the whole files, moved off the zero runs that fill a 64 KiB page's free space.
+    const size_t lengths[] = {1, 2, 3, 4, 5, 7, 16, 41};
+    for (size_t k = 0; k < 48; ++k) {
+      const size_t len = lengths[k % std::size(lengths)];
+      size_t at = (k * 2654435761u) % (hay.size() - len);
+      while (hay.size() > (1u << 18) && at + len < hay.size() && hay[at] == '\0') ++at;
+      if (at + len <= hay.size()) needles.push_back(hay.substr(at, len));
+    }
+    size_t placesChecked = 0;
+    for (const std::string& needle : needles) {
+      if (needle.empty()) continue;
+      const std::vector<size_t> expected = plain(needle);
+      EXPECT_EQ(index.Find(needle), expected) << "needle of " << needle.size() << " bytes";
+      placesChecked += expected.size();
+    }
+    EXPECT_GT(placesChecked, needles.size());  // the check saw repeats, not only single hits
+  }
+}
 
 // One deleted record: a name to show when lost, and the place its bytes were found.
 struct Deleted {
