@@ -71,11 +71,6 @@ std::string UniqueAttachmentName(const MessageAttachment& attachment,
   }
 }
 
-bool CopyAttachmentFile(const MessageAttachment& attachment, const std::string& target) {
-  if (attachment.backupPath.empty() || target.empty()) return false;
-  return PlainCopy(attachment, target).empty();
-}
-
 AttachmentCopyResult CopyAttachments(const Collections& data, const std::string& folder,
                                      const AttachmentCopier& copier) {
   AttachmentCopyResult result;

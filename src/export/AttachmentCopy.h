@@ -26,12 +26,6 @@ struct AttachmentCopyResult {
 // unique against the names already taken (and added to them).
 std::string UniqueAttachmentName(const MessageAttachment& attachment, std::set<std::string>& taken);
 
-// Copies one attachment's file to target (replacing it); false when the file
-// is not in the backup, is enciphered (an encrypted backup's: only a copier
-// that holds the keys can write it), or cannot be written. The desktop's save
-// and open use it.
-bool CopyAttachmentFile(const MessageAttachment& attachment, const std::string& target);
-
 // Copies the file from to target (replacing it); "" when done, else the reason.
 std::string CopyFileTo(const std::string& from, const std::string& target);
 
@@ -41,7 +35,8 @@ using AttachmentCopier =
 
 // Copies every attachment of every message, live then deleted, into folder
 // (created when absent), each with copier (default: a plain file copy, which
-// refuses enciphered files).
+// refuses enciphered files; CopyPlainAttachment of backup/Attachments.h
+// deciphers them).
 AttachmentCopyResult CopyAttachments(const Collections& data, const std::string& folder,
                                      const AttachmentCopier& copier = {});
 
