@@ -60,13 +60,13 @@ class EncryptedAttachmentsTest : public QObject {
     return false;
   }
 
-  // Where the loaded backup keeps the attachment named transferName.
-  std::string StoredPath(const std::string& transferName) {
+  // Where the loaded backup keeps the attachment of the device path filename.
+  std::string StoredPath(const std::string& filename) {
     for (const auto& [address, records] : frame_->collections().liveMessages)
       for (const MessageRecord& m : records)
         if (m.extras)
           for (const MessageAttachment& a : m.extras->attachments)
-            if (a.transferName == transferName) return a.backupPath;
+            if (a.filename == filename) return a.backupPath;
     return {};
   }
 
@@ -116,7 +116,7 @@ class EncryptedAttachmentsTest : public QObject {
       QVERIFY(pane.saveButton().isEnabled());
       QVERIFY(pane.openButton().isEnabled());
       // What the backup stores is not the attachment: saving must decipher.
-      const std::string stored = fixtures::ReadFileBytes(StoredPath(a.transferName));
+      const std::string stored = fixtures::ReadFileBytes(StoredPath(a.filename));
       QVERIFY(!stored.empty());
       QVERIFY(stored != a.bytes);
 
@@ -202,7 +202,7 @@ class EncryptedAttachmentsTest : public QObject {
     // it leaves no copy behind.
     QVERIFY(frame_->LoadPath(locked_.folder));
     QVERIFY(ShowOwner(*first));
-    const std::string stored = StoredPath(first->transferName);
+    const std::string stored = StoredPath(first->filename);
     const std::string bytes = fixtures::ReadFileBytes(stored);
     std::ofstream(stored, std::ios::binary | std::ios::trunc) << bytes.substr(0, bytes.size() - 7);
     prompts_.messages.clear();
