@@ -3,7 +3,6 @@
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QDir>
-#include <QFile>
 #include <QFileDialog>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -102,33 +101,20 @@ bool DetailPane::SaveAttachment(int index, const std::string& target, std::strin
 }
 
 std::string DetailPane::AttachmentCopy(int index, std::string* problem) const {
-  if (index < 0 || static_cast<size_t>(index) >= shown_.size()) {
-    if (problem) *problem = "没有选中附件";
-    return {};
+  std::string reason = "没有选中附件";
+  std::string copy;
+  if (index >= 0 && static_cast<size_t>(index) < shown_.size()) {
+    copy = CopyToPrivateFolder(
+        shown_[static_cast<size_t>(index)],
+        (QDir::tempPath() + "/vantrel-attachments").toStdString(),
+        std::to_string(QCoreApplication::applicationPid()),
+        [this](const MessageAttachment& a, const std::string& target) {
+          return CopyPlainAttachment(a, target, keys_.get());
+        },
+        reason);
   }
-  constexpr QFile::Permissions kOwnerFolder =
-      QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner;
-  // One fresh folder per copy, so two attachments of one name never meet;
-  // made the user's alone before anything is written into it.
-  const QString base = QDir::tempPath() + "/vantrel-attachments";
-  if (!QDir(base).exists()) QDir().mkdir(base, kOwnerFolder);
-  for (int n = 1; n < 10000; ++n) {
-    const QString folder =
-        base + "/" + QString::number(QCoreApplication::applicationPid()) + "-" + QString::number(n);
-    if (QDir(folder).exists()) continue;
-    if (!QDir().mkdir(folder, kOwnerFolder)) break;
-    std::set<std::string> taken;
-    const std::string target = folder.toStdString() + "/" +
-                               UniqueAttachmentName(shown_[static_cast<size_t>(index)], taken);
-    if (!SaveAttachment(index, target, problem)) {
-      QDir(folder).removeRecursively();
-      return {};
-    }
-    QFile::setPermissions(QString::fromStdString(target), QFile::ReadOwner | QFile::WriteOwner);
-    return target;
-  }
-  if (problem) *problem = "无法在临时文件夹 " + base.toStdString() + " 中建立文件夹";
-  return {};
+  if (problem) *problem = reason;
+  return copy;
 }
 
 void DetailPane::SaveChosen() {
