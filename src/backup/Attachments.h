@@ -2,6 +2,7 @@
 // by its path on the device ("~/Library/SMS/Attachments/ab/11/GUID/IMG_0001.jpeg");
 // the backup keeps it in MediaDomain under the path after "~/", named by the
 // SHA-1 of "MediaDomain-" + that path, in whichever layout the backup uses.
+// Copying one out gives its plain bytes, an encrypted backup's deciphered.
 #pragma once
 
 #include <optional>
