@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <ostream>
 
+#include "backup/Attachments.h"
 #include "backup/BackupLoader.h"
 #include "backup/BackupPlists.h"
 #include "backup/Discovery.h"
@@ -298,11 +299,8 @@ int RunExport(const CommandLine& cl, std::ostream& out, std::ostream& err) {
     // An encrypted backup's attachments are deciphered on their way out.
     AttachmentCopier decipher;
     if (keys)
-      decipher = [&keys](const MessageAttachment& a, const std::string& target) -> std::string {
-        if (!a.enciphered) return CopyFileTo(a.backupPath, target);
-        const DecryptedFile plain = DecryptBackupFile(*keys, a.backupPath, a.wrappedKey, true);
-        if (plain.status != DecryptStatus::Ok) return DecryptFailureText(plain.status, a.filename);
-        return CopyFileTo(plain.file.path(), target);
+      decipher = [&keys](const MessageAttachment& a, const std::string& target) {
+        return CopyPlainAttachment(a, target, &*keys);
       };
     const AttachmentCopyResult copied =
         CopyAttachments(loaded.collections, outdir + "/attachments", decipher);

@@ -1,5 +1,8 @@
 #include "export/AttachmentCopy.h"
 
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <filesystem>
 #include <system_error>
 
@@ -71,9 +74,36 @@ std::string UniqueAttachmentName(const MessageAttachment& attachment,
   }
 }
 
-bool CopyAttachmentFile(const MessageAttachment& attachment, const std::string& target) {
-  if (attachment.backupPath.empty() || target.empty()) return false;
-  return PlainCopy(attachment, target).empty();
+std::string CopyToPrivateFolder(const MessageAttachment& attachment, const std::string& parent,
+                                const std::string& prefix, const AttachmentCopier& copier,
+                                std::string& problem) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  if (!fs::is_directory(parent) && ::mkdir(parent.c_str(), 0700) != 0 && errno != EEXIST) {
+    problem = parent + ": " + std::error_code(errno, std::generic_category()).message();
+    return {};
+  }
+  for (int n = 1; n < 10000; ++n) {
+    const fs::path folder = fs::path(parent) / (prefix + "-" + std::to_string(n));
+    // Made 0700 at once, never wider for a moment.
+    if (::mkdir(folder.c_str(), 0700) != 0) {
+      if (errno == EEXIST) continue;
+      problem = folder.string() + ": " + std::error_code(errno, std::generic_category()).message();
+      return {};
+    }
+    std::set<std::string> taken;
+    const std::string target = (folder / UniqueAttachmentName(attachment, taken)).string();
+    problem = copier ? copier(attachment, target) : PlainCopy(attachment, target);
+    if (problem.empty()) {
+      fs::permissions(target, fs::perms::owner_read | fs::perms::owner_write, ec);
+      if (!ec) return target;
+      problem = ec.message();
+    }
+    fs::remove_all(folder, ec);
+    return {};
+  }
+  problem = parent + ": no free folder name";
+  return {};
 }
 
 AttachmentCopyResult CopyAttachments(const Collections& data, const std::string& folder,

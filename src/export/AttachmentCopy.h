@@ -26,12 +26,6 @@ struct AttachmentCopyResult {
 // unique against the names already taken (and added to them).
 std::string UniqueAttachmentName(const MessageAttachment& attachment, std::set<std::string>& taken);
 
-// Copies one attachment's file to target (replacing it); false when the file
-// is not in the backup, is enciphered (an encrypted backup's: only a copier
-// that holds the keys can write it), or cannot be written. The desktop's save
-// and open use it.
-bool CopyAttachmentFile(const MessageAttachment& attachment, const std::string& target);
-
 // Copies the file from to target (replacing it); "" when done, else the reason.
 std::string CopyFileTo(const std::string& from, const std::string& target);
 
@@ -39,9 +33,20 @@ std::string CopyFileTo(const std::string& from, const std::string& target);
 using AttachmentCopier =
     std::function<std::string(const MessageAttachment& attachment, const std::string& target)>;
 
+// Copies one attachment with copier (default: the plain file copy) into a new
+// folder of its own under parent (made when absent): parent/<prefix>-<n>, the
+// first n not taken, so two attachments of one name never meet. The copy is
+// for another program to open, and may be an encrypted backup's attachment in
+// plain, so its folder is the user's alone (0700) and the file too (0600).
+// The copy's path; "" with the reason in problem, nothing left behind.
+std::string CopyToPrivateFolder(const MessageAttachment& attachment, const std::string& parent,
+                                const std::string& prefix, const AttachmentCopier& copier,
+                                std::string& problem);
+
 // Copies every attachment of every message, live then deleted, into folder
 // (created when absent), each with copier (default: a plain file copy, which
-// refuses enciphered files).
+// refuses enciphered files; CopyPlainAttachment of backup/Attachments.h
+// deciphers them).
 AttachmentCopyResult CopyAttachments(const Collections& data, const std::string& folder,
                                      const AttachmentCopier& copier = {});
 

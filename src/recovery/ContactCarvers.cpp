@@ -73,6 +73,25 @@ void WalkCommittedLogFrames(const SqliteFile& db,
   }
 }
 
+// Carves every committed log frame's image as the page it holds. carve adds
+// one place per row, worked out as if the image lay at its page in the
+// database; each row it added here lies in the log, so its place becomes the
+// frame's, at the same distance into the image.
+void CarveCommittedLogFrames(const SqliteFile& db, RowList& rows, FoundList* found,
+                             const std::function<void(ByteView, uint32_t)>& carve) {
+  WalkCommittedLogFrames(db, [&](ByteView block, const FoundAt& frame) {
+    const size_t before = rows.size();
+    carve(block, frame.page);
+    if (!found) return;
+    for (size_t k = before; k < rows.size(); ++k) {
+      FoundAt& at = (*found)[found->size() - (rows.size() - k)];
+      const uint64_t inPage = at.offset - uint64_t{frame.page - 1} * db.pageSize;
+      at = frame;
+      at.offset += inPage;
+    }
+  });
+}
+
 }  // namespace
 
 void DecodeCarvedValues(ByteView block, size_t body, const std::vector<uint64_t>& serialTypes,
@@ -409,17 +428,7 @@ void PersonCarver(const SqliteFile& db, RowList& rows, FoundList* found) {
   WalkPagesOutsideTable(db, table, carve);
   WalkFileImagesOfLoggedLeaves(db, *table, carve);
   // The log's older images of any page, the table's own leaves included.
-  WalkCommittedLogFrames(db, [&](ByteView block, const FoundAt& frame) {
-    const size_t before = rows.size();
-    carve(block, frame.page);
-    if (!found) return;
-    for (size_t k = before; k < rows.size(); ++k) {
-      FoundAt& at = (*found)[found->size() - (rows.size() - k)];
-      const uint64_t inPage = at.offset - uint64_t{frame.page - 1} * db.pageSize;
-      at = frame;
-      at.offset += inPage;
-    }
-  });
+  CarveCommittedLogFrames(db, rows, found, carve);
 }
 
 void PersonCarverOnTablePages(const SqliteFile& db, RowList& rows, FoundList* found) {
@@ -553,17 +562,7 @@ void EmailCarver(const SqliteFile& db, RowList& rows, FoundList* found) {
   WalkPagesOutsideTable(db, table, carve);
   WalkFileImagesOfLoggedLeaves(db, *table, carve);
   // The log's older images of any page, the table's own leaves included.
-  WalkCommittedLogFrames(db, [&](ByteView block, const FoundAt& frame) {
-    const size_t before = rows.size();
-    carve(block, frame.page);
-    if (!found) return;
-    for (size_t k = before; k < rows.size(); ++k) {
-      FoundAt& at = (*found)[found->size() - (rows.size() - k)];
-      const uint64_t inPage = at.offset - uint64_t{frame.page - 1} * db.pageSize;
-      at = frame;
-      at.offset += inPage;
-    }
-  });
+  CarveCommittedLogFrames(db, rows, found, carve);
 }
 
 namespace {

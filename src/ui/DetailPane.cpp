@@ -10,15 +10,18 @@
 #include <QVBoxLayout>
 #include <set>
 
+#include "backup/Attachments.h"
 #include "export/AttachmentCopy.h"
 #include "ui/DetailText.h"
 
 namespace vantrel {
 
-DetailPane::DetailPane(const RecordListView& list, const ContactMap& contacts, QWidget* parent)
+DetailPane::DetailPane(const RecordListView& list, const ContactMap& contacts, UserPrompts& prompts,
+                       QWidget* parent)
     : QWidget(parent),
       list_(list),
       contacts_(contacts),
+      prompts_(prompts),
       edit_(new QPlainTextEdit(this)),
       attachmentBar_(new QWidget(this)),
       attachments_(new QComboBox(attachmentBar_)),
@@ -48,15 +51,24 @@ DetailPane::DetailPane(const RecordListView& list, const ContactMap& contacts, Q
   };
   connect(save_, &QPushButton::clicked, this, &DetailPane::SaveChosen);
   connect(open_, &QPushButton::clicked, this, &DetailPane::OpenChosen);
-  connect(attachments_, &QComboBox::currentIndexChanged, this, [this](int index) {
-    // An encrypted backup's attachment is enciphered: the window does not
-    // keep the keys, so it is not offered as a file that would not open.
-    const bool there = index >= 0 && static_cast<size_t>(index) < shown_.size() &&
-                       !shown_[static_cast<size_t>(index)].backupPath.empty() &&
-                       !shown_[static_cast<size_t>(index)].enciphered;
-    save_->setEnabled(there);
-    open_->setEnabled(there);
-  });
+  connect(attachments_, &QComboBox::currentIndexChanged, this, &DetailPane::EnableButtons);
+}
+
+void DetailPane::EnableButtons(int index) {
+  // An enciphered file is offered only with the keys that decipher it: without
+  // them it would not open as what it is.
+  const bool there = index >= 0 && static_cast<size_t>(index) < shown_.size() &&
+                     !shown_[static_cast<size_t>(index)].backupPath.empty() &&
+                     (!shown_[static_cast<size_t>(index)].enciphered || keys_);
+  save_->setEnabled(there);
+  open_->setEnabled(there);
+}
+
+void DetailPane::SetBackupKeys(std::shared_ptr<const BackupKeys> keys) {
+  keys_ = std::move(keys);
+  shown_.clear();
+  attachments_->clear();
+  attachmentBar_->hide();
 }
 
 void DetailPane::ShowRow(int row) {
@@ -70,33 +82,39 @@ void DetailPane::ShowRow(int row) {
   }
   for (const MessageAttachment& a : shown_)
     attachments_->addItem(QString::fromStdString(
-        a.transferName + (a.backupPath.empty() ? "（文件不在备份中）"
-                          : a.enciphered ? "（已加密：用 vantrel-cli export --attachments 导出）"
-                                         : "")));
+        a.transferName + (a.backupPath.empty()     ? "（文件不在备份中）"
+                          : a.enciphered && !keys_ ? "（已加密：需要备份密码）"
+                                                   : "")));
   attachmentBar_->setVisible(!shown_.empty());
 }
 
-bool DetailPane::SaveAttachment(int index, const std::string& target) const {
-  if (index < 0 || static_cast<size_t>(index) >= shown_.size()) return false;
-  return CopyAttachmentFile(shown_[static_cast<size_t>(index)], target);
+bool DetailPane::SaveAttachment(int index, const std::string& target, std::string* problem) const {
+  std::string reason;
+  if (index < 0 || static_cast<size_t>(index) >= shown_.size())
+    reason = "没有选中附件";
+  else if (target.empty())
+    reason = "没有给出文件名";
+  else
+    reason = CopyPlainAttachment(shown_[static_cast<size_t>(index)], target, keys_.get());
+  if (problem) *problem = reason;
+  return reason.empty();
 }
 
-std::string DetailPane::AttachmentCopy(int index) const {
-  if (index < 0 || static_cast<size_t>(index) >= shown_.size()) return {};
-  // One fresh folder per copy, so two attachments of one name never meet.
-  const QString base = QDir::tempPath() + "/vantrel-attachments";
-  QDir().mkpath(base);
-  for (int n = 1; n < 10000; ++n) {
-    const QString folder =
-        base + "/" + QString::number(QCoreApplication::applicationPid()) + "-" + QString::number(n);
-    if (QDir(folder).exists()) continue;
-    QDir().mkpath(folder);
-    std::set<std::string> taken;
-    const std::string target = folder.toStdString() + "/" +
-                               UniqueAttachmentName(shown_[static_cast<size_t>(index)], taken);
-    return SaveAttachment(index, target) ? target : std::string();
+std::string DetailPane::AttachmentCopy(int index, std::string* problem) const {
+  std::string reason = "没有选中附件";
+  std::string copy;
+  if (index >= 0 && static_cast<size_t>(index) < shown_.size()) {
+    copy = CopyToPrivateFolder(
+        shown_[static_cast<size_t>(index)],
+        (QDir::tempPath() + "/vantrel-attachments").toStdString(),
+        std::to_string(QCoreApplication::applicationPid()),
+        [this](const MessageAttachment& a, const std::string& target) {
+          return CopyPlainAttachment(a, target, keys_.get());
+        },
+        reason);
   }
-  return {};
+  if (problem) *problem = reason;
+  return copy;
 }
 
 void DetailPane::SaveChosen() {
@@ -105,14 +123,17 @@ void DetailPane::SaveChosen() {
   std::set<std::string> taken;
   const std::string target =
       askSave_(UniqueAttachmentName(shown_[static_cast<size_t>(index)], taken));
-  if (!target.empty() && !SaveAttachment(index, target))
-    edit_->appendPlainText(QString::fromStdString("附件未能保存到 " + target));
+  if (target.empty()) return;  // the dialog was cancelled
+  std::string problem;
+  if (!SaveAttachment(index, target, &problem))
+    prompts_.ShowMessage("附件未能保存到 " + target + "：" + problem);
 }
 
 void DetailPane::OpenChosen() {
-  const std::string copy = AttachmentCopy(attachments_->currentIndex());
+  std::string problem;
+  const std::string copy = AttachmentCopy(attachments_->currentIndex(), &problem);
   if (copy.empty()) {
-    edit_->appendPlainText("附件未能打开：文件不在备份中或无法复制");
+    prompts_.ShowMessage("附件未能打开：" + problem);
     return;
   }
   QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(copy)));

@@ -192,7 +192,7 @@ void MainWindow::CreatePanes() {
   listLayout->addWidget(searchBar_);
   listLayout->addWidget(recordList_, 1);
   recordList_->records().SetContactNames(&names_);
-  detailPane_ = new DetailPane(*recordList_, collections_.contacts, rightView_);
+  detailPane_ = new DetailPane(*recordList_, collections_.contacts, prompts_, rightView_);
   treePane_ = new CategoryPane(collections_, *recordList_, splitter_);
   splitter_->addWidget(treePane_);
   splitter_->addWidget(rightView_);
@@ -334,6 +334,10 @@ bool MainWindow::LoadPath(const std::string& path) {
   recordList_->records().RemoveAllRows();
   backupPath_ = path;
   collections_ = std::move(loaded.collections);
+  // The keys stay while this backup is open, for the detail pane to decipher
+  // attachments with; any other backup or file drops them (SecretBytes wipes).
+  keys_ = keys ? std::make_shared<const BackupKeys>(std::move(*keys)) : nullptr;
+  detailPane_->SetBackupKeys(keys_);
   sources_ = std::move(loaded.sources);
   names_ = ContactNames(collections_);
   treePane_->AddMessageTraces();

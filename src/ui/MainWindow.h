@@ -124,8 +124,9 @@ class MainWindow : public QMainWindow, public LoadObserver {
   Collections collections_;       // what it produced
   RememberedBackups remembered_;  // the selection dialog's memory, for the window's whole life
   ExportOptions exportOptions_;
-  std::vector<SourceDatabase> sources_;  // the database files of the last load
-  ContactNames names_;                   // the address book of the last load
+  std::vector<SourceDatabase> sources_;     // the database files of the last load
+  ContactNames names_;                      // the address book of the last load
+  std::shared_ptr<const BackupKeys> keys_;  // the last load's when it was encrypted, else null
 
   QSplitter* splitter_ = nullptr;
   CategoryPane* treePane_ = nullptr;

@@ -7,12 +7,14 @@
 #include <fstream>
 #include <map>
 
+#include "backup/Attachments.h"
 #include "backup/BackupLoader.h"
 #include "backup/EncryptedBackup.h"
 #include "backup/Keybag.h"
 #include "export/Exporter.h"
 #include "fixtures/Encryption.h"
 #include "fixtures/Fixtures.h"
+#include "fixtures/Modern.h"
 
 namespace vantrel {
 namespace {
@@ -406,6 +408,57 @@ TEST(EncryptedBackup, DamageIsSaidAndNothingIsWritten) {
     EXPECT_EQ(UnlockBackup(t.locked.folder, password).status, BackupUnlockStatus::KeybagDamaged);
     EXPECT_FALSE(UnlockFailureText(BackupUnlockStatus::KeybagDamaged).empty());
   }
+}
+
+// An attachment comes out as the bytes the phone kept: deciphered with the
+// keys, as it is from the unencrypted twin. Without keys, or with keys that
+// do not fit, nothing is written, not even over a file already there; and a
+// deciphered copy is no file anyone may change or run.
+TEST(EncryptedBackup, AttachmentsComeOutAsTheirPlainBytes) {
+  Twins t(true, [](fx::BackupOptions& o) { o.modernExtras = true; });
+  Twins other(true, [](fx::BackupOptions& o) { o.seed = 33; });
+  const std::string password = "张伟 backup-2024";
+  const BackupKeys keys = UnlockBackup(t.locked.folder, password);
+  const BackupKeys wrong = UnlockBackup(other.locked.folder, password);
+  ASSERT_TRUE(keys.unlocked());
+  ASSERT_TRUE(wrong.unlocked());
+  QuietObserver seen;
+  const LoadResult locked = LoadBackup(t.locked.folder, seen, &keys);
+  std::map<std::string, std::string> truth;  // device path -> the bytes stored
+  for (const fx::ModernAttachment& a : t.locked.modernMessages->attachments)
+    if (a.inBackup) truth[a.filename] = a.bytes;
+
+  size_t copied = 0;
+  for (const auto& [address, records] : locked.collections.liveMessages) {
+    for (const MessageRecord& m : records) {
+      if (!m.extras) continue;
+      for (const MessageAttachment& a : m.extras->attachments) {
+        SCOPED_TRACE(a.filename);
+        if (a.backupPath.empty()) {
+          EXPECT_EQ(truth.count(a.filename), 0u);
+          continue;
+        }
+        EXPECT_TRUE(a.enciphered);
+        const std::string target = t.dir.File("out-" + std::to_string(copied));
+        std::ofstream(target) << "already here";
+        EXPECT_FALSE(CopyPlainAttachment(a, target, nullptr).empty());
+        EXPECT_NE(CopyPlainAttachment(a, target, &wrong)
+                      .find(DecryptFailureText(DecryptStatus::KeyNotUnwrapped, a.filename)),
+                  std::string::npos);
+        EXPECT_EQ(fx::ReadFileBytes(target), "already here");
+        fs::remove(target);
+
+        EXPECT_EQ(CopyPlainAttachment(a, target, &keys), "");
+        EXPECT_EQ(fx::ReadFileBytes(target), truth.at(a.filename));
+        EXPECT_EQ(fs::status(target).permissions() &
+                      (fs::perms::group_write | fs::perms::others_write | fs::perms::owner_exec),
+                  fs::perms::none);
+        ++copied;
+      }
+    }
+  }
+  EXPECT_EQ(copied, truth.size());
+  EXPECT_GE(truth.size(), 2u);
 }
 
 }  // namespace

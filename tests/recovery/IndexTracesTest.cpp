@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "export/CategoryNames.h"
 #include "fixtures/Fixtures.h"
 #include "recovery/IndexTraces.h"
 #include "recovery/Loaders.h"
@@ -23,23 +24,6 @@ namespace {
 using fixtures::Database;
 using fixtures::OpenOptions;
 using fixtures::TempDir;
-
-const char* PlaceWordOf(Place place) {
-  switch (place) {
-    case Place::Freeblock:
-      return "freeblock";
-    case Place::Gap:
-      return "gap";
-    case Place::LeafPage:
-      return "leaf-page";
-    case Place::FreePage:
-      return "free-page";
-    case Place::IndexOnly:
-      return "index-only";
-    default:
-      return "other";
-  }
-}
 
 struct Loaded {
   MessageMap live;
@@ -91,7 +75,7 @@ TEST(IndexTraces, OnlyTheIndexEntryLeftIsListedOnceWithItsRowidAndBytes) {
       if (trace.rowid == 0)
         ++unknownRowids;
       else
-        EXPECT_EQ(trace.rowid, w.rowidOf.at(trace.guid)) << PlaceWordOf(trace.found.place);
+        EXPECT_EQ(trace.rowid, w.rowidOf.at(trace.guid)) << PlaceWord(trace.found.place);
       EXPECT_EQ(trace.found.file, path);
       EXPECT_EQ(bytes.substr(trace.found.offset, 36), trace.guid);
       EXPECT_EQ(trace.found.page, trace.found.offset / pageSize + 1);

@@ -10,6 +10,7 @@
 #include <set>
 #include <string>
 
+#include "export/CategoryNames.h"
 #include "fixtures/Fixtures.h"
 #include "recovery/Loaders.h"
 #include "recovery/RowReader.h"
@@ -21,28 +22,6 @@ namespace {
 using fixtures::Database;
 using fixtures::OpenOptions;
 using fixtures::TempDir;
-
-const char* PlaceName(Place place) {
-  switch (place) {
-    case Place::Freeblock:
-      return "freeblock";
-    case Place::Gap:
-      return "gap";
-    case Place::LeafPage:
-      return "leaf-page";
-    case Place::InteriorPage:
-      return "interior-page";
-    case Place::FreePage:
-      return "free-page";
-    case Place::LogFrame:
-      return "log-frame";
-    case Place::IndexOnly:
-      return "index-only";
-    case Place::Unknown:
-      break;
-  }
-  return "unknown";
-}
 
 // The bytes of the file a record names, read once per file.
 class Files {
@@ -113,7 +92,7 @@ TEST(Provenance, CarvedRowsPointAtTheirBytesOnEveryPageSize) {
     for (size_t k = 0; k < carved.size(); ++k) {
       const FoundAt& at = found[k];
       EXPECT_EQ(at.file, path);
-      EXPECT_TRUE(at.place == Place::Freeblock || at.place == Place::Gap) << PlaceName(at.place);
+      EXPECT_TRUE(at.place == Place::Freeblock || at.place == Place::Gap) << PlaceWord(at.place);
       EXPECT_EQ(at.page, at.offset / pageSize + 1);
       ++perPlace[at.place];
       if (carved[k].size() < 3 || carved[k][2].empty()) continue;

@@ -6,6 +6,7 @@
 #include <QSignalSpy>
 #include <QtTest>
 
+#include "ScriptedPrompts.h"
 #include "export/TimeText.h"
 #include "recovery/ContactNames.h"
 #include "recovery/Conversations.h"
@@ -77,6 +78,7 @@ class RecordListTest : public QObject {
   Q_OBJECT
 
   Collections data_;
+  test::ScriptedPrompts prompts_;
   std::unique_ptr<RecordListView> list_;
   std::unique_ptr<QAbstractItemModelTester> tester_;
   std::unique_ptr<DetailPane> detail_;
@@ -88,7 +90,7 @@ class RecordListTest : public QObject {
     list_->resize(900, 300);
     tester_ = std::make_unique<QAbstractItemModelTester>(
         &list_->records(), QAbstractItemModelTester::FailureReportingMode::QtTest);
-    detail_ = std::make_unique<DetailPane>(*list_, data_.contacts);
+    detail_ = std::make_unique<DetailPane>(*list_, data_.contacts, prompts_);
   }
   void cleanup() {
     detail_.reset();
