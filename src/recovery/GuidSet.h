@@ -147,6 +147,7 @@ class GuidSet {
     Place(key.hi, key.lo);
   }
   void Grow();
+  void Rehash(size_t slots);  // slots: a power of two above twice the keys held
 
   static constexpr size_t kPending = 8;
   uint64_t seed_ = 0;

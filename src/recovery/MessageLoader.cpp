@@ -326,10 +326,20 @@ LoaderStatus MessageLoader(const SqliteFile& db, MessageMap& live, MessageList& 
     SetCarvedAddresses(chats, share.pageCarved);
     deletedFiling.File(share.pageCarved);
   }
+  // The index's traces of live GUIDs are passed over while the scan runs;
+  // those of GUIDs the scan files as deleted are dropped once it is done.
+  // Whether an entry is known is asked of each GUID alone, so dropping them
+  // afterwards leaves the same list, in the same order.
+  MessageTraceList indexTraces;
   {
     // The live rows are filed while the scan runs: the two touch different
     // parts of the shares.
-    const Beside filer(shares.size() > 1, [&] { FileLive(shares, live); });
+    const Beside filer(shares.size() > 1, [&] {
+      FileLive(shares, live);
+      if (traces)
+        indexTraces =
+            FindMessageTraces(db, [&](std::string_view guid) { return liveGuids.Contains(guid); });
+    });
     const GuidFilter skip = [&](std::string_view guid) { return deletedFiling.PassesOver(guid); };
     const GuidFilter skipInLog = [&](std::string_view guid) {
       return deletedFiling.PassesOverInLog(guid);
@@ -343,10 +353,11 @@ LoaderStatus MessageLoader(const SqliteFile& db, MessageMap& live, MessageList& 
   // The recently deleted are whole rows, listed after what was carved.
   for (MessageRecord& record : recentlyDeleted) deleted.push_back(std::move(record));
   // Last, the GUIDs only the index keeps: every record that could be found is known now.
-  if (traces)
-    *traces = FindMessageTraces(db, [&](std::string_view guid) {
-      return liveGuids.Contains(guid) || deletedFiling.WasFiled(guid);
-    });
+  if (traces) {
+    std::erase_if(indexTraces,
+                  [&](const MessageTrace& trace) { return deletedFiling.WasFiled(trace.guid); });
+    *traces = std::move(indexTraces);
+  }
   return LoaderStatus::Loaded;
 }
 
