@@ -263,6 +263,9 @@ void FileLive(std::vector<Share>& shares, MessageMap& live) {
   std::vector<LiveBatch*> batches;
   for (Share& share : shares) batches.push_back(&share.live);
   FileLiveByRowid(std::move(batches), live);
+  // What the records were moved out of is given back now, while the scan
+  // still allocates, rather than when the shares go.
+  for (Share& share : shares) share.live = LiveBatch();
   // A conversation whose every row was a reaction or recently deleted has
   // nothing to show.
   std::erase_if(live, [](const auto& item) { return item.second.empty(); });
