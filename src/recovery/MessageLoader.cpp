@@ -313,12 +313,15 @@ LoaderStatus MessageLoader(const SqliteFile& db, MessageMap& live, MessageList& 
   }
   // Every live GUID is known now; the scan passes over the records they name.
   const GuidSet liveGuids = MergeLiveGuids(shares);
-  // The index's traces of live GUIDs are passed over from now on, beside the
-  // filing and the scan; those of GUIDs filed as deleted are dropped once
-  // everything is filed. Whether an entry is known is asked of each GUID
-  // alone, so dropping them afterwards leaves the same list, in the same order.
+  // Beside the filing of what the leaves' free space holds and the scan:
+  // the live rows are filed (the two touch different parts of the shares),
+  // then the index's traces of live GUIDs are passed over; those of GUIDs
+  // filed as deleted are dropped once everything is filed. Whether an entry
+  // is known is asked of each GUID alone, so dropping them afterwards leaves
+  // the same list, in the same order.
   MessageTraceList indexTraces;
-  Beside tracer(traces != nullptr && shares.size() > 1, [&] {
+  Beside helper(shares.size() > 1, [&] {
+    FileLive(shares, live);
     if (traces)
       indexTraces =
           FindMessageTraces(db, [&](std::string_view guid) { return liveGuids.Contains(guid); });
@@ -340,9 +343,6 @@ LoaderStatus MessageLoader(const SqliteFile& db, MessageMap& live, MessageList& 
     deletedFiling.File(share.pageCarved);
   }
   {
-    // The live rows are filed while the scan runs: the two touch different
-    // parts of the shares.
-    const Beside filer(shares.size() > 1, [&] { FileLive(shares, live); });
     const GuidFilter skip = [&](std::string_view guid) { return deletedFiling.PassesOver(guid); };
     const GuidFilter skipInLog = [&](std::string_view guid) {
       return deletedFiling.PassesOverInLog(guid);
@@ -356,7 +356,7 @@ LoaderStatus MessageLoader(const SqliteFile& db, MessageMap& live, MessageList& 
   // The recently deleted are whole rows, listed after what was carved.
   for (MessageRecord& record : recentlyDeleted) deleted.push_back(std::move(record));
   // Last, the GUIDs only the index keeps: every record that could be found is known now.
-  tracer.Join();
+  helper.Join();
   if (traces) {
     std::erase_if(indexTraces,
                   [&](const MessageTrace& trace) { return deletedFiling.WasFiled(trace.guid); });
