@@ -230,7 +230,9 @@ void FileLiveByRowid(std::vector<LiveBatch*> batches, MessageMap& live) {
       where.emplace_back(k, e);
     }
   }
-  std::sort(order.begin(), order.end());
+  // The shares read the leaves in tree order, that is by rowid, one after
+  // the other: the list is nearly always in order already.
+  if (!std::is_sorted(order.begin(), order.end())) std::sort(order.begin(), order.end());
   // Each conversation's list is made its final size first, so filing never
   // moves records from a full list to a bigger one.
   std::vector<std::vector<MessageList*>> lists(batches.size());
