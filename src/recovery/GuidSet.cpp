@@ -5,7 +5,13 @@
 namespace vantrel {
 
 void GuidSet::InsertAll(const GuidSet& other) {
-  while ((used_ + other.used_) * 2 > slots_.size()) Grow();
+  // Sized once for both: growing a doubling at a time would place every key
+  // already held again at each step.
+  if ((used_ + other.used_) * 2 > slots_.size()) {
+    size_t slots = slots_.empty() ? 1024 : slots_.size() * 2;
+    while ((used_ + other.used_) * 2 > slots) slots *= 2;
+    Rehash(slots);
+  }
   for (const Slot& slot : other.slots_)
     if (slot.hi != 0 || slot.lo != 0) Place(slot.hi, slot.lo);
   hasZero_ = hasZero_ || other.hasZero_;
@@ -13,8 +19,12 @@ void GuidSet::InsertAll(const GuidSet& other) {
 }
 
 void GuidSet::Grow() {
+  Rehash(slots_.empty() ? 1024 : slots_.size() * 2);
+}
+
+void GuidSet::Rehash(size_t slots) {
   std::vector<Slot> old = std::move(slots_);
-  slots_.assign(old.empty() ? 1024 : old.size() * 2, Slot{});
+  slots_.assign(slots, Slot{});
   used_ = 0;
   for (const Slot& slot : old)
     if (slot.hi != 0 || slot.lo != 0) Place(slot.hi, slot.lo);

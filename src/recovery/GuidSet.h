@@ -13,10 +13,15 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 #include <unordered_set>
 #include <vector>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace vantrel {
 
@@ -118,10 +123,47 @@ class GuidSet {
       return false;
     // 8-4-4-4-12 digits: the first 16 make hi, the last 16 lo.
     const char* g = guid.data();
+#if defined(__SSE2__)
+    // Every look-up of the scans packs a GUID: the 32 digits are checked and
+    // turned into nibbles sixteen at a time.
+    alignas(16) char digits[32];
+    std::memcpy(digits, g, 8);
+    std::memcpy(digits + 8, g + 9, 4);
+    std::memcpy(digits + 12, g + 14, 4);
+    std::memcpy(digits + 16, g + 19, 4);
+    std::memcpy(digits + 20, g + 24, 12);
+    alignas(16) uint8_t bytes[16];
+    for (int half = 0; half < 2; ++half) {
+      const __m128i v = _mm_load_si128(reinterpret_cast<const __m128i*>(digits + 16 * half));
+      // c - lo as a byte without sign is at most span exactly for c in [lo, lo + span].
+      const __m128i fromZero = _mm_sub_epi8(v, _mm_set1_epi8('0'));
+      const __m128i fromA = _mm_sub_epi8(v, _mm_set1_epi8('A'));
+      const __m128i isDigit = _mm_cmpeq_epi8(_mm_min_epu8(fromZero, _mm_set1_epi8(9)), fromZero);
+      const __m128i isLetter = _mm_cmpeq_epi8(_mm_min_epu8(fromA, _mm_set1_epi8(5)), fromA);
+      if (_mm_movemask_epi8(_mm_or_si128(isDigit, isLetter)) != 0xFFFF) return false;
+      const __m128i nibbles =
+          _mm_or_si128(_mm_and_si128(isDigit, fromZero),
+                       _mm_andnot_si128(isDigit, _mm_add_epi8(fromA, _mm_set1_epi8(10))));
+      // Each pair of digits, first one high: the byte it spells.
+      const __m128i high = _mm_slli_epi16(_mm_and_si128(nibbles, _mm_set1_epi16(0x00FF)), 4);
+      const __m128i low = _mm_srli_epi16(nibbles, 8);
+      const __m128i pairs = _mm_or_si128(high, low);
+      _mm_storel_epi64(reinterpret_cast<__m128i*>(bytes + 8 * half),
+                       _mm_packus_epi16(pairs, pairs));
+    }
+    uint64_t first = 0, second = 0;
+    std::memcpy(&first, bytes, 8);
+    std::memcpy(&second, bytes + 8, 8);
+    // The first digit is the most significant: the bytes read big-endian.
+    hi = __builtin_bswap64(first);
+    lo = __builtin_bswap64(second);
+    return true;
+#else
     hi = 0;
     lo = 0;
     return PackDigits(g, 8, hi) && PackDigits(g + 9, 4, hi) && PackDigits(g + 14, 4, hi) &&
            PackDigits(g + 19, 4, lo) && PackDigits(g + 24, 12, lo);
+#endif
   }
   size_t Hash(uint64_t hi, uint64_t lo) const {
     uint64_t h = (hi ^ seed_ ^ (lo * 0x9E3779B97F4A7C15ull)) * 0xBF58476D1CE4E5B9ull;
@@ -147,6 +189,7 @@ class GuidSet {
     Place(key.hi, key.lo);
   }
   void Grow();
+  void Rehash(size_t slots);  // slots: a power of two above twice the keys held
 
   static constexpr size_t kPending = 8;
   uint64_t seed_ = 0;

@@ -104,9 +104,11 @@ class TraceList {
  public:
   TraceList(const SqliteFile& db, const KnownGuid& known) : db_(db), known_(known) {}
 
-  void Add(std::string guid, int64_t rowid, uint32_t pageNo, size_t offset, Place place) {
+  // Asked of the bytes in the page before any string is made: nearly every
+  // entry of a live index names a known message.
+  void Add(std::string_view guid, int64_t rowid, uint32_t pageNo, size_t offset, Place place) {
     if (known_ && known_(guid)) return;
-    auto [it, added] = at_.try_emplace(guid, traces_.size());
+    auto [it, added] = at_.try_emplace(std::string(guid), traces_.size());
     if (!added) {
       MessageTrace& kept = traces_[it->second];
       if (kept.rowid == 0 && rowid != 0) {
@@ -115,7 +117,7 @@ class TraceList {
       }
       return;
     }
-    traces_.push_back({std::move(guid), rowid, FoundOnPage(db_, pageNo, offset, place)});
+    traces_.push_back({std::string(guid), rowid, FoundOnPage(db_, pageNo, offset, place)});
   }
 
   // Every GUID-shaped text in [begin, end) of the page read as an index
@@ -152,7 +154,7 @@ class TraceList {
       } else if (nextCell >= after) {
         rowid = RowidOfLength(page.Sub(after), nextCell - after);
       }
-      Add(std::string(page.Sub(i, kGuidLength).AsString()), rowid, pageNo, i, place);
+      Add(page.Sub(i, kGuidLength).AsString(), rowid, pageNo, i, place);
     }
   }
 
@@ -208,7 +210,7 @@ class TraceList {
     const size_t textLength = static_cast<size_t>(SerialTypeSize(textType));
     if (!page.Contains(text, textLength)) return;
     const int64_t rowid = RowidOfType(page.Sub(text + textLength), rowidType);
-    Add(std::string(page.Sub(text, textLength).AsString()), rowid, pageNo, text, Place::IndexOnly);
+    Add(page.Sub(text, textLength).AsString(), rowid, pageNo, text, Place::IndexOnly);
   }
 
   MessageTraceList Take() { return std::move(traces_); }

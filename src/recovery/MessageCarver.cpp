@@ -1,6 +1,9 @@
 #include "recovery/MessageCarver.h"
 
 #include <algorithm>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 #include <boost/regex.hpp>
 #include <cstring>
 #include <string>
@@ -387,11 +390,38 @@ void ReadRecordValues(const SqliteFile& db, TrunkCache& trunks,
 }  // namespace
 
 bool IsGuidAt(ByteView block, size_t i) {
+  const uint8_t* g = block.data() + i;
+#if defined(__SSE2__)
+  // Every one of the scans meets a GUID in each message cell it reads, so the
+  // 36 bytes are classed 16 at a time: bytes 0-15, 16-31 and 20-35 (the last
+  // load overlaps, so nothing past the GUID is read).
+  const auto classes = [](const uint8_t* p, uint32_t& hex, uint32_t& dash) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    // c in [lo, lo + span] as bytes without sign: c - lo wraps above span.
+    const auto within = [&v](char lo, char span) {
+      const __m128i d = _mm_sub_epi8(v, _mm_set1_epi8(lo));
+      return _mm_cmpeq_epi8(_mm_min_epu8(d, _mm_set1_epi8(span)), d);
+    };
+    hex = static_cast<uint32_t>(_mm_movemask_epi8(_mm_or_si128(within('0', 9), within('A', 5))));
+    dash = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8('-'))));
+  };
+  uint32_t hex0, dash0, hex1, dash1, hex2, dash2;
+  classes(g, hex0, dash0);
+  classes(g + 16, hex1, dash1);
+  classes(g + 20, hex2, dash2);
+  // Bit k: byte k of the GUID.
+  const uint64_t hex = hex0 | (uint64_t{hex1} << 16) | (uint64_t{hex2 >> 12} << 32);
+  const uint64_t dash = dash0 | (uint64_t{dash1} << 16) | (uint64_t{dash2 >> 12} << 32);
+  constexpr uint64_t kDashes =
+      (uint64_t{1} << 8) | (uint64_t{1} << 13) | (uint64_t{1} << 18) | (uint64_t{1} << 23);
+  constexpr uint64_t kDigits = ((uint64_t{1} << kGuidLength) - 1) & ~kDashes;
+  return (hex & kDigits) == kDigits && (dash & kDashes) == kDashes;
+#else
   const auto isUpperHex = [](uint8_t c) {
     return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F');
   };
   for (size_t j = 0; j < kGuidLength; ++j) {
-    const uint8_t c = block[i + j];
+    const uint8_t c = g[j];
     if (j == 8 || j == 13 || j == 18 || j == 23) {
       if (c != '-') return false;
     } else if (!isUpperHex(c)) {
@@ -399,6 +429,7 @@ bool IsGuidAt(ByteView block, size_t i) {
     }
   }
   return true;
+#endif
 }
 
 namespace {

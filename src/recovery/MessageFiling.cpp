@@ -144,24 +144,34 @@ const std::string* ChatIndex::HandleAddress(int64_t handleId) const {
   return ValueAt(found->second, handleAddress_);
 }
 
+std::unordered_set<int64_t> ChatIndex::HandlesInGroupChats() const {
+  std::unordered_set<int64_t> inGroups;
+  for (const auto& [chat, handles] : handleIds_)
+    if (GroupParticipants(chat) != nullptr) inGroups.insert(handles.begin(), handles.end());
+  return inGroups;
+}
+
 std::string ChatIndex::CarvedAddress(int64_t handleId) const {
+  return CarvedAddress(handleId, HandlesInGroupChats());
+}
+
+std::string ChatIndex::CarvedAddress(int64_t handleId,
+                                     const std::unordered_set<int64_t>& inGroups) const {
   if (handleId <= 0) return {};
   const std::string* address = HandleAddress(handleId);
-  if (address == nullptr || address->empty()) return {};
-  for (const auto& [chat, handles] : handleIds_) {
-    if (GroupParticipants(chat) != nullptr &&
-        std::find(handles.begin(), handles.end(), handleId) != handles.end())
-      return {};
-  }
+  if (address == nullptr || address->empty() || inGroups.count(handleId) != 0) return {};
   return NormaliseAddress(*address);
 }
 
 void SetCarvedAddresses(const ChatIndex& chats, std::vector<CarvedEntry>& entries) {
+  if (entries.empty()) return;
+  // Every chat is looked at once here, not once for each handle.
+  const std::unordered_set<int64_t> inGroups = chats.HandlesInGroupChats();
   std::unordered_map<int64_t, std::string> known;
   for (CarvedEntry& entry : entries) {
     auto at = known.find(entry.handleId);
     if (at == known.end())
-      at = known.emplace(entry.handleId, chats.CarvedAddress(entry.handleId)).first;
+      at = known.emplace(entry.handleId, chats.CarvedAddress(entry.handleId, inGroups)).first;
     entry.record.address = at->second;
   }
 }
@@ -220,7 +230,9 @@ void FileLiveByRowid(std::vector<LiveBatch*> batches, MessageMap& live) {
       where.emplace_back(k, e);
     }
   }
-  std::sort(order.begin(), order.end());
+  // The shares read the leaves in tree order, that is by rowid, one after
+  // the other: the list is nearly always in order already.
+  if (!std::is_sorted(order.begin(), order.end())) std::sort(order.begin(), order.end());
   // Each conversation's list is made its final size first, so filing never
   // moves records from a full list to a bigger one.
   std::vector<std::vector<MessageList*>> lists(batches.size());

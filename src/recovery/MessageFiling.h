@@ -138,6 +138,10 @@ class ChatIndex {
   // sender or no one, never its chat, so it is not put beside a one-to-one conversation it never
   // belonged to.
   std::string CarvedAddress(int64_t handleId) const;
+  // The same for a caller asking of many handles: inGroups is
+  // HandlesInGroupChats(), the handles that take part in some group chat.
+  std::string CarvedAddress(int64_t handleId, const std::unordered_set<int64_t>& inGroups) const;
+  std::unordered_set<int64_t> HandlesInGroupChats() const;
 
  private:
   ChatColumns chatColumns_;

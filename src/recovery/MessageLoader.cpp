@@ -263,6 +263,9 @@ void FileLive(std::vector<Share>& shares, MessageMap& live) {
   std::vector<LiveBatch*> batches;
   for (Share& share : shares) batches.push_back(&share.live);
   FileLiveByRowid(std::move(batches), live);
+  // What the records were moved out of is given back now, while the scan
+  // still allocates, rather than when the shares go.
+  for (Share& share : shares) share.live = LiveBatch();
   // A conversation whose every row was a reaction or recently deleted has
   // nothing to show.
   std::erase_if(live, [](const auto& item) { return item.second.empty(); });
@@ -310,6 +313,19 @@ LoaderStatus MessageLoader(const SqliteFile& db, MessageMap& live, MessageList& 
   }
   // Every live GUID is known now; the scan passes over the records they name.
   const GuidSet liveGuids = MergeLiveGuids(shares);
+  // Beside the filing of what the leaves' free space holds and the scan:
+  // the live rows are filed (the two touch different parts of the shares),
+  // then the index's traces of live GUIDs are passed over; those of GUIDs
+  // filed as deleted are dropped once everything is filed. Whether an entry
+  // is known is asked of each GUID alone, so dropping them afterwards leaves
+  // the same list, in the same order.
+  MessageTraceList indexTraces;
+  Beside helper(shares.size() > 1, [&] {
+    FileLive(shares, live);
+    if (traces)
+      indexTraces =
+          FindMessageTraces(db, [&](std::string_view guid) { return liveGuids.Contains(guid); });
+  });
 
   // Deleted messages: the most complete record of each GUID that is not live
   // and still has its text; the leaf pages' free space first, then the scan.
@@ -327,9 +343,6 @@ LoaderStatus MessageLoader(const SqliteFile& db, MessageMap& live, MessageList& 
     deletedFiling.File(share.pageCarved);
   }
   {
-    // The live rows are filed while the scan runs: the two touch different
-    // parts of the shares.
-    const Beside filer(shares.size() > 1, [&] { FileLive(shares, live); });
     const GuidFilter skip = [&](std::string_view guid) { return deletedFiling.PassesOver(guid); };
     const GuidFilter skipInLog = [&](std::string_view guid) {
       return deletedFiling.PassesOverInLog(guid);
@@ -343,10 +356,12 @@ LoaderStatus MessageLoader(const SqliteFile& db, MessageMap& live, MessageList& 
   // The recently deleted are whole rows, listed after what was carved.
   for (MessageRecord& record : recentlyDeleted) deleted.push_back(std::move(record));
   // Last, the GUIDs only the index keeps: every record that could be found is known now.
-  if (traces)
-    *traces = FindMessageTraces(db, [&](std::string_view guid) {
-      return liveGuids.Contains(guid) || deletedFiling.WasFiled(guid);
-    });
+  helper.Join();
+  if (traces) {
+    std::erase_if(indexTraces,
+                  [&](const MessageTrace& trace) { return deletedFiling.WasFiled(trace.guid); });
+    *traces = std::move(indexTraces);
+  }
   return LoaderStatus::Loaded;
 }
 

@@ -57,6 +57,15 @@ void CollectLeafPages(const SqliteFile& db, ByteView page, uint32_t headerOffset
     }
   };
 
+  // A leaf is read only as far as its header, which says all the walk needs
+  // (what the page is, how many cells it holds): its rows are read later by
+  // whoever visits it, and reading it whole here would copy every leaf of
+  // every table once more. Only from the database file alone, whose size
+  // says whether the whole page is there, as a whole read would find.
+  const bool fileAlone = db.pageSize >= kInteriorHeaderSize && db.mainFile.IsOpen() &&
+                         (db.walIndex.empty() || !db.walFile.IsOpen());
+  const uint64_t fileSize = fileAlone ? db.mainFile.Size() : 0;
+
   visit(page, headerOffset, static_cast<uint32_t>(pageNo));
   while (!stack.empty()) {
     const uint32_t child = stack.back();
@@ -64,6 +73,28 @@ void CollectLeafPages(const SqliteFile& db, ByteView page, uint32_t headerOffset
     // Page 1 is the schema root and never anyone's child.
     if (child == 1 || !PageInRange(db, child) || !visited.insert(child).second) {
       CountDamagedPage(db);
+      continue;
+    }
+    if (fileAlone) {
+      // Counted against the read budget as ReadPageNumber counts a page; one
+      // past it reads as zeros, which add nothing.
+      const uint64_t spent = db.pageBytesRead.fetch_add(db.pageSize, std::memory_order_relaxed);
+      if (db.pageReadBudget != 0 && spent >= db.pageReadBudget) {
+        CountDamagedPage(db);
+        continue;
+      }
+      const uint64_t offset = static_cast<uint64_t>(child - 1) * db.pageSize;
+      // Bytes past the file's end stay zero, as in a short read.
+      uint8_t head[kInteriorHeaderSize] = {};
+      db.mainFile.ReadAt(offset, head, sizeof head);
+      if (offset + db.pageSize > fileSize) CountDamagedPage(db);
+      if (head[0] != static_cast<uint8_t>(PageType::InteriorTable)) {
+        visit(ByteView(head, sizeof head), 0, child);
+        continue;
+      }
+      buffer.resize(db.pageSize);
+      ReadPage(db, db.pageSize, buffer.data(), offset);
+      visit(ByteView(buffer.data(), buffer.size()), 0, child);
       continue;
     }
     // A page that cannot be read whole arrives zero-padded and adds nothing.

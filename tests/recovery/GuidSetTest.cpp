@@ -73,6 +73,41 @@ TEST(GuidSet, EveryDigitCountsAndABadDigitAnywhereMakesText) {
   EXPECT_TRUE(set.Contains(base));
 }
 
+TEST(GuidSet, EveryHexValueInEveryPlaceIsAGuidOfItsOwn) {
+  // 32 places times 16 values: as many different GUIDs as there are
+  // different texts, so no two may share their packed bits. Bytes just
+  // outside the digit ranges ('/', ':', '@', 'G'), lower case and bytes
+  // above 0x7F make text of its own, never a GUID one digit away.
+  const std::string base = "0A1B2C3D-4E5F-6789-ABCD-EF0123456789";
+  const std::string hex = "0123456789ABCDEF";
+  GuidSet set;
+  std::vector<std::string> inserted;
+  for (size_t at = 0; at < base.size(); ++at) {
+    if (base[at] == '-') continue;
+    for (char digit : hex) {
+      std::string guid = base;
+      guid[at] = digit;
+      const bool isBase = guid == base;
+      EXPECT_EQ(set.Insert(guid), !isBase || inserted.empty()) << guid;
+      if (!isBase || inserted.empty()) inserted.push_back(guid);
+    }
+  }
+  EXPECT_EQ(inserted.size(), 32u * 15u + 1u);
+  for (const std::string& guid : inserted) EXPECT_TRUE(set.Contains(guid)) << guid;
+  for (size_t at = 0; at < base.size(); ++at) {
+    if (base[at] == '-') continue;
+    for (const char bad : {'/', ':', '@', 'G', 'a', 'f', '\x80', '\xFF', '\0', ' '}) {
+      std::string text = base;
+      text[at] = bad;
+      EXPECT_FALSE(set.Contains(text)) << at << " " << int(static_cast<unsigned char>(bad));
+      GuidSet alone;
+      EXPECT_TRUE(alone.Insert(text));
+      EXPECT_TRUE(alone.Contains(text));
+      EXPECT_FALSE(alone.Contains(base));
+    }
+  }
+}
+
 TEST(GuidSet, TheAllZeroGuidIsAGuidLikeAnyOther) {
   const std::string zero = "00000000-0000-0000-0000-000000000000";
   GuidSet set;

@@ -168,3 +168,54 @@ TEST(IndexTraces, TheGuidIndexIsFoundByNameOrByItsText) {
 
 }  // namespace
 }  // namespace vantrel
+
+namespace vantrel {
+namespace {
+
+// A large file has its load shared out over two threads, the index traces
+// read beside the scan and pruned once every deleted record is filed; a small
+// one is read in one pass. The same file with zeros after its last page (no
+// record, no trace, but past the size at which the load is shared out) must
+// give the same live messages, deleted messages and traces.
+TEST(IndexTraces, ASharedOutLoadFindsWhatOnePassFinds) {
+  TempDir dir;
+  const std::string path = dir.File("sms.db");
+  fixtures::BuildIndexTraceMessages(path, 1024, 40);
+  const std::string padded = dir.File("padded.db");
+  {
+    std::string bytes = fixtures::ReadFileBytes(path);
+    bytes.append(size_t{3000} * 1024, '\0');
+    FILE* out = std::fopen(padded.c_str(), "wb");
+    ASSERT_NE(out, nullptr);
+    std::fwrite(bytes.data(), 1, bytes.size(), out);
+    std::fclose(out);
+  }
+  const Loaded one = Load(path);
+  const Loaded shared = Load(padded);
+  ASSERT_FALSE(one.traces.empty());
+  ASSERT_FALSE(one.deleted.empty());
+
+  ASSERT_EQ(shared.traces.size(), one.traces.size());
+  for (size_t k = 0; k < one.traces.size(); ++k) {
+    SCOPED_TRACE(one.traces[k].guid);
+    EXPECT_EQ(shared.traces[k].guid, one.traces[k].guid);
+    EXPECT_EQ(shared.traces[k].rowid, one.traces[k].rowid);
+    EXPECT_EQ(shared.traces[k].found.offset, one.traces[k].found.offset);
+    EXPECT_EQ(shared.traces[k].found.place, one.traces[k].found.place);
+  }
+  ASSERT_EQ(shared.deleted.size(), one.deleted.size());
+  for (size_t k = 0; k < one.deleted.size(); ++k) {
+    EXPECT_EQ(shared.deleted[k].text, one.deleted[k].text);
+    EXPECT_EQ(shared.deleted[k].date, one.deleted[k].date);
+  }
+  ASSERT_EQ(shared.live.size(), one.live.size());
+  for (const auto& [address, list] : one.live) {
+    ASSERT_TRUE(shared.live.count(address)) << address;
+    ASSERT_EQ(shared.live.at(address).size(), list.size()) << address;
+    for (size_t k = 0; k < list.size(); ++k)
+      EXPECT_EQ(shared.live.at(address)[k].text, list[k].text);
+  }
+}
+
+}  // namespace
+}  // namespace vantrel
