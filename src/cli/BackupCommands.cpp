@@ -15,6 +15,7 @@
 #include "backup/EncryptedBackup.h"
 #include "cli/Cli.h"
 #include "cli/Commands.h"
+#include "cli/LeftToExit.h"
 #include "cli/Password.h"
 #include "export/AttachmentCopy.h"
 #include "export/CategoryNames.h"
@@ -199,6 +200,7 @@ size_t ReactionCount(const Collections& data) {
 
 int RunSummary(const CommandLine& cl, std::ostream& out, std::ostream& err) {
   LoadResult loaded;
+  const LeftToExit<LoadResult> leftToExit(loaded);
   CliObserver observer(err, cl.progress);
   if (int status = Load(cl.positional[0], cl, loaded, observer, err)) return status;
   for (const auto& node : observer.nodes())
@@ -256,6 +258,7 @@ int RunExport(const CommandLine& cl, std::ostream& out, std::ostream& err) {
   }
 
   LoadResult loaded;
+  const LeftToExit<LoadResult> leftToExit(loaded);
   CliObserver observer(err, cl.progress);
   std::optional<BackupKeys> keys;  // an encrypted backup's, to decipher its attachments
   if (int status = Load(cl.positional[0], cl, loaded, observer, err, &keys)) return status;

@@ -9,6 +9,7 @@
 #include "backup/BackupLoader.h"
 #include "cli/Cli.h"
 #include "cli/Commands.h"
+#include "cli/LeftToExit.h"
 #include "cli/Password.h"
 #include "export/CategoryNames.h"
 #include "platform/ReadOnlyFile.h"
@@ -286,6 +287,7 @@ int RunRecords(const CommandLine& cl, std::ostream& out, std::ostream& err) {
   }
   if (!name.empty()) db.name = name;
   Collections data;
+  const LeftToExit<Collections> leftToExit(data);
   if (source.load(db, data) == LoaderStatus::TableAbsent) {
     err << "vantrel-cli: " << file << ": no '" << kind->keyTable << "' table: not a " << word
         << " database\n";
