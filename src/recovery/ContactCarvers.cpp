@@ -43,17 +43,22 @@ Varint ReadVarint(ByteView bytes) {
   return v;
 }
 
-// Carves every committed log frame's image (WalkLogFrames) as the page it
-// holds: the older images keep rows deleted since, and the current image of a
-// page the table no longer uses (one freed in a committed transaction, say)
-// keeps the rows it held, which the database file's image of that page may
-// not (WalkPagesOutsideTable reads the file alone). carve adds one place per
-// row, worked out as if the image lay at its page in the database; each row
-// it added here lies in the log, so its place becomes the frame's, at the same
-// distance into the image.
-void CarveLogFrames(const SqliteFile& db, RowList& rows, FoundList* found,
+// Carves the log's committed frames (WalkLogFrames) as the pages they hold:
+// every older image, which keeps rows deleted since, and the current image of
+// every page but the table's own live leaves, which the table's readers read.
+// A page the table no longer uses (one freed in a committed transaction, say)
+// keeps in its current image the rows it held, which the database file's image
+// of it may not (WalkPagesOutsideTable reads the file alone). carve adds one
+// place per row, worked out as if the image lay at its page in the database;
+// each row it added here lies in the log, so its place becomes the frame's, at
+// the same distance into the image.
+void CarveLogFrames(const SqliteFile& db, const TableInfo& table, RowList& rows, FoundList* found,
                     const std::function<void(ByteView, uint32_t)>& carve) {
-  WalkLogFrames(db, [&](ByteView block, const FoundAt& frame, bool) {
+  std::unordered_set<uint32_t> leaves;
+  for (const PageSet& set : table.pageSets)
+    for (int32_t p : set.leafPages) leaves.insert(static_cast<uint32_t>(p));
+  WalkLogFrames(db, [&](ByteView block, const FoundAt& frame, bool current) {
+    if (current && leaves.count(frame.page)) return;
     const size_t before = rows.size();
     carve(block, frame.page);
     if (!found) return;
@@ -401,8 +406,9 @@ void PersonCarver(const SqliteFile& db, RowList& rows, FoundList* found) {
   };
   WalkPagesOutsideTable(db, table, carve);
   WalkFileImagesOfLoggedLeaves(db, *table, carve);
-  // The log's images of any page, the table's own leaves included.
-  CarveLogFrames(db, rows, found, carve);
+  // The log's older images of any page, the table's own leaves included, and the
+  // current images of pages that are not its live leaves.
+  CarveLogFrames(db, *table, rows, found, carve);
 }
 
 void PersonCarverOnTablePages(const SqliteFile& db, RowList& rows, FoundList* found) {
@@ -535,8 +541,9 @@ void EmailCarver(const SqliteFile& db, RowList& rows, FoundList* found) {
   };
   WalkPagesOutsideTable(db, table, carve);
   WalkFileImagesOfLoggedLeaves(db, *table, carve);
-  // The log's images of any page, the table's own leaves included.
-  CarveLogFrames(db, rows, found, carve);
+  // The log's older images of any page, the table's own leaves included, and the
+  // current images of pages that are not its live leaves.
+  CarveLogFrames(db, *table, rows, found, carve);
 }
 
 namespace {
