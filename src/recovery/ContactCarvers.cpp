@@ -12,7 +12,6 @@
 #include "recovery/PageWalk.h"
 #include "sqlite/BTree.h"
 #include "sqlite/Page.h"
-#include "sqlite/WalIndex.h"
 
 namespace vantrel {
 
@@ -44,42 +43,22 @@ Varint ReadVarint(ByteView bytes) {
   return v;
 }
 
-// Hands over the page image of every committed frame of the write-ahead log,
-// with where it lies: older images keep rows deleted since (DeletedBytes.h).
-// Frames past the last commit are left alone: SQLite never showed their rows,
-// so nothing in them was deleted. The last commit is the newest frame any
-// page's current image comes from.
-void WalkCommittedLogFrames(const SqliteFile& db,
-                            const std::function<void(ByteView, const FoundAt&)>& visit) {
-  if (!db.walFile.IsOpen() || db.pageSize == 0 || db.walIndex.empty()) return;
-  uint64_t lastCommitted = 0;
-  for (const auto& [page, offset] : db.walIndex) lastCommitted = std::max(lastCommitted, offset);
-  const uint64_t frameSize = uint64_t{kWalFrameHeaderSize} + db.pageSize;
-  std::vector<uint8_t> image(db.pageSize);
-  uint8_t frameHeader[kWalFrameHeaderSize] = {};
-  FoundAt where;
-  where.file = db.name + "-wal";
-  where.place = Place::LogFrame;
-  uint32_t number = 0;
-  for (uint64_t frame = kWalHeaderSize; frame + kWalFrameHeaderSize <= lastCommitted;
-       frame += frameSize) {
-    ++number;
-    if (!db.walFile.ReadExact(frame, frameHeader, sizeof frameHeader)) break;
-    if (!db.walFile.ReadExact(frame + kWalFrameHeaderSize, image.data(), image.size())) break;
-    where.page = ByteView(frameHeader, sizeof frameHeader).U32(0);
-    where.offset = frame + kWalFrameHeaderSize;
-    where.frame = number;
-    visit(ByteView(image.data(), image.size()), where);
-  }
-}
-
-// Carves every committed log frame's image as the page it holds. carve adds
-// one place per row, worked out as if the image lay at its page in the
-// database; each row it added here lies in the log, so its place becomes the
-// frame's, at the same distance into the image.
-void CarveCommittedLogFrames(const SqliteFile& db, RowList& rows, FoundList* found,
-                             const std::function<void(ByteView, uint32_t)>& carve) {
-  WalkCommittedLogFrames(db, [&](ByteView block, const FoundAt& frame) {
+// Carves the log's committed frames (WalkLogFrames) as the pages they hold:
+// every older image, which keeps rows deleted since, and the current image of
+// every page but the table's own live leaves, which the table's readers read.
+// A page the table no longer uses (one freed in a committed transaction, say)
+// keeps in its current image the rows it held, which the database file's image
+// of it may not (WalkPagesOutsideTable reads the file alone). carve adds one
+// place per row, worked out as if the image lay at its page in the database;
+// each row it added here lies in the log, so its place becomes the frame's, at
+// the same distance into the image.
+void CarveLogFrames(const SqliteFile& db, const TableInfo& table, RowList& rows, FoundList* found,
+                    const std::function<void(ByteView, uint32_t)>& carve) {
+  std::unordered_set<uint32_t> leaves;
+  for (const PageSet& set : table.pageSets)
+    for (int32_t p : set.leafPages) leaves.insert(static_cast<uint32_t>(p));
+  WalkLogFrames(db, [&](ByteView block, const FoundAt& frame, bool current) {
+    if (current && leaves.count(frame.page)) return;
     const size_t before = rows.size();
     carve(block, frame.page);
     if (!found) return;
@@ -427,8 +406,9 @@ void PersonCarver(const SqliteFile& db, RowList& rows, FoundList* found) {
   };
   WalkPagesOutsideTable(db, table, carve);
   WalkFileImagesOfLoggedLeaves(db, *table, carve);
-  // The log's older images of any page, the table's own leaves included.
-  CarveCommittedLogFrames(db, rows, found, carve);
+  // The log's older images of any page, the table's own leaves included, and the
+  // current images of pages that are not its live leaves.
+  CarveLogFrames(db, *table, rows, found, carve);
 }
 
 void PersonCarverOnTablePages(const SqliteFile& db, RowList& rows, FoundList* found) {
@@ -561,8 +541,9 @@ void EmailCarver(const SqliteFile& db, RowList& rows, FoundList* found) {
   };
   WalkPagesOutsideTable(db, table, carve);
   WalkFileImagesOfLoggedLeaves(db, *table, carve);
-  // The log's older images of any page, the table's own leaves included.
-  CarveCommittedLogFrames(db, rows, found, carve);
+  // The log's older images of any page, the table's own leaves included, and the
+  // current images of pages that are not its live leaves.
+  CarveLogFrames(db, *table, rows, found, carve);
 }
 
 namespace {

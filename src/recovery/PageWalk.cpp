@@ -53,13 +53,12 @@ namespace {
 constexpr uint32_t kMostLogRuns = 1u << 16;
 }  // namespace
 
-void WalkOlderLogFrames(const SqliteFile& db,
-                        const std::function<void(ByteView, const FoundAt&)>& visit) {
+void WalkLogFrames(const SqliteFile& db,
+                   const std::function<void(ByteView, const FoundAt&, bool)>& visit) {
   if (!db.walFile.IsOpen() || db.pageSize == 0) return;
   uint8_t logHeader[kWalHeaderSize] = {};
   if (!db.walFile.ReadExact(0, logHeader, sizeof logHeader)) return;
   if (ByteView(logHeader, sizeof logHeader).U32(kWalPageSizeOffset) != db.pageSize) return;
-  // The current images are read as the live pages; every other frame is older.
   std::unordered_set<uint64_t> current;
   uint64_t lastCommitted = 0;  // the newest current image is the last commit's frame
   for (const auto& [page, offset] : db.walIndex) {
@@ -77,24 +76,30 @@ void WalkOlderLogFrames(const SqliteFile& db,
   uint32_t number = 0;
   for (uint64_t frame = kWalHeaderSize; frame + frameSize <= logSize; frame += frameSize) {
     ++number;
-    if (current.count(frame + kWalFrameHeaderSize)) continue;
     if (!db.walFile.ReadExact(frame, frameHeader, sizeof frameHeader)) break;
-    if (!db.walFile.ReadExact(frame + kWalFrameHeaderSize, image.data(), image.size())) break;
-    where.page = ByteView(frameHeader, sizeof frameHeader).U32(0);
+    const ByteView frameView(frameHeader, sizeof frameHeader);
+    where.page = frameView.U32(0);
     if (where.page == 0) continue;  // no frame of a page: zeros or damage
     where.offset = frame + kWalFrameHeaderSize;
     where.frame = number;
     // Each restart of the log adds one to salt-1 and draws a new salt-2: a frame of an
     // earlier run has a smaller salt-1. Frames of this run after its last commit, and
     // frames SQLite wrote for a transaction without salts (zeros), are no committed image.
-    const ByteView frameView(frameHeader, sizeof frameHeader);
     const uint32_t runsBefore = header.U32(16) - frameView.U32(8);
     const bool earlierRun = runsBefore > 0 && runsBefore < kMostLogRuns && frameView.U32(12) != 0;
     if (!earlierRun &&
         (runsBefore != 0 || frameView.U32(12) != header.U32(20) || where.offset > lastCommitted))
       continue;
-    visit(ByteView(image.data(), image.size()), where);
+    if (!db.walFile.ReadExact(where.offset, image.data(), image.size())) break;
+    visit(ByteView(image.data(), image.size()), where, current.count(where.offset) > 0);
   }
+}
+
+void WalkOlderLogFrames(const SqliteFile& db,
+                        const std::function<void(ByteView, const FoundAt&)>& visit) {
+  WalkLogFrames(db, [&](ByteView image, const FoundAt& frame, bool current) {
+    if (!current) visit(image, frame);
+  });
 }
 
 PagePlaces::PagePlaces(const SqliteFile& db)

@@ -1,9 +1,9 @@
 // The page walks the contact and call carvers share: every page of the main
 // database file except page 1 (the schema) and the leaf pages of one table,
 // handed over one block at a time (the database file itself, not the log);
-// and the older images a write-ahead log leaves of any page: the file's own
-// image of a page whose current image is in the log, and the log's frames
-// that are no page's current image.
+// the file's own image of a page whose current image is in the log; and the
+// write-ahead log's committed frames, each told whether it is its page's
+// current image or an older one.
 #pragma once
 
 #include <cstdint>
@@ -29,18 +29,25 @@ void WalkFileImagesOfLoggedLeaves(
     const SqliteFile& db, const TableInfo& table,
     const std::function<void(ByteView block, uint32_t pageNo)>& visit);
 
-// Every whole frame of the write-ahead log that holds an older committed
-// image of its page, in log order, with where it lies (file "<db>-wal", the
-// frame's page, the image's offset in the log, place LogFrame, frame number
-// from 1): committed frames a later frame of the same page replaced, and
-// frames an earlier run of the log left past the newest ones after a
-// checkpoint restarted it (their salts are the earlier run's). Each keeps its
-// page as it was then, rows deleted since included (DeletedBytes.h). Frames
-// of this run after its last commit are passed over: they belong to a
-// transaction that never committed (or rolled back after its pages spilled),
-// whose rows SQLite never showed, and whatever committed rows they hold the
-// committed images hold too. Nothing when the log's page size is not the
-// database's.
+// Every whole frame of the write-ahead log that holds a committed image of its
+// page, in log order, with where it lies (file "<db>-wal", the frame's page,
+// the image's offset in the log, place LogFrame, frame number from 1): the
+// frames of this run of the log up to its last commit, and frames an earlier
+// run left past the newest ones after a checkpoint restarted it (their salts
+// are the earlier run's). current tells the frame that holds its page's
+// current image, the one the reader reads as the page; every other frame is
+// an older image that keeps its page as it was then, rows deleted since
+// included (DeletedBytes.h). Frames of this run after its last commit are
+// passed over: they belong to a transaction that never committed (or rolled
+// back after its pages spilled), whose rows SQLite never showed, and whatever
+// committed rows they hold the committed images hold too. Nothing when the
+// log's page size is not the database's.
+void WalkLogFrames(
+    const SqliteFile& db,
+    const std::function<void(ByteView image, const FoundAt& frame, bool current)>& visit);
+
+// WalkLogFrames's older images alone: the frames that are no page's current
+// image. The current images are the pages the table readers read.
 void WalkOlderLogFrames(const SqliteFile& db,
                         const std::function<void(ByteView image, const FoundAt& frame)>& visit);
 

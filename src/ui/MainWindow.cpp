@@ -355,7 +355,9 @@ void MainWindow::SaveCurrent(ExportFormat format) {
 }
 
 void MainWindow::SaveAll(ExportFormat format) {
-  RunSaveAll(prompts_, collections_, format, exportOptions_);
+  ExportOptions options = exportOptions_;
+  options.traces = HasTraces();
+  RunSaveAll(prompts_, collections_, format, options);
 }
 
 void MainWindow::SaveAllCsv() {
@@ -369,6 +371,12 @@ void MainWindow::SaveAllTxt() {
 }
 void MainWindow::SaveCurrentTxt() {
   SaveCurrent(ExportFormat::Txt);
+}
+
+// Saving everything saves what the tree shows: the index-only traces too when
+// the load found any (their node is there then), and no traces file when not.
+bool MainWindow::HasTraces() const {
+  return !collections_.messageTraces.empty();
 }
 
 // What the JSON and HTML files say of the backup and its files, each file
@@ -403,13 +411,13 @@ void MainWindow::ShowExportResult(const ExportResult& result) {
 void MainWindow::ExportJson() {
   const std::optional<std::string> folder = prompts_.AskFolder(kFolderChooserTitle);
   if (!folder) return;
-  ShowExportResult(vantrel::ExportJson(collections_, FactsOfLoad(), *folder));
+  ShowExportResult(vantrel::ExportJson(collections_, FactsOfLoad(), *folder, HasTraces()));
 }
 
 void MainWindow::ExportHtmlReport() {
   const std::optional<std::string> folder = prompts_.AskFolder(kFolderChooserTitle);
   if (!folder) return;
-  ShowExportResult(vantrel::ExportHtmlReport(collections_, FactsOfLoad(), *folder));
+  ShowExportResult(vantrel::ExportHtmlReport(collections_, FactsOfLoad(), *folder, HasTraces()));
 }
 
 // Qt's rich-text engine lays out the same report (without its style sheet's
@@ -419,7 +427,8 @@ void MainWindow::PrintReportToPdf() {
       prompts_.AskSaveFile("Report.pdf", {{"PDF", {"*.pdf"}}, {"All Files", {"*.*"}}});
   if (!path) return;
   QTextDocument document;
-  document.setHtml(QString::fromStdString(HtmlReportDocument(collections_, FactsOfLoad(), names_)));
+  document.setHtml(
+      QString::fromStdString(HtmlReportDocument(collections_, FactsOfLoad(), names_, HasTraces())));
   QPrinter printer(QPrinter::HighResolution);
   printer.setOutputFormat(QPrinter::PdfFormat);
   printer.setOutputFileName(QString::fromStdString(*path));

@@ -116,6 +116,7 @@ class MainWindow : public QMainWindow, public LoadObserver {
   void ShowStatusTexts(const QString& category, const QString& count);
   void ChooseTxtEncoding(const QString& encoding);
   void ApplyFilter(const RecordFilter& filter);
+  bool HasTraces() const;
   ReportFacts FactsOfLoad() const;
   void ShowExportResult(const ExportResult& result);
 

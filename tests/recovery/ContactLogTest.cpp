@@ -3,13 +3,17 @@
 // between, and no checkpoint runs. The deleted numbers live on in the file's own image of the
 // leaves the log changed and in the log's older frames. On 1024-, 4096- and 65536-byte pages:
 // every deleted number comes back on one line, a number that only ever lay in the log names
-// its frame, and no live number is listed as deleted.
+// its frame, and no live number is listed as deleted. And persons with their e-mail addresses
+// whose only copies are frames of an earlier run of the log or the current image of a leaf
+// given back to the freelist: each comes back once, named by the frame that holds it.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <map>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "fixtures/Fixtures.h"
 #include "recovery/Loaders.h"
@@ -134,5 +138,208 @@ TEST_P(NumbersFromTheLog, EachDeletedNumberOnceNoneLive) {
 
 INSTANTIATE_TEST_SUITE_P(PageSizes, NumbersFromTheLog, testing::Values(1024, 4096, 65536));
 
+// ---------------------------------------------------------------------------------------------
+// Persons and e-mail addresses whose only copies are log frames the table's readers never read:
+// frames an earlier run of the log left behind after a checkpoint restarted it, and the current
+// image of a leaf the table gave back to the freelist in a committed transaction.
+
+// One frame of a log, as its header says.
+struct LogFrame {
+  uint32_t number = 0;  // from 1
+  uint32_t page = 0;
+  bool thisRun = false;  // its salts are the log header's
+  bool current = false;  // this run's newest committed image of its page
+  size_t image = 0;      // offset of the page image in the log
+};
+
+uint32_t Be32(const std::string& b, size_t at) {
+  return static_cast<uint32_t>(static_cast<uint8_t>(b[at])) << 24 |
+         static_cast<uint32_t>(static_cast<uint8_t>(b[at + 1])) << 16 |
+         static_cast<uint32_t>(static_cast<uint8_t>(b[at + 2])) << 8 |
+         static_cast<uint32_t>(static_cast<uint8_t>(b[at + 3]));
+}
+
+// The frames of a log read by SQLite's file format: this run's run from the start while the
+// salts match, its current images the last of each page up to the last commit frame.
+std::vector<LogFrame> ReadLogFrames(const std::string& log, uint32_t pageSize) {
+  std::vector<LogFrame> frames;
+  const size_t frameSize = kWalFrameHeaderSize + pageSize;
+  bool thisRun = true;
+  std::map<uint32_t, size_t> newest, committed;
+  for (size_t at = kWalHeaderSize; at + frameSize <= log.size(); at += frameSize) {
+    LogFrame f;
+    f.number = static_cast<uint32_t>(frames.size() + 1);
+    f.page = Be32(log, at);
+    f.image = at + kWalFrameHeaderSize;
+    thisRun = thisRun && Be32(log, at + 8) == Be32(log, 16) && Be32(log, at + 12) == Be32(log, 20);
+    f.thisRun = thisRun;
+    if (thisRun) {
+      newest[f.page] = frames.size();
+      if (Be32(log, at + 4) != 0) committed = newest;
+    }
+    frames.push_back(f);
+  }
+  for (const auto& [page, k] : committed) frames[k].current = true;
+  return frames;
+}
+
+void AddPerson(fx::Database& db, int64_t rowid, const std::string& first, const std::string& last,
+               const std::string& email) {
+  // CreationDate and ModificationDate take four bytes each, as on a phone.
+  db.Query(
+      "INSERT INTO ABPerson (ROWID, First, Last, Kind, FirstSort, LastSort, CreationDate, "
+      "ModificationDate, StoreID, FirstSortSection, LastSortSection, FirstSortLanguageIndex, "
+      "LastSortLanguageIndex) VALUES (?, ?, ?, 0, ?, ?, ?, ?, 0, ?, ?, 0, 0)",
+      {fx::Value::Int(rowid), fx::Value::Text(first), fx::Value::Text(last),
+       fx::Value::Text(first + " " + last), fx::Value::Text(last + " " + first),
+       fx::Value::Int(420000000 + rowid), fx::Value::Int(420500000 + rowid),
+       fx::Value::Text(first.substr(0, 1)), fx::Value::Text(last.substr(0, 1))});
+  db.Query(
+      "INSERT INTO ABMultiValue (record_id, property, identifier, label, value) VALUES (?, 4, 0, "
+      "1, ?)",
+      {fx::Value::Int(rowid), fx::Value::Text(email)});
+}
+
+class PersonsFromTheLog : public testing::TestWithParam<int> {};
+
+TEST_P(PersonsFromTheLog, EarlierRunsAndFreedLeavesGiveTheirPersonsOnce) {
+  const int pageSize = GetParam();
+  fx::TempDir dir;
+  const std::string path = dir.File("AddressBook.sqlitedb");
+  {
+    fx::ContactOptions options;
+    options.pageSize = pageSize;
+    options.personCount = 40;
+    options.deleteFraction = 0;
+    options.deleteSinglePhones = false;
+    options.computeSurvival = false;
+    fx::BuildContactsDb(path, options);
+  }
+  struct Added {
+    int64_t rowid;
+    std::string first, last, email;
+  };
+  std::vector<Added> earlier, freed;  // gone in the earlier run; gone with their leaves
+  const int perBatch = pageSize == 1024 ? 24 : 90;
+  for (int k = 0; k < perBatch; ++k) {
+    const std::string n = std::to_string(k);
+    earlier.push_back({1000 + k, "Early" + n, "Zhou", "early" + n + "@example.org"});
+    freed.push_back({5000 + k, "Freed" + n, "Qian", "freed" + n + "@example.org"});
+  }
+  {
+    fx::Database db(path, {.create = false});
+    db.Exec("PRAGMA journal_mode=WAL");
+    // The earlier run: frames enough that the next run will not reach the last of them, then
+    // persons added and deleted with their bytes wiped, so that only the frame from between
+    // the two commits still holds them.
+    db.Exec("CREATE TABLE Padding (x BLOB)");
+    db.Exec("BEGIN");
+    for (int k = 0; k < 8 * perBatch; ++k)
+      db.Query("INSERT INTO Padding VALUES (zeroblob(?))", {fx::Value::Int(pageSize / 2)});
+    db.Exec("COMMIT");
+    db.Exec("BEGIN");
+    for (const Added& p : earlier) AddPerson(db, p.rowid, p.first, p.last, p.email);
+    db.Exec("COMMIT");
+    db.Exec("PRAGMA secure_delete=ON");
+    db.Exec("DELETE FROM ABMultiValue WHERE record_id >= 1000");
+    db.Exec("DELETE FROM ABPerson WHERE ROWID >= 1000");
+    db.Exec("PRAGMA secure_delete=OFF");
+    // Everything into the file; the next write starts the log over.
+    ASSERT_EQ(db.QueryInt("PRAGMA wal_checkpoint(PASSIVE)"), 0);
+    // This run: persons on leaves of their own, then deleted at once: the emptied leaves go
+    // to the freelist without a new image, so their current image still holds them.
+    db.Exec("BEGIN");
+    for (const Added& p : freed) AddPerson(db, p.rowid, p.first, p.last, p.email);
+    db.Exec("COMMIT");
+    db.Exec("DELETE FROM ABMultiValue WHERE record_id >= 5000");
+    db.Exec("DELETE FROM ABPerson WHERE ROWID >= 5000");
+  }
+
+  // Where each person's bytes lie, by the files alone: its names open its record's body.
+  const std::string main = fx::ReadFileBytes(path);
+  const std::string log = fx::ReadFileBytes(path + "-wal");
+  const std::vector<LogFrame> frames = ReadLogFrames(log, static_cast<uint32_t>(pageSize));
+  std::set<uint32_t> leaves;  // ABPerson's and ABMultiValue's live leaves, as SQLite has them
+  std::set<int64_t> livePersons;
+  std::set<std::string> liveEmails;
+  fx::CopyDatabase(path, dir.File("copy.db"));
+  {
+    fx::Database copy(dir.File("copy.db"), {.create = false});
+    for (const fx::Row& row : copy.Query("SELECT pageno FROM dbstat WHERE name IN ('ABPerson', "
+                                         "'ABMultiValue') AND pagetype = 'leaf'"))
+      leaves.insert(static_cast<uint32_t>(row[0].AsInt()));
+    for (const fx::Row& row : copy.Query("SELECT ROWID FROM ABPerson"))
+      livePersons.insert(row[0].AsInt());
+    for (const fx::Row& row : copy.Query("SELECT value FROM ABMultiValue WHERE property = 4"))
+      liveEmails.insert(row[0].AsText());
+  }
+  enum class Only { Elsewhere, EarlierRun, FreedLeaf };
+  const size_t frameSize = kWalFrameHeaderSize + static_cast<size_t>(pageSize);
+  const auto only = [&](const std::string& needle) {
+    if (main.find(needle) != std::string::npos) return Only::Elsewhere;
+    bool earlierRun = false, freedLeaf = false, other = false;
+    for (size_t at = log.find(needle); at != std::string::npos; at = log.find(needle, at + 1)) {
+      const LogFrame& f = frames.at((at - kWalHeaderSize) / frameSize);
+      earlierRun = earlierRun || !f.thisRun;
+      freedLeaf = freedLeaf || (f.current && !leaves.count(f.page));
+      other = other || (f.thisRun && !(f.current && !leaves.count(f.page)));
+    }
+    if (other || earlierRun == freedLeaf) return Only::Elsewhere;
+    return earlierRun ? Only::EarlierRun : Only::FreedLeaf;
+  };
+
+  SqliteFile file;
+  ASSERT_EQ(OpenDatabase(path + "-wal", file, path), OpenStatus::Opened);
+  ContactMap contacts;
+  std::optional<DeletedContactList> listed;
+  ASSERT_EQ(ContactLoader(file, contacts, listed), LoaderStatus::Loaded);
+  ASSERT_TRUE(listed.has_value());
+  std::map<int64_t, int> ownerLines;
+  std::map<std::string, const DeletedContact*> emailLines;
+  std::map<std::string, int> emailCount;
+  for (const DeletedContact& line : *listed) {
+    EXPECT_FALSE(line.ownerRowid != 0 && line.number.empty() && livePersons.count(line.ownerRowid))
+        << "a live person listed: " << line.owner;
+    EXPECT_FALSE(liveEmails.count(line.number)) << "a live address listed: " << line.number;
+    if (line.ownerRowid != 0) ++ownerLines[line.ownerRowid];
+    if (!line.number.empty()) {
+      emailLines[line.number] = &line;
+      ++emailCount[line.number];
+    }
+  }
+  int onlyEarlier = 0, onlyFreed = 0;
+  for (const auto* batch : {&earlier, &freed}) {
+    for (const Added& p : *batch) {
+      SCOPED_TRACE(p.first);
+      const Only person = only(p.first + p.last), email = only(p.email);
+      if (person == Only::Elsewhere && email == Only::Elsewhere) continue;
+      onlyEarlier += person == Only::EarlierRun;
+      onlyFreed += person == Only::FreedLeaf;
+      // Named by its own line or by its address's line, with its frame.
+      EXPECT_TRUE(ownerLines.count(p.rowid)) << "a person whose bytes lie only in the log";
+      if (email == Only::Elsewhere) continue;
+      ASSERT_TRUE(emailLines.count(p.email)) << "an address whose bytes lie only in the log";
+      EXPECT_EQ(emailCount[p.email], 1);
+      const DeletedContact& line = *emailLines.at(p.email);
+      EXPECT_EQ(line.owner, p.last + p.first);
+      ASSERT_TRUE(line.found.has_value());
+      EXPECT_EQ(line.found->file, path + "-wal");
+      EXPECT_EQ(line.found->place, Place::LogFrame);
+      ASSERT_GE(line.found->frame, 1u);
+      const LogFrame& f = frames.at(line.found->frame - 1);
+      EXPECT_EQ(f.thisRun, email == Only::FreedLeaf);
+      EXPECT_NE(log.substr(f.image, static_cast<size_t>(pageSize)).find(p.email), std::string::npos)
+          << "the frame it names holds it";
+    }
+  }
+  // The fixture did what it means to: some persons lie only in each kind of frame.
+  EXPECT_GT(onlyEarlier, 0);
+  EXPECT_GT(onlyFreed, 0);
+  std::printf(
+      "[persons from the log] page %d: %d only in an earlier run, %d only on freed leaves\n",
+      pageSize, onlyEarlier, onlyFreed);
+}
+
+INSTANTIATE_TEST_SUITE_P(PageSizes, PersonsFromTheLog, testing::Values(1024, 4096));
 }  // namespace
 }  // namespace vantrel
