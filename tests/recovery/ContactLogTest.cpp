@@ -25,6 +25,18 @@ namespace {
 
 namespace fx = fixtures;
 
+// An address book of count persons with nothing deleted yet: the tests write
+// and delete in the log themselves.
+void BuildUntouchedAddressBook(const std::string& path, int pageSize, int count) {
+  fx::ContactOptions options;
+  options.pageSize = pageSize;
+  options.personCount = count;
+  options.deleteFraction = 0;
+  options.deleteSinglePhones = false;
+  options.computeSurvival = false;
+  fx::BuildContactsDb(path, options);
+}
+
 // UID -> number of every telephone number SQLite shows.
 std::map<int64_t, std::string> NumbersNow(fx::Database& db) {
   std::map<int64_t, std::string> numbers;
@@ -47,15 +59,7 @@ TEST_P(NumbersFromTheLog, EachDeletedNumberOnceNoneLive) {
   const int pageSize = GetParam();
   fx::TempDir dir;
   const std::string path = dir.File("AddressBook.sqlitedb");
-  {
-    fx::ContactOptions options;
-    options.pageSize = pageSize;
-    options.personCount = 60;
-    options.deleteFraction = 0;
-    options.deleteSinglePhones = false;
-    options.computeSurvival = false;
-    fx::BuildContactsDb(path, options);
-  }
+  BuildUntouchedAddressBook(path, pageSize, 60);
   using Shown = std::pair<int64_t, std::string>;  // UID, number
   std::set<Shown> everCommitted, loggedOnly;
   std::map<int64_t, std::string> live;
@@ -206,15 +210,7 @@ TEST_P(PersonsFromTheLog, EarlierRunsAndFreedLeavesGiveTheirPersonsOnce) {
   const int pageSize = GetParam();
   fx::TempDir dir;
   const std::string path = dir.File("AddressBook.sqlitedb");
-  {
-    fx::ContactOptions options;
-    options.pageSize = pageSize;
-    options.personCount = 40;
-    options.deleteFraction = 0;
-    options.deleteSinglePhones = false;
-    options.computeSurvival = false;
-    fx::BuildContactsDb(path, options);
-  }
+  BuildUntouchedAddressBook(path, pageSize, 40);
   struct Added {
     int64_t rowid;
     std::string first, last, email;
