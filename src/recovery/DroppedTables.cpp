@@ -162,9 +162,8 @@ std::vector<DroppedTable> FindDroppedTables(const SqliteFile& db) {
   // dropped at once): SQLite writes no new image of a page it frees, so that image still holds
   // their records. The current images of the live schema leaves were read above.
   WalkLogFramesOutsideLeaves(db, &schema, [&](ByteView image, const FoundAt& frame) {
-    const auto current = db.walIndex.find(frame.page);
-    const bool isCurrent = current != db.walIndex.end() && current->second == frame.offset;
-    if (schemaPages.count(frame.page) || (isCurrent && ParsePage(image).Is(PageType::LeafTable)))
+    if (schemaPages.count(frame.page) ||
+        (IsCurrentImage(db, frame) && ParsePage(image).Is(PageType::LeafTable)))
       CarveSchemaRecords(image, frame.page, frame, found);
   });
 

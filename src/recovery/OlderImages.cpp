@@ -101,9 +101,7 @@ void ReadOlderImagesOfTable(const SqliteFile& db, const std::string& name, RowLi
   for (const PageSet& set : table->pageSets)
     for (int32_t p : set.emptyLeafPages) empty.insert(static_cast<uint32_t>(p));
   WalkLogFramesOutsideLeaves(db, table, [&](ByteView block, const FoundAt& frame) {
-    const auto current = db.walIndex.find(frame.page);
-    if (empty.count(frame.page) && current != db.walIndex.end() && current->second == frame.offset)
-      return;
+    if (empty.count(frame.page) && IsCurrentImage(db, frame)) return;
     read(block, frame.page, frame);
   });
 }

@@ -114,6 +114,11 @@ void WalkLogFramesOutsideLeaves(const SqliteFile& db, const TableInfo* table,
   });
 }
 
+bool IsCurrentImage(const SqliteFile& db, const FoundAt& frame) {
+  const auto current = db.walIndex.find(frame.page);
+  return current != db.walIndex.end() && current->second == frame.offset;
+}
+
 PagePlaces::PagePlaces(const SqliteFile& db)
     : db_(db), free_(FreelistPages(db)), used_(PageLimit(db)) {}
 

@@ -63,6 +63,9 @@ void WalkLogFramesOutsideLeaves(
     const SqliteFile& db, const TableInfo* table,
     const std::function<void(ByteView image, const FoundAt& frame)>& visit);
 
+// Whether a frame WalkLogFrames handed over holds its page's current image.
+bool IsCurrentImage(const SqliteFile& db, const FoundAt& frame);
+
 // What a page outside a table's leaves is, for showing where a record found on
 // it lay: FreePage for a page of the freelist or past the database's size,
 // InteriorPage for a b-tree interior page, LeafPage for a table leaf without a
