@@ -130,7 +130,9 @@ TableRead GatherCallRows(const SqliteFile& db, RowList& live, std::vector<Carved
   WalkFileImagesOfLoggedLeaves(db, *table, [&](ByteView block, uint32_t pageNo) {
     scanWhole(block, pageNo, CallPlace::OlderImage, places.At(pageNo, block, 0));
   });
-  WalkOlderLogFrames(db, [&](ByteView block, const FoundAt& frame) {
+  // The log's older frames, and the current image of any page that is no live leaf of the
+  // table: a leaf freed in a committed transaction keeps its calls only there.
+  WalkLogFramesOutsideLeaves(db, table, [&](ByteView block, const FoundAt& frame) {
     scanWhole(block, frame.page, CallPlace::LogFrame, frame);
   });
   return table->pageSets.empty() ? TableRead::NoPages : TableRead::Read;

@@ -37,9 +37,10 @@ struct CarvedCall {
 // (database file only); on those that are b-tree pages (the table's interior
 // pages, other tables) a record running into a live cell is kept, cut there.
 // With a log, then the file's own older image of each leaf whose current
-// image is in the log, and every older frame of the log (WalkOlderLogFrames),
-// each scanned whole as a page outside the table: their cells are calls as
-// they stood then, deleted since or not.
+// image is in the log, every older frame of the log and the current image of
+// each page that is no live leaf of the table (WalkLogFramesOutsideLeaves: a
+// leaf freed in a committed transaction), each scanned whole as a page outside
+// the table: their cells are calls as they stood then, deleted since or not.
 // Absent: `call` is not in the catalogue (lists
 // untouched); NoPages: its root could not be read (the outside pages are
 // still carved).

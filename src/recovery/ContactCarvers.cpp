@@ -54,11 +54,7 @@ Varint ReadVarint(ByteView bytes) {
 // the same distance into the image.
 void CarveLogFrames(const SqliteFile& db, const TableInfo& table, RowList& rows, FoundList* found,
                     const std::function<void(ByteView, uint32_t)>& carve) {
-  std::unordered_set<uint32_t> leaves;
-  for (const PageSet& set : table.pageSets)
-    for (int32_t p : set.leafPages) leaves.insert(static_cast<uint32_t>(p));
-  WalkLogFrames(db, [&](ByteView block, const FoundAt& frame, bool current) {
-    if (current && leaves.count(frame.page)) return;
+  WalkLogFramesOutsideLeaves(db, &table, [&](ByteView block, const FoundAt& frame) {
     const size_t before = rows.size();
     carve(block, frame.page);
     if (!found) return;

@@ -94,8 +94,16 @@ void ReadOlderImagesOfTable(const SqliteFile& db, const std::string& name, RowLi
     inFile.offset = uint64_t{pageNo - 1} * db.pageSize;
     read(block, pageNo, inFile);
   });
-  WalkOlderLogFrames(db,
-                     [&](ByteView block, const FoundAt& frame) { read(block, frame.page, frame); });
+  // The log's older frames, and the current image of a page that is no live leaf of the table:
+  // a leaf freed in a committed transaction keeps its rows only there. The current image of a
+  // leaf without a cell is the table reader's to carve.
+  std::unordered_set<uint32_t> empty;
+  for (const PageSet& set : table->pageSets)
+    for (int32_t p : set.emptyLeafPages) empty.insert(static_cast<uint32_t>(p));
+  WalkLogFramesOutsideLeaves(db, table, [&](ByteView block, const FoundAt& frame) {
+    if (empty.count(frame.page) && IsCurrentImage(db, frame)) return;
+    read(block, frame.page, frame);
+  });
 }
 
 }  // namespace vantrel

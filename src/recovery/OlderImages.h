@@ -1,8 +1,10 @@
 // A table's rows as the older page images of a write-ahead log keep them:
 // the database file's own image of each leaf whose current image is in the
-// log, and every frame of the log that is no page's current image
-// (PageWalk.h). A row deleted after the last checkpoint is a whole cell
-// there, and one deleted before lies in the image's gap and freeblocks.
+// log, every frame of the log that is no page's current image, and the
+// current image of a page that is no leaf of the table now: a leaf freed in a
+// committed transaction (PageWalk.h). A row deleted after the last checkpoint
+// is a whole cell there, and one deleted before lies in the image's gap and
+// freeblocks.
 #pragma once
 
 #include <string>

@@ -51,6 +51,21 @@ void WalkLogFrames(
 void WalkOlderLogFrames(const SqliteFile& db,
                         const std::function<void(ByteView image, const FoundAt& frame)>& visit);
 
+// The log frames a table's carving reads beyond what the table's reader
+// reads: every older image (WalkOlderLogFrames), and the current image of each
+// page that is not one of table's leaves now. A leaf the table gave back to
+// the freelist in a committed transaction keeps its rows only there: SQLite
+// writes no new image of a page it frees (unless it becomes a freelist trunk),
+// and the database file's image is older still. The live leaves' current
+// images are the pages the reader reads, so they are passed over. table may be
+// nullptr: then every committed frame is handed over.
+void WalkLogFramesOutsideLeaves(
+    const SqliteFile& db, const TableInfo* table,
+    const std::function<void(ByteView image, const FoundAt& frame)>& visit);
+
+// Whether a frame WalkLogFrames handed over holds its page's current image.
+bool IsCurrentImage(const SqliteFile& db, const FoundAt& frame);
+
 // What a page outside a table's leaves is, for showing where a record found on
 // it lay: FreePage for a page of the freelist or past the database's size,
 // InteriorPage for a b-tree interior page, LeafPage for a table leaf without a

@@ -351,11 +351,14 @@ void TelephoneNumberCarver(const SqliteFile& db, RowList& rows, std::vector<Foun
     carve(block, places.At(pageNo, block, 0), true);
   });
   // With a log: the file's own image of each logged leaf of the table, and the log's older
-  // frames of any page, keep numbers deleted since; a number still live is dropped later.
+  // frames of any page, and the current image of a page that is no live leaf of the table (a
+  // leaf freed in a committed transaction), keep numbers deleted since; a number still live
+  // is dropped later.
   WalkFileImagesOfLoggedLeaves(db, *table, [&](ByteView block, uint32_t pageNo) {
     carve(block, places.At(pageNo, block, 0), false);
   });
-  WalkOlderLogFrames(db, [&](ByteView block, const FoundAt& frame) { carve(block, frame, false); });
+  WalkLogFramesOutsideLeaves(
+      db, table, [&](ByteView block, const FoundAt& frame) { carve(block, frame, false); });
 }
 
 }  // namespace vantrel

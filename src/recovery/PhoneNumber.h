@@ -47,8 +47,9 @@ void CarvePhoneNumberIndexEntries(ByteView block, RowList& rows);
 // Runs CarvePhoneNumberRecords and CarvePhoneNumberIndexEntries over every
 // page of the main file except page 1 and the leaf pages of ABMultiValue, then,
 // with a log, over the file's own image of each ABMultiValue leaf whose
-// current image is in the log and over every older frame of the log
-// (WalkOlderLogFrames: place LogFrame, its frame number).
+// current image is in the log, over every older frame of the log and over the
+// current image of each page that is no live ABMultiValue leaf
+// (WalkLogFramesOutsideLeaves: place LogFrame, its frame number).
 // Does nothing when the table is not in the catalogue. found, when given,
 // gets one entry per row: the page, and the offset of the number's own bytes
 // on it (these carvers find a record by its number, not by its cell start).

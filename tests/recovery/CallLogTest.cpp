@@ -4,7 +4,9 @@
 // leaves the log changed and in the log's older frames. Both call databases (iOS 7's `call`,
 // the Core Data ZCALLRECORD of later versions) on 1024-, 4096- and 65536-byte pages: every
 // deleted call comes back once, a call that only ever lay in the log names its frame, and
-// neither a live call nor one of a transaction that never committed is listed as deleted.
+// neither a live call nor one of a transaction that never committed is listed as deleted. And
+// calls whose only copy is the current image of a leaf freed in a committed transaction: each
+// comes back once, named by that frame.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -13,6 +15,7 @@
 #include <set>
 #include <string>
 #include <tuple>
+#include <vector>
 
 #include "fixtures/Fixtures.h"
 #include "fixtures/Modern.h"
@@ -227,6 +230,165 @@ INSTANTIATE_TEST_SUITE_P(Databases, CallsFromTheLog,
                          testing::Values(LogCase{false, 1024}, LogCase{false, 4096},
                                          LogCase{false, 65536}, LogCase{true, 1024},
                                          LogCase{true, 4096}, LogCase{true, 65536}),
+                         CaseName);
+
+// ---------------------------------------------------------------------------------------------
+// Calls whose only copy is the current image of a leaf the table gave back to the freelist in a
+// committed transaction: SQLite writes no new image of a page it frees (unless it becomes a
+// freelist trunk), so the leaf's last image in the log still holds every call it had, and the
+// database file never saw them.
+
+// One frame of a log, as its header says.
+struct LogFrame {
+  uint32_t page = 0;
+  bool thisRun = false;  // its salts are the log header's
+  bool current = false;  // this run's newest committed image of its page
+};
+
+uint32_t Be32(const std::string& b, size_t at) {
+  return static_cast<uint32_t>(static_cast<uint8_t>(b[at])) << 24 |
+         static_cast<uint32_t>(static_cast<uint8_t>(b[at + 1])) << 16 |
+         static_cast<uint32_t>(static_cast<uint8_t>(b[at + 2])) << 8 |
+         static_cast<uint32_t>(static_cast<uint8_t>(b[at + 3]));
+}
+
+// The frames of a log read by SQLite's file format: this run's frames from the start while the
+// salts match, its current images the last of each page up to the last commit frame.
+std::vector<LogFrame> ReadLogFrames(const std::string& log, uint32_t pageSize) {
+  std::vector<LogFrame> frames;
+  const size_t frameSize = kWalFrameHeaderSize + pageSize;
+  bool thisRun = true;
+  std::map<uint32_t, size_t> newest, committed;
+  for (size_t at = kWalHeaderSize; at + frameSize <= log.size(); at += frameSize) {
+    LogFrame f;
+    f.page = Be32(log, at);
+    thisRun = thisRun && Be32(log, at + 8) == Be32(log, 16) && Be32(log, at + 12) == Be32(log, 20);
+    f.thisRun = thisRun;
+    if (thisRun) {
+      newest[f.page] = frames.size();
+      if (Be32(log, at + 4) != 0) committed = newest;
+    }
+    frames.push_back(f);
+  }
+  for (const auto& [page, k] : committed) frames[k].current = true;
+  return frames;
+}
+
+class CallsOnFreedLeaves : public testing::TestWithParam<LogCase> {};
+
+TEST_P(CallsOnFreedLeaves, EachCallOnlyAFreedLeafHoldsComesBackOnce) {
+  const LogCase c = GetParam();
+  fx::TempDir dir;
+  const std::string path = dir.File(c.callStore ? "CallHistory.storedata" : "call_history.db");
+  const std::string table = c.callStore ? "ZCALLRECORD" : "call";
+  const std::string rowid = c.callStore ? "Z_PK" : "ROWID";
+  if (c.callStore) {
+    fx::BuildModernCallsDb(path, 17, 5, 30, 0);
+    fx::Database db(path, {.create = false});
+    db.Exec("PRAGMA page_size=" + std::to_string(c.pageSize));
+    db.Exec("VACUUM");
+  } else {
+    fx::CallOptions options;
+    options.pageSize = c.pageSize;
+    options.callCount = 40;
+    options.keepNewest = 40;
+    options.computeSurvival = false;
+    fx::BuildCallsDb(path, options);
+  }
+  std::map<int64_t, CallKey> batch, live;
+  int64_t liveRows = 0;
+  {
+    fx::Database db(path, {.create = false});
+    db.Exec("PRAGMA journal_mode=WAL");
+    const int64_t lastBefore = db.QueryInt("SELECT max(" + rowid + ") FROM " + table);
+    // Calls enough to fill leaves of their own, in one transaction, then deleted in another.
+    const int count = c.pageSize == 1024 ? 60 : 480;
+    db.Exec("BEGIN");
+    for (int k = 500; k < 500 + count; ++k) AddCall(db, c.callStore, k);
+    db.Exec("COMMIT");
+    for (const auto& [id, key] : CallsNow(db, c.callStore))
+      if (id > lastBefore) batch[id] = key;
+    db.Exec("DELETE FROM " + table + " WHERE " + rowid + " > " + std::to_string(lastBefore));
+    live = CallsNow(db, c.callStore);
+    liveRows = db.QueryInt("SELECT count(*) FROM " + table);
+  }
+  ASSERT_EQ(batch.size(), static_cast<size_t>(c.pageSize == 1024 ? 60 : 480));
+
+  // Where each deleted call's number lies, by the files alone.
+  const std::string main = fx::ReadFileBytes(path);
+  const std::string log = fx::ReadFileBytes(path + "-wal");
+  const std::vector<LogFrame> frames = ReadLogFrames(log, static_cast<uint32_t>(c.pageSize));
+  std::set<uint32_t> leaves;  // the table's live leaves, as SQLite has them
+  fx::CopyDatabase(path, dir.File("copy.db"));
+  {
+    fx::Database copy(dir.File("copy.db"), {.create = false});
+    for (const fx::Row& row :
+         copy.Query("SELECT pageno FROM dbstat WHERE name = '" + table + "' AND pagetype = 'leaf'"))
+      leaves.insert(static_cast<uint32_t>(row[0].AsInt()));
+  }
+  const size_t frameSize = kWalFrameHeaderSize + static_cast<size_t>(c.pageSize);
+  // Whether the number lies only in the current images of pages that are no live leaf.
+  const auto onlyOnFreedLeaf = [&](const std::string& number) {
+    if (main.find(number) != std::string::npos) return false;
+    bool any = false;
+    for (size_t at = log.find(number); at != std::string::npos; at = log.find(number, at + 1)) {
+      const LogFrame& f = frames.at((at - kWalHeaderSize) / frameSize);
+      if (!f.thisRun || !f.current || leaves.count(f.page)) return false;
+      any = true;
+    }
+    return any;
+  };
+
+  SqliteFile file;
+  ASSERT_EQ(OpenDatabase(path + "-wal", file, path), OpenStatus::Opened);
+  CallMap liveCalls, deletedCalls;
+  ASSERT_EQ(c.callStore ? CallStoreLoader(file, liveCalls, deletedCalls)
+                        : CallLoader(file, liveCalls, deletedCalls),
+            LoaderStatus::Loaded);
+  size_t liveListed = 0;
+  for (const auto& [number, calls] : liveCalls) liveListed += calls.size();
+  EXPECT_EQ(liveListed, static_cast<size_t>(liveRows));
+
+  std::set<CallKey> liveKeys;
+  for (const auto& [id, key] : live) liveKeys.insert(key);
+  std::map<CallKey, int> listed;
+  std::map<CallKey, FoundAt> where;
+  for (const auto& [number, calls] : deletedCalls) {
+    for (const CallRecord& call : calls) {
+      const CallKey key{number, call.date, call.duration,
+                        c.callStore ? call.flags & 1 : call.flags};
+      EXPECT_FALSE(liveKeys.count(key)) << "a live call listed as deleted: " << number;
+      ++listed[key];
+      if (call.found) where[key] = *call.found;
+    }
+  }
+  size_t onlyFreed = 0;
+  for (const auto& [id, key] : batch) {
+    const std::string& number = std::get<0>(key);
+    SCOPED_TRACE(number);
+    // Every call of the batch lies somewhere the reader reads: each comes back once.
+    EXPECT_EQ(listed[key], 1) << "each deleted call once";
+    if (!onlyOnFreedLeaf(number)) continue;
+    ++onlyFreed;
+    ASSERT_TRUE(where.count(key));
+    const FoundAt& at = where.at(key);
+    EXPECT_EQ(at.file, path + "-wal");
+    EXPECT_EQ(at.place, Place::LogFrame);
+    ASSERT_GE(at.frame, 1u);
+    ASSERT_LE(at.frame, frames.size());
+    EXPECT_TRUE(frames[at.frame - 1].current);
+    EXPECT_NE(log.substr(at.offset, c.callStore ? 400 : 64).find(number), std::string::npos)
+        << "the frame it names holds it where it says";
+  }
+  // The fixture did what it means to: some calls lie only on freed leaves.
+  EXPECT_GT(onlyFreed, 0u);
+  std::printf("[calls on freed leaves] %s %d: %zu deleted, %zu only on freed leaves\n",
+              c.callStore ? "ZCALLRECORD" : "call", c.pageSize, batch.size(), onlyFreed);
+}
+
+INSTANTIATE_TEST_SUITE_P(Databases, CallsOnFreedLeaves,
+                         testing::Values(LogCase{false, 1024}, LogCase{false, 4096},
+                                         LogCase{true, 1024}, LogCase{true, 4096}),
                          CaseName);
 
 }  // namespace

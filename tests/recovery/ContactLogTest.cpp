@@ -5,7 +5,8 @@
 // every deleted number comes back on one line, a number that only ever lay in the log names
 // its frame, and no live number is listed as deleted. And persons with their e-mail addresses
 // whose only copies are frames of an earlier run of the log or the current image of a leaf
-// given back to the freelist: each comes back once, named by the frame that holds it.
+// given back to the freelist: each comes back once, named by the frame that holds it. Numbers
+// whose only copy is such a freed leaf's current image come back the same way.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -337,5 +338,104 @@ TEST_P(PersonsFromTheLog, EarlierRunsAndFreedLeavesGiveTheirPersonsOnce) {
 }
 
 INSTANTIATE_TEST_SUITE_P(PageSizes, PersonsFromTheLog, testing::Values(1024, 4096));
+
+// Telephone numbers whose only copy is the current image of an ABMultiValue leaf freed in a
+// committed transaction: each comes back on one line, named by that frame; none live is listed.
+class NumbersOnFreedLeaves : public testing::TestWithParam<int> {};
+
+TEST_P(NumbersOnFreedLeaves, EachNumberOnlyAFreedLeafHoldsComesBackOnce) {
+  const int pageSize = GetParam();
+  fx::TempDir dir;
+  const std::string path = dir.File("AddressBook.sqlitedb");
+  {
+    fx::ContactOptions options;
+    options.pageSize = pageSize;
+    options.personCount = 40;
+    options.deleteFraction = 0;
+    options.deleteSinglePhones = false;
+    options.computeSurvival = false;
+    fx::BuildContactsDb(path, options);
+  }
+  const int count = pageSize == 1024 ? 80 : 320;
+  std::set<std::string> batch;
+  std::map<int64_t, std::string> live;
+  {
+    fx::Database db(path, {.create = false});
+    db.Exec("PRAGMA journal_mode=WAL");
+    const int64_t lastBefore = db.QueryInt("SELECT max(UID) FROM ABMultiValue");
+    // Numbers enough to fill leaves of their own, in one transaction, then deleted in another.
+    db.Exec("BEGIN");
+    for (int k = 500; k < 500 + count; ++k) AddNumber(db, 3 + k % 30, k);
+    db.Exec("COMMIT");
+    for (const auto& [uid, number] : NumbersNow(db))
+      if (uid > lastBefore) batch.insert(number);
+    db.Query("DELETE FROM ABMultiValue WHERE UID > ?", {fx::Value::Int(lastBefore)});
+    live = NumbersNow(db);
+  }
+  ASSERT_EQ(batch.size(), static_cast<size_t>(count));
+
+  // Where each number lies, by the files alone.
+  const std::string main = fx::ReadFileBytes(path);
+  const std::string log = fx::ReadFileBytes(path + "-wal");
+  const std::vector<LogFrame> frames = ReadLogFrames(log, static_cast<uint32_t>(pageSize));
+  std::set<uint32_t> leaves;  // ABMultiValue's live leaves, as SQLite has them
+  fx::CopyDatabase(path, dir.File("copy.db"));
+  {
+    fx::Database copy(dir.File("copy.db"), {.create = false});
+    for (const fx::Row& row :
+         copy.Query("SELECT pageno FROM dbstat WHERE name = 'ABMultiValue' AND pagetype = 'leaf'"))
+      leaves.insert(static_cast<uint32_t>(row[0].AsInt()));
+  }
+  const size_t frameSize = kWalFrameHeaderSize + static_cast<size_t>(pageSize);
+  const auto onlyOnFreedLeaf = [&](const std::string& number) {
+    if (main.find(number) != std::string::npos) return false;
+    bool any = false;
+    for (size_t at = log.find(number); at != std::string::npos; at = log.find(number, at + 1)) {
+      const LogFrame& f = frames.at((at - kWalHeaderSize) / frameSize);
+      if (!f.thisRun || !f.current || leaves.count(f.page)) return false;
+      any = true;
+    }
+    return any;
+  };
+
+  SqliteFile file;
+  ASSERT_EQ(OpenDatabase(path + "-wal", file, path), OpenStatus::Opened);
+  ContactMap contacts;
+  std::optional<DeletedContactList> listed;
+  ASSERT_EQ(ContactLoader(file, contacts, listed), LoaderStatus::Loaded);
+  ASSERT_TRUE(listed.has_value());
+  std::set<std::string> liveNumbers;
+  for (const auto& [uid, number] : live) liveNumbers.insert(number);
+  std::map<std::string, int> lines;
+  std::map<std::string, FoundAt> where;
+  for (const DeletedContact& line : *listed) {
+    if (line.number.empty()) continue;
+    EXPECT_FALSE(liveNumbers.count(line.number)) << "a live number listed: " << line.number;
+    ++lines[line.number];
+    if (line.found) where[line.number] = *line.found;
+  }
+  size_t onlyFreed = 0;
+  for (const std::string& number : batch) {
+    SCOPED_TRACE(number);
+    EXPECT_EQ(lines[number], 1) << "each deleted number on one line";
+    if (!onlyOnFreedLeaf(number)) continue;
+    ++onlyFreed;
+    ASSERT_TRUE(where.count(number));
+    const FoundAt& at = where.at(number);
+    EXPECT_EQ(at.file, path + "-wal");
+    EXPECT_EQ(at.place, Place::LogFrame);
+    ASSERT_GE(at.frame, 1u);
+    ASSERT_LE(at.frame, frames.size());
+    EXPECT_TRUE(frames[at.frame - 1].current);
+    EXPECT_NE(log.substr(at.offset, 64).find(number), std::string::npos)
+        << "the frame it names holds it where it says";
+  }
+  // The fixture did what it means to: some numbers lie only on freed leaves.
+  EXPECT_GT(onlyFreed, 0u);
+  std::printf("[numbers on freed leaves] page %d: %zu deleted, %zu only on freed leaves\n",
+              pageSize, batch.size(), onlyFreed);
+}
+
+INSTANTIATE_TEST_SUITE_P(PageSizes, NumbersOnFreedLeaves, testing::Values(1024, 4096));
 }  // namespace
 }  // namespace vantrel
