@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "fixtures/Fixtures.h"
+#include "fixtures/LogFrames.h"
 #include "recovery/Loaders.h"
 #include "sqlite/SqliteFile.h"
 #include "sqlite/WalIndex.h"
@@ -148,45 +149,8 @@ INSTANTIATE_TEST_SUITE_P(PageSizes, NumbersFromTheLog, testing::Values(1024, 409
 // frames an earlier run of the log left behind after a checkpoint restarted it, and the current
 // image of a leaf the table gave back to the freelist in a committed transaction.
 
-// One frame of a log, as its header says.
-struct LogFrame {
-  uint32_t number = 0;  // from 1
-  uint32_t page = 0;
-  bool thisRun = false;  // its salts are the log header's
-  bool current = false;  // this run's newest committed image of its page
-  size_t image = 0;      // offset of the page image in the log
-};
-
-uint32_t Be32(const std::string& b, size_t at) {
-  return static_cast<uint32_t>(static_cast<uint8_t>(b[at])) << 24 |
-         static_cast<uint32_t>(static_cast<uint8_t>(b[at + 1])) << 16 |
-         static_cast<uint32_t>(static_cast<uint8_t>(b[at + 2])) << 8 |
-         static_cast<uint32_t>(static_cast<uint8_t>(b[at + 3]));
-}
-
-// The frames of a log read by SQLite's file format: this run's run from the start while the
-// salts match, its current images the last of each page up to the last commit frame.
-std::vector<LogFrame> ReadLogFrames(const std::string& log, uint32_t pageSize) {
-  std::vector<LogFrame> frames;
-  const size_t frameSize = kWalFrameHeaderSize + pageSize;
-  bool thisRun = true;
-  std::map<uint32_t, size_t> newest, committed;
-  for (size_t at = kWalHeaderSize; at + frameSize <= log.size(); at += frameSize) {
-    LogFrame f;
-    f.number = static_cast<uint32_t>(frames.size() + 1);
-    f.page = Be32(log, at);
-    f.image = at + kWalFrameHeaderSize;
-    thisRun = thisRun && Be32(log, at + 8) == Be32(log, 16) && Be32(log, at + 12) == Be32(log, 20);
-    f.thisRun = thisRun;
-    if (thisRun) {
-      newest[f.page] = frames.size();
-      if (Be32(log, at + 4) != 0) committed = newest;
-    }
-    frames.push_back(f);
-  }
-  for (const auto& [page, k] : committed) frames[k].current = true;
-  return frames;
-}
+using fx::LogFrame;
+using fx::ReadLogFrames;
 
 void AddPerson(fx::Database& db, int64_t rowid, const std::string& first, const std::string& last,
                const std::string& email) {
