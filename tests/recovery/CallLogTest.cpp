@@ -86,6 +86,25 @@ void AddCall(fx::Database& db, bool callStore, int k) {
   }
 }
 
+// The case's call store with nothing deleted yet: iOS 17's ZCALLRECORD (seed, modernCalls
+// rows) moved to the case's page size, or iOS 6/7's call table with calls rows.
+void BuildCallStore(const std::string& path, const LogCase& c, uint64_t seed, int modernCalls,
+                    int calls) {
+  if (c.callStore) {
+    fx::BuildModernCallsDb(path, 17, seed, modernCalls, 0);
+    fx::Database db(path, {.create = false});
+    db.Exec("PRAGMA page_size=" + std::to_string(c.pageSize));
+    db.Exec("VACUUM");
+    return;
+  }
+  fx::CallOptions options;
+  options.pageSize = c.pageSize;
+  options.callCount = calls;
+  options.keepNewest = calls;
+  options.computeSurvival = false;
+  fx::BuildCallsDb(path, options);
+}
+
 class CallsFromTheLog : public testing::TestWithParam<LogCase> {};
 
 TEST_P(CallsFromTheLog, EachDeletedCallOnceNoneLiveNoneUncommitted) {
@@ -95,19 +114,7 @@ TEST_P(CallsFromTheLog, EachDeletedCallOnceNoneLiveNoneUncommitted) {
   const std::string table = c.callStore ? "ZCALLRECORD" : "call";
   const std::string rowid = c.callStore ? "Z_PK" : "ROWID";
   const std::string date = c.callStore ? "ZDATE" : "date";
-  if (c.callStore) {
-    fx::BuildModernCallsDb(path, 17, 3, 60, 0);
-    fx::Database db(path, {.create = false});
-    db.Exec("PRAGMA page_size=" + std::to_string(c.pageSize));
-    db.Exec("VACUUM");
-  } else {
-    fx::CallOptions options;
-    options.pageSize = c.pageSize;
-    options.callCount = 150;
-    options.keepNewest = 150;
-    options.computeSurvival = false;
-    fx::BuildCallsDb(path, options);
-  }
+  BuildCallStore(path, c, 3, 60, 150);
 
   // Every call SQLite ever showed, with its rowid (a rowid freed at the end is used again).
   using Shown = std::pair<int64_t, CallKey>;
@@ -250,19 +257,7 @@ TEST_P(CallsOnFreedLeaves, EachCallOnlyAFreedLeafHoldsComesBackOnce) {
   const std::string path = dir.File(c.callStore ? "CallHistory.storedata" : "call_history.db");
   const std::string table = c.callStore ? "ZCALLRECORD" : "call";
   const std::string rowid = c.callStore ? "Z_PK" : "ROWID";
-  if (c.callStore) {
-    fx::BuildModernCallsDb(path, 17, 5, 30, 0);
-    fx::Database db(path, {.create = false});
-    db.Exec("PRAGMA page_size=" + std::to_string(c.pageSize));
-    db.Exec("VACUUM");
-  } else {
-    fx::CallOptions options;
-    options.pageSize = c.pageSize;
-    options.callCount = 40;
-    options.keepNewest = 40;
-    options.computeSurvival = false;
-    fx::BuildCallsDb(path, options);
-  }
+  BuildCallStore(path, c, 5, 30, 40);
   std::map<int64_t, CallKey> batch, live;
   int64_t liveRows = 0;
   {
@@ -294,17 +289,10 @@ TEST_P(CallsOnFreedLeaves, EachCallOnlyAFreedLeafHoldsComesBackOnce) {
          copy.Query("SELECT pageno FROM dbstat WHERE name = '" + table + "' AND pagetype = 'leaf'"))
       leaves.insert(static_cast<uint32_t>(row[0].AsInt()));
   }
-  const size_t frameSize = kWalFrameHeaderSize + static_cast<size_t>(c.pageSize);
   // Whether the number lies only in the current images of pages that are no live leaf.
   const auto onlyOnFreedLeaf = [&](const std::string& number) {
-    if (main.find(number) != std::string::npos) return false;
-    bool any = false;
-    for (size_t at = log.find(number); at != std::string::npos; at = log.find(number, at + 1)) {
-      const LogFrame& f = frames.at((at - kWalHeaderSize) / frameSize);
-      if (!f.thisRun || !f.current || leaves.count(f.page)) return false;
-      any = true;
-    }
-    return any;
+    return fx::OnlyOnFreedLeafImages(number, main, log, frames, static_cast<uint32_t>(c.pageSize),
+                                     leaves);
   };
 
   SqliteFile file;

@@ -350,16 +350,9 @@ TEST_P(NumbersOnFreedLeaves, EachNumberOnlyAFreedLeafHoldsComesBackOnce) {
          copy.Query("SELECT pageno FROM dbstat WHERE name = 'ABMultiValue' AND pagetype = 'leaf'"))
       leaves.insert(static_cast<uint32_t>(row[0].AsInt()));
   }
-  const size_t frameSize = kWalFrameHeaderSize + static_cast<size_t>(pageSize);
   const auto onlyOnFreedLeaf = [&](const std::string& number) {
-    if (main.find(number) != std::string::npos) return false;
-    bool any = false;
-    for (size_t at = log.find(number); at != std::string::npos; at = log.find(number, at + 1)) {
-      const LogFrame& f = frames.at((at - kWalHeaderSize) / frameSize);
-      if (!f.thisRun || !f.current || leaves.count(f.page)) return false;
-      any = true;
-    }
-    return any;
+    return fx::OnlyOnFreedLeafImages(number, main, log, frames, static_cast<uint32_t>(pageSize),
+                                     leaves);
   };
 
   SqliteFile file;
