@@ -13,6 +13,7 @@
 #include "platform/Text.h"
 #include "recovery/ColumnRules.h"
 #include "recovery/FreePages.h"
+#include "recovery/PageWalk.h"
 #include "sqlite/WalIndex.h"
 
 namespace vantrel {
@@ -963,13 +964,22 @@ void CarveOlderImages(const SqliteFile& db, const std::string& name, const RowLi
     for (int32_t p : set.leafPages) ownPages.insert(static_cast<uint32_t>(p));
     for (int32_t p : set.emptyLeafPages) ownPages.insert(static_cast<uint32_t>(p));
   }
-  std::unordered_set<uint32_t> otherPages;  // leaves of the other tables
+  std::unordered_set<uint32_t> otherPages;  // leaves of the other tables and of the schema
   for (const auto& [other, info] : db.tableMap) {
     if (other == name) continue;
     for (const PageSet& set : info.pageSets) {
       for (int32_t p : set.leafPages) otherPages.insert(static_cast<uint32_t>(p));
       for (int32_t p : set.emptyLeafPages) otherPages.insert(static_cast<uint32_t>(p));
     }
+  }
+  // The schema's own leaves hold table records too, whose types may fit this table's columns:
+  // page 1, whatever it was in an older image, and the schema's other leaves now.
+  otherPages.insert(1);
+  std::vector<uint8_t> page1;
+  if (ReadPageNumber(db, 1, page1) == PageRead::Whole) {
+    std::vector<int32_t> schemaLeaves;
+    CollectLeafPages(db, ByteView(page1.data(), page1.size()), kPage1HeaderOffset, 1, schemaLeaves);
+    for (int32_t p : schemaLeaves) otherPages.insert(static_cast<uint32_t>(p));
   }
   const size_t before = carved.size();
   FoundList places;
@@ -1048,29 +1058,12 @@ void CarveOlderImages(const SqliteFile& db, const std::string& name, const RowLi
     where.offset = at;
     carveImage(image, pageNo, where);
   }
-  // The committed frames older than their page's current one.
-  uint64_t lastCommitted = 0;
-  for (const auto& [page, offset] : db.walIndex) lastCommitted = std::max(lastCommitted, offset);
-  const uint64_t frameSize = uint64_t{kWalFrameHeaderSize} + db.pageSize;
-  uint8_t header[kWalFrameHeaderSize] = {};
-  uint32_t number = 0;
-  for (uint64_t frame = kWalHeaderSize; frame + kWalFrameHeaderSize <= lastCommitted;
-       frame += frameSize) {
-    ++number;
-    if (!db.walFile.ReadExact(frame, header, sizeof header) ||
-        !db.walFile.ReadExact(frame + kWalFrameHeaderSize, image.data(), image.size()))
-      break;
-    const uint32_t pageNo = ByteView(header, sizeof header).U32(0);
-    const auto current = db.walIndex.find(pageNo);
-    if (current != db.walIndex.end() && current->second == frame + kWalFrameHeaderSize) continue;
-    FoundAt where;
-    where.file = db.name + "-wal";
-    where.page = pageNo;
-    where.offset = frame + kWalFrameHeaderSize;
-    where.place = Place::LogFrame;
-    where.frame = number;
-    carveImage(image, pageNo, where);
-  }
+  // The log's older images, and the current images of pages that are none of the table's
+  // leaves now (a leaf it freed keeps its rows only there).
+  WalkLogFramesOutsideLeaves(db, table, [&](ByteView block, const FoundAt& where) {
+    image.assign(block.data(), block.data() + block.size());
+    carveImage(image, where.page, where);
+  });
   if (carved.size() == before) return;
   // Left out: copies of live rows and of rows already listed (the same row in several images).
   FoundList all;

@@ -145,8 +145,10 @@ TableRead ReadTable(const SqliteFile& db, const std::string& name, RowList& live
                     const CarveStep& carve = TemplateCarvePage, FoundList* found = nullptr);
 
 // The table's rows kept by older images of its pages, which a write-ahead log leaves
-// (DeletedBytes.h, 5): the committed frames older than a page's current one, and the
-// database file's own image of a page the log holds newer. Each such image of one of the
+// (DeletedBytes.h, 5): the committed frames older than a page's current one (an earlier
+// run's included), the current image of a page that is none of the table's leaves now (a
+// leaf freed in a committed transaction), and the database file's own image of a page the
+// log holds newer. Each such image of one of the
 // table's leaves gives its cells whose serial types fit the table and, unless most cells do
 // not (the page then held another table), what its free space holds; an image of a page no
 // table owns now (freed since), the same when most of its cells are given to this table by
