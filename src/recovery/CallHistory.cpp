@@ -132,7 +132,7 @@ TableRead GatherCallRows(const SqliteFile& db, RowList& live, std::vector<Carved
   });
   // The log's older frames, and the current image of any page that is no live leaf of the
   // table: a leaf freed in a committed transaction keeps its calls only there.
-  WalkLogFramesOutsideLeaves(db, table, [&](ByteView block, const FoundAt& frame) {
+  WalkLogFramesOutsideLeaves(db, table, [&](ByteView block, const FoundAt& frame, bool) {
     scanWhole(block, frame.page, CallPlace::LogFrame, frame);
   });
   return table->pageSets.empty() ? TableRead::NoPages : TableRead::Read;

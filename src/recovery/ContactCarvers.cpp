@@ -54,7 +54,7 @@ Varint ReadVarint(ByteView bytes) {
 // the same distance into the image.
 void CarveLogFrames(const SqliteFile& db, const TableInfo& table, RowList& rows, FoundList* found,
                     const std::function<void(ByteView, uint32_t)>& carve) {
-  WalkLogFramesOutsideLeaves(db, &table, [&](ByteView block, const FoundAt& frame) {
+  WalkLogFramesOutsideLeaves(db, &table, [&](ByteView block, const FoundAt& frame, bool) {
     const size_t before = rows.size();
     carve(block, frame.page);
     if (!found) return;

@@ -161,9 +161,8 @@ std::vector<DroppedTable> FindDroppedTables(const SqliteFile& db) {
   // And the last image of a schema leaf freed in a committed transaction (its tables all
   // dropped at once): SQLite writes no new image of a page it frees, so that image still holds
   // their records. The current images of the live schema leaves were read above.
-  WalkLogFramesOutsideLeaves(db, &schema, [&](ByteView image, const FoundAt& frame) {
-    if (schemaPages.count(frame.page) ||
-        (IsCurrentImage(db, frame) && ParsePage(image).Is(PageType::LeafTable)))
+  WalkLogFramesOutsideLeaves(db, &schema, [&](ByteView image, const FoundAt& frame, bool current) {
+    if (schemaPages.count(frame.page) || (current && ParsePage(image).Is(PageType::LeafTable)))
       CarveSchemaRecords(image, frame.page, frame, found);
   });
 

@@ -100,8 +100,8 @@ void ReadOlderImagesOfTable(const SqliteFile& db, const std::string& name, RowLi
   std::unordered_set<uint32_t> empty;
   for (const PageSet& set : table->pageSets)
     for (int32_t p : set.emptyLeafPages) empty.insert(static_cast<uint32_t>(p));
-  WalkLogFramesOutsideLeaves(db, table, [&](ByteView block, const FoundAt& frame) {
-    if (empty.count(frame.page) && IsCurrentImage(db, frame)) return;
+  WalkLogFramesOutsideLeaves(db, table, [&](ByteView block, const FoundAt& frame, bool current) {
+    if (current && empty.count(frame.page)) return;
     read(block, frame.page, frame);
   });
 }

@@ -103,20 +103,15 @@ void WalkOlderLogFrames(const SqliteFile& db,
 }
 
 void WalkLogFramesOutsideLeaves(const SqliteFile& db, const TableInfo* table,
-                                const std::function<void(ByteView, const FoundAt&)>& visit) {
+                                const std::function<void(ByteView, const FoundAt&, bool)>& visit) {
   std::unordered_set<uint32_t> leaves;
   if (table)
     for (const PageSet& set : table->pageSets)
       for (int32_t p : set.leafPages) leaves.insert(static_cast<uint32_t>(p));
   WalkLogFrames(db, [&](ByteView image, const FoundAt& frame, bool current) {
     if (current && leaves.count(frame.page)) return;
-    visit(image, frame);
+    visit(image, frame, current);
   });
-}
-
-bool IsCurrentImage(const SqliteFile& db, const FoundAt& frame) {
-  const auto current = db.walIndex.find(frame.page);
-  return current != db.walIndex.end() && current->second == frame.offset;
 }
 
 PagePlaces::PagePlaces(const SqliteFile& db)

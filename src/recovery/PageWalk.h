@@ -58,13 +58,10 @@ void WalkOlderLogFrames(const SqliteFile& db,
 // writes no new image of a page it frees (unless it becomes a freelist trunk),
 // and the database file's image is older still. The live leaves' current
 // images are the pages the reader reads, so they are passed over. table may be
-// nullptr: then every committed frame is handed over.
+// nullptr: then every committed frame is handed over. current as WalkLogFrames says it.
 void WalkLogFramesOutsideLeaves(
     const SqliteFile& db, const TableInfo* table,
-    const std::function<void(ByteView image, const FoundAt& frame)>& visit);
-
-// Whether a frame WalkLogFrames handed over holds its page's current image.
-bool IsCurrentImage(const SqliteFile& db, const FoundAt& frame);
+    const std::function<void(ByteView image, const FoundAt& frame, bool current)>& visit);
 
 // What a page outside a table's leaves is, for showing where a record found on
 // it lay: FreePage for a page of the freelist or past the database's size,

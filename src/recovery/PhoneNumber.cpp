@@ -358,7 +358,7 @@ void TelephoneNumberCarver(const SqliteFile& db, RowList& rows, std::vector<Foun
     carve(block, places.At(pageNo, block, 0), false);
   });
   WalkLogFramesOutsideLeaves(
-      db, table, [&](ByteView block, const FoundAt& frame) { carve(block, frame, false); });
+      db, table, [&](ByteView block, const FoundAt& frame, bool) { carve(block, frame, false); });
 }
 
 }  // namespace vantrel

@@ -1060,7 +1060,7 @@ void CarveOlderImages(const SqliteFile& db, const std::string& name, const RowLi
   }
   // The log's older images, and the current images of pages that are none of the table's
   // leaves now (a leaf it freed keeps its rows only there).
-  WalkLogFramesOutsideLeaves(db, table, [&](ByteView block, const FoundAt& where) {
+  WalkLogFramesOutsideLeaves(db, table, [&](ByteView block, const FoundAt& where, bool) {
     image.assign(block.data(), block.data() + block.size());
     carveImage(image, where.page, where);
   });
