@@ -18,6 +18,25 @@ void GuidSet::InsertAll(const GuidSet& other) {
   others_.insert(other.others_.begin(), other.others_.end());
 }
 
+void GuidSet::ContainsEach(const std::vector<std::string_view>& guids,
+                           std::vector<bool>& known) const {
+  known.assign(guids.size(), false);
+  thread_local std::vector<Key> keys;
+  keys.clear();
+  for (std::string_view guid : guids) keys.push_back(KeyOf(guid));
+  constexpr size_t kAhead = 8;
+  const size_t mask = slots_.empty() ? 0 : slots_.size() - 1;
+  const auto fetch = [&](size_t k) {
+    if (k < keys.size() && keys[k].packed && !slots_.empty())
+      __builtin_prefetch(&slots_[Hash(keys[k].hi, keys[k].lo) & mask]);
+  };
+  for (size_t k = 0; k < kAhead; ++k) fetch(k);
+  for (size_t k = 0; k < keys.size(); ++k) {
+    fetch(k + kAhead);
+    known[k] = Contains(keys[k]);
+  }
+}
+
 void GuidSet::Grow() {
   Rehash(slots_.empty() ? 1024 : slots_.size() * 2);
 }

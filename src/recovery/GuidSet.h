@@ -80,6 +80,10 @@ class GuidSet {
   }
 
   bool Contains(std::string_view guid) const { return Contains(KeyOf(guid)); }
+  // Contains for each of guids, into known (resized to match). The slots are
+  // fetched a few keys ahead of their probes, so that a batch of look-ups in
+  // a table larger than the cache overlaps its waits for memory.
+  void ContainsEach(const std::vector<std::string_view>& guids, std::vector<bool>& known) const;
   bool Contains(const Key& key) const {
     if (!key.packed) return !others_.empty() && others_.count(std::string(key.text)) != 0;
     if (key.hi == 0 && key.lo == 0) return hasZero_;

@@ -102,12 +102,16 @@ std::string TextOf(const CellPayload& cell, const RecordHeader& header, size_t c
 // Collects traces and keeps each GUID once.
 class TraceList {
  public:
-  TraceList(const SqliteFile& db, const KnownGuid& known) : db_(db), known_(known) {}
+  TraceList(const SqliteFile& db, const GuidSet& known) : db_(db), known_(known) {}
 
   // Asked of the bytes in the page before any string is made: nearly every
   // entry of a live index names a known message.
   void Add(std::string_view guid, int64_t rowid, uint32_t pageNo, size_t offset, Place place) {
-    if (known_ && known_(guid)) return;
+    if (known_.Contains(guid)) return;
+    AddUnknown(guid, rowid, pageNo, offset, place);
+  }
+  void AddUnknown(std::string_view guid, int64_t rowid, uint32_t pageNo, size_t offset,
+                  Place place) {
     auto [it, added] = at_.try_emplace(std::string(guid), traces_.size());
     if (!added) {
       MessageTrace& kept = traces_[it->second];
@@ -169,13 +173,23 @@ class TraceList {
     }
     std::vector<uint16_t> offsets;
     tree.CellPointers(offsets);
+    entries_.clear();
     for (uint16_t offset : offsets) {
       size_t at = offset;
       if (interior) {
         children.push_back(page.U32(at));
         at += 4;
       }
-      ReadLiveEntry(page, at, pageNo);
+      ReadLiveEntry(page, at);
+    }
+    // The page's entries asked about together, so that the set's memory is
+    // fetched for all of them at once rather than one wait after another.
+    guids_.clear();
+    for (const LiveEntry& entry : entries_) guids_.push_back(entry.guid);
+    known_.ContainsEach(guids_, isKnown_);
+    for (size_t k = 0; k < entries_.size(); ++k) {
+      const LiveEntry& entry = entries_[k];
+      if (!isKnown_[k]) AddUnknown(entry.guid, entry.rowid, pageNo, entry.offset, Place::IndexOnly);
     }
     if (interior && tree.rightChild != 0) children.push_back(tree.rightChild);
     if (interior) return;  // an interior page's free space holds child links, no entries
@@ -190,8 +204,9 @@ class TraceList {
     });
   }
 
-  // A live entry whose GUID no live or recovered message has: its row is gone.
-  void ReadLiveEntry(ByteView page, size_t at, uint32_t pageNo) {
+  // A live entry (whose row is gone when no live message has its GUID),
+  // appended to entries_.
+  void ReadLiveEntry(ByteView page, size_t at) {
     uint64_t payload = 0, headerSize = 0, textType = 0, rowidType = 0;
     int length = 0;
     DecodeVarint(page.Sub(at), payload, length);
@@ -210,14 +225,22 @@ class TraceList {
     const size_t textLength = static_cast<size_t>(SerialTypeSize(textType));
     if (!page.Contains(text, textLength)) return;
     const int64_t rowid = RowidOfType(page.Sub(text + textLength), rowidType);
-    Add(page.Sub(text, textLength).AsString(), rowid, pageNo, text, Place::IndexOnly);
+    entries_.push_back({page.Sub(text, textLength).AsString(), rowid, text});
   }
 
   MessageTraceList Take() { return std::move(traces_); }
 
  private:
   const SqliteFile& db_;
-  const KnownGuid& known_;
+  const GuidSet& known_;
+  struct LiveEntry {
+    std::string_view guid;
+    int64_t rowid = 0;
+    size_t offset = 0;
+  };
+  std::vector<LiveEntry> entries_;  // the page's live entries, while it is read
+  std::vector<std::string_view> guids_;
+  std::vector<bool> isKnown_;
   MessageTraceList traces_;
   std::unordered_map<std::string, size_t> at_;
 };
@@ -259,7 +282,7 @@ uint32_t MessageGuidIndexRoot(const SqliteFile& db) {
   return 0;
 }
 
-MessageTraceList FindMessageTraces(const SqliteFile& db, const KnownGuid& known) {
+MessageTraceList FindMessageTraces(const SqliteFile& db, const GuidSet& known) {
   TraceList traces(db, known);
   const uint32_t root = MessageGuidIndexRoot(db);
   std::vector<uint8_t> buffer;

@@ -14,9 +14,9 @@
 // where the next entry or the block ends.
 #pragma once
 
-#include <functional>
 #include <string_view>
 
+#include "recovery/GuidSet.h"
 #include "recovery/Records.h"
 #include "sqlite/SqliteFile.h"
 
@@ -27,14 +27,12 @@ namespace vantrel {
 // guid); 0 when the schema names none.
 uint32_t MessageGuidIndexRoot(const SqliteFile& db);
 
-// The traces: every entry with a GUID known names is passed over (known:
-// live, or recovered as a deleted message). Looked at, in this order: the
-// index's live cells (an entry whose row is gone: a damaged file), its pages'
-// freeblocks and gaps (a leaf with no cell left is read whole), then every
-// free page (freelist pages, pages past the database's size) for records of
-// the index's shape. Each GUID once: where it is found again, the copy whose
-// rowid could be read wins, in the place of the first.
-using KnownGuid = std::function<bool(std::string_view guid)>;
-MessageTraceList FindMessageTraces(const SqliteFile& db, const KnownGuid& known);
+// The traces: every entry with a GUID in known is passed over (known: the
+// live messages' GUIDs; the caller drops those it recovers in other ways). Looked at, in this
+// order: the index's live cells (an entry whose row is gone: a damaged file), its pages' freeblocks
+// and gaps (a leaf with no cell left is read whole), then every free page (freelist pages, pages
+// past the database's size) for records of the index's shape. Each GUID once: where it is found
+// again, the copy whose rowid could be read wins, in the place of the first.
+MessageTraceList FindMessageTraces(const SqliteFile& db, const GuidSet& known);
 
 }  // namespace vantrel

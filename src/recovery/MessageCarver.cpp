@@ -633,23 +633,48 @@ namespace {
 // any other page is carved whole. where is the page's first byte; its place
 // is FreePage for a page outside every live tree, else Unknown, and then
 // the page's own structure names the place of each stretch.
+// The end of the table leaf cell at offset on page: its two varints, the
+// payload's local part and, when the payload overflows, the overflow page
+// number. 0 when its varints run off the page.
+size_t LeafCellEnd(ByteView page, size_t offset, uint32_t usableSize) {
+  uint64_t payload = 0, rowid = 0;
+  int payloadLength = 0, rowidLength = 0;
+  DecodeVarint(page.Sub(offset, kMaxVarintLength), payload, payloadLength);
+  if (payloadLength == 0) return 0;
+  DecodeVarint(page.Sub(offset + static_cast<size_t>(payloadLength), kMaxVarintLength), rowid,
+               rowidLength);
+  if (rowidLength == 0) return 0;
+  const uint64_t local = LocalPayloadSize(payload, usableSize);
+  return offset + static_cast<size_t>(payloadLength + rowidLength) + static_cast<size_t>(local) +
+         (local < payload ? 4 : 0);
+}
+
+// With liveLeaf, page is a live leaf of the table in its current image: its
+// live cells are rows read already and are passed over, byte for byte.
 void CarveScannedPage(const std::vector<ColumnDef>& columns, const ColumnKinds& kinds,
                       TrunkCache& trunks, const SqliteFile& db, ByteView page, RowList& carved,
-                      const GuidFilter* skip, const FoundAt& where, FoundList& found) {
+                      const GuidFilter* skip, const FoundAt& where, FoundList& found,
+                      bool liveLeaf = false) {
   const BTreePage tree = ParsePage(page);
   const size_t size = page.size();
   const size_t pointersEnd = tree.PointerArrayEnd();
   bool sane = tree.Is(PageType::LeafTable) && pointersEnd <= size;
   thread_local std::vector<size_t> bounds;  // reused from page to page
   thread_local std::vector<size_t> freeStarts;
+  thread_local std::vector<std::pair<size_t, size_t>> liveCells;  // (start, end), when liveLeaf
   bounds.assign({0, size});
   freeStarts.clear();
+  liveCells.clear();
   size_t lowestCell = size;
   for (size_t k = 0; sane && k < tree.cellCount; ++k) {
     const size_t offset = tree.CellPointer(k);
     if (offset < pointersEnd || offset >= size) sane = false;
     bounds.push_back(offset);
     lowestCell = std::min(lowestCell, offset);
+    if (liveLeaf && sane) {
+      const size_t end = LeafCellEnd(page, offset, db.usableSize);
+      if (end > offset && end <= size) liveCells.emplace_back(offset, end);
+    }
   }
   if (sane) {
     sane = tree.ForEachFreeblock(pointersEnd, [&](Freeblock block) {
@@ -666,8 +691,18 @@ void CarveScannedPage(const std::vector<ColumnDef>& columns, const ColumnKinds& 
   }
   std::sort(bounds.begin(), bounds.end());
   bounds.erase(std::unique(bounds.begin(), bounds.end()), bounds.end());
+  std::sort(liveCells.begin(), liveCells.end());
+  auto cell = liveCells.begin();
   for (size_t k = 0; k + 1 < bounds.size(); ++k) {
-    at.offset = where.offset + bounds[k];
+    size_t from = bounds[k];
+    while (cell != liveCells.end() && cell->first < from) ++cell;
+    if (cell != liveCells.end() && cell->first == from) {
+      // A live cell: only what lies past its end, before the next bound, is
+      // carved (fragment bytes, or anything a damaged page leaves there).
+      from = std::min(cell->second, bounds[k + 1]);
+      if (bounds[k + 1] - from < kGuidLength) continue;
+    }
+    at.offset = where.offset + from;
     if (where.place == Place::Unknown) {
       const bool inFreeblock =
           std::find(freeStarts.begin(), freeStarts.end(), bounds[k]) != freeStarts.end();
@@ -676,8 +711,8 @@ void CarveScannedPage(const std::vector<ColumnDef>& columns, const ColumnKinds& 
                  : bounds[k] < lowestCell ? Place::Gap
                                           : Place::Unknown;
     }
-    CarveBlock(columns, kinds, trunks, db, page.Sub(bounds[k], bounds[k + 1] - bounds[k]), carved,
-               skip, &at, &found);
+    CarveBlock(columns, kinds, trunks, db, page.Sub(from, bounds[k + 1] - from), carved, skip, &at,
+               &found);
   }
 }
 
@@ -685,7 +720,7 @@ void CarveScannedPage(const std::vector<ColumnDef>& columns, const ColumnKinds& 
 
 void ScanPagesForMessages(const SqliteFile& db, const std::vector<ColumnDef>& columns,
                           uint32_t firstPage, uint32_t endPage, const GuidFilter& skip,
-                          const CarvedRowSink& sink) {
+                          const CarvedRowSink& sink, const std::vector<bool>* liveLeaves) {
   const uint32_t pageSize = db.pageSize;
   if (pageSize == 0 || !db.mainFile.IsOpen()) return;
   const ColumnKinds kinds = KindsOf(columns);
@@ -719,13 +754,27 @@ void ScanPagesForMessages(const SqliteFile& db, const std::vector<ColumnDef>& co
       where.offset = offset + at;
       where.place =
           freePages.count(where.page) || where.page > usedPages ? Place::FreePage : Place::Unknown;
-      CarveScannedPage(columns, kinds, trunks, db, page, carved, filter, where, found);
+      const bool liveLeaf = liveLeaves && where.page < liveLeaves->size() &&
+                            (*liveLeaves)[where.page] && where.place == Place::Unknown;
+      CarveScannedPage(columns, kinds, trunks, db, page, carved, filter, where, found, liveLeaf);
       if (!carved.empty() && sink) sink(carved, found);
       carved.clear();
       found.clear();
     }
     first += count;
   }
+}
+
+std::vector<bool> LiveLeavesInFile(const SqliteFile& db, const TableInfo& table) {
+  std::vector<bool> marks;
+  for (const PageSet& set : table.pageSets) {
+    for (int32_t page : set.leafPages) {
+      if (page <= 1 || db.walIndex.count(static_cast<uint32_t>(page))) continue;
+      if (static_cast<size_t>(page) >= marks.size()) marks.resize(static_cast<size_t>(page) + 1);
+      marks[static_cast<size_t>(page)] = true;
+    }
+  }
+  return marks;
 }
 
 void ScanLogForMessages(const SqliteFile& db, const std::vector<ColumnDef>& columns,

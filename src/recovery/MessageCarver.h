@@ -95,9 +95,18 @@ void ScanFileForMessages(const SqliteFile& db, const std::vector<ColumnDef>& col
 // frame is a LogFrame with its frame number and its offset in the log.
 using GuidFilter = std::function<bool(std::string_view guid)>;
 using CarvedRowSink = std::function<void(RowList& rows, FoundList& found)>;
+//
+// liveLeaves, when given, marks by page number the table's leaves whose image
+// in the file is their current one: the scan passes over their live cells,
+// whose rows the leaf read has already given, and carves only the rest of
+// those pages (freeblocks, the gap, fragments).
 void ScanPagesForMessages(const SqliteFile& db, const std::vector<ColumnDef>& columns,
                           uint32_t firstPage, uint32_t endPage, const GuidFilter& skip,
-                          const CarvedRowSink& sink);
+                          const CarvedRowSink& sink, const std::vector<bool>* liveLeaves = nullptr);
+
+// The marks ScanPagesForMessages takes: the leaves of table's trees whose
+// current image is the file's, not a log frame's.
+std::vector<bool> LiveLeavesInFile(const SqliteFile& db, const TableInfo& table);
 void ScanLogForMessages(const SqliteFile& db, const std::vector<ColumnDef>& columns,
                         const GuidFilter& skip, const CarvedRowSink& sink);
 

@@ -211,11 +211,12 @@ struct Share {
   // Step 3: the records the share's run of the file and (last share) the log
   // hold, passing over those skip names.
   void Scan(const SqliteFile& db, const TableInfo& table, const MessageColumns& columns,
-            const GuidFilter& skip, const GuidFilter& skipInLog) {
+            const GuidFilter& skip, const GuidFilter& skipInLog,
+            const std::vector<bool>& liveLeaves) {
     const CarvedRowSink keep = [&](RowList& rows, FoundList& found) {
       KeepCarved(rows, scanCarved, columns, &found);
     };
-    ScanPagesForMessages(db, table.columns, scanFirst, scanEnd, skip, keep);
+    ScanPagesForMessages(db, table.columns, scanFirst, scanEnd, skip, keep, &liveLeaves);
     if (scanLog) ScanLogForMessages(db, table.columns, skipInLog, keep);
   }
 };
@@ -322,9 +323,7 @@ LoaderStatus MessageLoader(const SqliteFile& db, MessageMap& live, MessageList& 
   MessageTraceList indexTraces;
   Beside helper(shares.size() > 1, [&] {
     FileLive(shares, live);
-    if (traces)
-      indexTraces =
-          FindMessageTraces(db, [&](std::string_view guid) { return liveGuids.Contains(guid); });
+    if (traces) indexTraces = FindMessageTraces(db, liveGuids);
   });
 
   // Deleted messages: the most complete record of each GUID that is not live
@@ -347,7 +346,9 @@ LoaderStatus MessageLoader(const SqliteFile& db, MessageMap& live, MessageList& 
     const GuidFilter skipInLog = [&](std::string_view guid) {
       return deletedFiling.PassesOverInLog(guid);
     };
-    RunEach(shares, [&](Share& share) { share.Scan(db, *table, columns, skip, skipInLog); });
+    const std::vector<bool> liveLeaves = LiveLeavesInFile(db, *table);
+    RunEach(shares,
+            [&](Share& share) { share.Scan(db, *table, columns, skip, skipInLog, liveLeaves); });
   }
   for (Share& share : shares) {
     SetCarvedAddresses(chats, share.scanCarved);

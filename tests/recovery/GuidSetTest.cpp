@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "fixtures/BuildSupport.h"
@@ -168,6 +169,40 @@ TEST(GuidSet, MergingSetsOfDifferentSeedsGivesTheUnion) {
   // The set merged from keeps what it held.
   EXPECT_TRUE(b.Contains(second[5]));
   EXPECT_FALSE(b.Contains(first[5]));
+}
+
+TEST(GuidSet, ManyAskedAtOnceAnswerAsOneByOne) {
+  // Members and strangers mixed, with text outside the usual form, the
+  // all-zero GUID and an empty batch; and an empty set asked the same.
+  const std::vector<std::string> members = RandomGuids(3000, 8);
+  const std::vector<std::string> strangers = RandomGuids(3000, 9);
+  const std::string zero = "00000000-0000-0000-0000-000000000000";
+  GuidSet set;
+  for (const std::string& g : members) set.Insert(g);
+  set.Insert("p:+8613800138000");
+  std::vector<std::string_view> asked;
+  for (size_t k = 0; k < members.size(); ++k) {
+    asked.push_back(members[k]);
+    asked.push_back(strangers[k]);
+  }
+  for (const char* text : {"p:+8613800138000", "p:+8613800138001", ""}) asked.push_back(text);
+  asked.push_back(zero);
+  std::vector<bool> known;
+  const GuidSet empty;
+  for (const GuidSet* s :
+       {static_cast<const GuidSet*>(&set), static_cast<const GuidSet*>(nullptr)}) {
+    const GuidSet& asking = s ? *s : empty;
+    asking.ContainsEach(asked, known);
+    ASSERT_EQ(known.size(), asked.size());
+    size_t found = 0;
+    for (size_t k = 0; k < asked.size(); ++k) {
+      EXPECT_EQ(known[k], asking.Contains(asked[k])) << asked[k];
+      found += known[k];
+    }
+    EXPECT_EQ(found, s ? members.size() + 1 : 0u);
+  }
+  set.ContainsEach({}, known);
+  EXPECT_TRUE(known.empty());
 }
 
 }  // namespace
