@@ -54,9 +54,20 @@ struct ObjectEntry {
   ClassEntry cls;
 };
 
+// The tables a stream builds as it is read. A load decodes one stream per
+// message, so each thread keeps one pair and reuses it.
+struct StreamTables {
+  std::vector<std::string_view> strings;
+  std::vector<ObjectEntry> objects;
+};
+
 class StreamReader {
  public:
-  explicit StreamReader(ByteView bytes) : bytes_(bytes) {}
+  StreamReader(ByteView bytes, StreamTables& tables)
+      : bytes_(bytes), strings_(tables.strings), objects_(tables.objects) {
+    strings_.clear();
+    objects_.clear();
+  }
 
   AttributedBodyStatus status() const { return status_; }
   bool ok() const { return status_ == AttributedBodyStatus::Decoded; }
@@ -233,8 +244,8 @@ class StreamReader {
   ByteView bytes_;
   size_t pos_ = 0;
   AttributedBodyStatus status_ = AttributedBodyStatus::Decoded;
-  std::vector<std::string_view> strings_;
-  std::vector<ObjectEntry> objects_;
+  std::vector<std::string_view>& strings_;
+  std::vector<ObjectEntry>& objects_;
 };
 
 bool ReadHeader(StreamReader& in) {
@@ -285,7 +296,8 @@ AttributedBodyText DecodeAttributedBody(ByteView bytes) {
     result.status = AttributedBodyStatus::NotTypedStream;
     return result;
   }
-  StreamReader in(bytes);
+  thread_local StreamTables tables;
+  StreamReader in(bytes, tables);
   std::string_view text;
   if (ReadHeader(in) && ExpectObjectOf(in, kAttributedStringClass) &&
       ExpectObjectOf(in, kStringClass) && ExpectType(in, kBytesType) && in.ReadCountedBytes(text)) {

@@ -178,11 +178,19 @@ struct Share {
   // The texts of the page's rows that have only an attributedBody.
   void FillBodyTexts(const SqliteFile& db, const LeafPage& page, size_t bodyColumn,
                      std::unordered_map<uint64_t, size_t>& bodyOnly) {
+    const ByteView bytes = page.tree.bytes;
     for (uint16_t offset : page.liveOffsets) {
-      uint64_t rowid = 0;
-      std::optional<std::string> text = BodyTextOfCell(db, page, offset, bodyColumn, rowid);
+      // The rowid first, from the cell's two varints: only the rows that
+      // lack a text have their body decoded.
+      uint64_t payload = 0, rowid = 0;
+      int payloadLength = 0, rowidLength = 0;
+      DecodeVarint(bytes.Sub(offset), payload, payloadLength);
+      if (payloadLength == 0) continue;
+      DecodeVarint(bytes.Sub(offset + static_cast<size_t>(payloadLength)), rowid, rowidLength);
+      if (rowidLength == 0) continue;
       auto wanted = bodyOnly.find(rowid);
       if (wanted == bodyOnly.end()) continue;
+      std::optional<std::string> text = BodyTextOfCell(db, page, offset, bodyColumn, rowid);
       if (text) live.entries()[wanted->second].record.text = std::move(*text);
       bodyOnly.erase(wanted);
     }
