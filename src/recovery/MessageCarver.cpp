@@ -499,9 +499,15 @@ int64_t CellStartBefore(ByteView block, int64_t headerStart, uint64_t payload) {
 // bytes still bound the records around them).
 // With `where` (its offset: the file offset of the block's first byte) and
 // found given, each row's record header start is appended to found.
+//
+// passOver, when given, holds (start, end) stretches of the block, in order,
+// that are live cells of another tree: no GUID starting inside one is looked
+// at.
+using Stretches = std::vector<std::pair<size_t, size_t>>;
 void CarveBlock(const std::vector<ColumnDef>& columns, const ColumnKinds& kinds, TrunkCache& trunks,
                 const SqliteFile& db, ByteView block, RowList& carved, const GuidFilter* skip,
-                const FoundAt* where = nullptr, FoundList* found = nullptr) {
+                const FoundAt* where = nullptr, FoundList* found = nullptr,
+                const Stretches* passOver = nullptr) {
   const size_t n = block.size();
   if (n < kGuidLength || columns.size() < 3) return;
   struct Found {
@@ -517,11 +523,19 @@ void CarveBlock(const std::vector<ColumnDef>& columns, const ColumnKinds& kinds,
   // cannot be a record body.
   // A GUID has a dash 8 bytes in: memchr skips to the next dash (most bytes of
   // a page hold none), and only there are the other bytes looked at.
+  size_t nextPassed = 0;  // the first stretch of passOver not wholly behind i
   for (size_t i = 3; i + kGuidLength <= n; ++i) {
     const ByteView ahead = block.Sub(i + 8, n - kGuidLength - i + 1);
     const void* dash = std::memchr(ahead.data(), '-', ahead.size());
     if (dash == nullptr) break;
     i += static_cast<size_t>(static_cast<const uint8_t*>(dash) - ahead.data());
+    if (passOver) {
+      while (nextPassed < passOver->size() && (*passOver)[nextPassed].second <= i) ++nextPassed;
+      if (nextPassed < passOver->size() && (*passOver)[nextPassed].first <= i) {
+        i = (*passOver)[nextPassed].second - 1;
+        continue;
+      }
+    }
     if (block[i + 13] != '-' || !IsGuidAt(block, i)) continue;
     if (count == hits.size()) hits.emplace_back();
     Found& f = hits[count];
@@ -649,22 +663,123 @@ size_t LeafCellEnd(ByteView page, size_t offset, uint32_t usableSize) {
          (local < payload ? 4 : 0);
 }
 
-// With liveLeaf, page is a live leaf of the table in its current image: its
-// live cells are rows read already and are passed over, byte for byte.
+// Whether a GUID starts at or after from, found as CarveBlock finds them.
+bool HasGuidFrom(ByteView block, size_t from) {
+  const size_t n = block.size();
+  for (size_t i = from; i + kGuidLength <= n; ++i) {
+    const ByteView ahead = block.Sub(i + 8, n - kGuidLength - i + 1);
+    const void* dash = std::memchr(ahead.data(), '-', ahead.size());
+    if (dash == nullptr) return false;
+    i += static_cast<size_t>(static_cast<const uint8_t*>(dash) - ahead.data());
+    if (block[i + 13] == '-' && IsGuidAt(block, i)) return true;
+  }
+  return false;
+}
+
+// The end of the index leaf cell at offset on page: its payload-length
+// varint, the payload's local part (the file format's rule for index pages)
+// and, when the payload overflows, the overflow page number. 0 when the
+// varint runs off the page.
+size_t IndexCellEnd(ByteView page, size_t offset, uint32_t usableSize) {
+  uint64_t payload = 0;
+  int length = 0;
+  DecodeVarint(page.Sub(offset, kMaxVarintLength), payload, length);
+  if (length == 0 || usableSize < 480) return 0;
+  const uint64_t maxLocal = (uint64_t{usableSize} - 12) * 64 / 255 - 23;  // X
+  const uint64_t minLocal = (uint64_t{usableSize} - 12) * 32 / 255 - 23;  // M
+  uint64_t local = payload;
+  if (payload > maxLocal) {
+    const uint64_t k = minLocal + (payload - minLocal) % (usableSize - 4);
+    local = k <= maxLocal ? k : minLocal;
+  }
+  return offset + static_cast<size_t>(length) + static_cast<size_t>(local) +
+         (local < payload ? 4 : 0);
+}
+
+// A page's live cells by where they start: a bit per byte offset, and the
+// end of the cell starting at each offset whose bit is set. Cell pointers
+// come in key order, not in the order of their offsets: the bits give that
+// order without sorting.
+class CellStarts {
+ public:
+  void Reset(size_t size) {
+    bits_.assign((size + 63) / 64, 0);
+    if (endAt_.size() < size) endAt_.resize(size);
+  }
+  void Add(size_t start, size_t end) {
+    bits_[start >> 6] |= uint64_t{1} << (start & 63);
+    endAt_[start] = static_cast<uint32_t>(end);
+  }
+  // The end of the cell starting at offset, 0 when none does.
+  size_t EndOf(size_t offset) const {
+    if ((offset >> 6) >= bits_.size() || !(bits_[offset >> 6] >> (offset & 63) & 1)) return 0;
+    return endAt_[offset];
+  }
+  // The cells in order of their start.
+  void InOrder(Stretches& out) const {
+    out.clear();
+    for (size_t w = 0; w < bits_.size(); ++w) {
+      for (uint64_t word = bits_[w]; word != 0; word &= word - 1) {
+        const size_t start = w * 64 + static_cast<size_t>(__builtin_ctzll(word));
+        out.emplace_back(start, endAt_[start]);
+      }
+    }
+  }
+
+ private:
+  std::vector<uint64_t> bits_;
+  std::vector<uint32_t> endAt_;
+};
+
+// The live cells of an index leaf in use, which hold index entries, never a
+// message record, in order. False when a cell pointer or a cell's extent
+// does not fit the page: then the page is carved as it stands.
+bool IndexLeafCells(const BTreePage& tree, ByteView page, uint32_t usableSize, Stretches& cells) {
+  thread_local CellStarts starts;
+  const size_t size = page.size();
+  const size_t pointersEnd = tree.PointerArrayEnd();
+  if (pointersEnd > size) return false;
+  starts.Reset(size);
+  for (size_t k = 0; k < tree.cellCount; ++k) {
+    const size_t offset = tree.CellPointer(k);
+    const size_t end =
+        offset >= pointersEnd && offset < size ? IndexCellEnd(page, offset, usableSize) : 0;
+    if (end <= offset || end > size) return false;
+    starts.Add(offset, end);
+  }
+  starts.InOrder(cells);
+  return true;
+}
+
+// With liveLeaf, page is a live leaf of a table in its current image: its
+// live cells are rows read already (the message table's) or rows of another
+// table, and are passed over, byte for byte. So are the live cells of an
+// index leaf in use (inUse: neither free nor past the database's size).
 void CarveScannedPage(const std::vector<ColumnDef>& columns, const ColumnKinds& kinds,
                       TrunkCache& trunks, const SqliteFile& db, ByteView page, RowList& carved,
                       const GuidFilter* skip, const FoundAt& where, FoundList& found,
-                      bool liveLeaf = false) {
+                      bool liveLeaf = false, bool inUse = false) {
+  // A page with no GUID where CarveBlock looks for one holds no record to
+  // find (most pages of indexes on numbers, and of other tables, hold none):
+  // it is passed over before its cells are taken apart.
+  if (!HasGuidFrom(page, 3)) return;
   const BTreePage tree = ParsePage(page);
   const size_t size = page.size();
   const size_t pointersEnd = tree.PointerArrayEnd();
+  if (inUse && tree.Is(PageType::LeafIndex)) {
+    thread_local Stretches indexCells;
+    if (IndexLeafCells(tree, page, db.usableSize, indexCells)) {
+      CarveBlock(columns, kinds, trunks, db, page, carved, skip, &where, &found, &indexCells);
+      return;
+    }
+  }
   bool sane = tree.Is(PageType::LeafTable) && pointersEnd <= size;
   thread_local std::vector<size_t> bounds;  // reused from page to page
   thread_local std::vector<size_t> freeStarts;
-  thread_local std::vector<std::pair<size_t, size_t>> liveCells;  // (start, end), when liveLeaf
+  thread_local CellStarts liveCells;  // when liveLeaf
   bounds.assign({0, size});
   freeStarts.clear();
-  liveCells.clear();
+  if (liveLeaf) liveCells.Reset(size);
   size_t lowestCell = size;
   for (size_t k = 0; sane && k < tree.cellCount; ++k) {
     const size_t offset = tree.CellPointer(k);
@@ -673,7 +788,7 @@ void CarveScannedPage(const std::vector<ColumnDef>& columns, const ColumnKinds& 
     lowestCell = std::min(lowestCell, offset);
     if (liveLeaf && sane) {
       const size_t end = LeafCellEnd(page, offset, db.usableSize);
-      if (end > offset && end <= size) liveCells.emplace_back(offset, end);
+      if (end > offset && end <= size) liveCells.Add(offset, end);
     }
   }
   if (sane) {
@@ -691,15 +806,12 @@ void CarveScannedPage(const std::vector<ColumnDef>& columns, const ColumnKinds& 
   }
   std::sort(bounds.begin(), bounds.end());
   bounds.erase(std::unique(bounds.begin(), bounds.end()), bounds.end());
-  std::sort(liveCells.begin(), liveCells.end());
-  auto cell = liveCells.begin();
   for (size_t k = 0; k + 1 < bounds.size(); ++k) {
     size_t from = bounds[k];
-    while (cell != liveCells.end() && cell->first < from) ++cell;
-    if (cell != liveCells.end() && cell->first == from) {
+    if (const size_t cellEnd = liveLeaf ? liveCells.EndOf(from) : 0; cellEnd != 0) {
       // A live cell: only what lies past its end, before the next bound, is
       // carved (fragment bytes, or anything a damaged page leaves there).
-      from = std::min(cell->second, bounds[k + 1]);
+      from = std::min(cellEnd, bounds[k + 1]);
       if (bounds[k + 1] - from < kGuidLength) continue;
     }
     at.offset = where.offset + from;
@@ -754,9 +866,13 @@ void ScanPagesForMessages(const SqliteFile& db, const std::vector<ColumnDef>& co
       where.offset = offset + at;
       where.place =
           freePages.count(where.page) || where.page > usedPages ? Place::FreePage : Place::Unknown;
-      const bool liveLeaf = liveLeaves && where.page < liveLeaves->size() &&
-                            (*liveLeaves)[where.page] && where.place == Place::Unknown;
-      CarveScannedPage(columns, kinds, trunks, db, page, carved, filter, where, found, liveLeaf);
+      // The file's image is the page's current one unless the log has the page.
+      const bool current =
+          where.place == Place::Unknown && (db.walIndex.empty() || !db.walIndex.count(where.page));
+      const bool liveLeaf =
+          current && liveLeaves && where.page < liveLeaves->size() && (*liveLeaves)[where.page];
+      CarveScannedPage(columns, kinds, trunks, db, page, carved, filter, where, found, liveLeaf,
+                       current);
       if (!carved.empty() && sink) sink(carved, found);
       carved.clear();
       found.clear();
@@ -765,13 +881,15 @@ void ScanPagesForMessages(const SqliteFile& db, const std::vector<ColumnDef>& co
   }
 }
 
-std::vector<bool> LiveLeavesInFile(const SqliteFile& db, const TableInfo& table) {
+std::vector<bool> LiveLeavesInFile(const SqliteFile& db) {
   std::vector<bool> marks;
-  for (const PageSet& set : table.pageSets) {
-    for (int32_t page : set.leafPages) {
-      if (page <= 1 || db.walIndex.count(static_cast<uint32_t>(page))) continue;
-      if (static_cast<size_t>(page) >= marks.size()) marks.resize(static_cast<size_t>(page) + 1);
-      marks[static_cast<size_t>(page)] = true;
+  for (const auto& [name, table] : db.tableMap) {
+    for (const PageSet& set : table.pageSets) {
+      for (int32_t page : set.leafPages) {
+        if (page <= 1 || db.walIndex.count(static_cast<uint32_t>(page))) continue;
+        if (static_cast<size_t>(page) >= marks.size()) marks.resize(static_cast<size_t>(page) + 1);
+        marks[static_cast<size_t>(page)] = true;
+      }
     }
   }
   return marks;

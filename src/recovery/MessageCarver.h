@@ -96,17 +96,19 @@ void ScanFileForMessages(const SqliteFile& db, const std::vector<ColumnDef>& col
 using GuidFilter = std::function<bool(std::string_view guid)>;
 using CarvedRowSink = std::function<void(RowList& rows, FoundList& found)>;
 //
-// liveLeaves, when given, marks by page number the table's leaves whose image
-// in the file is their current one: the scan passes over their live cells,
-// whose rows the leaf read has already given, and carves only the rest of
-// those pages (freeblocks, the gap, fragments).
+// liveLeaves, when given, marks by page number the tables' leaves whose image
+// in the file is their current one: the scan passes over their live cells
+// (the message table's rows the leaf read has given already, other tables'
+// live rows) and carves only the rest of those pages (freeblocks, the gap,
+// fragments). Likewise the live cells of every index leaf in use, which hold
+// index entries, never a record of the table.
 void ScanPagesForMessages(const SqliteFile& db, const std::vector<ColumnDef>& columns,
                           uint32_t firstPage, uint32_t endPage, const GuidFilter& skip,
                           const CarvedRowSink& sink, const std::vector<bool>* liveLeaves = nullptr);
 
-// The marks ScanPagesForMessages takes: the leaves of table's trees whose
-// current image is the file's, not a log frame's.
-std::vector<bool> LiveLeavesInFile(const SqliteFile& db, const TableInfo& table);
+// The marks ScanPagesForMessages takes: the leaves of every table of the
+// catalogue whose current image is the file's, not a log frame's.
+std::vector<bool> LiveLeavesInFile(const SqliteFile& db);
 void ScanLogForMessages(const SqliteFile& db, const std::vector<ColumnDef>& columns,
                         const GuidFilter& skip, const CarvedRowSink& sink);
 

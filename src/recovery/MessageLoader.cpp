@@ -354,7 +354,7 @@ LoaderStatus MessageLoader(const SqliteFile& db, MessageMap& live, MessageList& 
     const GuidFilter skipInLog = [&](std::string_view guid) {
       return deletedFiling.PassesOverInLog(guid);
     };
-    const std::vector<bool> liveLeaves = LiveLeavesInFile(db, *table);
+    const std::vector<bool> liveLeaves = LiveLeavesInFile(db);
     RunEach(shares,
             [&](Share& share) { share.Scan(db, *table, columns, skip, skipInLog, liveLeaves); });
   }
