@@ -219,3 +219,91 @@ TEST(IndexTraces, ASharedOutLoadFindsWhatOnePassFinds) {
 
 }  // namespace
 }  // namespace vantrel
+
+namespace vantrel {
+namespace {
+
+// Bytes of deleted messages left in the gap of an index leaf in use (SQLite
+// gives a b-tree a freed page without reading it, so the fixture places
+// them: a deleted record moved from the free page SQLite left it on). The
+// file scan finds it there, and never reads the index's live entries, which
+// are GUID-shaped keys here, as messages.
+TEST(IndexTraces, AMessageLeftInTheGapOfAnIndexPageIsFound) {
+  TempDir dir;
+  const std::string path = dir.File("sms.db");
+  const fixtures::IndexTraceTruth w = fixtures::BuildIndexTraceMessages(path, 4096, 0);
+  int64_t indexLeaf = 0;
+  std::set<int64_t> freePages;
+  {
+    Database db(path);
+    db.Exec("CREATE TABLE tag (key TEXT); CREATE INDEX tag_key ON tag(key); BEGIN");
+    auto insert = db.Prepare("INSERT INTO tag (key) VALUES (?)");
+    for (int k = 0; k < 160; ++k) {
+      char key[48];
+      std::snprintf(key, sizeof key, "%08X-0000-4000-8000-%012X", k * 40503u, k * 7u);
+      insert.Bind(1, std::string(key)).Run();
+    }
+    db.Exec("COMMIT");
+    indexLeaf = db.QueryInt(
+        "SELECT pageno FROM dbstat WHERE name = 'tag_key' AND pagetype = 'leaf' LIMIT 1");
+    std::set<int64_t> owned;
+    for (const auto& row : db.Query("SELECT pageno FROM dbstat")) owned.insert(row[0].AsInt());
+    const int64_t pages = db.QueryInt("PRAGMA page_count");
+    for (int64_t p = 2; p <= pages; ++p)
+      if (!owned.count(p)) freePages.insert(p);
+  }
+  ASSERT_GT(indexLeaf, 0);
+  std::string bytes = fixtures::ReadFileBytes(path);
+  const size_t leafStart = static_cast<size_t>(indexLeaf - 1) * 4096;
+  const auto u16 = [&](size_t at) {
+    return static_cast<size_t>(static_cast<uint8_t>(bytes[at]) << 8 |
+                               static_cast<uint8_t>(bytes[at + 1]));
+  };
+  const size_t gapBegin = leafStart + 8 + 2 * u16(leafStart + 3);
+  const size_t gapEnd = leafStart + u16(leafStart + 5);
+  // A deleted message whose GUID and text lie on a free page, with room
+  // before the GUID for its cell's varints and record header.
+  std::string moved;
+  size_t from = 0, length = 0;
+  for (const std::string& guid : w.deleted) {
+    const size_t at = bytes.find(guid);
+    if (at == std::string::npos || !freePages.count(static_cast<int64_t>(at / 4096) + 1)) continue;
+    const size_t text = bytes.find(w.textOf.at(guid), at);
+    if (at % 4096 < 80 || text == std::string::npos || text / 4096 != at / 4096) continue;
+    from = at - 80;
+    length = text + w.textOf.at(guid).size() - from;
+    if (length + 16 > gapEnd - gapBegin) continue;
+    moved = guid;
+    break;
+  }
+  ASSERT_FALSE(moved.empty());
+  bytes.replace(gapBegin + 8, length, bytes.substr(from, length));
+  bytes.replace(from, length, std::string(length, '\0'));
+  {
+    FILE* out = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(out, nullptr);
+    std::fwrite(bytes.data(), 1, bytes.size(), out);
+    std::fclose(out);
+  }
+
+  const Loaded l = Load(path);
+  // Every text is a message's, or the start of one whose tail the move cut.
+  const auto written = [&](const std::string& text) {
+    for (const auto& [guid, full] : w.textOf)
+      if (!text.empty() && full.compare(0, text.size(), text) == 0) return true;
+    return false;
+  };
+  size_t found = 0;
+  for (const MessageRecord& record : l.deleted) {
+    EXPECT_TRUE(written(record.text)) << "not a message: " << record.text;
+    if (record.text == w.textOf.at(moved)) {
+      ++found;
+      ASSERT_TRUE(record.found.has_value());
+      EXPECT_EQ(record.found->page, static_cast<uint32_t>(indexLeaf));
+    }
+  }
+  EXPECT_EQ(found, 1u);
+}
+
+}  // namespace
+}  // namespace vantrel
