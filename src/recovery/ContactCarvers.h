@@ -91,6 +91,12 @@ void CarveEmailRecords(ByteView block, const std::vector<ColumnDef>& columns, Ro
 // given, gets one entry per row.
 void EmailCarver(const SqliteFile& db, RowList& rows, FoundList* found = nullptr);
 
+// The first offset from `from` on whose byte is value, or SIZE_MAX. The
+// carvers' scans test many bytes around one rare byte of a record's header;
+// they step from one such byte to the next with this (memchr) instead of
+// testing every offset.
+size_t FindByte(ByteView block, size_t from, uint8_t value);
+
 // The property codes a multi-value can carry: phone 3, e-mail 4, address 5,
 // dates 12, instant messaging 13, URL 22, related name 23, social profile 46.
 bool IsMultiValueProperty(int64_t code);

@@ -343,10 +343,11 @@ LoaderStatus ContactLoader(const SqliteFile& db, ContactMap& contacts,
   };
 
   // Stage 2: live persons with their multi-values, then the deleted entry.
-  RowList labelLive, labelDeleted, entryLive, entryDeleted, entryKeyLive, entryKeyDeleted;
-  ReadTableInRowidOrder(db, "ABMultiValueLabel", labelLive, labelDeleted);
-  ReadTableInRowidOrder(db, "ABMultiValueEntry", entryLive, entryDeleted);
-  ReadTableInRowidOrder(db, "ABMultiValueEntryKey", entryKeyLive, entryKeyDeleted);
+  // Only their live rows name anything: their free space is not carved.
+  RowList labelLive, entryLive, entryKeyLive, none;
+  ReadTableInRowidOrder(db, "ABMultiValueLabel", labelLive, none, CarveStep());
+  ReadTableInRowidOrder(db, "ABMultiValueEntry", entryLive, none, CarveStep());
+  ReadTableInRowidOrder(db, "ABMultiValueEntryKey", entryKeyLive, none, CarveStep());
 
   std::multimap<uint32_t, const RowValues*> byPerson;
   for (const RowValues& row : multiLive) byPerson.emplace(Key(At(row, m.recordId)), &row);

@@ -1,6 +1,7 @@
 #include "recovery/PhoneNumber.h"
 
 #include <algorithm>
+#include <cstring>
 #include <string>
 #include <unordered_set>
 
@@ -246,7 +247,8 @@ void CarvePhoneNumberRecords(ByteView block, const std::vector<ColumnDef>& colum
   size_t e = block.size();
   while (e > 0) {
     --e;
-    if (block[e] < '0') continue;
+    // The recogniser wants three digits ending at e; most bytes fail here.
+    if (!IsDigit(block[e]) || !IsDigit(block[e - 1]) || !IsDigit(block[e - 2])) continue;
     const size_t run = RecognisePhoneNumber(block, e);
     if (run == 0) continue;
     // The value's serial type: text (or blob) of n bytes, a few bytes in front
@@ -275,6 +277,11 @@ void CarvePhoneNumberRecords(ByteView block, const std::vector<ColumnDef>& colum
   // by the shape of the record alone: the value's serial type with the four
   // integer types in front of it and a number where the header says.
   for (size_t s = 4; s < block.size(); ++s) {
+    // The property's type (1) three bytes before s is the rarest of the tests.
+    const size_t one = FindByte(block, s - 3, 1);
+    if (one == SIZE_MAX) break;
+    s = one + 3;
+    if (s >= block.size()) break;
     const uint8_t t = block[s];
     if (t % 2 == 0 || t < 2 * kMinShapedNumber + 13 || t > 2 * kMaxShapedNumber + 13) continue;
     if (block[s - 3] != 1) continue;
@@ -304,6 +311,8 @@ void CarvePhoneNumberIndexEntries(ByteView block, RowList& rows) {
   // the property 3, the number and the UID; the payload length in front
   // matches.
   for (size_t h = 1; h + 5 < block.size(); ++h) {
+    h = FindByte(block, h, kIndexHeaderSize);
+    if (h == SIZE_MAX || h + 5 >= block.size()) break;
     if (block[h] != kIndexHeaderSize || block[h + 1] != 1 || block[h + 4] != kPhoneProperty)
       continue;
     const uint8_t t = block[h + 2];
@@ -341,10 +350,14 @@ void TelephoneNumberCarver(const SqliteFile& db, RowList& rows, std::vector<Foun
     for (size_t k = before; k < rows.size(); ++k) {
       const std::string& number =
           rows[k].size() > multi_value_column::kValue ? rows[k][multi_value_column::kValue] : "";
-      const std::string_view text = block.AsString();
-      const size_t at = number.empty() ? std::string_view::npos : text.find(number);
+      // The number's first copy in the block (memmem: a digit-heavy page
+      // gives a first-byte search a false start at every digit).
+      const void* first = number.empty() ? nullptr
+                                         : memmem(block.data(), block.size(), number.data(),
+                                                  number.size());
       found->push_back(base);
-      found->back().offset += at == std::string_view::npos ? 0 : at;
+      found->back().offset +=
+          first == nullptr ? 0 : static_cast<const uint8_t*>(first) - block.data();
     }
   };
   WalkPagesOutsideTable(db, table, [&](ByteView block, uint32_t pageNo) {
