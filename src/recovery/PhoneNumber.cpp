@@ -245,27 +245,56 @@ void CarvePhoneNumberRecords(ByteView block, const std::vector<ColumnDef>& colum
   std::vector<uint64_t> types;
   std::unordered_set<size_t> taken;  // value starts of the records already appended
   size_t e = block.size();
+  // (length, distance) pairs of the serial types in front of one run.
+  std::vector<std::pair<size_t, size_t>> tries;
   while (e > 0) {
     --e;
-    // The recogniser wants three digits ending at e; most bytes fail here.
-    if (!IsDigit(block[e]) || !IsDigit(block[e - 1]) || !IsDigit(block[e - 2])) continue;
+    // The recogniser wants three digits ending at e: a byte that is no digit
+    // rules out itself and the one or two ends after it as well.
+    if (!IsDigit(block[e - 2])) {
+      e = e >= 2 ? e - 2 : 0;
+      continue;
+    }
+    if (!IsDigit(block[e - 1])) {
+      --e;
+      continue;
+    }
+    if (!IsDigit(block[e])) continue;
     const size_t run = RecognisePhoneNumber(block, e);
     if (run == 0) continue;
     // The value's serial type: text (or blob) of n bytes, a few bytes in front
     // of the value (the integers of positions 1 to 4 lie between). The byte
     // before the value is the label's (or identifier's) last byte and may
     // itself look like a digit, so the value may start after the run does.
+    // The longest value is tried first, and for each length the nearest type.
+    // Each byte in front of the run is the type of one length at most
+    // (2n + 12 or 2n + 13): the pairs are gathered from the bytes, not from
+    // every length and distance.
+    tries.clear();
+    if (e > kMinPhoneNumberLength) {
+      const size_t highest = e - kMinPhoneNumberLength - 1;
+      const size_t lowest = e >= run + kMaxTypeDistance ? e - run - kMaxTypeDistance : 0;
+      for (size_t at = lowest; at <= highest; ++at) {
+        const uint8_t t = block[at];
+        if (t < 2 * kMinPhoneNumberLength + 12) continue;
+        const size_t n = (t - 12) / 2;
+        if (n > run || at + n >= e || e - n - at > kMaxTypeDistance) continue;
+        tries.emplace_back(n, e - n - at);
+      }
+    }
+    std::sort(tries.begin(), tries.end(), [](const auto& a, const auto& b) {
+      return a.first != b.first ? a.first > b.first : a.second < b.second;
+    });
     bool took = false;
     size_t s = 0;
-    for (size_t n = run; n >= kMinPhoneNumberLength && !took; --n) {
+    for (const auto& [n, g] : tries) {
       const uint8_t first = block[e - n + 1];
       if (n < run && !IsDigit(first) && first != '+') continue;
-      for (size_t g = 1; g <= kMaxTypeDistance && g + n <= e && !took; ++g) {
-        s = e - n - g;
-        const uint8_t t = block[s];
-        if (t != 2 * n + 13 && t != 2 * n + 12) continue;
-        took = TakeMultiValueRecord(block, s, n, e - n + 1, columns, types, rows);
-        if (took) taken.insert(e - n + 1);
+      s = e - n - g;
+      took = TakeMultiValueRecord(block, s, n, e - n + 1, columns, types, rows);
+      if (took) {
+        taken.insert(e - n + 1);
+        break;
       }
     }
     if (!took) continue;
