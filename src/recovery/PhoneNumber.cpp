@@ -381,9 +381,9 @@ void TelephoneNumberCarver(const SqliteFile& db, RowList& rows, std::vector<Foun
           rows[k].size() > multi_value_column::kValue ? rows[k][multi_value_column::kValue] : "";
       // The number's first copy in the block (memmem: a digit-heavy page
       // gives a first-byte search a false start at every digit).
-      const void* first = number.empty() ? nullptr
-                                         : memmem(block.data(), block.size(), number.data(),
-                                                  number.size());
+      const void* first = number.empty()
+                              ? nullptr
+                              : memmem(block.data(), block.size(), number.data(), number.size());
       found->push_back(base);
       found->back().offset +=
           first == nullptr ? 0 : static_cast<const uint8_t*>(first) - block.data();
