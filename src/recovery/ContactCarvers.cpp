@@ -75,6 +75,7 @@ void DecodeCarvedValues(ByteView block, size_t body, const std::vector<uint64_t>
                         RowValues& row) {
   size_t pos = body;
   const size_t count = std::min(serialTypes.size(), columns.size());
+  row.reserve(row.size() + count);
   for (size_t k = 0; k < count; ++k) {
     const uint64_t type = serialTypes[k];
     const ColumnDef& column = columns[k];
@@ -99,9 +100,7 @@ void DecodeCarvedValues(ByteView block, size_t body, const std::vector<uint64_t>
       }
       return;
     }
-    std::string value;
-    RenderValue(type, block.Sub(pos, size), column, true, 0, value);
-    row.push_back(std::move(value));
+    RenderValue(type, block.Sub(pos, size), column, true, 0, row.emplace_back());
     pos += size;
   }
 }

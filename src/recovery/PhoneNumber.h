@@ -35,14 +35,18 @@ size_t RecognisePhoneNumber(ByteView block, size_t e);
 // recogniser refuses (written with blanks or brackets) by the shape of the
 // record alone: the value's serial type, the four integer types in front of
 // it, the property 3 and a value of phone characters where the header says.
-void CarvePhoneNumberRecords(ByteView block, const std::vector<ColumnDef>& columns, RowList& rows);
+// starts, when given, gets where each appended row's value begins in block.
+void CarvePhoneNumberRecords(ByteView block, const std::vector<ColumnDef>& columns, RowList& rows,
+                             std::vector<size_t>* starts = nullptr);
 
 // Finds the telephone numbers of ABMultiValuePropertyValueIndex entries
 // (property, value, UID) in one block: whole entries anywhere, and on an index
 // leaf page also the freed ones, whose first four bytes a freeblock header
 // took (DeletedBytes.h). Appends rows shaped like a multi-value row in which only the property
 // (3) and the value (position 5) are known: the entry does not name the owner.
-void CarvePhoneNumberIndexEntries(ByteView block, RowList& rows);
+// starts as CarvePhoneNumberRecords gives them.
+void CarvePhoneNumberIndexEntries(ByteView block, RowList& rows,
+                                  std::vector<size_t>* starts = nullptr);
 
 // Runs CarvePhoneNumberRecords and CarvePhoneNumberIndexEntries over every
 // page of the main file except page 1 and the leaf pages of ABMultiValue, then,
