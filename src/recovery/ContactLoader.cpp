@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <iterator>
 #include <map>
+#include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <utility>
 
 #include "recovery/ColumnNames.h"
@@ -133,15 +135,24 @@ std::string ResolveLabel(const std::string& stored) {
   return stored.substr(open + 1, close - open - 1);
 }
 
-DeletedContactList BuildDeletedContacts(const RowList& deletedMultiValues, const RowList& persons,
-                                        const std::set<std::string>& liveValues,
-                                        const std::vector<FoundAt>* found) {
+namespace {
+
+// BuildDeletedContacts over persons given by pointer: the loader names owners
+// from several lists without copying their rows into one. Any set of strings
+// with count() serves as liveValues (the loader's is a hash set).
+template <typename Values>
+DeletedContactList BuildDeletedContactsOf(const RowList& deletedMultiValues,
+                                          const std::vector<const RowValues*>& persons,
+                                          const Values& liveValues,
+                                          const std::vector<FoundAt>* found) {
   DeletedContactList listed;
-  // A person's rowid -> its name; the first row of a rowid wins.
-  std::unordered_map<std::string, std::string> names;
-  for (const RowValues& person : persons) {
-    if (At(person, pc::kRowid).empty()) continue;
-    names.emplace(person[pc::kRowid], PersonName(person));
+  // A person's rowid -> its row; the first row of a rowid wins. The name is
+  // joined only for the owners looked up.
+  std::unordered_map<std::string_view, const RowValues*> names;
+  names.reserve(persons.size());
+  for (const RowValues* person : persons) {
+    if (At(*person, pc::kRowid).empty()) continue;
+    names.emplace((*person)[pc::kRowid], person);
   }
   // Number -> positions of its lines, to list each deleted record once.
   std::unordered_map<std::string, std::vector<size_t>> lines;
@@ -156,7 +167,7 @@ DeletedContactList BuildDeletedContacts(const RowList& deletedMultiValues, const
     std::string name;
     if (!owner.empty()) {
       auto found = names.find(owner);
-      if (found != names.end()) name = found->second;
+      if (found != names.end()) name = PersonName(*found->second);
     }
     std::vector<size_t>& same = lines[number];
     bool known = false;
@@ -212,6 +223,17 @@ DeletedContactList BuildDeletedContacts(const RowList& deletedMultiValues, const
   for (size_t k = 0; k < listed.size(); ++k)
     if (!cut[k]) kept.push_back(std::move(listed[k]));
   return kept;
+}
+
+}  // namespace
+
+DeletedContactList BuildDeletedContacts(const RowList& deletedMultiValues, const RowList& persons,
+                                        const std::set<std::string>& liveValues,
+                                        const std::vector<FoundAt>* found) {
+  std::vector<const RowValues*> rows;
+  rows.reserve(persons.size());
+  for (const RowValues& person : persons) rows.push_back(&person);
+  return BuildDeletedContactsOf(deletedMultiValues, rows, liveValues, found);
 }
 
 std::vector<DeletedPerson> ChooseDeletedPersons(const RowList& carved, const FoundList& found,
@@ -357,7 +379,7 @@ LoaderStatus ContactLoader(const SqliteFile& db, ContactMap& contacts,
   // Values still held by a live multi-value of a live person are never
   // listed as deleted, whether or not the person's record shows them (a
   // phone without a label is not shown, yet its stale copies are not deleted).
-  std::set<std::string> liveValues;
+  std::unordered_set<std::string> liveValues;
   std::set<uint32_t> livePersons;
   for (const RowValues& person : personLive)
     if (!person.empty()) livePersons.insert(Key(At(person, p.rowid)));
@@ -410,11 +432,14 @@ LoaderStatus ContactLoader(const SqliteFile& db, ContactMap& contacts,
     // A deleted number's owner may be a live person (only the number was
     // deleted) or a deleted one; ABPerson rowids are never reused. A deleted
     // person is named by its chosen copy.
-    RowList owners = personLive;
-    for (const DeletedPerson& person : deletedPersons) owners.push_back(person.row);
-    owners.insert(owners.end(), personCarved.begin(), personCarved.end());
-    owners.insert(owners.end(), personDeleted.begin(), personDeleted.end());
-    deleted = BuildDeletedContacts(multiDeleted, owners, liveValues, &multiFound);
+    std::vector<const RowValues*> owners;
+    owners.reserve(personLive.size() + deletedPersons.size() + personCarved.size() +
+                   personDeleted.size());
+    for (const RowValues& person : personLive) owners.push_back(&person);
+    for (const DeletedPerson& person : deletedPersons) owners.push_back(&person.row);
+    for (const RowValues& person : personCarved) owners.push_back(&person);
+    for (const RowValues& person : personDeleted) owners.push_back(&person);
+    deleted = BuildDeletedContactsOf(multiDeleted, owners, liveValues, &multiFound);
     AddDeletedPersons(deletedPersons, *deleted);
   }
   return result;
