@@ -344,17 +344,31 @@ LoaderStatus ContactLoader(const SqliteFile& db, ContactMap& contacts,
                           &multiFound);
     result = LoaderStatus::Loaded;
   }
-  TelephoneNumberCarver(db, multiDeleted, &multiFound);
-  EmailCarver(db, multiDeleted, &multiFound);
   RowList personLive, personDeleted, personCarved;
   FoundList personFound;  // where each of personCarved lay
   ReadTableInRowidOrder(db, "ABPerson", personLive, personDeleted);
+  const PersonColumns p(FindTable(db, "ABPerson"));
+  const MultiValueColumns m(multiValues);
+
+  // Values still held by a live multi-value of a live person are never
+  // listed as deleted, whether or not the person's record shows them (a
+  // phone without a label is not shown, yet its stale copies are not deleted).
+  // Known before the carving, they spare the phone carver looking for where
+  // such numbers lay.
+  std::unordered_set<std::string> liveValues;
+  std::set<uint32_t> livePersons;
+  for (const RowValues& person : personLive)
+    if (!person.empty()) livePersons.insert(Key(At(person, p.rowid)));
+  for (const RowValues& mv : multiLive) {
+    const std::string& value = At(mv, m.value);
+    if (livePersons.count(Key(At(mv, m.recordId))) && !value.empty()) liveValues.insert(value);
+  }
+
+  TelephoneNumberCarver(db, multiDeleted, &multiFound, &liveValues);
+  EmailCarver(db, multiDeleted, &multiFound);
   PersonCarver(db, personCarved, &personFound);
   PersonCarverOnTablePages(db, personCarved, &personFound);
   if (result != LoaderStatus::Loaded || (multiLive.empty() && multiDeleted.empty())) return result;
-
-  const PersonColumns p(FindTable(db, "ABPerson"));
-  const MultiValueColumns m(multiValues);
   const EntryColumns e(FindTable(db, "ABMultiValueEntry"));
   const size_t labelValue =
       Named(FindTable(db, "ABMultiValueLabel"), "value", kNameTableValueColumn);
@@ -376,17 +390,6 @@ LoaderStatus ContactLoader(const SqliteFile& db, ContactMap& contacts,
   std::multimap<uint32_t, const RowValues*> entriesByParent;
   for (const RowValues& row : entryLive) entriesByParent.emplace(Key(At(row, e.parentId)), &row);
 
-  // Values still held by a live multi-value of a live person are never
-  // listed as deleted, whether or not the person's record shows them (a
-  // phone without a label is not shown, yet its stale copies are not deleted).
-  std::unordered_set<std::string> liveValues;
-  std::set<uint32_t> livePersons;
-  for (const RowValues& person : personLive)
-    if (!person.empty()) livePersons.insert(Key(At(person, p.rowid)));
-  for (const RowValues& mv : multiLive) {
-    const std::string& value = At(mv, m.value);
-    if (livePersons.count(Key(At(mv, m.recordId))) && !value.empty()) liveValues.insert(value);
-  }
   for (const RowValues& person : personLive) {
     if (person.empty()) continue;
     const uint32_t id = Key(At(person, p.rowid));

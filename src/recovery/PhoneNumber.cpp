@@ -155,12 +155,12 @@ bool IsRowidType(uint8_t type) {
 }
 
 void AppendIndexRow(ByteView block, size_t valueStart, size_t n, std::unordered_set<size_t>& taken,
-                    RowList& rows, std::vector<size_t>* starts) {
+                    RowList& rows) {
   if (!taken.insert(valueStart).second) return;
-  if (starts) starts->push_back(valueStart);
-  std::string value(reinterpret_cast<const char*>(block.Sub(valueStart, n).data()), n);
   // The entry knows the number and the multi-value's UID, not its owner.
-  rows.push_back(RowValues{"", "", std::to_string(kPhoneProperty), "", "", std::move(value)});
+  RowValues& row = rows.emplace_back(6);
+  row[2] = std::to_string(kPhoneProperty);
+  row[5].assign(reinterpret_cast<const char*>(block.Sub(valueStart, n).data()), n);
 }
 
 // A cell of the index that kept its header: payload length, header size 4,
@@ -198,10 +198,15 @@ bool IsPlausibleUidStart(uint8_t first, uint64_t uidSize) {
 // the next cell or the region begins; the UID may itself read as a phone
 // character, so the longest number after which one of those follows is taken.
 void CarveFreedIndexCells(ByteView block, size_t regionStart, size_t regionEnd,
-                          std::unordered_set<size_t>& taken, RowList& rows,
-                          std::vector<size_t>* starts) {
+                          std::unordered_set<size_t>& taken, RowList& rows) {
   regionEnd = std::min(regionEnd, block.size());
+  const ByteView region = block.Sub(0, regionEnd);
   for (size_t p = regionStart; p + 3 < regionEnd; ++p) {
+    // The property 3 after the UID's type is the rarer byte: step from one to the next.
+    const size_t property = FindByte(region, p + 1, kPhoneProperty);
+    if (property == SIZE_MAX) break;
+    p = property - 1;
+    if (p + 3 >= regionEnd) break;
     if (!IsRowidType(block[p]) || block[p + 1] != kPhoneProperty) continue;
     const size_t valueStart = p + 2;
     const uint64_t uidSize = IntegerTypeSize(block[p]);
@@ -235,14 +240,13 @@ void CarveFreedIndexCells(ByteView block, size_t regionStart, size_t regionEnd,
       }
     }
     if (length == 0 || !LooksLikeStoredNumber(block, valueStart, length)) continue;
-    AppendIndexRow(block, valueStart, length, taken, rows, starts);
+    AppendIndexRow(block, valueStart, length, taken, rows);
     p = valueStart + length - 1;
   }
 }
 }  // namespace
 
-void CarvePhoneNumberRecords(ByteView block, const std::vector<ColumnDef>& columns, RowList& rows,
-                             std::vector<size_t>* starts) {
+void CarvePhoneNumberRecords(ByteView block, const std::vector<ColumnDef>& columns, RowList& rows) {
   const size_t columnCount = columns.size();
   if (columnCount < kMultiValueColumnsIos6) return;
   std::vector<uint64_t> types;
@@ -297,7 +301,6 @@ void CarvePhoneNumberRecords(ByteView block, const std::vector<ColumnDef>& colum
       took = TakeMultiValueRecord(block, s, n, e - n + 1, columns, types, rows);
       if (took) {
         taken.insert(e - n + 1);
-        if (starts) starts->push_back(e - n + 1);
         break;
       }
     }
@@ -332,14 +335,13 @@ void CarvePhoneNumberRecords(ByteView block, const std::vector<ColumnDef>& colum
       if (taken.count(valueStart) || !LooksLikeStoredNumber(block, valueStart, n)) continue;
       if (TakeMultiValueRecord(block, s, n, valueStart, columns, types, rows)) {
         taken.insert(valueStart);
-        if (starts) starts->push_back(valueStart);
         break;
       }
     }
   }
 }
 
-void CarvePhoneNumberIndexEntries(ByteView block, RowList& rows, std::vector<size_t>* starts) {
+void CarvePhoneNumberIndexEntries(ByteView block, RowList& rows) {
   std::unordered_set<size_t> taken;
   // Whole entries, wherever they lie: header 4, 1, value type, UID type, then
   // the property 3, the number and the UID; the payload length in front
@@ -356,48 +358,41 @@ void CarvePhoneNumberIndexEntries(ByteView block, RowList& rows, std::vector<siz
     const uint64_t uidSize = IntegerTypeSize(uidType);
     if (block[h - 1] != kIndexHeaderSize + 1 + n + uidSize) continue;
     if (!block.Contains(h + 5, n + uidSize) || !LooksLikeStoredNumber(block, h + 5, n)) continue;
-    AppendIndexRow(block, h + 5, n, taken, rows, starts);
+    AppendIndexRow(block, h + 5, n, taken, rows);
   }
   // Entries freed on an index leaf page: in its freeblocks and in the gap
   // between the cell pointer array and the cell content area.
   const BTreePage tree = ParsePage(block);
   if (block.size() < kLeafHeaderSize || !tree.Is(PageType::LeafIndex)) return;
   const PageRange gap = tree.GapByHeader();
-  if (gap.begin < gap.end) CarveFreedIndexCells(block, gap.begin, gap.end, taken, rows, starts);
+  if (gap.begin < gap.end) CarveFreedIndexCells(block, gap.begin, gap.end, taken, rows);
   tree.ForEachFreeblock(kLeafHeaderSize, [&](Freeblock f) {
-    CarveFreedIndexCells(block, f.offset, f.end, taken, rows, starts);
+    CarveFreedIndexCells(block, f.offset, f.end, taken, rows);
   });
 }
 
-void TelephoneNumberCarver(const SqliteFile& db, RowList& rows, std::vector<FoundAt>* found) {
+void TelephoneNumberCarver(const SqliteFile& db, RowList& rows, std::vector<FoundAt>* found,
+                           const std::unordered_set<std::string>* unplaced) {
   const TableInfo* table = FindTable(db, "ABMultiValue");
   if (!table) return;
   const PagePlaces places(db);
   // base: where the block's first byte lies; each number's offset in the block is added.
   // withIndex: also the index entries, whose freed cells lose their length; on the older images
   // of the log, whose records of the same numbers are there whole, they only add cut copies.
-  std::vector<size_t> starts;
   const auto carve = [&](ByteView block, const FoundAt& base, bool withIndex) {
     const size_t before = rows.size();
-    starts.clear();
-    CarvePhoneNumberRecords(block, table->columns, rows, &starts);
-    if (withIndex) CarvePhoneNumberIndexEntries(block, rows, &starts);
+    CarvePhoneNumberRecords(block, table->columns, rows);
+    if (withIndex) CarvePhoneNumberIndexEntries(block, rows);
     if (!found) return;
     for (size_t k = before; k < rows.size(); ++k) {
       const std::string& number =
           rows[k].size() > multi_value_column::kValue ? rows[k][multi_value_column::kValue] : "";
-      // The number's first copy in the block. It lies no further on than where the row's
-      // own value began, unless the value reads differently from its bytes: the bytes up to
-      // the value's end are searched first, the whole block only when they do not hold it.
-      const size_t start = k - before < starts.size() ? starts[k - before] : block.size();
-      const size_t upTo = std::min(block.size(), start + number.size());
-      const void* first =
-          number.empty() ? nullptr : memmem(block.data(), upTo, number.data(), number.size());
-      if (first == nullptr && !number.empty() && upTo < block.size())
-        first = memmem(block.data(), block.size(), number.data(), number.size());
       found->push_back(base);
-      found->back().offset +=
-          first == nullptr ? 0 : static_cast<const uint8_t*>(first) - block.data();
+      // The number's first copy in the block; a number the caller will drop is not looked for.
+      if (number.empty() || (unplaced && unplaced->count(number))) continue;
+      const void* first = memmem(block.data(), block.size(), number.data(), number.size());
+      if (first != nullptr)
+        found->back().offset += static_cast<const uint8_t*>(first) - block.data();
     }
   };
   WalkPagesOutsideTable(db, table, [&](ByteView block, uint32_t pageNo) {

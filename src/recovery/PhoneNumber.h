@@ -5,6 +5,8 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "recovery/Records.h"
@@ -35,18 +37,14 @@ size_t RecognisePhoneNumber(ByteView block, size_t e);
 // recogniser refuses (written with blanks or brackets) by the shape of the
 // record alone: the value's serial type, the four integer types in front of
 // it, the property 3 and a value of phone characters where the header says.
-// starts, when given, gets where each appended row's value begins in block.
-void CarvePhoneNumberRecords(ByteView block, const std::vector<ColumnDef>& columns, RowList& rows,
-                             std::vector<size_t>* starts = nullptr);
+void CarvePhoneNumberRecords(ByteView block, const std::vector<ColumnDef>& columns, RowList& rows);
 
 // Finds the telephone numbers of ABMultiValuePropertyValueIndex entries
 // (property, value, UID) in one block: whole entries anywhere, and on an index
 // leaf page also the freed ones, whose first four bytes a freeblock header
 // took (DeletedBytes.h). Appends rows shaped like a multi-value row in which only the property
 // (3) and the value (position 5) are known: the entry does not name the owner.
-// starts as CarvePhoneNumberRecords gives them.
-void CarvePhoneNumberIndexEntries(ByteView block, RowList& rows,
-                                  std::vector<size_t>* starts = nullptr);
+void CarvePhoneNumberIndexEntries(ByteView block, RowList& rows);
 
 // Runs CarvePhoneNumberRecords and CarvePhoneNumberIndexEntries over every
 // page of the main file except page 1 and the leaf pages of ABMultiValue, then,
@@ -57,7 +55,10 @@ void CarvePhoneNumberIndexEntries(ByteView block, RowList& rows,
 // Does nothing when the table is not in the catalogue. found, when given,
 // gets one entry per row: the page, and the offset of the number's own bytes
 // on it (these carvers find a record by its number, not by its cell start).
+// A row whose number is in unplaced (numbers the caller drops, whatever their
+// place) is not looked for: its entry is the page's start.
 void TelephoneNumberCarver(const SqliteFile& db, RowList& rows,
-                           std::vector<FoundAt>* found = nullptr);
+                           std::vector<FoundAt>* found = nullptr,
+                           const std::unordered_set<std::string>* unplaced = nullptr);
 
 }  // namespace vantrel
