@@ -266,6 +266,7 @@ struct PagePerson {
   uint64_t rowid = 0;  // 0: not known
   bool live = false;
   bool anchor = false;  // its rowid is read, not inferred
+  bool known = false;   // a live record the caller already has: not returned
   RowValues row;
 };
 
@@ -280,7 +281,8 @@ struct PagePerson {
 using PlacesOnPage = std::vector<std::pair<size_t, Place>>;
 void CarvePersonsOnLeafPage(const SqliteFile& db, ByteView page,
                             const std::vector<ColumnDef>& columns, RowList& rows,
-                            PlacesOnPage* where) {
+                            PlacesOnPage* where,
+                            const std::unordered_set<uint64_t>* known = nullptr) {
   // Records are found at their anchors alone: a page without one (most
   // leaves of other tables) holds none, and its cells need not be read.
   const size_t firstAnchor = NextPersonAnchor(page, 0);
@@ -338,8 +340,12 @@ void CarvePersonsOnLeafPage(const SqliteFile& db, ByteView page,
       auto inside = std::upper_bound(starts.begin(), starts.end(), header.headerStart);
       if (inside != starts.end() && *inside < end) continue;
     }
-    DecodeCarvedValues(page, header.headerStart + header.headerSize, header.types, columns, false,
-                       0, person.row);
+    // A live record the caller has is still needed to infer its neighbours'
+    // rowids, but not decoded or returned.
+    person.known = person.live && known && known->count(person.rowid);
+    if (!person.known)
+      DecodeCarvedValues(page, header.headerStart + header.headerSize, header.types, columns, false,
+                         0, person.row);
     if (!person.live && !HasCleanNames(person.row)) continue;
     found.push_back(std::move(person));
     i = end - 1;
@@ -379,7 +385,7 @@ void CarvePersonsOnLeafPage(const SqliteFile& db, ByteView page,
   for (PagePerson& person : found) {
     // A freed record whose rowid is not known still names a deleted person;
     // its value 0 stays empty.
-    if ((person.live && person.rowid == 0) || person.row.empty()) continue;
+    if ((person.live && person.rowid == 0) || person.row.empty() || person.known) continue;
     person.row.at(0) = person.rowid == 0 ? std::string() : std::to_string(person.rowid);
     rows.push_back(std::move(person.row));
     if (!where) continue;
@@ -420,7 +426,8 @@ void PersonCarver(const SqliteFile& db, RowList& rows, FoundList* found) {
   CarveLogFrames(db, *table, rows, found, carve);
 }
 
-void PersonCarverOnTablePages(const SqliteFile& db, RowList& rows, FoundList* found) {
+void PersonCarverOnTablePages(const SqliteFile& db, RowList& rows, FoundList* found,
+                              const std::unordered_set<uint64_t>* liveRowids) {
   const TableInfo* table = FindTable(db, "ABPerson");
   if (!table || table->columns.size() < kPersonFirstColumns) return;
   std::vector<uint8_t> page;
@@ -430,7 +437,8 @@ void PersonCarverOnTablePages(const SqliteFile& db, RowList& rows, FoundList* fo
       if (pageNo < 2 || ReadPageNumber(db, static_cast<uint32_t>(pageNo), page) != PageRead::Whole)
         continue;
       places.clear();
-      CarvePersonsOnLeafPage(db, ByteView(page.data(), page.size()), table->columns, rows, &places);
+      CarvePersonsOnLeafPage(db, ByteView(page.data(), page.size()), table->columns, rows, &places,
+                             liveRowids);
       if (!found) continue;
       for (const auto& [at, place] : places)
         found->push_back(FoundOnPage(db, static_cast<uint32_t>(pageNo), at, place));

@@ -367,7 +367,18 @@ LoaderStatus ContactLoader(const SqliteFile& db, ContactMap& contacts,
   TelephoneNumberCarver(db, multiDeleted, &multiFound, &liveValues);
   EmailCarver(db, multiDeleted, &multiFound);
   PersonCarver(db, personCarved, &personFound);
-  PersonCarverOnTablePages(db, personCarved, &personFound);
+  // The table's live records come along with its freed ones; those the live
+  // read gave (by the same rowid text) would only be dropped again below: as
+  // live persons, and as owners named first by the live rows.
+  std::unordered_set<uint64_t> readLive;
+  for (const RowValues& person : personLive) {
+    const std::string& text = At(person, pc::kRowid);
+    const int64_t rowid = TextToInt(text);
+    if (rowid > 0 && std::to_string(rowid) == text &&
+        (rowid > UINT32_MAX || livePersons.count(static_cast<uint32_t>(rowid))))
+      readLive.insert(static_cast<uint64_t>(rowid));
+  }
+  PersonCarverOnTablePages(db, personCarved, &personFound, &readLive);
   if (result != LoaderStatus::Loaded || (multiLive.empty() && multiDeleted.empty())) return result;
   const EntryColumns e(FindTable(db, "ABMultiValueEntry"));
   const size_t labelValue =
