@@ -1,6 +1,7 @@
 #include "recovery/PhoneNumber.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <string>
 #include <unordered_set>
@@ -20,9 +21,20 @@ bool IsDigit(uint8_t c) {
   return c >= '0' && c <= '9';
 }
 
+constexpr bool IsNumberCharacter(uint8_t c) {
+  return (c >= '0' && c <= '9') || c == ' ' || c == '#' || c == '*' || c == '+' || c == ',' ||
+         c == '-' || c == ';';
+}
+
+// The recogniser tests up to 21 bytes for each digit it ends at: a table.
+constexpr std::array<bool, 256> kNumberBytes = [] {
+  std::array<bool, 256> table{};
+  for (int c = 0; c < 256; ++c) table[c] = IsNumberCharacter(static_cast<uint8_t>(c));
+  return table;
+}();
+
 bool IsNumberByte(uint8_t c) {
-  return IsDigit(c) || c == ' ' || c == '#' || c == '*' || c == '+' || c == ',' || c == '-' ||
-         c == ';';
+  return kNumberBytes[c];
 }
 
 // Content size of the small serial types a multi-value's integer columns use.
@@ -40,11 +52,11 @@ constexpr size_t kMultiValueColumnsIos7 = 7;
 
 }  // namespace
 
-size_t RecognisePhoneNumber(ByteView block, size_t e) {
-  if (e < 2 || e >= block.size()) return 0;
-  if (!IsDigit(block[e]) || !IsDigit(block[e - 1]) || !IsDigit(block[e - 2])) return 0;
-  size_t run = 3;
-  while (run < kMaxPhoneNumberLength + 1 && run <= e && IsNumberByte(block[e - run])) ++run;
+namespace {
+
+// RecognisePhoneNumber once the bytes ending at e are known to be digits (the
+// last three) and number bytes: run is how many, at most 21.
+size_t RecogniseRun(ByteView block, size_t e, size_t run) {
   // A number starts with a digit or "+": leading blanks, dashes and the like
   // belong to whatever stood before it.
   while (run >= 3) {
@@ -75,6 +87,16 @@ size_t RecognisePhoneNumber(ByteView block, size_t e) {
     return 0;
   }
   return run;
+}
+
+}  // namespace
+
+size_t RecognisePhoneNumber(ByteView block, size_t e) {
+  if (e < 2 || e >= block.size()) return 0;
+  if (!IsDigit(block[e]) || !IsDigit(block[e - 1]) || !IsDigit(block[e - 2])) return 0;
+  size_t run = 3;
+  while (run < kMaxPhoneNumberLength + 1 && run <= e && IsNumberByte(block[e - run])) ++run;
+  return RecogniseRun(block, e, run);
 }
 
 namespace {
@@ -252,6 +274,7 @@ void CarvePhoneNumberRecords(ByteView block, const std::vector<ColumnDef>& colum
   std::vector<uint64_t> types;
   std::unordered_set<size_t> taken;  // value starts of the records already appended
   size_t e = block.size();
+  size_t runStart = 1, runEnd = 0;  // [runStart, runEnd]: number bytes, none yet
   // (length, distance) pairs of the serial types in front of one run.
   std::vector<std::pair<size_t, size_t>> tries;
   while (e > 0) {
@@ -267,7 +290,14 @@ void CarvePhoneNumberRecords(ByteView block, const std::vector<ColumnDef>& colum
       continue;
     }
     if (!IsDigit(block[e])) continue;
-    const size_t run = RecognisePhoneNumber(block, e);
+    // The run of number bytes e lies in, found once for all the ends in it
+    // (RecognisePhoneNumber would count back from each).
+    if (e > runEnd || e < runStart) {
+      runStart = runEnd = e;
+      while (runStart > 0 && IsNumberByte(block[runStart - 1])) --runStart;
+    }
+    const size_t run =
+        RecogniseRun(block, e, std::min(kMaxPhoneNumberLength + 1, e - runStart + 1));
     if (run == 0) continue;
     // The value's serial type: text (or blob) of n bytes, a few bytes in front
     // of the value (the integers of positions 1 to 4 lie between). The byte
