@@ -1,6 +1,7 @@
 #include "recovery/ContactLoader.h"
 
 #include <algorithm>
+#include <initializer_list>
 #include <iterator>
 #include <map>
 #include <string_view>
@@ -104,9 +105,33 @@ uint64_t FirstRowid(const SqliteFile& db, int32_t pageNo, std::vector<uint8_t>& 
 // an address's parts come in the order the device added them (the b-tree walk
 // itself visits the right-most subtree first). An absent table reads as empty.
 // Leaves that lost every row come last: they hold no live row to order by.
+// The live rows of a page set (values of columns wanted does not flag left
+// "", every column rendered when it is empty), then carve's rows.
+void ReadRows(const SqliteFile& db, const PageSet& pageSet, const std::vector<ColumnDef>& columns,
+              const std::vector<bool>& wanted, RowList& live, RowList& carved,
+              const CarveStep& carve, FoundList* found) {
+  RowValues row;
+  VisitLeafPages(db, pageSet, [&](const LeafPage& page) {
+    VisitLiveCells(db, page, columns, wanted, row,
+                   [&](const RowValues& values, uint64_t) { live.push_back(values); });
+    if (carve) carve(db, page, columns, carved, found);
+  });
+}
+
+// The columns at positions, as ReadRows wants them; positions past the
+// table's columns are none of its.
+std::vector<bool> Wanted(const TableInfo* table, std::initializer_list<size_t> positions) {
+  std::vector<bool> wanted(table ? table->columns.size() : 0, false);
+  for (size_t at : positions)
+    if (at < wanted.size()) wanted[at] = true;
+  return wanted;
+}
+
+// wanted: the columns whose live values are read (ReadRows); every one when
+// empty.
 void ReadTableInRowidOrder(const SqliteFile& db, const std::string& name, RowList& live,
                            RowList& carved, const CarveStep& carve = TemplateCarvePage,
-                           FoundList* found = nullptr) {
+                           FoundList* found = nullptr, const std::vector<bool>& wanted = {}) {
   const TableInfo* table = FindTable(db, name);
   if (!table) return;
   std::vector<uint8_t> buffer;
@@ -118,10 +143,10 @@ void ReadTableInRowidOrder(const SqliteFile& db, const std::string& name, RowLis
                      [](const auto& a, const auto& b) { return a.first < b.first; });
     PageSet ordered;
     for (const auto& page : pages) ordered.leafPages.push_back(page.second);
-    ReadPageSetRows(db, ordered, live, carved, table->columns, carve, found);
+    ReadRows(db, ordered, table->columns, wanted, live, carved, carve, found);
     PageSet emptied;
     emptied.leafPages = pageSet.emptyLeafPages;
-    ReadPageSetRows(db, emptied, live, carved, table->columns, carve, found);
+    ReadRows(db, emptied, table->columns, wanted, live, carved, carve, found);
   }
 }
 
@@ -339,16 +364,27 @@ LoaderStatus ContactLoader(const SqliteFile& db, ContactMap& contacts,
   RowList multiLive, multiDeleted;
   std::vector<FoundAt> multiFound;  // where each of multiDeleted lay
   LoaderStatus result = LoaderStatus::NoPages;
+  // Of the live rows only the columns below are read: the others (guids,
+  // sort keys, dates of change) name nothing the records show.
+  const TableInfo* persons = FindTable(db, "ABPerson");
+  const PersonColumns p(persons);
+  const MultiValueColumns m(multiValues);
+  const size_t creationDate = Named(persons, "CreationDate", pc::kCreationDate);
   if (!multiValues->pageSets.empty()) {
     ReadTableInRowidOrder(db, "ABMultiValue", multiLive, multiDeleted, CarveMultiValuePage,
-                          &multiFound);
+                          &multiFound,
+                          Wanted(multiValues, {m.uid, m.recordId, m.property, m.label, m.value}));
     result = LoaderStatus::Loaded;
   }
   RowList personLive, personDeleted, personCarved;
   FoundList personFound;  // where each of personCarved lay
-  ReadTableInRowidOrder(db, "ABPerson", personLive, personDeleted);
-  const PersonColumns p(FindTable(db, "ABPerson"));
-  const MultiValueColumns m(multiValues);
+  // pc's first eight positions: deleted numbers' owners are named by them.
+  ReadTableInRowidOrder(
+      db, "ABPerson", personLive, personDeleted, TemplateCarvePage, nullptr,
+      Wanted(persons,
+             {p.rowid, p.first, p.last, p.middle, p.firstPhonetic, p.middlePhonetic, p.lastPhonetic,
+              p.organization, creationDate, pc::kRowid, pc::kFirst, pc::kLast, pc::kMiddle,
+              pc::kFirstPhonetic, pc::kMiddlePhonetic, pc::kLastPhonetic, pc::kOrganization}));
 
   // Values still held by a live multi-value of a live person are never
   // listed as deleted, whether or not the person's record shows them (a
@@ -435,7 +471,6 @@ LoaderStatus ContactLoader(const SqliteFile& db, ContactMap& contacts,
   }
   // The deleted persons, each by its most complete copy.
   std::set<int64_t> liveCreationDates;
-  const size_t creationDate = Named(FindTable(db, "ABPerson"), "CreationDate", pc::kCreationDate);
   for (const RowValues& person : personLive) {
     const int64_t created = TextToInt(At(person, creationDate));
     if (created != 0) liveCreationDates.insert(created);
