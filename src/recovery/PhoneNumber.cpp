@@ -54,6 +54,51 @@ constexpr size_t kMultiValueColumnsIos7 = 7;
 
 namespace {
 
+// Bit k set when byte k of the eight at bytes is an ASCII digit. For each
+// byte, 0x2F < byte < 0x3A is worked out on its low seven bits apart from its
+// high bit, so no borrow or carry reaches a neighbour; the eight flags are
+// then gathered into one byte.
+uint64_t DigitFlags(const uint8_t* bytes) {
+  uint64_t x = 0;
+  std::memcpy(&x, bytes, sizeof x);
+  constexpr uint64_t kOnes = ~uint64_t{0} / 255;
+  constexpr uint64_t kLow7 = kOnes * 127;
+  constexpr uint64_t kHigh = kOnes * 128;
+  const uint64_t low = x & kLow7;
+  const uint64_t flags = (kOnes * (127 + 0x3A) - low) & ~x & (low + kOnes * (127 - 0x2F)) & kHigh;
+  return ((flags >> 7) * 0x0102040810204080ull) >> 56;
+}
+
+// The ends of three digits in a row in block: bit i (of word i / 64) set when
+// bytes i - 2, i - 1 and i are digits, the only places the recogniser can
+// accept.
+void DigitRunEnds(ByteView block, std::vector<uint64_t>& ends) {
+  const size_t n = block.size();
+  ends.assign((n + 63) / 64, 0);
+  size_t i = 0;
+  for (; i + 8 <= n; i += 8) ends[i / 64] |= DigitFlags(block.data() + i) << (i % 64);
+  for (; i < n; ++i) ends[i / 64] |= uint64_t{IsDigit(block[i])} << (i % 64);
+  uint64_t before = 0;  // the digits of the word before
+  for (uint64_t& word : ends) {
+    const uint64_t digits = word;
+    word = digits & ((digits << 1) | (before >> 63)) & ((digits << 2) | (before >> 62));
+    before = digits;
+  }
+}
+
+// The highest set bit below position limit, or SIZE_MAX.
+size_t HighestBelow(const std::vector<uint64_t>& bits, size_t limit) {
+  if (limit == 0) return SIZE_MAX;
+  size_t word = (limit - 1) / 64;
+  const size_t bit = (limit - 1) % 64;
+  uint64_t mask = bits[word] & (bit == 63 ? ~uint64_t{0} : (uint64_t{1} << (bit + 1)) - 1);
+  while (mask == 0) {
+    if (word == 0) return SIZE_MAX;
+    mask = bits[--word];
+  }
+  return word * 64 + 63 - static_cast<size_t>(__builtin_clzll(mask));
+}
+
 // RecognisePhoneNumber once the bytes ending at e are known to be digits (the
 // last three) and number bytes: run is how many, at most 21.
 size_t RecogniseRun(ByteView block, size_t e, size_t run) {
@@ -273,23 +318,13 @@ void CarvePhoneNumberRecords(ByteView block, const std::vector<ColumnDef>& colum
   if (columnCount < kMultiValueColumnsIos6) return;
   std::vector<uint64_t> types;
   std::unordered_set<size_t> taken;  // value starts of the records already appended
-  size_t e = block.size();
+  std::vector<uint64_t> ends;
+  DigitRunEnds(block, ends);
   size_t runStart = 1, runEnd = 0;  // [runStart, runEnd]: number bytes, none yet
   // (length, distance) pairs of the serial types in front of one run.
   std::vector<std::pair<size_t, size_t>> tries;
-  while (e > 0) {
-    --e;
-    // The recogniser wants three digits ending at e: a byte that is no digit
-    // rules out itself and the one or two ends after it as well.
-    if (!IsDigit(block[e - 2])) {
-      e = e >= 2 ? e - 2 : 0;
-      continue;
-    }
-    if (!IsDigit(block[e - 1])) {
-      --e;
-      continue;
-    }
-    if (!IsDigit(block[e])) continue;
+  // From the end towards the start, each place three digits end at.
+  for (size_t e = HighestBelow(ends, block.size()); e != SIZE_MAX; e = HighestBelow(ends, e)) {
     // The run of number bytes e lies in, found once for all the ends in it
     // (RecognisePhoneNumber would count back from each).
     if (e > runEnd || e < runStart) {
