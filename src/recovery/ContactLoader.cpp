@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "recovery/ColumnNames.h"
+#include "recovery/ColumnRules.h"
 #include "recovery/ContactCarvers.h"
 #include "recovery/Loaders.h"
 #include "recovery/PhoneNumber.h"
@@ -378,9 +379,16 @@ LoaderStatus ContactLoader(const SqliteFile& db, ContactMap& contacts,
   }
   RowList personLive, personDeleted, personCarved;
   FoundList personFound;  // where each of personCarved lay
+  // The table's free space is carved only to name owners, and a row carved
+  // there names one only by its value 0: a rowid alias reads there as NULL,
+  // "" (RenderValue gives a carved NULL no rowid), which names nobody. With
+  // such a first column (as the address book has) nothing is carved.
+  const bool rowidAliasFirst =
+      persons && !persons->columns.empty() && IsRowidAlias(persons->columns[0]);
   // pc's first eight positions: deleted numbers' owners are named by them.
   ReadTableInRowidOrder(
-      db, "ABPerson", personLive, personDeleted, TemplateCarvePage, nullptr,
+      db, "ABPerson", personLive, personDeleted,
+      rowidAliasFirst ? CarveStep() : CarveStep(TemplateCarvePage), nullptr,
       Wanted(persons,
              {p.rowid, p.first, p.last, p.middle, p.firstPhonetic, p.middlePhonetic, p.lastPhonetic,
               p.organization, creationDate, pc::kRowid, pc::kFirst, pc::kLast, pc::kMiddle,
