@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstring>
 #include <functional>
 #include <map>
 #include <string>
@@ -74,6 +75,7 @@ void DecodeCarvedValues(ByteView block, size_t body, const std::vector<uint64_t>
                         RowValues& row) {
   size_t pos = body;
   const size_t count = std::min(serialTypes.size(), columns.size());
+  row.reserve(row.size() + count);
   for (size_t k = 0; k < count; ++k) {
     const uint64_t type = serialTypes[k];
     const ColumnDef& column = columns[k];
@@ -98,9 +100,7 @@ void DecodeCarvedValues(ByteView block, size_t body, const std::vector<uint64_t>
       }
       return;
     }
-    std::string value;
-    RenderValue(type, block.Sub(pos, size), column, true, 0, value);
-    row.push_back(std::move(value));
+    RenderValue(type, block.Sub(pos, size), column, true, 0, row.emplace_back());
     pos += size;
   }
 }
@@ -194,6 +194,16 @@ bool IsPersonAnchor(ByteView block, size_t i) {
          (block[i - kKindTypeBack] == 8 || block[i - kKindTypeBack] == 9);
 }
 
+// The first i from `from` on where IsPersonAnchor holds, or SIZE_MAX. Both
+// date types are 4, a byte most text and index pages rarely hold: memchr
+// skips to the next one instead of testing every byte.
+size_t NextPersonAnchor(ByteView block, size_t from) {
+  for (size_t i = FindByte(block, std::max<size_t>(from, kHeaderSizeBack + 5), 4); i != SIZE_MAX;
+       i = FindByte(block, i + 1, 4))
+    if (IsPersonAnchor(block, i)) return i;
+  return SIZE_MAX;
+}
+
 bool ReadPersonHeader(ByteView block, size_t i, size_t columnCount, PersonHeader& header) {
   if (!IsPersonAnchor(block, i) || block[i - kRowidTypeBack] != 0) return false;
   header.headerStart = i - kHeaderSizeBack;
@@ -221,7 +231,7 @@ void CarvePersonRecords(ByteView block, const std::vector<ColumnDef>& columns, R
   const std::vector<size_t> starts = CellAndFreeblockStarts(block);
   // The anchor needs 24 bytes in front of it (header, rowid, payload length)
   // and the ModificationDate type after it.
-  for (size_t i = kHeaderSizeBack + 5; i + 1 < n; ++i) {
+  for (size_t i = NextPersonAnchor(block, 0); i != SIZE_MAX; i = NextPersonAnchor(block, i + 1)) {
     if (!ReadPersonHeader(block, i, columnCount, header)) continue;
     const size_t headerStart = header.headerStart;
     const uint64_t headerSize = header.headerSize;
@@ -256,6 +266,7 @@ struct PagePerson {
   uint64_t rowid = 0;  // 0: not known
   bool live = false;
   bool anchor = false;  // its rowid is read, not inferred
+  bool known = false;   // a live record the caller already has: not returned
   RowValues row;
 };
 
@@ -270,7 +281,12 @@ struct PagePerson {
 using PlacesOnPage = std::vector<std::pair<size_t, Place>>;
 void CarvePersonsOnLeafPage(const SqliteFile& db, ByteView page,
                             const std::vector<ColumnDef>& columns, RowList& rows,
-                            PlacesOnPage* where) {
+                            PlacesOnPage* where,
+                            const std::unordered_set<uint64_t>* known = nullptr) {
+  // Records are found at their anchors alone: a page without one (most
+  // leaves of other tables) holds none, and its cells need not be read.
+  const size_t firstAnchor = NextPersonAnchor(page, 0);
+  if (firstAnchor == SIZE_MAX) return;
   std::vector<uint16_t> offsets;
   // A page image whose header a freelist trunk's links took has no cells to
   // go by: its records are found by their own bytes alone.
@@ -286,8 +302,7 @@ void CarvePersonsOnLeafPage(const SqliteFile& db, ByteView page,
   const size_t columnCount = columns.size();
   std::vector<PagePerson> found;
   PersonHeader header;
-  for (size_t i = kHeaderSizeBack + 5; i + 1 < page.size(); ++i) {
-    if (!IsPersonAnchor(page, i)) continue;
+  for (size_t i = firstAnchor; i != SIZE_MAX; i = NextPersonAnchor(page, i + 1)) {
     PagePerson person;
     person.headerStart = i - kHeaderSizeBack;
     auto live = liveByHeader.find(person.headerStart);
@@ -325,8 +340,12 @@ void CarvePersonsOnLeafPage(const SqliteFile& db, ByteView page,
       auto inside = std::upper_bound(starts.begin(), starts.end(), header.headerStart);
       if (inside != starts.end() && *inside < end) continue;
     }
-    DecodeCarvedValues(page, header.headerStart + header.headerSize, header.types, columns, false,
-                       0, person.row);
+    // A live record the caller has is still needed to infer its neighbours'
+    // rowids, but not decoded or returned.
+    person.known = person.live && known && known->count(person.rowid);
+    if (!person.known)
+      DecodeCarvedValues(page, header.headerStart + header.headerSize, header.types, columns, false,
+                         0, person.row);
     if (!person.live && !HasCleanNames(person.row)) continue;
     found.push_back(std::move(person));
     i = end - 1;
@@ -366,7 +385,7 @@ void CarvePersonsOnLeafPage(const SqliteFile& db, ByteView page,
   for (PagePerson& person : found) {
     // A freed record whose rowid is not known still names a deleted person;
     // its value 0 stays empty.
-    if ((person.live && person.rowid == 0) || person.row.empty()) continue;
+    if ((person.live && person.rowid == 0) || person.row.empty() || person.known) continue;
     person.row.at(0) = person.rowid == 0 ? std::string() : std::to_string(person.rowid);
     rows.push_back(std::move(person.row));
     if (!where) continue;
@@ -407,7 +426,8 @@ void PersonCarver(const SqliteFile& db, RowList& rows, FoundList* found) {
   CarveLogFrames(db, *table, rows, found, carve);
 }
 
-void PersonCarverOnTablePages(const SqliteFile& db, RowList& rows, FoundList* found) {
+void PersonCarverOnTablePages(const SqliteFile& db, RowList& rows, FoundList* found,
+                              const std::unordered_set<uint64_t>* liveRowids) {
   const TableInfo* table = FindTable(db, "ABPerson");
   if (!table || table->columns.size() < kPersonFirstColumns) return;
   std::vector<uint8_t> page;
@@ -417,7 +437,8 @@ void PersonCarverOnTablePages(const SqliteFile& db, RowList& rows, FoundList* fo
       if (pageNo < 2 || ReadPageNumber(db, static_cast<uint32_t>(pageNo), page) != PageRead::Whole)
         continue;
       places.clear();
-      CarvePersonsOnLeafPage(db, ByteView(page.data(), page.size()), table->columns, rows, &places);
+      CarvePersonsOnLeafPage(db, ByteView(page.data(), page.size()), table->columns, rows, &places,
+                             liveRowids);
       if (!found) continue;
       for (const auto& [at, place] : places)
         found->push_back(FoundOnPage(db, static_cast<uint32_t>(pageNo), at, place));
@@ -427,6 +448,13 @@ void PersonCarverOnTablePages(const SqliteFile& db, RowList& rows, FoundList* fo
 
 // ---------------------------------------------------------------------------------------------
 // Template carving of ABMultiValue leaf pages
+
+size_t FindByte(ByteView block, size_t from, uint8_t value) {
+  if (from >= block.size()) return SIZE_MAX;
+  const void* at = std::memchr(block.data() + from, value, block.size() - from);
+  return at == nullptr ? SIZE_MAX
+                       : static_cast<size_t>(static_cast<const uint8_t*>(at) - block.data());
+}
 
 bool IsMultiValueProperty(int64_t code) {
   return code == 3 || code == 4 || code == 5 || code == 12 || code == 13 || code == 22 ||
@@ -488,6 +516,11 @@ void CarveEmailRecords(ByteView block, const std::vector<ColumnDef>& columns, Ro
   // identifier and label are the four bytes before it, the UID's NULL and the
   // header size the two before those.
   for (size_t s = 6; s < block.size(); ++s) {
+    // The property's type (1) three bytes before s is the rarest of the tests.
+    const size_t one = FindByte(block, s - 3, 1);
+    if (one == SIZE_MAX) break;
+    s = one + 3;
+    if (s >= block.size()) break;
     const uint8_t t = block[s];
     if (t < 13 || t % 2 == 0 || t > 13 + 2 * kMaxEmailLength) continue;
     if (block[s - 3] != 1 || !IsSmallIntegerType(block[s - 4]) ||

@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <unordered_set>
 #include <vector>
 
 #include "recovery/Records.h"
@@ -69,8 +70,11 @@ void PersonCarver(const SqliteFile& db, RowList& rows, FoundList* found = nullpt
 // or with damaged names, are left out; live records come along with their own
 // names. A freed record whose rowid neither survived nor follows from its
 // neighbours comes with value 0 empty. found, when given, gets where each record's header lay: Gap
-// or Freeblock for a freed record, Unknown for a live one.
-void PersonCarverOnTablePages(const SqliteFile& db, RowList& rows, FoundList* found = nullptr);
+// or Freeblock for a freed record, Unknown for a live one. A live record
+// whose rowid is in liveRowids (ones the caller read from the table itself)
+// is left out; it still counts for its neighbours' rowids.
+void PersonCarverOnTablePages(const SqliteFile& db, RowList& rows, FoundList* found = nullptr,
+                              const std::unordered_set<uint64_t>* liveRowids = nullptr);
 
 // Finds ABMultiValue records of e-mail addresses (property 4) in one block by
 // their shape: the value's text serial type with the four integer types of
@@ -90,6 +94,12 @@ void CarveEmailRecords(ByteView block, const std::vector<ColumnDef>& columns, Ro
 // image is in the log, and over every committed log frame. found, when
 // given, gets one entry per row.
 void EmailCarver(const SqliteFile& db, RowList& rows, FoundList* found = nullptr);
+
+// The first offset from `from` on whose byte is value, or SIZE_MAX. The
+// carvers' scans test many bytes around one rare byte of a record's header;
+// they step from one such byte to the next with this (memchr) instead of
+// testing every offset.
+size_t FindByte(ByteView block, size_t from, uint8_t value);
 
 // The property codes a multi-value can carry: phone 3, e-mail 4, address 5,
 // dates 12, instant messaging 13, URL 22, related name 23, social profile 46.

@@ -1,12 +1,16 @@
 #include "recovery/ContactLoader.h"
 
 #include <algorithm>
+#include <initializer_list>
 #include <iterator>
 #include <map>
+#include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <utility>
 
 #include "recovery/ColumnNames.h"
+#include "recovery/ColumnRules.h"
 #include "recovery/ContactCarvers.h"
 #include "recovery/Loaders.h"
 #include "recovery/PhoneNumber.h"
@@ -102,9 +106,33 @@ uint64_t FirstRowid(const SqliteFile& db, int32_t pageNo, std::vector<uint8_t>& 
 // an address's parts come in the order the device added them (the b-tree walk
 // itself visits the right-most subtree first). An absent table reads as empty.
 // Leaves that lost every row come last: they hold no live row to order by.
+// The live rows of a page set (values of columns wanted does not flag left
+// "", every column rendered when it is empty), then carve's rows.
+void ReadRows(const SqliteFile& db, const PageSet& pageSet, const std::vector<ColumnDef>& columns,
+              const std::vector<bool>& wanted, RowList& live, RowList& carved,
+              const CarveStep& carve, FoundList* found) {
+  RowValues row;
+  VisitLeafPages(db, pageSet, [&](const LeafPage& page) {
+    VisitLiveCells(db, page, columns, wanted, row,
+                   [&](const RowValues& values, uint64_t) { live.push_back(values); });
+    if (carve) carve(db, page, columns, carved, found);
+  });
+}
+
+// The columns at positions, as ReadRows wants them; positions past the
+// table's columns are none of its.
+std::vector<bool> Wanted(const TableInfo* table, std::initializer_list<size_t> positions) {
+  std::vector<bool> wanted(table ? table->columns.size() : 0, false);
+  for (size_t at : positions)
+    if (at < wanted.size()) wanted[at] = true;
+  return wanted;
+}
+
+// wanted: the columns whose live values are read (ReadRows); every one when
+// empty.
 void ReadTableInRowidOrder(const SqliteFile& db, const std::string& name, RowList& live,
                            RowList& carved, const CarveStep& carve = TemplateCarvePage,
-                           FoundList* found = nullptr) {
+                           FoundList* found = nullptr, const std::vector<bool>& wanted = {}) {
   const TableInfo* table = FindTable(db, name);
   if (!table) return;
   std::vector<uint8_t> buffer;
@@ -116,10 +144,10 @@ void ReadTableInRowidOrder(const SqliteFile& db, const std::string& name, RowLis
                      [](const auto& a, const auto& b) { return a.first < b.first; });
     PageSet ordered;
     for (const auto& page : pages) ordered.leafPages.push_back(page.second);
-    ReadPageSetRows(db, ordered, live, carved, table->columns, carve, found);
+    ReadRows(db, ordered, table->columns, wanted, live, carved, carve, found);
     PageSet emptied;
     emptied.leafPages = pageSet.emptyLeafPages;
-    ReadPageSetRows(db, emptied, live, carved, table->columns, carve, found);
+    ReadRows(db, emptied, table->columns, wanted, live, carved, carve, found);
   }
 }
 
@@ -133,15 +161,24 @@ std::string ResolveLabel(const std::string& stored) {
   return stored.substr(open + 1, close - open - 1);
 }
 
-DeletedContactList BuildDeletedContacts(const RowList& deletedMultiValues, const RowList& persons,
-                                        const std::set<std::string>& liveValues,
-                                        const std::vector<FoundAt>* found) {
+namespace {
+
+// BuildDeletedContacts over persons given by pointer: the loader names owners
+// from several lists without copying their rows into one. Any set of strings
+// with count() serves as liveValues (the loader's is a hash set).
+template <typename Values>
+DeletedContactList BuildDeletedContactsOf(const RowList& deletedMultiValues,
+                                          const std::vector<const RowValues*>& persons,
+                                          const Values& liveValues,
+                                          const std::vector<FoundAt>* found) {
   DeletedContactList listed;
-  // A person's rowid -> its name; the first row of a rowid wins.
-  std::unordered_map<std::string, std::string> names;
-  for (const RowValues& person : persons) {
-    if (At(person, pc::kRowid).empty()) continue;
-    names.emplace(person[pc::kRowid], PersonName(person));
+  // A person's rowid -> its row; the first row of a rowid wins. The name is
+  // joined only for the owners looked up.
+  std::unordered_map<std::string_view, const RowValues*> names;
+  names.reserve(persons.size());
+  for (const RowValues* person : persons) {
+    if (At(*person, pc::kRowid).empty()) continue;
+    names.emplace((*person)[pc::kRowid], person);
   }
   // Number -> positions of its lines, to list each deleted record once.
   std::unordered_map<std::string, std::vector<size_t>> lines;
@@ -156,7 +193,7 @@ DeletedContactList BuildDeletedContacts(const RowList& deletedMultiValues, const
     std::string name;
     if (!owner.empty()) {
       auto found = names.find(owner);
-      if (found != names.end()) name = found->second;
+      if (found != names.end()) name = PersonName(*found->second);
     }
     std::vector<size_t>& same = lines[number];
     bool known = false;
@@ -212,6 +249,17 @@ DeletedContactList BuildDeletedContacts(const RowList& deletedMultiValues, const
   for (size_t k = 0; k < listed.size(); ++k)
     if (!cut[k]) kept.push_back(std::move(listed[k]));
   return kept;
+}
+
+}  // namespace
+
+DeletedContactList BuildDeletedContacts(const RowList& deletedMultiValues, const RowList& persons,
+                                        const std::set<std::string>& liveValues,
+                                        const std::vector<FoundAt>* found) {
+  std::vector<const RowValues*> rows;
+  rows.reserve(persons.size());
+  for (const RowValues& person : persons) rows.push_back(&person);
+  return BuildDeletedContactsOf(deletedMultiValues, rows, liveValues, found);
 }
 
 std::vector<DeletedPerson> ChooseDeletedPersons(const RowList& carved, const FoundList& found,
@@ -317,22 +365,65 @@ LoaderStatus ContactLoader(const SqliteFile& db, ContactMap& contacts,
   RowList multiLive, multiDeleted;
   std::vector<FoundAt> multiFound;  // where each of multiDeleted lay
   LoaderStatus result = LoaderStatus::NoPages;
+  // Of the live rows only the columns below are read: the others (guids,
+  // sort keys, dates of change) name nothing the records show.
+  const TableInfo* persons = FindTable(db, "ABPerson");
+  const PersonColumns p(persons);
+  const MultiValueColumns m(multiValues);
+  const size_t creationDate = Named(persons, "CreationDate", pc::kCreationDate);
   if (!multiValues->pageSets.empty()) {
     ReadTableInRowidOrder(db, "ABMultiValue", multiLive, multiDeleted, CarveMultiValuePage,
-                          &multiFound);
+                          &multiFound,
+                          Wanted(multiValues, {m.uid, m.recordId, m.property, m.label, m.value}));
     result = LoaderStatus::Loaded;
   }
-  TelephoneNumberCarver(db, multiDeleted, &multiFound);
-  EmailCarver(db, multiDeleted, &multiFound);
   RowList personLive, personDeleted, personCarved;
   FoundList personFound;  // where each of personCarved lay
-  ReadTableInRowidOrder(db, "ABPerson", personLive, personDeleted);
-  PersonCarver(db, personCarved, &personFound);
-  PersonCarverOnTablePages(db, personCarved, &personFound);
-  if (result != LoaderStatus::Loaded || (multiLive.empty() && multiDeleted.empty())) return result;
+  // The table's free space is carved only to name owners, and a row carved
+  // there names one only by its value 0: a rowid alias reads there as NULL,
+  // "" (RenderValue gives a carved NULL no rowid), which names nobody. With
+  // such a first column (as the address book has) nothing is carved.
+  const bool rowidAliasFirst =
+      persons && !persons->columns.empty() && IsRowidAlias(persons->columns[0]);
+  // pc's first eight positions: deleted numbers' owners are named by them.
+  ReadTableInRowidOrder(
+      db, "ABPerson", personLive, personDeleted,
+      rowidAliasFirst ? CarveStep() : CarveStep(TemplateCarvePage), nullptr,
+      Wanted(persons,
+             {p.rowid, p.first, p.last, p.middle, p.firstPhonetic, p.middlePhonetic, p.lastPhonetic,
+              p.organization, creationDate, pc::kRowid, pc::kFirst, pc::kLast, pc::kMiddle,
+              pc::kFirstPhonetic, pc::kMiddlePhonetic, pc::kLastPhonetic, pc::kOrganization}));
 
-  const PersonColumns p(FindTable(db, "ABPerson"));
-  const MultiValueColumns m(multiValues);
+  // Values still held by a live multi-value of a live person are never
+  // listed as deleted, whether or not the person's record shows them (a
+  // phone without a label is not shown, yet its stale copies are not deleted).
+  // Known before the carving, they spare the phone carver looking for where
+  // such numbers lay.
+  std::unordered_set<std::string> liveValues;
+  std::set<uint32_t> livePersons;
+  for (const RowValues& person : personLive)
+    if (!person.empty()) livePersons.insert(Key(At(person, p.rowid)));
+  for (const RowValues& mv : multiLive) {
+    const std::string& value = At(mv, m.value);
+    if (livePersons.count(Key(At(mv, m.recordId))) && !value.empty()) liveValues.insert(value);
+  }
+
+  TelephoneNumberCarver(db, multiDeleted, &multiFound, &liveValues);
+  EmailCarver(db, multiDeleted, &multiFound);
+  PersonCarver(db, personCarved, &personFound);
+  // The table's live records come along with its freed ones; those the live
+  // read gave (by the same rowid text) would only be dropped again below: as
+  // live persons, and as owners named first by the live rows.
+  std::unordered_set<uint64_t> readLive;
+  for (const RowValues& person : personLive) {
+    const std::string& text = At(person, pc::kRowid);
+    const int64_t rowid = TextToInt(text);
+    if (rowid > 0 && std::to_string(rowid) == text &&
+        (rowid > UINT32_MAX || livePersons.count(static_cast<uint32_t>(rowid))))
+      readLive.insert(static_cast<uint64_t>(rowid));
+  }
+  PersonCarverOnTablePages(db, personCarved, &personFound, &readLive);
+  if (result != LoaderStatus::Loaded || (multiLive.empty() && multiDeleted.empty())) return result;
   const EntryColumns e(FindTable(db, "ABMultiValueEntry"));
   const size_t labelValue =
       Named(FindTable(db, "ABMultiValueLabel"), "value", kNameTableValueColumn);
@@ -343,27 +434,17 @@ LoaderStatus ContactLoader(const SqliteFile& db, ContactMap& contacts,
   };
 
   // Stage 2: live persons with their multi-values, then the deleted entry.
-  RowList labelLive, labelDeleted, entryLive, entryDeleted, entryKeyLive, entryKeyDeleted;
-  ReadTableInRowidOrder(db, "ABMultiValueLabel", labelLive, labelDeleted);
-  ReadTableInRowidOrder(db, "ABMultiValueEntry", entryLive, entryDeleted);
-  ReadTableInRowidOrder(db, "ABMultiValueEntryKey", entryKeyLive, entryKeyDeleted);
+  // Only their live rows name anything: their free space is not carved.
+  RowList labelLive, entryLive, entryKeyLive, none;
+  ReadTableInRowidOrder(db, "ABMultiValueLabel", labelLive, none, CarveStep());
+  ReadTableInRowidOrder(db, "ABMultiValueEntry", entryLive, none, CarveStep());
+  ReadTableInRowidOrder(db, "ABMultiValueEntryKey", entryKeyLive, none, CarveStep());
 
   std::multimap<uint32_t, const RowValues*> byPerson;
   for (const RowValues& row : multiLive) byPerson.emplace(Key(At(row, m.recordId)), &row);
   std::multimap<uint32_t, const RowValues*> entriesByParent;
   for (const RowValues& row : entryLive) entriesByParent.emplace(Key(At(row, e.parentId)), &row);
 
-  // Values still held by a live multi-value of a live person are never
-  // listed as deleted, whether or not the person's record shows them (a
-  // phone without a label is not shown, yet its stale copies are not deleted).
-  std::set<std::string> liveValues;
-  std::set<uint32_t> livePersons;
-  for (const RowValues& person : personLive)
-    if (!person.empty()) livePersons.insert(Key(At(person, p.rowid)));
-  for (const RowValues& mv : multiLive) {
-    const std::string& value = At(mv, m.value);
-    if (livePersons.count(Key(At(mv, m.recordId))) && !value.empty()) liveValues.insert(value);
-  }
   for (const RowValues& person : personLive) {
     if (person.empty()) continue;
     const uint32_t id = Key(At(person, p.rowid));
@@ -398,7 +479,6 @@ LoaderStatus ContactLoader(const SqliteFile& db, ContactMap& contacts,
   }
   // The deleted persons, each by its most complete copy.
   std::set<int64_t> liveCreationDates;
-  const size_t creationDate = Named(FindTable(db, "ABPerson"), "CreationDate", pc::kCreationDate);
   for (const RowValues& person : personLive) {
     const int64_t created = TextToInt(At(person, creationDate));
     if (created != 0) liveCreationDates.insert(created);
@@ -409,11 +489,14 @@ LoaderStatus ContactLoader(const SqliteFile& db, ContactMap& contacts,
     // A deleted number's owner may be a live person (only the number was
     // deleted) or a deleted one; ABPerson rowids are never reused. A deleted
     // person is named by its chosen copy.
-    RowList owners = personLive;
-    for (const DeletedPerson& person : deletedPersons) owners.push_back(person.row);
-    owners.insert(owners.end(), personCarved.begin(), personCarved.end());
-    owners.insert(owners.end(), personDeleted.begin(), personDeleted.end());
-    deleted = BuildDeletedContacts(multiDeleted, owners, liveValues, &multiFound);
+    std::vector<const RowValues*> owners;
+    owners.reserve(personLive.size() + deletedPersons.size() + personCarved.size() +
+                   personDeleted.size());
+    for (const RowValues& person : personLive) owners.push_back(&person);
+    for (const DeletedPerson& person : deletedPersons) owners.push_back(&person.row);
+    for (const RowValues& person : personCarved) owners.push_back(&person);
+    for (const RowValues& person : personDeleted) owners.push_back(&person);
+    deleted = BuildDeletedContactsOf(multiDeleted, owners, liveValues, &multiFound);
     AddDeletedPersons(deletedPersons, *deleted);
   }
   return result;

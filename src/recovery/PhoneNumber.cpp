@@ -1,6 +1,8 @@
 #include "recovery/PhoneNumber.h"
 
 #include <algorithm>
+#include <array>
+#include <cstring>
 #include <string>
 #include <unordered_set>
 
@@ -19,9 +21,20 @@ bool IsDigit(uint8_t c) {
   return c >= '0' && c <= '9';
 }
 
+constexpr bool IsNumberCharacter(uint8_t c) {
+  return (c >= '0' && c <= '9') || c == ' ' || c == '#' || c == '*' || c == '+' || c == ',' ||
+         c == '-' || c == ';';
+}
+
+// The recogniser tests up to 21 bytes for each digit it ends at: a table.
+constexpr std::array<bool, 256> kNumberBytes = [] {
+  std::array<bool, 256> table{};
+  for (int c = 0; c < 256; ++c) table[c] = IsNumberCharacter(static_cast<uint8_t>(c));
+  return table;
+}();
+
 bool IsNumberByte(uint8_t c) {
-  return IsDigit(c) || c == ' ' || c == '#' || c == '*' || c == '+' || c == ',' || c == '-' ||
-         c == ';';
+  return kNumberBytes[c];
 }
 
 // Content size of the small serial types a multi-value's integer columns use.
@@ -39,11 +52,56 @@ constexpr size_t kMultiValueColumnsIos7 = 7;
 
 }  // namespace
 
-size_t RecognisePhoneNumber(ByteView block, size_t e) {
-  if (e < 2 || e >= block.size()) return 0;
-  if (!IsDigit(block[e]) || !IsDigit(block[e - 1]) || !IsDigit(block[e - 2])) return 0;
-  size_t run = 3;
-  while (run < kMaxPhoneNumberLength + 1 && run <= e && IsNumberByte(block[e - run])) ++run;
+namespace {
+
+// Bit k set when byte k of the eight at bytes is an ASCII digit. For each
+// byte, 0x2F < byte < 0x3A is worked out on its low seven bits apart from its
+// high bit, so no borrow or carry reaches a neighbour; the eight flags are
+// then gathered into one byte.
+uint64_t DigitFlags(const uint8_t* bytes) {
+  uint64_t x = 0;
+  std::memcpy(&x, bytes, sizeof x);
+  constexpr uint64_t kOnes = ~uint64_t{0} / 255;
+  constexpr uint64_t kLow7 = kOnes * 127;
+  constexpr uint64_t kHigh = kOnes * 128;
+  const uint64_t low = x & kLow7;
+  const uint64_t flags = (kOnes * (127 + 0x3A) - low) & ~x & (low + kOnes * (127 - 0x2F)) & kHigh;
+  return ((flags >> 7) * 0x0102040810204080ull) >> 56;
+}
+
+// The ends of three digits in a row in block: bit i (of word i / 64) set when
+// bytes i - 2, i - 1 and i are digits, the only places the recogniser can
+// accept.
+void DigitRunEnds(ByteView block, std::vector<uint64_t>& ends) {
+  const size_t n = block.size();
+  ends.assign((n + 63) / 64, 0);
+  size_t i = 0;
+  for (; i + 8 <= n; i += 8) ends[i / 64] |= DigitFlags(block.data() + i) << (i % 64);
+  for (; i < n; ++i) ends[i / 64] |= uint64_t{IsDigit(block[i])} << (i % 64);
+  uint64_t before = 0;  // the digits of the word before
+  for (uint64_t& word : ends) {
+    const uint64_t digits = word;
+    word = digits & ((digits << 1) | (before >> 63)) & ((digits << 2) | (before >> 62));
+    before = digits;
+  }
+}
+
+// The highest set bit below position limit, or SIZE_MAX.
+size_t HighestBelow(const std::vector<uint64_t>& bits, size_t limit) {
+  if (limit == 0) return SIZE_MAX;
+  size_t word = (limit - 1) / 64;
+  const size_t bit = (limit - 1) % 64;
+  uint64_t mask = bits[word] & (bit == 63 ? ~uint64_t{0} : (uint64_t{1} << (bit + 1)) - 1);
+  while (mask == 0) {
+    if (word == 0) return SIZE_MAX;
+    mask = bits[--word];
+  }
+  return word * 64 + 63 - static_cast<size_t>(__builtin_clzll(mask));
+}
+
+// RecognisePhoneNumber once the bytes ending at e are known to be digits (the
+// last three) and number bytes: run is how many, at most 21.
+size_t RecogniseRun(ByteView block, size_t e, size_t run) {
   // A number starts with a digit or "+": leading blanks, dashes and the like
   // belong to whatever stood before it.
   while (run >= 3) {
@@ -74,6 +132,16 @@ size_t RecognisePhoneNumber(ByteView block, size_t e) {
     return 0;
   }
   return run;
+}
+
+}  // namespace
+
+size_t RecognisePhoneNumber(ByteView block, size_t e) {
+  if (e < 2 || e >= block.size()) return 0;
+  if (!IsDigit(block[e]) || !IsDigit(block[e - 1]) || !IsDigit(block[e - 2])) return 0;
+  size_t run = 3;
+  while (run < kMaxPhoneNumberLength + 1 && run <= e && IsNumberByte(block[e - run])) ++run;
+  return RecogniseRun(block, e, run);
 }
 
 namespace {
@@ -156,9 +224,10 @@ bool IsRowidType(uint8_t type) {
 void AppendIndexRow(ByteView block, size_t valueStart, size_t n, std::unordered_set<size_t>& taken,
                     RowList& rows) {
   if (!taken.insert(valueStart).second) return;
-  std::string value(reinterpret_cast<const char*>(block.Sub(valueStart, n).data()), n);
   // The entry knows the number and the multi-value's UID, not its owner.
-  rows.push_back(RowValues{"", "", std::to_string(kPhoneProperty), "", "", std::move(value)});
+  RowValues& row = rows.emplace_back(6);
+  row[2] = std::to_string(kPhoneProperty);
+  row[5].assign(reinterpret_cast<const char*>(block.Sub(valueStart, n).data()), n);
 }
 
 // A cell of the index that kept its header: payload length, header size 4,
@@ -198,7 +267,13 @@ bool IsPlausibleUidStart(uint8_t first, uint64_t uidSize) {
 void CarveFreedIndexCells(ByteView block, size_t regionStart, size_t regionEnd,
                           std::unordered_set<size_t>& taken, RowList& rows) {
   regionEnd = std::min(regionEnd, block.size());
+  const ByteView region = block.Sub(0, regionEnd);
   for (size_t p = regionStart; p + 3 < regionEnd; ++p) {
+    // The property 3 after the UID's type is the rarer byte: step from one to the next.
+    const size_t property = FindByte(region, p + 1, kPhoneProperty);
+    if (property == SIZE_MAX) break;
+    p = property - 1;
+    if (p + 3 >= regionEnd) break;
     if (!IsRowidType(block[p]) || block[p + 1] != kPhoneProperty) continue;
     const size_t valueStart = p + 2;
     const uint64_t uidSize = IntegerTypeSize(block[p]);
@@ -243,27 +318,55 @@ void CarvePhoneNumberRecords(ByteView block, const std::vector<ColumnDef>& colum
   if (columnCount < kMultiValueColumnsIos6) return;
   std::vector<uint64_t> types;
   std::unordered_set<size_t> taken;  // value starts of the records already appended
-  size_t e = block.size();
-  while (e > 0) {
-    --e;
-    if (block[e] < '0') continue;
-    const size_t run = RecognisePhoneNumber(block, e);
+  std::vector<uint64_t> ends;
+  DigitRunEnds(block, ends);
+  size_t runStart = 1, runEnd = 0;  // [runStart, runEnd]: number bytes, none yet
+  // (length, distance) pairs of the serial types in front of one run.
+  std::vector<std::pair<size_t, size_t>> tries;
+  // From the end towards the start, each place three digits end at.
+  for (size_t e = HighestBelow(ends, block.size()); e != SIZE_MAX; e = HighestBelow(ends, e)) {
+    // The run of number bytes e lies in, found once for all the ends in it
+    // (RecognisePhoneNumber would count back from each).
+    if (e > runEnd || e < runStart) {
+      runStart = runEnd = e;
+      while (runStart > 0 && IsNumberByte(block[runStart - 1])) --runStart;
+    }
+    const size_t run =
+        RecogniseRun(block, e, std::min(kMaxPhoneNumberLength + 1, e - runStart + 1));
     if (run == 0) continue;
     // The value's serial type: text (or blob) of n bytes, a few bytes in front
     // of the value (the integers of positions 1 to 4 lie between). The byte
     // before the value is the label's (or identifier's) last byte and may
     // itself look like a digit, so the value may start after the run does.
+    // The longest value is tried first, and for each length the nearest type.
+    // Each byte in front of the run is the type of one length at most
+    // (2n + 12 or 2n + 13): the pairs are gathered from the bytes, not from
+    // every length and distance.
+    tries.clear();
+    if (e > kMinPhoneNumberLength) {
+      const size_t highest = e - kMinPhoneNumberLength - 1;
+      const size_t lowest = e >= run + kMaxTypeDistance ? e - run - kMaxTypeDistance : 0;
+      for (size_t at = lowest; at <= highest; ++at) {
+        const uint8_t t = block[at];
+        if (t < 2 * kMinPhoneNumberLength + 12) continue;
+        const size_t n = (t - 12) / 2;
+        if (n > run || at + n >= e || e - n - at > kMaxTypeDistance) continue;
+        tries.emplace_back(n, e - n - at);
+      }
+    }
+    std::sort(tries.begin(), tries.end(), [](const auto& a, const auto& b) {
+      return a.first != b.first ? a.first > b.first : a.second < b.second;
+    });
     bool took = false;
     size_t s = 0;
-    for (size_t n = run; n >= kMinPhoneNumberLength && !took; --n) {
+    for (const auto& [n, g] : tries) {
       const uint8_t first = block[e - n + 1];
       if (n < run && !IsDigit(first) && first != '+') continue;
-      for (size_t g = 1; g <= kMaxTypeDistance && g + n <= e && !took; ++g) {
-        s = e - n - g;
-        const uint8_t t = block[s];
-        if (t != 2 * n + 13 && t != 2 * n + 12) continue;
-        took = TakeMultiValueRecord(block, s, n, e - n + 1, columns, types, rows);
-        if (took) taken.insert(e - n + 1);
+      s = e - n - g;
+      took = TakeMultiValueRecord(block, s, n, e - n + 1, columns, types, rows);
+      if (took) {
+        taken.insert(e - n + 1);
+        break;
       }
     }
     if (!took) continue;
@@ -275,6 +378,11 @@ void CarvePhoneNumberRecords(ByteView block, const std::vector<ColumnDef>& colum
   // by the shape of the record alone: the value's serial type with the four
   // integer types in front of it and a number where the header says.
   for (size_t s = 4; s < block.size(); ++s) {
+    // The property's type (1) three bytes before s is the rarest of the tests.
+    const size_t one = FindByte(block, s - 3, 1);
+    if (one == SIZE_MAX) break;
+    s = one + 3;
+    if (s >= block.size()) break;
     const uint8_t t = block[s];
     if (t % 2 == 0 || t < 2 * kMinShapedNumber + 13 || t > 2 * kMaxShapedNumber + 13) continue;
     if (block[s - 3] != 1) continue;
@@ -304,6 +412,8 @@ void CarvePhoneNumberIndexEntries(ByteView block, RowList& rows) {
   // the property 3, the number and the UID; the payload length in front
   // matches.
   for (size_t h = 1; h + 5 < block.size(); ++h) {
+    h = FindByte(block, h, kIndexHeaderSize);
+    if (h == SIZE_MAX || h + 5 >= block.size()) break;
     if (block[h] != kIndexHeaderSize || block[h + 1] != 1 || block[h + 4] != kPhoneProperty)
       continue;
     const uint8_t t = block[h + 2];
@@ -326,7 +436,8 @@ void CarvePhoneNumberIndexEntries(ByteView block, RowList& rows) {
   });
 }
 
-void TelephoneNumberCarver(const SqliteFile& db, RowList& rows, std::vector<FoundAt>* found) {
+void TelephoneNumberCarver(const SqliteFile& db, RowList& rows, std::vector<FoundAt>* found,
+                           const std::unordered_set<std::string>* unplaced) {
   const TableInfo* table = FindTable(db, "ABMultiValue");
   if (!table) return;
   const PagePlaces places(db);
@@ -341,10 +452,12 @@ void TelephoneNumberCarver(const SqliteFile& db, RowList& rows, std::vector<Foun
     for (size_t k = before; k < rows.size(); ++k) {
       const std::string& number =
           rows[k].size() > multi_value_column::kValue ? rows[k][multi_value_column::kValue] : "";
-      const std::string_view text = block.AsString();
-      const size_t at = number.empty() ? std::string_view::npos : text.find(number);
       found->push_back(base);
-      found->back().offset += at == std::string_view::npos ? 0 : at;
+      // The number's first copy in the block; a number the caller will drop is not looked for.
+      if (number.empty() || (unplaced && unplaced->count(number))) continue;
+      const void* first = memmem(block.data(), block.size(), number.data(), number.size());
+      if (first != nullptr)
+        found->back().offset += static_cast<const uint8_t*>(first) - block.data();
     }
   };
   WalkPagesOutsideTable(db, table, [&](ByteView block, uint32_t pageNo) {

@@ -5,6 +5,8 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "recovery/Records.h"
@@ -53,7 +55,10 @@ void CarvePhoneNumberIndexEntries(ByteView block, RowList& rows);
 // Does nothing when the table is not in the catalogue. found, when given,
 // gets one entry per row: the page, and the offset of the number's own bytes
 // on it (these carvers find a record by its number, not by its cell start).
+// A row whose number is in unplaced (numbers the caller drops, whatever their
+// place) is not looked for: its entry is the page's start.
 void TelephoneNumberCarver(const SqliteFile& db, RowList& rows,
-                           std::vector<FoundAt>* found = nullptr);
+                           std::vector<FoundAt>* found = nullptr,
+                           const std::unordered_set<std::string>* unplaced = nullptr);
 
 }  // namespace vantrel

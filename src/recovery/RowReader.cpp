@@ -320,7 +320,8 @@ class PageCarver {
     const size_t hs = offset + l1 + l2;
     DecodeVarint(page_.Sub(hs, regionEnd_ > hs ? regionEnd_ - hs : 0), headerLength, l3);
     if (l3 == 0 || headerLength < 2 || headerLength > 9 * columns_.size() + 9) return false;
-    std::vector<uint64_t> types;
+    std::vector<uint64_t>& types = wholeTypes_;
+    types.clear();
     uint64_t body = 0;
     // Its header is enough: newer bytes may have taken its tail.
     return TypesUpTo(hs + l3, hs + headerLength, 0, types, body) &&
@@ -566,7 +567,8 @@ class PageCarver {
     const size_t hs = s + l1 + l2;
     DecodeVarint(page_.Sub(hs, end > hs ? end - hs : 0), headerLength, l3);
     if (l3 == 0 || headerLength < 2 || headerLength > 9 * columns_.size() + 9) return false;
-    std::vector<uint64_t> types;
+    std::vector<uint64_t>& types = intactTypes_;
+    types.clear();
     uint64_t body = 0;
     if (!TypesUpTo(hs + l3, hs + headerLength, 0, types, body)) return false;
     if (payloadLength != headerLength + body) return false;
@@ -603,15 +605,19 @@ class PageCarver {
   // layout first, and for each layout the full column count before fewer columns (rows
   // written before an ALTER TABLE ADD COLUMN).
   void DamagedCandidates(size_t s, size_t end, std::vector<Carved>& out) const {
-    std::vector<std::pair<size_t, size_t>> layouts;  // (k, l3)
+    // (k, l3): the template's first, then the 12 others. A fixed array: this runs at every
+    // offset a chain of records is followed from.
+    std::array<std::pair<size_t, size_t>, 13> layouts;
+    size_t layoutCount = 0;
     if (template_.l1 && template_.l2 && template_.l3)
-      layouts.emplace_back(template_.l1 + template_.l2, template_.l3);
+      layouts[layoutCount++] = {template_.l1 + template_.l2, template_.l3};
     for (size_t k = 2; k <= 7; ++k)
       for (size_t l3 = 1; l3 <= 2; ++l3)
-        if (layouts.empty() || layouts.front() != std::make_pair(k, l3))
-          layouts.emplace_back(k, l3);
+        if (layoutCount == 0 || layouts[0] != std::make_pair(k, l3))
+          layouts[layoutCount++] = {k, l3};
 
-    for (const auto& [k, l3] : layouts) {
+    for (size_t layout = 0; layout < layoutCount; ++layout) {
+      const auto [k, l3] = layouts[layout];
       const size_t hs = s + k;
       const size_t ts = hs + l3;
       if (ts >= end) continue;
@@ -624,21 +630,24 @@ class PageCarver {
       }
       // The first serial type is lost when it sits inside the overwritten four bytes.
       // Without a live cell to copy it from, the integer types are tried, the smallest first.
-      std::vector<uint64_t> firstTypes;
+      static constexpr uint64_t kIntegerTypes[] = {0, 1, 2, 3, 4, 8, 9};
+      uint64_t single = kNoGuess;
+      const uint64_t* firstTypes = &single;
+      size_t firstCount = 1;
       size_t typesAt = ts;
       if (ts < s + 4) {
         if (aliasFirst_) {
-          firstTypes = {0};
+          single = 0;
         } else if (template_.l1) {
-          firstTypes = {template_.firstType};
+          single = template_.firstType;
         } else {
-          firstTypes = {0, 1, 2, 3, 4, 8, 9};
+          firstTypes = kIntegerTypes;
+          firstCount = std::size(kIntegerTypes);
         }
         typesAt = ts + 1;
       }
-      if (firstTypes.empty()) firstTypes.push_back(kNoGuess);
-      for (uint64_t first : firstTypes)
-        LayoutCandidates(s, hs, typesAt, end, k, l3, headerKnown, storedHeader, first, out);
+      for (size_t f = 0; f < firstCount; ++f)
+        LayoutCandidates(s, hs, typesAt, end, k, l3, headerKnown, storedHeader, firstTypes[f], out);
     }
   }
 
@@ -650,42 +659,58 @@ class PageCarver {
   void LayoutCandidates(size_t s, size_t hs, size_t typesAt, size_t end, size_t k, size_t l3,
                         bool headerKnown, uint64_t storedHeader, uint64_t first,
                         std::vector<Carved>& out) const {
-    std::vector<uint64_t> guessed;
-    if (first != kNoGuess) {
+    const size_t guessed = first != kNoGuess ? 1 : 0;
+    if (guessed) {
       if (first >= 0x80 || columns_.empty() || !Compatible(0, first)) return;
-      guessed.push_back(first);
     }
     const size_t fewest = columns_.size() > 4 ? columns_.size() - 4 : 1;
+    // Without a stored header size, n types are decoded from typesAt for each column count n
+    // tried: the same bytes give the same types, so they are decoded once, as far as they fit
+    // the columns, and each count takes its prefix. decodedEnds[j] is where the (j + 1)-th
+    // decoded type ends, decodedBodies[j] the body size of the types up to it.
+    std::vector<uint64_t>& decoded = layoutTypes_;
+    decoded.clear();
+    decodedEnds_.clear();
+    decodedBodies_.clear();
+    const uint64_t guessedBody = guessed ? SerialTypeSize(first) : 0;
+    if (guessed) decoded.push_back(first);
+    if (!headerKnown) {
+      size_t at = typesAt;
+      uint64_t body = guessedBody;
+      while (decoded.size() < columns_.size()) {
+        uint64_t t = 0;
+        int length = 0;
+        DecodeVarint(page_.Sub(at, end > at ? end - at : 0), t, length);
+        if (length == 0 || !Compatible(decoded.size(), t)) break;
+        decoded.push_back(t);
+        body += SerialTypeSize(t);
+        at += length;
+        decodedEnds_.push_back(at);
+        decodedBodies_.push_back(body);
+      }
+    }
+    std::vector<uint64_t>& types = candidateTypes_;
     for (size_t n = columns_.size(); n >= fewest; --n) {
-      std::vector<uint64_t> types = guessed;
-      uint64_t body = 0;
-      for (uint64_t t : types) body += SerialTypeSize(t);
+      types.assign(decoded.begin(), decoded.begin() + static_cast<std::ptrdiff_t>(guessed));
+      uint64_t body = guessedBody;
       size_t headerEnd = 0;
       if (headerKnown) {
         headerEnd = hs + static_cast<size_t>(std::min<uint64_t>(storedHeader, end));
         if (storedHeader < l3 + 1 || headerEnd > end) break;
         if (!TypesUpTo(typesAt, headerEnd, types.size(), types, body)) break;
       } else {
-        // Decode exactly n types; the header ends where they do.
-        size_t at = typesAt;
-        bool ok = true;
-        while (types.size() < n) {
-          uint64_t t = 0;
-          int length = 0;
-          DecodeVarint(page_.Sub(at, end > at ? end - at : 0), t, length);
-          if (length == 0 || !Compatible(types.size(), t)) {
-            ok = false;
-            break;
-          }
-          types.push_back(t);
-          body += SerialTypeSize(t);
-          at += length;
-        }
-        if (!ok) {
+        // Exactly n types; the header ends where they do.
+        if (decoded.size() < n) {
           if (n == fewest) break;
           continue;
         }
-        headerEnd = at;
+        types.assign(decoded.begin(), decoded.begin() + static_cast<std::ptrdiff_t>(n));
+        if (n > guessed) {
+          headerEnd = decodedEnds_[n - guessed - 1];
+          body = decodedBodies_[n - guessed - 1];
+        } else {
+          headerEnd = typesAt;
+        }
       }
       const uint64_t headerLength = headerEnd - hs;
       if (VarintLength(headerLength) != static_cast<int>(l3)) {
@@ -727,6 +752,11 @@ class PageCarver {
   size_t regionEnd_ = 0;
   std::unordered_map<size_t, bool> reachesBoundary_;
   std::unordered_set<size_t> headLost_;
+  // Scratch for the serial types of the records tried at each offset, kept to spare an
+  // allocation per offset.
+  mutable std::vector<uint64_t> intactTypes_, wholeTypes_, layoutTypes_, candidateTypes_;
+  mutable std::vector<size_t> decodedEnds_;
+  mutable std::vector<uint64_t> decodedBodies_;
   // The freelist's trunk pages, read when a record first follows its overflow chain.
   mutable bool trunksRead_ = false;
   mutable std::unordered_set<uint32_t> trunks_;
