@@ -80,10 +80,6 @@ bool HeaderSizeSurvives(ByteView block, size_t zeroPos, size_t bodyStart) {
   return got == length && value == headerSize;
 }
 
-bool IsTextColumn(const ColumnDef& column) {
-  return DeclaredWordOf(column) == DeclaredWord::Text;
-}
-
 // The declared words, worked out once per carve rather than once per serial
 // type: a scan meets a GUID in every message cell. Header bytes walked from
 // the wrong place, such as a GUID in a later column preceded by plain text,
@@ -314,8 +310,8 @@ std::string TextAroundDamage(uint64_t type, ByteView content, uint64_t at,
 // the values after it are still read; otherwise nothing after the cut can be
 // trusted and the record ends.
 void ReadRecordValues(const SqliteFile& db, TrunkCache& trunks,
-                      const std::vector<ColumnDef>& columns, ByteView block, size_t bodyStart,
-                      const FoundHeader& header, RowValues& row) {
+                      const std::vector<ColumnDef>& columns, const ColumnKinds& kinds,
+                      ByteView block, size_t bodyStart, const FoundHeader& header, RowValues& row) {
   const size_t valueCount = std::min(header.serialTypes.size(), columns.size());
   uint64_t bodySize = 0;
   for (size_t k = 0; k < valueCount; ++k) bodySize += SerialTypeSize(header.serialTypes[k]);
@@ -346,7 +342,7 @@ void ReadRecordValues(const SqliteFile& db, TrunkCache& trunks,
   for (size_t k = 0; k < valueCount; ++k) {
     const uint64_t type = header.serialTypes[k];
     const uint64_t size = SerialTypeSize(type);
-    const bool text = IsTextColumn(columns[k]);
+    const bool text = kinds[k] == DeclaredWord::Text;
     std::string value;
     if (p + size > body.size()) {
       // The value runs past what survives: a text is kept as far as it goes,
@@ -581,7 +577,8 @@ void CarveBlock(const std::vector<ColumnDef>& columns, const ColumnKinds& kinds,
       }
     }
     RowValues row;
-    ReadRecordValues(db, trunks, columns, block.Sub(0, limit), hits[k].body, hits[k].header, row);
+    ReadRecordValues(db, trunks, columns, kinds, block.Sub(0, limit), hits[k].body, hits[k].header,
+                     row);
     if (row.size() < 2) continue;
     carved.push_back(std::move(row));
     if (where && found) {
