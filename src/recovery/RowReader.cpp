@@ -43,24 +43,69 @@ double RealFromBytes(ByteView content) {
   return value;
 }
 
-bool IsIntegerColumn(const ColumnDef& column) {
-  return DeclaredWordOf(column) == DeclaredWord::Integer;
+// TextToInt of what RenderValue gives, when it can be had without the text: a
+// stored integer outside a REAL column (written in decimal, read back as it
+// was), the rowid a live alias NULL stands for, or 0 for any other NULL ("").
+// False for text, blobs and reals, which are rendered and read.
+bool PlainInteger(uint64_t serialType, ByteView content, const ValueRules& rules, bool carved,
+                  uint64_t rowid, int64_t& value) {
+  if (serialType == 0) {
+    value = !carved && rules.rowidAlias ? static_cast<int64_t>(rowid) : 0;
+    return true;
+  }
+  if (serialType > 9 || serialType == 7 || rules.realAffinity) return false;
+  value = serialType == 8 ? 0 : serialType == 9 ? 1 : BigEndianInteger(content);
+  return true;
 }
 
 }  // namespace
 
-void RenderValue(uint64_t serialType, ByteView content, const ColumnDef& column, bool carved,
-                 uint64_t rowid, std::string& out) {
+ValueRules ValueRules::Of(const ColumnDef& column) {
+  ValueRules rules;
+  rules.rowidAlias = IsRowidAlias(column);
+  rules.realAffinity = AffinityOf(column.type) == Affinity::Real;
+  rules.integerWord = DeclaredWordOf(column) == DeclaredWord::Integer;
+  return rules;
+}
+
+std::vector<ValueRules> ValueRulesOf(const std::vector<ColumnDef>& columns) {
+  std::vector<ValueRules> rules;
+  rules.reserve(columns.size());
+  for (const ColumnDef& column : columns) rules.push_back(ValueRules::Of(column));
+  return rules;
+}
+
+namespace {
+
+// A column's rules asked of its declaration only when a value needs them: the
+// carvers render few values of a column and pass the declaration itself.
+struct DeclaredRules {
+  const ColumnDef& column;
+  bool rowidAlias() const { return IsRowidAlias(column); }
+  bool realAffinity() const { return AffinityOf(column.type) == Affinity::Real; }
+  bool integerWord() const { return DeclaredWordOf(column) == DeclaredWord::Integer; }
+};
+struct KnownRules {
+  const ValueRules& rules;
+  bool rowidAlias() const { return rules.rowidAlias; }
+  bool realAffinity() const { return rules.realAffinity; }
+  bool integerWord() const { return rules.integerWord; }
+};
+
+// The one place the rendering rules are written (RowReader.h).
+template <typename Rules>
+void Render(uint64_t serialType, ByteView content, const Rules& rules, bool carved, uint64_t rowid,
+            std::string& out) {
   out.clear();
   if (serialType == 0) {
-    if (!carved && IsRowidAlias(column)) AppendInteger(static_cast<int64_t>(rowid), out);
+    if (!carved && rules.rowidAlias()) AppendInteger(static_cast<int64_t>(rowid), out);
     return;
   }
   if (serialType >= 1 && serialType <= 9 && serialType != 7) {
     const int64_t value = serialType == 8 ? 0 : serialType == 9 ? 1 : BigEndianInteger(content);
     // SQLite stores whole numbers of a REAL column as integers and turns them
     // back into reals on reading, so they are shown as reals here too.
-    if (AffinityOf(column.type) == Affinity::Real) {
+    if (rules.realAffinity()) {
       AppendReal(static_cast<double>(value), out);
     } else {
       AppendInteger(value, out);
@@ -68,14 +113,14 @@ void RenderValue(uint64_t serialType, ByteView content, const ColumnDef& column,
     return;
   }
   if (serialType == 7) {
-    if (IsIntegerColumn(column) && content.size() < 8) {
+    if (rules.integerWord() && content.size() < 8) {
       AppendInteger(BigEndianInteger(content), out);
     } else {
       AppendReal(RealFromBytes(content), out);
     }
     return;
   }
-  if (serialType >= 12 && (serialType & 1) == 0 && IsIntegerColumn(column)) {
+  if (serialType >= 12 && (serialType & 1) == 0 && rules.integerWord()) {
     // A blob where a number was declared: its bytes as one number.
     AppendInteger(BigEndianInteger(content), out);
     return;
@@ -84,11 +129,44 @@ void RenderValue(uint64_t serialType, ByteView content, const ColumnDef& column,
   AppendNormalisedUtf8(content.AsString(), out);
 }
 
+}  // namespace
+
+void RenderValue(uint64_t serialType, ByteView content, const ColumnDef& column, bool carved,
+                 uint64_t rowid, std::string& out) {
+  Render(serialType, content, DeclaredRules{column}, carved, rowid, out);
+}
+
+void RenderValue(uint64_t serialType, ByteView content, const ValueRules& rules, bool carved,
+                 uint64_t rowid, std::string& out) {
+  Render(serialType, content, KnownRules{rules}, carved, rowid, out);
+}
+
+bool RendersEmpty(uint64_t serialType, ByteView content, const ValueRules& rules, bool carved) {
+  // The branches of RenderValue, in its order: only a NULL that stands for
+  // no rowid and text cut at a first zero byte give nothing; a number (an
+  // integer, a real, a blob read as one) always has a digit, and normalising
+  // UTF-8 keeps a character, or its replacement, for every leading byte.
+  if (serialType == 0) return carved || !rules.rowidAlias;
+  if (serialType <= 9) return false;
+  if (serialType >= 12 && (serialType & 1) == 0 && rules.integerWord) return false;
+  return content.empty() || content[0] == 0;
+}
+
+int64_t RenderedInteger(uint64_t serialType, ByteView content, const ValueRules& rules, bool carved,
+                        uint64_t rowid) {
+  int64_t value = 0;
+  if (PlainInteger(serialType, content, rules, carved, rowid, value)) return value;
+  std::string text;
+  RenderValue(serialType, content, rules, carved, rowid, text);
+  return TextToInt(text);
+}
+
 void VisitLiveCells(const SqliteFile& db, const LeafPage& page,
                     const std::vector<ColumnDef>& columns, const std::vector<bool>& wanted,
                     RowValues& row, const LiveRowVisitor& visit) {
   CellPayload cell;
   RecordHeader header;
+  const std::vector<ValueRules> rules = ValueRulesOf(columns);
   for (uint16_t offset : page.liveOffsets) {
     // A damaged cell is skipped and counted; every other cell of the page is still read.
     if (!AssembleCellPayload(db, page.tree.bytes, offset, cell) ||
@@ -103,7 +181,7 @@ void VisitLiveCells(const SqliteFile& db, const LeafPage& page,
       const uint64_t size = SerialTypeSize(header.serialTypes[i]);
       // A value is cut where the cell's bytes end, whatever its type claims.
       if (wanted.empty() || (i < wanted.size() && wanted[i])) {
-        RenderValue(header.serialTypes[i], cell.bytes.Sub(at, size), columns[i], false, cell.rowid,
+        RenderValue(header.serialTypes[i], cell.bytes.Sub(at, size), rules[i], false, cell.rowid,
                     row[i]);
       } else {
         row[i].clear();
@@ -111,6 +189,88 @@ void VisitLiveCells(const SqliteFile& db, const LeafPage& page,
       at = size > cell.bytes.size() ? cell.bytes.size() + 1 : at + static_cast<size_t>(size);
     }
     visit(row, cell.rowid);
+  }
+}
+
+void LiveCell::Start(const std::vector<ValueRules>& rules) {
+  rules_ = &rules;
+  known_ = 0;
+  next_ = header_.bodyOffset;
+  if (texts_.size() < rules.size()) {
+    texts_.resize(rules.size());
+    stamps_.resize(rules.size(), 0);
+    starts_.resize(rules.size());
+  }
+  // Stamp 0 marks a text never rendered; on wrapping round every text is.
+  if (++stamp_ == 0) {
+    std::fill(stamps_.begin(), stamps_.end(), 0);
+    stamp_ = 1;
+  }
+}
+
+namespace {
+
+// SerialTypeSize by a table rather than its switch, which compiles to a jump
+// per value: this loop runs over every value before the last one asked for.
+inline uint64_t ContentSize(uint64_t serialType) {
+  static constexpr uint8_t kFixed[12] = {0, 1, 2, 3, 4, 6, 8, 8, 0, 0, 0, 0};
+  return serialType >= 12 ? (serialType - 12) / 2 : kFixed[serialType];
+}
+
+}  // namespace
+
+ByteView LiveCell::Content(size_t i) const {
+  const ByteView bytes = payload_.bytes;
+  const uint64_t* types = header_.serialTypes.data();
+  if (i >= known_) {
+    // A value is cut where the cell's bytes end, whatever its type claims:
+    // every value from there on is empty, so a start is held at one past
+    // the end (which also keeps a huge claimed size from wrapping round).
+    const uint64_t past = uint64_t{bytes.size()} + 1;
+    uint64_t at = next_;
+    for (size_t k = known_; k <= i; ++k) {
+      starts_[k] = at;
+      at = std::min(at + ContentSize(types[k]), past);
+    }
+    known_ = i + 1;
+    next_ = at;
+  }
+  return bytes.Sub(static_cast<size_t>(starts_[i]), SerialTypeSize(types[i]));
+}
+
+const std::string& LiveCell::Text(size_t i) const {
+  if (stamps_[i] != stamp_) {
+    RenderValue(SerialType(i), Content(i), (*rules_)[i], false, rowid(), texts_[i]);
+    stamps_[i] = stamp_;
+  }
+  return texts_[i];
+}
+
+bool LiveCell::Empty(size_t i) const {
+  if (stamps_[i] == stamp_) return texts_[i].empty();
+  return RendersEmpty(SerialType(i), Content(i), (*rules_)[i], false);
+}
+
+int64_t LiveCell::Integer(size_t i) const {
+  int64_t value = 0;
+  if (PlainInteger(SerialType(i), Content(i), (*rules_)[i], false, rowid(), value)) return value;
+  return TextToInt(Text(i));
+}
+
+void VisitLiveCellValues(const SqliteFile& db, const LeafPage& page,
+                         const std::vector<ValueRules>& rules, LiveCell& cell,
+                         const std::function<void(const LiveCell& cell)>& visit) {
+  for (uint16_t offset : page.liveOffsets) {
+    // Skipped and counted as VisitLiveCells does.
+    if (!AssembleCellPayload(db, page.tree.bytes, offset, cell.payload_) ||
+        !DecodeRecordHeader(cell.payload_, cell.header_) ||
+        cell.header_.serialTypes.size() > rules.size()) {
+      CountDamagedCell(db);
+      continue;
+    }
+    if (cell.payload_.chainBroken) CountDamagedPage(db);
+    cell.Start(rules);
+    visit(cell);
   }
 }
 
