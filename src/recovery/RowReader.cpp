@@ -192,26 +192,10 @@ void VisitLiveCells(const SqliteFile& db, const LeafPage& page,
   }
 }
 
-void LiveCell::Start(const std::vector<ValueRules>& rules) {
-  rules_ = &rules;
-  known_ = 0;
-  next_ = header_.bodyOffset;
-  if (texts_.size() < rules.size()) {
-    texts_.resize(rules.size());
-    stamps_.resize(rules.size(), 0);
-    starts_.resize(rules.size());
-  }
-  // Stamp 0 marks a text never rendered; on wrapping round every text is.
-  if (++stamp_ == 0) {
-    std::fill(stamps_.begin(), stamps_.end(), 0);
-    stamp_ = 1;
-  }
-}
-
 namespace {
 
 // SerialTypeSize by a table rather than its switch, which compiles to a jump
-// per value: this loop runs over every value before the last one asked for.
+// per value: the loop below runs over every value of every live row.
 inline uint64_t ContentSize(uint64_t serialType) {
   static constexpr uint8_t kFixed[12] = {0, 1, 2, 3, 4, 6, 8, 8, 0, 0, 0, 0};
   return serialType >= 12 ? (serialType - 12) / 2 : kFixed[serialType];
@@ -219,23 +203,73 @@ inline uint64_t ContentSize(uint64_t serialType) {
 
 }  // namespace
 
-ByteView LiveCell::Content(size_t i) const {
+bool LiveCell::Start(const std::vector<ValueRules>& rules) {
+  // DecodeRecordHeader's reading and checks, with the values' starts worked
+  // out in the same pass over the serial types: a wide table's row has
+  // dozens, and this runs for every live row.
   const ByteView bytes = payload_.bytes;
-  const uint64_t* types = header_.serialTypes.data();
-  if (i >= known_) {
-    // A value is cut where the cell's bytes end, whatever its type claims:
-    // every value from there on is empty, so a start is held at one past
-    // the end (which also keeps a huge claimed size from wrapping round).
-    const uint64_t past = uint64_t{bytes.size()} + 1;
-    uint64_t at = next_;
-    for (size_t k = known_; k <= i; ++k) {
-      starts_[k] = at;
-      at = std::min(at + ContentSize(types[k]), past);
-    }
-    known_ = i + 1;
-    next_ = at;
+  const size_t start =
+      static_cast<size_t>(payload_.lengthOfPayloadVarint) + payload_.lengthOfRowidVarint;
+  uint64_t headerSize = 0;
+  int l3 = 0;
+  DecodeVarint(bytes.Sub(start), headerSize, l3);
+  if (l3 == 0 || headerSize < 2 || headerSize < static_cast<uint64_t>(l3) ||
+      headerSize > payload_.payloadLength)
+    return false;
+  const ByteView header = bytes.Sub(start + l3, static_cast<size_t>(headerSize - l3));
+  const size_t most = rules.size();
+  if (types_.size() < most) {
+    types_.resize(most);
+    starts_.resize(most);
   }
-  return bytes.Sub(static_cast<size_t>(starts_[i]), SerialTypeSize(types[i]));
+  // A value is cut where the cell's bytes end, whatever its type claims:
+  // every value from there on is empty, so its start is held at one past the
+  // end (which also keeps a huge claimed size from wrapping round).
+  const uint64_t past = uint64_t{bytes.size()} + 1;
+  uint64_t at = start + static_cast<size_t>(headerSize);
+  // Locals, not members, in the loop: what the stores below write could
+  // otherwise be any member, and every one would be read again each time.
+  const uint8_t* in = header.data();
+  uint64_t* types = types_.data();
+  uint64_t* starts = starts_.data();
+  size_t count = 0;
+  size_t pos = 0;
+  while (pos < header.size()) {
+    // Most serial types are one byte; only longer ones need the full decoder.
+    uint64_t type = in[pos];
+    size_t length = 1;
+    if (type >= 0x80) {
+      uint64_t value = 0;
+      int decoded = 0;
+      DecodeVarint(header.Sub(pos), value, decoded);
+      if (decoded == 0) break;  // the varint runs past the header: dropped
+      type = value;
+      length = static_cast<size_t>(decoded);
+    }
+    if (count == most) return false;  // more values than the table has columns
+    types[count] = type;
+    starts[count] = at;
+    ++count;
+    at = std::min(at + ContentSize(type), past);
+    pos += length;
+  }
+  count_ = count;
+
+  rules_ = &rules;
+  if (texts_.size() < most) {
+    texts_.resize(most);
+    stamps_.resize(most, 0);
+  }
+  // Stamp 0 marks a text never rendered; on wrapping round every text is.
+  if (++stamp_ == 0) {
+    std::fill(stamps_.begin(), stamps_.end(), 0);
+    stamp_ = 1;
+  }
+  return true;
+}
+
+ByteView LiveCell::Content(size_t i) const {
+  return payload_.bytes.Sub(static_cast<size_t>(starts_[i]), ContentSize(types_[i]));
 }
 
 const std::string& LiveCell::Text(size_t i) const {
@@ -262,14 +296,11 @@ void VisitLiveCellValues(const SqliteFile& db, const LeafPage& page,
                          const std::function<void(const LiveCell& cell)>& visit) {
   for (uint16_t offset : page.liveOffsets) {
     // Skipped and counted as VisitLiveCells does.
-    if (!AssembleCellPayload(db, page.tree.bytes, offset, cell.payload_) ||
-        !DecodeRecordHeader(cell.payload_, cell.header_) ||
-        cell.header_.serialTypes.size() > rules.size()) {
+    if (!AssembleCellPayload(db, page.tree.bytes, offset, cell.payload_) || !cell.Start(rules)) {
       CountDamagedCell(db);
       continue;
     }
     if (cell.payload_.chainBroken) CountDamagedPage(db);
-    cell.Start(rules);
     visit(cell);
   }
 }

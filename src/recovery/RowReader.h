@@ -140,11 +140,11 @@ class LiveCell {
  public:
   // Values in the record: fewer than the table's columns for a row older
   // than an ALTER TABLE ADD COLUMN.
-  size_t size() const { return header_.serialTypes.size(); }
-  bool Has(size_t i) const { return i < size(); }
+  size_t size() const { return count_; }
+  bool Has(size_t i) const { return i < count_; }
   uint64_t rowid() const { return payload_.rowid; }
 
-  uint64_t SerialType(size_t i) const { return header_.serialTypes[i]; }
+  uint64_t SerialType(size_t i) const { return types_[i]; }
   // The value's content bytes, cut where the cell's bytes end.
   ByteView Content(size_t i) const;
   // Whether the cell holds every content byte of the value.
@@ -161,17 +161,19 @@ class LiveCell {
   friend void VisitLiveCellValues(const SqliteFile& db, const LeafPage& page,
                                   const std::vector<ValueRules>& rules, LiveCell& cell,
                                   const std::function<void(const LiveCell& cell)>& visit);
-  void Start(const std::vector<ValueRules>& rules);
+  // Decodes the record header of payload_ (as DecodeRecordHeader does) with
+  // where each value starts; false for a damaged header or more serial types
+  // than the table has columns.
+  bool Start(const std::vector<ValueRules>& rules);
 
   // Kept from cell to cell, so that their buffers are reused.
   CellPayload payload_;
-  RecordHeader header_;
   const std::vector<ValueRules>* rules_ = nullptr;
-  // Where each value starts, worked out up to the furthest value asked for:
-  // the first known_ entries hold, and next_ is where value known_ starts.
-  mutable std::vector<uint64_t> starts_;
-  mutable size_t known_ = 0;
-  mutable uint64_t next_ = 0;
+  // The record's serial types and where each value starts in payload_.bytes
+  // (one past the end once the bytes have ended), count_ of them.
+  std::vector<uint64_t> types_;
+  std::vector<uint64_t> starts_;
+  size_t count_ = 0;
   // Rendered texts; a text is current when its stamp is this cell's.
   mutable RowValues texts_;
   mutable std::vector<uint32_t> stamps_;
