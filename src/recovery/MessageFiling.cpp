@@ -30,12 +30,12 @@ std::optional<bool> FlagAt(const Row& row, size_t position) {
   return row.Integer(position) != 0;
 }
 
-// RecordFromRow for a rendered row (RenderedRow) or a live cell (LiveCell).
+// RecordFromRow for a rendered row (RenderedRow) or a live cell (LiveCell),
+// into a new record.
 template <typename Row>
-MessageRecord RecordOf(const Row& row, const MessageColumns& columns) {
-  MessageRecord record;
-  if (row.Has(columns.text)) record.text = row.Text(columns.text);
-  if (row.Has(columns.service)) record.service = row.Text(columns.service);
+void FillRecord(const Row& row, const MessageColumns& columns, MessageRecord& record) {
+  if (row.Has(columns.text)) row.TextInto(columns.text, record.text);
+  if (row.Has(columns.service)) row.TextInto(columns.service, record.service);
   if (row.Has(columns.date)) {
     // A stored 0 is no date, not the first second of 2001.
     if (const int32_t seconds = MessageSecondsFromStored(row.Integer(columns.date)); seconds != 0)
@@ -47,6 +47,12 @@ MessageRecord RecordOf(const Row& row, const MessageColumns& columns) {
   // Who wrote it: is_sent stays false for an own message that never went
   // out, so only a table without is_from_me takes the direction from it.
   record.fromMe = columns.isFromMe != kNoColumn ? FlagAt(row, columns.isFromMe) : record.sent;
+}
+
+template <typename Row>
+MessageRecord RecordOf(const Row& row, const MessageColumns& columns) {
+  MessageRecord record;
+  FillRecord(row, columns, record);
   return record;
 }
 
@@ -205,7 +211,7 @@ void LiveBatch::AddRow(const Row& row, const ChatIndex& chats, const MessageColu
   Entry& entry = entries_.emplace_back();
   const bool hasRowid = row.Has(columns.rowid);
   entry.rowid = hasRowid ? row.Integer(columns.rowid) : 0;
-  entry.record = RecordOf(row, columns);
+  FillRecord(row, columns, entry.record);
 
   const RowValues* chatRow = hasRowid ? chats.ChatOf(entry.rowid) : nullptr;
   const ChatColumns& cc = chats.chatColumns();

@@ -280,6 +280,14 @@ const std::string& LiveCell::Text(size_t i) const {
   return texts_[i];
 }
 
+void LiveCell::TextInto(size_t i, std::string& out) const {
+  if (stamps_[i] == stamp_) {
+    out = texts_[i];
+  } else {
+    RenderValue(SerialType(i), Content(i), (*rules_)[i], false, rowid(), out);
+  }
+}
+
 bool LiveCell::Empty(size_t i) const {
   if (stamps_[i] == stamp_) return texts_[i].empty();
   return RendersEmpty(SerialType(i), Content(i), (*rules_)[i], false);

@@ -152,6 +152,8 @@ class LiveCell {
 
   // RenderValue's text, rendered once per cell and kept until the next.
   const std::string& Text(size_t i) const;
+  // The same text put in out: rendered straight there unless it already was.
+  void TextInto(size_t i, std::string& out) const;
   // Whether that text is empty.
   bool Empty(size_t i) const;
   // TextToInt of that text (RenderedInteger).
@@ -188,6 +190,7 @@ class RenderedRow {
   size_t size() const { return row_.size(); }
   bool Has(size_t i) const { return i < row_.size(); }
   const std::string& Text(size_t i) const { return row_[i]; }
+  void TextInto(size_t i, std::string& out) const { out = row_[i]; }
   bool Empty(size_t i) const { return row_[i].empty(); }
   int64_t Integer(size_t i) const { return TextToInt(row_[i]); }
 
