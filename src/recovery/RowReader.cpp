@@ -196,10 +196,17 @@ namespace {
 
 // SerialTypeSize by a table rather than its switch, which compiles to a jump
 // per value: the loop below runs over every value of every live row.
-inline uint64_t ContentSize(uint64_t serialType) {
-  static constexpr uint8_t kFixed[12] = {0, 1, 2, 3, 4, 6, 8, 8, 0, 0, 0, 0};
-  return serialType >= 12 ? (serialType - 12) / 2 : kFixed[serialType];
+constexpr uint8_t kFixedSize[12] = {0, 1, 2, 3, 4, 6, 8, 8, 0, 0, 0, 0};
+constexpr uint64_t ContentSize(uint64_t serialType) {
+  return serialType >= 12 ? (serialType - 12) / 2 : kFixedSize[serialType];
 }
+
+// ContentSize of the one-byte serial types 0 to 127.
+constexpr std::array<uint8_t, 128> kOneByteSize = [] {
+  std::array<uint8_t, 128> sizes{};
+  for (uint64_t type = 0; type < 128; ++type) sizes[type] = static_cast<uint8_t>(ContentSize(type));
+  return sizes;
+}();
 
 }  // namespace
 
@@ -232,26 +239,33 @@ bool LiveCell::Start(const std::vector<ValueRules>& rules) {
   const uint8_t* in = header.data();
   uint64_t* types = types_.data();
   uint64_t* starts = starts_.data();
+  const size_t size = header.size();
   size_t count = 0;
   size_t pos = 0;
-  while (pos < header.size()) {
-    // Most serial types are one byte; only longer ones need the full decoder.
-    uint64_t type = in[pos];
-    size_t length = 1;
-    if (type >= 0x80) {
-      uint64_t value = 0;
-      int decoded = 0;
-      DecodeVarint(header.Sub(pos), value, decoded);
-      if (decoded == 0) break;  // the varint runs past the header: dropped
-      type = value;
-      length = static_cast<size_t>(decoded);
+  while (pos < size) {
+    // Most serial types are one byte (NULL, the small integers, short text):
+    // a run of them is taken by table, each byte one type, for as many as
+    // the table has columns left.
+    const size_t stop = pos + std::min(size - pos, most - count);
+    while (pos < stop && in[pos] < 0x80) {
+      const uint8_t type = in[pos++];
+      types[count] = type;
+      starts[count] = at;
+      ++count;
+      at = std::min(at + kOneByteSize[type], past);
     }
+    if (pos == size) break;
+    // A longer varint, or a byte beyond the last column.
+    uint64_t type = 0;
+    int length = 0;
+    DecodeVarint(header.Sub(pos), type, length);
+    if (length == 0) break;           // the varint runs past the header: dropped
     if (count == most) return false;  // more values than the table has columns
     types[count] = type;
     starts[count] = at;
     ++count;
     at = std::min(at + ContentSize(type), past);
-    pos += length;
+    pos += static_cast<size_t>(length);
   }
   count_ = count;
 
