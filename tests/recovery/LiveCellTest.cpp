@@ -8,6 +8,7 @@
 // filing and later-version facts built from a cell equal those built from the rendered row.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <map>
 #include <string>
@@ -309,62 +310,102 @@ TEST(LiveCell, EveryValueKindReadsAsSqliteStoresItAndGivesTheRenderedRowsRecords
 
 // A cell whose record header is damaged is skipped and counted by the typed pass exactly as
 // by the rendered one, and the rest of the page is still read.
+// The rowids of the message table's live cells the typed or the rendered pass reads, and how
+// many cells each counts as damaged.
+std::pair<std::vector<uint64_t>, uint64_t> ReadRowids(const std::string& path, bool typed) {
+  SqliteFile file;
+  EXPECT_EQ(OpenDatabase("", file, path), OpenStatus::Opened);
+  const TableInfo* table = FindTable(file, "message");
+  if (table == nullptr) return {};
+  const std::vector<ValueRules> rules = ValueRulesOf(table->columns);
+  LiveCell cell;
+  RowValues row;
+  std::vector<uint64_t> rowids;
+  const uint64_t before = Damage(file).cells;
+  for (const PageSet& set : table->pageSets)
+    VisitLeafPages(file, set, [&](const LeafPage& page) {
+      if (typed)
+        VisitLiveCellValues(file, page, rules, cell,
+                            [&](const LiveCell& c) { rowids.push_back(c.rowid()); });
+      else
+        VisitLiveCells(file, page, table->columns, {}, row,
+                       [&](const RowValues&, uint64_t id) { rowids.push_back(id); });
+    });
+  return {rowids, Damage(file).cells - before};
+}
+
+// A cell whose record header is damaged, or that holds more values than the table has
+// columns, is skipped and counted by the typed pass exactly as by the rendered one, and every
+// other cell is still read.
 TEST(LiveCell, DamagedCellsAreSkippedAndCountedAsTheRenderedPassDoes) {
   TempDir dir;
   const std::string path = Build(dir, kIos);
-  SqliteFile intact;
-  ASSERT_EQ(OpenDatabase("", intact, path), OpenStatus::Opened);
-  const TableInfo* table = FindTable(intact, "message");
-  ASSERT_NE(table, nullptr);
-  // The first leaf with three cells or more: its second cell's header size becomes 1 (too
-  // small), its third's a size past the payload.
-  std::string bytes = check::ReadBytes(path);
-  int32_t leaf = 0;
-  std::vector<uint16_t> offsets;
-  for (const PageSet& set : table->pageSets)
-    VisitLeafPages(intact, set, [&](const LeafPage& page) {
-      if (leaf == 0 && page.liveOffsets.size() >= 3) {
-        leaf = page.pageNo;
-        offsets = page.liveOffsets;
-      }
-    });
-  ASSERT_NE(leaf, 0);
-  auto headerSizeAt = [&](uint16_t offset) {
-    size_t at = static_cast<size_t>(leaf - 1) * 1024 + offset;
-    for (int varint = 0; varint < 2; ++varint)  // payload length, rowid
-      while (static_cast<unsigned char>(bytes[at++]) & 0x80) {
-      }
-    return at;
-  };
-  bytes[headerSizeAt(offsets[1])] = 1;
-  bytes[headerSizeAt(offsets[2])] = 0;
-  check::WriteBytes(dir.File("damaged.db"), bytes);
-
-  std::vector<uint64_t> read[2];
-  for (const bool typed : {false, true}) {
-    SCOPED_TRACE(typed ? "typed" : "rendered");
-    SqliteFile file;
-    ASSERT_EQ(OpenDatabase("", file, dir.File("damaged.db")), OpenStatus::Opened);
-    const std::vector<ColumnDef>& columnDefs = FindTable(file, "message")->columns;
-    const std::vector<ValueRules> rules = ValueRulesOf(columnDefs);
-    LiveCell cell;
-    RowValues row;
-    std::vector<uint64_t>& rowids = read[typed];
-    const uint64_t before = Damage(file).cells;
-    for (const PageSet& set : FindTable(file, "message")->pageSets)
-      VisitLeafPages(file, set, [&](const LeafPage& page) {
-        if (page.pageNo != leaf) return;
-        if (typed)
-          VisitLiveCellValues(file, page, rules, cell,
-                              [&](const LiveCell& c) { rowids.push_back(c.rowid()); });
-        else
-          VisitLiveCells(file, page, columnDefs, {}, row,
-                         [&](const RowValues&, uint64_t id) { rowids.push_back(id); });
-      });
-    EXPECT_EQ(rowids.size(), offsets.size() - 2);
-    EXPECT_EQ(Damage(file).cells - before, 2u);
+  size_t liveRows = 0;
+  std::vector<uint64_t> olderRows;  // written before the last column was added
+  {
+    Database db(path);
+    liveRows = static_cast<size_t>(db.QueryInt("SELECT count(*) FROM message"));
+    for (const fixtures::Row& r : db.Query("SELECT ROWID FROM message WHERE ROWID < " +
+                                           std::to_string(kRows / 3) + " ORDER BY ROWID"))
+      olderRows.push_back(static_cast<uint64_t>(r[0].integer));
   }
-  EXPECT_EQ(read[true], read[false]);
+
+  // Two cells of one leaf get a record header size of 1 and of 0 (too small).
+  std::string bytes = check::ReadBytes(path);
+  {
+    SqliteFile intact;
+    ASSERT_EQ(OpenDatabase("", intact, path), OpenStatus::Opened);
+    int32_t leaf = 0;
+    std::vector<uint16_t> offsets;
+    for (const PageSet& set : FindTable(intact, "message")->pageSets)
+      VisitLeafPages(intact, set, [&](const LeafPage& page) {
+        if (leaf == 0 && page.liveOffsets.size() >= 3) {
+          leaf = page.pageNo;
+          offsets = page.liveOffsets;
+        }
+      });
+    ASSERT_NE(leaf, 0);
+    auto headerSizeAt = [&](uint16_t offset) {
+      size_t at = static_cast<size_t>(leaf - 1) * 1024 + offset;
+      for (int varint = 0; varint < 2; ++varint)  // payload length, rowid
+        while (static_cast<unsigned char>(bytes[at++]) & 0x80) {
+        }
+      return at;
+    };
+    bytes[headerSizeAt(offsets[1])] = 1;
+    bytes[headerSizeAt(offsets[2])] = 0;
+  }
+  check::WriteBytes(dir.File("headers.db"), bytes);
+
+  // The catalogue made to declare one column fewer: every row written after that column was
+  // added holds one value too many.
+  check::WriteBytes(dir.File("narrowed.db"), check::ReadBytes(path));
+  {
+    Database db(dir.File("narrowed.db"));
+    std::string sql = db.QueryText("SELECT sql FROM sqlite_master WHERE name = 'message'");
+    const std::string last = ", message_summary_info BLOB";
+    ASSERT_NE(sql.find(last), std::string::npos) << sql;
+    sql.erase(sql.find(last), last.size());
+    db.Exec("PRAGMA writable_schema = ON");
+    db.Prepare("UPDATE sqlite_master SET sql = ? WHERE name = 'message'")
+        .BindAll({Value::Text(sql)})
+        .Run();
+  }
+
+  for (const char* name : {"headers.db", "narrowed.db"}) {
+    SCOPED_TRACE(name);
+    const auto [rendered, renderedDamage] = ReadRowids(dir.File(name), false);
+    const auto [typed, typedDamage] = ReadRowids(dir.File(name), true);
+    EXPECT_EQ(typed, rendered);
+    EXPECT_EQ(typedDamage, renderedDamage);
+    EXPECT_EQ(typed.size() + typedDamage, liveRows);
+    if (std::string(name) == "headers.db") EXPECT_EQ(typedDamage, 2u);
+    if (std::string(name) == "narrowed.db") {
+      std::vector<uint64_t> sorted = typed;
+      std::sort(sorted.begin(), sorted.end());
+      EXPECT_EQ(sorted, olderRows);
+    }
+  }
 }
 
 }  // namespace
