@@ -79,11 +79,28 @@ void AppendNormalisedUtf8(std::string_view bytes, std::string& out) {
   if (end != std::string_view::npos) bytes = bytes.substr(0, end);
   // Well-formed stretches are appended whole: only an ill-formed sequence
   // breaks the copy, for its replacement character.
+  const auto* p = reinterpret_cast<const uint8_t*>(bytes.data());
+  const size_t size = bytes.size();
+  auto cont = [&](size_t k) { return (p[k] & 0xC0) == 0x80; };
   size_t copied = 0;
-  size_t i = 0;
-  while (true) {
-    i = SkipAscii(bytes, i);
-    if (i >= bytes.size()) break;
+  size_t i = SkipAscii(bytes, 0);
+  while (i < size) {
+    const uint8_t c0 = p[i];
+    if (c0 < 0x80) {
+      i = SkipAscii(bytes, i + 1);
+      continue;
+    }
+    // The usual well-formed sequences are taken here without a call: three
+    // bytes whose second may be any continuation byte (most of CJK), two
+    // bytes from C2. SequenceLength decides the rest.
+    if (c0 >= 0xE1 && c0 <= 0xEF && c0 != 0xED && i + 2 < size && cont(i + 1) && cont(i + 2)) {
+      i += 3;
+      continue;
+    }
+    if (c0 >= 0xC2 && c0 <= 0xDF && i + 1 < size && cont(i + 1)) {
+      i += 2;
+      continue;
+    }
     if (const size_t n = SequenceLength(bytes, i)) {
       i += n;
       continue;
@@ -93,7 +110,7 @@ void AppendNormalisedUtf8(std::string_view bytes, std::string& out) {
     i += IllFormedLength(bytes, i);
     copied = i;
   }
-  out.append(bytes.data() + copied, bytes.size() - copied);
+  out.append(bytes.data() + copied, size - copied);
 }
 
 std::string Utf8ToAnsi(std::string_view bytes) {

@@ -28,6 +28,13 @@ std::optional<int32_t> StoredTime(const std::string* value) {
   if (seconds == 0) return std::nullopt;
   return seconds;
 }
+template <typename Values>
+std::optional<int32_t> StoredTime(const Values& row, size_t position) {
+  if (!row.Has(position) || row.Empty(position)) return std::nullopt;
+  const int32_t seconds = MessageSecondsFromStored(row.Integer(position));
+  if (seconds == 0) return std::nullopt;
+  return seconds;
+}
 
 MessageExtras& ExtrasOf(MessageRecord& record) {
   if (!record.extras) record.extras = std::make_shared<MessageExtras>();
@@ -63,15 +70,6 @@ bool ModernColumns::Any() const {
          dateRetracted != kNoColumn || summaryInfo != kNoColumn;
 }
 
-void ModernColumns::Want(std::vector<bool>& wanted) const {
-  for (size_t k :
-       {associatedGuid, associatedType, threadOriginator, dateEdited, dateRetracted, summaryInfo}) {
-    if (k == kNoColumn) continue;
-    if (wanted.size() <= k) wanted.resize(k + 1, false);
-    wanted[k] = true;
-  }
-}
-
 std::optional<ReactionType> ReactionTypeOf(int64_t associatedType) {
   if (associatedType >= 2000 && associatedType <= 2005)
     return ReactionType{static_cast<ReactionKind>(associatedType - 2000), false};
@@ -91,30 +89,41 @@ std::string StripAssociatedPrefix(const std::string& associated) {
 bool ModernFacts::Take(const RowValues& row, uint32_t entry, int64_t rowid,
                        const MessageColumns& columns, const ModernColumns& modern,
                        const ChatIndex& chats) {
+  return TakeRow(RenderedRow(row), entry, rowid, columns, modern, chats);
+}
+
+bool ModernFacts::Take(const LiveCell& cell, uint32_t entry, int64_t rowid,
+                       const MessageColumns& columns, const ModernColumns& modern,
+                       const ChatIndex& chats) {
+  return TakeRow(cell, entry, rowid, columns, modern, chats);
+}
+
+template <typename Values>
+bool ModernFacts::TakeRow(const Values& row, uint32_t entry, int64_t rowid,
+                          const MessageColumns& columns, const ModernColumns& modern,
+                          const ChatIndex& chats) {
   if (guidHashes_.size() <= entry) guidHashes_.resize(entry + 1, 0);
-  if (const std::string* guid = ValueAt(row, columns.guid)) guidHashes_[entry] = GuidHash(*guid);
+  if (row.Has(columns.guid)) guidHashes_[entry] = GuidHash(row.Text(columns.guid));
 
   Row facts;
   facts.entry = entry;
   facts.rowid = rowid;
-  if (const std::string* type = ValueAt(row, modern.associatedType); type && !type->empty())
-    facts.reaction = ReactionTypeOf(TextToInt(*type));
+  if (row.Has(modern.associatedType) && !row.Empty(modern.associatedType))
+    facts.reaction = ReactionTypeOf(row.Integer(modern.associatedType));
   if (facts.reaction) {
-    if (const std::string* target = ValueAt(row, modern.associatedGuid))
-      facts.target = StripAssociatedPrefix(*target);
-    const std::string* from = ValueAt(row, columns.isFromMe);
-    const std::string* handle = ValueAt(row, columns.handleId);
-    if ((from == nullptr || TextToInt(*from) == 0) && handle != nullptr) {
-      if (const std::string* address = chats.HandleAddress(TextToInt(*handle));
+    if (row.Has(modern.associatedGuid))
+      facts.target = StripAssociatedPrefix(row.Text(modern.associatedGuid));
+    if ((!row.Has(columns.isFromMe) || row.Integer(columns.isFromMe) == 0) &&
+        row.Has(columns.handleId)) {
+      if (const std::string* address = chats.HandleAddress(row.Integer(columns.handleId));
           address != nullptr && !address->empty())
         facts.sender = NormaliseAddress(*address);
     }
   }
-  if (const std::string* thread = ValueAt(row, modern.threadOriginator)) facts.thread = *thread;
-  facts.edited = StoredTime(ValueAt(row, modern.dateEdited));
-  facts.retracted = StoredTime(ValueAt(row, modern.dateRetracted));
-  const std::string* summary = ValueAt(row, modern.summaryInfo);
-  const bool wantsSummary = summary != nullptr && !summary->empty();
+  if (row.Has(modern.threadOriginator)) facts.thread = row.Text(modern.threadOriginator);
+  facts.edited = StoredTime(row, modern.dateEdited);
+  facts.retracted = StoredTime(row, modern.dateRetracted);
+  const bool wantsSummary = row.Has(modern.summaryInfo) && !row.Empty(modern.summaryInfo);
   if (!facts.reaction && facts.thread.empty() && !facts.edited && !facts.retracted && !wantsSummary)
     return false;
   if (wantsSummary) byRowid_[rowid] = rows_.size();

@@ -29,8 +29,6 @@ struct ModernColumns {
 
   static ModernColumns Of(const std::vector<ColumnDef>& columns);
   bool Any() const;
-  // Marks the columns in a row reader's wanted list.
-  void Want(std::vector<bool>& wanted) const;
 };
 
 // The reaction kind of an associated_message_type, and whether it removes
@@ -64,6 +62,8 @@ class ModernFacts {
   // (the row reader renders a blob only up to its first zero byte).
   bool Take(const RowValues& row, uint32_t entry, int64_t rowid, const MessageColumns& columns,
             const ModernColumns& modern, const ChatIndex& chats);
+  bool Take(const LiveCell& cell, uint32_t entry, int64_t rowid, const MessageColumns& columns,
+            const ModernColumns& modern, const ChatIndex& chats);
   // The row of a rowid that Take asked the raw summary for.
   Row* RowOf(int64_t rowid);
 
@@ -71,6 +71,10 @@ class ModernFacts {
   std::vector<Row>& rows() { return rows_; }
 
  private:
+  template <typename Values>
+  bool TakeRow(const Values& row, uint32_t entry, int64_t rowid, const MessageColumns& columns,
+               const ModernColumns& modern, const ChatIndex& chats);
+
   std::vector<uint64_t> guidHashes_;  // one per batch entry taken, by entry
   std::vector<Row> rows_;             // rows with any fact
   std::unordered_map<int64_t, size_t> byRowid_;

@@ -24,10 +24,36 @@ const std::string* ValueAt(const RowValues* row, size_t position) {
 }
 
 // A stored flag; empty when the value is NULL or did not survive.
-std::optional<bool> FlagAt(const RowValues& row, size_t position) {
-  const std::string* value = ValueAt(&row, position);
-  if (value == nullptr || value->empty()) return std::nullopt;
-  return TextToInt(*value) != 0;
+template <typename Row>
+std::optional<bool> FlagAt(const Row& row, size_t position) {
+  if (!row.Has(position) || row.Empty(position)) return std::nullopt;
+  return row.Integer(position) != 0;
+}
+
+// RecordFromRow for a rendered row (RenderedRow) or a live cell (LiveCell),
+// into a new record.
+template <typename Row>
+void FillRecord(const Row& row, const MessageColumns& columns, MessageRecord& record) {
+  if (row.Has(columns.text)) row.TextInto(columns.text, record.text);
+  if (row.Has(columns.service)) row.TextInto(columns.service, record.service);
+  if (row.Has(columns.date)) {
+    // A stored 0 is no date, not the first second of 2001.
+    if (const int32_t seconds = MessageSecondsFromStored(row.Integer(columns.date)); seconds != 0)
+      record.date = seconds;
+  }
+  if (row.Has(columns.dateRead))
+    record.readDate = MessageSecondsFromStored(row.Integer(columns.dateRead));
+  record.sent = FlagAt(row, columns.isSent);
+  // Who wrote it: is_sent stays false for an own message that never went
+  // out, so only a table without is_from_me takes the direction from it.
+  record.fromMe = columns.isFromMe != kNoColumn ? FlagAt(row, columns.isFromMe) : record.sent;
+}
+
+template <typename Row>
+MessageRecord RecordOf(const Row& row, const MessageColumns& columns) {
+  MessageRecord record;
+  FillRecord(row, columns, record);
+  return record;
 }
 
 }  // namespace
@@ -58,25 +84,19 @@ ChatColumns ChatColumns::Of(const std::vector<ColumnDef>& columns) {
 }
 
 int32_t MessageSecondsFromStored(const std::string& value) {
-  return static_cast<int32_t>(AppleSecondsFromStored(TextToInt(value)).value_or(0));
+  return MessageSecondsFromStored(TextToInt(value));
+}
+
+int32_t MessageSecondsFromStored(int64_t stored) {
+  return static_cast<int32_t>(AppleSecondsFromStored(stored).value_or(0));
 }
 
 MessageRecord RecordFromRow(const RowValues& row, const MessageColumns& columns) {
-  MessageRecord record;
-  if (const std::string* text = ValueAt(&row, columns.text)) record.text = *text;
-  if (const std::string* service = ValueAt(&row, columns.service)) record.service = *service;
-  if (const std::string* date = ValueAt(&row, columns.date)) {
-    // A stored 0 is no date, not the first second of 2001.
-    if (const int32_t seconds = MessageSecondsFromStored(*date); seconds != 0)
-      record.date = seconds;
-  }
-  if (const std::string* read = ValueAt(&row, columns.dateRead))
-    record.readDate = MessageSecondsFromStored(*read);
-  record.sent = FlagAt(row, columns.isSent);
-  // Who wrote it: is_sent stays false for an own message that never went
-  // out, so only a table without is_from_me takes the direction from it.
-  record.fromMe = columns.isFromMe != kNoColumn ? FlagAt(row, columns.isFromMe) : record.sent;
-  return record;
+  return RecordOf(RenderedRow(row), columns);
+}
+
+MessageRecord RecordFromRow(const LiveCell& cell, const MessageColumns& columns) {
+  return RecordOf(cell, columns);
 }
 
 bool RecordCompleteness::BetterThan(const RecordCompleteness& other) const {
@@ -177,14 +197,23 @@ void SetCarvedAddresses(const ChatIndex& chats, std::vector<CarvedEntry>& entrie
 }
 
 void LiveBatch::Add(const RowValues& row, const ChatIndex& chats, const MessageColumns& columns) {
+  AddRow(RenderedRow(row), chats, columns);
+}
+
+void LiveBatch::Add(const LiveCell& cell, const ChatIndex& chats, const MessageColumns& columns) {
+  AddRow(cell, chats, columns);
+}
+
+template <typename Row>
+void LiveBatch::AddRow(const Row& row, const ChatIndex& chats, const MessageColumns& columns) {
   // Built where it will stay: a million records moved once more each is a
   // million more pages of memory touched.
   Entry& entry = entries_.emplace_back();
-  const std::string* rowid = ValueAt(&row, columns.rowid);
-  entry.rowid = rowid ? TextToInt(*rowid) : 0;
-  entry.record = RecordFromRow(row, columns);
+  const bool hasRowid = row.Has(columns.rowid);
+  entry.rowid = hasRowid ? row.Integer(columns.rowid) : 0;
+  FillRecord(row, columns, entry.record);
 
-  const RowValues* chatRow = rowid ? chats.ChatOf(entry.rowid) : nullptr;
+  const RowValues* chatRow = hasRowid ? chats.ChatOf(entry.rowid) : nullptr;
   const ChatColumns& cc = chats.chatColumns();
   if (const std::string* account = ValueAt(chatRow, cc.accountLogin))
     entry.record.account = *account;
@@ -204,9 +233,9 @@ void LiveBatch::Add(const RowValues& row, const ChatIndex& chats, const MessageC
   }
   std::string address;
   if (identifier != nullptr) address = *identifier;
-  const std::string* handleId = ValueAt(&row, columns.handleId);
-  if (address.size() < 5 && handleId != nullptr) {
-    if (const std::string* handle = chats.HandleAddress(TextToInt(*handleId))) address = *handle;
+  if (address.size() < 5 && row.Has(columns.handleId)) {
+    if (const std::string* handle = chats.HandleAddress(row.Integer(columns.handleId)))
+      address = *handle;
   }
   entry.address = AddressIndex(NormaliseAddress(std::move(address)));
   if (byChat) addressOfChat_.emplace(chatRow, entry.address);

@@ -82,6 +82,7 @@ struct ChatColumns {
 // A stored message time (seconds or nanoseconds since 2001, decided per
 // value) as whole seconds since 2001; 0 stays 0 (unset).
 int32_t MessageSecondsFromStored(const std::string& value);
+int32_t MessageSecondsFromStored(int64_t stored);
 
 // The fields of a record: the more of them, the better a copy of a carved
 // message is. See DeletedFiling.
@@ -94,8 +95,12 @@ struct RecordCompleteness {
   bool BetterThan(const RecordCompleteness& other) const;
 };
 
-// The fields every message row carries, live or carved.
+class LiveCell;
+
+// The fields every message row carries, live or carved. A live cell gives the
+// same record its rendered row would.
 MessageRecord RecordFromRow(const RowValues& row, const MessageColumns& columns = {});
+MessageRecord RecordFromRow(const LiveCell& cell, const MessageColumns& columns = {});
 
 // Addresses are shown without the mainland country code; an empty address
 // (a message with neither chat nor handle) is filed under "0". Short service
@@ -173,6 +178,7 @@ class LiveBatch {
   // identifier (five or more characters, worked out once per chat) or else
   // from its handle.
   void Add(const RowValues& row, const ChatIndex& chats, const MessageColumns& columns = {});
+  void Add(const LiveCell& cell, const ChatIndex& chats, const MessageColumns& columns = {});
   // Room for about this many rows, asked once before the first Add: a list
   // that grows by doubling copies every record it holds each time.
   void Reserve(size_t rows) { entries_.reserve(rows); }
@@ -182,6 +188,8 @@ class LiveBatch {
   const std::vector<std::string>& addresses() const { return addresses_; }
 
  private:
+  template <typename Row>
+  void AddRow(const Row& row, const ChatIndex& chats, const MessageColumns& columns);
   uint32_t AddressIndex(std::string address);
 
   std::vector<Entry> entries_;

@@ -39,14 +39,13 @@ void VisitJoinRows(const SqliteFile& db, const char* table, const char* first, c
   const size_t a = ColumnPosition(join->columns, first);
   const size_t b = ColumnPosition(join->columns, second);
   if (a == kNoColumn || b == kNoColumn) return;
-  std::vector<bool> wanted(std::max(a, b) + 1, false);
-  wanted[a] = wanted[b] = true;
-  RowValues row;
+  const std::vector<ValueRules> rules = ValueRulesOf(join->columns);
+  LiveCell cell;
   for (const PageSet& set : join->pageSets) {
     VisitLeafPages(db, set, [&](const LeafPage& page) {
-      VisitLiveCells(db, page, join->columns, wanted, row, [&](const RowValues& r, uint64_t) {
-        if (r.size() <= a || r.size() <= b) return;
-        visit(TextToInt(r[a]), TextToInt(r[b]));
+      VisitLiveCellValues(db, page, rules, cell, [&](const LiveCell& c) {
+        if (!c.Has(a) || !c.Has(b)) return;
+        visit(c.Integer(a), c.Integer(b));
       });
     });
   }
@@ -77,35 +76,6 @@ ChatIndex ReadChatIndex(const SqliteFile& db, RowList& chatRows, RowList& handle
   return chats;
 }
 
-// Only the columns a record or its filing reads are rendered.
-std::vector<bool> WantedColumns(const MessageColumns& c) {
-  std::vector<bool> wanted;
-  for (size_t k : {c.rowid, c.guid, c.text, c.handleId, c.service, c.date, c.dateRead, c.isFromMe,
-                   c.isSent, c.attributedBody}) {
-    if (k == kNoColumn) continue;
-    if (wanted.size() <= k) wanted.resize(k + 1, false);
-    wanted[k] = true;
-  }
-  return wanted;
-}
-
-// The text of the archived attributedBody of the cell at offset, read from
-// the cell's raw bytes: the row reader renders a blob only up to its first
-// zero byte, and an archive has many.
-std::optional<std::string> BodyTextOfCell(const SqliteFile& db, const LeafPage& page,
-                                          uint16_t offset, size_t bodyColumn, uint64_t& rowid) {
-  CellPayload cell;
-  // Its serial-type list keeps its capacity from cell to cell.
-  thread_local RecordHeader header;
-  if (!AssembleCellPayload(db, page.tree.bytes, offset, cell) || !DecodeRecordHeader(cell, header))
-    return std::nullopt;
-  rowid = cell.rowid;
-  const std::optional<CellColumn> body = ColumnOfCell(cell, header, bodyColumn);
-  if (!body || body->serialType < 12 || body->serialType % 2 != 0) return std::nullopt;  // no blob
-  if (body->content.empty()) return std::nullopt;
-  return TextOfAttributedBody(body->content);
-}
-
 // One worker's share of the load: the live rows and page carving of a run of
 // leaf pages, then the file scan of a run of pages. Shares are merged in
 // order, so the result is the same as one pass over everything.
@@ -125,18 +95,17 @@ struct Share {
   std::vector<CarvedEntry> scanCarved;  // from the file scan, in page order, then the log
 
   // Step 1 and 2: the live rows of the share's leaf pages, and what their
-  // free space still holds.
-  void ReadLeaves(const SqliteFile& db, const TableInfo& table, const std::vector<bool>& wanted,
-                  const MessageColumns& columns, const ModernColumns& modern,
-                  const ChatIndex& chats) {
-    RowValues row;
+  // free space still holds. Each row's values are taken from its cell as the
+  // record asks for them: numbers as numbers, texts rendered once, and the
+  // archived blobs (attributedBody, message_summary_info) as raw bytes, since
+  // the rendered text of a blob stops at its first zero byte.
+  void ReadLeaves(const SqliteFile& db, const TableInfo& table, const MessageColumns& columns,
+                  const ModernColumns& modern, const ChatIndex& chats) {
+    LiveCell cell;
     RowList carved;
     FoundList found;
-    // Rows whose words are only in attributedBody: rowid -> entry.
-    std::unordered_map<uint64_t, size_t> bodyOnly;
-    // Rows with an edit history to read from the raw cell.
-    std::vector<int64_t> summaries;
     const bool anyModern = modern.Any();
+    const std::vector<ValueRules> rules = ValueRulesOf(table.columns);
     const std::vector<DeclaredWord> kinds = MessageColumnKinds(table.columns);
     bool sized = false;
     VisitLeafPages(db, leafPages, [&](const LeafPage& page) {
@@ -151,22 +120,21 @@ struct Share {
         live.Reserve(std::min(kMostReserved, leafPages.leafPages.size() * perPage));
         sized = true;
       }
-      VisitLiveCells(db, page, table.columns, wanted, row, [&](const RowValues& r, uint64_t rowid) {
-        if (r.size() > columns.guid) liveGuids.InsertSoon(r[columns.guid]);
-        if (keepTexts && r.size() > columns.guid && r.size() > columns.text &&
-            !r[columns.text].empty())
-          liveTexts.emplace(r[columns.guid], r[columns.text]);
-        live.Add(r, chats, columns);
+      VisitLiveCellValues(db, page, rules, cell, [&](const LiveCell& c) {
+        const bool hasGuid = c.Has(columns.guid);
+        if (hasGuid) liveGuids.InsertSoon(c.Text(columns.guid));
+        if (keepTexts && hasGuid && c.Has(columns.text) && !c.Empty(columns.text))
+          liveTexts.emplace(c.Text(columns.guid), c.Text(columns.text));
+        live.Add(c, chats, columns);
         const uint32_t entry = static_cast<uint32_t>(live.entries().size() - 1);
-        if (live.entries().back().record.text.empty() && columns.attributedBody < r.size() &&
-            !r[columns.attributedBody].empty())
-          bodyOnly.emplace(rowid, entry);
+        MessageRecord& record = live.entries().back().record;
+        if (record.text.empty() && c.Has(columns.attributedBody) &&
+            !c.Empty(columns.attributedBody))
+          FillBodyText(c, columns.attributedBody, record);
         if (anyModern &&
-            modernFacts.Take(r, entry, live.entries().back().rowid, columns, modern, chats))
-          summaries.push_back(live.entries().back().rowid);
+            modernFacts.Take(c, entry, live.entries().back().rowid, columns, modern, chats))
+          FillSummary(c, modern.summaryInfo);
       });
-      if (!bodyOnly.empty()) FillBodyTexts(db, page, columns.attributedBody, bodyOnly);
-      if (!summaries.empty()) FillSummaries(db, page, modern.summaryInfo, summaries);
       CarveMessagePageOfKinds(db, page, table.columns, kinds, carved, &found);
       KeepCarved(carved, pageCarved, columns, &found);
       carved.clear();
@@ -175,45 +143,22 @@ struct Share {
     liveGuids.Flush();
   }
 
-  // The texts of the page's rows that have only an attributedBody.
-  void FillBodyTexts(const SqliteFile& db, const LeafPage& page, size_t bodyColumn,
-                     std::unordered_map<uint64_t, size_t>& bodyOnly) {
-    const ByteView bytes = page.tree.bytes;
-    for (uint16_t offset : page.liveOffsets) {
-      // The rowid first, from the cell's two varints: only the rows that
-      // lack a text have their body decoded.
-      uint64_t payload = 0, rowid = 0;
-      int payloadLength = 0, rowidLength = 0;
-      DecodeVarint(bytes.Sub(offset), payload, payloadLength);
-      if (payloadLength == 0) continue;
-      DecodeVarint(bytes.Sub(offset + static_cast<size_t>(payloadLength)), rowid, rowidLength);
-      if (rowidLength == 0) continue;
-      auto wanted = bodyOnly.find(rowid);
-      if (wanted == bodyOnly.end()) continue;
-      std::optional<std::string> text = BodyTextOfCell(db, page, offset, bodyColumn, rowid);
-      if (text) live.entries()[wanted->second].record.text = std::move(*text);
-      bodyOnly.erase(wanted);
-    }
-    bodyOnly.clear();
+  // The words of a row that has only an attributedBody: the text its
+  // archive holds, when the value is a blob.
+  static void FillBodyText(const LiveCell& cell, size_t bodyColumn, MessageRecord& record) {
+    const uint64_t type = cell.SerialType(bodyColumn);
+    if (type < 12 || type % 2 != 0) return;  // no blob
+    const ByteView body = cell.Content(bodyColumn);
+    if (body.empty()) return;
+    if (std::optional<std::string> text = TextOfAttributedBody(body))
+      record.text = std::move(*text);
   }
 
-  // The raw message_summary_info of the page's rows that have one.
-  void FillSummaries(const SqliteFile& db, const LeafPage& page, size_t column,
-                     std::vector<int64_t>& rowids) {
-    RecordHeader header;
-    for (uint16_t offset : page.liveOffsets) {
-      CellPayload cell;
-      if (!AssembleCellPayload(db, page.tree.bytes, offset, cell)) continue;
-      // The header of a row with nothing to take is not decoded.
-      const int64_t rowid = static_cast<int64_t>(cell.rowid);
-      if (std::find(rowids.begin(), rowids.end(), rowid) == rowids.end()) continue;
-      if (!DecodeRecordHeader(cell, header)) continue;
-      const std::optional<CellColumn> blob = ColumnOfCell(cell, header, column);
-      ModernFacts::Row* facts = modernFacts.RowOf(rowid);
-      if (blob && facts != nullptr && blob->whole)
-        facts->summaryInfo = std::string(blob->content.AsString());
-    }
-    rowids.clear();
+  // The raw message_summary_info of a row that has one, when the cell holds it whole.
+  void FillSummary(const LiveCell& cell, size_t column) {
+    ModernFacts::Row* facts = modernFacts.RowOf(static_cast<int64_t>(cell.rowid()));
+    if (facts != nullptr && cell.Whole(column))
+      facts->summaryInfo = std::string(cell.Content(column).AsString());
   }
 
   // Step 3: the records the share's run of the file and (last share) the log
@@ -306,13 +251,10 @@ LoaderStatus MessageLoader(const SqliteFile& db, MessageMap& live, MessageList& 
   const ChatIndex chats = ReadChatIndex(db, chatRows, handleRows);
   const MessageColumns columns = MessageColumns::Of(table->columns);
   const ModernColumns modern = ModernColumns::Of(table->columns);
-  std::vector<bool> wanted = WantedColumns(columns);
-  modern.Want(wanted);
   std::vector<Share> shares = PlanShares(db, *table);
   for (Share& share : shares) share.keepTexts = db.walFile.IsOpen();
 
-  RunEach(shares,
-          [&](Share& share) { share.ReadLeaves(db, *table, wanted, columns, modern, chats); });
+  RunEach(shares, [&](Share& share) { share.ReadLeaves(db, *table, columns, modern, chats); });
   MessageList recentlyDeleted;
   if (modern.Any()) {
     const TableInfo* chat = FindTable(db, "chat");

@@ -43,24 +43,69 @@ double RealFromBytes(ByteView content) {
   return value;
 }
 
-bool IsIntegerColumn(const ColumnDef& column) {
-  return DeclaredWordOf(column) == DeclaredWord::Integer;
+// TextToInt of what RenderValue gives, when it can be had without the text: a
+// stored integer outside a REAL column (written in decimal, read back as it
+// was), the rowid a live alias NULL stands for, or 0 for any other NULL ("").
+// False for text, blobs and reals, which are rendered and read.
+bool PlainInteger(uint64_t serialType, ByteView content, const ValueRules& rules, bool carved,
+                  uint64_t rowid, int64_t& value) {
+  if (serialType == 0) {
+    value = !carved && rules.rowidAlias ? static_cast<int64_t>(rowid) : 0;
+    return true;
+  }
+  if (serialType > 9 || serialType == 7 || rules.realAffinity) return false;
+  value = serialType == 8 ? 0 : serialType == 9 ? 1 : BigEndianInteger(content);
+  return true;
 }
 
 }  // namespace
 
-void RenderValue(uint64_t serialType, ByteView content, const ColumnDef& column, bool carved,
-                 uint64_t rowid, std::string& out) {
+ValueRules ValueRules::Of(const ColumnDef& column) {
+  ValueRules rules;
+  rules.rowidAlias = IsRowidAlias(column);
+  rules.realAffinity = AffinityOf(column.type) == Affinity::Real;
+  rules.integerWord = DeclaredWordOf(column) == DeclaredWord::Integer;
+  return rules;
+}
+
+std::vector<ValueRules> ValueRulesOf(const std::vector<ColumnDef>& columns) {
+  std::vector<ValueRules> rules;
+  rules.reserve(columns.size());
+  for (const ColumnDef& column : columns) rules.push_back(ValueRules::Of(column));
+  return rules;
+}
+
+namespace {
+
+// A column's rules asked of its declaration only when a value needs them: the
+// carvers render few values of a column and pass the declaration itself.
+struct DeclaredRules {
+  const ColumnDef& column;
+  bool rowidAlias() const { return IsRowidAlias(column); }
+  bool realAffinity() const { return AffinityOf(column.type) == Affinity::Real; }
+  bool integerWord() const { return DeclaredWordOf(column) == DeclaredWord::Integer; }
+};
+struct KnownRules {
+  const ValueRules& rules;
+  bool rowidAlias() const { return rules.rowidAlias; }
+  bool realAffinity() const { return rules.realAffinity; }
+  bool integerWord() const { return rules.integerWord; }
+};
+
+// The one place the rendering rules are written (RowReader.h).
+template <typename Rules>
+void Render(uint64_t serialType, ByteView content, const Rules& rules, bool carved, uint64_t rowid,
+            std::string& out) {
   out.clear();
   if (serialType == 0) {
-    if (!carved && IsRowidAlias(column)) AppendInteger(static_cast<int64_t>(rowid), out);
+    if (!carved && rules.rowidAlias()) AppendInteger(static_cast<int64_t>(rowid), out);
     return;
   }
   if (serialType >= 1 && serialType <= 9 && serialType != 7) {
     const int64_t value = serialType == 8 ? 0 : serialType == 9 ? 1 : BigEndianInteger(content);
     // SQLite stores whole numbers of a REAL column as integers and turns them
     // back into reals on reading, so they are shown as reals here too.
-    if (AffinityOf(column.type) == Affinity::Real) {
+    if (rules.realAffinity()) {
       AppendReal(static_cast<double>(value), out);
     } else {
       AppendInteger(value, out);
@@ -68,14 +113,14 @@ void RenderValue(uint64_t serialType, ByteView content, const ColumnDef& column,
     return;
   }
   if (serialType == 7) {
-    if (IsIntegerColumn(column) && content.size() < 8) {
+    if (rules.integerWord() && content.size() < 8) {
       AppendInteger(BigEndianInteger(content), out);
     } else {
       AppendReal(RealFromBytes(content), out);
     }
     return;
   }
-  if (serialType >= 12 && (serialType & 1) == 0 && IsIntegerColumn(column)) {
+  if (serialType >= 12 && (serialType & 1) == 0 && rules.integerWord()) {
     // A blob where a number was declared: its bytes as one number.
     AppendInteger(BigEndianInteger(content), out);
     return;
@@ -84,11 +129,44 @@ void RenderValue(uint64_t serialType, ByteView content, const ColumnDef& column,
   AppendNormalisedUtf8(content.AsString(), out);
 }
 
+}  // namespace
+
+void RenderValue(uint64_t serialType, ByteView content, const ColumnDef& column, bool carved,
+                 uint64_t rowid, std::string& out) {
+  Render(serialType, content, DeclaredRules{column}, carved, rowid, out);
+}
+
+void RenderValue(uint64_t serialType, ByteView content, const ValueRules& rules, bool carved,
+                 uint64_t rowid, std::string& out) {
+  Render(serialType, content, KnownRules{rules}, carved, rowid, out);
+}
+
+bool RendersEmpty(uint64_t serialType, ByteView content, const ValueRules& rules, bool carved) {
+  // The branches of RenderValue, in its order: only a NULL that stands for
+  // no rowid and text cut at a first zero byte give nothing; a number (an
+  // integer, a real, a blob read as one) always has a digit, and normalising
+  // UTF-8 keeps a character, or its replacement, for every leading byte.
+  if (serialType == 0) return carved || !rules.rowidAlias;
+  if (serialType <= 9) return false;
+  if (serialType >= 12 && (serialType & 1) == 0 && rules.integerWord) return false;
+  return content.empty() || content[0] == 0;
+}
+
+int64_t RenderedInteger(uint64_t serialType, ByteView content, const ValueRules& rules, bool carved,
+                        uint64_t rowid) {
+  int64_t value = 0;
+  if (PlainInteger(serialType, content, rules, carved, rowid, value)) return value;
+  std::string text;
+  RenderValue(serialType, content, rules, carved, rowid, text);
+  return TextToInt(text);
+}
+
 void VisitLiveCells(const SqliteFile& db, const LeafPage& page,
                     const std::vector<ColumnDef>& columns, const std::vector<bool>& wanted,
                     RowValues& row, const LiveRowVisitor& visit) {
   CellPayload cell;
   RecordHeader header;
+  const std::vector<ValueRules> rules = ValueRulesOf(columns);
   for (uint16_t offset : page.liveOffsets) {
     // A damaged cell is skipped and counted; every other cell of the page is still read.
     if (!AssembleCellPayload(db, page.tree.bytes, offset, cell) ||
@@ -103,7 +181,7 @@ void VisitLiveCells(const SqliteFile& db, const LeafPage& page,
       const uint64_t size = SerialTypeSize(header.serialTypes[i]);
       // A value is cut where the cell's bytes end, whatever its type claims.
       if (wanted.empty() || (i < wanted.size() && wanted[i])) {
-        RenderValue(header.serialTypes[i], cell.bytes.Sub(at, size), columns[i], false, cell.rowid,
+        RenderValue(header.serialTypes[i], cell.bytes.Sub(at, size), rules[i], false, cell.rowid,
                     row[i]);
       } else {
         row[i].clear();
@@ -111,6 +189,141 @@ void VisitLiveCells(const SqliteFile& db, const LeafPage& page,
       at = size > cell.bytes.size() ? cell.bytes.size() + 1 : at + static_cast<size_t>(size);
     }
     visit(row, cell.rowid);
+  }
+}
+
+namespace {
+
+// SerialTypeSize by a table rather than its switch, which compiles to a jump
+// per value: the loop below runs over every value of every live row.
+constexpr uint8_t kFixedSize[12] = {0, 1, 2, 3, 4, 6, 8, 8, 0, 0, 0, 0};
+constexpr uint64_t ContentSize(uint64_t serialType) {
+  return serialType >= 12 ? (serialType - 12) / 2 : kFixedSize[serialType];
+}
+
+// ContentSize of the one-byte serial types 0 to 127.
+constexpr std::array<uint8_t, 128> kOneByteSize = [] {
+  std::array<uint8_t, 128> sizes{};
+  for (uint64_t type = 0; type < 128; ++type) sizes[type] = static_cast<uint8_t>(ContentSize(type));
+  return sizes;
+}();
+
+}  // namespace
+
+bool LiveCell::Start(const std::vector<ValueRules>& rules) {
+  // DecodeRecordHeader's reading and checks, with the values' starts worked
+  // out in the same pass over the serial types: a wide table's row has
+  // dozens, and this runs for every live row.
+  const ByteView bytes = payload_.bytes;
+  const size_t start =
+      static_cast<size_t>(payload_.lengthOfPayloadVarint) + payload_.lengthOfRowidVarint;
+  uint64_t headerSize = 0;
+  int l3 = 0;
+  DecodeVarint(bytes.Sub(start), headerSize, l3);
+  if (l3 == 0 || headerSize < 2 || headerSize < static_cast<uint64_t>(l3) ||
+      headerSize > payload_.payloadLength)
+    return false;
+  const ByteView header = bytes.Sub(start + l3, static_cast<size_t>(headerSize - l3));
+  const size_t most = rules.size();
+  if (types_.size() < most) {
+    types_.resize(most);
+    starts_.resize(most);
+  }
+  // A value is cut where the cell's bytes end, whatever its type claims:
+  // every value from there on is empty, so its start is held at one past the
+  // end (which also keeps a huge claimed size from wrapping round).
+  const uint64_t past = uint64_t{bytes.size()} + 1;
+  uint64_t at = start + static_cast<size_t>(headerSize);
+  // Locals, not members, in the loop: what the stores below write could
+  // otherwise be any member, and every one would be read again each time.
+  const uint8_t* in = header.data();
+  uint64_t* types = types_.data();
+  uint64_t* starts = starts_.data();
+  const size_t size = header.size();
+  size_t count = 0;
+  size_t pos = 0;
+  while (pos < size) {
+    // Most serial types are one byte (NULL, the small integers, short text):
+    // a run of them is taken by table, each byte one type, for as many as
+    // the table has columns left.
+    const size_t stop = pos + std::min(size - pos, most - count);
+    while (pos < stop && in[pos] < 0x80) {
+      const uint8_t type = in[pos++];
+      types[count] = type;
+      starts[count] = at;
+      ++count;
+      at = std::min(at + kOneByteSize[type], past);
+    }
+    if (pos == size) break;
+    // A longer varint, or a byte beyond the last column.
+    uint64_t type = 0;
+    int length = 0;
+    DecodeVarint(header.Sub(pos), type, length);
+    if (length == 0) break;           // the varint runs past the header: dropped
+    if (count == most) return false;  // more values than the table has columns
+    types[count] = type;
+    starts[count] = at;
+    ++count;
+    at = std::min(at + ContentSize(type), past);
+    pos += static_cast<size_t>(length);
+  }
+  count_ = count;
+
+  rules_ = &rules;
+  if (texts_.size() < most) {
+    texts_.resize(most);
+    stamps_.resize(most, 0);
+  }
+  // Stamp 0 marks a text never rendered; on wrapping round every text is.
+  if (++stamp_ == 0) {
+    std::fill(stamps_.begin(), stamps_.end(), 0);
+    stamp_ = 1;
+  }
+  return true;
+}
+
+ByteView LiveCell::Content(size_t i) const {
+  return payload_.bytes.Sub(static_cast<size_t>(starts_[i]), ContentSize(types_[i]));
+}
+
+const std::string& LiveCell::Text(size_t i) const {
+  if (stamps_[i] != stamp_) {
+    RenderValue(SerialType(i), Content(i), (*rules_)[i], false, rowid(), texts_[i]);
+    stamps_[i] = stamp_;
+  }
+  return texts_[i];
+}
+
+void LiveCell::TextInto(size_t i, std::string& out) const {
+  if (stamps_[i] == stamp_) {
+    out = texts_[i];
+  } else {
+    RenderValue(SerialType(i), Content(i), (*rules_)[i], false, rowid(), out);
+  }
+}
+
+bool LiveCell::Empty(size_t i) const {
+  if (stamps_[i] == stamp_) return texts_[i].empty();
+  return RendersEmpty(SerialType(i), Content(i), (*rules_)[i], false);
+}
+
+int64_t LiveCell::Integer(size_t i) const {
+  int64_t value = 0;
+  if (PlainInteger(SerialType(i), Content(i), (*rules_)[i], false, rowid(), value)) return value;
+  return TextToInt(Text(i));
+}
+
+void VisitLiveCellValues(const SqliteFile& db, const LeafPage& page,
+                         const std::vector<ValueRules>& rules, LiveCell& cell,
+                         const std::function<void(const LiveCell& cell)>& visit) {
+  for (uint16_t offset : page.liveOffsets) {
+    // Skipped and counted as VisitLiveCells does.
+    if (!AssembleCellPayload(db, page.tree.bytes, offset, cell.payload_) || !cell.Start(rules)) {
+      CountDamagedCell(db);
+      continue;
+    }
+    if (cell.payload_.chainBroken) CountDamagedPage(db);
+    visit(cell);
   }
 }
 

@@ -60,10 +60,38 @@
 
 namespace vantrel {
 
+// The integer of a text value by the atoi rule: optional blanks, optional
+// sign, leading decimal digits; 0 when there are none.
+int64_t TextToInt(const std::string& text);
+
+// What rendering a value needs to know of its column, worked out once per
+// column: the declared type is words to compare, and a big table has millions
+// of values.
+struct ValueRules {
+  bool rowidAlias = false;    // IsRowidAlias: a live NULL stands for the rowid
+  bool realAffinity = false;  // whole numbers are shown as reals
+  bool integerWord = false;   // declared INTEGER: a blob or a cut real reads as a number
+
+  static ValueRules Of(const ColumnDef& column);
+};
+std::vector<ValueRules> ValueRulesOf(const std::vector<ColumnDef>& columns);
+
 // Renders one value of the given serial type whose content bytes are `content`
 // (already cut to what is available) into out, by the rules above.
 void RenderValue(uint64_t serialType, ByteView content, const ColumnDef& column, bool carved,
                  uint64_t rowid, std::string& out);
+void RenderValue(uint64_t serialType, ByteView content, const ValueRules& rules, bool carved,
+                 uint64_t rowid, std::string& out);
+
+// Whether RenderValue would give "" for this value, without rendering it.
+bool RendersEmpty(uint64_t serialType, ByteView content, const ValueRules& rules, bool carved);
+
+// TextToInt of what RenderValue would give for this value. A plain integer
+// (or the rowid a live alias NULL stands for) is taken as it is, with no text
+// in between; any other value is rendered and read back, so the two agree
+// whatever the value holds.
+int64_t RenderedInteger(uint64_t serialType, ByteView content, const ValueRules& rules, bool carved,
+                        uint64_t rowid);
 
 // One leaf page as the carving step sees it, after the live pass.
 struct LeafPage {
@@ -103,6 +131,80 @@ using LiveRowVisitor = std::function<void(const RowValues& row, uint64_t rowid)>
 void VisitLiveCells(const SqliteFile& db, const LeafPage& page,
                     const std::vector<ColumnDef>& columns, const std::vector<bool>& wanted,
                     RowValues& row, const LiveRowVisitor& visit);
+
+// One readable live cell as its record stores it, for readers that want a few
+// columns of a wide table as numbers: a value is decoded when it is asked
+// for, an integer never goes through text, and what Text gives is exactly
+// the value VisitLiveCells would have rendered. Valid only inside the visit.
+class LiveCell {
+ public:
+  // Values in the record: fewer than the table's columns for a row older
+  // than an ALTER TABLE ADD COLUMN.
+  size_t size() const { return count_; }
+  bool Has(size_t i) const { return i < count_; }
+  uint64_t rowid() const { return payload_.rowid; }
+
+  uint64_t SerialType(size_t i) const { return types_[i]; }
+  // The value's content bytes, cut where the cell's bytes end.
+  ByteView Content(size_t i) const;
+  // Whether the cell holds every content byte of the value.
+  bool Whole(size_t i) const { return Content(i).size() == SerialTypeSize(SerialType(i)); }
+
+  // RenderValue's text, rendered once per cell and kept until the next.
+  const std::string& Text(size_t i) const;
+  // The same text put in out: rendered straight there unless it already was.
+  void TextInto(size_t i, std::string& out) const;
+  // Whether that text is empty.
+  bool Empty(size_t i) const;
+  // TextToInt of that text (RenderedInteger).
+  int64_t Integer(size_t i) const;
+
+ private:
+  friend void VisitLiveCellValues(const SqliteFile& db, const LeafPage& page,
+                                  const std::vector<ValueRules>& rules, LiveCell& cell,
+                                  const std::function<void(const LiveCell& cell)>& visit);
+  // Decodes the record header of payload_ (as DecodeRecordHeader does) with
+  // where each value starts; false for a damaged header or more serial types
+  // than the table has columns.
+  bool Start(const std::vector<ValueRules>& rules);
+
+  // Kept from cell to cell, so that their buffers are reused.
+  CellPayload payload_;
+  const std::vector<ValueRules>* rules_ = nullptr;
+  // The record's serial types and where each value starts in payload_.bytes
+  // (one past the end once the bytes have ended), count_ of them.
+  std::vector<uint64_t> types_;
+  std::vector<uint64_t> starts_;
+  size_t count_ = 0;
+  // Rendered texts; a text is current when its stamp is this cell's.
+  mutable RowValues texts_;
+  mutable std::vector<uint32_t> stamps_;
+  uint32_t stamp_ = 0;
+};
+
+// A rendered row seen as a LiveCell is, so that one body of code reads rows
+// of either kind.
+class RenderedRow {
+ public:
+  explicit RenderedRow(const RowValues& row) : row_(row) {}
+  size_t size() const { return row_.size(); }
+  bool Has(size_t i) const { return i < row_.size(); }
+  const std::string& Text(size_t i) const { return row_[i]; }
+  void TextInto(size_t i, std::string& out) const { out = row_[i]; }
+  bool Empty(size_t i) const { return row_[i].empty(); }
+  int64_t Integer(size_t i) const { return TextToInt(row_[i]); }
+
+ private:
+  const RowValues& row_;
+};
+
+// The typed form of the live pass: each readable cell of the page, skipped and
+// counted as VisitLiveCells does, handed to visit in `cell`, which is reused
+// from cell to cell (and page to page) so that its buffers stay warm. rules
+// holds one entry per column of the table (ValueRulesOf).
+void VisitLiveCellValues(const SqliteFile& db, const LeafPage& page,
+                         const std::vector<ValueRules>& rules, LiveCell& cell,
+                         const std::function<void(const LiveCell& cell)>& visit);
 
 // Reads the page set's table leaf pages in order and hands each to visit,
 // parsed, with its live cell offsets. Pages that are not table leaves (or not
@@ -159,9 +261,5 @@ TableRead ReadTable(const SqliteFile& db, const std::string& name, RowList& live
 // last commit are left alone: SQLite never showed their rows, so none of them was deleted.
 void CarveOlderImages(const SqliteFile& db, const std::string& name, const RowList& live,
                       RowList& carved, FoundList* found = nullptr);
-
-// The integer of a text value by the atoi rule: optional blanks, optional
-// sign, leading decimal digits; 0 when there are none.
-int64_t TextToInt(const std::string& text);
 
 }  // namespace vantrel

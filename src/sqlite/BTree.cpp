@@ -131,18 +131,27 @@ void DecodeVarint(ByteView bytes, uint64_t& value, int& length) {
 
 void SplitSerialTypes(ByteView bytes, size_t byteLength, std::vector<uint64_t>& serialTypes) {
   const ByteView header = bytes.Sub(0, byteLength);
-  // At most one type a byte; reserved once, so the loop below never regrows.
-  serialTypes.reserve(serialTypes.size() + header.size());
+  // At most one type a byte: the room is made once and written through a
+  // pointer, then cut to what was read, so the loop neither checks capacity
+  // nor regrows. A live row of a wide table has dozens of types.
+  const size_t base = serialTypes.size();
+  serialTypes.resize(base + header.size());
+  uint64_t* out = serialTypes.data() + base;
+  const uint8_t* in = header.data();
+  size_t count = 0;
   size_t at = 0;
   while (at < header.size()) {
     // Most serial types are one byte; only longer ones need the full decoder.
-    uint64_t value = header.data()[at];
+    uint64_t value = in[at];
     int length = 1;
-    if (value >= 0x80) DecodeVarint(header.Sub(at), value, length);
-    if (length == 0) break;  // the varint runs past the header: dropped
-    serialTypes.push_back(value);
-    at += length;
+    if (value >= 0x80) {
+      DecodeVarint(header.Sub(at), value, length);
+      if (length == 0) break;  // the varint runs past the header: dropped
+    }
+    out[count++] = value;
+    at += static_cast<size_t>(length);
   }
+  serialTypes.resize(base + count);
 }
 
 size_t DecodeVarints(ByteView bytes, size_t count, std::vector<uint64_t>& serialTypes) {

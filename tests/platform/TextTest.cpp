@@ -39,6 +39,27 @@ TEST(Utf8ToAnsi, SequencesAtEveryPlaceInLongAsciiText) {
   }
 }
 
+TEST(Utf8ToAnsi, EveryTwoAndThreeByteSequenceAsTheValidityCheckSees) {
+  // Common sequences take a shorter path than the rest: each lead byte from 0x80 up, with
+  // every second byte and a continuation or ASCII third, whole or cut by the end, is kept
+  // exactly when IsValidUtf8 accepts it, and otherwise replaced, the ASCII after it kept.
+  for (unsigned c0 = 0x80; c0 <= 0xFF; ++c0)
+    for (unsigned c1 = 0; c1 <= 0xFF; ++c1)
+      for (const char* tail : {"", "\x80", "\xBF", "z", "\xC0"}) {
+        const std::string seq = std::string(1, static_cast<char>(c0)) +
+                                (c1 ? std::string(1, static_cast<char>(c1)) : "") + tail;
+        for (const std::string& text : {seq, "\xE4\xB8\xAD" + seq + "ok"}) {
+          const std::string out = Utf8ToAnsi(text);
+          if (IsValidUtf8(text)) {
+            EXPECT_EQ(out, text);
+          } else {
+            EXPECT_TRUE(IsValidUtf8(out)) << std::hex << c0 << " " << c1;
+            EXPECT_NE(out.find("\uFFFD"), std::string::npos) << std::hex << c0 << " " << c1;
+          }
+        }
+      }
+}
+
 TEST(TextConversion, Utf16AndCodePages) {
   EXPECT_EQ(Utf8ToUtf16Le("A中😀"), std::string("A\0\x2D\x4E\x3D\xD8\x00\xDE", 8));
   std::string gbk;
