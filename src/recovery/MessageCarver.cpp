@@ -827,9 +827,48 @@ void CarveScannedPage(const std::vector<ColumnDef>& columns, const ColumnKinds& 
 
 }  // namespace
 
+bool ScanAddsNothingTo(const LeafPage& page, uint32_t usableSize) {
+  const BTreePage& tree = page.tree;
+  const ByteView bytes = tree.bytes;
+  const size_t size = bytes.size();
+  const size_t pointersEnd = tree.PointerArrayEnd();
+  // Every pointer read as a live cell, no reserved bytes at the page's end:
+  // the scan sees the page as the leaf read did.
+  if (!tree.Is(PageType::LeafTable) || size != usableSize || pointersEnd > size ||
+      page.liveOffsets.empty() || page.liveOffsets.size() != tree.cellCount)
+    return false;
+  thread_local Stretches taken;  // live cells and freeblocks
+  taken.clear();
+  size_t lowestCell = size;
+  for (uint16_t offset : page.liveOffsets) {
+    const size_t end = offset >= pointersEnd ? LeafCellEnd(bytes, offset, usableSize) : 0;
+    if (end <= offset || end > size) return false;
+    taken.emplace_back(offset, end);
+    lowestCell = std::min<size_t>(lowestCell, offset);
+  }
+  bool belowCells = false;
+  if (tree.ForEachFreeblock(pointersEnd,
+                            [&](Freeblock block) {
+                              belowCells = belowCells || block.offset < lowestCell;
+                              taken.emplace_back(block.offset, block.end);
+                            }) != ChainEnd::Complete ||
+      belowCells)
+    return false;
+  std::sort(taken.begin(), taken.end());
+  // Above the gap: cells and freeblocks side by side, nothing overlapping,
+  // and between them only stretches too short to hold a GUID.
+  size_t reach = lowestCell;
+  for (const auto& [start, end] : taken) {
+    if (start < reach || start - reach >= kGuidLength) return false;
+    reach = end;
+  }
+  return size - reach < kGuidLength;
+}
+
 void ScanPagesForMessages(const SqliteFile& db, const std::vector<ColumnDef>& columns,
                           uint32_t firstPage, uint32_t endPage, const GuidFilter& skip,
-                          const CarvedRowSink& sink, const std::vector<bool>* liveLeaves) {
+                          const CarvedRowSink& sink, const std::vector<bool>* liveLeaves,
+                          const std::vector<uint8_t>* carvedAlready) {
   const uint32_t pageSize = db.pageSize;
   if (pageSize == 0 || !db.mainFile.IsOpen()) return;
   const ColumnKinds kinds = KindsOf(columns);
@@ -848,11 +887,20 @@ void ScanPagesForMessages(const SqliteFile& db, const std::vector<ColumnDef>& co
   FoundList found;
   FoundAt where;
   where.file = db.name;
-  // Page 1 holds the schema and is never scanned.
+  const auto passedOver = [&](uint32_t page) {
+    return carvedAlready && page < carvedAlready->size() && (*carvedAlready)[page] != 0;
+  };
+  // Page 1 holds the schema and is never scanned; the pages carved already
+  // are not read at all.
   for (uint32_t first = std::max<uint32_t>(firstPage, 2); first < endPage;) {
+    if (passedOver(first)) {
+      ++first;
+      continue;
+    }
     const uint64_t offset = static_cast<uint64_t>(first - 1) * pageSize;
     if (offset >= fileSize) return;
-    const uint32_t count = static_cast<uint32_t>(std::min<uint64_t>(kRun, endPage - first));
+    uint32_t count = 1;
+    while (count < kRun && first + count < endPage && !passedOver(first + count)) ++count;
     const size_t got =
         db.mainFile.ReadAt(offset, run.data(), static_cast<size_t>(count) * pageSize);
     for (uint32_t k = 0; k < count; ++k) {

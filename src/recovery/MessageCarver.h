@@ -102,9 +102,23 @@ using CarvedRowSink = std::function<void(RowList& rows, FoundList& found)>;
 // live rows) and carves only the rest of those pages (freeblocks, the gap,
 // fragments). Likewise the live cells of every index leaf in use, which hold
 // index entries, never a record of the table.
+//
+// carvedAlready, when given, marks by page number (non-zero) the pages the
+// scan is not to read: live leaves whose free space CarveMessagePageOfKinds
+// carved already and of which the scan would find nothing more
+// (ScanAddsNothingTo).
 void ScanPagesForMessages(const SqliteFile& db, const std::vector<ColumnDef>& columns,
                           uint32_t firstPage, uint32_t endPage, const GuidFilter& skip,
-                          const CarvedRowSink& sink, const std::vector<bool>* liveLeaves = nullptr);
+                          const CarvedRowSink& sink, const std::vector<bool>* liveLeaves = nullptr,
+                          const std::vector<uint8_t>* carvedAlready = nullptr);
+
+// Whether the file scan of this live leaf, read from the database file,
+// would carve nothing CarveMessagePageOfKinds did not: it cuts the page into
+// the same gap and freeblocks (the chain whole, no freeblock below the lowest
+// cell, nothing overlapping), passes over the live cells, and what is left
+// between them is too short to hold a GUID. The scan finds a subset of the
+// same records there, since it also passes over GUIDs already known.
+bool ScanAddsNothingTo(const LeafPage& page, uint32_t usableSize);
 
 // The marks ScanPagesForMessages takes: the leaves of every table of the
 // catalogue whose current image is the file's, not a log frame's.

@@ -99,8 +99,13 @@ struct Share {
   // record asks for them: numbers as numbers, texts rendered once, and the
   // archived blobs (attributedBody, message_summary_info) as raw bytes, since
   // the rendered text of a blob stops at its first zero byte.
+  //
+  // Each leaf of the file whose free space was carved here, and of which the
+  // file scan would find nothing more, is marked in carvedAlready (the shares'
+  // leaves are different pages, so each writes its own bytes of it).
   void ReadLeaves(const SqliteFile& db, const TableInfo& table, const MessageColumns& columns,
-                  const ModernColumns& modern, const ChatIndex& chats) {
+                  const ModernColumns& modern, const ChatIndex& chats,
+                  std::vector<uint8_t>& carvedAlready) {
     LiveCell cell;
     RowList carved;
     FoundList found;
@@ -136,6 +141,10 @@ struct Share {
           FillSummary(c, modern.summaryInfo);
       });
       CarveMessagePageOfKinds(db, page, table.columns, kinds, carved, &found);
+      const auto pageNo = static_cast<uint32_t>(page.pageNo);
+      if (pageNo < carvedAlready.size() && !db.walIndex.count(pageNo) &&
+          ScanAddsNothingTo(page, db.usableSize))
+        carvedAlready[pageNo] = 1;
       KeepCarved(carved, pageCarved, columns, &found);
       carved.clear();
       found.clear();
@@ -165,11 +174,12 @@ struct Share {
   // hold, passing over those skip names.
   void Scan(const SqliteFile& db, const TableInfo& table, const MessageColumns& columns,
             const GuidFilter& skip, const GuidFilter& skipInLog,
-            const std::vector<bool>& liveLeaves) {
+            const std::vector<bool>& liveLeaves, const std::vector<uint8_t>& carvedAlready) {
     const CarvedRowSink keep = [&](RowList& rows, FoundList& found) {
       KeepCarved(rows, scanCarved, columns, &found);
     };
-    ScanPagesForMessages(db, table.columns, scanFirst, scanEnd, skip, keep, &liveLeaves);
+    ScanPagesForMessages(db, table.columns, scanFirst, scanEnd, skip, keep, &liveLeaves,
+                         &carvedAlready);
     if (scanLog) ScanLogForMessages(db, table.columns, skipInLog, keep);
   }
 };
@@ -254,7 +264,11 @@ LoaderStatus MessageLoader(const SqliteFile& db, MessageMap& live, MessageList& 
   std::vector<Share> shares = PlanShares(db, *table);
   for (Share& share : shares) share.keepTexts = db.walFile.IsOpen();
 
-  RunEach(shares, [&](Share& share) { share.ReadLeaves(db, *table, columns, modern, chats); });
+  // Pages 0 .. the file's last, by number.
+  std::vector<uint8_t> carvedAlready(static_cast<size_t>(PagesInDatabaseFile(db)) + 1, 0);
+  RunEach(shares, [&](Share& share) {
+    share.ReadLeaves(db, *table, columns, modern, chats, carvedAlready);
+  });
   MessageList recentlyDeleted;
   if (modern.Any()) {
     const TableInfo* chat = FindTable(db, "chat");
@@ -297,8 +311,9 @@ LoaderStatus MessageLoader(const SqliteFile& db, MessageMap& live, MessageList& 
       return deletedFiling.PassesOverInLog(guid);
     };
     const std::vector<bool> liveLeaves = LiveLeavesInFile(db);
-    RunEach(shares,
-            [&](Share& share) { share.Scan(db, *table, columns, skip, skipInLog, liveLeaves); });
+    RunEach(shares, [&](Share& share) {
+      share.Scan(db, *table, columns, skip, skipInLog, liveLeaves, carvedAlready);
+    });
   }
   for (Share& share : shares) {
     SetCarvedAddresses(chats, share.scanCarved);
