@@ -223,6 +223,69 @@ TEST(IndexTraces, ASharedOutLoadFindsWhatOnePassFinds) {
 namespace vantrel {
 namespace {
 
+// A leaf whose freeblock chain breaks at its first link (a damaged file):
+// the leaf read carves what it can reach, and the file scan, which then cuts
+// the page at its cells instead, still finds the messages in the freeblocks
+// beyond the break. The deleted messages are the same as before the damage.
+TEST(IndexTraces, MessagesBeyondABrokenFreeblockLinkAreStillFound) {
+  TempDir dir;
+  const std::string path = dir.File("sms.db");
+  const fixtures::IndexTraceTruth w = fixtures::BuildIndexTraceMessages(path, 4096, 0);
+  std::vector<int64_t> leaves;
+  {
+    Database db(path);
+    for (const auto& row :
+         db.Query("SELECT pageno FROM dbstat WHERE name = 'message' AND pagetype = 'leaf'"))
+      leaves.push_back(row[0].AsInt());
+  }
+  const auto textsOf = [](const MessageList& deleted) {
+    std::set<std::string> texts;
+    for (const MessageRecord& record : deleted) texts.insert(record.text);
+    return texts;
+  };
+  const std::set<std::string> before = textsOf(Load(path).deleted);
+  std::string bytes = fixtures::ReadFileBytes(path);
+  const auto u16 = [&](size_t at) {
+    return static_cast<size_t>(static_cast<uint8_t>(bytes[at]) << 8 |
+                               static_cast<uint8_t>(bytes[at + 1]));
+  };
+  // A leaf with a second freeblock that holds a deleted message's text, one
+  // the file holds nowhere else.
+  size_t link = 0;
+  std::string beyond;
+  for (int64_t leaf : leaves) {
+    const size_t start = static_cast<size_t>(leaf - 1) * 4096;
+    const size_t first = u16(start + 1);
+    if (first == 0) continue;
+    const size_t second = u16(start + first);
+    if (second <= first) continue;
+    const size_t size = u16(start + second + 2);
+    for (const std::string& guid : w.deleted) {
+      const size_t at = bytes.find(w.textOf.at(guid), start + second);
+      if (at != std::string::npos && at + w.textOf.at(guid).size() <= start + second + size &&
+          bytes.find(w.textOf.at(guid)) == at && bytes.rfind(w.textOf.at(guid)) == at &&
+          before.count(w.textOf.at(guid))) {
+        link = start + first;
+        beyond = w.textOf.at(guid);
+        break;
+      }
+    }
+    if (link != 0) break;
+  }
+  ASSERT_NE(link, 0u);
+  bytes[link] = 0;
+  bytes[link + 1] = 1;  // into the page header: the chain is broken there
+  {
+    FILE* out = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(out, nullptr);
+    std::fwrite(bytes.data(), 1, bytes.size(), out);
+    std::fclose(out);
+  }
+  const std::set<std::string> after = textsOf(Load(path).deleted);
+  EXPECT_TRUE(after.count(beyond)) << beyond;
+  EXPECT_EQ(after, before);
+}
+
 // Bytes of deleted messages left in the gap of an index leaf in use (SQLite
 // gives a b-tree a freed page without reading it, so the fixture places
 // them: a deleted record moved from the free page SQLite left it on). The
