@@ -16,6 +16,7 @@
 #include "backup/EncryptedBackup.h"
 #include "platform/ReadOnlyFile.h"
 #include "recovery/CallStore.h"
+#include "recovery/ColumnNames.h"
 #include "sqlite/SqliteFile.h"
 
 namespace vantrel {
@@ -24,7 +25,11 @@ namespace {
 LoaderStatus LoadMessages(const SqliteFile& db, Collections& into) {
   const LoaderStatus status =
       MessageLoader(db, into.liveMessages, into.deletedMessages, &into.messageTraces);
-  ReadEditHistories(into.liveMessages, into.deletedMessages);
+  // Only a table that keeps edit histories gives records one to read: the
+  // walk over every record is spared the others.
+  const TableInfo* message = FindTable(db, "message");
+  if (message != nullptr && ColumnPosition(message->columns, "message_summary_info") != kNoColumn)
+    ReadEditHistories(into.liveMessages, into.deletedMessages);
   return status;
 }
 

@@ -278,17 +278,18 @@ LoaderStatus MessageLoader(const SqliteFile& db, MessageMap& live, MessageList& 
   }
   // Every live GUID is known now; the scan passes over the records they name.
   const GuidSet liveGuids = MergeLiveGuids(shares);
-  // Beside the filing of what the leaves' free space holds and the scan:
-  // the live rows are filed (the two touch different parts of the shares),
-  // then the index's traces of live GUIDs are passed over; those of GUIDs
-  // filed as deleted are dropped once everything is filed. Whether an entry
-  // is known is asked of each GUID alone, so dropping them afterwards leaves
-  // the same list, in the same order.
+  // Beside the filing of what the leaves' free space holds and the scan, on
+  // threads of their own: the live rows are filed (the two touch different
+  // parts of the shares), and the index's traces of live GUIDs are passed
+  // over; those of GUIDs filed as deleted are dropped once everything is
+  // filed. Whether an entry is known is asked of each GUID alone, so
+  // dropping them afterwards leaves the same list, in the same order.
+  const bool besides = shares.size() > 1;
   MessageTraceList indexTraces;
-  Beside helper(shares.size() > 1, [&] {
-    FileLive(shares, live);
+  Beside tracing(besides && traces, [&] {
     if (traces) indexTraces = FindMessageTraces(db, liveGuids);
   });
+  Beside helper(besides, [&] { FileLive(shares, live); });
 
   // Deleted messages: the most complete record of each GUID that is not live
   // and still has its text; the leaf pages' free space first, then the scan.
@@ -323,6 +324,7 @@ LoaderStatus MessageLoader(const SqliteFile& db, MessageMap& live, MessageList& 
   for (MessageRecord& record : recentlyDeleted) deleted.push_back(std::move(record));
   // Last, the GUIDs only the index keeps: every record that could be found is known now.
   helper.Join();
+  tracing.Join();
   if (traces) {
     std::erase_if(indexTraces,
                   [&](const MessageTrace& trace) { return deletedFiling.WasFiled(trace.guid); });
