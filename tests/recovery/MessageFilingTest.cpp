@@ -120,6 +120,38 @@ TEST_F(LiveFiling, ReadersAreFiledTogetherByRowidTiesInReadingOrder) {
   EXPECT_EQ(Texts(live["10086"]), std::vector<std::string>{"five, by handle"});
 }
 
+TEST_F(LiveFiling, AnyReadingOrderFilesByRowidWithTiesInReadingOrder) {
+  // Rowids in a few ascending runs (how the tree walk gives them), and in
+  // many (a damaged tree): each conversation lists its rows by rowid, rows
+  // of equal rowid in the order they were read, readers one after another.
+  for (const size_t runs : {size_t{1}, size_t{5}, size_t{64}, size_t{65}, size_t{400}}) {
+    SCOPED_TRACE(runs);
+    std::vector<std::string> texts;
+    std::vector<std::vector<Read>> reads(2);
+    std::vector<std::pair<int64_t, size_t>> expected;  // (rowid, reading position)
+    const size_t rows = 1200;
+    for (size_t i = 0; i < rows; ++i) texts.push_back("row " + std::to_string(i));
+    for (size_t i = 0; i < rows; ++i) {
+      // Run r holds rowids r, r + runs, r + 2 runs, ...; every 7th row repeats its rowid.
+      const size_t run = i * runs / rows;
+      const int64_t rowid = static_cast<int64_t>(run + (i - run * rows / runs) * runs) / 7 * 7;
+      reads[i < rows / 2 ? 0 : 1].push_back({rowid, texts[i].c_str(), 2});
+      expected.emplace_back(rowid, i);
+    }
+    std::stable_sort(expected.begin(), expected.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    LiveBatch first, second;
+    ReadRows(first, reads[0]);
+    ReadRows(second, reads[1]);
+    MessageMap live;
+    FileLiveByRowid({&first, &second}, live);
+    std::vector<std::string> want;
+    for (const auto& [rowid, position] : expected) want.push_back(texts[position]);
+    ASSERT_EQ(live.size(), 1u);
+    EXPECT_EQ(Texts(live.begin()->second), want);
+  }
+}
+
 TEST(DeletedFilingTest, OneRecordOfEachGuidThatNoLiveMessageHas) {
   GuidSet liveGuids;
   liveGuids.Insert("LIVE");
