@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstring>
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
@@ -110,18 +111,18 @@ class TraceList {
     if (known_.Contains(guid)) return;
     AddUnknown(guid, rowid, pageNo, offset, place);
   }
+  // Most GUIDs met here belong to messages recovered in other ways, which
+  // the caller drops: each is kept as its key and where it lies, and made a
+  // MessageTrace only by Take().
   void AddUnknown(std::string_view guid, int64_t rowid, uint32_t pageNo, size_t offset,
                   Place place) {
-    auto [it, added] = at_.try_emplace(std::string(guid), traces_.size());
+    auto [it, added] = at_.try_emplace(std::string(guid), pending_.size());
     if (!added) {
-      MessageTrace& kept = traces_[it->second];
-      if (kept.rowid == 0 && rowid != 0) {
-        kept.rowid = rowid;
-        kept.found = FoundOnPage(db_, pageNo, offset, place);
-      }
+      Pending& kept = pending_[it->second];
+      if (kept.rowid == 0 && rowid != 0) kept = {kept.guid, rowid, pageNo, offset, place};
       return;
     }
-    traces_.push_back({std::string(guid), rowid, FoundOnPage(db_, pageNo, offset, place)});
+    pending_.push_back({&it->first, rowid, pageNo, offset, place});
   }
 
   // Every GUID-shaped text in [begin, end) of the page read as an index
@@ -134,7 +135,11 @@ class TraceList {
     if (begin >= end) return;
     std::vector<size_t> hits;
     for (size_t i = begin; i + kGuidLength <= end; ++i) {
-      if (page[i + 8] != '-' || !IsWholeGuidAt(page, i)) continue;
+      // To the next dash 8 bytes on: most bytes of a page hold none.
+      const void* dash = std::memchr(page.data() + i + 8, '-', end - kGuidLength - i + 1);
+      if (dash == nullptr) break;
+      i = static_cast<size_t>(static_cast<const uint8_t*>(dash) - page.data()) - 8;
+      if (!IsWholeGuidAt(page, i)) continue;
       hits.push_back(i);
       i += kGuidLength - 1;
     }
@@ -228,7 +233,13 @@ class TraceList {
     entries_.push_back({page.Sub(text, textLength).AsString(), rowid, text});
   }
 
-  MessageTraceList Take() { return std::move(traces_); }
+  MessageTraceList Take() {
+    MessageTraceList traces;
+    traces.reserve(pending_.size());
+    for (const Pending& p : pending_)
+      traces.push_back({*p.guid, p.rowid, FoundOnPage(db_, p.pageNo, p.offset, p.place)});
+    return traces;
+  }
 
  private:
   const SqliteFile& db_;
@@ -241,7 +252,14 @@ class TraceList {
   std::vector<LiveEntry> entries_;  // the page's live entries, while it is read
   std::vector<std::string_view> guids_;
   std::vector<bool> isKnown_;
-  MessageTraceList traces_;
+  struct Pending {
+    const std::string* guid = nullptr;  // at_'s key, which stays where it is
+    int64_t rowid = 0;
+    uint32_t pageNo = 0;
+    size_t offset = 0;
+    Place place = Place::Unknown;
+  };
+  std::vector<Pending> pending_;
   std::unordered_map<std::string, size_t> at_;
 };
 
