@@ -1,6 +1,7 @@
 // CSV lines; see CsvRows.h.
 #include "export/CsvRows.h"
 
+#include <cstring>
 #include <map>
 
 #include "export/CategoryNames.h"
@@ -8,25 +9,42 @@
 
 namespace vantrel {
 
-std::string CsvField(std::string_view text) {
-  if (text.find_first_of(",\"\r\n") == std::string_view::npos) return std::string(text);
-  std::string out;
-  out.reserve(text.size() + 2);
+namespace {
+
+void AppendCsvField(std::string& out, std::string_view text) {
+  const auto has = [&text](char c) { return std::memchr(text.data(), c, text.size()) != nullptr; };
+  if (text.empty() || !(has(',') || has('"') || has('\r') || has('\n'))) {
+    out.append(text);
+    return;
+  }
+  // Quoted, each quote doubled: the stretches between quotes copied whole.
   out.push_back('"');
-  for (char c : text) {
-    if (c == '"') out.push_back('"');
-    out.push_back(c);
+  for (size_t from = 0; from < text.size();) {
+    const size_t quote = text.find('"', from);
+    const size_t end = quote == std::string_view::npos ? text.size() : quote + 1;
+    out.append(text.substr(from, end - from));
+    if (quote != std::string_view::npos) out.push_back('"');
+    from = end;
   }
   out.push_back('"');
+}
+
+}  // namespace
+
+std::string CsvField(std::string_view text) {
+  std::string out;
+  AppendCsvField(out, text);
   return out;
 }
 
 std::string MessageCsvRow(const std::string& address, const MessageRecord& message) {
-  std::string row = CsvField(address);
+  std::string row;
+  row.reserve(address.size() + message.text.size() + 40);
+  AppendCsvField(row, address);
   row += ',';
   row += MessageDateText(message.date);
   row += ',';
-  row += CsvField(message.text);
+  AppendCsvField(row, message.text);
   // An unknown direction is an empty field, never a guess.
   row += !message.fromMe ? ",," : *message.fromMe ? ",send," : ",recv,";
   row += message.readDate != 0 ? "read\r\n" : "unread\r\n";

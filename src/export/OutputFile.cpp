@@ -112,7 +112,7 @@ bool OutputFile::WriteText(std::string_view utf8) {
       pending_.append(utf8);
       break;
     case 1:
-      pending_ += Utf8ToUtf16Le(utf8);
+      AppendUtf8AsUtf16Le(utf8, pending_);
       break;
     default: {
       // One piece (a row or a block) at a time: iconv rescans what follows a

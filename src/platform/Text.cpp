@@ -1,5 +1,8 @@
 #include "platform/Text.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 #include <iconv.h>
 #include <langinfo.h>
 
@@ -131,19 +134,56 @@ bool IsValidUtf8(std::string_view bytes) {
 
 std::string Utf8ToUtf16Le(std::string_view utf8) {
   std::string out;
-  out.reserve(utf8.size() * 2);
-  auto put = [&](uint32_t u) {
-    out.push_back(static_cast<char>(u & 0xFF));
-    out.push_back(static_cast<char>(u >> 8));
+  AppendUtf8AsUtf16Le(utf8, out);
+  return out;
+}
+
+void AppendUtf8AsUtf16Le(std::string_view utf8, std::string& out) {
+  // At most two bytes out for each byte in (a four-byte sequence makes a
+  // surrogate pair): room is made once, and cut to what was written.
+  const size_t start = out.size();
+  out.resize(start + utf8.size() * 2);
+  char* o = out.data() + start;
+  auto put = [&o](uint32_t u) {
+    *o++ = static_cast<char>(u & 0xFF);
+    *o++ = static_cast<char>(u >> 8);
   };
   for (size_t i = 0; i < utf8.size();) {
+    // Runs of ASCII, the bulk of most texts, a byte and a zero each:
+    // sixteen at a time where they come in blocks.
+#if defined(__SSE2__)
+    while (i + 16 <= utf8.size()) {
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(utf8.data() + i));
+      if (_mm_movemask_epi8(v) != 0) break;
+      const __m128i zero = _mm_setzero_si128();
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(o), _mm_unpacklo_epi8(v, zero));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(o + 16), _mm_unpackhi_epi8(v, zero));
+      o += 32;
+      i += 16;
+    }
+#endif
+    while (i < utf8.size() && static_cast<uint8_t>(utf8[i]) < 0x80) {
+      *o++ = utf8[i++];
+      *o++ = 0;
+    }
+    if (i == utf8.size()) break;
+    auto b = [&](size_t k) { return static_cast<uint32_t>(static_cast<uint8_t>(utf8[i + k])); };
+    // Well-formed two- and three-byte characters (Chinese text is the
+    // latter) read in place; anything else goes through SequenceLength.
+    if (i + 1 < utf8.size() && b(0) >= 0xC2 && b(0) <= 0xDF && (b(1) & 0xC0) == 0x80) {
+      put(((b(0) & 0x1F) << 6) | (b(1) & 0x3F));
+      i += 2;
+      continue;
+    }
+    if (i + 2 < utf8.size() && (b(0) & 0xF0) == 0xE0 && (b(1) & 0xC0) == 0x80 &&
+        (b(2) & 0xC0) == 0x80 && (b(0) != 0xE0 || b(1) >= 0xA0) && (b(0) != 0xED || b(1) < 0xA0)) {
+      put(((b(0) & 0x0F) << 12) | ((b(1) & 0x3F) << 6) | (b(2) & 0x3F));
+      i += 3;
+      continue;
+    }
     size_t n = SequenceLength(utf8, i);
     uint32_t cp;
-    auto b = [&](size_t k) { return static_cast<uint32_t>(static_cast<uint8_t>(utf8[i + k])); };
     switch (n) {
-      case 1:
-        cp = b(0);
-        break;
       case 2:
         cp = ((b(0) & 0x1F) << 6) | (b(1) & 0x3F);
         break;
@@ -166,7 +206,7 @@ std::string Utf8ToUtf16Le(std::string_view utf8) {
       put(cp);
     }
   }
-  return out;
+  out.resize(static_cast<size_t>(o - out.data()));
 }
 
 bool ConvertEncoding(std::string_view in, const std::string& from, const std::string& to,

@@ -20,6 +20,8 @@ bool IsValidUtf8(std::string_view bytes);
 
 // UTF-8 (already normalised) to UTF-16 little-endian bytes, no byte-order mark.
 std::string Utf8ToUtf16Le(std::string_view utf8);
+// Utf8ToUtf16Le appended to out.
+void AppendUtf8AsUtf16Le(std::string_view utf8, std::string& out);
 
 // Converts between any two encodings iconv knows ("UTF-8", "UTF-16LE", "GBK",
 // "ISO-8859-1", ...). Characters the target cannot hold become '?' (or U+FFFD

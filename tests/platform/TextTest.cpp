@@ -60,6 +60,38 @@ TEST(Utf8ToAnsi, EveryTwoAndThreeByteSequenceAsTheValidityCheckSees) {
       }
 }
 
+TEST(TextConversion, Utf16OfEveryTwoAndThreeByteSequenceInAsciiRuns) {
+  // Each sequence between ASCII runs long enough for the sixteen-byte path,
+  // appended to what is there already. A well-formed text comes out as iconv
+  // writes it; an ill-formed one with U+FFFD and never a lone surrogate.
+  const std::string run(20, 'a');
+  for (unsigned c0 = 0xC0; c0 <= 0xEF; ++c0)
+    for (unsigned c1 = 0; c1 <= 0xFF; ++c1)
+      for (unsigned c2 : {0x41u, 0x80u, 0xBFu}) {
+        const std::string text =
+            run + static_cast<char>(c0) + static_cast<char>(c1) + static_cast<char>(c2) + run;
+        std::string out = "ab";
+        AppendUtf8AsUtf16Le(text, out);
+        ASSERT_EQ(out.substr(0, 2), "ab");
+        out.erase(0, 2);
+        ASSERT_EQ(out.size() % 2, 0u);
+        if (IsValidUtf8(text)) {
+          std::string expected;
+          ASSERT_TRUE(ConvertEncoding(text, "UTF-8", "UTF-16LE", expected));
+          EXPECT_EQ(out, expected) << std::hex << c0 << " " << c1 << " " << c2;
+        } else {
+          bool replaced = false;
+          for (size_t k = 0; k < out.size(); k += 2) {
+            const unsigned unit = static_cast<uint8_t>(out[k]) | static_cast<uint8_t>(out[k + 1])
+                                                                     << 8;
+            EXPECT_FALSE(unit >= 0xD800 && unit <= 0xDFFF) << std::hex << c0 << " " << c1;
+            replaced = replaced || unit == 0xFFFD;
+          }
+          EXPECT_TRUE(replaced) << std::hex << c0 << " " << c1 << " " << c2;
+        }
+      }
+}
+
 TEST(TextConversion, Utf16AndCodePages) {
   EXPECT_EQ(Utf8ToUtf16Le("A中😀"), std::string("A\0\x2D\x4E\x3D\xD8\x00\xDE", 8));
   std::string gbk;
