@@ -75,6 +75,21 @@ size_t SkipAscii(std::string_view s, size_t i) {
   return i;
 }
 
+// 2 or 3 for a well-formed two- or three-byte sequence at i (no overlong
+// form, no surrogate), the common ones in Chinese and European text; 0 for
+// anything else, which SequenceLength then judges.
+size_t ShortSequenceLength(std::string_view bytes, size_t i) {
+  const auto* p = reinterpret_cast<const uint8_t*>(bytes.data());
+  const size_t size = bytes.size();
+  const auto cont = [&](size_t k) { return (p[k] & 0xC0) == 0x80; };
+  const uint8_t c0 = p[i];
+  if (c0 >= 0xC2 && c0 <= 0xDF && i + 1 < size && cont(i + 1)) return 2;
+  if ((c0 & 0xF0) == 0xE0 && i + 2 < size && cont(i + 1) && cont(i + 2) &&
+      (c0 != 0xE0 || p[i + 1] >= 0xA0) && (c0 != 0xED || p[i + 1] < 0xA0))
+    return 3;
+  return 0;
+}
+
 }  // namespace
 
 void AppendNormalisedUtf8(std::string_view bytes, std::string& out) {
@@ -84,7 +99,6 @@ void AppendNormalisedUtf8(std::string_view bytes, std::string& out) {
   // breaks the copy, for its replacement character.
   const auto* p = reinterpret_cast<const uint8_t*>(bytes.data());
   const size_t size = bytes.size();
-  auto cont = [&](size_t k) { return (p[k] & 0xC0) == 0x80; };
   size_t copied = 0;
   size_t i = SkipAscii(bytes, 0);
   while (i < size) {
@@ -93,15 +107,10 @@ void AppendNormalisedUtf8(std::string_view bytes, std::string& out) {
       i = SkipAscii(bytes, i + 1);
       continue;
     }
-    // The usual well-formed sequences are taken here without a call: three
-    // bytes whose second may be any continuation byte (most of CJK), two
-    // bytes from C2. SequenceLength decides the rest.
-    if (c0 >= 0xE1 && c0 <= 0xEF && c0 != 0xED && i + 2 < size && cont(i + 1) && cont(i + 2)) {
-      i += 3;
-      continue;
-    }
-    if (c0 >= 0xC2 && c0 <= 0xDF && i + 1 < size && cont(i + 1)) {
-      i += 2;
+    // The usual well-formed sequences are taken here without a call;
+    // SequenceLength decides the rest.
+    if (const size_t n = ShortSequenceLength(bytes, i)) {
+      i += n;
       continue;
     }
     if (const size_t n = SequenceLength(bytes, i)) {
@@ -169,19 +178,10 @@ void AppendUtf8AsUtf16Le(std::string_view utf8, std::string& out) {
     if (i == utf8.size()) break;
     auto b = [&](size_t k) { return static_cast<uint32_t>(static_cast<uint8_t>(utf8[i + k])); };
     // Well-formed two- and three-byte characters (Chinese text is the
-    // latter) read in place; anything else goes through SequenceLength.
-    if (i + 1 < utf8.size() && b(0) >= 0xC2 && b(0) <= 0xDF && (b(1) & 0xC0) == 0x80) {
-      put(((b(0) & 0x1F) << 6) | (b(1) & 0x3F));
-      i += 2;
-      continue;
-    }
-    if (i + 2 < utf8.size() && (b(0) & 0xF0) == 0xE0 && (b(1) & 0xC0) == 0x80 &&
-        (b(2) & 0xC0) == 0x80 && (b(0) != 0xE0 || b(1) >= 0xA0) && (b(0) != 0xED || b(1) < 0xA0)) {
-      put(((b(0) & 0x0F) << 12) | ((b(1) & 0x3F) << 6) | (b(2) & 0x3F));
-      i += 3;
-      continue;
-    }
-    size_t n = SequenceLength(utf8, i);
+    // latter) are told without a call; anything else goes through
+    // SequenceLength.
+    size_t n = ShortSequenceLength(utf8, i);
+    if (n == 0) n = SequenceLength(utf8, i);
     uint32_t cp;
     switch (n) {
       case 2:

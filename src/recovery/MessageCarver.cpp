@@ -491,6 +491,21 @@ int64_t CellStartBefore(ByteView block, int64_t headerStart, uint64_t payload) {
   return got == length && stored == payload ? cellStart : estimate;
 }
 
+// The start of the first GUID at or after from, kNone when there is none. A
+// GUID has a dash 8 bytes in: memchr skips to the next dash (most bytes of a
+// page hold none), and only there are the other bytes looked at.
+size_t NextGuidAt(ByteView block, size_t from) {
+  const size_t n = block.size();
+  for (size_t i = from; i + kGuidLength <= n; ++i) {
+    const ByteView ahead = block.Sub(i + 8, n - kGuidLength - i + 1);
+    const void* dash = std::memchr(ahead.data(), '-', ahead.size());
+    if (dash == nullptr) return kNone;
+    i += static_cast<size_t>(static_cast<const uint8_t*>(dash) - ahead.data());
+    if (block[i + 13] == '-' && IsGuidAt(block, i)) return i;
+  }
+  return kNone;
+}
+
 // CarveMessagesByGuid, passing over the records whose GUID skip names (their
 // bytes still bound the records around them).
 // With `where` (its offset: the file offset of the block's first byte) and
@@ -517,14 +532,8 @@ void CarveBlock(const std::vector<ColumnDef>& columns, const ColumnKinds& kinds,
   // The header before a GUID holds at least the header size, the rowid's and
   // the GUID's serial types and one more; a GUID closer to the block start
   // cannot be a record body.
-  // A GUID has a dash 8 bytes in: memchr skips to the next dash (most bytes of
-  // a page hold none), and only there are the other bytes looked at.
   size_t nextPassed = 0;  // the first stretch of passOver not wholly behind i
-  for (size_t i = 3; i + kGuidLength <= n; ++i) {
-    const ByteView ahead = block.Sub(i + 8, n - kGuidLength - i + 1);
-    const void* dash = std::memchr(ahead.data(), '-', ahead.size());
-    if (dash == nullptr) break;
-    i += static_cast<size_t>(static_cast<const uint8_t*>(dash) - ahead.data());
+  for (size_t i = NextGuidAt(block, 3); i != kNone; i = NextGuidAt(block, i + 1)) {
     if (passOver) {
       while (nextPassed < passOver->size() && (*passOver)[nextPassed].second <= i) ++nextPassed;
       if (nextPassed < passOver->size() && (*passOver)[nextPassed].first <= i) {
@@ -532,7 +541,6 @@ void CarveBlock(const std::vector<ColumnDef>& columns, const ColumnKinds& kinds,
         continue;
       }
     }
-    if (block[i + 13] != '-' || !IsGuidAt(block, i)) continue;
     if (count == hits.size()) hits.emplace_back();
     Found& f = hits[count];
     if (!FindHeader(block, i, kinds, f.header)) continue;
@@ -638,12 +646,6 @@ void CarveMessagePageOfKinds(const SqliteFile& db, const LeafPage& page,
 
 namespace {
 
-// Carves one page image met by the file scan. A table leaf page (a free page
-// keeps the image it had as a leaf) is split at its cell and freeblock
-// boundaries, so a record never runs on into the cell written over its tail;
-// any other page is carved whole. where is the page's first byte; its place
-// is FreePage for a page outside every live tree, else Unknown, and then
-// the page's own structure names the place of each stretch.
 // The end of the table leaf cell at offset on page: its two varints, the
 // payload's local part and, when the payload overflows, the overflow page
 // number. 0 when its varints run off the page.
@@ -658,19 +660,6 @@ size_t LeafCellEnd(ByteView page, size_t offset, uint32_t usableSize) {
   const uint64_t local = LocalPayloadSize(payload, usableSize);
   return offset + static_cast<size_t>(payloadLength + rowidLength) + static_cast<size_t>(local) +
          (local < payload ? 4 : 0);
-}
-
-// Whether a GUID starts at or after from, found as CarveBlock finds them.
-bool HasGuidFrom(ByteView block, size_t from) {
-  const size_t n = block.size();
-  for (size_t i = from; i + kGuidLength <= n; ++i) {
-    const ByteView ahead = block.Sub(i + 8, n - kGuidLength - i + 1);
-    const void* dash = std::memchr(ahead.data(), '-', ahead.size());
-    if (dash == nullptr) return false;
-    i += static_cast<size_t>(static_cast<const uint8_t*>(dash) - ahead.data());
-    if (block[i + 13] == '-' && IsGuidAt(block, i)) return true;
-  }
-  return false;
 }
 
 // The end of the index leaf cell at offset on page: its payload-length
@@ -748,6 +737,13 @@ bool IndexLeafCells(const BTreePage& tree, ByteView page, uint32_t usableSize, S
   return true;
 }
 
+// Carves one page image met by the file scan. A table leaf page (a free page
+// keeps the image it had as a leaf) is split at its cell and freeblock
+// boundaries, so a record never runs on into the cell written over its tail;
+// any other page is carved whole. where is the page's first byte; its place
+// is FreePage for a page outside every live tree, else Unknown, and then
+// the page's own structure names the place of each stretch.
+//
 // With liveLeaf, page is a live leaf of a table in its current image: its
 // live cells are rows read already (the message table's) or rows of another
 // table, and are passed over, byte for byte. So are the live cells of an
@@ -759,7 +755,7 @@ void CarveScannedPage(const std::vector<ColumnDef>& columns, const ColumnKinds& 
   // A page with no GUID where CarveBlock looks for one holds no record to
   // find (most pages of indexes on numbers, and of other tables, hold none):
   // it is passed over before its cells are taken apart.
-  if (!HasGuidFrom(page, 3)) return;
+  if (NextGuidAt(page, 3) == kNone) return;
   const BTreePage tree = ParsePage(page);
   const size_t size = page.size();
   const size_t pointersEnd = tree.PointerArrayEnd();
