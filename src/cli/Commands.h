@@ -30,7 +30,7 @@ struct CommandLine {
 // offset, place (freeblock, gap, leaf-page, interior-page, free-page,
 // log-frame, index-only, unknown) and log frame number (0 outside the log).
 // Five empty fields when it is not known.
-std::string FoundFields(const std::optional<FoundAt>& found);
+std::string FoundFields(const FoundAt* found);
 
 int RunTables(const CommandLine& cl, std::ostream& out, std::ostream& err);
 int RunRows(const CommandLine& cl, std::ostream& out, std::ostream& err);

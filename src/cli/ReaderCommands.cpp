@@ -13,7 +13,7 @@
 
 namespace vantrel {
 
-std::string FoundFields(const std::optional<FoundAt>& found) {
+std::string FoundFields(const FoundAt* found) {
   if (!found) return "\t\t\t\t\t";
   return "\t" + EscapeField(found->file) + '\t' + std::to_string(found->page) + '\t' +
          std::to_string(found->offset) + '\t' + PlaceWord(found->place) + '\t' +
@@ -62,7 +62,7 @@ int RunTables(const CommandLine& cl, std::ostream& out, std::ostream& err) {
     // of FoundFields), then its CREATE statement.
     for (const DroppedTable& table : FindDroppedTables(db)) {
       out << EscapeField(table.table.name) << '\t' << table.table.rootPage << '\t'
-          << table.table.columns.size() << FoundFields(table.found) << '\t'
+          << table.table.columns.size() << FoundFields(FoundOrNull(table.found)) << '\t'
           << EscapeField(table.sql) << '\n';
     }
     return kExitOk;
@@ -88,7 +88,7 @@ int RunFreeRows(const CommandLine& cl, std::ostream& out, std::ostream& err) {
   SqliteFile db;
   if (!OpenForCommand(cl, cl.positional[0], db, err)) return kExitNotFound;
   for (const FreePageRecord& record : CarveFreePages(db, FindDroppedTables(db))) {
-    out << EscapeField(record.table) << FoundFields(record.found);
+    out << EscapeField(record.table) << FoundFields(FoundOrNull(record.found));
     for (const std::string& value : record.row) out << '\t' << EscapeField(value);
     out << '\n';
   }
@@ -149,7 +149,7 @@ int RunRows(const CommandLine& cl, std::ostream& out, std::ostream& err) {
     const RowValues& row = carved[r];
     for (size_t i = 0; i < std::max(width, row.size()); ++i)
       out << (i ? "\t" : "") << (i < row.size() ? EscapeField(row[i]) : std::string());
-    out << FoundFields(r < found.size() ? std::optional<FoundAt>(found[r]) : std::nullopt) << '\n';
+    out << FoundFields(r < found.size() ? &found[r] : nullptr) << '\n';
   }
   return kExitOk;
 }

@@ -45,7 +45,7 @@ void PrintTraces(const MessageTraceList& traces, const RecordFilter& filter, std
   for (const MessageTrace& t : traces) {
     if (!filter.empty() && !filter.MatchesKey(FoldForSearch(t.guid), std::nullopt)) continue;
     out << EscapeField(t.guid) << '\t' << (t.rowid != 0 ? std::to_string(t.rowid) : "") << '\t'
-        << "content lost" << FoundFields(t.found) << '\n';
+        << "content lost" << FoundFields(FoundOrNull(t.found)) << '\n';
   }
 }
 
@@ -122,10 +122,10 @@ void PrintMessages(const std::string& shown, const MessageList& records, const P
       continue;
     out << EscapeField(shown) << '\t' << OptionalField(m.date) << '\t' << m.readDate << '\t'
         << OptionalField(m.fromMe) << '\t' << EscapeField(m.service) << '\t'
-        << EscapeField(m.account) << '\t' << EscapeField(m.text) << '\t' << EscapeField(m.chatName)
-        << '\t' << EscapeField(JoinedList(m.participants)) << '\t' << EscapeField(cachedName);
+        << EscapeField(m.account()) << '\t' << EscapeField(m.text) << '\t' << EscapeField(m.chatName())
+        << '\t' << EscapeField(JoinedList(m.participants())) << '\t' << EscapeField(cachedName);
     PrintMessageExtras(m, deleted, out);
-    if (deleted) out << FoundFields(m.found) << '\t' << (m.earlierVersion ? '1' : '0');
+    if (deleted) out << FoundFields(FoundOrNull(m.found)) << '\t' << (m.earlierVersion ? '1' : '0');
     out << '\n';
   }
 }
@@ -154,7 +154,7 @@ void PrintCalls(const CallMap& map, const Printing& p, bool deleted, std::ostrea
           << '\t';
       if (c.answered >= 0) out << static_cast<int>(c.answered);
       out << '\t' << EscapeField(JoinedList(c.participants)) << '\t' << EscapeField(name);
-      if (deleted) out << FoundFields(c.found);
+      if (deleted) out << FoundFields(FoundOrNull(c.found));
       out << '\n';
     }
   }
@@ -180,7 +180,7 @@ void PrintRecords(const Collections& data, RecordKind kind, bool deleted, const 
         // empty first field.
         for (const DeletedContact& c : *data.deletedContacts) {
           if (!p.filter.Matches(c)) continue;
-          out << EscapeField(c.number) << '\t' << EscapeField(c.owner) << FoundFields(c.found)
+          out << EscapeField(c.number) << '\t' << EscapeField(c.owner) << FoundFields(FoundOrNull(c.found))
               << '\t' << EscapeField(c.organization) << '\t';
           if (c.ownerRowid != 0) out << c.ownerRowid;
           out << '\n';

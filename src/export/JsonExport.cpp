@@ -38,7 +38,7 @@ void StringArray(JsonWriter& json, std::string_view name, const std::vector<std:
   json.EndArray();
 }
 
-void FoundMember(JsonWriter& json, const std::optional<FoundAt>& found) {
+void FoundMember(JsonWriter& json, const FoundAt* found) {
   json.Key("found");
   if (!found) {
     json.Null();
@@ -128,16 +128,16 @@ void Message(JsonWriter& json, const std::string& address, const MessageRecord& 
   StringArray(json, "names", address.empty() ? std::vector<std::string>{} : names.NamesOf(address));
   json.Member("text", m.text);
   json.Member("service", m.service);
-  json.Member("account", m.account);
+  json.Member("account", m.account());
   DateMember(json, "date", m.date ? std::optional<int64_t>(*m.date) : std::nullopt,
              kMessageEpochOffset);
   DateMember(json, "readDate", m.readDate ? std::optional<int64_t>(m.readDate) : std::nullopt,
              kMessageEpochOffset);
   OptionalBool(json, "fromMe", m.fromMe);
   OptionalBool(json, "sent", m.sent);
-  json.Member("chatName", m.chatName);
-  StringArray(json, "participants", m.participants);
-  FoundMember(json, m.found);
+  json.Member("chatName", m.chatName());
+  StringArray(json, "participants", m.participants());
+  FoundMember(json, FoundOrNull(m.found));
   json.Member("earlierVersion", m.earlierVersion);
   ExtrasMember(json, m);
   json.EndObject();
@@ -158,7 +158,7 @@ void Call(JsonWriter& json, const std::string& number, const CallRecord& c, bool
   OptionalBool(json, "answered",
                c.answered < 0 ? std::nullopt : std::optional<bool>(c.answered != 0));
   StringArray(json, "participants", c.participants);
-  FoundMember(json, c.found);
+  FoundMember(json, FoundOrNull(c.found));
   json.EndObject();
 }
 
@@ -276,7 +276,7 @@ std::string JsonDocument(const Collections& data, const ReportFacts& facts,
       json.BeginObject();
       json.Member("number", c.number);
       json.Member("owner", c.owner);
-      FoundMember(json, c.found);
+      FoundMember(json, FoundOrNull(c.found));
       json.Member("organization", c.organization);
       if (c.ownerRowid != 0)
         json.Member("ownerRowid", static_cast<uint64_t>(c.ownerRowid));
@@ -310,7 +310,7 @@ std::string JsonDocument(const Collections& data, const ReportFacts& facts,
       else
         json.Null();
       json.Member("content", "lost");
-      FoundMember(json, t.found);
+      FoundMember(json, FoundOrNull(t.found));
       json.EndObject();
     }
     json.EndArray();

@@ -8,7 +8,7 @@ namespace {
 
 bool IsGroup(const MessageList& messages) {
   for (const MessageRecord& m : messages) {
-    if (!m.chatName.empty() || m.participants.size() > 1) return true;
+    if (!m.chatName().empty() || m.participants().size() > 1) return true;
   }
   return false;
 }
@@ -17,9 +17,9 @@ bool IsGroup(const MessageList& messages) {
 // renamed, and the latest name is the one its members see.
 void TakeGroupFacts(const MessageList& messages, Conversation& conversation) {
   for (auto m = messages.rbegin(); m != messages.rend(); ++m) {
-    if (conversation.title.empty() && !m->chatName.empty()) conversation.title = m->chatName;
-    if (conversation.participants.empty() && !m->participants.empty())
-      conversation.participants = m->participants;
+    if (conversation.title.empty() && !m->chatName().empty()) conversation.title = m->chatName();
+    if (conversation.participants.empty() && !m->participants().empty())
+      conversation.participants = m->participants();
   }
 }
 

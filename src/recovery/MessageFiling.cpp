@@ -214,31 +214,48 @@ void LiveBatch::AddRow(const Row& row, const ChatIndex& chats, const MessageColu
   FillRecord(row, columns, entry.record);
 
   const RowValues* chatRow = hasRowid ? chats.ChatOf(entry.rowid) : nullptr;
-  const ChatColumns& cc = chats.chatColumns();
-  if (const std::string* account = ValueAt(chatRow, cc.accountLogin))
-    entry.record.account = *account;
-  if (const std::string* name = ValueAt(chatRow, cc.displayName)) entry.record.chatName = *name;
-  if (const std::vector<std::string>* participants = chats.GroupParticipants(chatRow))
-    entry.record.participants = *participants;
-  // A chat identifier of five or more characters is the address whatever
-  // the handle: worked out once per chat.
-  const std::string* identifier = ValueAt(chatRow, cc.chatIdentifier);
-  const bool byChat = identifier != nullptr && identifier->size() >= 5;
-  if (byChat) {
-    auto known = addressOfChat_.find(chatRow);
-    if (known != addressOfChat_.end()) {
-      entry.address = known->second;
+  if (chatRow != nullptr) {
+    // What the chat says is worked out at its first message, and shared.
+    auto [seen, added] = chatsSeen_.try_emplace(chatRow);
+    ChatSeen& chat = seen->second;
+    if (added) {
+      const ChatColumns& cc = chats.chatColumns();
+      ChatFacts facts;
+      if (const std::string* account = ValueAt(chatRow, cc.accountLogin)) facts.account = *account;
+      if (const std::string* name = ValueAt(chatRow, cc.displayName)) facts.name = *name;
+      if (const std::vector<std::string>* participants = chats.GroupParticipants(chatRow))
+        facts.participants = *participants;
+      if (!facts.account.empty() || !facts.name.empty() || !facts.participants.empty())
+        chat.facts = std::make_shared<const ChatFacts>(std::move(facts));
+      // A chat identifier of five or more characters is the address whatever
+      // the handle.
+      const std::string* identifier = ValueAt(chatRow, cc.chatIdentifier);
+      if (identifier != nullptr && identifier->size() >= 5) {
+        chat.byIdentifier = true;
+        chat.address = AddressIndex(NormaliseAddress(*identifier));
+      } else if (identifier != nullptr) {
+        chat.shortIdentifier = *identifier;
+      }
+    }
+    entry.record.chat = chat.facts;
+    if (chat.byIdentifier) {
+      entry.address = chat.address;
       return;
     }
+    entry.address = AddressOfHandle(row, chats, columns, chat.shortIdentifier);
+    return;
   }
-  std::string address;
-  if (identifier != nullptr) address = *identifier;
+  entry.address = AddressOfHandle(row, chats, columns, std::string());
+}
+
+template <typename Row>
+uint32_t LiveBatch::AddressOfHandle(const Row& row, const ChatIndex& chats,
+                                    const MessageColumns& columns, std::string address) {
   if (address.size() < 5 && row.Has(columns.handleId)) {
     if (const std::string* handle = chats.HandleAddress(row.Integer(columns.handleId)))
       address = *handle;
   }
-  entry.address = AddressIndex(NormaliseAddress(std::move(address)));
-  if (byChat) addressOfChat_.emplace(chatRow, entry.address);
+  return AddressIndex(NormaliseAddress(std::move(address)));
 }
 
 uint32_t LiveBatch::AddressIndex(std::string address) {

@@ -188,14 +188,26 @@ class LiveBatch {
   const std::vector<std::string>& addresses() const { return addresses_; }
 
  private:
+  // What a chat gives each of its messages.
+  struct ChatSeen {
+    std::shared_ptr<const ChatFacts> facts;  // null when the chat says nothing
+    bool byIdentifier = false;               // address is the chat's, whatever the handle
+    uint32_t address = 0;
+    std::string shortIdentifier;  // an identifier under five characters, or ""
+  };
+
   template <typename Row>
   void AddRow(const Row& row, const ChatIndex& chats, const MessageColumns& columns);
+  // address when five or more characters, else the row's handle's address.
+  template <typename Row>
+  uint32_t AddressOfHandle(const Row& row, const ChatIndex& chats, const MessageColumns& columns,
+                           std::string address);
   uint32_t AddressIndex(std::string address);
 
   std::vector<Entry> entries_;
   std::vector<std::string> addresses_;
   std::unordered_map<std::string, uint32_t> addressIndex_;
-  std::unordered_map<const RowValues*, uint32_t> addressOfChat_;
+  std::unordered_map<const RowValues*, ChatSeen> chatsSeen_;
 };
 
 // Files the records of every batch into live under their addresses, moving

@@ -94,8 +94,8 @@ std::string MessageSearchKey(const MessageRecord& message, std::string_view addr
   AppendField(address, key);
   AppendDigits(address, key);
   AppendField(names, key);
-  AppendField(message.chatName, key);
-  for (const std::string& p : message.participants) AppendField(p, key);
+  AppendField(message.chatName(), key);
+  for (const std::string& p : message.participants()) AppendField(p, key);
   return key;
 }
 

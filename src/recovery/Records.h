@@ -45,6 +45,68 @@ struct FoundAt {
   bool operator==(const FoundAt&) const = default;
 };
 
+// An optional kept on the heap, read like std::optional: a record that
+// seldom has the value pays a pointer for it rather than the value's whole
+// size, and a million live messages stay that much smaller.
+template <typename T>
+class Boxed {
+ public:
+  Boxed() = default;
+  Boxed(std::nullopt_t) {}  // NOLINT: as std::optional
+  Boxed(const T& value) : value_(std::make_unique<T>(value)) {}  // NOLINT: as std::optional
+  Boxed(T&& value) : value_(std::make_unique<T>(std::move(value))) {}  // NOLINT
+  Boxed(const Boxed& other) : value_(other.value_ ? std::make_unique<T>(*other.value_) : nullptr) {}
+  Boxed(Boxed&&) noexcept = default;
+  Boxed& operator=(const Boxed& other) {
+    if (this != &other) value_ = other.value_ ? std::make_unique<T>(*other.value_) : nullptr;
+    return *this;
+  }
+  Boxed& operator=(Boxed&&) noexcept = default;
+  Boxed& operator=(std::nullopt_t) {
+    value_.reset();
+    return *this;
+  }
+  Boxed& operator=(T value) {
+    if (value_)
+      *value_ = std::move(value);
+    else
+      value_ = std::make_unique<T>(std::move(value));
+    return *this;
+  }
+
+  bool has_value() const { return value_ != nullptr; }
+  explicit operator bool() const { return has_value(); }
+  T& operator*() { return *value_; }
+  const T& operator*() const { return *value_; }
+  T* operator->() { return value_.get(); }
+  const T* operator->() const { return value_.get(); }
+  const T& value() const {
+    if (!value_) throw std::bad_optional_access();
+    return *value_;
+  }
+  void reset() { value_.reset(); }
+
+  friend bool operator==(const Boxed& a, const Boxed& b) {
+    return a.has_value() == b.has_value() && (!a.has_value() || *a == *b);
+  }
+  friend bool operator==(const Boxed& a, const T& b) { return a.has_value() && *a == b; }
+  friend bool operator==(const Boxed& a, std::nullopt_t) { return !a.has_value(); }
+
+ private:
+  std::unique_ptr<T> value_;
+};
+
+// Where a record was found, or nullptr, whichever way it holds it.
+inline const FoundAt* FoundOrNull(const FoundAt& found) {
+  return &found;
+}
+inline const FoundAt* FoundOrNull(const std::optional<FoundAt>& found) {
+  return found ? &*found : nullptr;
+}
+inline const FoundAt* FoundOrNull(const Boxed<FoundAt>& found) {
+  return found ? &*found : nullptr;
+}
+
 // A reaction (a tapback) left on a message, by kind as the message table
 // numbers them (associated_message_type 2000 to 2005).
 enum class ReactionKind : uint8_t { Loved, Liked, Disliked, Laughed, Emphasised, Questioned };
@@ -113,10 +175,19 @@ struct MessageExtras {
   std::string summaryInfo;
 };
 
+// What a live message's chat says of it, kept once for all of the chat's
+// messages: a copy per message was most of a record.
+struct ChatFacts {
+  std::string account;                    // account_login
+  std::string name;                       // display_name of a named group chat
+  std::vector<std::string> participants;  // handle addresses of a group chat
+
+  bool operator==(const ChatFacts&) const = default;
+};
+
 struct MessageRecord {
   std::string text;
   std::string service;  // "SMS", "iMessage"
-  std::string account;  // account_login of the message's chat (live only)
   // Seconds since 2001-01-01 00:00:00 UTC; empty when unknown: a carved
   // record cut before its date, or a row that stores 0 (no date at all).
   std::optional<int32_t> date;
@@ -127,10 +198,11 @@ struct MessageRecord {
   // Whether it went out (is_sent): an own message that failed to send has
   // fromMe true and sent false. Empty when unknown.
   std::optional<bool> sent;
-  // Facts of later versions, empty when the database does not have them.
-  std::string chatName;                   // display_name of a named group chat (live only)
-  std::vector<std::string> participants;  // handle addresses of a group chat (live only)
-  std::optional<FoundAt> found;           // deleted records: where the bytes were
+  // The message's chat (live only); null when it has none. Its name and
+  // participants are facts of later versions, empty when the database does
+  // not have them.
+  std::shared_ptr<const ChatFacts> chat;
+  Boxed<FoundAt> found;  // deleted records: where the bytes were
   // Deleted records: the other party's address when the carved row's handle
   // is still in the handle table; empty when unknown. Live messages are filed
   // under their address instead (MessageMap).
@@ -140,6 +212,19 @@ struct MessageRecord {
   // A deleted record that is an earlier version of a live message (same GUID,
   // other text), found in an older frame of the write-ahead log.
   bool earlierVersion = false;
+
+  // The chat's facts, "" or empty when the message has no chat.
+  const std::string& account() const { return chat ? chat->account : NoChat().account; }
+  const std::string& chatName() const { return chat ? chat->name : NoChat().name; }
+  const std::vector<std::string>& participants() const {
+    return chat ? chat->participants : NoChat().participants;
+  }
+
+ private:
+  static const ChatFacts& NoChat() {
+    static const ChatFacts none;
+    return none;
+  }
 };
 
 // Messages in the order they were filed. Deleted messages have lost their

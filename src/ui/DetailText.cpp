@@ -124,7 +124,7 @@ std::string PlaceText(const FoundAt& found) {
 
 // Where a deleted record was found, for whoever must show the evidence:
 // "位置：sms.db 第 12 页 偏移 45056（空闲块）".
-void AddFoundLine(std::string& out, const std::optional<FoundAt>& found) {
+void AddFoundLine(std::string& out, const FoundAt* found) {
   if (!found) return;
   AddLine(out, "位置：",
           found->file + " 第 " + std::to_string(found->page) + " 页 偏移 " +
@@ -141,7 +141,7 @@ std::string DetailText(const RecordTableModel& list, int row, const ContactMap& 
     AddLine(out, "短信内容： ", kContentLostText);
     AddLine(out, "GUID： ", cell(0));
     AddLine(out, "ROWID： ", cell(1).empty() ? std::string("未知（已被覆盖）") : cell(1));
-    if (const MessageTrace* t = list.TraceAt(row)) AddFoundLine(out, t->found);
+    if (const MessageTrace* t = list.TraceAt(row)) AddFoundLine(out, FoundOrNull(t->found));
     return out;
   }
   switch (list.recordKind()) {
@@ -155,11 +155,11 @@ std::string DetailText(const RecordTableModel& list, int row, const ContactMap& 
       AddLine(out, "服务： ", cell(4));
       // Facts of later versions, shown only when the database has them.
       if (const MessageRecord* m = list.MessageAt(row)) {
-        if (!m->chatName.empty()) AddLine(out, "群聊名称： ", m->chatName);
-        if (!m->participants.empty()) AddLine(out, "群聊成员： ", JoinedList(m->participants));
+        if (!m->chatName().empty()) AddLine(out, "群聊名称： ", m->chatName());
+        if (!m->participants().empty()) AddLine(out, "群聊成员： ", JoinedList(m->participants()));
         if (m->extras) AddExtras(out, *m->extras);
         if (m->earlierVersion) AddLine(out, "版本： ", "现有短信的早先版本（预写日志中的旧内容）");
-        AddFoundLine(out, m->found);
+        AddFoundLine(out, FoundOrNull(m->found));
       }
       break;
     case RecordKind::Contacts: {
@@ -172,7 +172,7 @@ std::string DetailText(const RecordTableModel& list, int row, const ContactMap& 
         if (const DeletedContact* d = list.DeletedContactAt(row)) {
           if (!d->organization.empty() || d->found) out += '\n';
           if (!d->organization.empty()) AddLine(out, "单位：", d->organization);
-          AddFoundLine(out, d->found);
+          AddFoundLine(out, FoundOrNull(d->found));
         }
         break;
       }
@@ -201,7 +201,7 @@ std::string DetailText(const RecordTableModel& list, int row, const ContactMap& 
         if (c->answered >= 0 && (c->flags & 1) == 0)
           AddLine(out, "是否接听： ", c->answered ? "已接听" : "未接听");
         if (!c->participants.empty()) AddLine(out, "通话成员： ", JoinedList(c->participants));
-        AddFoundLine(out, c->found);
+        AddFoundLine(out, FoundOrNull(c->found));
       }
       break;
   }

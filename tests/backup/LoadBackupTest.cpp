@@ -361,7 +361,7 @@ TEST_F(LoadBackupTest, ManifestDbBackupLoadsThroughItsIndex) {
     if (!m.deleted && !m.recentlyDeleted)
       expected.emplace(m.seconds, m.text, truth.modernMessages->ChatOf(m).displayName);
   for (const auto& [address, list] : loaded.collections.liveMessages)
-    for (const MessageRecord& m : list) got.emplace(m.date.value_or(0), m.text, m.chatName);
+    for (const MessageRecord& m : list) got.emplace(m.date.value_or(0), m.text, m.chatName());
   EXPECT_EQ(got, expected);
 
   size_t liveCalls = 0;

@@ -172,8 +172,8 @@ using Shown =
     std::tuple<std::string, std::string, std::string, std::optional<int32_t>, int32_t,
                std::optional<bool>, std::optional<bool>, std::string, std::vector<std::string>>;
 Shown ShownOf(const MessageRecord& m) {
-  return {m.text,   m.service, m.account,  m.date,        m.readDate,
-          m.fromMe, m.sent,    m.chatName, m.participants};
+  return {m.text,   m.service, m.account(),  m.date,        m.readDate,
+          m.fromMe, m.sent,    m.chatName(), m.participants()};
 }
 
 using Facts = std::tuple<uint32_t, int64_t, bool, int, bool, std::string, std::string, std::string,

@@ -88,7 +88,7 @@ TEST_F(LiveFiling, TheChatNamesTheAddressAHandleOnlyWhenTheChatCannot) {
 
   // "+86" is dropped; a short address ("abc") is kept; no address at all files under "0".
   EXPECT_EQ(Texts(live["13800138000"]), std::vector<std::string>{"by chat"});
-  EXPECT_EQ(live["13800138000"][0].account, "e:me@example.com");
+  EXPECT_EQ(live["13800138000"][0].account(), "e:me@example.com");
   EXPECT_EQ(Texts(live["10086"]), std::vector<std::string>{"short chat"});
   EXPECT_EQ(Texts(live["13900139000"]), std::vector<std::string>{"missing chat"});
   EXPECT_EQ(Texts(live["abc"]), std::vector<std::string>{"no join"});

@@ -150,15 +150,15 @@ TEST_P(MessageLoaderByVersion, LiveMessagesAreFiledUnderTheirChatsAddress) {
   EXPECT_EQ(texts("955"), (std::vector<std::string>{"【银行】验证码 1234"}));
 
   const MessageRecord& first = live["13800138000"][0];
-  EXPECT_EQ(first.account, "P:+8618600000001");
+  EXPECT_EQ(first.account(), "P:+8618600000001");
   EXPECT_EQ(first.service, "SMS");
   EXPECT_EQ(first.date, 420000000);
   EXPECT_EQ(first.readDate, 420000100);
   EXPECT_EQ(first.sent, 0);
   EXPECT_EQ(live["13800138000"][1].sent, 1);
-  EXPECT_EQ(live["chat583920174"][1].account, "P:+8618600000000");
+  EXPECT_EQ(live["chat583920174"][1].account(), "P:+8618600000000");
   // Without a chat there is no account.
-  EXPECT_EQ(live["zhao@example.com"][0].account, "");
+  EXPECT_EQ(live["zhao@example.com"][0].account(), "");
   EXPECT_TRUE(deleted.empty());
 }
 
@@ -187,7 +187,7 @@ TEST_P(MessageLoaderByVersion, EmptyTextIsFiledWhenLiveAndDroppedWhenCarved) {
   EXPECT_EQ(list[0].text, "deleted with text");
   EXPECT_EQ(list[0].date, 430000400);
   EXPECT_EQ(list[0].service, "SMS");
-  EXPECT_EQ(list[0].account, "");
+  EXPECT_EQ(list[0].account(), "");
 }
 
 TEST_P(MessageLoaderByVersion, DeletedMessageIsListedOnceAndRewrittenLiveOnesNever) {

@@ -86,7 +86,7 @@ std::string Flag(const std::optional<bool>& flag) {
 }
 
 std::string Describe(const MessageRecord& r) {
-  return "[" + r.text + "] service=" + r.service + " account=" + r.account +
+  return "[" + r.text + "] service=" + r.service + " account=" + r.account() +
          " date=" + (r.date ? std::to_string(*r.date) : "?") +
          " read=" + std::to_string(r.readDate) + " from-me=" + Flag(r.fromMe) +
          " sent=" + Flag(r.sent);
@@ -135,7 +135,7 @@ TEST_P(MessageRecovery, LiveMessagesEqualWhatSqliteReturns) {
     r.readDate = static_cast<int32_t>(row[3].AsInt());
     r.sent = row[4].AsInt() != 0;
     r.fromMe = row[5].AsInt() != 0;
-    r.account = row[7].AsText();
+    r.chat = std::make_shared<const ChatFacts>(ChatFacts{row[7].AsText(), "", {}});
     expected[ExpectedAddress(row[6], row[8])].push_back(r);
   }
   // The fixture's group chat holds messages of several people: they must all

@@ -78,13 +78,13 @@ TEST_P(ModernMessages, LiveRowsAreWhatSqliteHolds) {
     MessageRecord r;
     r.text = m.text;
     r.service = row[4].AsText();
-    r.account = chat.account;
     r.date = static_cast<int32_t>(m.seconds);
     r.readDate = static_cast<int32_t>(m.readSeconds);
     r.sent = row[5].integer != 0;
     r.fromMe = row[6].integer != 0;
-    r.chatName = chat.displayName;
-    if (chat.style == 43) r.participants = chat.members;
+    r.chat = std::make_shared<const ChatFacts>(ChatFacts{
+        chat.account, chat.displayName,
+        chat.style == 43 ? chat.members : std::vector<std::string>{}});
     expected[chat.identifier].push_back(r);
   }
   ASSERT_EQ(loaded.size(), expected.size());
@@ -97,13 +97,13 @@ TEST_P(ModernMessages, LiveRowsAreWhatSqliteHolds) {
       SCOPED_TRACE(k);
       EXPECT_EQ(got[k].text, list[k].text);
       EXPECT_EQ(got[k].service, list[k].service);
-      EXPECT_EQ(got[k].account, list[k].account);
+      EXPECT_EQ(got[k].account(), list[k].account());
       EXPECT_EQ(got[k].date, list[k].date);
       EXPECT_EQ(got[k].readDate, list[k].readDate);
       EXPECT_EQ(got[k].sent, list[k].sent);
       EXPECT_EQ(got[k].fromMe, list[k].fromMe);
-      EXPECT_EQ(got[k].chatName, list[k].chatName);
-      EXPECT_EQ(got[k].participants, list[k].participants);
+      EXPECT_EQ(got[k].chatName(), list[k].chatName());
+      EXPECT_EQ(got[k].participants(), list[k].participants());
     }
   }
 

@@ -301,8 +301,8 @@ class RecordListTest : public QObject {
     RecordTableModel& model = list_->records();
     MessageMap messages;
     MessageRecord group = Message("晚饭？", 600000000, 0, 0, "iMessage");
-    group.chatName = "家庭群";
-    group.participants = {"13800000001", "amy@example.com"};
+    group.chat = std::make_shared<const ChatFacts>(
+        ChatFacts{"", "家庭群", {"13800000001", "amy@example.com"}});
     messages["chat1234567"] = {group};
     model.SetLayout(RecordKind::Messages);
     model.FillLiveMessages(messages);
