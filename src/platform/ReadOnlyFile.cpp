@@ -18,6 +18,7 @@ ReadOnlyFile::~ReadOnlyFile() {
 
 ReadOnlyFile::ReadOnlyFile(ReadOnlyFile&& other) noexcept
     : fd_(std::exchange(other.fd_, -1)),
+      size_(std::exchange(other.size_, 0)),
       path_(std::move(other.path_)),
       lastError_(std::move(other.lastError_)) {}
 
@@ -25,6 +26,7 @@ ReadOnlyFile& ReadOnlyFile::operator=(ReadOnlyFile&& other) noexcept {
   if (this != &other) {
     Close();
     fd_ = std::exchange(other.fd_, -1);
+    size_ = std::exchange(other.size_, 0);
     path_ = std::move(other.path_);
     lastError_ = std::move(other.lastError_);
   }
@@ -50,6 +52,7 @@ bool ReadOnlyFile::Open(const std::string& path) {
     return false;
   }
   fd_ = fd;
+  size_ = static_cast<uint64_t>(st.st_size);
   path_ = path;
   return true;
 }
@@ -57,6 +60,7 @@ bool ReadOnlyFile::Open(const std::string& path) {
 void ReadOnlyFile::Close() {
   if (fd_ >= 0) ::close(fd_);
   fd_ = -1;
+  size_ = 0;
   path_.clear();
 }
 
@@ -76,11 +80,6 @@ size_t ReadOnlyFile::ReadAt(uint64_t offset, void* dest, size_t n) const {
   return done;
 }
 
-uint64_t ReadOnlyFile::Size() const {
-  struct stat st {};
-  if (fd_ < 0 || ::fstat(fd_, &st) != 0) return 0;
-  return static_cast<uint64_t>(st.st_size);
-}
 
 bool PathExists(const std::string& path) {
   std::error_code ec;

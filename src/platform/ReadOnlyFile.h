@@ -32,12 +32,15 @@ class ReadOnlyFile {
     return ReadAt(offset, dest, n) == n;
   }
 
-  uint64_t Size() const;
+  // The file's size when it was opened: the readers ask for it at every
+  // page, and a file that changes while it is read is measured once.
+  uint64_t Size() const { return size_; }
   const std::string& path() const { return path_; }
   const std::string& lastError() const { return lastError_; }
 
  private:
   int fd_ = -1;
+  uint64_t size_ = 0;
   std::string path_;
   std::string lastError_;
 };
