@@ -37,6 +37,12 @@ void GuidSet::ContainsEach(const std::vector<std::string_view>& guids,
   }
 }
 
+void GuidSet::Reserve(size_t guids) {
+  size_t slots = slots_.empty() ? 1024 : slots_.size();
+  while ((guids + 1) * 2 > slots) slots *= 2;
+  if (slots > slots_.size()) Rehash(slots);
+}
+
 void GuidSet::Grow() {
   Rehash(slots_.empty() ? 1024 : slots_.size() * 2);
 }

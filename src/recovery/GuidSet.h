@@ -64,6 +64,9 @@ class GuidSet {
   }
   // Adds every GUID of other (its pending ones excepted: flush it first).
   void InsertAll(const GuidSet& other);
+  // Room for about this many GUIDs in the usual form, asked before the first
+  // insert: a set grown by doubling places every key again at each step.
+  void Reserve(size_t guids);
 
   // A GUID's text taken apart once, for asking several sets about it.
   struct Key {

@@ -81,6 +81,7 @@ ChatIndex ReadChatIndex(const SqliteFile& db, RowList& chatRows, RowList& handle
 // order, so the result is the same as one pass over everything.
 struct Share {
   PageSet leafPages;
+  size_t guidRoomInLeaves = 0;  // leaves whose GUIDs liveGuids will hold: the table's for the first
   uint32_t scanFirst = 0;
   uint32_t scanEnd = 0;
   bool scanLog = false;
@@ -123,6 +124,9 @@ struct Share {
         constexpr size_t kMostReserved = size_t{4} << 20;
         const size_t perPage = page.liveOffsets.size() + page.liveOffsets.size() / 4 + 1;
         live.Reserve(std::min(kMostReserved, leafPages.leafPages.size() * perPage));
+        // The first share's set takes in the others' when all are read: it
+        // is made the size of the whole table now, to be filled in place.
+        liveGuids.Reserve(std::min(kMostReserved, guidRoomInLeaves * perPage));
         sized = true;
       }
       VisitLiveCellValues(db, page, rules, cell, [&](const LiveCell& c) {
@@ -204,6 +208,7 @@ std::vector<Share> PlanShares(const SqliteFile& db, const TableInfo& table) {
     share.liveGuids = GuidSet(k + 1);
     share.leafPages.leafPages.assign(allLeaves.leafPages.begin() + leaves * k / workers,
                                      allLeaves.leafPages.begin() + leaves * (k + 1) / workers);
+    share.guidRoomInLeaves = k == 0 ? leaves : share.leafPages.leafPages.size();
     const uint64_t span = filePages > 1 ? filePages - 1 : 0;  // pages 2 .. filePages
     share.scanFirst = static_cast<uint32_t>(2 + span * k / workers);
     share.scanEnd =

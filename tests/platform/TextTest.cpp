@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 using namespace vantrel;
 
@@ -58,6 +59,35 @@ TEST(Utf8ToAnsi, EveryTwoAndThreeByteSequenceAsTheValidityCheckSees) {
           }
         }
       }
+}
+
+TEST(Utf8ToAnsi, SequencesAtEveryPlaceOfASixteenByteBlock) {
+  // Texts are judged sixteen bytes at a time, each byte with the three before it, the last
+  // block padded: every lead byte, with second, third and fourth bytes that make it whole, cut,
+  // overlong, a surrogate or too large, at each place of a block and across into the next,
+  // after ASCII or Chinese text, is kept exactly when IsValidUtf8 accepts it.
+  const std::vector<std::string> seconds = {"\x80", "\x8F", "\x90", "\x9F", "\xA0", "\xBF", "\xC0", "z"};
+  size_t kept = 0;
+  for (unsigned c0 = 0x80; c0 <= 0xFF; ++c0)
+    for (const std::string& c1 : seconds)
+      for (const char* c2 : {"", "\x80", "\xBF", "z"})
+        for (const char* c3 : {"", "\x80", "\x8F", "z"}) {
+          const std::string seq = std::string(1, static_cast<char>(c0)) + c1 + c2 + c3;
+          for (size_t at = 0; at <= 17; ++at)
+            for (const std::string& before : {std::string(at, 'a'), "中文" + std::string(at, 'a')})
+              for (const std::string& text : {before + seq, before + seq + "中" + std::string(14, 'b')}) {
+                const std::string out = Utf8ToAnsi(text);
+                if (IsValidUtf8(text)) {
+                  ++kept;
+                  ASSERT_EQ(out, text) << std::hex << c0 << " at " << std::dec << at;
+                } else {
+                  ASSERT_NE(out.find("\uFFFD"), std::string::npos)
+                      << std::hex << c0 << " at " << std::dec << at << " in " << text;
+                  ASSERT_TRUE(IsValidUtf8(out));
+                }
+              }
+        }
+  EXPECT_GT(kept, 0u);
 }
 
 TEST(TextConversion, Utf16OfEveryTwoAndThreeByteSequenceInAsciiRuns) {
