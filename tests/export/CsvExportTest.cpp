@@ -232,6 +232,17 @@ TEST(CsvFieldTest, QuotesOnlyWhatNeedsIt) {
   EXPECT_EQ(CsvField("say \"hi\""), "\"say \"\"hi\"\"\"");
   EXPECT_EQ(CsvField("a\r\nb"), "\"a\r\nb\"");
   EXPECT_EQ(CsvField(""), "");
+  // Fields are looked through several bytes at a time: each character that
+  // needs quotes is seen wherever it falls, the last byte included.
+  const std::string pad(40, 'x');
+  for (size_t at = 0; at <= pad.size(); ++at) {
+    SCOPED_TRACE(at);
+    const std::string before = pad.substr(0, at), after = pad.substr(at);
+    for (const char* c : {",", "\r", "\n"})
+      EXPECT_EQ(CsvField(before + c + after), "\"" + before + c + after + "\"");
+    EXPECT_EQ(CsvField(before + "\"" + after), "\"" + before + "\"\"" + after + "\"");
+    EXPECT_EQ(CsvField(before + "文" + after), before + "文" + after);
+  }
 }
 
 TEST(ExportNamesTest, KindsDefaultNamesAndDeletedNames) {
