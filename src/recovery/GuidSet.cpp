@@ -12,8 +12,7 @@ void GuidSet::InsertAll(const GuidSet& other) {
     while ((used_ + other.used_) * 2 > slots) slots *= 2;
     Rehash(slots);
   }
-  for (const Slot& slot : other.slots_)
-    if (slot.hi != 0 || slot.lo != 0) Place(slot.hi, slot.lo);
+  PlaceAll(other.slots_);
   hasZero_ = hasZero_ || other.hasZero_;
   others_.insert(other.others_.begin(), other.others_.end());
 }
@@ -51,8 +50,31 @@ void GuidSet::Rehash(size_t slots) {
   std::vector<Slot> old = std::move(slots_);
   slots_.assign(slots, Slot{});
   used_ = 0;
-  for (const Slot& slot : old)
-    if (slot.hi != 0 || slot.lo != 0) Place(slot.hi, slot.lo);
+  PlaceAll(old);
+}
+
+void GuidSet::PlaceAll(const std::vector<Slot>& keys) {
+  // Each key's slot is fetched a few keys ahead of placing it: in a table
+  // larger than the cache the waits for memory then overlap.
+  constexpr size_t kAhead = 8;
+  std::array<Slot, kAhead> waiting{};
+  size_t waitingCount = 0, oldest = 0;
+  const size_t mask = slots_.size() - 1;
+  for (const Slot& slot : keys) {
+    if (slot.hi == 0 && slot.lo == 0) continue;
+    __builtin_prefetch(&slots_[Hash(slot.hi, slot.lo) & mask], 1);
+    if (waitingCount == kAhead) {
+      Place(waiting[oldest].hi, waiting[oldest].lo);
+      waiting[oldest] = slot;
+      oldest = (oldest + 1) % kAhead;
+    } else {
+      waiting[waitingCount++] = slot;
+    }
+  }
+  for (size_t k = 0; k < waitingCount; ++k) {
+    const Slot& slot = waiting[(oldest + k) % kAhead];
+    Place(slot.hi, slot.lo);
+  }
 }
 
 }  // namespace vantrel

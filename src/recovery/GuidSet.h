@@ -64,9 +64,11 @@ class GuidSet {
   }
   // Adds every GUID of other (its pending ones excepted: flush it first).
   void InsertAll(const GuidSet& other);
-  // Room for about this many GUIDs in the usual form, asked before the first
-  // insert: a set grown by doubling places every key again at each step.
+  // Room for this many GUIDs in the usual form, in all: a set grown by
+  // doubling places every key again at each step.
   void Reserve(size_t guids);
+  // GUIDs in the usual form held (pending ones excepted).
+  size_t PackedCount() const { return used_; }
 
   // A GUID's text taken apart once, for asking several sets about it.
   struct Key {
@@ -197,6 +199,8 @@ class GuidSet {
   }
   void Grow();
   void Rehash(size_t slots);  // slots: a power of two above twice the keys held
+  // Places every non-empty slot of keys (the table must have room for them).
+  void PlaceAll(const std::vector<Slot>& keys);
 
   static constexpr size_t kPending = 8;
   uint64_t seed_ = 0;

@@ -81,7 +81,6 @@ ChatIndex ReadChatIndex(const SqliteFile& db, RowList& chatRows, RowList& handle
 // order, so the result is the same as one pass over everything.
 struct Share {
   PageSet leafPages;
-  size_t guidRoomInLeaves = 0;  // leaves whose GUIDs liveGuids will hold: the table's for the first
   uint32_t scanFirst = 0;
   uint32_t scanEnd = 0;
   bool scanLog = false;
@@ -124,9 +123,6 @@ struct Share {
         constexpr size_t kMostReserved = size_t{4} << 20;
         const size_t perPage = page.liveOffsets.size() + page.liveOffsets.size() / 4 + 1;
         live.Reserve(std::min(kMostReserved, leafPages.leafPages.size() * perPage));
-        // The first share's set takes in the others' when all are read: it
-        // is made the size of the whole table now, to be filled in place.
-        liveGuids.Reserve(std::min(kMostReserved, guidRoomInLeaves * perPage));
         sized = true;
       }
       VisitLiveCellValues(db, page, rules, cell, [&](const LiveCell& c) {
@@ -188,6 +184,16 @@ struct Share {
   }
 };
 
+// Threads for the shares: two for a file of any size, else the calling one.
+size_t ShareThreads(const SqliteFile& db) {
+  return PagesInDatabaseFile(db) >= 2048 && std::thread::hardware_concurrency() > 1 ? 2 : 1;
+}
+
+// Shares per thread when there are several: each thread takes the next share
+// left, so one that finished early takes more and none waits long for the
+// other at the end (the halves of a table can differ by a third in work).
+constexpr size_t kSharesPerThread = 4;
+
 // The shares: the leaf pages in runs, then the file's pages in runs. Small
 // files are read by one share on the calling thread.
 std::vector<Share> PlanShares(const SqliteFile& db, const TableInfo& table) {
@@ -200,7 +206,8 @@ std::vector<Share> PlanShares(const SqliteFile& db, const TableInfo& table) {
                                set.emptyLeafPages.end());
   }
   const uint32_t filePages = PagesInDatabaseFile(db);
-  const size_t workers = filePages >= 2048 && std::thread::hardware_concurrency() > 1 ? 2 : 1;
+  const size_t threads = ShareThreads(db);
+  const size_t workers = threads > 1 ? threads * kSharesPerThread : 1;
   std::vector<Share> shares(workers);
   const size_t leaves = allLeaves.leafPages.size();
   for (size_t k = 0; k < workers; ++k) {
@@ -208,7 +215,6 @@ std::vector<Share> PlanShares(const SqliteFile& db, const TableInfo& table) {
     share.liveGuids = GuidSet(k + 1);
     share.leafPages.leafPages.assign(allLeaves.leafPages.begin() + leaves * k / workers,
                                      allLeaves.leafPages.begin() + leaves * (k + 1) / workers);
-    share.guidRoomInLeaves = k == 0 ? leaves : share.leafPages.leafPages.size();
     const uint64_t span = filePages > 1 ? filePages - 1 : 0;  // pages 2 .. filePages
     share.scanFirst = static_cast<uint32_t>(2 + span * k / workers);
     share.scanEnd =
@@ -220,7 +226,11 @@ std::vector<Share> PlanShares(const SqliteFile& db, const TableInfo& table) {
 
 // Every share's live GUIDs in one set, emptying the shares' own.
 GuidSet MergeLiveGuids(std::vector<Share>& shares) {
+  size_t total = 0;
+  for (const Share& share : shares) total += share.liveGuids.PackedCount();
   GuidSet all = std::move(shares.front().liveGuids);
+  // Made its final size once, rather than at each share's turn.
+  all.Reserve(total);
   for (size_t k = 1; k < shares.size(); ++k) {
     all.InsertAll(shares[k].liveGuids);
     shares[k].liveGuids = GuidSet();
@@ -271,7 +281,8 @@ LoaderStatus MessageLoader(const SqliteFile& db, MessageMap& live, MessageList& 
 
   // Pages 0 .. the file's last, by number.
   std::vector<uint8_t> carvedAlready(static_cast<size_t>(PagesInDatabaseFile(db)) + 1, 0);
-  RunEach(shares, [&](Share& share) {
+  const size_t threads = ShareThreads(db);
+  RunEachOn(threads, shares, [&](Share& share) {
     share.ReadLeaves(db, *table, columns, modern, chats, carvedAlready);
   });
   MessageList recentlyDeleted;
@@ -289,7 +300,7 @@ LoaderStatus MessageLoader(const SqliteFile& db, MessageMap& live, MessageList& 
   // over; those of GUIDs filed as deleted are dropped once everything is
   // filed. Whether an entry is known is asked of each GUID alone, so
   // dropping them afterwards leaves the same list, in the same order.
-  const bool besides = shares.size() > 1;
+  const bool besides = threads > 1;
   MessageTraceList indexTraces;
   Beside tracing(besides && traces, [&] {
     if (traces) indexTraces = FindMessageTraces(db, liveGuids);
@@ -317,7 +328,7 @@ LoaderStatus MessageLoader(const SqliteFile& db, MessageMap& live, MessageList& 
       return deletedFiling.PassesOverInLog(guid);
     };
     const std::vector<bool> liveLeaves = LiveLeavesInFile(db);
-    RunEach(shares, [&](Share& share) {
+    RunEachOn(threads, shares, [&](Share& share) {
       share.Scan(db, *table, columns, skip, skipInLog, liveLeaves, carvedAlready);
     });
   }

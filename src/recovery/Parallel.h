@@ -4,6 +4,8 @@
 // never leaves a thread running.
 #pragma once
 
+#include <algorithm>
+#include <atomic>
 #include <functional>
 #include <thread>
 #include <utility>
@@ -25,6 +27,28 @@ void RunEach(std::vector<Item>& items, const Work& work) {
   for (size_t k = 0; k + 1 < items.size(); ++k)
     threads.started.emplace_back(work, std::ref(items[k]));
   if (!items.empty()) work(items.back());
+}
+
+// Runs work(item) for every item on at most workers threads, the calling
+// thread one of them, each taking the next item no one has taken: with more
+// items than threads, a thread whose items went quickly takes more, and none
+// waits long for another at the end. Returns when all are done.
+template <typename Item, typename Work>
+void RunEachOn(size_t workers, std::vector<Item>& items, const Work& work) {
+  std::atomic<size_t> next{0};
+  const auto takeItems = [&] {
+    for (size_t k = next.fetch_add(1); k < items.size(); k = next.fetch_add(1)) work(items[k]);
+  };
+  struct Threads {
+    std::vector<std::thread> started;
+    ~Threads() {
+      for (std::thread& thread : started)
+        if (thread.joinable()) thread.join();
+    }
+  } threads;
+  const size_t count = std::min(workers, items.size());
+  for (size_t k = 1; k < count; ++k) threads.started.emplace_back(takeItems);
+  takeItems();
 }
 
 // Work run beside the caller's: on a thread of its own when ownThread,

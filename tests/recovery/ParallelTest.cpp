@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <stdexcept>
@@ -43,6 +44,26 @@ TEST(RunEach, AnExceptionOnTheCallingThreadStillWaitsForTheOthers) {
                        }),
                std::runtime_error);
   EXPECT_EQ(finished.load(), 2);
+}
+
+TEST(RunEachOn, EveryItemOnceOnNoMoreThreadsThanAsked) {
+  for (size_t workers : {1u, 2u, 3u})
+    for (size_t n : {0u, 1u, 2u, 9u}) {
+      std::vector<Item> items(n);
+      RunEachOn(workers, items, [](Item& item) {
+        ++item.runs;
+        item.ranOn = std::this_thread::get_id();
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+      });
+      std::vector<std::thread::id> threads;
+      for (const Item& item : items) {
+        EXPECT_EQ(item.runs, 1) << workers << " " << n;
+        if (std::find(threads.begin(), threads.end(), item.ranOn) == threads.end())
+          threads.push_back(item.ranOn);
+      }
+      EXPECT_LE(threads.size(), workers) << n;
+      if (workers == 1 && n > 0) EXPECT_EQ(threads.front(), std::this_thread::get_id());
+    }
 }
 
 TEST(Beside, WithoutAThreadTheWorkIsDoneAtOnce) {
