@@ -13,17 +13,23 @@
 
 namespace vantrel {
 
+// Threads waited for when the list goes, however the scope is left.
+struct JoinedThreads {
+  std::vector<std::thread> started;
+  JoinedThreads() = default;
+  JoinedThreads(const JoinedThreads&) = delete;
+  JoinedThreads& operator=(const JoinedThreads&) = delete;
+  ~JoinedThreads() {
+    for (std::thread& thread : started)
+      if (thread.joinable()) thread.join();
+  }
+};
+
 // Runs work(item) for every item: the first items on threads of their own,
 // the last on the calling thread; returns when all are done.
 template <typename Item, typename Work>
 void RunEach(std::vector<Item>& items, const Work& work) {
-  struct Threads {
-    std::vector<std::thread> started;
-    ~Threads() {
-      for (std::thread& thread : started)
-        if (thread.joinable()) thread.join();
-    }
-  } threads;
+  JoinedThreads threads;
   for (size_t k = 0; k + 1 < items.size(); ++k)
     threads.started.emplace_back(work, std::ref(items[k]));
   if (!items.empty()) work(items.back());
@@ -39,13 +45,7 @@ void RunEachOn(size_t workers, std::vector<Item>& items, const Work& work) {
   const auto takeItems = [&] {
     for (size_t k = next.fetch_add(1); k < items.size(); k = next.fetch_add(1)) work(items[k]);
   };
-  struct Threads {
-    std::vector<std::thread> started;
-    ~Threads() {
-      for (std::thread& thread : started)
-        if (thread.joinable()) thread.join();
-    }
-  } threads;
+  JoinedThreads threads;
   const size_t count = std::min(workers, items.size());
   for (size_t k = 1; k < count; ++k) threads.started.emplace_back(takeItems);
   takeItems();
