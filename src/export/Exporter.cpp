@@ -2,12 +2,15 @@
 #include "export/Exporter.h"
 
 #include <algorithm>
+#include <thread>
+#include <vector>
 
 #include "export/CategoryNames.h"
 #include "export/CsvRows.h"
 #include "export/OutputFile.h"
 #include "export/TxtBlocks.h"
 #include "platform/Text.h"
+#include "recovery/Parallel.h"
 
 namespace vantrel {
 
@@ -66,16 +69,19 @@ class ExportJob {
   void LiveMessages(const std::string& path, const MessageMap& map) {
     Write(path, [&](OutputFile& file) {
       if (Csv() && !file.WriteText(kMessagesCsvHeader)) return false;
-      for (const auto& [address, records] : map)
-        if (!WriteMessages(file, address, records)) return false;
-      return true;
+      std::vector<MessageRow> rows;
+      for (const auto& [address, records] : map) AddRows(address, records, rows);
+      return WriteMessages(file, rows);
     });
   }
 
   void DeletedMessages(const std::string& path, const MessageList& records) {
     Write(path, [&](OutputFile& file) {
       if (Csv() && !file.WriteText(kMessagesCsvHeader)) return false;
-      return WriteMessages(file, kDeletedMessagesAddress, records);
+      const std::string address = kDeletedMessagesAddress;
+      std::vector<MessageRow> rows;
+      AddRows(address, records, rows);
+      return WriteMessages(file, rows);
     });
   }
 
@@ -130,19 +136,64 @@ class ExportJob {
  private:
   bool Csv() const { return format_ == ExportFormat::Csv; }
 
-  bool WriteMessages(OutputFile& file, const std::string& address, const MessageList& records) {
+  // One message row of a file: its conversation's address and its record.
+  struct MessageRow {
+    const std::string* address;
+    const MessageRecord* record;
+  };
+
+  static void AddRows(const std::string& address, const MessageList& records,
+                      std::vector<MessageRow>& rows) {
+    for (const MessageRecord& m : records) rows.push_back({&address, &m});
+  }
+
+  // Calls out(text) with the text of rows [begin, end) in order, until it
+  // says false.
+  template <class Out>
+  bool MakeRows(const std::vector<MessageRow>& rows, size_t begin, size_t end, Out&& out) const {
     // The texts lie all over the heap: each is fetched a few records ahead,
-    // so that waiting for it overlaps writing the rows before.
+    // so that waiting for it overlaps making the rows before.
     constexpr size_t kAhead = 6;
-    for (size_t k = 0; k < records.size(); ++k) {
-      if (k + kAhead < records.size()) {
-        const std::string& ahead = records[k + kAhead].text;
+    for (size_t k = begin; k < end; ++k) {
+      if (k + kAhead < end) {
+        const std::string& ahead = rows[k + kAhead].record->text;
         __builtin_prefetch(ahead.data());
         if (ahead.size() > 64) __builtin_prefetch(ahead.data() + 64);
       }
-      const MessageRecord& m = records[k];
-      if (!file.WriteText(Csv() ? MessageCsvRow(address, m) : MessageTxtBlock(address, m)))
+      const MessageRow& row = rows[k];
+      if (!out(Csv() ? MessageCsvRow(*row.address, *row.record)
+                     : MessageTxtBlock(*row.address, *row.record)))
         return false;
+    }
+    return true;
+  }
+
+  // Rows are made a run at a time, every other run on a second thread, which
+  // converts it for the file while this thread makes and writes its own; the
+  // file gets the runs in order. This thread also writes, so its runs are the
+  // shorter. Should the second thread fail to convert, its run is written
+  // here after all, which says why.
+  bool WriteMessages(OutputFile& file, const std::vector<MessageRow>& rows) {
+    const auto write = [&](size_t begin, size_t end) {
+      return MakeRows(rows, begin, end, [&](const std::string& text) { return file.WriteText(text); });
+    };
+    constexpr size_t kRowsHere = 6144, kRowsBeside = 10240;
+    if (rows.size() < kRowsHere + kRowsBeside || std::thread::hardware_concurrency() < 2)
+      return write(0, rows.size());
+    std::string ahead;
+    for (size_t begin = 0; begin < rows.size(); begin += kRowsHere + kRowsBeside) {
+      const size_t middle = std::min(rows.size(), begin + kRowsHere);
+      const size_t end = std::min(rows.size(), middle + kRowsBeside);
+      bool converted = true;
+      ahead.clear();
+      {
+        Beside second(middle < end, [&] {
+          converted = MakeRows(rows, middle, end,
+                               [&](const std::string& text) { return file.Convert(text, ahead); });
+        });
+        if (!write(begin, middle)) return false;
+      }
+      if (converted ? !file.WriteBytes(ahead) : !write(middle, end)) return false;
     }
     return true;
   }

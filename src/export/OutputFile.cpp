@@ -101,32 +101,38 @@ bool OutputFile::Flush() {
 
 bool OutputFile::WriteBytes(std::string_view bytes) {
   if (failed_ || fd_ < 0) return false;
+  // A large piece goes out as it is, after what is pending, not copied first.
+  if (bytes.size() >= kFlushSize) return Flush() && WriteAll(bytes);
   pending_.append(bytes);
   return pending_.size() < kFlushSize || Flush();
 }
 
-bool OutputFile::WriteText(std::string_view utf8) {
-  if (failed_ || fd_ < 0) return false;
+bool OutputFile::Convert(std::string_view utf8, std::string& out) const {
   switch (mode_) {
     case 0:
-      pending_.append(utf8);
-      break;
+      out.append(utf8);
+      return true;
     case 1:
-      AppendUtf8AsUtf16Le(utf8, pending_);
-      break;
+      AppendUtf8AsUtf16Le(utf8, out);
+      return true;
     default: {
       // One piece (a row or a block) at a time: iconv rescans what follows a
       // character the code page lacks, so converting large batches would make
       // every emoji cost as much as the whole batch.
       std::string converted;
-      if (!ConvertEncoding(utf8, "UTF-8", encoding_, converted)) {
-        failed_ = true;
-        reason_ = "unknown text encoding \"" + encoding_ + "\"";
-        return false;
-      }
-      pending_ += converted;
-      break;
+      if (!ConvertEncoding(utf8, "UTF-8", encoding_, converted)) return false;
+      out += converted;
+      return true;
     }
+  }
+}
+
+bool OutputFile::WriteText(std::string_view utf8) {
+  if (failed_ || fd_ < 0) return false;
+  if (!Convert(utf8, pending_)) {
+    failed_ = true;
+    reason_ = "unknown text encoding \"" + encoding_ + "\"";
+    return false;
   }
   return pending_.size() < kFlushSize || Flush();
 }

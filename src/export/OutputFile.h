@@ -28,6 +28,10 @@ class OutputFile {
   // UTF-8 text, converted to the file's encoding piece by piece. Pieces must
   // end on character boundaries (whole rows and blocks do).
   bool WriteText(std::string_view utf8);
+  // Converts UTF-8 text as WriteText would, appending to out, for text made
+  // ready on another thread (safe beside writes); false when the encoding is
+  // unknown. WriteBytes then writes it.
+  bool Convert(std::string_view utf8, std::string& out) const;
   // Writes what is pending and closes; false when either fails.
   bool Close();
 

@@ -369,6 +369,7 @@ void DeletedFiling::File(std::vector<CarvedEntry>& entries) {
     }
     auto [at, added] = filed_.try_emplace(entry.guid, Filed{deleted_.size(), entry.completeness});
     if (added) {
+      filedGuids_.Insert(entry.guid);
       deleted_.push_back(std::move(entry.record));
     } else if (entry.completeness.BetterThan(at->second.completeness)) {
       deleted_[at->second.at] = std::move(entry.record);

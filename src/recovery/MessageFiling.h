@@ -263,7 +263,11 @@ class DeletedFiling {
     return liveGuids_.Contains(key) || whole_.Contains(key);
   }
   // Whether a record of guid was filed as deleted.
-  bool WasFiled(std::string_view guid) const { return filed_.count(std::string(guid)) != 0; }
+  bool WasFiled(std::string_view guid) const { return filedGuids_.Contains(guid); }
+  // WasFiled for each of guids, into filed (resized to match).
+  void WasFiledEach(const std::vector<std::string_view>& guids, std::vector<bool>& filed) const {
+    filedGuids_.ContainsEach(guids, filed);
+  }
 
  private:
   struct Filed {
@@ -274,6 +278,7 @@ class DeletedFiling {
   MessageList& deleted_;
   GuidSet whole_;
   std::unordered_map<std::string, Filed> filed_;
+  GuidSet filedGuids_;  // the keys of filed_, for asking many at a time
   const std::unordered_map<std::string, std::string>* liveTexts_ = nullptr;
   std::unordered_set<std::string> earlier_;  // GUID and text of each earlier version filed
 };

@@ -342,8 +342,18 @@ LoaderStatus MessageLoader(const SqliteFile& db, MessageMap& live, MessageList& 
   helper.Join();
   tracing.Join();
   if (traces) {
-    std::erase_if(indexTraces,
-                  [&](const MessageTrace& trace) { return deletedFiling.WasFiled(trace.guid); });
+    std::vector<std::string_view> guids;
+    guids.reserve(indexTraces.size());
+    for (const MessageTrace& trace : indexTraces) guids.push_back(trace.guid);
+    std::vector<bool> filed;
+    deletedFiling.WasFiledEach(guids, filed);
+    size_t kept = 0;
+    for (size_t k = 0; k < indexTraces.size(); ++k)
+      if (!filed[k]) {
+        if (kept != k) indexTraces[kept] = std::move(indexTraces[k]);
+        ++kept;
+      }
+    indexTraces.resize(kept);
     *traces = std::move(indexTraces);
   }
   return LoaderStatus::Loaded;
