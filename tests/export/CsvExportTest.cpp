@@ -120,6 +120,30 @@ TEST_F(CsvExportTest, AllCategoriesWriteSixFilesThatReadBackIntoTheRecords) {
   EXPECT_EQ(contacts[3], ContactRow("Many", many));
 }
 
+TEST_F(CsvExportTest, ManyMessagesComeOutWholeAndInOrder) {
+  // Long lists are made a run of rows at a time on two threads: every row must still come out
+  // once, in order, in lists that end anywhere in a run.
+  data.liveMessages.clear();
+  data.deletedMessages.clear();
+  const auto fill = [](MessageList& list, const std::string& tag, size_t count) {
+    for (size_t i = 0; i < count; ++i) {
+      MessageRecord m;
+      m.text = tag + " 第" + std::to_string(i) + (i % 7 == 0 ? "条, \"引号\"" : "条");
+      m.date = static_cast<int32_t>(400000000 + i * 61);
+      if (i % 3 != 0) m.fromMe = i % 3 == 1;
+      m.readDate = i % 2 ? m.date.value() + 5 : 0;
+      list.push_back(std::move(m));
+    }
+  };
+  fill(data.liveMessages["13800000001"], "a", 15000);
+  fill(data.liveMessages["13800000002"], "b", 1);
+  fill(data.liveMessages["zhao@example.com"], "c", 24000);
+  fill(data.deletedMessages, "d", 20000);
+  ASSERT_TRUE(ExportAllCategories(data, ExportFormat::Csv, dir.Path(), {}).ok);
+  EXPECT_EQ(ReadCsvWithPython(dir.File("SMS.CSV")), MessageRows(data.liveMessages));
+  EXPECT_EQ(ReadCsvWithPython(dir.File("SMS_Del.CSV")), MessageRows(data.deletedMessages));
+}
+
 TEST_F(CsvExportTest, HeadersMarksAndLineEndsAreExactBytes) {
   ASSERT_TRUE(ExportAllCategories(data, ExportFormat::Csv, dir.Path(), {}).ok);
   const std::string bom = "\xFF\xFE";
