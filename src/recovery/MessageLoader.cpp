@@ -292,20 +292,21 @@ LoaderStatus MessageLoader(const SqliteFile& db, MessageMap& live, MessageList& 
         ReadModernTables(db, chatRows, chat ? ChatColumns::Of(chat->columns) : ChatColumns{});
     ApplyModern(shares, tables, recentlyDeleted);
   }
+  // Beside the merging of the live GUIDs, the filing of what the leaves'
+  // free space holds and the scan, on threads of their own: the live rows
+  // are filed (they touch different parts of the shares), and, once the live
+  // GUIDs are known, the index's traces of live GUIDs are passed over; those
+  // of GUIDs filed as deleted are dropped once everything is filed. Whether
+  // an entry is known is asked of each GUID alone, so dropping them
+  // afterwards leaves the same list, in the same order.
+  const bool besides = threads > 1;
+  Beside helper(besides, [&] { FileLive(shares, live); });
   // Every live GUID is known now; the scan passes over the records they name.
   const GuidSet liveGuids = MergeLiveGuids(shares);
-  // Beside the filing of what the leaves' free space holds and the scan, on
-  // threads of their own: the live rows are filed (the two touch different
-  // parts of the shares), and the index's traces of live GUIDs are passed
-  // over; those of GUIDs filed as deleted are dropped once everything is
-  // filed. Whether an entry is known is asked of each GUID alone, so
-  // dropping them afterwards leaves the same list, in the same order.
-  const bool besides = threads > 1;
   MessageTraceList indexTraces;
   Beside tracing(besides && traces, [&] {
     if (traces) indexTraces = FindMessageTraces(db, liveGuids);
   });
-  Beside helper(besides, [&] { FileLive(shares, live); });
 
   // Deleted messages: the most complete record of each GUID that is not live
   // and still has its text; the leaf pages' free space first, then the scan.
