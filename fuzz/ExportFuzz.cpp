@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <iterator>
+#include <memory>
 
 #include "FuzzSupport.h"
 #include "export/CategoryNames.h"
@@ -26,7 +27,7 @@ MessageRecord Message(FuzzedDataProvider& in) {
   MessageRecord m;
   m.text = Text(in);
   m.service = Text(in);
-  m.account = Text(in);
+  m.chat = std::make_shared<const ChatFacts>(ChatFacts{Text(in), "", {}});
   m.date = in.ConsumeIntegral<int32_t>();
   m.readDate = in.ConsumeIntegral<int32_t>();
   m.sent = in.ConsumeIntegral<uint8_t>();
