@@ -4,17 +4,11 @@
 
 namespace vantrel {
 
-void GuidSet::InsertAll(const GuidSet& other) {
-  // Sized once for both: growing a doubling at a time would place every key
-  // already held again at each step.
-  if ((used_ + other.used_) * 2 > slots_.size()) {
-    size_t slots = slots_.empty() ? 1024 : slots_.size() * 2;
-    while ((used_ + other.used_) * 2 > slots) slots *= 2;
-    Rehash(slots);
-  }
-  PlaceAll(other.slots_);
-  hasZero_ = hasZero_ || other.hasZero_;
-  others_.insert(other.others_.begin(), other.others_.end());
+void GuidSet::InsertAll(const Gathered& list) {
+  Reserve(used_ + list.keys_.size());
+  PlaceAll(list.keys_);
+  hasZero_ = hasZero_ || list.hasZero_;
+  others_.insert(list.others_.begin(), list.others_.end());
 }
 
 void GuidSet::ContainsEach(const std::vector<std::string_view>& guids,

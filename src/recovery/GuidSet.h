@@ -26,10 +26,37 @@
 namespace vantrel {
 
 class GuidSet {
+  struct Slot {
+    uint64_t hi = 0;
+    uint64_t lo = 0;
+  };
+
  public:
-  // Sets that will be merged get different seeds: one table's slot order is
-  // then no order at all for the other's hash, and merging does not cluster.
-  explicit GuidSet(uint64_t seed = 0) : seed_(seed * 0x9E3779B97F4A7C15ull) {}
+  // GUIDs gathered to make a set from later, in one go: each kept as its
+  // bits (or, outside the usual form, its text), nothing looked up. Threads
+  // reading rows each gather theirs, and one set is made of all the lists,
+  // sized once, each key placed once.
+  class Gathered {
+   public:
+    void Add(std::string_view guid) {
+      uint64_t hi = 0, lo = 0;
+      if (!Pack(guid, hi, lo))
+        others_.emplace_back(guid);
+      else if (hi == 0 && lo == 0)
+        hasZero_ = true;
+      else
+        keys_.push_back({hi, lo});
+    }
+    void Reserve(size_t guids) { keys_.reserve(guids); }
+    // GUIDs in the usual form gathered, repeats counted.
+    size_t PackedCount() const { return keys_.size(); }
+
+   private:
+    friend class GuidSet;
+    std::vector<Slot> keys_;
+    bool hasZero_ = false;
+    std::vector<std::string> others_;
+  };
 
   // Adds guid; false when it was there already.
   bool Insert(std::string_view guid) {
@@ -43,31 +70,12 @@ class GuidSet {
     if ((used_ + 1) * 2 > slots_.size()) Grow();
     return Place(hi, lo);
   }
-  // Insert for a caller that needs no answer, a few calls late: the key's slot
-  // is fetched into the cache now and the key placed after later calls, so
-  // the wait for memory overlaps other work. Flush() places what is pending;
-  // nothing else sees a pending key.
-  void InsertSoon(std::string_view guid) {
-    uint64_t hi = 0, lo = 0;
-    if (!Pack(guid, hi, lo) || (hi == 0 && lo == 0)) {
-      Insert(guid);
-      return;
-    }
-    if (pendingCount_ == kPending) PlaceOldestPending();
-    if ((used_ + pendingCount_ + 1) * 2 > slots_.size()) Grow();
-    __builtin_prefetch(&slots_[Hash(hi, lo) & (slots_.size() - 1)], 1);
-    pending_[(pendingNext_ + pendingCount_) % kPending] = {hi, lo};
-    ++pendingCount_;
-  }
-  void Flush() {
-    while (pendingCount_ > 0) PlaceOldestPending();
-  }
-  // Adds every GUID of other (its pending ones excepted: flush it first).
-  void InsertAll(const GuidSet& other);
+  // Adds every GUID gathered in list.
+  void InsertAll(const Gathered& list);
   // Room for this many GUIDs in the usual form, in all: a set grown by
   // doubling places every key again at each step.
   void Reserve(size_t guids);
-  // GUIDs in the usual form held (pending ones excepted).
+  // GUIDs in the usual form held.
   size_t PackedCount() const { return used_; }
 
   // A GUID's text taken apart once, for asking several sets about it.
@@ -102,11 +110,6 @@ class GuidSet {
   }
 
  private:
-  struct Slot {
-    uint64_t hi = 0;
-    uint64_t lo = 0;
-  };
-
   // The value of each upper-case hex digit, -1 for any other byte.
   static constexpr std::array<int8_t, 256> kNibbles = [] {
     std::array<int8_t, 256> t{};
@@ -175,7 +178,7 @@ class GuidSet {
 #endif
   }
   size_t Hash(uint64_t hi, uint64_t lo) const {
-    uint64_t h = (hi ^ seed_ ^ (lo * 0x9E3779B97F4A7C15ull)) * 0xBF58476D1CE4E5B9ull;
+    uint64_t h = (hi ^ (lo * 0x9E3779B97F4A7C15ull)) * 0xBF58476D1CE4E5B9ull;
     return static_cast<size_t>(h ^ (h >> 31));
   }
   bool Place(uint64_t hi, uint64_t lo) {
@@ -190,23 +193,11 @@ class GuidSet {
       }
     }
   }
-  void PlaceOldestPending() {
-    const Slot key = pending_[pendingNext_];
-    pendingNext_ = (pendingNext_ + 1) % kPending;
-    --pendingCount_;
-    if ((used_ + 1) * 2 > slots_.size()) Grow();
-    Place(key.hi, key.lo);
-  }
   void Grow();
   void Rehash(size_t slots);  // slots: a power of two above twice the keys held
   // Places every non-empty slot of keys (the table must have room for them).
   void PlaceAll(const std::vector<Slot>& keys);
 
-  static constexpr size_t kPending = 8;
-  uint64_t seed_ = 0;
-  std::array<Slot, kPending> pending_{};  // keys of InsertSoon not yet placed, oldest first
-  size_t pendingNext_ = 0;
-  size_t pendingCount_ = 0;
   std::vector<Slot> slots_;  // a power of two in size, at most half full
   size_t used_ = 0;
   bool hasZero_ = false;  // the all-zero GUID, whose bits mark an empty slot

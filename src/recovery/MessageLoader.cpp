@@ -87,7 +87,7 @@ struct Share {
 
   LiveBatch live;
   ModernFacts modernFacts;  // reactions, replies, edits of the live rows (later versions)
-  GuidSet liveGuids;
+  GuidSet::Gathered liveGuids;
   // With a log open: the live texts by GUID, to tell earlier versions in old frames.
   bool keepTexts = false;
   std::unordered_map<std::string, std::string> liveTexts;
@@ -122,12 +122,14 @@ struct Share {
         // never touched, so the cap costs no memory.
         constexpr size_t kMostReserved = size_t{4} << 20;
         const size_t perPage = page.liveOffsets.size() + page.liveOffsets.size() / 4 + 1;
-        live.Reserve(std::min(kMostReserved, leafPages.leafPages.size() * perPage));
+        const size_t rows = std::min(kMostReserved, leafPages.leafPages.size() * perPage);
+        live.Reserve(rows);
+        liveGuids.Reserve(rows);
         sized = true;
       }
       VisitLiveCellValues(db, page, rules, cell, [&](const LiveCell& c) {
         const bool hasGuid = c.Has(columns.guid);
-        if (hasGuid) liveGuids.InsertSoon(c.Text(columns.guid));
+        if (hasGuid) liveGuids.Add(c.Text(columns.guid));
         if (keepTexts && hasGuid && c.Has(columns.text) && !c.Empty(columns.text))
           liveTexts.emplace(c.Text(columns.guid), c.Text(columns.text));
         live.Add(c, chats, columns);
@@ -149,7 +151,6 @@ struct Share {
       carved.clear();
       found.clear();
     });
-    liveGuids.Flush();
   }
 
   // The words of a row that has only an attributedBody: the text its
@@ -212,7 +213,6 @@ std::vector<Share> PlanShares(const SqliteFile& db, const TableInfo& table) {
   const size_t leaves = allLeaves.leafPages.size();
   for (size_t k = 0; k < workers; ++k) {
     Share& share = shares[k];
-    share.liveGuids = GuidSet(k + 1);
     share.leafPages.leafPages.assign(allLeaves.leafPages.begin() + leaves * k / workers,
                                      allLeaves.leafPages.begin() + leaves * (k + 1) / workers);
     const uint64_t span = filePages > 1 ? filePages - 1 : 0;  // pages 2 .. filePages
@@ -224,16 +224,16 @@ std::vector<Share> PlanShares(const SqliteFile& db, const TableInfo& table) {
   return shares;
 }
 
-// Every share's live GUIDs in one set, emptying the shares' own.
+// Every share's live GUIDs in one set, emptying the shares' lists.
 GuidSet MergeLiveGuids(std::vector<Share>& shares) {
   size_t total = 0;
   for (const Share& share : shares) total += share.liveGuids.PackedCount();
-  GuidSet all = std::move(shares.front().liveGuids);
+  GuidSet all;
   // Made its final size once, rather than at each share's turn.
   all.Reserve(total);
-  for (size_t k = 1; k < shares.size(); ++k) {
-    all.InsertAll(shares[k].liveGuids);
-    shares[k].liveGuids = GuidSet();
+  for (Share& share : shares) {
+    all.InsertAll(share.liveGuids);
+    share.liveGuids = {};
   }
   return all;
 }

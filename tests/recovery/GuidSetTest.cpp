@@ -1,5 +1,5 @@
 // The GUID set of the message loader: what it holds after each way in
-// (Insert, InsertSoon and Flush, merging), across its own growth, for GUIDs
+// (Insert, sets made of gathered lists), across its own growth, for GUIDs
 // in the usual form and for any other text, the all-zero GUID included.
 #include "recovery/GuidSet.h"
 
@@ -118,10 +118,12 @@ TEST(GuidSet, TheAllZeroGuidIsAGuidLikeAnyOther) {
   EXPECT_TRUE(set.Insert(zero));
   EXPECT_FALSE(set.Insert(zero));
   EXPECT_TRUE(set.Contains(zero));
-  GuidSet soon;
-  soon.InsertSoon(zero);
-  soon.Flush();
-  EXPECT_TRUE(soon.Contains(zero));
+  GuidSet::Gathered gathered;
+  gathered.Add(zero);
+  GuidSet made;
+  made.InsertAll(gathered);
+  EXPECT_TRUE(made.Contains(zero));
+  EXPECT_FALSE(made.Contains("00000000-0000-0000-0000-000000000001"));
 }
 
 TEST(GuidSet, ManyInsertsSurviveGrowth) {
@@ -133,42 +135,42 @@ TEST(GuidSet, ManyInsertsSurviveGrowth) {
   for (const std::string& g : absent) EXPECT_FALSE(set.Contains(g)) << g;
 }
 
-TEST(GuidSet, InsertSoonHoldsEverythingOnceFlushed) {
-  const std::vector<std::string> guids = RandomGuids(5000, 3);
-  GuidSet set;
-  for (const std::string& g : guids) set.InsertSoon(g);
-  set.InsertSoon(guids[17]);  // a repeat is harmless
-  set.InsertSoon("not a guid");
-  set.Flush();
-  for (const std::string& g : guids) ASSERT_TRUE(set.Contains(g)) << g;
-  EXPECT_TRUE(set.Contains("not a guid"));
-  EXPECT_FALSE(set.Insert(guids[17]));  // placed once
-  EXPECT_FALSE(set.Contains(RandomGuids(1, 4).front()));
-}
-
-TEST(GuidSet, MergingSetsOfDifferentSeedsGivesTheUnion) {
-  // Two readers' sets, seeded apart as the loader seeds them, overlapping.
+TEST(GuidSet, ASetMadeOfGatheredListsHoldsTheirUnion) {
+  // Two readers' lists, overlapping and repeating, with text outside the
+  // usual form, made into a set that already holds some.
   const std::vector<std::string> first = RandomGuids(30000, 5);
   const std::vector<std::string> second = RandomGuids(30000, 6);
-  GuidSet a(1), b(2);
-  for (const std::string& g : first) a.InsertSoon(g);
-  for (const std::string& g : second) b.InsertSoon(g);
-  b.InsertSoon(first[0]);
-  a.Insert("00000000-0000-0000-0000-000000000000");
-  b.Insert("other text");
-  a.Flush();
-  b.Flush();
-  a.InsertAll(b);
-  for (const std::string& g : first) ASSERT_TRUE(a.Contains(g)) << g;
-  for (const std::string& g : second) ASSERT_TRUE(a.Contains(g)) << g;
-  EXPECT_TRUE(a.Contains("00000000-0000-0000-0000-000000000000"));
-  EXPECT_TRUE(a.Contains("other text"));
-  EXPECT_FALSE(a.Insert(first[0]));
-  EXPECT_FALSE(a.Insert(second.back()));
-  for (const std::string& g : RandomGuids(1000, 7)) EXPECT_FALSE(a.Contains(g)) << g;
-  // The set merged from keeps what it held.
-  EXPECT_TRUE(b.Contains(second[5]));
-  EXPECT_FALSE(b.Contains(first[5]));
+  GuidSet::Gathered a, b;
+  for (const std::string& g : first) a.Add(g);
+  for (const std::string& g : second) b.Add(g);
+  b.Add(first[0]);
+  b.Add(second[17]);
+  a.Add("00000000-0000-0000-0000-000000000000");
+  b.Add("other text");
+  b.Add("other text");
+  GuidSet set;
+  const std::string before = RandomGuids(1, 8).front();
+  set.Insert(before);
+  set.Insert(first[1]);
+  set.Reserve(a.PackedCount() + b.PackedCount());
+  set.InsertAll(a);
+  set.InsertAll(b);
+  for (const std::string& g : first) ASSERT_TRUE(set.Contains(g)) << g;
+  for (const std::string& g : second) ASSERT_TRUE(set.Contains(g)) << g;
+  EXPECT_TRUE(set.Contains(before));
+  EXPECT_TRUE(set.Contains("00000000-0000-0000-0000-000000000000"));
+  EXPECT_TRUE(set.Contains("other text"));
+  // Each placed once: a repeat neither counts nor inserts again.
+  EXPECT_EQ(set.PackedCount(), first.size() + second.size() + 1);
+  EXPECT_FALSE(set.Insert(first[0]));
+  EXPECT_FALSE(set.Insert(second.back()));
+  for (const std::string& g : RandomGuids(1000, 7)) EXPECT_FALSE(set.Contains(g)) << g;
+  // Without a Reserve first, the set makes room itself.
+  GuidSet unsized;
+  unsized.InsertAll(a);
+  unsized.InsertAll(b);
+  EXPECT_EQ(unsized.PackedCount(), first.size() + second.size());
+  for (const std::string& g : second) ASSERT_TRUE(unsized.Contains(g)) << g;
 }
 
 TEST(GuidSet, ManyAskedAtOnceAnswerAsOneByOne) {
