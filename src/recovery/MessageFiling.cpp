@@ -1,6 +1,9 @@
 #include "recovery/MessageFiling.h"
 
 #include <algorithm>
+#include <string_view>
+#include <tuple>
+#include <unordered_map>
 #include <utility>
 
 #include "recovery/AppleTime.h"
@@ -271,54 +274,97 @@ uint32_t LiveBatch::AddressIndex(std::string address) {
 constexpr size_t kMostRunsMerged = 64;
 
 void FileLiveByRowid(std::vector<LiveBatch*> batches, MessageMap& live) {
-  std::vector<std::pair<int64_t, uint32_t>> order;   // (rowid, position in reading order)
-  std::vector<std::pair<uint32_t, uint32_t>> where;  // (batch, entry) of each position
-  for (uint32_t k = 0; k < batches.size(); ++k) {
-    for (uint32_t e = 0; e < batches[k]->entries().size(); ++e) {
-      order.emplace_back(batches[k]->entries()[e].rowid, static_cast<uint32_t>(where.size()));
-      where.emplace_back(k, e);
-    }
-  }
-  // The shares read the leaves in tree order, which is by rowid but for the
-  // right-most subtree of each interior page, read first: the list is a few
-  // runs in order, merged in linear time rather than sorted.
-  std::vector<size_t> runStarts{0};
-  for (size_t i = 1; i < order.size() && runStarts.size() <= kMostRunsMerged; ++i)
-    if (order[i] < order[i - 1]) runStarts.push_back(i);
-  if (runStarts.size() > kMostRunsMerged) {
-    std::sort(order.begin(), order.end());
-  } else {
-    // Neighbouring runs merged pairwise, round after round.
-    runStarts.push_back(order.size());
-    while (runStarts.size() > 2) {
-      std::vector<size_t> merged{0};
-      for (size_t r = 0; r + 2 < runStarts.size(); r += 2) {
-        std::inplace_merge(order.begin() + static_cast<ptrdiff_t>(runStarts[r]),
-                           order.begin() + static_cast<ptrdiff_t>(runStarts[r + 1]),
-                           order.begin() + static_cast<ptrdiff_t>(runStarts[r + 2]));
-        merged.push_back(runStarts[r + 2]);
-      }
-      if (runStarts.size() % 2 == 0) merged.push_back(runStarts.back());
-      runStarts = std::move(merged);
-    }
-  }
-  // Each conversation's list is made its final size first, so filing never
-  // moves records from a full list to a bigger one.
+  // Each batch's addresses as the lists they go to, the rows each list will
+  // take (so that it is made its final size first, and filing never moves
+  // records from a full list to a bigger one), and the batches cut into runs
+  // of rising rowids: all in one pass over the rows.
+  struct Run {
+    uint32_t batch = 0;
+    uint32_t next = 0;  // the run's first entry not yet filed
+    uint32_t end = 0;
+  };
+  std::vector<Run> runs;
   std::vector<std::vector<MessageList*>> lists(batches.size());
-  std::map<MessageList*, size_t> needed;
-  for (size_t k = 0; k < batches.size(); ++k) {
+  std::unordered_map<std::string_view, size_t> conversationOf;
+  std::vector<MessageList*> conversations;
+  std::vector<size_t> needed;
+  std::vector<size_t> conversationOfAddress;
+  for (uint32_t k = 0; k < batches.size(); ++k) {
     const std::vector<std::string>& addresses = batches[k]->addresses();
+    conversationOfAddress.assign(addresses.size(), 0);
     lists[k].assign(addresses.size(), nullptr);
-    for (size_t a = 0; a < lists[k].size(); ++a) lists[k][a] = &live[addresses[a]];
-    std::vector<size_t> counts(lists[k].size(), 0);
-    for (const LiveBatch::Entry& entry : batches[k]->entries()) ++counts[entry.address];
-    for (size_t a = 0; a < counts.size(); ++a) needed[lists[k][a]] += counts[a];
+    for (size_t a = 0; a < addresses.size(); ++a) {
+      auto [at, added] = conversationOf.try_emplace(addresses[a], conversations.size());
+      if (added) {
+        conversations.push_back(&live[addresses[a]]);
+        needed.push_back(0);
+      }
+      conversationOfAddress[a] = at->second;
+      lists[k][a] = conversations[at->second];
+    }
+    const std::vector<LiveBatch::Entry>& entries = batches[k]->entries();
+    for (uint32_t e = 0; e < entries.size(); ++e) {
+      ++needed[conversationOfAddress[entries[e].address]];
+      if (e == 0 || entries[e].rowid < entries[e - 1].rowid) runs.push_back({k, e, e});
+      ++runs.back().end;
+    }
   }
-  for (const auto& [list, count] : needed) list->reserve(list->size() + count);
-  for (const auto& [rowid, position] : order) {
-    const auto [k, e] = where[position];
+  for (size_t c = 0; c < conversations.size(); ++c)
+    conversations[c]->reserve(conversations[c]->size() + needed[c]);
+
+  const auto file = [&](uint32_t k, uint32_t e) {
     LiveBatch::Entry& entry = batches[k]->entries()[e];
     lists[k][entry.address]->push_back(std::move(entry.record));
+  };
+  if (runs.size() > kMostRunsMerged) {
+    // A damaged tree, read in no order: sorted by rowid, then reading order.
+    struct At {
+      int64_t rowid;
+      uint32_t batch;
+      uint32_t entry;
+      bool operator<(const At& o) const {
+        return std::tie(rowid, batch, entry) < std::tie(o.rowid, o.batch, o.entry);
+      }
+    };
+    std::vector<At> order;
+    for (uint32_t k = 0; k < batches.size(); ++k)
+      for (uint32_t e = 0; e < batches[k]->entries().size(); ++e)
+        order.push_back({batches[k]->entries()[e].rowid, k, e});
+    std::sort(order.begin(), order.end());
+    for (const At& at : order) file(at.batch, at.entry);
+    return;
+  }
+  // The tree walk reads the leaves by rowid but for the right-most subtree of
+  // each interior page, read first: the runs are long and few. The run whose
+  // next row comes first (on equal rowids, the one read first) is filed
+  // until its rows pass the next row of any other.
+  const auto rowidOf = [&](const Run& run) { return batches[run.batch]->entries()[run.next].rowid; };
+  for (;;) {
+    size_t first = runs.size(), second = runs.size();
+    for (size_t r = 0; r < runs.size(); ++r) {
+      if (runs[r].next == runs[r].end) continue;
+      if (first == runs.size() || rowidOf(runs[r]) < rowidOf(runs[first])) {
+        second = first;
+        first = r;
+      } else if (second == runs.size() || rowidOf(runs[r]) < rowidOf(runs[second])) {
+        second = r;
+      }
+    }
+    if (first == runs.size()) break;
+    Run& run = runs[first];
+    const std::vector<LiveBatch::Entry>& entries = batches[run.batch]->entries();
+    if (second == runs.size()) {
+      for (; run.next < run.end; ++run.next) file(run.batch, run.next);
+      continue;
+    }
+    // Runs are in reading order: an equal rowid of a later run waits.
+    const int64_t limit = rowidOf(runs[second]);
+    const bool tiesGo = first < second;
+    for (; run.next < run.end; ++run.next) {
+      const int64_t rowid = entries[run.next].rowid;
+      if (rowid > limit || (rowid == limit && !tiesGo)) break;
+      file(run.batch, run.next);
+    }
   }
 }
 
