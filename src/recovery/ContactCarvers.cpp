@@ -648,6 +648,7 @@ class MultiValueRegionCarver {
       if (gapRegion ? endTest >= regionLength : endTest > regionLength) return;
       RowValues row;
       const size_t count = std::min(types.size(), columns_.size());
+      row.reserve(count);
       for (size_t k = 0; k < count && b < regionLength; ++k) {
         const uint64_t type = types[k];
         const ColumnDef& column = columns_[k];
