@@ -311,7 +311,8 @@ std::string TextAroundDamage(uint64_t type, ByteView content, uint64_t at,
 // trusted and the record ends.
 void ReadRecordValues(const SqliteFile& db, TrunkCache& trunks,
                       const std::vector<ColumnDef>& columns, const ColumnKinds& kinds,
-                      ByteView block, size_t bodyStart, const FoundHeader& header, RowValues& row) {
+                      ByteView block, size_t bodyStart, const FoundHeader& header, RowValues& row,
+                      const RenderedColumns* rendered) {
   const size_t valueCount = std::min(header.serialTypes.size(), columns.size());
   uint64_t bodySize = 0;
   for (size_t k = 0; k < valueCount; ++k) bodySize += SerialTypeSize(header.serialTypes[k]);
@@ -346,20 +347,24 @@ void ReadRecordValues(const SqliteFile& db, TrunkCache& trunks,
     const uint64_t type = header.serialTypes[k];
     const uint64_t size = SerialTypeSize(type);
     const bool text = kinds[k] == DeclaredWord::Text;
+    // A value the caller does not read is left "": its bytes still bound
+    // the record exactly as they would rendered.
+    const bool render = rendered == nullptr || (k < rendered->size() && (*rendered)[k]);
     std::string value;
     if (p + size > body.size()) {
       // The value runs past what survives: a text is kept as far as it goes,
       // anything else ends the record.
       if (text && p < body.size()) {
         ByteView rest = body.Sub(static_cast<size_t>(p));
-        RenderValue(type, rest.Sub(0, SoundTextPrefix(rest)), columns[k], true, 0, value);
+        if (render)
+          RenderValue(type, rest.Sub(0, SoundTextPrefix(rest)), columns[k], true, 0, value);
         row.push_back(std::move(value));
       }
       return;
     }
     ByteView content = body.Sub(static_cast<size_t>(p), static_cast<size_t>(size));
     if (text && TextHitsDamage(p, size, damage)) {
-      row.push_back(TextAroundDamage(type, content, p, damage, columns[k]));
+      row.push_back(render ? TextAroundDamage(type, content, p, damage, columns[k]) : value);
       p += size;
       continue;
     }
@@ -367,10 +372,15 @@ void ReadRecordValues(const SqliteFile& db, TrunkCache& trunks,
       const size_t sound = SoundTextPrefix(content);
       if (sound < content.size()) {
         // Overwritten by bytes of unknown extent: nothing after is sure.
-        RenderValue(type, content.Sub(0, sound), columns[k], true, 0, value);
+        if (render) RenderValue(type, content.Sub(0, sound), columns[k], true, 0, value);
         row.push_back(std::move(value));
         return;
       }
+    }
+    if (!render) {
+      row.emplace_back();
+      p += size;
+      continue;
     }
     if (k == bodyColumn) {
       // The archived attributed string: as bytes it is of no use to anyone,
@@ -521,7 +531,7 @@ using Stretches = std::vector<std::pair<size_t, size_t>>;
 void CarveBlock(const std::vector<ColumnDef>& columns, const ColumnKinds& kinds, TrunkCache& trunks,
                 const SqliteFile& db, ByteView block, RowList& carved, const GuidFilter* skip,
                 const FoundAt* where = nullptr, FoundList* found = nullptr,
-                const Stretches* passOver = nullptr) {
+                const Stretches* passOver = nullptr, const RenderedColumns* rendered = nullptr) {
   const size_t n = block.size();
   if (n < kGuidLength || columns.size() < 3) return;
   struct Found {
@@ -589,7 +599,7 @@ void CarveBlock(const std::vector<ColumnDef>& columns, const ColumnKinds& kinds,
     }
     RowValues row;
     ReadRecordValues(db, trunks, columns, kinds, block.Sub(0, limit), hits[k].body, hits[k].header,
-                     row);
+                     row, rendered);
     if (row.size() < 2) continue;
     carved.push_back(std::move(row));
     if (where && found) {
@@ -623,7 +633,7 @@ void CarveMessagePage(const SqliteFile& db, const LeafPage& page,
 void CarveMessagePageOfKinds(const SqliteFile& db, const LeafPage& page,
                              const std::vector<ColumnDef>& columns,
                              const std::vector<DeclaredWord>& kinds, RowList& carved,
-                             FoundList* found) {
+                             FoundList* found, const RenderedColumns* rendered) {
   const BTreePage& tree = page.tree;
   const ByteView bytes = tree.bytes.Sub(0, tree.usableSize);
   if (bytes.empty()) return;
@@ -636,14 +646,14 @@ void CarveMessagePageOfKinds(const SqliteFile& db, const LeafPage& page,
   TrunkCache trunks(db);
   FoundAt where = FoundOnPage(db, pageNo, 0, emptied ? Place::LeafPage : Place::Gap);
   CarveBlock(columns, kinds, trunks, db, bytes.Sub(0, tree.GapBelowCells(page.liveOffsets).end),
-             carved, nullptr, &where, found);
+             carved, nullptr, &where, found, nullptr, rendered);
 
   // The freeblock chain, each block on its own.
   tree.ForEachFreeblock(kLeafHeaderSize, [&](Freeblock block) {
     FoundAt at =
         FoundOnPage(db, pageNo, block.offset, emptied ? Place::LeafPage : Place::Freeblock);
     CarveBlock(columns, kinds, trunks, db, bytes.Sub(block.offset, block.end - block.offset),
-               carved, nullptr, &at, found);
+               carved, nullptr, &at, found, nullptr, rendered);
   });
 }
 
@@ -754,7 +764,8 @@ bool IndexLeafCells(const BTreePage& tree, ByteView page, uint32_t usableSize, S
 void CarveScannedPage(const std::vector<ColumnDef>& columns, const ColumnKinds& kinds,
                       TrunkCache& trunks, const SqliteFile& db, ByteView page, RowList& carved,
                       const GuidFilter* skip, const FoundAt& where, FoundList& found,
-                      bool liveLeaf = false, bool inUse = false) {
+                      const RenderedColumns* rendered, bool liveLeaf = false,
+                      bool inUse = false) {
   // A page with no GUID where CarveBlock looks for one holds no record to
   // find (most pages of indexes on numbers, and of other tables, hold none):
   // it is passed over before its cells are taken apart.
@@ -765,7 +776,8 @@ void CarveScannedPage(const std::vector<ColumnDef>& columns, const ColumnKinds& 
   if (inUse && tree.Is(PageType::LeafIndex)) {
     thread_local Stretches indexCells;
     if (IndexLeafCells(tree, page, db.usableSize, indexCells)) {
-      CarveBlock(columns, kinds, trunks, db, page, carved, skip, &where, &found, &indexCells);
+      CarveBlock(columns, kinds, trunks, db, page, carved, skip, &where, &found, &indexCells,
+                 rendered);
       return;
     }
   }
@@ -797,7 +809,7 @@ void CarveScannedPage(const std::vector<ColumnDef>& columns, const ColumnKinds& 
   FoundAt at = where;
   if (!sane) {
     if (at.place == Place::Unknown && tree.IsInterior()) at.place = Place::InteriorPage;
-    CarveBlock(columns, kinds, trunks, db, page, carved, skip, &at, &found);
+    CarveBlock(columns, kinds, trunks, db, page, carved, skip, &at, &found, nullptr, rendered);
     return;
   }
   std::sort(bounds.begin(), bounds.end());
@@ -820,7 +832,7 @@ void CarveScannedPage(const std::vector<ColumnDef>& columns, const ColumnKinds& 
                                           : Place::Unknown;
     }
     CarveBlock(columns, kinds, trunks, db, page.Sub(from, bounds[k + 1] - from), carved, skip, &at,
-               &found);
+               &found, nullptr, rendered);
   }
 }
 
@@ -867,7 +879,8 @@ bool ScanAddsNothingTo(const LeafPage& page, uint32_t usableSize) {
 void ScanPagesForMessages(const SqliteFile& db, const std::vector<ColumnDef>& columns,
                           uint32_t firstPage, uint32_t endPage, const GuidFilter& skip,
                           const CarvedRowSink& sink, const std::vector<bool>* liveLeaves,
-                          const std::vector<uint8_t>* carvedAlready) {
+                          const std::vector<uint8_t>* carvedAlready,
+                          const RenderedColumns* rendered) {
   const uint32_t pageSize = db.pageSize;
   if (pageSize == 0 || !db.mainFile.IsOpen()) return;
   const ColumnKinds kinds = KindsOf(columns);
@@ -915,8 +928,8 @@ void ScanPagesForMessages(const SqliteFile& db, const std::vector<ColumnDef>& co
           where.place == Place::Unknown && (db.walIndex.empty() || !db.walIndex.count(where.page));
       const bool liveLeaf =
           current && liveLeaves && where.page < liveLeaves->size() && (*liveLeaves)[where.page];
-      CarveScannedPage(columns, kinds, trunks, db, page, carved, filter, where, found, liveLeaf,
-                       current);
+      CarveScannedPage(columns, kinds, trunks, db, page, carved, filter, where, found, rendered,
+                       liveLeaf, current);
       if (!carved.empty() && sink) sink(carved, found);
       carved.clear();
       found.clear();
@@ -940,7 +953,8 @@ std::vector<bool> LiveLeavesInFile(const SqliteFile& db) {
 }
 
 void ScanLogForMessages(const SqliteFile& db, const std::vector<ColumnDef>& columns,
-                        const GuidFilter& skip, const CarvedRowSink& sink) {
+                        const GuidFilter& skip, const CarvedRowSink& sink,
+                        const RenderedColumns* rendered) {
   // Older page images in the log hold messages deleted since they were written.
   if (!db.walFile.IsOpen() || db.pageSize == 0) return;
   uint8_t logHeader[kWalHeaderSize] = {};
@@ -967,7 +981,7 @@ void ScanLogForMessages(const SqliteFile& db, const std::vector<ColumnDef>& colu
     where.offset = frame + kWalFrameHeaderSize;
     where.frame = number;
     CarveScannedPage(columns, kinds, trunks, db, ByteView(image.data(), image.size()), carved,
-                     filter, where, found);
+                     filter, where, found, rendered);
     if (!carved.empty() && sink) sink(carved, found);
     carved.clear();
     found.clear();

@@ -71,10 +71,15 @@ void CarveMessagePage(const SqliteFile& db, const LeafPage& page,
 // The same, with the columns' declared words worked out once beforehand
 // (MessageColumnKinds) by a caller that carves every leaf of the table.
 std::vector<DeclaredWord> MessageColumnKinds(const std::vector<ColumnDef>& columns);
+// rendered, when given, marks by position the columns whose values the
+// caller reads: the others are left "" (a row still holds a value for each
+// column its record reaches, and ends where it would end rendered whole).
+using RenderedColumns = std::vector<bool>;
 void CarveMessagePageOfKinds(const SqliteFile& db, const LeafPage& page,
                              const std::vector<ColumnDef>& columns,
                              const std::vector<DeclaredWord>& kinds, RowList& carved,
-                             FoundList* found = nullptr);
+                             FoundList* found = nullptr,
+                             const RenderedColumns* rendered = nullptr);
 
 // Carves every page of the database file after page 1, as stored in the file
 // itself, then every frame's page image in the write-ahead log when one is
@@ -107,10 +112,13 @@ using CarvedRowSink = std::function<void(RowList& rows, FoundList& found)>;
 // scan is not to read: live leaves whose free space CarveMessagePageOfKinds
 // carved already and of which the scan would find nothing more
 // (ScanAddsNothingTo).
+//
+// rendered: as for CarveMessagePageOfKinds.
 void ScanPagesForMessages(const SqliteFile& db, const std::vector<ColumnDef>& columns,
                           uint32_t firstPage, uint32_t endPage, const GuidFilter& skip,
                           const CarvedRowSink& sink, const std::vector<bool>* liveLeaves = nullptr,
-                          const std::vector<uint8_t>* carvedAlready = nullptr);
+                          const std::vector<uint8_t>* carvedAlready = nullptr,
+                          const RenderedColumns* rendered = nullptr);
 
 // Whether the file scan of this live leaf, read from the database file,
 // would carve nothing CarveMessagePageOfKinds did not: it cuts the page into
@@ -124,6 +132,7 @@ bool ScanAddsNothingTo(const LeafPage& page, uint32_t usableSize);
 // catalogue whose current image is the file's, not a log frame's.
 std::vector<bool> LiveLeavesInFile(const SqliteFile& db);
 void ScanLogForMessages(const SqliteFile& db, const std::vector<ColumnDef>& columns,
-                        const GuidFilter& skip, const CarvedRowSink& sink);
+                        const GuidFilter& skip, const CarvedRowSink& sink,
+                        const RenderedColumns* rendered = nullptr);
 
 }  // namespace vantrel

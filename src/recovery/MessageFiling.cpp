@@ -400,6 +400,14 @@ void KeepCarved(RowList& rows, std::vector<CarvedEntry>& out, const MessageColum
   }
 }
 
+std::vector<bool> ColumnsKeepCarvedReads(const MessageColumns& columns, size_t columnCount) {
+  std::vector<bool> read(columnCount, false);
+  for (size_t k : {columns.guid, columns.text, columns.handleId, columns.service, columns.date,
+                   columns.dateRead, columns.isFromMe, columns.isSent, columns.attributedBody})
+    if (k < columnCount) read[k] = true;
+  return read;
+}
+
 void DeletedFiling::File(std::vector<CarvedEntry>& entries) {
   for (CarvedEntry& entry : entries) {
     if (liveGuids_.Contains(entry.guid)) {

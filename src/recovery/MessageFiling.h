@@ -229,6 +229,9 @@ struct CarvedEntry {
 // holds where each row lay, one entry per row: the record takes it along.
 void KeepCarved(RowList& rows, std::vector<CarvedEntry>& out, const MessageColumns& columns = {},
                 const std::vector<FoundAt>* found = nullptr);
+// The columns of a carved row KeepCarved reads, by position among
+// columnCount: a carve for it need render no other.
+std::vector<bool> ColumnsKeepCarvedReads(const MessageColumns& columns, size_t columnCount);
 
 // Sets each entry's record.address from its handle (ChatIndex::CarvedAddress).
 void SetCarvedAddresses(const ChatIndex& chats, std::vector<CarvedEntry>& entries);

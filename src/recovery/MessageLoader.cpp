@@ -112,6 +112,7 @@ struct Share {
     const bool anyModern = modern.Any();
     const std::vector<ValueRules> rules = ValueRulesOf(table.columns);
     const std::vector<DeclaredWord> kinds = MessageColumnKinds(table.columns);
+    const RenderedColumns rendered = ColumnsKeepCarvedReads(columns, table.columns.size());
     bool sized = false;
     VisitLeafPages(db, leafPages, [&](const LeafPage& page) {
       if (!sized && !page.liveOffsets.empty()) {
@@ -142,7 +143,7 @@ struct Share {
             modernFacts.Take(c, entry, live.entries().back().rowid, columns, modern, chats))
           FillSummary(c, modern.summaryInfo);
       });
-      CarveMessagePageOfKinds(db, page, table.columns, kinds, carved, &found);
+      CarveMessagePageOfKinds(db, page, table.columns, kinds, carved, &found, &rendered);
       const auto pageNo = static_cast<uint32_t>(page.pageNo);
       if (pageNo < carvedAlready.size() && !db.walIndex.count(pageNo) &&
           ScanAddsNothingTo(page, db.usableSize))
@@ -179,9 +180,10 @@ struct Share {
     const CarvedRowSink keep = [&](RowList& rows, FoundList& found) {
       KeepCarved(rows, scanCarved, columns, &found);
     };
+    const RenderedColumns rendered = ColumnsKeepCarvedReads(columns, table.columns.size());
     ScanPagesForMessages(db, table.columns, scanFirst, scanEnd, skip, keep, &liveLeaves,
-                         &carvedAlready);
-    if (scanLog) ScanLogForMessages(db, table.columns, skipInLog, keep);
+                         &carvedAlready, &rendered);
+    if (scanLog) ScanLogForMessages(db, table.columns, skipInLog, keep, &rendered);
   }
 };
 

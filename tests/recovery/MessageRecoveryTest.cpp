@@ -18,6 +18,8 @@
 #include "fixtures/Fixtures.h"
 #include "recovery/Loaders.h"
 #include "recovery/MessageCarver.h"
+#include "recovery/MessageFiling.h"
+#include "recovery/RowReader.h"
 #include "sqlite/ByteView.h"
 #include "sqlite/SqliteFile.h"
 
@@ -392,6 +394,62 @@ TEST_P(MessageRecovery, DeletedMessagesThatSurviveAreRecoveredOnce) {
   ASSERT_GT(surviving, total / 2);
   EXPECT_GE(foundSurviving * 100, surviving * 95);
   EXPECT_LE(unmatched, 0);
+}
+
+TEST_P(MessageRecovery, ACarveRenderingOnlyTheColumnsFilingReadsEndsEveryRowAlike) {
+  // Every page and log frame carved whole, and every leaf's free space, once
+  // rendering every column and once only those the filing reads: the rows
+  // must be as many, as long, and equal in every column rendered, so that
+  // the records filed are the same.
+  auto built = Build(GetParam());
+  const SqliteFile& db = built->file;
+  const TableInfo* table = FindTable(db, "message");
+  ASSERT_NE(table, nullptr);
+  const MessageColumns columns = MessageColumns::Of(table->columns);
+  const RenderedColumns read = ColumnsKeepCarvedReads(columns, table->columns.size());
+  const auto carve = [&](const RenderedColumns* rendered, FoundList& found) {
+    RowList rows;
+    const CarvedRowSink keep = [&](RowList& got, FoundList& where) {
+      for (RowValues& row : got) rows.push_back(std::move(row));
+      found.insert(found.end(), where.begin(), where.end());
+    };
+    ScanPagesForMessages(db, table->columns, 2, UINT32_MAX, {}, keep, nullptr, nullptr, rendered);
+    ScanLogForMessages(db, table->columns, {}, keep, rendered);
+    const std::vector<DeclaredWord> kinds = MessageColumnKinds(table->columns);
+    for (const PageSet& set : table->pageSets)
+      for (const std::vector<int32_t>* pages : {&set.leafPages, &set.emptyLeafPages}) {
+        PageSet one;
+        one.leafPages = *pages;
+        VisitLeafPages(db, one, [&](const LeafPage& page) {
+          CarveMessagePageOfKinds(db, page, table->columns, kinds, rows, &found, rendered);
+        });
+      }
+    return rows;
+  };
+  FoundList wholeFound, partFound;
+  RowList whole = carve(nullptr, wholeFound);
+  RowList part = carve(&read, partFound);
+  ASSERT_GT(whole.size(), 20u);
+  ASSERT_EQ(part.size(), whole.size());
+  size_t cutShort = 0;
+  for (size_t r = 0; r < whole.size(); ++r) {
+    ASSERT_EQ(part[r].size(), whole[r].size()) << r;
+    cutShort += whole[r].size() < table->columns.size();
+    for (size_t k = 0; k < whole[r].size(); ++k)
+      EXPECT_EQ(part[r][k], read[k] ? whole[r][k] : std::string()) << r << " " << k;
+  }
+  EXPECT_GT(cutShort, 0u);  // records that end early are among them
+  std::vector<CarvedEntry> wholeKept, partKept;
+  KeepCarved(whole, wholeKept, columns, &wholeFound);
+  KeepCarved(part, partKept, columns, &partFound);
+  ASSERT_EQ(partKept.size(), wholeKept.size());
+  for (size_t k = 0; k < wholeKept.size(); ++k) {
+    EXPECT_EQ(partKept[k].guid, wholeKept[k].guid);
+    EXPECT_EQ(Describe(partKept[k].record), Describe(wholeKept[k].record));
+    EXPECT_EQ(partKept[k].handleId, wholeKept[k].handleId);
+    EXPECT_EQ(partKept[k].completeness.values, wholeKept[k].completeness.values);
+    EXPECT_EQ(partKept[k].completeness.whole, wholeKept[k].completeness.whole);
+  }
 }
 
 }  // namespace
