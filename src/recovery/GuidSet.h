@@ -47,6 +47,18 @@ class GuidSet {
       else
         keys_.push_back({hi, lo});
     }
+    // Add for a text that may need rendering first: adds guid only when it is
+    // in the usual form (which no rendering changes); false, adding nothing,
+    // when not.
+    bool AddIfUsual(std::string_view guid) {
+      uint64_t hi = 0, lo = 0;
+      if (!Pack(guid, hi, lo)) return false;
+      if (hi == 0 && lo == 0)
+        hasZero_ = true;
+      else
+        keys_.push_back({hi, lo});
+      return true;
+    }
     void Reserve(size_t guids) { keys_.reserve(guids); }
     // GUIDs in the usual form gathered, repeats counted.
     size_t PackedCount() const { return keys_.size(); }

@@ -130,7 +130,13 @@ struct Share {
       }
       VisitLiveCellValues(db, page, rules, cell, [&](const LiveCell& c) {
         const bool hasGuid = c.Has(columns.guid);
-        if (hasGuid) liveGuids.Add(c.Text(columns.guid));
+        if (hasGuid) {
+          // A GUID stored as text in the usual form renders as its own bytes.
+          const uint64_t type = c.SerialType(columns.guid);
+          const bool text = type >= 13 && type % 2 == 1;
+          if (!text || !liveGuids.AddIfUsual(c.Content(columns.guid).AsString()))
+            liveGuids.Add(c.Text(columns.guid));
+        }
         if (keepTexts && hasGuid && c.Has(columns.text) && !c.Empty(columns.text))
           liveTexts.emplace(c.Text(columns.guid), c.Text(columns.text));
         live.Add(c, chats, columns);

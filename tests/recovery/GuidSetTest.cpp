@@ -165,6 +165,20 @@ TEST(GuidSet, ASetMadeOfGatheredListsHoldsTheirUnion) {
   EXPECT_FALSE(set.Insert(first[0]));
   EXPECT_FALSE(set.Insert(second.back()));
   for (const std::string& g : RandomGuids(1000, 7)) EXPECT_FALSE(set.Contains(g)) << g;
+  // A text that may still need rendering is taken only in the usual form.
+  GuidSet::Gathered raw;
+  const std::string lower = "0a1b2c3d-0000-0000-0000-00000000000f";
+  EXPECT_TRUE(raw.AddIfUsual(second[3]));
+  EXPECT_TRUE(raw.AddIfUsual("00000000-0000-0000-0000-000000000000"));
+  EXPECT_FALSE(raw.AddIfUsual(lower));
+  EXPECT_FALSE(raw.AddIfUsual(second[4].substr(0, 35)));
+  EXPECT_EQ(raw.PackedCount(), 1u);
+  GuidSet fromRaw;
+  fromRaw.InsertAll(raw);
+  EXPECT_TRUE(fromRaw.Contains(second[3]));
+  EXPECT_TRUE(fromRaw.Contains("00000000-0000-0000-0000-000000000000"));
+  EXPECT_FALSE(fromRaw.Contains(lower));
+  EXPECT_FALSE(fromRaw.Contains(second[4]));
   // Without a Reserve first, the set makes room itself.
   GuidSet unsized;
   unsized.InsertAll(a);
