@@ -265,9 +265,8 @@ class DeletedFiling {
     const GuidSet::Key key = GuidSet::KeyOf(guid);
     return liveGuids_.Contains(key) || whole_.Contains(key);
   }
-  // Whether a record of guid was filed as deleted.
-  bool WasFiled(std::string_view guid) const { return filedGuids_.Contains(guid); }
-  // WasFiled for each of guids, into filed (resized to match).
+  // Whether a record of each of guids was filed as deleted, into filed
+  // (resized to match).
   void WasFiledEach(const std::vector<std::string_view>& guids, std::vector<bool>& filed) const {
     filedGuids_.ContainsEach(guids, filed);
   }

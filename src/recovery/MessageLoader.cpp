@@ -203,9 +203,9 @@ size_t ShareThreads(const SqliteFile& db) {
 // other at the end (the halves of a table can differ by a third in work).
 constexpr size_t kSharesPerThread = 4;
 
-// The shares: the leaf pages in runs, then the file's pages in runs. Small
-// files are read by one share on the calling thread.
-std::vector<Share> PlanShares(const SqliteFile& db, const TableInfo& table) {
+// The shares for so many threads: the leaf pages in runs, then the file's
+// pages in runs. Small files (one thread) are read by one share.
+std::vector<Share> PlanShares(const SqliteFile& db, const TableInfo& table, size_t threads) {
   PageSet allLeaves;
   // Leaves that lost every row hold no live cell but are carved like the others.
   for (const PageSet& set : table.pageSets) {
@@ -215,7 +215,6 @@ std::vector<Share> PlanShares(const SqliteFile& db, const TableInfo& table) {
                                set.emptyLeafPages.end());
   }
   const uint32_t filePages = PagesInDatabaseFile(db);
-  const size_t threads = ShareThreads(db);
   const size_t workers = threads > 1 ? threads * kSharesPerThread : 1;
   std::vector<Share> shares(workers);
   const size_t leaves = allLeaves.leafPages.size();
@@ -284,12 +283,12 @@ LoaderStatus MessageLoader(const SqliteFile& db, MessageMap& live, MessageList& 
   const ChatIndex chats = ReadChatIndex(db, chatRows, handleRows);
   const MessageColumns columns = MessageColumns::Of(table->columns);
   const ModernColumns modern = ModernColumns::Of(table->columns);
-  std::vector<Share> shares = PlanShares(db, *table);
+  const size_t threads = ShareThreads(db);
+  std::vector<Share> shares = PlanShares(db, *table, threads);
   for (Share& share : shares) share.keepTexts = db.walFile.IsOpen();
 
   // Pages 0 .. the file's last, by number.
   std::vector<uint8_t> carvedAlready(static_cast<size_t>(PagesInDatabaseFile(db)) + 1, 0);
-  const size_t threads = ShareThreads(db);
   RunEachOn(threads, shares, [&](Share& share) {
     share.ReadLeaves(db, *table, columns, modern, chats, carvedAlready);
   });
