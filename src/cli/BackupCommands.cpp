@@ -15,7 +15,7 @@
 #include "backup/EncryptedBackup.h"
 #include "cli/Cli.h"
 #include "cli/Commands.h"
-#include "cli/LeftToExit.h"
+#include "platform/LeftToExit.h"
 #include "cli/Password.h"
 #include "export/AttachmentCopy.h"
 #include "export/CategoryNames.h"

@@ -9,7 +9,7 @@
 #include "backup/BackupLoader.h"
 #include "cli/Cli.h"
 #include "cli/Commands.h"
-#include "cli/LeftToExit.h"
+#include "platform/LeftToExit.h"
 #include "cli/Password.h"
 #include "export/CategoryNames.h"
 #include "platform/ReadOnlyFile.h"

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "cli/Cli.h"
-#include "cli/LeftToExit.h"
+#include "platform/LeftToExit.h"
 
 int main(int argc, char** argv) {
   std::ios::sync_with_stdio(false);

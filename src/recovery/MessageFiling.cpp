@@ -408,6 +408,13 @@ std::vector<bool> ColumnsKeepCarvedReads(const MessageColumns& columns, size_t c
   return read;
 }
 
+void DeletedFiling::Reserve(size_t entries) {
+  deleted_.reserve(deleted_.size() + entries);
+  filed_.reserve(filed_.size() + entries);
+  filedGuids_.Reserve(filedGuids_.PackedCount() + entries);
+  whole_.Reserve(whole_.PackedCount() + entries);
+}
+
 void DeletedFiling::File(std::vector<CarvedEntry>& entries) {
   for (CarvedEntry& entry : entries) {
     if (liveGuids_.Contains(entry.guid)) {

@@ -247,6 +247,9 @@ class DeletedFiling {
 
   // Files the entries in order and empties the list.
   void File(std::vector<CarvedEntry>& entries);
+  // Room for this many more entries to be filed, asked before filing them:
+  // the lists and indexes then take their size once rather than doubling.
+  void Reserve(size_t entries);
   // The texts of the live messages by GUID (kept while a log is read): a
   // whole record of a live GUID from a log frame whose text differs is an
   // earlier version of that message, filed once per text and marked so.

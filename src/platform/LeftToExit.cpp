@@ -1,4 +1,4 @@
-#include "cli/LeftToExit.h"
+#include "platform/LeftToExit.h"
 
 #include <atomic>
 #include <mutex>
