@@ -290,8 +290,8 @@ std::string NothingLoadedMessage(const std::string& path) {
 }
 
 const std::vector<KindSource>& KindSources() {
-  // The address book is read on a second thread while the messages load: its
-  // reader and its collections are its own. A phone upgraded from iOS 7
+  // The address book and the calls are read on threads of their own while
+  // the messages load: each reader and its collections are its own. A phone upgraded from iOS 7
   // keeps its old call_history.db beside the call store, frozen at the
   // upgrade: its calls are stale, so the store is read when it is there.
   static const std::vector<KindSource> kinds = {
@@ -310,7 +310,7 @@ const std::vector<KindSource>& KindSources() {
                        {"WirelessDomain", "Library/CallHistory/call_history.db"}},
        .load = LoadCalls,
        .nodes = {{{Category::DeletedCalls, true}, {Category::LiveCalls, true}}},
-       .ownThread = false},
+       .ownThread = true},
   };
   return kinds;
 }
