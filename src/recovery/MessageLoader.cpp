@@ -219,14 +219,21 @@ std::vector<Share> PlanShares(const SqliteFile& db, const TableInfo& table, size
   const size_t workers = threads > 1 ? threads * kSharesPerThread : 1;
   std::vector<Share> shares(workers);
   const size_t leaves = allLeaves.leafPages.size();
+  // Each share smaller than the one before (weights workers, ..., 2, 1): the
+  // last ones taken are short, so the thread that runs out of shares first
+  // waits little for the other.
+  const uint64_t total = uint64_t{workers} * (workers + 1) / 2;
+  const auto before = [&](size_t k) {  // the weight of the shares before k, of total
+    return uint64_t{k} * workers - uint64_t{k} * (k - 1) / 2;
+  };
+  const uint64_t span = filePages > 1 ? filePages - 1 : 0;  // pages 2 .. filePages
   for (size_t k = 0; k < workers; ++k) {
     Share& share = shares[k];
-    share.leafPages.leafPages.assign(allLeaves.leafPages.begin() + leaves * k / workers,
-                                     allLeaves.leafPages.begin() + leaves * (k + 1) / workers);
-    const uint64_t span = filePages > 1 ? filePages - 1 : 0;  // pages 2 .. filePages
-    share.scanFirst = static_cast<uint32_t>(2 + span * k / workers);
-    share.scanEnd =
-        k + 1 == workers ? UINT32_MAX : static_cast<uint32_t>(2 + span * (k + 1) / workers);
+    share.leafPages.leafPages.assign(allLeaves.leafPages.begin() + leaves * before(k) / total,
+                                     allLeaves.leafPages.begin() + leaves * before(k + 1) / total);
+    share.scanFirst = static_cast<uint32_t>(2 + span * before(k) / total);
+    share.scanEnd = k + 1 == workers ? UINT32_MAX
+                                     : static_cast<uint32_t>(2 + span * before(k + 1) / total);
     share.scanLog = k + 1 == workers;
   }
   return shares;
