@@ -2,6 +2,8 @@
 #include "export/Exporter.h"
 
 #include <algorithm>
+#include <array>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -168,34 +170,50 @@ class ExportJob {
     return true;
   }
 
-  // Rows are made a run at a time, every other run on a second thread, which
-  // converts it for the file while this thread makes and writes its own; the
-  // file gets the runs in order. This thread also writes, so its runs are the
-  // shorter. Should the second thread fail to convert, its run is written
-  // here after all, which says why.
+  // Rows are made two runs at a time, one on this thread and one on a second,
+  // each converted for the file; a third writes them, in order, while the
+  // next two are made, so that the copy into the system's cache overlaps the
+  // making. Should a run fail to convert, its rows are written here after
+  // all, which says why.
   bool WriteMessages(OutputFile& file, const std::vector<MessageRow>& rows) {
     const auto write = [&](size_t begin, size_t end) {
       return MakeRows(rows, begin, end, [&](const std::string& text) { return file.WriteText(text); });
     };
-    constexpr size_t kRowsHere = 6144, kRowsBeside = 10240;
-    if (rows.size() < kRowsHere + kRowsBeside || std::thread::hardware_concurrency() < 2)
+    const auto convert = [&](size_t begin, size_t end, std::string& out) {
+      return MakeRows(rows, begin, end,
+                      [&](const std::string& text) { return file.Convert(text, out); });
+    };
+    constexpr size_t kRunRows = 8192;
+    if (rows.size() < 2 * kRunRows || std::thread::hardware_concurrency() < 2)
       return write(0, rows.size());
-    std::string ahead;
-    for (size_t begin = 0; begin < rows.size(); begin += kRowsHere + kRowsBeside) {
-      const size_t middle = std::min(rows.size(), begin + kRowsHere);
-      const size_t end = std::min(rows.size(), middle + kRowsBeside);
-      bool converted = true;
-      ahead.clear();
+    // Each pair of runs made into one pair of buffers while the other pair is written.
+    std::array<std::string, 2> here, beside;
+    bool written = true;
+    std::optional<Beside> writer;
+    for (size_t begin = 0, turn = 0; begin < rows.size(); begin += 2 * kRunRows, turn ^= 1) {
+      const size_t middle = std::min(rows.size(), begin + kRunRows);
+      const size_t end = std::min(rows.size(), middle + kRunRows);
+      std::string& first = here[turn];
+      std::string& second = beside[turn];
+      first.clear();
+      second.clear();
+      bool firstConverted = true, secondConverted = true;
       {
-        Beside second(middle < end, [&] {
-          converted = MakeRows(rows, middle, end,
-                               [&](const std::string& text) { return file.Convert(text, ahead); });
-        });
-        if (!write(begin, middle)) return false;
+        Beside making(middle < end, [&] { secondConverted = convert(middle, end, second); });
+        firstConverted = convert(begin, middle, first);
       }
-      if (converted ? !file.WriteBytes(ahead) : !write(middle, end)) return false;
+      writer.reset();  // the pair before is written
+      if (!written) return false;
+      if (!firstConverted || !secondConverted)
+        return (firstConverted ? file.WriteBytes(first) : write(begin, middle)) &&
+               (secondConverted ? file.WriteBytes(second) : write(middle, end)) &&
+               write(end, rows.size());
+      writer.emplace(true, [&file, &first, &second, &written] {
+        written = file.WriteBytes(first) && file.WriteBytes(second);
+      });
     }
-    return true;
+    writer.reset();
+    return written;
   }
 
   // In a code page the number's width is its byte count there (GBK: two bytes

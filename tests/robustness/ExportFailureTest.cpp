@@ -199,6 +199,31 @@ TEST_F(ExportFailure, ADiskFillingUpPartWayIsReportedOnTheFileItHit) {
         << written;
 }
 
+TEST_F(ExportFailure, ADiskFillingUpInALongListIsReportedWhicheverThreadHitIt) {
+  // A long list is written by a thread of its own while the next rows are
+  // made: the failure there must be the export's, on that file.
+  Collections many;
+  MessageList& list = many.liveMessages["13800000001"];
+  for (int i = 0; i < 60000; ++i) {
+    MessageRecord m;
+    m.text = "第" + std::to_string(i) + "条消息, with some words to fill the line";
+    m.date = 400000000 + i * 61;
+    list.push_back(std::move(m));
+  }
+  const std::string out = dir_->File("full-long");
+  fs::create_directories(out);
+  ExportResult r;
+  {
+    // The first runs fit; the list is about 8 MB.
+    FileSizeLimit limit(3 * 1024 * 1024);
+    r = ExportAllCategories(many, ExportFormat::Csv, out, ExportOptions{});
+  }
+  EXPECT_FALSE(r.ok);
+  EXPECT_EQ(fs::path(r.failedFile).filename(), "SMS.CSV");
+  EXPECT_EQ(r.reason, std::strerror(EFBIG));
+  EXPECT_EQ(std::count(r.writtenFiles.begin(), r.writtenFiles.end(), r.failedFile), 0);
+}
+
 #ifdef VANTREL_CLI_PATH
 using vantrel::testing::CliRun;
 
