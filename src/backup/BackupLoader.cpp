@@ -291,9 +291,10 @@ std::string NothingLoadedMessage(const std::string& path) {
 
 const std::vector<KindSource>& KindSources() {
   // The address book and the calls are read on threads of their own while
-  // the messages load: each reader and its collections are its own. A phone upgraded from iOS 7
-  // keeps its old call_history.db beside the call store, frozen at the
-  // upgrade: its calls are stale, so the store is read when it is there.
+  // the messages load: each reader and its collections are its own. A phone
+  // upgraded from iOS 7 keeps its old call_history.db beside the call store,
+  // frozen at the upgrade: its calls are stale, so the store is read when it
+  // is there.
   static const std::vector<KindSource> kinds = {
       {.kind = RecordKind::Messages,
        .backupFiles = {{"HomeDomain", "Library/SMS/sms.db"}},

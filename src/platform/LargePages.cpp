@@ -3,7 +3,6 @@
 #include <unistd.h>
 
 #include <cstdlib>
-#include <cstring>
 #include <string_view>
 
 #include "platform/ReadOnlyFile.h"

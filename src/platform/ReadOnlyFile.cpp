@@ -80,7 +80,6 @@ size_t ReadOnlyFile::ReadAt(uint64_t offset, void* dest, size_t n) const {
   return done;
 }
 
-
 bool PathExists(const std::string& path) {
   std::error_code ec;
   return !path.empty() && std::filesystem::exists(path, ec);

@@ -39,13 +39,7 @@ class GuidSet {
   class Gathered {
    public:
     void Add(std::string_view guid) {
-      uint64_t hi = 0, lo = 0;
-      if (!Pack(guid, hi, lo))
-        others_.emplace_back(guid);
-      else if (hi == 0 && lo == 0)
-        hasZero_ = true;
-      else
-        keys_.push_back({hi, lo});
+      if (!AddIfUsual(guid)) others_.emplace_back(guid);
     }
     // Add for a text that may need rendering first: adds guid only when it is
     // in the usual form (which no rendering changes); false, adding nothing,
