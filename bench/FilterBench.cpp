@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "recovery/RecordFilter.h"
+#include "model/RecordFilter.h"
 
 using namespace vantrel;
 

@@ -6,7 +6,7 @@
 #include <cstdint>
 
 #include "platform/Text.h"
-#include "recovery/AttributedBody.h"
+#include "sources/apple/AttributedBody.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace vantrel;

@@ -11,8 +11,8 @@
 #include <string>
 #include <string_view>
 
-#include "recovery/Loaders.h"
-#include "recovery/RowReader.h"
+#include "carve/RowReader.h"
+#include "sources/Loaders.h"
 #include "sqlite/SqliteFile.h"
 
 namespace vantrel::fuzz {

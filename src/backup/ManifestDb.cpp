@@ -7,10 +7,10 @@
 #include <cstdint>
 
 #include "backup/KeyedArchive.h"
+#include "carve/RowReader.h"
 #include "platform/ReadOnlyFile.h"
-#include "recovery/ColumnNames.h"
-#include "recovery/RowReader.h"
 #include "sqlite/BTree.h"
+#include "sqlite/ColumnNames.h"
 #include "sqlite/SqliteFile.h"
 
 namespace vantrel {

@@ -8,14 +8,11 @@
 #include <filesystem>
 #include <ostream>
 
-#include "backup/Attachments.h"
-#include "backup/BackupLoader.h"
 #include "backup/BackupPlists.h"
 #include "backup/Discovery.h"
 #include "backup/EncryptedBackup.h"
 #include "cli/Cli.h"
 #include "cli/Commands.h"
-#include "platform/LeftToExit.h"
 #include "cli/Password.h"
 #include "export/AttachmentCopy.h"
 #include "export/CategoryNames.h"
@@ -23,6 +20,9 @@
 #include "export/HtmlReport.h"
 #include "export/JsonExport.h"
 #include "export/ReportFacts.h"
+#include "load/Attachments.h"
+#include "load/BackupLoader.h"
+#include "platform/LeftToExit.h"
 #include "platform/ReadOnlyFile.h"
 #include "platform/Text.h"
 

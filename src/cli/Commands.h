@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "recovery/Records.h"
+#include "model/Records.h"
 
 namespace vantrel {
 

@@ -2,13 +2,13 @@
 #include <algorithm>
 #include <ostream>
 
+#include "carve/DroppedTables.h"
+#include "carve/FreePages.h"
+#include "carve/RowReader.h"
 #include "cli/Cli.h"
 #include "cli/Commands.h"
 #include "export/CategoryNames.h"
 #include "platform/ReadOnlyFile.h"
-#include "recovery/DroppedTables.h"
-#include "recovery/FreePages.h"
-#include "recovery/RowReader.h"
 #include "sqlite/SqliteFile.h"
 
 namespace vantrel {

@@ -6,16 +6,16 @@
 #include <type_traits>
 
 #include "backup/BackupFiles.h"
-#include "backup/BackupLoader.h"
 #include "cli/Cli.h"
 #include "cli/Commands.h"
-#include "platform/LeftToExit.h"
 #include "cli/Password.h"
 #include "export/CategoryNames.h"
+#include "load/BackupLoader.h"
+#include "model/ContactNames.h"
+#include "model/RecordFilter.h"
+#include "platform/LeftToExit.h"
 #include "platform/ReadOnlyFile.h"
-#include "recovery/ContactNames.h"
-#include "recovery/Loaders.h"
-#include "recovery/RecordFilter.h"
+#include "sources/Loaders.h"
 #include "sqlite/SqliteFile.h"
 
 namespace vantrel {
@@ -122,8 +122,9 @@ void PrintMessages(const std::string& shown, const MessageList& records, const P
       continue;
     out << EscapeField(shown) << '\t' << OptionalField(m.date) << '\t' << m.readDate << '\t'
         << OptionalField(m.fromMe) << '\t' << EscapeField(m.service) << '\t'
-        << EscapeField(m.account()) << '\t' << EscapeField(m.text) << '\t' << EscapeField(m.chatName())
-        << '\t' << EscapeField(JoinedList(m.participants())) << '\t' << EscapeField(cachedName);
+        << EscapeField(m.account()) << '\t' << EscapeField(m.text) << '\t'
+        << EscapeField(m.chatName()) << '\t' << EscapeField(JoinedList(m.participants())) << '\t'
+        << EscapeField(cachedName);
     PrintMessageExtras(m, deleted, out);
     if (deleted) out << FoundFields(FoundOrNull(m.found)) << '\t' << (m.earlierVersion ? '1' : '0');
     out << '\n';
@@ -180,8 +181,8 @@ void PrintRecords(const Collections& data, RecordKind kind, bool deleted, const 
         // empty first field.
         for (const DeletedContact& c : *data.deletedContacts) {
           if (!p.filter.Matches(c)) continue;
-          out << EscapeField(c.number) << '\t' << EscapeField(c.owner) << FoundFields(FoundOrNull(c.found))
-              << '\t' << EscapeField(c.organization) << '\t';
+          out << EscapeField(c.number) << '\t' << EscapeField(c.owner)
+              << FoundFields(FoundOrNull(c.found)) << '\t' << EscapeField(c.organization) << '\t';
           if (c.ownerRowid != 0) out << c.ownerRowid;
           out << '\n';
         }

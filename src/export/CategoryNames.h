@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "recovery/Records.h"
+#include "model/Records.h"
 #include "sqlite/SqliteFile.h"
 
 namespace vantrel {

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "recovery/Records.h"
+#include "model/Records.h"
 
 namespace vantrel {
 

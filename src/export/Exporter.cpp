@@ -11,8 +11,8 @@
 #include "export/CsvRows.h"
 #include "export/OutputFile.h"
 #include "export/TxtBlocks.h"
+#include "platform/Parallel.h"
 #include "platform/Text.h"
-#include "recovery/Parallel.h"
 
 namespace vantrel {
 
@@ -177,7 +177,8 @@ class ExportJob {
   // all, which says why.
   bool WriteMessages(OutputFile& file, const std::vector<MessageRow>& rows) {
     const auto write = [&](size_t begin, size_t end) {
-      return MakeRows(rows, begin, end, [&](const std::string& text) { return file.WriteText(text); });
+      return MakeRows(rows, begin, end,
+                      [&](const std::string& text) { return file.WriteText(text); });
     };
     const auto convert = [&](size_t begin, size_t end, std::string& out) {
       return MakeRows(rows, begin, end,

@@ -5,8 +5,8 @@
 #include "export/CategoryNames.h"
 #include "export/JsonExport.h"
 #include "export/TimeText.h"
+#include "model/Conversations.h"
 #include "platform/Text.h"
-#include "recovery/Conversations.h"
 
 namespace vantrel {
 namespace {

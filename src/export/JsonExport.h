@@ -10,8 +10,8 @@
 
 #include "export/Exporter.h"
 #include "export/ReportFacts.h"
-#include "recovery/ContactNames.h"
-#include "recovery/Records.h"
+#include "model/ContactNames.h"
+#include "model/Records.h"
 
 namespace vantrel {
 

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "recovery/Records.h"
+#include "model/Records.h"
 
 namespace vantrel {
 

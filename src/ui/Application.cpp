@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "backup/BackupLoader.h"
+#include "load/BackupLoader.h"
 #include "platform/Version.h"
 #include "ui/Artwork.h"
 #include "ui/DetailPane.h"

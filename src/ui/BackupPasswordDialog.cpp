@@ -12,7 +12,7 @@
 
 #include <thread>
 
-#include "backup/BackupLoader.h"
+#include "load/BackupLoader.h"
 
 namespace vantrel {
 

@@ -5,7 +5,7 @@
 #include <QHeaderView>
 #include <QItemSelectionModel>
 
-#include "backup/BackupLoader.h"
+#include "load/BackupLoader.h"
 #include "ui/UserPrompts.h"
 
 namespace vantrel {

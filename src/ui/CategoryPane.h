@@ -18,9 +18,9 @@
 #include <optional>
 #include <vector>
 
-#include "recovery/ContactNames.h"
-#include "recovery/Conversations.h"
-#include "recovery/Records.h"
+#include "model/ContactNames.h"
+#include "model/Conversations.h"
+#include "model/Records.h"
 #include "ui/CategoryTree.h"
 #include "ui/RecordListView.h"
 

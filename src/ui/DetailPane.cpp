@@ -10,8 +10,8 @@
 #include <QVBoxLayout>
 #include <set>
 
-#include "backup/Attachments.h"
 #include "export/AttachmentCopy.h"
+#include "load/Attachments.h"
 #include "ui/DetailText.h"
 
 namespace vantrel {

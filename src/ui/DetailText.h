@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "recovery/Records.h"
+#include "model/Records.h"
 #include "ui/RecordTableModel.h"
 
 namespace vantrel {

@@ -14,12 +14,12 @@
 #include <memory>
 #include <string>
 
-#include "backup/BackupLoader.h"
 #include "backup/Discovery.h"
-#include "backup/LoadObserver.h"
 #include "export/Exporter.h"
 #include "export/ReportFacts.h"
-#include "recovery/ContactNames.h"
+#include "load/BackupLoader.h"
+#include "load/LoadObserver.h"
+#include "model/ContactNames.h"
 #include "ui/CategoryPane.h"
 #include "ui/DetailPane.h"
 #include "ui/LoadProgressDialog.h"

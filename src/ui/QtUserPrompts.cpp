@@ -6,7 +6,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 
-#include "backup/BackupLoader.h"
+#include "load/BackupLoader.h"
 #include "ui/AboutDialog.h"
 #include "ui/BackupPasswordDialog.h"
 #include "ui/BackupPickerDialog.h"

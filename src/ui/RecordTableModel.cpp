@@ -10,7 +10,7 @@
 
 #include "export/CategoryNames.h"
 #include "export/TimeText.h"
-#include "recovery/Parallel.h"
+#include "platform/Parallel.h"
 #include "ui/Artwork.h"
 
 namespace vantrel {

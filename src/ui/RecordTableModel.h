@@ -21,10 +21,10 @@
 #include <variant>
 #include <vector>
 
-#include "recovery/ContactNames.h"
-#include "recovery/Conversations.h"
-#include "recovery/RecordFilter.h"
-#include "recovery/Records.h"
+#include "model/ContactNames.h"
+#include "model/Conversations.h"
+#include "model/RecordFilter.h"
+#include "model/Records.h"
 
 namespace vantrel {
 

@@ -9,7 +9,7 @@
 #include <QLineEdit>
 #include <QWidget>
 
-#include "recovery/RecordFilter.h"
+#include "model/RecordFilter.h"
 
 namespace vantrel {
 

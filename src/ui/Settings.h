@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "recovery/Records.h"
+#include "model/Records.h"
 
 namespace vantrel {
 

@@ -7,14 +7,14 @@
 #include <fstream>
 #include <map>
 
-#include "backup/Attachments.h"
-#include "backup/BackupLoader.h"
 #include "backup/EncryptedBackup.h"
 #include "backup/Keybag.h"
 #include "export/Exporter.h"
 #include "fixtures/Encryption.h"
 #include "fixtures/Fixtures.h"
 #include "fixtures/Modern.h"
+#include "load/Attachments.h"
+#include "load/BackupLoader.h"
 
 namespace vantrel {
 namespace {

@@ -2,7 +2,7 @@
 // breaks and an emoji in every kind of field a file carries.
 #pragma once
 
-#include "recovery/Records.h"
+#include "model/Records.h"
 
 namespace vantrel::testing {
 

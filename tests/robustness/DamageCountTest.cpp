@@ -6,7 +6,7 @@
 
 #include "DamageSupport.h"
 #include "export/CategoryNames.h"
-#include "recovery/Loaders.h"
+#include "sources/Loaders.h"
 
 namespace vantrel::robust {
 namespace {

@@ -16,9 +16,9 @@
 #include <string>
 #include <vector>
 
-#include "backup/BackupLoader.h"
+#include "carve/RowReader.h"
 #include "fixtures/Fixtures.h"
-#include "recovery/RowReader.h"
+#include "load/BackupLoader.h"
 #include "sqlite/BTree.h"
 
 namespace vantrel::robust {

@@ -14,10 +14,10 @@
 
 #include <gtest/gtest.h>
 
+#include "carve/RowReader.h"
 #include "fixtures/Fixtures.h"
+#include "model/Records.h"
 #include "platform/Text.h"
-#include "recovery/Records.h"
-#include "recovery/RowReader.h"
 #include "sqlite/SqliteFile.h"
 
 namespace vantrel::check {

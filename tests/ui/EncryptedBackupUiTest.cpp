@@ -9,8 +9,8 @@
 #include <QtTest>
 
 #include "ScriptedPrompts.h"
-#include "backup/BackupLoader.h"
 #include "fixtures/Fixtures.h"
+#include "load/BackupLoader.h"
 #include "ui/BackupPasswordDialog.h"
 #include "ui/MainWindow.h"
 

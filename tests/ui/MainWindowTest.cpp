@@ -12,9 +12,9 @@
 #include <fstream>
 
 #include "ScriptedPrompts.h"
-#include "backup/BackupLoader.h"
 #include "export/TimeText.h"
 #include "fixtures/Fixtures.h"
+#include "load/BackupLoader.h"
 #include "ui/MainWindow.h"
 #include "ui/QtUserPrompts.h"
 

@@ -9,8 +9,8 @@
 #include <ctime>
 #include <random>
 
-#include "recovery/ContactNames.h"
-#include "recovery/Conversations.h"
+#include "model/ContactNames.h"
+#include "model/Conversations.h"
 #include "ui/RecordListView.h"
 
 using namespace vantrel;

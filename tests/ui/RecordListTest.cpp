@@ -8,8 +8,8 @@
 
 #include "ScriptedPrompts.h"
 #include "export/TimeText.h"
-#include "recovery/ContactNames.h"
-#include "recovery/Conversations.h"
+#include "model/ContactNames.h"
+#include "model/Conversations.h"
 #include "ui/DetailPane.h"
 #include "ui/DetailText.h"
 #include "ui/RecordListView.h"

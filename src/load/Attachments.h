@@ -1,0 +1,37 @@
+// Finding message attachments inside a backup. The message table names a file
+// by its path on the device ("~/Library/SMS/Attachments/ab/11/GUID/IMG_0001.jpeg");
+// the backup keeps it in MediaDomain under the path after "~/", named by the
+// SHA-1 of "MediaDomain-" + that path, in whichever layout the backup uses.
+// Copying one out gives its plain bytes, an encrypted backup's deciphered.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "backup/BackupFiles.h"
+#include "backup/EncryptedBackup.h"
+#include "model/Records.h"
+
+namespace vantrel {
+
+// The MediaDomain relative path of a device path ("~/Library/..." or
+// "/var/mobile/Library/..."); nullopt for a path outside the user's folder.
+std::optional<std::string> AttachmentRelativePath(std::string_view devicePath);
+
+// Where the backup keeps an attachment's bytes; nullopt when it is not there.
+std::optional<std::string> LocateAttachment(const BackupFiles& files, std::string_view devicePath);
+
+// Sets backupPath on every attachment of every message the backup holds.
+void LocateAttachments(const BackupFiles& files, Collections& data);
+
+// Writes an attachment's plain bytes to target (replacing it): the stored file
+// as it is, or an enciphered one deciphered with keys (its plain bytes pass
+// through memory only). "" when done, else the reason in the user's words. An
+// enciphered file is never written as its ciphertext: without keys, or when it
+// does not decipher, nothing is written. The command line's export and the
+// window's save and open all copy through here.
+std::string CopyPlainAttachment(const MessageAttachment& attachment, const std::string& target,
+                                const BackupKeys* keys);
+
+}  // namespace vantrel

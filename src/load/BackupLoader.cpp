@@ -1,0 +1,424 @@
+// The load driver: opens each kind's database in turn, runs its loader and
+// reports categories and counts through LoadObserver.
+#include "load/BackupLoader.h"
+
+#include <climits>
+#include <filesystem>
+#include <memory>
+#include <stdexcept>
+#include <thread>
+
+#include "backup/BackupFiles.h"
+#include "backup/BackupPlists.h"
+#include "backup/Discovery.h"
+#include "backup/EncryptedBackup.h"
+#include "load/Attachments.h"
+#include "load/EditHistory.h"
+#include "platform/ReadOnlyFile.h"
+#include "sources/calls/CallStore.h"
+#include "sqlite/ColumnNames.h"
+#include "sqlite/SqliteFile.h"
+
+namespace vantrel {
+namespace {
+
+LoaderStatus LoadMessages(const SqliteFile& db, Collections& into) {
+  const LoaderStatus status =
+      MessageLoader(db, into.liveMessages, into.deletedMessages, &into.messageTraces);
+  // Only a table that keeps edit histories gives records one to read: the
+  // walk over every record is spared the others.
+  const TableInfo* message = FindTable(db, "message");
+  if (message != nullptr && ColumnPosition(message->columns, "message_summary_info") != kNoColumn)
+    ReadEditHistories(into.liveMessages, into.deletedMessages);
+  return status;
+}
+
+LoaderStatus LoadContacts(const SqliteFile& db, Collections& into) {
+  return ContactLoader(db, into.contacts, into.deletedContacts);
+}
+
+// A calls database is either the call store of iOS 8+ or the iOS 6/7 table.
+LoaderStatus LoadCalls(const SqliteFile& db, Collections& into) {
+  const LoaderStatus store = CallStoreLoader(db, into.liveCalls, into.deletedCalls);
+  if (store != LoaderStatus::TableAbsent) return store;
+  return CallLoader(db, into.liveCalls, into.deletedCalls);
+}
+
+// Which files a path offers: a folder's databases found through its file
+// index, each with the log its manifest stores, or one file for every kind
+// with its "-wal" log when one lies beside it.
+struct PathSource {
+  std::string path;
+  bool isFolder = false;
+  std::string walPath;  // the single file's log; "" = none
+  BackupFiles files;
+  const BackupKeys* keys = nullptr;  // an unlocked encrypted backup's keys, else null
+
+  PathSource(const std::string& chosen, const BackupKeys* unlocked)
+      : path(chosen), isFolder(IsDirectory(chosen)) {
+    if (isFolder) {
+      if (unlocked && unlocked->unlocked()) keys = unlocked;
+      files.Open(path, keys);
+    } else {
+      walPath = path + "-wal";
+      if (!PathExists(walPath)) walPath.clear();
+    }
+  }
+  KindDatabase FileOf(const KindSource& kind) const {
+    if (!isFolder) {
+      KindDatabase single;
+      single.path = path;
+      single.walPath = walPath;
+      return single;
+    }
+    return LocateKindDatabase(files, kind);
+  }
+};
+
+// One kind's database through the load. Each kind fills only its own
+// collections, so kinds may load at the same time.
+struct KindLoad {
+  std::unique_ptr<SqliteFile> database = std::make_unique<SqliteFile>();
+  std::thread thread;  // the load on a thread of its own, when it has one
+  bool found = false;  // the path offered a file for the kind
+  bool opened = false;
+  bool done = false;
+  LoaderStatus status = LoaderStatus::TableAbsent;
+  // An encrypted backup's deciphered database and log, and what failed.
+  MemoryFile plainDatabase, plainLog;
+  std::vector<std::string> decryptionProblems;
+
+  KindLoad() = default;
+  KindLoad(const KindLoad&) = delete;
+  KindLoad& operator=(const KindLoad&) = delete;
+  // Joined on every way out, so an exception from another kind's load never
+  // leaves the thread running.
+  ~KindLoad() { Join(); }
+  void Join() {
+    if (thread.joinable()) thread.join();
+  }
+
+  KindDatabase file;
+
+  bool Open(const KindSource& kind, const PathSource& source) {
+    file = source.FileOf(kind);
+    found = !file.path.empty();
+    // An encrypted backup's database is read from its deciphered copy in
+    // memory; file keeps naming the stored one, which the reports hash.
+    KindDatabase readFrom = file;
+    if (found && source.keys) Decipher(*source.keys, readFrom);
+    opened =
+        found && OpenDatabase(readFrom.walPath, *database, readFrom.path) != OpenStatus::NotOpened;
+    // Carved records name the file as the phone does ("HomeDomain-Library/SMS/sms.db").
+    if (opened && !file.domain.empty()) database->name = file.domain + "-" + file.relativePath;
+    return opened;
+  }
+  void Decipher(const BackupKeys& keys, KindDatabase& file) {
+    DecipheredDatabase plain = DecipherKindDatabase(keys, file);
+    file = plain.file;
+    plainDatabase = std::move(plain.database);
+    plainLog = std::move(plain.log);
+    decryptionProblems = std::move(plain.problems);
+  }
+  void Load(const KindSource& kind, Collections& into) {
+    if (opened) status = kind.load(*database, into);
+    done = true;
+  }
+};
+
+uint64_t SizeOf(const std::string& path) {
+  std::error_code ec;
+  const uintmax_t size = path.empty() ? 0 : std::filesystem::file_size(path, ec);
+  return ec ? 0 : static_cast<uint64_t>(size);
+}
+
+SourceDatabase SourceOf(const KindSource& kind, const KindLoad& load) {
+  SourceDatabase source;
+  source.kind = kind.kind;
+  source.path = load.file.path;
+  source.domain = load.file.domain;
+  source.relativePath = load.file.relativePath;
+  source.size = SizeOf(load.file.path);
+  source.walPath = load.file.walPath;
+  source.walSize = SizeOf(load.file.walPath);
+  source.loaded = load.status != LoaderStatus::TableAbsent;
+  return source;
+}
+
+int Clamp(size_t n) {
+  return n > INT_MAX ? INT_MAX : static_cast<int>(n);
+}
+
+// The kind's branch of the tree, when its loader found its table.
+void Report(const KindSource& kind, const Collections& data, LoadObserver& observer) {
+  const auto node = observer.AddCategory(kind.kind);
+  for (const CategoryNode& child : kind.nodes) {
+    if (child.alwaysShown || HasRecords(data, child.category))
+      observer.AddCount(node, child.category, Clamp(RecordCount(data, child.category)));
+  }
+  observer.ExpandCategory(node);
+}
+
+}  // namespace
+
+std::string BackupFilePath(const std::string& folder, const std::string& name) {
+  std::string flat = folder + name;
+  if (PathExists(flat)) return flat;
+  if (name.size() > 2) {
+    std::string nested = folder + name.substr(0, 2) + "/" + name;
+    if (PathExists(nested)) return nested;
+  }
+  return {};
+}
+
+namespace {
+
+std::string WithSlash(std::string folder) {
+  if (folder.empty() || folder.back() != '/') folder += '/';
+  return folder;
+}
+
+}  // namespace
+
+KindDatabase LocateKindDatabase(const BackupFiles& files, const KindSource& kind) {
+  const std::string folder = WithSlash(files.folder());
+  // The manifest's word first: it names the file by domain and path whatever
+  // the layout. A manifest that is damaged or lacks the entry leaves the
+  // hashed names, flat or nested, as the folder holds them.
+  for (const BackupFileRef& file : kind.backupFiles) {
+    KindDatabase found;
+    found.domain = file.domain;
+    found.relativePath = file.relativePath;
+    found.name = file.relativePath;
+    if (const std::optional<FileEntry> entry = files.Find(file.domain, file.relativePath)) {
+      found.hasKey = entry->hasEncryptionKey;
+      found.storedKey = entry->encryptionKey;
+    }
+    if (std::optional<std::string> path = files.PathOf(file.domain, file.relativePath)) {
+      found.path = *path;
+    } else {
+      found.path = BackupFilePath(folder, BackupFileId(file.domain, file.relativePath));
+      if (found.path.empty()) continue;
+    }
+    // A backup copies the log as a file of its own when the phone had one
+    // open: its rows are part of the database as the phone last saw it.
+    const std::string log = std::string(file.relativePath) + "-wal";
+    if (files.HasWal(file.domain, file.relativePath)) {
+      found.walName = log;
+      if (const std::optional<FileEntry> entry = files.Find(file.domain, log)) {
+        found.walHasKey = entry->hasEncryptionKey;
+        found.walStoredKey = entry->encryptionKey;
+      }
+      if (std::optional<std::string> path = files.PathOf(file.domain, log))
+        found.walPath = *path;
+      else
+        found.walPath = BackupFilePath(folder, BackupFileId(file.domain, log));
+    }
+    return found;
+  }
+  return {};
+}
+
+DecipheredDatabase DecipherKindDatabase(const BackupKeys& keys, const KindDatabase& file) {
+  // A database that cannot be deciphered is not opened at all (its bytes
+  // are noise); a log that cannot be is left out.
+  DecipheredDatabase out;
+  out.file = file;
+  DecryptedFile main = DecryptBackupFile(keys, file.path, file.storedKey, file.hasKey);
+  if (main.status != DecryptStatus::Ok) {
+    out.problems.push_back(DecryptFailureText(main.status, file.name));
+    out.file.path.clear();
+    out.file.walPath.clear();
+    return out;
+  }
+  out.database = std::move(main.file);
+  out.file.path = out.database.path();
+  if (file.walPath.empty()) return out;
+  DecryptedFile log = DecryptBackupFile(keys, file.walPath, file.walStoredKey, file.walHasKey);
+  if (log.status != DecryptStatus::Ok) {
+    out.problems.push_back(DecryptFailureText(log.status, file.walName));
+    out.file.walPath.clear();
+    return out;
+  }
+  out.log = std::move(log.file);
+  out.file.walPath = out.log.path();
+  return out;
+}
+
+std::string KindFileInFolder(const std::string& folder, const KindSource& kind) {
+  BackupFiles files;
+  files.Open(folder);
+  const KindDatabase found = LocateKindDatabase(files, kind);
+  if (!found.path.empty()) return found.path;
+  if (kind.backupFiles.empty()) return WithSlash(folder);
+  const BackupFileRef& first = kind.backupFiles.front();
+  return WithSlash(folder) + BackupFileId(first.domain, first.relativePath);
+}
+
+bool IsBackupFolder(const std::string& folder) {
+  const std::string base = WithSlash(folder);
+  for (const char* name : {"Info.plist", "Manifest.plist", "Manifest.db", "Manifest.mbdb"})
+    if (IsRegularFile(base + name)) return true;
+  return false;
+}
+
+std::vector<std::string> BackupsHeldIn(const std::string& folder) {
+  std::vector<std::string> held;
+  if (!IsDirectory(folder) || IsBackupFolder(folder)) return held;
+  for (const BackupRow& row : ListBackups(folder)) held.push_back(row.folder);
+  return held;
+}
+
+namespace {
+
+std::string WithVersion(const char* text, const std::string& version) {
+  std::string message = text;
+  const size_t at = message.find("<V>");
+  if (at != std::string::npos) message.replace(at, 3, version);
+  return message;
+}
+
+}  // namespace
+
+std::string NothingLoadedMessage(const std::string& path) {
+  if (!IsDirectory(path)) return kNothingReadableMessage;
+  const InfoPlistFacts info = ReadInfoPlist(path);
+  if (info.productVersion.empty()) return kNothingReadableMessage;
+  const int major = info.IosMajor();
+  if (major > 0 && major <= 5) return WithVersion(kTooOldVersionMessage, info.productVersion);
+  return WithVersion(kDatabasesMissingMessage, info.productVersion);
+}
+
+const std::vector<KindSource>& KindSources() {
+  // The address book and the calls are read on threads of their own while
+  // the messages load: each reader and its collections are its own. A phone
+  // upgraded from iOS 7 keeps its old call_history.db beside the call store,
+  // frozen at the upgrade: its calls are stale, so the store is read when it
+  // is there.
+  static const std::vector<KindSource> kinds = {
+      {.kind = RecordKind::Messages,
+       .backupFiles = {{"HomeDomain", "Library/SMS/sms.db"}},
+       .load = LoadMessages,
+       .nodes = {{{Category::DeletedMessages, false}, {Category::LiveMessages, false}}},
+       .ownThread = false},
+      {.kind = RecordKind::Contacts,
+       .backupFiles = {{"HomeDomain", "Library/AddressBook/AddressBook.sqlitedb"}},
+       .load = LoadContacts,
+       .nodes = {{{Category::DeletedContacts, false}, {Category::LiveContacts, true}}},
+       .ownThread = true},
+      {.kind = RecordKind::Calls,
+       .backupFiles = {{"HomeDomain", "Library/CallHistoryDB/CallHistory.storedata"},
+                       {"WirelessDomain", "Library/CallHistory/call_history.db"}},
+       .load = LoadCalls,
+       .nodes = {{{Category::DeletedCalls, true}, {Category::LiveCalls, true}}},
+       .ownThread = true},
+  };
+  return kinds;
+}
+
+const KindSource& KindSourceOf(RecordKind kind) {
+  for (const KindSource& source : KindSources())
+    if (source.kind == kind) return source;
+  throw std::logic_error("no source for a record kind");
+}
+
+namespace {
+
+// What went wrong with Manifest.db of an unlocked backup, for the message.
+std::string ManifestProblem(const BackupFiles& files) {
+  if (files.status() != BackupFilesStatus::ManifestUndeciphered) return {};
+  if (files.manifestDecryption() != DecryptStatus::Ok)
+    return DecryptFailureText(files.manifestDecryption(), "Manifest.db");
+  return "Manifest.db 解密后不是可读的数据库：密钥或文件已损坏。";
+}
+
+std::string JoinLines(const std::vector<std::string>& lines) {
+  std::string text;
+  for (const std::string& line : lines) text += (text.empty() ? "" : "\n") + line;
+  return text;
+}
+
+}  // namespace
+
+LoadResult LoadBackup(const std::string& path, LoadObserver& observer, const BackupKeys* keys) {
+  LoadResult result;
+  if (!PathExists(path)) return result;
+  result.heldBackups = BackupsHeldIn(path);
+  if (!result.heldBackups.empty()) {
+    result.status = LoadStatus::FolderOfBackups;
+    return result;
+  }
+  const PathSource source(path, keys);
+  if (source.keys) {
+    if (std::string problem = ManifestProblem(source.files); !problem.empty())
+      result.decryptionProblems.push_back(std::move(problem));
+  }
+  const std::vector<KindSource>& kinds = KindSources();
+  Collections& data = result.collections;
+
+  observer.BeginProgress();
+  observer.ResetViews();
+  std::vector<KindLoad> loads(kinds.size());
+  if (std::thread::hardware_concurrency() > 1) {
+    for (size_t k = 0; k < kinds.size(); ++k) {
+      if (!kinds[k].ownThread) continue;
+      loads[k].thread = std::thread([&kind = kinds[k], &load = loads[k], &source, &data] {
+        load.Open(kind, source);
+        load.Load(kind, data);
+      });
+    }
+  }
+
+  bool loaded = false, found = false;
+  for (size_t k = 0; k < kinds.size(); ++k) {
+    const KindSource& kind = kinds[k];
+    KindLoad& load = loads[k];
+    if (kind.ownThread) {
+      load.Join();
+      if (!load.done) {
+        load.Open(kind, source);
+        load.Load(kind, data);
+      }
+      if (load.opened) observer.StepProgress();
+    } else {
+      if (load.Open(kind, source)) observer.StepProgress();
+      load.Load(kind, data);
+    }
+    found |= load.found;
+    for (std::string& problem : load.decryptionProblems)
+      result.decryptionProblems.push_back(std::move(problem));
+    if (load.opened) {
+      result.databaseDamage[static_cast<size_t>(kind.kind)] = Damage(*load.database);
+      result.sources.push_back(SourceOf(kind, load));
+    }
+    if (load.opened && load.status != LoaderStatus::TableAbsent) {
+      loaded = true;
+      Report(kind, data, observer);
+    }
+    observer.StepProgress();
+  }
+  // Attachments are files of the backup beside the message database.
+  if (source.isFolder) LocateAttachments(source.files, data);
+  observer.EndProgress();
+
+  if (loaded) {
+    result.status = LoadStatus::Loaded;
+    // Some kinds loaded, but a database that could not be deciphered is
+    // missing from what is shown: the user is told which.
+    if (!result.decryptionProblems.empty())
+      observer.ShowMessage(JoinLines(result.decryptionProblems));
+  } else if (!result.decryptionProblems.empty()) {
+    result.status = LoadStatus::NothingSupported;
+    observer.ShowMessage(JoinLines(result.decryptionProblems));
+  } else if (source.isFolder && !source.keys && IsEncryptedBackup(path)) {
+    result.status = LoadStatus::Encrypted;
+    observer.ShowMessage(kEncryptedBackupMessage);
+  } else {
+    result.status = LoadStatus::NothingSupported;
+    // A backup whose databases are there but unreadable is not said to lack them.
+    observer.ShowMessage(found ? std::string(kNothingReadableMessage) : NothingLoadedMessage(path));
+  }
+  return result;
+}
+
+}  // namespace vantrel
