@@ -20,7 +20,7 @@
 #include "export/HtmlReport.h"
 #include "export/JsonExport.h"
 #include "export/ReportFacts.h"
-#include "load/Attachments.h"
+#include "sources/messages/Attachments.h"
 #include "load/BackupLoader.h"
 #include "platform/LeftToExit.h"
 #include "platform/ReadOnlyFile.h"

@@ -199,7 +199,7 @@ void PrintRecords(const Collections& data, RecordKind kind, bool deleted, const 
 // given alone has no address book beside it.
 ContactNames AddressBookNames(const BackupFiles* files, const BackupKeys* keys) {
   if (files == nullptr) return {};
-  const KindSource& source = KindSourceOf(RecordKind::Contacts);
+  const Source& source = SourceOf(RecordKind::Contacts);
   KindDatabase found = LocateKindDatabase(*files, source);
   if (found.path.empty()) return {};
   DecipheredDatabase plain;  // kept open while the address book is read
@@ -247,7 +247,7 @@ int RunRecords(const CommandLine& cl, std::ostream& out, std::ostream& err) {
   }
   const std::optional<RecordFilter> filter = FilterOf(cl, err);
   if (!filter) return kExitUsage;
-  const KindSource& source = KindSourceOf(kind->kind);
+  const Source& source = SourceOf(kind->kind);
   // A backup folder's index finds the kind's database and the log its
   // manifest stores; a folder of backups is not one of them.
   std::string file = path, wal;

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "model/Records.h"
+#include "sources/Collections.h"
 #include "sqlite/SqliteFile.h"
 
 namespace vantrel {

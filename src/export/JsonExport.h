@@ -11,7 +11,7 @@
 #include "export/Exporter.h"
 #include "export/ReportFacts.h"
 #include "model/ContactNames.h"
-#include "model/Records.h"
+#include "sources/Collections.h"
 
 namespace vantrel {
 

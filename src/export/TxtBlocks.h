@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "model/Records.h"
+#include "sources/Collections.h"
 
 namespace vantrel {
 

@@ -12,37 +12,11 @@
 #include "backup/BackupPlists.h"
 #include "backup/Discovery.h"
 #include "backup/EncryptedBackup.h"
-#include "load/Attachments.h"
-#include "load/EditHistory.h"
 #include "platform/ReadOnlyFile.h"
-#include "sources/calls/CallStore.h"
-#include "sqlite/ColumnNames.h"
 #include "sqlite/SqliteFile.h"
 
 namespace vantrel {
 namespace {
-
-LoaderStatus LoadMessages(const SqliteFile& db, Collections& into) {
-  const LoaderStatus status =
-      MessageLoader(db, into.liveMessages, into.deletedMessages, &into.messageTraces);
-  // Only a table that keeps edit histories gives records one to read: the
-  // walk over every record is spared the others.
-  const TableInfo* message = FindTable(db, "message");
-  if (message != nullptr && ColumnPosition(message->columns, "message_summary_info") != kNoColumn)
-    ReadEditHistories(into.liveMessages, into.deletedMessages);
-  return status;
-}
-
-LoaderStatus LoadContacts(const SqliteFile& db, Collections& into) {
-  return ContactLoader(db, into.contacts, into.deletedContacts);
-}
-
-// A calls database is either the call store of iOS 8+ or the iOS 6/7 table.
-LoaderStatus LoadCalls(const SqliteFile& db, Collections& into) {
-  const LoaderStatus store = CallStoreLoader(db, into.liveCalls, into.deletedCalls);
-  if (store != LoaderStatus::TableAbsent) return store;
-  return CallLoader(db, into.liveCalls, into.deletedCalls);
-}
 
 // Which files a path offers: a folder's databases found through its file
 // index, each with the log its manifest stores, or one file for every kind
@@ -64,7 +38,7 @@ struct PathSource {
       if (!PathExists(walPath)) walPath.clear();
     }
   }
-  KindDatabase FileOf(const KindSource& kind) const {
+  KindDatabase FileOf(const Source& kind) const {
     if (!isFolder) {
       KindDatabase single;
       single.path = path;
@@ -100,7 +74,7 @@ struct KindLoad {
 
   KindDatabase file;
 
-  bool Open(const KindSource& kind, const PathSource& source) {
+  bool Open(const Source& kind, const PathSource& source) {
     file = source.FileOf(kind);
     found = !file.path.empty();
     // An encrypted backup's database is read from its deciphered copy in
@@ -120,7 +94,7 @@ struct KindLoad {
     plainLog = std::move(plain.log);
     decryptionProblems = std::move(plain.problems);
   }
-  void Load(const KindSource& kind, Collections& into) {
+  void Load(const Source& kind, Collections& into) {
     if (opened) status = kind.load(*database, into);
     done = true;
   }
@@ -132,7 +106,7 @@ uint64_t SizeOf(const std::string& path) {
   return ec ? 0 : static_cast<uint64_t>(size);
 }
 
-SourceDatabase SourceOf(const KindSource& kind, const KindLoad& load) {
+SourceDatabase DatabaseRead(const Source& kind, const KindLoad& load) {
   SourceDatabase source;
   source.kind = kind.kind;
   source.path = load.file.path;
@@ -150,7 +124,7 @@ int Clamp(size_t n) {
 }
 
 // The kind's branch of the tree, when its loader found its table.
-void Report(const KindSource& kind, const Collections& data, LoadObserver& observer) {
+void Report(const Source& kind, const Collections& data, LoadObserver& observer) {
   const auto node = observer.AddCategory(kind.kind);
   for (const CategoryNode& child : kind.nodes) {
     if (child.alwaysShown || HasRecords(data, child.category))
@@ -180,7 +154,7 @@ std::string WithSlash(std::string folder) {
 
 }  // namespace
 
-KindDatabase LocateKindDatabase(const BackupFiles& files, const KindSource& kind) {
+KindDatabase LocateKindDatabase(const BackupFiles& files, const Source& kind) {
   const std::string folder = WithSlash(files.folder());
   // The manifest's word first: it names the file by domain and path whatever
   // the layout. A manifest that is damaged or lacks the entry leaves the
@@ -245,7 +219,7 @@ DecipheredDatabase DecipherKindDatabase(const BackupKeys& keys, const KindDataba
   return out;
 }
 
-std::string KindFileInFolder(const std::string& folder, const KindSource& kind) {
+std::string KindFileInFolder(const std::string& folder, const Source& kind) {
   BackupFiles files;
   files.Open(folder);
   const KindDatabase found = LocateKindDatabase(files, kind);
@@ -289,39 +263,6 @@ std::string NothingLoadedMessage(const std::string& path) {
   return WithVersion(kDatabasesMissingMessage, info.productVersion);
 }
 
-const std::vector<KindSource>& KindSources() {
-  // The address book and the calls are read on threads of their own while
-  // the messages load: each reader and its collections are its own. A phone
-  // upgraded from iOS 7 keeps its old call_history.db beside the call store,
-  // frozen at the upgrade: its calls are stale, so the store is read when it
-  // is there.
-  static const std::vector<KindSource> kinds = {
-      {.kind = RecordKind::Messages,
-       .backupFiles = {{"HomeDomain", "Library/SMS/sms.db"}},
-       .load = LoadMessages,
-       .nodes = {{{Category::DeletedMessages, false}, {Category::LiveMessages, false}}},
-       .ownThread = false},
-      {.kind = RecordKind::Contacts,
-       .backupFiles = {{"HomeDomain", "Library/AddressBook/AddressBook.sqlitedb"}},
-       .load = LoadContacts,
-       .nodes = {{{Category::DeletedContacts, false}, {Category::LiveContacts, true}}},
-       .ownThread = true},
-      {.kind = RecordKind::Calls,
-       .backupFiles = {{"HomeDomain", "Library/CallHistoryDB/CallHistory.storedata"},
-                       {"WirelessDomain", "Library/CallHistory/call_history.db"}},
-       .load = LoadCalls,
-       .nodes = {{{Category::DeletedCalls, true}, {Category::LiveCalls, true}}},
-       .ownThread = true},
-  };
-  return kinds;
-}
-
-const KindSource& KindSourceOf(RecordKind kind) {
-  for (const KindSource& source : KindSources())
-    if (source.kind == kind) return source;
-  throw std::logic_error("no source for a record kind");
-}
-
 namespace {
 
 // What went wrong with Manifest.db of an unlocked backup, for the message.
@@ -353,7 +294,7 @@ LoadResult LoadBackup(const std::string& path, LoadObserver& observer, const Bac
     if (std::string problem = ManifestProblem(source.files); !problem.empty())
       result.decryptionProblems.push_back(std::move(problem));
   }
-  const std::vector<KindSource>& kinds = KindSources();
+  const std::vector<Source>& kinds = Sources();
   Collections& data = result.collections;
 
   observer.BeginProgress();
@@ -371,7 +312,7 @@ LoadResult LoadBackup(const std::string& path, LoadObserver& observer, const Bac
 
   bool loaded = false, found = false;
   for (size_t k = 0; k < kinds.size(); ++k) {
-    const KindSource& kind = kinds[k];
+    const Source& kind = kinds[k];
     KindLoad& load = loads[k];
     if (kind.ownThread) {
       load.Join();
@@ -389,7 +330,7 @@ LoadResult LoadBackup(const std::string& path, LoadObserver& observer, const Bac
       result.decryptionProblems.push_back(std::move(problem));
     if (load.opened) {
       result.databaseDamage[static_cast<size_t>(kind.kind)] = Damage(*load.database);
-      result.sources.push_back(SourceOf(kind, load));
+      result.sources.push_back(DatabaseRead(kind, load));
     }
     if (load.opened && load.status != LoaderStatus::TableAbsent) {
       loaded = true;
@@ -397,8 +338,10 @@ LoadResult LoadBackup(const std::string& path, LoadObserver& observer, const Bac
     }
     observer.StepProgress();
   }
-  // Attachments are files of the backup beside the message database.
-  if (source.isFolder) LocateAttachments(source.files, data);
+  if (source.isFolder) {
+    for (const Source& kind : kinds)
+      if (kind.findFilesInBackup) kind.findFilesInBackup(source.files, data);
+  }
   observer.EndProgress();
 
   if (loaded) {

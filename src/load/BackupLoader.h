@@ -1,7 +1,7 @@
 // The load driver: turns one chosen path (a device backup folder, or a single
 // database file) into the record collections and one category branch per
 // kind, driving the presentation only through LoadObserver. What it reads is
-// a table of kinds (KindSources): which file each kind needs, which loader
+// a table of kinds (Sources): which file each kind needs, which loader
 // reads it and which categories it fills, so a new database layout is a new
 // row rather than new code.
 #pragma once
@@ -12,9 +12,9 @@
 #include <vector>
 
 #include "load/LoadObserver.h"
-#include "model/Records.h"
 #include "platform/ReadOnlyFile.h"
-#include "sources/Loaders.h"
+#include "sources/Collections.h"
+#include "sources/Source.h"
 #include "sqlite/SqliteFile.h"
 
 namespace vantrel {
@@ -52,32 +52,6 @@ inline constexpr char kFileNotFoundMessage[] = "没有找到文件";
 // backup folder's Manifest.plist says the backup is encrypted, but no
 // unlocked keys were given to the load.
 inline constexpr char kEncryptedBackupMessage[] = "此备份已加密，需要输入备份密码才能读取！";
-
-// A category node of a kind, in tree order.
-struct CategoryNode {
-  Category category;
-  bool alwaysShown;  // shown even when the load found none of it (else only with records)
-};
-
-// A file of the phone as a backup names it: its domain and its path there.
-struct BackupFileRef {
-  const char* domain;        // "HomeDomain"
-  const char* relativePath;  // "Library/SMS/sms.db"
-};
-
-// One row of the kinds table.
-struct KindSource {
-  RecordKind kind;
-  // The database's files in a backup folder, preferred first: the first the
-  // folder holds is read.
-  std::vector<BackupFileRef> backupFiles;
-  LoaderStatus (*load)(const SqliteFile& db, Collections& into);
-  std::array<CategoryNode, 2> nodes;
-  // Read on a thread of its own from the start of the load (when the machine
-  // has a second processor), and reported in its turn. Each kind opens its
-  // own reader and fills only its own collections, so any kind may be.
-  bool ownThread;
-};
 
 // Where a backup folder (path ending in '/') keeps the file of a backup
 // name: flat beside Info.plist (iOS 9 and older), else in the subfolder of
@@ -120,7 +94,7 @@ struct SourceDatabase {
 // does not list it), the first found under its hashed name by BackupFilePath.
 // The log is taken only when the index has it as an entry of its own (the
 // manifest lists it, or for a folder without one, its hashed name exists).
-KindDatabase LocateKindDatabase(const BackupFiles& files, const KindSource& kind);
+KindDatabase LocateKindDatabase(const BackupFiles& files, const Source& kind);
 
 // A kind's database of an encrypted backup deciphered into memory: file with
 // its paths replaced by those of the memory copies (path "" when the
@@ -135,12 +109,7 @@ DecipheredDatabase DecipherKindDatabase(const BackupKeys& keys, const KindDataba
 
 // The same for a folder path, with the index read here; when the folder holds
 // none of the kind's files, the flat path of the first one's hashed name.
-std::string KindFileInFolder(const std::string& folder, const KindSource& kind);
-
-// The kinds a load reads, in the order they are reported.
-const std::vector<KindSource>& KindSources();
-// The row of a kind.
-const KindSource& KindSourceOf(RecordKind kind);
+std::string KindFileInFolder(const std::string& folder, const Source& kind);
 
 enum class LoadStatus {
   Loaded,            // at least one kind's key table was found

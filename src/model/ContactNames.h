@@ -18,7 +18,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "model/Records.h"
+#include "sources/Collections.h"
 
 namespace vantrel {
 

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "model/ContactNames.h"
-#include "model/Records.h"
+#include "sources/Collections.h"
 
 namespace vantrel {
 

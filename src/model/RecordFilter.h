@@ -13,7 +13,7 @@
 #include <string>
 #include <string_view>
 
-#include "model/Records.h"
+#include "sources/Collections.h"
 
 namespace vantrel {
 

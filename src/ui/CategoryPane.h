@@ -20,7 +20,7 @@
 
 #include "model/ContactNames.h"
 #include "model/Conversations.h"
-#include "model/Records.h"
+#include "sources/Collections.h"
 #include "ui/CategoryTree.h"
 #include "ui/RecordListView.h"
 

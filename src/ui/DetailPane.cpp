@@ -11,7 +11,7 @@
 #include <set>
 
 #include "export/AttachmentCopy.h"
-#include "load/Attachments.h"
+#include "sources/messages/Attachments.h"
 #include "ui/DetailText.h"
 
 namespace vantrel {

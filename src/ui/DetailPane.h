@@ -17,7 +17,7 @@
 #include <string>
 
 #include "backup/EncryptedBackup.h"
-#include "model/Records.h"
+#include "sources/Collections.h"
 #include "ui/RecordListView.h"
 #include "ui/UserPrompts.h"
 

@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "model/Records.h"
+#include "sources/Collections.h"
 #include "ui/RecordTableModel.h"
 
 namespace vantrel {

@@ -24,7 +24,7 @@
 #include "model/ContactNames.h"
 #include "model/Conversations.h"
 #include "model/RecordFilter.h"
-#include "model/Records.h"
+#include "sources/Collections.h"
 
 namespace vantrel {
 

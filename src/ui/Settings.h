@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "model/Records.h"
+#include "sources/Collections.h"
 
 namespace vantrel {
 

@@ -13,7 +13,7 @@
 #include "fixtures/Encryption.h"
 #include "fixtures/Fixtures.h"
 #include "fixtures/Modern.h"
-#include "load/Attachments.h"
+#include "sources/messages/Attachments.h"
 #include "load/BackupLoader.h"
 
 namespace vantrel {

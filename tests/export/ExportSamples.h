@@ -2,7 +2,7 @@
 // breaks and an emoji in every kind of field a file carries.
 #pragma once
 
-#include "model/Records.h"
+#include "sources/Collections.h"
 
 namespace vantrel::testing {
 

@@ -195,14 +195,14 @@ TEST_F(LoadBackupTest, NestedNamesAndTheCallStoreBeforeTheLegacyFile) {
   old.callCount = 20;
   fixtures::BuildCallsDb(folder + "2b/" + kCallsDatabaseName, old);
 
-  EXPECT_EQ(KindFileInFolder(folder, KindSourceOf(RecordKind::Calls)),
+  EXPECT_EQ(KindFileInFolder(folder, SourceOf(RecordKind::Calls)),
             folder + "5a/" + kCallStoreDatabaseName);
-  EXPECT_EQ(KindFileInFolder(folder, KindSourceOf(RecordKind::Contacts)),
+  EXPECT_EQ(KindFileInFolder(folder, SourceOf(RecordKind::Contacts)),
             folder + kContactsDatabaseName);  // absent: the flat name, as before
   // Without a manifest no log is taken for a database.
   BackupFiles files;
   files.Open(folder);
-  EXPECT_EQ(LocateKindDatabase(files, KindSourceOf(RecordKind::Messages)).walPath, "");
+  EXPECT_EQ(LocateKindDatabase(files, SourceOf(RecordKind::Messages)).walPath, "");
   EXPECT_EQ(BackupFilePath(folder, kContactsDatabaseName), "");
 
   RecordingObserver observer;
@@ -343,9 +343,9 @@ TEST_F(LoadBackupTest, ManifestDbBackupLoadsThroughItsIndex) {
   BackupFiles files;
   ASSERT_EQ(files.Open(truth.folder), BackupFilesStatus::Ok);
   ASSERT_EQ(files.layout(), BackupLayout::ManifestDb);
-  EXPECT_EQ(LocateKindDatabase(files, KindSourceOf(RecordKind::Messages)).path, truth.messagesPath);
-  EXPECT_EQ(LocateKindDatabase(files, KindSourceOf(RecordKind::Calls)).path, truth.callsPath);
-  EXPECT_EQ(LocateKindDatabase(files, KindSourceOf(RecordKind::Contacts)).path, truth.contactsPath);
+  EXPECT_EQ(LocateKindDatabase(files, SourceOf(RecordKind::Messages)).path, truth.messagesPath);
+  EXPECT_EQ(LocateKindDatabase(files, SourceOf(RecordKind::Calls)).path, truth.callsPath);
+  EXPECT_EQ(LocateKindDatabase(files, SourceOf(RecordKind::Contacts)).path, truth.contactsPath);
 
   RecordingObserver observer;
   const LoadResult loaded = LoadBackup(truth.folder, observer);
@@ -390,10 +390,10 @@ TEST_F(LoadBackupTest, BackupReadsTheLogItsManifestLists) {
     BackupFiles files;
     ASSERT_EQ(files.Open(truth.folder), BackupFilesStatus::Ok);
     ASSERT_EQ(files.layout(), mbdb ? BackupLayout::ManifestMbdb : BackupLayout::ManifestDb);
-    const KindDatabase sms = LocateKindDatabase(files, KindSourceOf(RecordKind::Messages));
+    const KindDatabase sms = LocateKindDatabase(files, SourceOf(RecordKind::Messages));
     EXPECT_EQ(sms.path, truth.messagesPath);
     EXPECT_EQ(sms.walPath, truth.walPath);
-    EXPECT_EQ(LocateKindDatabase(files, KindSourceOf(RecordKind::Contacts)).walPath, "");
+    EXPECT_EQ(LocateKindDatabase(files, SourceOf(RecordKind::Contacts)).walPath, "");
 
     RecordingObserver observer;
     const LoadResult loaded = LoadBackup(truth.folder, observer);

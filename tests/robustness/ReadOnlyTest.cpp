@@ -282,7 +282,7 @@ TEST(ReadOnly, SourcesWriteFilesOnlyInTheExporter) {
   const std::map<std::string, std::string> allowed = {
       {"src/ui/Application.cpp", "saves the --screenshot image where the user asked"},
       {"src/cli/BackupCommands.cpp", "creates the export output folder"},
-      {"src/load/Attachments.cpp",
+      {"src/sources/messages/Attachments.cpp",
        "writes an attachment's plain bytes where the user asked (export, save, open)"},
       {"src/ui/Settings.cpp", "keeps the window's settings in the user's configuration folder"},
       {"src/ui/Settings.h", "holds the QSettings store Settings.cpp writes"},

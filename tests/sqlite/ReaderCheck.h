@@ -16,7 +16,7 @@
 
 #include "carve/RowReader.h"
 #include "fixtures/Fixtures.h"
-#include "model/Records.h"
+#include "sources/Collections.h"
 #include "platform/Text.h"
 #include "sqlite/SqliteFile.h"
 

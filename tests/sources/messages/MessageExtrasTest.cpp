@@ -14,7 +14,7 @@
 #include "fixtures/Fixtures.h"
 #include "fixtures/Modern.h"
 #include "load/BackupLoader.h"
-#include "load/EditHistory.h"
+#include "sources/messages/EditHistory.h"
 #include "load/LoadObserver.h"
 #include "sources/Loaders.h"
 #include "sqlite/SqliteFile.h"

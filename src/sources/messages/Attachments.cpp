@@ -1,4 +1,4 @@
-#include "load/Attachments.h"
+#include "sources/messages/Attachments.h"
 
 #include <cerrno>
 #include <filesystem>

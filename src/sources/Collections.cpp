@@ -1,4 +1,4 @@
-#include "model/Records.h"
+#include "sources/Collections.h"
 
 namespace vantrel {
 namespace {

@@ -11,7 +11,7 @@
 
 #include "backup/BackupFiles.h"
 #include "backup/EncryptedBackup.h"
-#include "model/Records.h"
+#include "sources/Collections.h"
 
 namespace vantrel {
 

@@ -1,4 +1,4 @@
-#include "load/EditHistory.h"
+#include "sources/messages/EditHistory.h"
 
 #include <cmath>
 

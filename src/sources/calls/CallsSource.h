@@ -1,0 +1,10 @@
+// The calls source's descriptor (sources/Source.h).
+#pragma once
+
+#include "sources/Source.h"
+
+namespace vantrel {
+
+Source CallsSource();
+
+}  // namespace vantrel

@@ -1,0 +1,10 @@
+// The contacts source's descriptor (sources/Source.h).
+#pragma once
+
+#include "sources/Source.h"
+
+namespace vantrel {
+
+Source ContactsSource();
+
+}  // namespace vantrel
