@@ -75,23 +75,6 @@ BackupKeys UnlockManifestPlist(std::string_view manifestPlist, std::string_view 
   return Unlock(LoadPropertyList(manifestPlist), password);
 }
 
-std::string UnlockFailureText(BackupUnlockStatus status) {
-  switch (status) {
-    case BackupUnlockStatus::Unlocked:
-    case BackupUnlockStatus::NotEncrypted:
-      return {};
-    case BackupUnlockStatus::NoKeybag:
-      return "此备份已加密，但 Manifest.plist 中没有可读的密钥包（BackupKeyBag），无法解密。";
-    case BackupUnlockStatus::KeybagDamaged:
-      return "此备份的密钥包（BackupKeyBag）已损坏，无法解密。";
-    case BackupUnlockStatus::WrongPassword:
-      return "备份密码不正确";
-    case BackupUnlockStatus::ManifestKeyDamaged:
-      return "此备份的 Manifest.db 密钥（ManifestKey）无法解开，Manifest.plist 可能已损坏。";
-  }
-  return {};
-}
-
 SecretBytes UnwrapFileKey(const BackupKeys& keys, std::string_view storedKey) {
   if (storedKey.size() < 4 + 24) return SecretBytes();
   const uint32_t protectionClass = static_cast<uint8_t>(storedKey[0]) |
@@ -162,24 +145,6 @@ DecryptedFile DecryptBackupFile(const BackupKeys& keys, const std::string& path,
   }
   const size_t slash = path.find_last_of('/');
   return DecryptFileToMemory(key, path, slash == std::string::npos ? path : path.substr(slash + 1));
-}
-
-std::string DecryptFailureText(DecryptStatus status, const std::string& name) {
-  switch (status) {
-    case DecryptStatus::Ok:
-      return {};
-    case DecryptStatus::NoKey:
-      return "无法解密 " + name + "：备份清单中没有此文件的密钥。";
-    case DecryptStatus::KeyNotUnwrapped:
-      return "无法解密 " + name + "：此文件的密钥无法解开，备份清单可能已损坏。";
-    case DecryptStatus::Unreadable:
-      return "无法解密 " + name + "：文件无法读取。";
-    case DecryptStatus::Damaged:
-      return "无法解密 " + name + "：文件已损坏（长度或填充不正确）。";
-    case DecryptStatus::NoMemory:
-      return "无法解密 " + name + "：内存不足。";
-  }
-  return {};
 }
 
 }  // namespace vantrel

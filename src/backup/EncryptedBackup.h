@@ -56,9 +56,6 @@ BackupKeys UnlockBackup(const std::string& folder, std::string_view password);
 // The same from Manifest.plist's bytes (tests and fuzzing).
 BackupKeys UnlockManifestPlist(std::string_view manifestPlist, std::string_view password);
 
-// A user's sentence for an unlock that failed.
-std::string UnlockFailureText(BackupUnlockStatus status);
-
 enum class DecryptStatus {
   Ok,
   NoKey,            // the manifest gives the file no wrapped key
@@ -66,6 +63,18 @@ enum class DecryptStatus {
   Unreadable,       // the file cannot be read
   Damaged,          // its length or padding is wrong: a damaged or cut file
   NoMemory,         // no memory file could be made or filled
+  // Deciphered, but to no readable database: a wrong key or a damaged file.
+  // Said by whoever opens the plain bytes, never by the deciphering itself.
+  NotADatabase,
+};
+
+// A file that could not be deciphered, and so is missing from what was
+// read: why, and the phone's path of it ("Library/SMS/sms.db", "Manifest.db").
+struct DecryptionProblem {
+  DecryptStatus status = DecryptStatus::Ok;
+  std::string name;
+
+  bool operator==(const DecryptionProblem&) const = default;
 };
 
 // A deciphered file: status and, when Ok, the memory file with its bytes.
@@ -85,9 +94,5 @@ DecryptedFile DecryptFileToMemory(const SecretBytes& key, const std::string& pat
 // The same with the file's stored wrapped key.
 DecryptedFile DecryptBackupFile(const BackupKeys& keys, const std::string& path,
                                 std::string_view storedKey, bool hasKey);
-
-// A user's sentence for a file that could not be deciphered; name is the
-// phone's path of the file ("Library/SMS/sms.db").
-std::string DecryptFailureText(DecryptStatus status, const std::string& name);
 
 }  // namespace vantrel

@@ -20,6 +20,7 @@
 #include "export/HtmlReport.h"
 #include "export/JsonExport.h"
 #include "export/ReportFacts.h"
+#include "export/StatusTexts.h"
 #include "sources/messages/Attachments.h"
 #include "load/BackupLoader.h"
 #include "platform/LeftToExit.h"
@@ -55,7 +56,7 @@ class CliObserver : public LoadObserver {
     int count;
   };
   const std::vector<Node>& nodes() const { return nodes_; }
-  const std::vector<std::string>& messages() const { return messages_; }
+  const std::vector<LoadMessage>& messages() const { return messages_; }
 
   void BeginProgress() override {
     step_ = 0;
@@ -74,7 +75,7 @@ class CliObserver : public LoadObserver {
     nodes_.push_back({category, count});
   }
   void ExpandCategory(CategoryHandle) override {}
-  void ShowMessage(const std::string& text) override { messages_.push_back(text); }
+  void ShowMessage(const LoadMessage& message) override { messages_.push_back(message); }
 
  private:
   void Draw() {
@@ -89,7 +90,7 @@ class CliObserver : public LoadObserver {
   bool progress_;
   int step_ = 0;
   std::vector<Node> nodes_;
-  std::vector<std::string> messages_;
+  std::vector<LoadMessage> messages_;
 };
 
 // A node as summary and --category name it: "短信/删除数据".
@@ -112,8 +113,8 @@ int Load(const std::string& path, const CommandLine& cl, LoadResult& loaded, Cli
     case LoadStatus::Loaded:
       // An encrypted backup's file that could not be deciphered is missing
       // from the output: said, though the rest loaded.
-      for (const std::string& problem : loaded.decryptionProblems)
-        err << "vantrel-cli: " << problem << "\n";
+      for (const DecryptionProblem& problem : loaded.decryptionProblems)
+        err << "vantrel-cli: " << DecryptionProblemText(problem) << "\n";
       return kExitOk;
     case LoadStatus::NotFound:
       err << "vantrel-cli: " << path << ": " << kFileNotFoundMessage << "\n";
@@ -124,8 +125,10 @@ int Load(const std::string& path, const CommandLine& cl, LoadResult& loaded, Cli
     case LoadStatus::Encrypted:
       break;
   }
-  for (const std::string& m : observer.messages()) err << "vantrel-cli: " << m << "\n";
-  if (observer.messages().empty()) err << "vantrel-cli: " << NothingLoadedMessage(path) << "\n";
+  for (const LoadMessage& m : observer.messages())
+    err << "vantrel-cli: " << LoadMessageText(m) << "\n";
+  if (observer.messages().empty())
+    err << "vantrel-cli: " << LoadMessageText(NothingLoaded(path)) << "\n";
   return kExitNoData;
 }
 
@@ -303,7 +306,7 @@ int RunExport(const CommandLine& cl, std::ostream& out, std::ostream& err) {
     AttachmentCopier decipher;
     if (keys)
       decipher = [&keys](const MessageAttachment& a, const std::string& target) {
-        return CopyPlainAttachment(a, target, &*keys);
+        return CopyAttachmentOut(a, target, &*keys);
       };
     const AttachmentCopyResult copied =
         CopyAttachments(loaded.collections, outdir + "/attachments", decipher);

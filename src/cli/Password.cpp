@@ -8,6 +8,7 @@
 #include <ostream>
 
 #include "cli/Cli.h"
+#include "export/StatusTexts.h"
 #include "platform/ReadOnlyFile.h"
 
 namespace vantrel {

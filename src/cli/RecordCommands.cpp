@@ -10,6 +10,7 @@
 #include "cli/Commands.h"
 #include "cli/Password.h"
 #include "export/CategoryNames.h"
+#include "export/StatusTexts.h"
 #include "load/BackupLoader.h"
 #include "model/ContactNames.h"
 #include "model/RecordFilter.h"
@@ -267,7 +268,8 @@ int RunRecords(const CommandLine& cl, std::ostream& out, std::ostream& err) {
     if (!found.domain.empty()) name = found.domain + "-" + found.relativePath;
     if (keys && !found.path.empty()) {
       plain = DecipherKindDatabase(*keys, found);
-      for (const std::string& problem : plain.problems) err << "vantrel-cli: " << problem << "\n";
+      for (const DecryptionProblem& problem : plain.problems)
+        err << "vantrel-cli: " << DecryptionProblemText(problem) << "\n";
       if (plain.file.path.empty()) return kExitNoData;
       file = plain.file.path;
       wal = plain.file.walPath;

@@ -6,6 +6,8 @@
 #include <filesystem>
 #include <system_error>
 
+#include "export/StatusTexts.h"
+
 namespace vantrel {
 namespace {
 
@@ -52,6 +54,30 @@ void CopyAll(const MessageList& records, const std::filesystem::path& folder,
 }
 
 }  // namespace
+
+std::string AttachmentCopyProblemText(const AttachmentCopyOutcome& outcome,
+                                      const MessageAttachment& attachment) {
+  switch (outcome.status) {
+    case AttachmentCopyStatus::Copied:
+      break;
+    case AttachmentCopyStatus::NotInBackup:
+      return "文件不在备份中";
+    case AttachmentCopyStatus::NeedsPassword:
+      return "文件在备份中已加密，需要备份密码";
+    case AttachmentCopyStatus::Undeciphered:
+      return DecryptionProblemText({outcome.decryption, attachment.filename});
+    case AttachmentCopyStatus::PlainUnreadable:
+      return "无法读取解密后的内容";
+    case AttachmentCopyStatus::SystemError:
+      return outcome.error.message();
+  }
+  return {};
+}
+
+std::string CopyAttachmentOut(const MessageAttachment& attachment, const std::string& target,
+                              const BackupKeys* keys) {
+  return AttachmentCopyProblemText(CopyPlainAttachment(attachment, target, keys), attachment);
+}
 
 std::string CopyFileTo(const std::string& from, const std::string& target) {
   std::error_code ec;

@@ -10,7 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "backup/EncryptedBackup.h"
 #include "sources/Collections.h"
+#include "sources/messages/Attachments.h"
 
 namespace vantrel {
 
@@ -43,10 +45,20 @@ std::string CopyToPrivateFolder(const MessageAttachment& attachment, const std::
                                 const std::string& prefix, const AttachmentCopier& copier,
                                 std::string& problem);
 
+// The reason in the user's words for an attachment copy that failed; "" for
+// one that was copied.
+std::string AttachmentCopyProblemText(const AttachmentCopyOutcome& outcome,
+                                      const MessageAttachment& attachment);
+
+// Copies an attachment out of the backup as CopyPlainAttachment does (an
+// enciphered one deciphered with keys, which may be null) and says how it
+// went: "" when done, else the reason. The copier for an encrypted backup.
+std::string CopyAttachmentOut(const MessageAttachment& attachment, const std::string& target,
+                              const BackupKeys* keys);
+
 // Copies every attachment of every message, live then deleted, into folder
 // (created when absent), each with copier (default: a plain file copy, which
-// refuses enciphered files; CopyPlainAttachment of backup/Attachments.h
-// deciphers them).
+// refuses enciphered files; CopyAttachmentOut deciphers them).
 AttachmentCopyResult CopyAttachments(const Collections& data, const std::string& folder,
                                      const AttachmentCopier& copier = {});
 

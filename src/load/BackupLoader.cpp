@@ -5,6 +5,7 @@
 #include <climits>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <thread>
 
@@ -60,7 +61,7 @@ struct KindLoad {
   LoaderStatus status = LoaderStatus::TableAbsent;
   // An encrypted backup's deciphered database and log, and what failed.
   MemoryFile plainDatabase, plainLog;
-  std::vector<std::string> decryptionProblems;
+  std::vector<DecryptionProblem> decryptionProblems;
 
   KindLoad() = default;
   KindLoad(const KindLoad&) = delete;
@@ -200,7 +201,7 @@ DecipheredDatabase DecipherKindDatabase(const BackupKeys& keys, const KindDataba
   out.file = file;
   DecryptedFile main = DecryptBackupFile(keys, file.path, file.storedKey, file.hasKey);
   if (main.status != DecryptStatus::Ok) {
-    out.problems.push_back(DecryptFailureText(main.status, file.name));
+    out.problems.push_back({main.status, file.name});
     out.file.path.clear();
     out.file.walPath.clear();
     return out;
@@ -210,7 +211,7 @@ DecipheredDatabase DecipherKindDatabase(const BackupKeys& keys, const KindDataba
   if (file.walPath.empty()) return out;
   DecryptedFile log = DecryptBackupFile(keys, file.walPath, file.walStoredKey, file.walHasKey);
   if (log.status != DecryptStatus::Ok) {
-    out.problems.push_back(DecryptFailureText(log.status, file.walName));
+    out.problems.push_back({log.status, file.walName});
     out.file.walPath.clear();
     return out;
   }
@@ -243,40 +244,24 @@ std::vector<std::string> BackupsHeldIn(const std::string& folder) {
   return held;
 }
 
-namespace {
-
-std::string WithVersion(const char* text, const std::string& version) {
-  std::string message = text;
-  const size_t at = message.find("<V>");
-  if (at != std::string::npos) message.replace(at, 3, version);
-  return message;
-}
-
-}  // namespace
-
-std::string NothingLoadedMessage(const std::string& path) {
-  if (!IsDirectory(path)) return kNothingReadableMessage;
+LoadMessage NothingLoaded(const std::string& path) {
+  if (!IsDirectory(path)) return {LoadProblem::NothingReadable};
   const InfoPlistFacts info = ReadInfoPlist(path);
-  if (info.productVersion.empty()) return kNothingReadableMessage;
+  if (info.productVersion.empty()) return {LoadProblem::NothingReadable};
   const int major = info.IosMajor();
-  if (major > 0 && major <= 5) return WithVersion(kTooOldVersionMessage, info.productVersion);
-  return WithVersion(kDatabasesMissingMessage, info.productVersion);
+  if (major > 0 && major <= 5) return {LoadProblem::TooOldVersion, info.productVersion};
+  return {LoadProblem::DatabasesMissing, info.productVersion};
 }
 
 namespace {
 
 // What went wrong with Manifest.db of an unlocked backup, for the message.
-std::string ManifestProblem(const BackupFiles& files) {
-  if (files.status() != BackupFilesStatus::ManifestUndeciphered) return {};
-  if (files.manifestDecryption() != DecryptStatus::Ok)
-    return DecryptFailureText(files.manifestDecryption(), "Manifest.db");
-  return "Manifest.db 解密后不是可读的数据库：密钥或文件已损坏。";
-}
-
-std::string JoinLines(const std::vector<std::string>& lines) {
-  std::string text;
-  for (const std::string& line : lines) text += (text.empty() ? "" : "\n") + line;
-  return text;
+std::optional<DecryptionProblem> ManifestProblem(const BackupFiles& files) {
+  if (files.status() != BackupFilesStatus::ManifestUndeciphered) return std::nullopt;
+  // Deciphered without a fault, yet unreadable: the key or the file is bad.
+  if (files.manifestDecryption() == DecryptStatus::Ok)
+    return DecryptionProblem{DecryptStatus::NotADatabase, "Manifest.db"};
+  return DecryptionProblem{files.manifestDecryption(), "Manifest.db"};
 }
 
 }  // namespace
@@ -291,8 +276,8 @@ LoadResult LoadBackup(const std::string& path, LoadObserver& observer, const Bac
   }
   const PathSource source(path, keys);
   if (source.keys) {
-    if (std::string problem = ManifestProblem(source.files); !problem.empty())
-      result.decryptionProblems.push_back(std::move(problem));
+    if (std::optional<DecryptionProblem> problem = ManifestProblem(source.files))
+      result.decryptionProblems.push_back(std::move(*problem));
   }
   const std::vector<Source>& kinds = Sources();
   Collections& data = result.collections;
@@ -326,7 +311,7 @@ LoadResult LoadBackup(const std::string& path, LoadObserver& observer, const Bac
       load.Load(kind, data);
     }
     found |= load.found;
-    for (std::string& problem : load.decryptionProblems)
+    for (DecryptionProblem& problem : load.decryptionProblems)
       result.decryptionProblems.push_back(std::move(problem));
     if (load.opened) {
       result.databaseDamage[static_cast<size_t>(kind.kind)] = Damage(*load.database);
@@ -349,17 +334,17 @@ LoadResult LoadBackup(const std::string& path, LoadObserver& observer, const Bac
     // Some kinds loaded, but a database that could not be deciphered is
     // missing from what is shown: the user is told which.
     if (!result.decryptionProblems.empty())
-      observer.ShowMessage(JoinLines(result.decryptionProblems));
+      observer.ShowMessage({LoadProblem::Undeciphered, {}, result.decryptionProblems});
   } else if (!result.decryptionProblems.empty()) {
     result.status = LoadStatus::NothingSupported;
-    observer.ShowMessage(JoinLines(result.decryptionProblems));
+    observer.ShowMessage({LoadProblem::Undeciphered, {}, result.decryptionProblems});
   } else if (source.isFolder && !source.keys && IsEncryptedBackup(path)) {
     result.status = LoadStatus::Encrypted;
-    observer.ShowMessage(kEncryptedBackupMessage);
+    observer.ShowMessage({LoadProblem::Encrypted});
   } else {
     result.status = LoadStatus::NothingSupported;
     // A backup whose databases are there but unreadable is not said to lack them.
-    observer.ShowMessage(found ? std::string(kNothingReadableMessage) : NothingLoadedMessage(path));
+    observer.ShowMessage(found ? LoadMessage{LoadProblem::NothingReadable} : NothingLoaded(path));
   }
   return result;
 }

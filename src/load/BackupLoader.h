@@ -31,28 +31,6 @@ inline constexpr char kCallsDatabaseName[] = "2b2b0084a1bc3a5ac8c27afdf14afb42c6
 // SHA-1 of "HomeDomain-Library/CallHistoryDB/CallHistory.storedata".
 inline constexpr char kCallStoreDatabaseName[] = "5a4935c78a5255723f707230a451d79c540d2741";
 
-// Shown when no loader found its table in anything the path offered and
-// nothing says which iOS made it (a single file, a folder without Info.plist).
-inline constexpr char kNothingReadableMessage[] =
-    "没有找到可读取的短信、通讯录或通话记录数据库！本软件读取 iOS 6 至 iOS 18 的未加密备份。";
-// The same for a backup whose Info.plist names its iOS version ("<V>" stands
-// for it, e.g. "14.3"): a version older than the oldest one read, or a backup
-// that lacks the databases.
-inline constexpr char kTooOldVersionMessage[] =
-    "此备份来自 iOS <V>，本软件无法读取 iOS 5 及更早版本的备份，只能读取 iOS 6 至 iOS 18 的备份。";
-inline constexpr char kDatabasesMissingMessage[] =
-    "此备份来自 iOS <V>，但备份中没有找到短信、通讯录或通话记录数据库！";
-// Said (with the list of backups) when the chosen folder holds backups
-// rather than being one.
-inline constexpr char kFolderOfBackupsMessage[] =
-    "此文件夹中存放的是多个备份，请从中选择一个备份文件夹：";
-// Shown by the caller when the chosen path does not exist.
-inline constexpr char kFileNotFoundMessage[] = "没有找到文件";
-// Shown instead of the unsupported-version message when nothing loaded and the
-// backup folder's Manifest.plist says the backup is encrypted, but no
-// unlocked keys were given to the load.
-inline constexpr char kEncryptedBackupMessage[] = "此备份已加密，需要输入备份密码才能读取！";
-
 // Where a backup folder (path ending in '/') keeps the file of a backup
 // name: flat beside Info.plist (iOS 9 and older), else in the subfolder of
 // the name's first two hex digits (iOS 10 and later). "" when neither exists.
@@ -99,11 +77,11 @@ KindDatabase LocateKindDatabase(const BackupFiles& files, const Source& kind);
 // A kind's database of an encrypted backup deciphered into memory: file with
 // its paths replaced by those of the memory copies (path "" when the
 // database could not be deciphered; walPath "" when its log could not), and
-// a sentence per file that failed. The copies live as long as this does.
+// each file that failed. The copies live as long as this does.
 struct DecipheredDatabase {
   KindDatabase file;
   MemoryFile database, log;
-  std::vector<std::string> problems;
+  std::vector<DecryptionProblem> problems;
 };
 DecipheredDatabase DecipherKindDatabase(const BackupKeys& keys, const KindDatabase& file);
 
@@ -129,9 +107,9 @@ struct LoadResult {
   std::vector<std::string> heldBackups;
   // Every database file that opened, in the order of the kinds.
   std::vector<SourceDatabase> sources;
-  // An encrypted backup: a sentence per file that could not be deciphered
-  // (Manifest.db, a database or its log), in the order met.
-  std::vector<std::string> decryptionProblems;
+  // An encrypted backup: each file that could not be deciphered (Manifest.db,
+  // a database or its log), in the order met.
+  std::vector<DecryptionProblem> decryptionProblems;
 };
 
 // Whether folder is itself a backup: it holds Info.plist, Manifest.plist,
@@ -144,7 +122,7 @@ std::vector<std::string> BackupsHeldIn(const std::string& folder);
 
 // The message for a load that found nothing, from what the folder's
 // Info.plist says (its iOS version) when it has one.
-std::string NothingLoadedMessage(const std::string& path);
+LoadMessage NothingLoaded(const std::string& path);
 
 // Loads path. A directory is a backup folder: its file index (BackupFiles)
 // finds each kind's database by domain and path, with its "-wal" when the
@@ -152,7 +130,7 @@ std::string NothingLoadedMessage(const std::string& path);
 // kind's loader, with "<file>-wal" beside it when that exists. Progress: two
 // steps per kind whose database opens, one per kind whose database does not
 // (six when all three open). At most one message is shown: the
-// encrypted-backup one or NothingLoadedMessage, only when no kind loaded. A
+// encrypted-backup one or NothingLoaded, only when no kind loaded. A
 // path that does not exist returns NotFound at once; a folder that holds
 // backups without being one returns FolderOfBackups at once, the observer
 // left alone.
@@ -161,7 +139,7 @@ std::string NothingLoadedMessage(const std::string& path);
 // its Manifest.db and databases are deciphered into memory, never to disk.
 // Files that could not be deciphered are listed in decryptionProblems and
 // said in the one message (also when other kinds loaded). Without unlocked
-// keys an encrypted backup loads nothing and says kEncryptedBackupMessage.
+// keys an encrypted backup loads nothing and says LoadProblem::Encrypted.
 LoadResult LoadBackup(const std::string& path, LoadObserver& observer,
                       const BackupKeys* keys = nullptr);
 

@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "load/LoadMessage.h"
 #include "sources/Collections.h"
 
 namespace vantrel {
@@ -25,8 +26,9 @@ class LoadObserver {
   // A child node under the kind's node showing how many records a category holds.
   virtual void AddCount(CategoryHandle parent, Category category, int count) = 0;
   virtual void ExpandCategory(CategoryHandle category) = 0;
-  // A modal OK message captioned "Vantrel For iPhone Backup".
-  virtual void ShowMessage(const std::string& text) = 0;
+  // What the load has to tell the user, once, after the progress ends; the
+  // window says it in a modal OK message, the command line on stderr.
+  virtual void ShowMessage(const LoadMessage& message) = 0;
 };
 
 }  // namespace vantrel

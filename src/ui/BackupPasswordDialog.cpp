@@ -12,6 +12,7 @@
 
 #include <thread>
 
+#include "export/StatusTexts.h"
 #include "load/BackupLoader.h"
 
 namespace vantrel {

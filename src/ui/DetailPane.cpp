@@ -95,7 +95,7 @@ bool DetailPane::SaveAttachment(int index, const std::string& target, std::strin
   else if (target.empty())
     reason = "没有给出文件名";
   else
-    reason = CopyPlainAttachment(shown_[static_cast<size_t>(index)], target, keys_.get());
+    reason = CopyAttachmentOut(shown_[static_cast<size_t>(index)], target, keys_.get());
   if (problem) *problem = reason;
   return reason.empty();
 }
@@ -109,7 +109,7 @@ std::string DetailPane::AttachmentCopy(int index, std::string* problem) const {
         (QDir::tempPath() + "/vantrel-attachments").toStdString(),
         std::to_string(QCoreApplication::applicationPid()),
         [this](const MessageAttachment& a, const std::string& target) {
-          return CopyPlainAttachment(a, target, keys_.get());
+          return CopyAttachmentOut(a, target, keys_.get());
         },
         reason);
   }

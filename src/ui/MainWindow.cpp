@@ -16,6 +16,7 @@
 #include "export/CategoryNames.h"
 #include "export/HtmlReport.h"
 #include "export/JsonExport.h"
+#include "export/StatusTexts.h"
 #include "platform/ReadOnlyFile.h"
 #include "platform/Text.h"
 #include "ui/Artwork.h"
@@ -485,8 +486,8 @@ void MainWindow::ExpandCategory(CategoryHandle category) {
   treePane_->ExpandCategory(category);
 }
 
-void MainWindow::ShowMessage(const std::string& text) {
-  prompts_.ShowMessage(text);
+void MainWindow::ShowMessage(const LoadMessage& message) {
+  prompts_.ShowMessage(LoadMessageText(message));
 }
 
 }  // namespace vantrel

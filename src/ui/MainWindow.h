@@ -68,7 +68,7 @@ class MainWindow : public QMainWindow, public LoadObserver {
   CategoryHandle AddCategory(RecordKind kind) override;
   void AddCount(CategoryHandle parent, Category category, int count) override;
   void ExpandCategory(CategoryHandle category) override;
-  void ShowMessage(const std::string& text) override;
+  void ShowMessage(const LoadMessage& message) override;
 
   // Panes, bars and data, for start-up and tests.
   CategoryPane& treePane() { return *treePane_; }

@@ -3,6 +3,7 @@
 // compared with their unencrypted twins, built from the same databases.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -10,6 +11,7 @@
 #include "backup/EncryptedBackup.h"
 #include "backup/Keybag.h"
 #include "export/Exporter.h"
+#include "export/StatusTexts.h"
 #include "fixtures/Encryption.h"
 #include "fixtures/Fixtures.h"
 #include "fixtures/Modern.h"
@@ -210,9 +212,9 @@ class QuietObserver : public LoadObserver {
     counts.emplace_back(category, count);
   }
   void ExpandCategory(CategoryHandle) override {}
-  void ShowMessage(const std::string& text) override { messages.push_back(text); }
+  void ShowMessage(const LoadMessage& message) override { messages.push_back(message); }
   std::vector<std::pair<Category, int>> counts;
-  std::vector<std::string> messages;
+  std::vector<LoadMessage> messages;
 };
 
 // Every file below root with its bytes and modification time.
@@ -294,7 +296,7 @@ TEST(EncryptedBackup, LoadsExactlyAsItsUnencryptedTwinInBothEras) {
 
     const LoadResult noKey = LoadBackup(t.locked.folder, noKeySeen);
     EXPECT_EQ(noKey.status, LoadStatus::Encrypted);
-    EXPECT_EQ(noKeySeen.messages, std::vector<std::string>{kEncryptedBackupMessage});
+    EXPECT_EQ(noKeySeen.messages, std::vector<LoadMessage>{{LoadProblem::Encrypted}});
 
     EXPECT_EQ(UnlockBackup(t.locked.folder, "张伟 backup-2025").status,
               BackupUnlockStatus::WrongPassword);
@@ -332,10 +334,19 @@ TEST(EncryptedBackup, DamageIsSaidAndNothingIsWritten) {
     EXPECT_EQ(Snapshot(b.folder), before);
     return r;
   };
-  auto contains = [](const std::vector<std::string>& lines, const std::string& part) {
-    for (const std::string& l : lines)
-      if (l.find(part) != std::string::npos) return true;
-    return false;
+  auto contains = [](const std::vector<DecryptionProblem>& problems,
+                     const DecryptionProblem& problem) {
+    return std::find(problems.begin(), problems.end(), problem) != problems.end();
+  };
+  auto names = [](const std::vector<DecryptionProblem>& problems, const std::string& part) {
+    return std::any_of(problems.begin(), problems.end(), [&](const DecryptionProblem& p) {
+      return p.name.find(part) != std::string::npos;
+    });
+  };
+  // The one message shown is the list of files that did not decipher.
+  auto said = [](const QuietObserver& seen, const LoadResult& r) {
+    return seen.messages ==
+           std::vector<LoadMessage>{{LoadProblem::Undeciphered, {}, r.decryptionProblems}};
   };
 
   {  // A cut database and a spoiled last block of the address book: damaged; calls still load.
@@ -349,11 +360,9 @@ TEST(EncryptedBackup, DamageIsSaidAndNothingIsWritten) {
     QuietObserver seen;
     const LoadResult r = load(t.locked, seen);
     EXPECT_EQ(r.status, LoadStatus::Loaded);
-    ASSERT_EQ(seen.messages.size(), 1u);
-    EXPECT_NE(
-        seen.messages[0].find(DecryptFailureText(DecryptStatus::Damaged, "Library/SMS/sms.db")),
-        std::string::npos);
-    EXPECT_TRUE(contains(r.decryptionProblems, "AddressBook.sqlitedb"));
+    EXPECT_TRUE(said(seen, r));
+    EXPECT_TRUE(contains(r.decryptionProblems, {DecryptStatus::Damaged, "Library/SMS/sms.db"}));
+    EXPECT_TRUE(names(r.decryptionProblems, "AddressBook.sqlitedb"));
     EXPECT_TRUE(r.collections.liveMessages.empty());
     EXPECT_FALSE(r.collections.liveCalls.empty());
   }
@@ -367,7 +376,7 @@ TEST(EncryptedBackup, DamageIsSaidAndNothingIsWritten) {
     QuietObserver seen;
     const LoadResult r = load(t.locked, seen);
     EXPECT_EQ(r.decryptionProblems.front(),
-              DecryptFailureText(DecryptStatus::NoKey, "Library/SMS/sms.db"));
+              (DecryptionProblem{DecryptStatus::NoKey, "Library/SMS/sms.db"}));
     EXPECT_TRUE(r.collections.liveMessages.empty());
   }
   {  // The class key of the files does not unwrap: each file's key fails.
@@ -375,9 +384,9 @@ TEST(EncryptedBackup, DamageIsSaidAndNothingIsWritten) {
     QuietObserver seen;
     const LoadResult r = load(t.locked, seen);
     EXPECT_EQ(r.status, LoadStatus::NothingSupported);
-    EXPECT_TRUE(contains(r.decryptionProblems,
-                         DecryptFailureText(DecryptStatus::KeyNotUnwrapped, "Library/SMS/sms.db")));
-    EXPECT_EQ(seen.messages.size(), 1u);
+    EXPECT_TRUE(
+        contains(r.decryptionProblems, {DecryptStatus::KeyNotUnwrapped, "Library/SMS/sms.db"}));
+    EXPECT_TRUE(said(seen, r));
   }
   {  // ...and in the Manifest.db era, Manifest.db's own key (class 4) fails first.
     Twins t(true, [](fx::BackupOptions& o) { o.keybagBrokenClass = 4; });
@@ -392,8 +401,9 @@ TEST(EncryptedBackup, DamageIsSaidAndNothingIsWritten) {
     const LoadResult r = load(t.locked, seen);
     EXPECT_EQ(r.status, LoadStatus::NothingSupported);
     ASSERT_FALSE(r.decryptionProblems.empty());
-    EXPECT_NE(r.decryptionProblems.front().find("Manifest.db"), std::string::npos);
-    EXPECT_EQ(seen.messages.size(), 1u);
+    EXPECT_EQ(r.decryptionProblems.front(),
+              (DecryptionProblem{DecryptStatus::NotADatabase, "Manifest.db"}));
+    EXPECT_TRUE(said(seen, r));
   }
   {  // A keybag cut short in Manifest.plist.
     Twins t(false);
@@ -441,14 +451,15 @@ TEST(EncryptedBackup, AttachmentsComeOutAsTheirPlainBytes) {
         EXPECT_TRUE(a.enciphered);
         const std::string target = t.dir.File("out-" + std::to_string(copied));
         std::ofstream(target) << "already here";
-        EXPECT_FALSE(CopyPlainAttachment(a, target, nullptr).empty());
-        EXPECT_NE(CopyPlainAttachment(a, target, &wrong)
-                      .find(DecryptFailureText(DecryptStatus::KeyNotUnwrapped, a.filename)),
-                  std::string::npos);
+        EXPECT_EQ(CopyPlainAttachment(a, target, nullptr).status,
+                  AttachmentCopyStatus::NeedsPassword);
+        const AttachmentCopyOutcome misfit = CopyPlainAttachment(a, target, &wrong);
+        EXPECT_EQ(misfit.status, AttachmentCopyStatus::Undeciphered);
+        EXPECT_EQ(misfit.decryption, DecryptStatus::KeyNotUnwrapped);
         EXPECT_EQ(fx::ReadFileBytes(target), "already here");
         fs::remove(target);
 
-        EXPECT_EQ(CopyPlainAttachment(a, target, &keys), "");
+        EXPECT_TRUE(CopyPlainAttachment(a, target, &keys).copied());
         EXPECT_EQ(fx::ReadFileBytes(target), truth.at(a.filename));
         EXPECT_EQ(fs::status(target).permissions() &
                       (fs::perms::group_write | fs::perms::others_write | fs::perms::owner_exec),

@@ -36,10 +36,10 @@ class QuietObserver : public LoadObserver {
   CategoryHandle AddCategory(RecordKind) override { return ++categories; }
   void AddCount(CategoryHandle, Category, int) override {}
   void ExpandCategory(CategoryHandle) override {}
-  void ShowMessage(const std::string& text) override { messages.push_back(text); }
+  void ShowMessage(const LoadMessage& message) override { messages.push_back(message); }
   int steps = 0;
   int categories = 0;
-  std::vector<std::string> messages;
+  std::vector<LoadMessage> messages;
 };
 
 struct LoadOutcome {

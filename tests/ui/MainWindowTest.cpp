@@ -12,6 +12,7 @@
 #include <fstream>
 
 #include "ScriptedPrompts.h"
+#include "export/StatusTexts.h"
 #include "export/TimeText.h"
 #include "fixtures/Fixtures.h"
 #include "load/BackupLoader.h"

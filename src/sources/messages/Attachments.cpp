@@ -26,18 +26,22 @@ void LocateAll(const BackupFiles& files, MessageRecord& record) {
 // this way rather than with copy_file, which would hand the copy the memory
 // file's mode (0777: anyone could change the attachment); a new file gets the
 // mode every other file the user saves gets.
-std::string WriteCopy(const std::string& from, const std::string& target) {
+AttachmentCopyOutcome WriteCopy(const std::string& from, const std::string& target) {
+  const auto systemError = [] {
+    return AttachmentCopyOutcome{AttachmentCopyStatus::SystemError, DecryptStatus::Ok,
+                                 std::error_code(errno, std::generic_category())};
+  };
   std::ifstream in(from, std::ios::binary);
-  if (!in) return std::error_code(errno, std::generic_category()).message();
+  if (!in) return systemError();
   std::ofstream out(target, std::ios::binary | std::ios::trunc);
-  if (!out) return std::error_code(errno, std::generic_category()).message();
+  if (!out) return systemError();
   char buffer[1 << 16];
   while (in.read(buffer, sizeof buffer) || in.gcount() > 0) {
     if (!out.write(buffer, in.gcount())) break;
   }
-  if (in.bad()) return "无法读取解密后的内容";
+  if (in.bad()) return {AttachmentCopyStatus::PlainUnreadable};
   out.close();
-  if (!out) return std::error_code(errno, std::generic_category()).message();
+  if (!out) return systemError();
   return {};
 }
 
@@ -66,20 +70,20 @@ void LocateAttachments(const BackupFiles& files, Collections& data) {
   for (MessageRecord& record : data.deletedMessages) LocateAll(files, record);
 }
 
-std::string CopyPlainAttachment(const MessageAttachment& attachment, const std::string& target,
-                                const BackupKeys* keys) {
-  if (attachment.backupPath.empty()) return "文件不在备份中";
+AttachmentCopyOutcome CopyPlainAttachment(const MessageAttachment& attachment,
+                                          const std::string& target, const BackupKeys* keys) {
+  if (attachment.backupPath.empty()) return {AttachmentCopyStatus::NotInBackup};
   if (!attachment.enciphered) {
     std::error_code ec;
     std::filesystem::copy_file(attachment.backupPath, target,
                                std::filesystem::copy_options::overwrite_existing, ec);
-    return ec ? ec.message() : std::string();
+    if (ec) return {AttachmentCopyStatus::SystemError, DecryptStatus::Ok, ec};
+    return {};
   }
-  if (keys == nullptr) return "文件在备份中已加密，需要备份密码";
+  if (keys == nullptr) return {AttachmentCopyStatus::NeedsPassword};
   const DecryptedFile plain =
       DecryptBackupFile(*keys, attachment.backupPath, attachment.wrappedKey, true);
-  if (plain.status != DecryptStatus::Ok)
-    return DecryptFailureText(plain.status, attachment.filename);
+  if (plain.status != DecryptStatus::Ok) return {AttachmentCopyStatus::Undeciphered, plain.status};
   return WriteCopy(plain.file.path(), target);
 }
 

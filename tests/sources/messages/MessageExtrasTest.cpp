@@ -242,7 +242,7 @@ class Quiet : public LoadObserver {
   CategoryHandle AddCategory(RecordKind) override { return ++handles; }
   void AddCount(CategoryHandle, Category, int) override {}
   void ExpandCategory(CategoryHandle) override {}
-  void ShowMessage(const std::string&) override {}
+  void ShowMessage(const LoadMessage&) override {}
   CategoryHandle handles = 0;
 };
 
