@@ -117,21 +117,12 @@ std::vector<BackupRow> ListBackups(const std::string& root) {
   return rows;
 }
 
-std::string BackupCountMessage(int count) {
-  std::string text = kBackupCountTemplate;
-  const size_t n = text.find('N');
-  return text.replace(n, 1, std::to_string(count));
-}
-
 BackupListing RememberedBackups::OpenListing() {
   BackupListing listing;
   listing.defaultFolder = FindDefaultBackupFolder();
-  if (listing.defaultFolder.empty()) {
-    listing.messageLine = kBackupCountTemplate;
-  } else {
+  if (!listing.defaultFolder.empty()) {
     listing.rows = ListBackups(listing.defaultFolder);
     listing.defaultCount = static_cast<int>(listing.rows.size());
-    listing.messageLine = BackupCountMessage(listing.defaultCount);
   }
   // The remembered rows after the default folder's ones are listed again,
   // unless they have stopped being backups or are already listed.

@@ -35,16 +35,10 @@ std::string FindDefaultBackupFolder();
 // not examined. Empty when root cannot be read.
 std::vector<BackupRow> ListBackups(const std::string& root);
 
-// The dialog's message line. The template (with the letter N) stays when no
-// default folder exists; otherwise N is replaced by the number of backups found.
-inline constexpr char kBackupCountTemplate[] = "发现N个备份,如果你的备份没有存储在此文件夹，请选择";
-std::string BackupCountMessage(int count);  // "发现<count>个备份,..."
-
 // What the selection dialog shows when it opens.
 struct BackupListing {
   std::string defaultFolder;    // "" when no candidate exists (the link then has no target)
-  int defaultCount = 0;         // backups listed from the default folder
-  std::string messageLine;      // kBackupCountTemplate or BackupCountMessage(defaultCount)
+  int defaultCount = 0;         // backups listed from the default folder (the message line's)
   std::vector<BackupRow> rows;  // default folder's backups, then the remembered ones
   int selectedRow = -1;         // row to select and focus (RememberedBackups::lastRow), -1 none
 };

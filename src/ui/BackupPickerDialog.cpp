@@ -29,6 +29,10 @@ const QColor kLinkNormal(0, 0, 255);
 const QColor kLinkVisited(255, 0, 0);
 const QColor kLinkHover(125, 125, 0);
 
+// The message line while no default folder is known: the letter N stands for the count.
+const char kUncountedBackups[] = QT_TRANSLATE_NOOP(
+    "vantrel::BackupPickerDialog", "发现N个备份,如果你的备份没有存储在此文件夹，请选择");
+
 }  // namespace
 
 BackupPickerDialog::BackupPickerDialog(RememberedBackups& remembered, UserPrompts& prompts,
@@ -40,7 +44,7 @@ BackupPickerDialog::BackupPickerDialog(RememberedBackups& remembered, UserPrompt
       rows_(this),
       list_(new QTableView(this)),
       defaultLink_(new LinkLabel("默认文件夹", this)),
-      message_(new QLabel(kBackupCountTemplate, this)),
+      message_(new QLabel(tr(kUncountedBackups), this)),
       otherLink_(new LinkLabel("其他备份文件夹", this)),
       path_(new FilePathField(prompts, this)),
       ok_(new QPushButton("确定", this)),
@@ -134,7 +138,10 @@ BackupPickerDialog::BackupPickerDialog(RememberedBackups& remembered, UserPrompt
     defaultLink_->SetTarget(QString::fromStdString(listing.defaultFolder));
   }
   // The other-folder link opens nothing itself; its click runs the folder browse.
-  message_->setText(QString::fromStdString(listing.messageLine));
+  message_->setText(
+      listing.defaultFolder.empty()
+          ? tr(kUncountedBackups)
+          : tr("发现%1个备份,如果你的备份没有存储在此文件夹，请选择").arg(listing.defaultCount));
   rows_.SetRows(listing.rows);
   if (listing.selectedRow >= 0 && listing.selectedRow < rows_.rowCount()) {
     const QModelIndex index = rows_.index(listing.selectedRow, 0);

@@ -140,7 +140,6 @@ TEST_F(DiscoveryTest, DefaultFolderIsTheFirstExistingCandidate) {
   const BackupListing listing = remembered.OpenListing();
   EXPECT_EQ(listing.defaultFolder, root_);
   EXPECT_EQ(listing.defaultCount, 2);
-  EXPECT_EQ(listing.messageLine, "发现2个备份,如果你的备份没有存储在此文件夹，请选择");
   EXPECT_EQ(listing.rows.size(), 2u);
   EXPECT_EQ(listing.selectedRow, -1);
   EXPECT_EQ(remembered.FolderAt(1), root_ + "/b1f0c9e2");
@@ -148,14 +147,14 @@ TEST_F(DiscoveryTest, DefaultFolderIsTheFirstExistingCandidate) {
   EXPECT_EQ(remembered.FolderAt(-1), "");
 }
 
-TEST_F(DiscoveryTest, WithoutCandidatesTheMessageKeepsTheLetterN) {
+TEST_F(DiscoveryTest, WithoutCandidatesNothingIsListedOrCounted) {
   CandidatesGuard guard({dir_.File("nowhere"), dir_.File("Backup.txt")});
   WriteBytes(dir_.File("Backup.txt"), "a file, not a folder");
   EXPECT_EQ(FindDefaultBackupFolder(), "");
   RememberedBackups remembered;
   const BackupListing listing = remembered.OpenListing();
   EXPECT_EQ(listing.defaultFolder, "");
-  EXPECT_EQ(listing.messageLine, "发现N个备份,如果你的备份没有存储在此文件夹，请选择");
+  EXPECT_EQ(listing.defaultCount, 0);
   EXPECT_TRUE(listing.rows.empty());
 }
 
@@ -201,7 +200,7 @@ TEST_F(DiscoveryTest, MoreThanAHundredBackupsAreAllReachable) {
   RememberedBackups remembered;
   BackupListing listing = remembered.OpenListing();
   ASSERT_EQ(listing.rows.size(), 112u);
-  EXPECT_EQ(listing.messageLine, BackupCountMessage(112));
+  EXPECT_EQ(listing.defaultCount, 112);
   int rows = static_cast<int>(listing.rows.size());
   const std::string other = dir_.File("other");
   MakeMbdbOnlyBackup(other);
