@@ -27,6 +27,10 @@ const char* CategoryName(Category category) {
   }
 }
 
+std::string ConversationTitle(const Conversation& conversation) {
+  return conversation.unknown ? "未知会话" : conversation.title;
+}
+
 std::optional<Category> CategoryNamed(const std::string& kindName,
                                       const std::string& categoryName) {
   for (Category category : kAllCategories) {

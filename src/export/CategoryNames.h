@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "model/Conversations.h"
 #include "sources/Collections.h"
 #include "sqlite/SqliteFile.h"
 
@@ -24,6 +25,10 @@ const char* CategoryName(Category category);
 // The category of a child node named categoryName under kindName; nullopt
 // when the pair names none ("短信/现有联系人" names none).
 std::optional<Category> CategoryNamed(const std::string& kindName, const std::string& categoryName);
+
+// What the tree and the report call a conversation: its title, or "未知会话"
+// for the recovered messages whose party is unknown.
+std::string ConversationTitle(const Conversation& conversation);
 
 // The address deleted messages are listed under, having lost their chat: "+86"
 // and three middle dots (U+00B7, GBK A1 A4).

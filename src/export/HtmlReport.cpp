@@ -168,8 +168,9 @@ std::string Direction(const MessageRecord& m) {
 }
 
 void ConversationSection(Html& html, const Conversation& c) {
-  html.Raw("<section class=\"conversation\">\n<h3>").Text(c.title);
-  if (!c.address.empty() && c.address != c.title)
+  const std::string title = ConversationTitle(c);
+  html.Raw("<section class=\"conversation\">\n<h3>").Text(title);
+  if (!c.address.empty() && c.address != title)
     html.Raw(" <span class=\"address\">").Text(c.address).Raw("</span>");
   html.Raw("</h3>\n");
   if (c.group && !c.participants.empty()) {

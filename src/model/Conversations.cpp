@@ -61,7 +61,6 @@ std::vector<Conversation> GroupConversations(const Collections& data, const Cont
   }
   Conversation unknown;
   unknown.unknown = true;
-  unknown.title = kUnknownConversationTitle;
   for (const MessageRecord& m : data.deletedMessages) {
     Conversation* target = &unknown;
     if (!m.address.empty()) {

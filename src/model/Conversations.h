@@ -7,16 +7,12 @@
 
 #include <cstddef>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "model/ContactNames.h"
 #include "sources/Collections.h"
 
 namespace vantrel {
-
-// The title of the conversation of recovered messages whose party is unknown.
-inline constexpr std::string_view kUnknownConversationTitle = "未知会话";
 
 struct ConversationMessage {
   const MessageRecord* record = nullptr;  // points into the Collections grouped
@@ -29,7 +25,7 @@ struct Conversation {
   std::string address;
   // What a person calls it: the group's name; else the contact names of the
   // party (of each participant of a group, joined by ", "); else the address;
-  // kUnknownConversationTitle for the unknown one.
+  // empty for the unknown one, which the views and reports name themselves.
   std::string title;
   // The contact names of a one-to-one conversation's party ("" when none).
   std::string names;

@@ -78,7 +78,7 @@ void CategoryPane::AddConversations(const ContactNames& names) {
     const Conversation& conversation = conversations_[i];
     // A conversation holding recovered messages shows its count in the deleted colour.
     QTreeWidgetItem* node =
-        tree_->AddNode(conversationsNode_, {QString::fromStdString(conversation.title),
+        tree_->AddNode(conversationsNode_, {QString::fromStdString(ConversationTitle(conversation)),
                                             QString::number(conversation.messages.size())});
     node->setData(0, kConversationRole, static_cast<int>(i));
     if (conversation.deletedCount > 0) node->setForeground(1, kDeletedNodeColour);
@@ -149,7 +149,8 @@ void CategoryPane::OnNodeClicked(QTreeWidgetItem* node) {
     emit statusTextsChanged({}, {});
     records.RemoveAllRows();
     listedCount_ = records.FillConversation(conversations_[conversation]);
-    listedName_ = QString("会话：") + QString::fromStdString(conversations_[conversation].title);
+    listedName_ =
+        QString("会话：") + QString::fromStdString(ConversationTitle(conversations_[conversation]));
     RefreshStatusTexts();
     return;
   }

@@ -21,6 +21,10 @@ TEST(CategoryNames, TheTreesTexts) {
   EXPECT_STREQ(CategoryName(Category::LiveContacts), "现有联系人");
   EXPECT_STREQ(CategoryName(Category::DeletedCalls), "删除数据");
   EXPECT_STREQ(CategoryName(Category::LiveCalls), "现存数据");
+  // The recovered messages of no known party: named here, not by the grouping.
+  Conversation unknown;
+  unknown.unknown = true;
+  EXPECT_EQ(ConversationTitle(unknown), "未知会话");
 }
 
 TEST(CategoryNames, EveryCategoryIsNamedByItsKindAndItsOwnName) {

@@ -89,7 +89,7 @@ TEST(Conversations, FixtureChatsGroupedNamedAndOrdered) {
   EXPECT_EQ(grouped, expected);
   EXPECT_EQ(deletedSeen, data.deletedMessages.size());
   ASSERT_FALSE(data.deletedMessages.empty());
-  EXPECT_EQ(conversations.back().title, kUnknownConversationTitle);
+  EXPECT_TRUE(conversations.back().unknown);
   EXPECT_EQ(conversations.back().deletedCount, data.deletedMessages.size());
 
   // Titles: the group's own name, else its members' names, else the party's.

@@ -7,6 +7,7 @@
 #include <QtTest>
 
 #include "ScriptedPrompts.h"
+#include "export/CategoryNames.h"
 #include "export/TimeText.h"
 #include "model/ContactNames.h"
 #include "model/Conversations.h"
@@ -476,7 +477,7 @@ class RecordListTest : public QObject {
     const auto unknown = std::find_if(conversations.begin(), conversations.end(),
                                       [](const Conversation& c) { return c.unknown; });
     QVERIFY(unknown != conversations.end());
-    QCOMPARE(QString::fromStdString(unknown->title), QString("未知会话"));
+    QCOMPARE(QString::fromStdString(ConversationTitle(*unknown)), QString("未知会话"));
     model.FillConversation(*unknown);
     QCOMPARE(Column(model, state), QStringList({"已删除", "已删除"}));
     QCOMPARE(Column(model, 5), QStringList({"", ""}));
