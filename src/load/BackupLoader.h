@@ -19,9 +19,6 @@
 
 namespace vantrel {
 
-// The product's display name: the caption of every message box.
-inline constexpr char kProductDisplayName[] = "Vantrel For iPhone Backup";
-
 // The hashed names under which an iOS 6/7 backup folder keeps the three databases
 // (SHA-1 of "domain-path").
 inline constexpr char kMessagesDatabaseName[] = "3d0d7e5fb2ce288813306e4d4636395e047a3d28";

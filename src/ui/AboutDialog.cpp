@@ -6,11 +6,12 @@
 
 #include "platform/Version.h"
 #include "ui/Artwork.h"
+#include "ui/ProductName.h"
 
 namespace vantrel {
 
 QString AboutText() {
-  return QString(kAboutProduct) + " " + VersionNumber();
+  return QString(kProductDisplayName) + " " + VersionNumber();
 }
 
 AboutDialog::AboutDialog(QWidget* parent) : QDialog(parent) {

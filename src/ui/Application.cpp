@@ -5,11 +5,11 @@
 #include <cstdio>
 #include <cstring>
 
-#include "load/BackupLoader.h"
 #include "platform/Version.h"
 #include "ui/Artwork.h"
 #include "ui/DetailPane.h"
 #include "ui/MainWindow.h"
+#include "ui/ProductName.h"
 #include "ui/QtUserPrompts.h"
 #include "ui/Settings.h"
 

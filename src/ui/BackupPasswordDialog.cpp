@@ -13,7 +13,7 @@
 #include <thread>
 
 #include "export/StatusTexts.h"
-#include "load/BackupLoader.h"
+#include "ui/ProductName.h"
 
 namespace vantrel {
 

@@ -20,6 +20,7 @@
 #include "platform/ReadOnlyFile.h"
 #include "platform/Text.h"
 #include "ui/Artwork.h"
+#include "ui/ProductName.h"
 
 namespace vantrel {
 namespace {

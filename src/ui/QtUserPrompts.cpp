@@ -6,10 +6,11 @@
 #include <QMessageBox>
 #include <QPushButton>
 
-#include "load/BackupLoader.h"
+#include "export/Exporter.h"
 #include "ui/AboutDialog.h"
 #include "ui/BackupPasswordDialog.h"
 #include "ui/BackupPickerDialog.h"
+#include "ui/ProductName.h"
 
 namespace vantrel {
 
