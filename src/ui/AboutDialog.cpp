@@ -15,17 +15,17 @@ QString AboutText() {
 }
 
 AboutDialog::AboutDialog(QWidget* parent) : QDialog(parent) {
-  setWindowTitle(kAboutCaption);
+  setWindowTitle(tr(kAboutCaption));
   auto* icon = new QLabel(this);
   icon->setPixmap(ApplicationIcon().pixmap(32, 32));
   auto* text = new QLabel(AboutText(), this);
   text->setObjectName("aboutText");
   // The commit lets a bug note name the exact build; a build outside git has none.
-  auto* build =
-      new QLabel(*VersionCommit() ? QString("commit ") + VersionCommit() : QString(), this);
+  auto* build = new QLabel(
+      *VersionCommit() ? tr("commit %1").arg(QString::fromUtf8(VersionCommit())) : QString(), this);
   build->setObjectName("aboutBuild");
   build->setTextInteractionFlags(Qt::TextSelectableByMouse);
-  auto* ok = new QPushButton("确定", this);
+  auto* ok = new QPushButton(tr("确定"), this);
   ok->setDefault(true);
   connect(ok, &QPushButton::clicked, this, &QDialog::accept);
   auto* layout = new QGridLayout(this);

@@ -6,7 +6,8 @@
 
 namespace vantrel {
 
-inline constexpr char kAboutCaption[] = "关于 Vantrel For iPhone Backup";
+inline constexpr char kAboutCaption[] =
+    QT_TRANSLATE_NOOP("vantrel::AboutDialog", "关于 Vantrel For iPhone Backup");
 
 // "Vantrel For iPhone Backup 1.1.0": the product and the version of this build.
 QString AboutText();

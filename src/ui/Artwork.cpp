@@ -1,5 +1,6 @@
 #include "ui/Artwork.h"
 
+#include <QCoreApplication>
 #include <QFont>
 #include <QPainter>
 #include <QPainterPath>
@@ -152,7 +153,8 @@ QPixmap DrawRecoveredMark(int side, const QColor& colour) {
   font.setPixelSize(side * 3 / 4);
   painter.setFont(font);
   painter.setPen(Qt::white);
-  painter.drawText(QRect(0, 0, side, side), Qt::AlignCenter, "删");
+  painter.drawText(QRect(0, 0, side, side), Qt::AlignCenter,
+                   QCoreApplication::translate("vantrel::Artwork", "删"));
   return pixmap;
 }
 

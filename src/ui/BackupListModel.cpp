@@ -50,11 +50,11 @@ QVariant BackupListModel::headerData(int section, Qt::Orientation orientation, i
   }
   switch (section) {
     case 0:
-      return QString("设备名称");
+      return tr("设备名称");
     case 1:
-      return QString("备份日期");
+      return tr("备份日期");
     case 2:
-      return QString("设备版本");
+      return tr("设备版本");
   }
   return {};
 }

@@ -29,7 +29,7 @@ BackupPasswordDialog::BackupPasswordDialog(const std::string& folder, QWidget* p
   setWindowTitle(kProductDisplayName);
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(new QLabel(
-      "此备份已加密，请输入备份密码（在 iTunes 或“访达”中设置的“加密本地备份”密码）：", this));
+      tr("此备份已加密，请输入备份密码（在 iTunes 或“访达”中设置的“加密本地备份”密码）："), this));
   password_ = new QLineEdit(this);
   password_->setEchoMode(QLineEdit::Password);
   layout->addWidget(password_);
@@ -41,8 +41,8 @@ BackupPasswordDialog::BackupPasswordDialog(const std::string& folder, QWidget* p
   busyBar_->setVisible(false);
   layout->addWidget(busyBar_);
   buttons_ = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
-  buttons_->button(QDialogButtonBox::Ok)->setText("确定");
-  buttons_->button(QDialogButtonBox::Cancel)->setText("取消");
+  buttons_->button(QDialogButtonBox::Ok)->setText(tr("确定"));
+  buttons_->button(QDialogButtonBox::Cancel)->setText(tr("取消"));
   layout->addWidget(buttons_);
   connect(buttons_, &QDialogButtonBox::accepted, this, &BackupPasswordDialog::Unlock);
   connect(buttons_, &QDialogButtonBox::rejected, this, &BackupPasswordDialog::reject);
@@ -67,7 +67,7 @@ void BackupPasswordDialog::Unlock() {
   if (running_) return;
   QByteArray password = password_->text().toUtf8();
   password_->clear();
-  notice_->setText("正在验证密码…");
+  notice_->setText(tr("正在验证密码…"));
   busyBar_->setVisible(true);
   password_->setEnabled(false);
   buttons_->button(QDialogButtonBox::Ok)->setEnabled(false);
@@ -101,7 +101,7 @@ void BackupPasswordDialog::Finished(const std::shared_ptr<Attempt>& attempt) {
     return;
   }
   notice_->setText(attempt->keys.status == BackupUnlockStatus::WrongPassword
-                       ? QString(kWrongPasswordText)
+                       ? tr(kWrongPasswordText)
                        : QString::fromStdString(UnlockFailureText(attempt->keys.status)));
 }
 

@@ -21,7 +21,8 @@ class QProgressBar;
 
 namespace vantrel {
 
-inline constexpr char kWrongPasswordText[] = "备份密码不正确";
+inline constexpr char kWrongPasswordText[] =
+    QT_TRANSLATE_NOOP("vantrel::BackupPasswordDialog", "备份密码不正确");
 
 class BackupPasswordDialog : public QDialog {
   Q_OBJECT

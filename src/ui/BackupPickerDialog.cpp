@@ -43,13 +43,13 @@ BackupPickerDialog::BackupPickerDialog(RememberedBackups& remembered, UserPrompt
       pathText_(pathText),
       rows_(this),
       list_(new QTableView(this)),
-      defaultLink_(new LinkLabel("默认文件夹", this)),
+      defaultLink_(new LinkLabel(tr("默认文件夹"), this)),
       message_(new QLabel(tr(kUncountedBackups), this)),
-      otherLink_(new LinkLabel("其他备份文件夹", this)),
+      otherLink_(new LinkLabel(tr("其他备份文件夹"), this)),
       path_(new FilePathField(prompts, this)),
-      ok_(new QPushButton("确定", this)),
-      cancel_(new QPushButton("取消", this)) {
-  setWindowTitle("选择备份");
+      ok_(new QPushButton(tr("确定"), this)),
+      cancel_(new QPushButton(tr("取消"), this)) {
+  setWindowTitle(tr("选择备份"));
   setFixedSize(DluX(330), DluY(192));
 
   list_->setModel(&rows_);
@@ -84,13 +84,13 @@ BackupPickerDialog::BackupPickerDialog(RememberedBackups& remembered, UserPrompt
 
   // The single-file hint stands over the right end of the path field, its
   // arrow pointing down at the field's browse button.
-  auto* hint = new QLabel("还可以选择单个文件↘", this);
+  auto* hint = new QLabel(tr("还可以选择单个文件↘"), this);
   auto* hintRow = new QHBoxLayout;
   hintRow->setSpacing(0);
   hintRow->addStretch(1);
   hintRow->addWidget(hint);
   hintRow->addSpacing(DluX(12));
-  auto* label = new QLabel("文件路径:", this);
+  auto* label = new QLabel(tr("文件路径:"), this);
   label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
   label->setFixedWidth(DluX(46));
   path_->setFixedSize(DluX(211), DluY(14));

@@ -14,7 +14,7 @@ constexpr int kKindRole = Qt::UserRole;
 constexpr int kCategoryRole = Qt::UserRole + 1;
 constexpr int kConversationRole = Qt::UserRole + 2;  // index; -1 on the 会话 node itself
 
-constexpr char kConversationsNodeName[] = "会话";
+constexpr char kConversationsNodeName[] = QT_TRANSLATE_NOOP("vantrel::CategoryPane", "会话");
 
 }  // namespace
 
@@ -35,7 +35,7 @@ void CategoryPane::ResetViews() {
   conversations_.clear();
   listedName_.clear();
   listedCount_.reset();
-  tree_->SetColumns({{"分类", 210}, {"数量", 90}});
+  tree_->SetColumns({{tr("分类"), 210}, {tr("数量"), 90}});
 }
 
 int CategoryPane::AddCategory(RecordKind kind) {
@@ -72,7 +72,7 @@ void CategoryPane::AddConversations(const ContactNames& names) {
   }
   if (!messagesNode || conversations_.empty()) return;
   conversationsNode_ = tree_->AddNode(
-      messagesNode, {kConversationsNodeName, QString::number(conversations_.size())});
+      messagesNode, {tr(kConversationsNodeName), QString::number(conversations_.size())});
   conversationsNode_->setData(0, kConversationRole, -1);
   for (size_t i = 0; i < conversations_.size(); ++i) {
     const Conversation& conversation = conversations_[i];
@@ -83,7 +83,7 @@ void CategoryPane::AddConversations(const ContactNames& names) {
     node->setData(0, kConversationRole, static_cast<int>(i));
     if (conversation.deletedCount > 0) node->setForeground(1, kDeletedNodeColour);
     if (conversation.unknown) node->setForeground(0, kDeletedNodeColour);
-    node->setToolTip(0, QString("%1条短信，其中%2条已删除")
+    node->setToolTip(0, tr("%1条短信，其中%2条已删除")
                             .arg(conversation.messages.size())
                             .arg(conversation.deletedCount));
   }
@@ -150,7 +150,7 @@ void CategoryPane::OnNodeClicked(QTreeWidgetItem* node) {
     records.RemoveAllRows();
     listedCount_ = records.FillConversation(conversations_[conversation]);
     listedName_ =
-        QString("会话：") + QString::fromStdString(ConversationTitle(conversations_[conversation]));
+        tr("会话：") + QString::fromStdString(ConversationTitle(conversations_[conversation]));
     RefreshStatusTexts();
     return;
   }

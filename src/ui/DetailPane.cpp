@@ -25,8 +25,8 @@ DetailPane::DetailPane(const RecordListView& list, const ContactMap& contacts, U
       edit_(new QPlainTextEdit(this)),
       attachmentBar_(new QWidget(this)),
       attachments_(new QComboBox(attachmentBar_)),
-      save_(new QPushButton("保存附件…", attachmentBar_)),
-      open_(new QPushButton("打开附件", attachmentBar_)) {
+      save_(new QPushButton(tr("保存附件…"), attachmentBar_)),
+      open_(new QPushButton(tr("打开附件"), attachmentBar_)) {
   edit_->setReadOnly(true);
   edit_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   edit_->setLineWrapMode(QPlainTextEdit::WidgetWidth);
@@ -36,7 +36,7 @@ DetailPane::DetailPane(const RecordListView& list, const ContactMap& contacts, U
   edit_->setFont(font);
   auto* bar = new QHBoxLayout(attachmentBar_);
   bar->setContentsMargins(0, 2, 0, 0);
-  bar->addWidget(new QLabel("附件：", attachmentBar_));
+  bar->addWidget(new QLabel(tr("附件："), attachmentBar_));
   bar->addWidget(attachments_, 1);
   bar->addWidget(save_);
   bar->addWidget(open_);
@@ -46,7 +46,7 @@ DetailPane::DetailPane(const RecordListView& list, const ContactMap& contacts, U
   layout->addWidget(edit_);
   layout->addWidget(attachmentBar_);
   askSave_ = [this](const std::string& suggested) {
-    return QFileDialog::getSaveFileName(this, "保存附件", QString::fromStdString(suggested))
+    return QFileDialog::getSaveFileName(this, tr("保存附件"), QString::fromStdString(suggested))
         .toStdString();
   };
   connect(save_, &QPushButton::clicked, this, &DetailPane::SaveChosen);
@@ -80,20 +80,21 @@ void DetailPane::ShowRow(int row) {
     if (const MessageRecord* m = records.MessageAt(row); m != nullptr && m->extras)
       shown_ = m->extras->attachments;
   }
+  // Joined as bytes before decoding: a stored name is shown as it always was.
   for (const MessageAttachment& a : shown_)
     attachments_->addItem(QString::fromStdString(
-        a.transferName + (a.backupPath.empty()     ? "（文件不在备份中）"
-                          : a.enciphered && !keys_ ? "（已加密：需要备份密码）"
-                                                   : "")));
+        a.transferName + (a.backupPath.empty() ? tr("（文件不在备份中）").toStdString()
+                          : a.enciphered && !keys_ ? tr("（已加密：需要备份密码）").toStdString()
+                                                   : std::string())));
   attachmentBar_->setVisible(!shown_.empty());
 }
 
 bool DetailPane::SaveAttachment(int index, const std::string& target, std::string* problem) const {
   std::string reason;
   if (index < 0 || static_cast<size_t>(index) >= shown_.size())
-    reason = "没有选中附件";
+    reason = tr("没有选中附件").toStdString();
   else if (target.empty())
-    reason = "没有给出文件名";
+    reason = tr("没有给出文件名").toStdString();
   else
     reason = CopyAttachmentOut(shown_[static_cast<size_t>(index)], target, keys_.get());
   if (problem) *problem = reason;
@@ -101,7 +102,7 @@ bool DetailPane::SaveAttachment(int index, const std::string& target, std::strin
 }
 
 std::string DetailPane::AttachmentCopy(int index, std::string* problem) const {
-  std::string reason = "没有选中附件";
+  std::string reason = tr("没有选中附件").toStdString();
   std::string copy;
   if (index >= 0 && static_cast<size_t>(index) < shown_.size()) {
     copy = CopyToPrivateFolder(
@@ -126,14 +127,16 @@ void DetailPane::SaveChosen() {
   if (target.empty()) return;  // the dialog was cancelled
   std::string problem;
   if (!SaveAttachment(index, target, &problem))
-    prompts_.ShowMessage("附件未能保存到 " + target + "：" + problem);
+    prompts_.ShowMessage(tr("附件未能保存到 %1：%2")
+                             .arg(QString::fromStdString(target), QString::fromStdString(problem))
+                             .toStdString());
 }
 
 void DetailPane::OpenChosen() {
   std::string problem;
   const std::string copy = AttachmentCopy(attachments_->currentIndex(), &problem);
   if (copy.empty()) {
-    prompts_.ShowMessage("附件未能打开：" + problem);
+    prompts_.ShowMessage(tr("附件未能打开：%1").arg(QString::fromStdString(problem)).toStdString());
     return;
   }
   QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(copy)));

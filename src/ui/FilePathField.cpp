@@ -17,7 +17,7 @@ FilePathField::FilePathField(UserPrompts& prompts, QWidget* parent)
   layout->setSpacing(0);
   layout->addWidget(edit_, 1);
   layout->addWidget(button_);
-  button_->setText("...");
+  button_->setText(tr("..."));
   button_->setFocusPolicy(Qt::NoFocus);
   // QToolButton reports clicked() only when released over itself, which is
   // exactly when a browse should run.

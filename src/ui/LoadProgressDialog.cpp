@@ -7,7 +7,7 @@ namespace vantrel {
 
 LoadProgressDialog::LoadProgressDialog(QWidget* parent)
     : QDialog(parent), bar_(new QProgressBar(this)) {
-  setWindowTitle("进度条");
+  setWindowTitle(tr("进度条"));
   setModal(false);
   bar_->setRange(0, kSteps);
   bar_->setValue(0);

@@ -33,19 +33,27 @@ struct ToolbarCommand {
   void (MainWindow::*slot)();
 };
 
-// The toolbar, left to right; a null objectName is a separator.
+// The toolbar, left to right; a null objectName is a separator. Labels and
+// prompts are translated where the actions are made.
 const ToolbarCommand kToolbarCommands[] = {
-    {"selectBackup", "选择备份", "选择备份", ToolbarImage::SelectBackup, &MainWindow::SelectBackup},
+    {"selectBackup", QT_TRANSLATE_NOOP("vantrel::MainWindow", "选择备份"),
+     QT_TRANSLATE_NOOP("vantrel::MainWindow", "选择备份"), ToolbarImage::SelectBackup,
+     &MainWindow::SelectBackup},
     {nullptr, nullptr, nullptr, ToolbarImage::About, nullptr},
-    {"saveAllCsv", "保存所有CSV", "保存", ToolbarImage::SaveAllCsv, &MainWindow::SaveAllCsv},
-    {"saveCurrentCsv", "保存当前CSV", "保存选中内容", ToolbarImage::SaveCurrentCsv,
+    {"saveAllCsv", QT_TRANSLATE_NOOP("vantrel::MainWindow", "保存所有CSV"),
+     QT_TRANSLATE_NOOP("vantrel::MainWindow", "保存"), ToolbarImage::SaveAllCsv,
+     &MainWindow::SaveAllCsv},
+    {"saveCurrentCsv", QT_TRANSLATE_NOOP("vantrel::MainWindow", "保存当前CSV"),
+     QT_TRANSLATE_NOOP("vantrel::MainWindow", "保存选中内容"), ToolbarImage::SaveCurrentCsv,
      &MainWindow::SaveCurrentCsv},
     {nullptr, nullptr, nullptr, ToolbarImage::About, nullptr},
-    {"saveAllTxt", "保存所有TXT", "", ToolbarImage::SaveAllTxt, &MainWindow::SaveAllTxt},
-    {"saveCurrentTxt", "保存当前TXT", "", ToolbarImage::SaveCurrentTxt,
-     &MainWindow::SaveCurrentTxt},
+    {"saveAllTxt", QT_TRANSLATE_NOOP("vantrel::MainWindow", "保存所有TXT"), "",
+     ToolbarImage::SaveAllTxt, &MainWindow::SaveAllTxt},
+    {"saveCurrentTxt", QT_TRANSLATE_NOOP("vantrel::MainWindow", "保存当前TXT"), "",
+     ToolbarImage::SaveCurrentTxt, &MainWindow::SaveCurrentTxt},
     {nullptr, nullptr, nullptr, ToolbarImage::About, nullptr},
-    {"showAbout", "关于", "", ToolbarImage::About, &MainWindow::ShowAbout},
+    {"showAbout", QT_TRANSLATE_NOOP("vantrel::MainWindow", "关于"), "", ToolbarImage::About,
+     &MainWindow::ShowAbout},
 };
 
 // The code pages offered for TXT files: Unicode, then the Chinese code pages
@@ -86,9 +94,9 @@ MainWindow::~MainWindow() {
 void MainWindow::CreateActions() {
   for (const ToolbarCommand& command : kToolbarCommands) {
     if (!command.objectName) continue;
-    auto* action = new QAction(QIcon(DrawToolbarImage(command.image)), command.label, this);
+    auto* action = new QAction(QIcon(DrawToolbarImage(command.image)), tr(command.label), this);
     action->setObjectName(command.objectName);
-    action->setStatusTip(command.statusPrompt);
+    action->setStatusTip(tr(command.statusPrompt));
     connect(action, &QAction::triggered, this, command.slot);
   }
   const struct {
@@ -96,20 +104,23 @@ void MainWindow::CreateActions() {
     const char* label;
     void (MainWindow::*slot)();
   } exports[] = {
-      {"exportJson", "导出JSON...", &MainWindow::ExportJson},
-      {"exportHtml", "导出HTML报告...", &MainWindow::ExportHtmlReport},
-      {"printReportPdf", "HTML报告打印为PDF...", &MainWindow::PrintReportToPdf},
+      {"exportJson", QT_TRANSLATE_NOOP("vantrel::MainWindow", "导出JSON..."),
+       &MainWindow::ExportJson},
+      {"exportHtml", QT_TRANSLATE_NOOP("vantrel::MainWindow", "导出HTML报告..."),
+       &MainWindow::ExportHtmlReport},
+      {"printReportPdf", QT_TRANSLATE_NOOP("vantrel::MainWindow", "HTML报告打印为PDF..."),
+       &MainWindow::PrintReportToPdf},
   };
   for (const auto& command : exports) {
-    auto* action = new QAction(command.label, this);
+    auto* action = new QAction(tr(command.label), this);
     action->setObjectName(command.objectName);
     connect(action, &QAction::triggered, this, command.slot);
   }
-  auto* toggle = new QAction("工具栏", this);
+  auto* toggle = new QAction(tr("工具栏"), this);
   toggle->setObjectName("toggleToolbar");
   toggle->setCheckable(true);
   toggle->setChecked(true);
-  toggle->setStatusTip("显示或隐藏工具栏");
+  toggle->setStatusTip(tr("显示或隐藏工具栏"));
   connect(toggle, &QAction::triggered, this, &MainWindow::ToggleToolbar);
 }
 
@@ -118,13 +129,13 @@ QAction& MainWindow::action(const char* objectName) {
 }
 
 void MainWindow::CreateBars() {
-  QMenu* exportMenu = menuBar()->addMenu("导出");
+  QMenu* exportMenu = menuBar()->addMenu(tr("导出"));
   exportMenu->setObjectName("exportMenu");
   for (const char* name : {"exportJson", "exportHtml", "printReportPdf"})
     exportMenu->addAction(&action(name));
   menuBar()->addAction(&action("toggleToolbar"));
 
-  toolbar_ = addToolBar("工具栏");
+  toolbar_ = addToolBar(tr("工具栏"));
   toolbar_->setObjectName("toolbar");
   toolbar_->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
   toolbar_->setIconSize(QSize(kToolbarImageWidth, kToolbarImageHeight));
@@ -148,8 +159,8 @@ void MainWindow::CreateBars() {
   txtEncodingBox_ = new QComboBox(encodingPanel);
   txtEncodingBox_->setObjectName("txtEncoding");
   txtEncodingBox_->addItems(TxtEncodings());
-  txtEncodingBox_->setStatusTip("TXT文件的编码");
-  auto* encodingLabel = new QLabel("TXT编码", encodingPanel);
+  txtEncodingBox_->setStatusTip(tr("TXT文件的编码"));
+  auto* encodingLabel = new QLabel(tr("TXT编码"), encodingPanel);
   encodingLabel->setAlignment(Qt::AlignCenter);
   encodingLayout->addWidget(txtEncodingBox_);
   encodingLayout->addWidget(encodingLabel);
@@ -157,18 +168,18 @@ void MainWindow::CreateBars() {
   const QList<QAction*> actions = toolbar_->actions();
   const qsizetype after = actions.indexOf(saveCurrentTxt) + 1;
   toolbar_->insertWidget(after < actions.size() ? actions[after] : nullptr, encodingPanel)
-      ->setText("TXT编码");
+      ->setText(tr("TXT编码"));
   connect(txtEncodingBox_, &QComboBox::currentTextChanged, this, &MainWindow::ChooseTxtEncoding);
 
   // Status bar: the prompt pane (a status tip replaces "就绪" while shown),
   // then the category, count and Scroll Lock panes.
-  promptPane_ = new QLabel("就绪", this);
+  promptPane_ = new QLabel(tr("就绪"), this);
   categoryPane_ = new QLabel(this);
   countPane_ = new QLabel(this);
   scrollLockPane_ = new QLabel(this);
   categoryPane_->setFixedWidth(kCategoryPaneWidth);
   countPane_->setFixedWidth(kCountPaneWidth);
-  scrollLockPane_->setFixedWidth(scrollLockPane_->fontMetrics().horizontalAdvance("SCRL") + 12);
+  scrollLockPane_->setFixedWidth(scrollLockPane_->fontMetrics().horizontalAdvance(tr("SCRL")) + 12);
   scrollLockPane_->setAlignment(Qt::AlignCenter);
   statusBar()->addWidget(promptPane_, 1);
   statusBar()->addPermanentWidget(categoryPane_);
@@ -286,7 +297,7 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
       static_cast<QKeyEvent*>(event)->key() == Qt::Key_ScrollLock &&
       !static_cast<QKeyEvent*>(event)->isAutoRepeat()) {
     scrollLock_ = !scrollLock_;
-    scrollLockPane_->setText(scrollLock_ ? "SCRL" : "");
+    scrollLockPane_->setText(scrollLock_ ? tr("SCRL") : QString());
   }
   return QMainWindow::eventFilter(watched, event);
 }
@@ -348,7 +359,7 @@ bool MainWindow::LoadPath(const std::string& path) {
   const std::vector<std::string> damage = DamageLines(loaded.databaseDamage);
   QStringList lines;
   for (const std::string& line : damage) lines << QString::fromStdString(line);
-  promptPane_->setText(lines.isEmpty() ? QString("就绪") : lines.join("；"));
+  promptPane_->setText(lines.isEmpty() ? tr("就绪") : lines.join(tr("；")));
   return true;
 }
 
@@ -425,8 +436,9 @@ void MainWindow::ExportHtmlReport() {
 // Qt's rich-text engine lays out the same report (without its style sheet's
 // finer points) and prints it to a PDF file.
 void MainWindow::PrintReportToPdf() {
-  const std::optional<std::string> path =
-      prompts_.AskSaveFile("Report.pdf", {{"PDF", {"*.pdf"}}, {"All Files", {"*.*"}}});
+  const std::optional<std::string> path = prompts_.AskSaveFile(
+      "Report.pdf",
+      {{tr("PDF").toStdString(), {"*.pdf"}}, {tr("All Files").toStdString(), {"*.*"}}});
   if (!path) return;
   QTextDocument document;
   document.setHtml(
@@ -439,7 +451,7 @@ void MainWindow::PrintReportToPdf() {
   if (!IsRegularFile(*path)) {
     result.ok = false;
     result.failedFile = *path;
-    result.reason = "PDF 文件未能写入";
+    result.reason = tr("PDF 文件未能写入").toStdString();
   }
   ShowExportResult(result);
 }

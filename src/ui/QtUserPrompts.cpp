@@ -57,7 +57,7 @@ std::optional<BackupKeys> QtUserPrompts::AskBackupPassword(const std::string& fo
 }
 
 std::string QtUserPrompts::AskBackupFolder() {
-  const QString folder = QFileDialog::getExistingDirectory(parent_, "请选择文件夹",
+  const QString folder = QFileDialog::getExistingDirectory(parent_, tr("请选择文件夹"),
                                                            StartFolder(DialogFolder::BackupFolder));
   // The parent of a chosen backup: the next backup is most likely its sibling.
   if (!folder.isEmpty()) Remember(DialogFolder::BackupFolder, QFileInfo(folder).absolutePath());
@@ -68,7 +68,7 @@ std::string QtUserPrompts::AskOpenFile(const std::string& startName) {
   // No filter: any file may be a database.
   const QString start =
       startName.empty() ? StartFolder(DialogFolder::OpenFile) : QString::fromStdString(startName);
-  const QString file = QFileDialog::getOpenFileName(parent_, "打开", start);
+  const QString file = QFileDialog::getOpenFileName(parent_, tr("打开"), start);
   if (!file.isEmpty()) Remember(DialogFolder::OpenFile, QFileInfo(file).absolutePath());
   return file.toStdString();
 }
@@ -76,7 +76,7 @@ std::string QtUserPrompts::AskOpenFile(const std::string& startName) {
 void QtUserPrompts::ShowMessage(const std::string& text) {
   QMessageBox box(QMessageBox::NoIcon, kProductDisplayName, QString::fromStdString(text),
                   QMessageBox::Ok, parent_);
-  box.button(QMessageBox::Ok)->setText("确定");
+  box.button(QMessageBox::Ok)->setText(tr("确定"));
   box.exec();
 }
 
@@ -116,7 +116,7 @@ void QtUserPrompts::ShowDone() {
 void QtUserPrompts::ShowError(const std::string& text) {
   QMessageBox box(QMessageBox::Warning, kProductDisplayName, QString::fromStdString(text),
                   QMessageBox::Ok, parent_);
-  box.button(QMessageBox::Ok)->setText("确定");
+  box.button(QMessageBox::Ok)->setText(tr("确定"));
   box.exec();
 }
 

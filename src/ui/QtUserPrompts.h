@@ -3,6 +3,7 @@
 // captioned "Vantrel For iPhone Backup".
 #pragma once
 
+#include <QCoreApplication>
 #include <QPointer>
 #include <QString>
 #include <QWidget>
@@ -20,6 +21,8 @@ QString QtFileFilter(const FileFilters& filters);
 QString FirstFilterExtension(const FileFilters& filters);
 
 class QtUserPrompts : public UserPrompts {
+  Q_DECLARE_TR_FUNCTIONS(vantrel::QtUserPrompts)
+
  public:
   explicit QtUserPrompts(QWidget* parent = nullptr) : parent_(parent) {}
   void SetParent(QWidget* parent) { parent_ = parent; }

@@ -24,18 +24,36 @@ constexpr size_t kMaxToolTipBytes = 4096;
 // Below this many distinct texts a sort makes its collation keys on one thread.
 constexpr size_t kTextsPerKeyThread = 20000;
 
-constexpr std::string_view kSentText = "发送";
-constexpr std::string_view kReceivedText = "接收";
-constexpr std::string_view kIncomingText = "拨入";
-constexpr std::string_view kOutgoingText = "拨出";
+// The words cells show, translated once, when the first cell asks for them
+// (the translators are installed by then). A sort makes cells on several
+// threads; a function's static is made once for all of them.
+struct CellWords {
+  std::string sent, received, incoming, outgoing, recovered, contentLost;
+};
+
+const CellWords& Words() {
+  static const CellWords words{
+      RecordTableModel::tr("发送").toStdString(),
+      RecordTableModel::tr("接收").toStdString(),
+      RecordTableModel::tr("拨入").toStdString(),
+      RecordTableModel::tr("拨出").toStdString(),
+      RecordTableModel::tr(kRecoveredMark).toStdString(),
+      RecordTableModel::tr(kContentLostText).toStdString(),
+  };
+  return words;
+}
 
 }  // namespace
 
 const std::vector<ColumnLayout>& LayoutColumns(RecordKind kind) {
   static const std::vector<ColumnLayout> messages = {
-      {"短信", 400, kCentred},     {"时间", 200, kCentred}, {"读取时间", 150, kCentred},
-      {"发送/接收", 50, kCentred}, {"服务", 100, kCentred}, {"号码地址", 100, kCentred},
-      {"联系人", 120, kCentred},
+      {RecordTableModel::tr("短信"), 400, kCentred},
+      {RecordTableModel::tr("时间"), 200, kCentred},
+      {RecordTableModel::tr("读取时间"), 150, kCentred},
+      {RecordTableModel::tr("发送/接收"), 50, kCentred},
+      {RecordTableModel::tr("服务"), 100, kCentred},
+      {RecordTableModel::tr("号码地址"), 100, kCentred},
+      {RecordTableModel::tr("联系人"), 120, kCentred},
   };
   // The third contact column holds the person key the detail pane looks up; it is never shown.
   static const std::vector<ColumnLayout> contacts = {
@@ -44,8 +62,9 @@ const std::vector<ColumnLayout>& LayoutColumns(RecordKind kind) {
       {"", 0, kLeft},
   };
   static const std::vector<ColumnLayout> calls = {
-      {"号码", 200, kLeft}, {"时间", 200, kLeft},   {"持续时间", 100, kLeft},
-      {"类型", 100, kLeft}, {"联系人", 120, kLeft},
+      {RecordTableModel::tr("号码"), 200, kLeft},     {RecordTableModel::tr("时间"), 200, kLeft},
+      {RecordTableModel::tr("持续时间"), 100, kLeft}, {RecordTableModel::tr("类型"), 100, kLeft},
+      {RecordTableModel::tr("联系人"), 120, kLeft},
   };
   switch (kind) {
     case RecordKind::Messages:
@@ -59,11 +78,11 @@ const std::vector<ColumnLayout>& LayoutColumns(RecordKind kind) {
 }
 
 QString CountPaneText(int count) {
-  return QString("记录数：%1").arg(count);
+  return RecordTableModel::tr("记录数：%1").arg(count);
 }
 
 QString CountPaneText(int shown, int total) {
-  return QString("记录数：%1/%2").arg(shown).arg(total);
+  return RecordTableModel::tr("记录数：%1/%2").arg(shown).arg(total);
 }
 
 RecordTableModel::RecordTableModel(QObject* parent) : QAbstractTableModel(parent) {}
@@ -131,7 +150,7 @@ std::optional<int> RecordTableModel::FillConversation(const Conversation& conver
     ClearRows();
     kind_ = RecordKind::Messages;
     columns_ = LayoutColumns(RecordKind::Messages);
-    columns_.push_back({kStateHeading, 60, Qt::AlignHCenter});
+    columns_.push_back({tr(kStateHeading), 60, Qt::AlignHCenter});
     conversation_ = true;
     traces_ = false;
     endResetModel();
@@ -149,10 +168,10 @@ std::optional<int> RecordTableModel::FillMessageTraces(const MessageTraceList& t
     beginResetModel();
     ClearRows();
     kind_ = RecordKind::Messages;
-    columns_ = {{"GUID", 300, Qt::AlignHCenter},
-                {"ROWID", 80, Qt::AlignHCenter},
-                {"短信", 200, Qt::AlignHCenter},
-                {"位置", 300, Qt::AlignHCenter}};
+    columns_ = {{tr("GUID"), 300, Qt::AlignHCenter},
+                {tr("ROWID"), 80, Qt::AlignHCenter},
+                {tr("短信"), 200, Qt::AlignHCenter},
+                {tr("位置"), 300, Qt::AlignHCenter}};
     conversation_ = false;
     traces_ = true;
     endResetModel();
@@ -332,7 +351,7 @@ std::string_view RecordTableModel::CellView(const Row& row, int column,
     const MessageRecord& m = *message->record;
     // A conversation's list ends with the state column.
     if (conversation_ && column == static_cast<int>(columns_.size()) - 1)
-      return message->recovered ? std::string_view(kRecoveredMark) : std::string_view();
+      return message->recovered ? std::string_view(Words().recovered) : std::string_view();
     switch (column) {
       case 0:
         return m.text;
@@ -345,7 +364,7 @@ std::string_view RecordTableModel::CellView(const Row& row, int column,
         return scratch;
       case 3:
         if (!m.fromMe) return {};
-        return *m.fromMe ? kSentText : kReceivedText;
+        return *m.fromMe ? Words().sent : Words().received;
       case 4:
         return m.service;
       case 5:
@@ -393,7 +412,7 @@ std::string_view RecordTableModel::CellView(const Row& row, int column,
         scratch = std::to_string(t.rowid);
         return scratch;
       case 2:
-        return kContentLostText;
+        return Words().contentLost;
       case 3:
         scratch = PlaceWord(t.found.place);
         scratch += ' ';
@@ -416,7 +435,7 @@ std::string_view RecordTableModel::CellView(const Row& row, int column,
       scratch = ListDurationText(c.duration);
       return scratch;
     case 3:
-      return (c.flags & 1) ? kOutgoingText : kIncomingText;
+      return (c.flags & 1) ? Words().outgoing : Words().incoming;
     case 4:
       if (names_ == nullptr) return {};
       scratch = names_->NameOf(*call.number);
@@ -654,11 +673,11 @@ QVariant RecordTableModel::data(const QModelIndex& index, int role) const {
         if (const auto* message = std::get_if<MessageRow>(&RowAt(index.row()));
             message != nullptr && message->record->extras) {
           const MessageExtras& x = *message->record->extras;
-          if (x.deletedKind == DeletedKind::RecentlyDeleted) shown.prepend("[最近删除] ");
+          if (x.deletedKind == DeletedKind::RecentlyDeleted) shown.prepend(tr("[最近删除] "));
           if (x.retractedAt)
-            shown.prepend("[已撤回] ");
+            shown.prepend(tr("[已撤回] "));
           else if (x.editedAt)
-            shown.prepend("[已编辑] ");
+            shown.prepend(tr("[已编辑] "));
         }
       return shown;
     }

@@ -48,12 +48,13 @@ QString CountPaneText(int count);
 QString CountPaneText(int shown, int total);
 
 // The column a conversation's list adds after the message columns, and what
-// it says of a recovered message.
-inline constexpr char kStateHeading[] = "状态";
-inline constexpr char kRecoveredMark[] = "已删除";
+// it says of a recovered message (source texts of RecordTableModel::tr()).
+inline constexpr char kStateHeading[] = QT_TRANSLATE_NOOP("vantrel::RecordTableModel", "状态");
+inline constexpr char kRecoveredMark[] = QT_TRANSLATE_NOOP("vantrel::RecordTableModel", "已删除");
 
 // What the list says of a message only the GUID index still names.
-inline constexpr char kContentLostText[] = "内容已丢失 (content lost)";
+inline constexpr char kContentLostText[] =
+    QT_TRANSLATE_NOOP("vantrel::RecordTableModel", "内容已丢失 (content lost)");
 
 class RecordTableModel : public QAbstractTableModel {
   Q_OBJECT

@@ -21,11 +21,11 @@ QDateEdit* MakeDateEdit(QWidget* parent, const QDate& date) {
 SearchBar::SearchBar(QWidget* parent)
     : QWidget(parent),
       field_(new QLineEdit(this)),
-      dateBox_(new QCheckBox("日期", this)),
+      dateBox_(new QCheckBox(tr("日期"), this)),
       from_(MakeDateEdit(this, QDate::currentDate().addYears(-1))),
       to_(MakeDateEdit(this, QDate::currentDate())) {
   field_->setObjectName("searchField");
-  field_->setPlaceholderText("搜索：文字、号码或姓名");
+  field_->setPlaceholderText(tr("搜索：文字、号码或姓名"));
   field_->setClearButtonEnabled(true);
   dateBox_->setObjectName("dateRange");
   from_->setObjectName("fromDate");
@@ -36,7 +36,7 @@ SearchBar::SearchBar(QWidget* parent)
   layout->addWidget(field_, 1);
   layout->addWidget(dateBox_);
   layout->addWidget(from_);
-  layout->addWidget(new QLabel("至", this));
+  layout->addWidget(new QLabel(tr("至"), this));
   layout->addWidget(to_);
 
   connect(field_, &QLineEdit::textChanged, this, &SearchBar::Report);
