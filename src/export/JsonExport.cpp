@@ -4,6 +4,7 @@
 #include "export/JsonWriter.h"
 #include "export/OutputFile.h"
 #include "export/TimeText.h"
+#include "sources/Source.h"
 
 namespace vantrel {
 namespace {
@@ -191,15 +192,7 @@ void Sources(JsonWriter& json, const ReportFacts& facts) {
 }  // namespace
 
 const char* KindWord(RecordKind kind) {
-  switch (kind) {
-    case RecordKind::Messages:
-      return "messages";
-    case RecordKind::Contacts:
-      return "contacts";
-    case RecordKind::Calls:
-      break;
-  }
-  return "calls";
+  return SourceOf(kind).word;
 }
 
 std::string JsonDocument(const Collections& data, const ReportFacts& facts,

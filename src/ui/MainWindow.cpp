@@ -18,6 +18,7 @@
 #include "export/JsonExport.h"
 #include "platform/ReadOnlyFile.h"
 #include "platform/Text.h"
+#include "sources/Source.h"
 #include "ui/Artwork.h"
 
 namespace vantrel {
@@ -245,9 +246,9 @@ void MainWindow::UseSettings(Settings* settings) {
     splitter_->restoreState(settings_->splitterState(splitter_->objectName()));
     rightView_->restoreState(settings_->splitterState(rightView_->objectName()));
   }
-  for (RecordKind kind : {RecordKind::Messages, RecordKind::Contacts, RecordKind::Calls}) {
-    const QList<int> widths = settings_->columnWidths(kind);
-    if (!widths.isEmpty()) recordList_->SetColumnWidths(kind, widths);
+  for (const Source& source : Sources()) {
+    const QList<int> widths = settings_->columnWidths(source.kind);
+    if (!widths.isEmpty()) recordList_->SetColumnWidths(source.kind, widths);
   }
   settings_->RestoreBackups(remembered_);
   const QString encoding = QString::fromStdString(settings_->txtEncoding());
@@ -266,8 +267,8 @@ void MainWindow::SaveSettings() {
   settings_->setWindowGeometry(saveGeometry());
   settings_->setSplitterState(splitter_->objectName(), splitter_->saveState());
   settings_->setSplitterState(rightView_->objectName(), rightView_->saveState());
-  for (RecordKind kind : {RecordKind::Messages, RecordKind::Contacts, RecordKind::Calls})
-    settings_->setColumnWidths(kind, recordList_->ColumnWidths(kind));
+  for (const Source& source : Sources())
+    settings_->setColumnWidths(source.kind, recordList_->ColumnWidths(source.kind));
   settings_->SaveBackups(remembered_);
   settings_->setTxtEncoding(exportOptions_.txtEncoding);
   settings_->Sync();
