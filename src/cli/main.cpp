@@ -6,13 +6,9 @@
 #include <vector>
 
 #include "cli/Cli.h"
-#include "platform/LargePages.h"
 #include "platform/LeftToExit.h"
 
 int main(int argc, char** argv) {
-  // The heap in large pages: a few hundred megabytes of records would
-  // otherwise cost tens of thousands of page faults (LargePages.h).
-  vantrel::StartAgainWithLargePages(argv);
   std::ios::sync_with_stdio(false);
   // One command, then the process ends: its load is left to the system.
   vantrel::LeaveLoadsToProcessExit();
