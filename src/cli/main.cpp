@@ -5,12 +5,9 @@
 #include <vector>
 
 #include "cli/Cli.h"
-#include "platform/LeftToExit.h"
 
 int main(int argc, char** argv) {
   std::ios::sync_with_stdio(false);
-  // One command, then the process ends: its load is left to the system.
-  vantrel::LeaveLoadsToProcessExit();
   std::vector<std::string> args(argv + 1, argv + argc);
   int status = vantrel::RunCli(args, std::cout, std::cerr, isatty(STDERR_FILENO) == 1);
   std::cout.flush();
