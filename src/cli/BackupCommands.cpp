@@ -22,7 +22,6 @@
 #include "export/ReportFacts.h"
 #include "sources/messages/Attachments.h"
 #include "load/BackupLoader.h"
-#include "platform/LeftToExit.h"
 #include "platform/ReadOnlyFile.h"
 #include "platform/Text.h"
 
@@ -200,7 +199,6 @@ size_t ReactionCount(const Collections& data) {
 
 int RunSummary(const CommandLine& cl, std::ostream& out, std::ostream& err) {
   LoadResult loaded;
-  const LeftToExit<LoadResult> leftToExit(loaded);
   CliObserver observer(err, cl.progress);
   if (int status = Load(cl.positional[0], cl, loaded, observer, err)) return status;
   for (const auto& node : observer.nodes())
@@ -258,7 +256,6 @@ int RunExport(const CommandLine& cl, std::ostream& out, std::ostream& err) {
   }
 
   LoadResult loaded;
-  const LeftToExit<LoadResult> leftToExit(loaded);
   CliObserver observer(err, cl.progress);
   std::optional<BackupKeys> keys;  // an encrypted backup's, to decipher its attachments
   if (int status = Load(cl.positional[0], cl, loaded, observer, err, &keys)) return status;

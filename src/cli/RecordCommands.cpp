@@ -13,7 +13,6 @@
 #include "load/BackupLoader.h"
 #include "model/ContactNames.h"
 #include "model/RecordFilter.h"
-#include "platform/LeftToExit.h"
 #include "platform/ReadOnlyFile.h"
 #include "sources/Loaders.h"
 #include "sqlite/SqliteFile.h"
@@ -288,7 +287,6 @@ int RunRecords(const CommandLine& cl, std::ostream& out, std::ostream& err) {
   }
   if (!name.empty()) db.name = name;
   Collections data;
-  const LeftToExit<Collections> leftToExit(data);
   if (source.load(db, data) == LoaderStatus::TableAbsent) {
     err << "vantrel-cli: " << file << ": no '" << kind->keyTable << "' table: not a " << word
         << " database\n";
