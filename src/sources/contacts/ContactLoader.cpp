@@ -163,23 +163,58 @@ std::string ResolveLabel(const std::string& stored) {
 
 namespace {
 
-// BuildDeletedContacts over persons given by pointer: the loader names owners
-// from several lists without copying their rows into one. Any set of strings
-// with count() serves as liveValues (the loader's is a hash set).
-template <typename Values>
-DeletedContactList BuildDeletedContactsOf(const RowList& deletedMultiValues,
-                                          const std::vector<const RowValues*>& persons,
-                                          const Values& liveValues,
-                                          const std::vector<FoundAt>* found) {
-  DeletedContactList listed;
-  // A person's rowid -> its row; the first row of a rowid wins. The name is
-  // joined only for the owners looked up.
-  std::unordered_map<std::string_view, const RowValues*> names;
+// A person's rowid -> its row; the first row of a rowid wins. The name is
+// joined only for the owners looked up.
+using PersonsByRowid = std::unordered_map<std::string_view, const RowValues*>;
+
+PersonsByRowid IndexPersonsByRowid(const std::vector<const RowValues*>& persons) {
+  PersonsByRowid names;
   names.reserve(persons.size());
   for (const RowValues* person : persons) {
     if (At(*person, pc::kRowid).empty()) continue;
     names.emplace((*person)[pc::kRowid], person);
   }
+  return names;
+}
+
+// The name of the person whose rowid text is owner; "" when none is known.
+std::string OwnerName(const PersonsByRowid& names, const std::string& owner) {
+  if (owner.empty()) return {};
+  auto found = names.find(owner);
+  return found != names.end() ? PersonName(*found->second) : std::string();
+}
+
+void SetOwnerRowid(DeletedContact& line, int64_t ownerRowid) {
+  if (ownerRowid > 0 && ownerRowid <= UINT32_MAX)
+    line.ownerRowid = static_cast<uint32_t>(ownerRowid);
+}
+
+// Whether one of the earlier lines of a number (same) already lists this
+// copy: it names the same owner, or this copy names none. An earlier line
+// that had lost its owner takes this copy's owner and place instead.
+bool JoinEarlierLine(DeletedContactList& listed, const std::vector<size_t>& same,
+                     const std::string& name, const std::optional<FoundAt>& where,
+                     int64_t ownerRowid) {
+  for (size_t at : same) {
+    DeletedContact& earlier = listed[at];
+    if (earlier.owner == name || name.empty()) return true;
+    if (earlier.owner.empty()) {
+      earlier.owner = name;   // the earlier copy had lost its owner
+      earlier.found = where;  // the copy that gave the name is the one shown
+      SetOwnerRowid(earlier, ownerRowid);
+      return true;
+    }
+  }
+  return false;
+}
+
+// One line per deleted number and owner, in the order the copies come; a
+// value still live is none.
+template <typename Values>
+DeletedContactList ListDeletedNumbers(const RowList& deletedMultiValues,
+                                      const PersonsByRowid& names, const Values& liveValues,
+                                      const std::vector<FoundAt>* found) {
+  DeletedContactList listed;
   // Number -> positions of its lines, to list each deleted record once.
   std::unordered_map<std::string, std::vector<size_t>> lines;
   for (size_t r = 0; r < deletedMultiValues.size(); ++r) {
@@ -190,65 +225,60 @@ DeletedContactList BuildDeletedContactsOf(const RowList& deletedMultiValues,
     if (number.empty() || liveValues.count(number)) continue;
     const std::string& owner = At(row, mvc::kRecordId);
     const int64_t ownerRowid = TextToInt(owner);
-    std::string name;
-    if (!owner.empty()) {
-      auto found = names.find(owner);
-      if (found != names.end()) name = PersonName(*found->second);
-    }
+    std::string name = OwnerName(names, owner);
     std::vector<size_t>& same = lines[number];
-    bool known = false;
-    for (size_t at : same) {
-      DeletedContact& earlier = listed[at];
-      if (earlier.owner == name || name.empty()) {
-        known = true;
-        break;
-      }
-      if (earlier.owner.empty()) {
-        earlier.owner = name;   // the earlier copy had lost its owner
-        earlier.found = where;  // the copy that gave the name is the one shown
-        if (ownerRowid > 0 && ownerRowid <= UINT32_MAX)
-          earlier.ownerRowid = static_cast<uint32_t>(ownerRowid);
-        known = true;
-        break;
-      }
-    }
-    if (known) continue;
+    if (JoinEarlierLine(listed, same, name, where, ownerRowid)) continue;
     same.push_back(listed.size());
     DeletedContact line;
     line.number = number;
     line.owner = std::move(name);
     line.found = std::move(where);
-    if (ownerRowid > 0 && ownerRowid <= UINT32_MAX)
-      line.ownerRowid = static_cast<uint32_t>(ownerRowid);
+    SetOwnerRowid(line, ownerRowid);
     listed.push_back(std::move(line));
   }
-  // A number without an owner that begins another deleted number read from
-  // the very same bytes (same file, page, frame and offset) is that record
-  // cut short by a newer cell: it is not listed. A number that merely begins
-  // another one elsewhere, or a live one, is a record of its own.
+  return listed;
+}
+
+// Whether contact, a number without an owner, begins another deleted number
+// read from the very same bytes (same file, page, frame and offset): then it
+// is that record cut short by a newer cell. A number that merely begins
+// another one elsewhere, or a live one, is a record of its own.
+bool IsCutCopy(const DeletedContact& contact,
+               const std::multimap<std::string, const DeletedContact*>& byNumber) {
+  if (!contact.owner.empty() || !contact.found) return false;
+  for (auto next = byNumber.upper_bound(contact.number);
+       next != byNumber.end() && next->first.compare(0, contact.number.size(), contact.number) == 0;
+       ++next) {
+    const std::optional<FoundAt>& other = next->second->found;
+    if (other && other->file == contact.found->file && other->page == contact.found->page &&
+        other->frame == contact.found->frame && other->offset == contact.found->offset)
+      return true;
+  }
+  return false;
+}
+
+// The lines without the cut copies (IsCutCopy).
+DeletedContactList DropCutCopies(DeletedContactList listed) {
   std::multimap<std::string, const DeletedContact*> byNumber;
   for (const DeletedContact& contact : listed) byNumber.emplace(contact.number, &contact);
   std::vector<bool> cut(listed.size(), false);
-  for (size_t k = 0; k < listed.size(); ++k) {
-    const DeletedContact& contact = listed[k];
-    bool cutCopy = false;
-    if (contact.owner.empty() && contact.found) {
-      for (auto next = byNumber.upper_bound(contact.number);
-           next != byNumber.end() && !cutCopy &&
-           next->first.compare(0, contact.number.size(), contact.number) == 0;
-           ++next) {
-        const std::optional<FoundAt>& other = next->second->found;
-        cutCopy = other && other->file == contact.found->file &&
-                  other->page == contact.found->page && other->frame == contact.found->frame &&
-                  other->offset == contact.found->offset;
-      }
-    }
-    cut[k] = cutCopy;
-  }
+  for (size_t k = 0; k < listed.size(); ++k) cut[k] = IsCutCopy(listed[k], byNumber);
   DeletedContactList kept;
   for (size_t k = 0; k < listed.size(); ++k)
     if (!cut[k]) kept.push_back(std::move(listed[k]));
   return kept;
+}
+
+// BuildDeletedContacts over persons given by pointer: the loader names owners
+// from several lists without copying their rows into one. Any set of strings
+// with count() serves as liveValues (the loader's is a hash set).
+template <typename Values>
+DeletedContactList BuildDeletedContactsOf(const RowList& deletedMultiValues,
+                                          const std::vector<const RowValues*>& persons,
+                                          const Values& liveValues,
+                                          const std::vector<FoundAt>* found) {
+  const PersonsByRowid names = IndexPersonsByRowid(persons);
+  return DropCutCopies(ListDeletedNumbers(deletedMultiValues, names, liveValues, found));
 }
 
 }  // namespace
