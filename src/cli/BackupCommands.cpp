@@ -218,15 +218,28 @@ int RunSummary(const CommandLine& cl, std::ostream& out, std::ostream& err) {
   return kExitOk;
 }
 
-int RunExport(const CommandLine& cl, std::ostream& out, std::ostream& err) {
-  const std::string& outdir = cl.positional[1];
-  const std::string formatName = cl.Get("--format", "csv");
+namespace {
+
+// What an export command line asks for.
+struct ExportRequest {
+  std::string formatName;
+  bool wholeDocument = false;  // json or html: one file of every record
+  ExportFormat format = ExportFormat::Csv;
+  ExportOptions options;
+  bool category = false;     // --category given
+  std::string parent, node;  // its two halves
+};
+
+// The export's options from the command line; kExitUsage, said on err, when
+// they do not go together.
+int ReadExportRequest(const CommandLine& cl, std::ostream& err, ExportRequest& request) {
+  const std::string& formatName = request.formatName = cl.Get("--format", "csv");
   if (formatName != "csv" && formatName != "txt" && formatName != "json" && formatName != "html") {
     err << "vantrel-cli: --format must be csv, txt, json or html, not '" << formatName << "'\n";
     return kExitUsage;
   }
-  const bool wholeDocument = formatName == "json" || formatName == "html";
-  if (wholeDocument && cl.Has("--category")) {
+  request.wholeDocument = formatName == "json" || formatName == "html";
+  if (request.wholeDocument && cl.Has("--category")) {
     err << "vantrel-cli: --format " << formatName
         << " writes every category; leave out --category\n";
     return kExitUsage;
@@ -235,31 +248,31 @@ int RunExport(const CommandLine& cl, std::ostream& out, std::ostream& err) {
     err << "vantrel-cli: --traces adds a file to a whole export; leave out --category\n";
     return kExitUsage;
   }
-  const ExportFormat format = formatName == "csv" ? ExportFormat::Csv : ExportFormat::Txt;
-  ExportOptions options;
+  request.format = formatName == "csv" ? ExportFormat::Csv : ExportFormat::Txt;
+  ExportOptions& options = request.options;
   options.txtEncoding = cl.Get("--encoding", LocaleCodeset());
   options.traces = cl.Has("--traces");
   if (!IsKnownEncoding(options.txtEncoding)) {
     err << "vantrel-cli: unknown encoding '" << options.txtEncoding << "' (try UTF-8 or GBK)\n";
     return kExitUsage;
   }
-  std::string parent, node;
-  if (cl.Has("--category")) {
+  request.category = cl.Has("--category");
+  if (request.category) {
     const std::string category = cl.Get("--category");
     size_t slash = category.find('/');
     if (slash == std::string::npos) {
       err << "vantrel-cli: --category takes CATEGORY/NODE, e.g. 短信/删除数据\n";
       return kExitUsage;
     }
-    parent = category.substr(0, slash);
-    node = category.substr(slash + 1);
+    request.parent = category.substr(0, slash);
+    request.node = category.substr(slash + 1);
   }
+  return kExitOk;
+}
 
-  LoadResult loaded;
-  CliObserver observer(err, cl.progress);
-  std::optional<BackupKeys> keys;  // an encrypted backup's, to decipher its attachments
-  if (int status = Load(cl.positional[0], cl, loaded, observer, err, &keys)) return status;
-
+// The output folder, made when missing; kExitWriteFailed, said on err, when
+// it cannot be.
+int MakeOutputFolder(const std::string& outdir, std::ostream& err) {
   std::error_code ec;
   std::filesystem::create_directories(outdir, ec);
   if (!IsDirectory(outdir)) {
@@ -267,54 +280,90 @@ int RunExport(const CommandLine& cl, std::ostream& out, std::ostream& err) {
         << (ec ? ec.message() : std::string("not a folder")) << ")\n";
     return kExitWriteFailed;
   }
+  return kExitOk;
+}
 
-  ExportResult result;
-  if (wholeDocument) {
-    const ReportFacts facts = FactsOfLoad(cl.positional[0], loaded);
-    const bool traces = cl.Has("--traces");
-    result = formatName == "json" ? ExportJson(loaded.collections, facts, outdir, traces)
-                                  : ExportHtmlReport(loaded.collections, facts, outdir, traces);
-  } else if (cl.Has("--category")) {
+// Writes what the request asks for of the loaded backup at path into outdir:
+// the whole document, one category, or every category. kExitNotFound, said
+// on err, for a category the backup does not have.
+int WriteExportFiles(const ExportRequest& request, const std::string& path,
+                     const LoadResult& loaded, const CliObserver& observer,
+                     const std::string& outdir, std::ostream& err, ExportResult& result) {
+  if (request.wholeDocument) {
+    const ReportFacts facts = FactsOfLoad(path, loaded);
+    const bool traces = request.options.traces;
+    result = request.formatName == "json"
+                 ? ExportJson(loaded.collections, facts, outdir, traces)
+                 : ExportHtmlReport(loaded.collections, facts, outdir, traces);
+  } else if (request.category) {
     // Today's node names ("短信/删除数据") name the category.
-    const std::optional<Category> category = CategoryNamed(parent, node);
+    const std::optional<Category> category = CategoryNamed(request.parent, request.node);
     bool known = false;
     for (const auto& n : observer.nodes()) known |= n.category == category;
     if (!known) {
-      err << "vantrel-cli: no category " << parent << "/" << node << " in this backup; it has:";
+      err << "vantrel-cli: no category " << request.parent << "/" << request.node
+          << " in this backup; it has:";
       for (const auto& n : observer.nodes()) err << " " << NodeName(n.category);
       err << "\n";
       return kExitNotFound;
     }
-    const std::string chosen = outdir + "/" + DefaultFileName(KindOf(*category), format);
-    result = ExportCurrentCategory(loaded.collections, *category, format, chosen, options);
+    const std::string chosen = outdir + "/" + DefaultFileName(KindOf(*category), request.format);
+    result = ExportCurrentCategory(loaded.collections, *category, request.format, chosen,
+                                   request.options);
   } else {
-    result = ExportAllCategories(loaded.collections, format, outdir, options);
+    result = ExportAllCategories(loaded.collections, request.format, outdir, request.options);
   }
+  return kExitOk;
+}
+
+// Copies the message attachments into outdir/attachments, naming each file
+// written on out. A file the backup does not hold is said, never passed over
+// in silence; kExitWriteFailed when one could not be copied.
+int CopyExportAttachments(const LoadResult& loaded, const std::optional<BackupKeys>& keys,
+                          const std::string& outdir, std::ostream& out, std::ostream& err) {
+  // An encrypted backup's attachments are deciphered on their way out.
+  AttachmentCopier decipher;
+  if (keys)
+    decipher = [&keys](const MessageAttachment& a, const std::string& target) {
+      return CopyPlainAttachment(a, target, &*keys);
+    };
+  const AttachmentCopyResult copied =
+      CopyAttachments(loaded.collections, outdir + "/attachments", decipher);
+  for (const std::string& file : copied.writtenFiles) out << file << '\n';
+  for (const std::string& missing : copied.missing)
+    err << "vantrel-cli: warning: attachment not in the backup: " << missing << "\n";
+  if (!copied.missing.empty())
+    err << "vantrel-cli: " << copied.missing.size() << " attachment(s) not in the backup, "
+        << copied.copied << " copied\n";
+  for (const std::string& failure : copied.failed)
+    err << "vantrel-cli: cannot copy attachment " << failure << "\n";
+  if (!copied.failed.empty()) return kExitWriteFailed;
+  return kExitOk;
+}
+
+}  // namespace
+
+int RunExport(const CommandLine& cl, std::ostream& out, std::ostream& err) {
+  const std::string& outdir = cl.positional[1];
+  ExportRequest request;
+  if (int status = ReadExportRequest(cl, err, request)) return status;
+
+  LoadResult loaded;
+  CliObserver observer(err, cl.progress);
+  std::optional<BackupKeys> keys;  // an encrypted backup's, to decipher its attachments
+  if (int status = Load(cl.positional[0], cl, loaded, observer, err, &keys)) return status;
+  if (int status = MakeOutputFolder(outdir, err)) return status;
+
+  ExportResult result;
+  if (int status =
+          WriteExportFiles(request, cl.positional[0], loaded, observer, outdir, err, result))
+    return status;
   for (const std::string& file : result.writtenFiles) out << file << '\n';
   if (!result.ok) {
     err << "vantrel-cli: " << ExportErrorText(result) << "\n";
     return kExitWriteFailed;
   }
-  if (cl.Has("--attachments")) {
-    // An encrypted backup's attachments are deciphered on their way out.
-    AttachmentCopier decipher;
-    if (keys)
-      decipher = [&keys](const MessageAttachment& a, const std::string& target) {
-        return CopyPlainAttachment(a, target, &*keys);
-      };
-    const AttachmentCopyResult copied =
-        CopyAttachments(loaded.collections, outdir + "/attachments", decipher);
-    for (const std::string& file : copied.writtenFiles) out << file << '\n';
-    // A file the backup does not hold is said, never passed over in silence.
-    for (const std::string& missing : copied.missing)
-      err << "vantrel-cli: warning: attachment not in the backup: " << missing << "\n";
-    if (!copied.missing.empty())
-      err << "vantrel-cli: " << copied.missing.size() << " attachment(s) not in the backup, "
-          << copied.copied << " copied\n";
-    for (const std::string& failure : copied.failed)
-      err << "vantrel-cli: cannot copy attachment " << failure << "\n";
-    if (!copied.failed.empty()) return kExitWriteFailed;
-  }
+  if (cl.Has("--attachments")) return CopyExportAttachments(loaded, keys, outdir, out, err);
   return kExitOk;
 }
 
