@@ -73,14 +73,17 @@ enum class PlistStatus {
   Truncated,   // the tree reached kMaxPlistDepth or kMaxPlistNodes; deeper values left out
 };
 
+// Whether a list of this status gave values to read.
+inline bool PlistReadable(PlistStatus status) {
+  return status == PlistStatus::Ok || status == PlistStatus::Tolerated ||
+         status == PlistStatus::Truncated;
+}
+
 struct PlistDocument {
   PlistStatus status = PlistStatus::Empty;
   PlistForm form = PlistForm::Unknown;
   PlistValue root;  // Kind::None unless something was read
-  bool Readable() const {
-    return status == PlistStatus::Ok || status == PlistStatus::Tolerated ||
-           status == PlistStatus::Truncated;
-  }
+  bool Readable() const { return PlistReadable(status); }
 };
 
 // Reads a property list given as bytes, in either form.
