@@ -75,6 +75,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   doc.LoadBytes(bytes);
   (void)doc.ElementCount();
   ReadLikeDiscovery(doc);
+  (void)XmlDocument::FirstElementName(doc.text());
   Wander(doc);
   doc.SetIgnoreCase(true);
   Wander(doc);

@@ -6,12 +6,12 @@
 //           (offset-entry size, reference size, object count, top object,
 //           offset-table position); parsed by libplist.
 //   XML     <plist><dict><key>..</key><string>..</string>...</dict></plist>;
-//           decoded to UTF-8 by XmlDocument (byte-order marks, declared
-//           encodings, UTF-16 either way round), then parsed by libplist.
-//           When libplist refuses the text (a damaged or hand-edited file),
-//           the tolerant XmlDocument walk reads the top dictionary's scalar
-//           values instead, so an odd Info.plist still yields its name,
-//           version and date, as discovery has always read them.
+//           decoded to UTF-8 by XmlDocument's decoder (byte-order marks,
+//           declared encodings, UTF-16 either way round), then parsed by
+//           libplist alone. Only when libplist refuses the text (a damaged or
+//           hand-edited file) does the tolerant XmlDocument parse it, its walk
+//           reading the top dictionary's scalar values instead, so an odd
+//           Info.plist still yields its name, version and date.
 //
 // The tree holds no libplist type. Damaged input never crashes: it gives a
 // status, and the tree is bounded in depth (kMaxPlistDepth) and size
