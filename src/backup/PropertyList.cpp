@@ -18,8 +18,6 @@
 namespace vantrel {
 namespace {
 
-constexpr uint64_t kMaxPlistFileBytes = 64ull << 20;
-
 // libplist's trees and the strings it hands out, freed by their own functions.
 struct PlistFree {
   void operator()(void* node) const { plist_free(static_cast<plist_t>(node)); }
@@ -499,8 +497,9 @@ PlistDocument LoadPropertyListFile(const std::string& path) {
   doc.status = PlistStatus::NotAPlist;
   ReadOnlyFile file;
   if (!file.Open(path) || file.Size() > kMaxPlistFileBytes) return doc;
-  std::string bytes;
-  if (!ReadWholeFile(path, bytes)) return doc;
+  // Read through the one opening that measured it.
+  std::string bytes(static_cast<size_t>(file.Size()), '\0');
+  if (file.ReadAt(0, bytes.data(), bytes.size()) != bytes.size()) return doc;
   return LoadPropertyList(bytes);
 }
 

@@ -88,7 +88,9 @@ struct PlistDocument {
 
 // Reads a property list given as bytes, in either form.
 PlistDocument LoadPropertyList(std::string_view bytes);
-// Reads a property list file; NotAPlist for a missing file or one above 64 MB.
+// The largest property list file read; a backup's are a few kilobytes.
+inline constexpr uint64_t kMaxPlistFileBytes = 64ull << 20;
+// Reads a property list file; NotAPlist for a missing file or a larger one.
 PlistDocument LoadPropertyListFile(const std::string& path);
 
 // Seconds since 1970 as ISO 8601 UTC text, and the reverse (false when the

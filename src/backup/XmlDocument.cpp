@@ -12,9 +12,6 @@
 namespace vantrel {
 namespace {
 
-// Documents are addressed with 32-bit offsets; property lists are tiny, so a
-// larger file is cut here rather than let the offsets wrap.
-constexpr uint64_t kMaxDocumentBytes = 256u << 20;
 // Only this much of the start is searched for a declared encoding.
 constexpr size_t kDeclarationWindow = 1024;
 
@@ -448,14 +445,15 @@ bool XmlDocument::LoadFile(const std::string& path) {
     return false;
   }
   const uint64_t size = file.Size();
-  const size_t wanted = static_cast<size_t>(std::min(size, kMaxDocumentBytes));
+  const size_t wanted = static_cast<size_t>(std::min(size, kMaxXmlDocumentBytes));
   std::string bytes(wanted, '\0');
   if (file.ReadAt(0, bytes.data(), wanted) != wanted) {
     Log("file_error", "name=\"" + Quote(path) + "\" description=\"short read\"");
     return false;
   }
   Log("read", "bytes=\"" + std::to_string(wanted) + "\"");
-  if (size > kMaxDocumentBytes) Log("truncation_error", "bytes=\"" + std::to_string(size) + "\"");
+  if (size > kMaxXmlDocumentBytes)
+    Log("truncation_error", "bytes=\"" + std::to_string(size) + "\"");
   Decode(bytes);
   Parse();
   return true;
@@ -464,7 +462,8 @@ bool XmlDocument::LoadFile(const std::string& path) {
 bool XmlDocument::LoadBytes(std::string_view bytes) {
   Clear();
   Log("read", "bytes=\"" + std::to_string(bytes.size()) + "\"");
-  Decode(bytes.substr(0, static_cast<size_t>(std::min<uint64_t>(bytes.size(), kMaxDocumentBytes))));
+  Decode(
+      bytes.substr(0, static_cast<size_t>(std::min<uint64_t>(bytes.size(), kMaxXmlDocumentBytes))));
   Parse();
   return true;
 }
@@ -479,7 +478,7 @@ bool XmlDocument::LoadText(std::string utf8) {
 std::string XmlDocument::DecodeText(std::string_view bytes) {
   XmlDocument doc;
   doc.Decode(
-      bytes.substr(0, static_cast<size_t>(std::min<uint64_t>(bytes.size(), kMaxDocumentBytes))));
+      bytes.substr(0, static_cast<size_t>(std::min<uint64_t>(bytes.size(), kMaxXmlDocumentBytes))));
   return std::move(doc.text_);
 }
 

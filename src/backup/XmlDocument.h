@@ -12,6 +12,10 @@
 
 namespace vantrel {
 
+// Documents are addressed with 32-bit offsets; property lists are tiny, so a
+// larger file is cut here rather than let the offsets wrap.
+inline constexpr uint64_t kMaxXmlDocumentBytes = 256u << 20;
+
 class XmlDocument {
  public:
   // Reads, decodes and parses a file. False only when the file cannot be read
