@@ -29,12 +29,10 @@ namespace vantrel {
 
 // Run on a folder that holds backups instead of being one: the backups it
 // holds, one a line as `backups` prints them, and how to pick one.
-int ListHeldBackups(const std::string& path, const std::vector<std::string>& held,
-                    std::ostream& err) {
+int ListHeldBackups(const ExaminedPath& folder, std::ostream& err) {
+  const std::string& path = folder.path;
   err << "vantrel-cli: " << path << ": " << kFolderOfBackupsMessage << "\n";
-  for (const std::string& folder : held) {
-    BackupRow row;
-    if (!ExamineBackupFolder(folder, row)) continue;
+  for (const BackupRow& row : folder.heldBackups) {
     err << EscapeField(row.folder) << '\t' << EscapeField(row.deviceName) << '\t'
         << EscapeField(row.lastBackupDate) << '\t' << EscapeField(row.productVersion) << '\n';
   }
@@ -96,14 +94,15 @@ std::string NodeName(Category category) {
   return std::string(KindName(KindOf(category))) + "/" + CategoryName(category);
 }
 
-// Loads path for summary and export. Returns 0 and fills loaded/observer, or an
-// exit status after saying why on err.
-int Load(const std::string& path, const CommandLine& cl, LoadResult& loaded, CliObserver& observer,
-         std::ostream& err, std::optional<BackupKeys>* keptKeys = nullptr) {
+// Loads the examined path for summary and export. Returns 0 and fills
+// loaded/observer, or an exit status after saying why on err.
+int Load(const ExaminedPath& examined, const CommandLine& cl, LoadResult& loaded,
+         CliObserver& observer, std::ostream& err, std::optional<BackupKeys>* keptKeys = nullptr) {
+  const std::string& path = examined.path;
   std::optional<BackupKeys> ownKeys;
   std::optional<BackupKeys>& keys = keptKeys ? *keptKeys : ownKeys;
-  if (int status = UnlockForCli(path, cl, err, keys)) return status;
-  loaded = LoadBackup(path, observer, keys ? &*keys : nullptr);
+  if (int status = UnlockForCli(examined, cl, err, keys)) return status;
+  loaded = LoadBackup(examined, observer, keys ? &*keys : nullptr);
   // Said whatever else happens, so a record missing from the output can be traced.
   for (const std::string& line : DamageLines(loaded.databaseDamage))
     err << "vantrel-cli: " << line << "\n";
@@ -118,24 +117,25 @@ int Load(const std::string& path, const CommandLine& cl, LoadResult& loaded, Cli
       err << "vantrel-cli: " << path << ": " << kFileNotFoundMessage << "\n";
       return kExitNotFound;
     case LoadStatus::FolderOfBackups:
-      return ListHeldBackups(path, loaded.heldBackups, err);
+      return ListHeldBackups(examined, err);
     case LoadStatus::NothingSupported:
     case LoadStatus::Encrypted:
       break;
   }
   for (const std::string& m : observer.messages()) err << "vantrel-cli: " << m << "\n";
-  if (observer.messages().empty()) err << "vantrel-cli: " << NothingLoadedMessage(path) << "\n";
+  if (observer.messages().empty()) err << "vantrel-cli: " << NothingLoadedMessage(examined) << "\n";
   return kExitNoData;
 }
 
-// What the JSON and HTML files say of the backup and its database files,
-// each file hashed as it lies on disk now.
-ReportFacts FactsOfLoad(const std::string& path, const LoadResult& loaded) {
+// What the JSON and HTML files say of the backup (its Info.plist as the
+// examination read it) and its database files, each file hashed as it lies on
+// disk now.
+ReportFacts FactsOfLoad(const ExaminedPath& examined, const LoadResult& loaded) {
   ReportFacts facts;
-  facts.folder = path;
+  facts.folder = examined.path;
   facts.generatedAt = static_cast<int64_t>(std::time(nullptr));
-  if (IsDirectory(path)) {
-    const InfoPlistFacts info = ReadInfoPlist(path);
+  if (examined.IsBackup()) {
+    const InfoPlistFacts& info = examined.info;
     facts.device = info.deviceName;
     facts.iosVersion = info.productVersion;
     facts.backupDate = info.lastBackupDate;
@@ -200,7 +200,7 @@ size_t ReactionCount(const Collections& data) {
 int RunSummary(const CommandLine& cl, std::ostream& out, std::ostream& err) {
   LoadResult loaded;
   CliObserver observer(err, cl.progress);
-  if (int status = Load(cl.positional[0], cl, loaded, observer, err)) return status;
+  if (int status = Load(ExaminePath(cl.positional[0]), cl, loaded, observer, err)) return status;
   for (const auto& node : observer.nodes())
     out << NodeName(node.category) << '\t' << node.count << '\n';
   // Reactions are not messages of their own; counted apart, after the nodes,
@@ -286,11 +286,11 @@ int MakeOutputFolder(const std::string& outdir, std::ostream& err) {
 // Writes what the request asks for of the loaded backup at path into outdir:
 // the whole document, one category, or every category. kExitNotFound, said
 // on err, for a category the backup does not have.
-int WriteExportFiles(const ExportRequest& request, const std::string& path,
+int WriteExportFiles(const ExportRequest& request, const ExaminedPath& examined,
                      const LoadResult& loaded, const CliObserver& observer,
                      const std::string& outdir, std::ostream& err, ExportResult& result) {
   if (request.wholeDocument) {
-    const ReportFacts facts = FactsOfLoad(path, loaded);
+    const ReportFacts facts = FactsOfLoad(examined, loaded);
     const bool traces = request.options.traces;
     result = request.formatName == "json"
                  ? ExportJson(loaded.collections, facts, outdir, traces)
@@ -351,12 +351,13 @@ int RunExport(const CommandLine& cl, std::ostream& out, std::ostream& err) {
   LoadResult loaded;
   CliObserver observer(err, cl.progress);
   std::optional<BackupKeys> keys;  // an encrypted backup's, to decipher its attachments
-  if (int status = Load(cl.positional[0], cl, loaded, observer, err, &keys)) return status;
+  const ExaminedPath examined = ExaminePath(cl.positional[0]);
+  if (int status = Load(examined, cl, loaded, observer, err, &keys)) return status;
   if (int status = MakeOutputFolder(outdir, err)) return status;
 
   ExportResult result;
   if (int status =
-          WriteExportFiles(request, cl.positional[0], loaded, observer, outdir, err, result))
+          WriteExportFiles(request, examined, loaded, observer, outdir, err, result))
     return status;
   for (const std::string& file : result.writtenFiles) out << file << '\n';
   if (!result.ok) {

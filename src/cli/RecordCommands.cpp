@@ -253,13 +253,13 @@ int RunRecords(const CommandLine& cl, std::ostream& out, std::ostream& err) {
   std::string name;  // the database as the phone names it, for where records were found
   BackupFiles files;
   std::optional<BackupKeys> keys;
-  const bool folder = IsDirectory(path);
+  const ExaminedPath examined = ExaminePath(path);
+  if (examined.kind == PathKind::FolderOfBackups) return ListHeldBackups(examined, err);
+  const bool folder = examined.IsBackup();
   DecipheredDatabase plain;  // an encrypted backup's database, deciphered into memory
   if (folder) {
-    const std::vector<std::string> held = BackupsHeldIn(path);
-    if (!held.empty()) return ListHeldBackups(path, held, err);
-    if (int status = UnlockForCli(path, cl, err, keys)) return status;
-    files.Open(path, keys ? &*keys : nullptr);
+    if (int status = UnlockForCli(examined, cl, err, keys)) return status;
+    files.Open(examined, keys ? &*keys : nullptr);
     const KindDatabase found = LocateKindDatabase(files, source);
     file = found.path.empty() ? KindFileInFolder(path, source) : found.path;
     wal = found.walPath;

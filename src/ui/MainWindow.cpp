@@ -312,12 +312,13 @@ void MainWindow::SelectBackup() {
 bool MainWindow::LoadPath(const std::string& path) {
   // An encrypted backup is read only with its password; giving up leaves the
   // window as it was.
+  const ExaminedPath examined = ExaminePath(path);
   std::optional<BackupKeys> keys;
-  if (IsDirectory(path) && IsEncryptedBackup(path)) {
+  if (examined.kind == PathKind::EncryptedBackup) {
     keys = prompts_.AskBackupPassword(path);
     if (!keys) return false;
   }
-  LoadResult loaded = LoadBackup(path, *this, keys ? &*keys : nullptr);
+  LoadResult loaded = LoadBackup(examined, *this, keys ? &*keys : nullptr);
   if (loaded.status == LoadStatus::NotFound) {
     prompts_.ShowMessage(kFileNotFoundMessage);
     return false;
