@@ -9,6 +9,7 @@
 #include <string>
 #include <unordered_set>
 
+#include "carve/PageWalk.h"
 #include "platform/Text.h"
 #include "sources/apple/AttributedBody.h"
 #include "sqlite/BTree.h"
@@ -956,35 +957,19 @@ void ScanLogForMessages(const SqliteFile& db, const std::vector<ColumnDef>& colu
                         const RenderedColumns* rendered) {
   // Older page images in the log hold messages deleted since they were written.
   if (!db.walFile.IsOpen() || db.pageSize == 0) return;
-  uint8_t logHeader[kWalHeaderSize] = {};
-  if (!db.walFile.ReadExact(0, logHeader, sizeof logHeader)) return;
-  if (ByteView(logHeader, sizeof logHeader).U32(kWalPageSizeOffset) != db.pageSize) return;
   const ColumnKinds kinds = KindsOf(columns);
   TrunkCache trunks(db);
   const GuidFilter* filter = skip ? &skip : nullptr;
-  const uint64_t frameSize = uint64_t{kWalFrameHeaderSize} + db.pageSize;
-  const uint64_t logSize = db.walFile.Size();
-  std::vector<uint8_t> image(db.pageSize);
-  uint8_t frameHeader[kWalFrameHeaderSize] = {};
   RowList carved;
   FoundList found;
-  FoundAt where;
-  where.file = db.name + "-wal";
-  where.place = Place::LogFrame;
-  uint32_t number = 0;
-  for (uint64_t frame = kWalHeaderSize; frame + frameSize <= logSize; frame += frameSize) {
-    ++number;
-    if (!db.walFile.ReadExact(frame, frameHeader, sizeof frameHeader)) break;
-    if (!db.walFile.ReadExact(frame + kWalFrameHeaderSize, image.data(), image.size())) break;
-    where.page = ByteView(frameHeader, sizeof frameHeader).U32(0);
-    where.offset = frame + kWalFrameHeaderSize;
-    where.frame = number;
-    CarveScannedPage(columns, kinds, trunks, db, ByteView(image.data(), image.size()), carved,
-                     filter, where, found, rendered);
+  // Every frame, whatever its kind: a message is looked for by its own bytes,
+  // and a frame no commit made may still hold one.
+  WalkLogFrames(db, [&](ByteView image, const FoundAt& where, FrameKind) {
+    CarveScannedPage(columns, kinds, trunks, db, image, carved, filter, where, found, rendered);
     if (!carved.empty() && sink) sink(carved, found);
     carved.clear();
     found.clear();
-  }
+  });
 }
 
 void ScanFileForMessages(const SqliteFile& db, const std::vector<ColumnDef>& columns,
