@@ -677,21 +677,15 @@ size_t LeafCellEnd(ByteView page, size_t offset, uint32_t usableSize) {
 }
 
 // The end of the index leaf cell at offset on page: its payload-length
-// varint, the payload's local part (the file format's rule for index pages)
-// and, when the payload overflows, the overflow page number. 0 when the
-// varint runs off the page.
+// varint, the payload's local part and, when the payload overflows, the
+// overflow page number. 0 when the varint runs off the page, or when no
+// database header gave a usable size the format allows.
 size_t IndexCellEnd(ByteView page, size_t offset, uint32_t usableSize) {
   uint64_t payload = 0;
   int length = 0;
   DecodeVarint(page.Sub(offset, kMaxVarintLength), payload, length);
-  if (length == 0 || usableSize < 480) return 0;
-  const uint64_t maxLocal = (uint64_t{usableSize} - 12) * 64 / 255 - 23;  // X
-  const uint64_t minLocal = (uint64_t{usableSize} - 12) * 32 / 255 - 23;  // M
-  uint64_t local = payload;
-  if (payload > maxLocal) {
-    const uint64_t k = minLocal + (payload - minLocal) % (usableSize - 4);
-    local = k <= maxLocal ? k : minLocal;
-  }
+  if (length == 0 || usableSize < kMinUsableSize) return 0;
+  const uint64_t local = IndexLocalPayloadSize(payload, usableSize);
   return offset + static_cast<size_t>(length) + static_cast<size_t>(local) +
          (local < payload ? 4 : 0);
 }
