@@ -55,15 +55,6 @@ uint16_t NearestLiveCell(const std::vector<uint16_t>& sorted, uint16_t firstFree
 
 namespace {
 
-int VarintLength(uint64_t v) {
-  int n = 1;
-  while (v >= 0x80 && n < 9) {
-    v >>= 7;
-    ++n;
-  }
-  return n;
-}
-
 // One deleted record found on the page: where its cell ends and its values.
 struct Carved {
   size_t end = 0;

@@ -55,6 +55,20 @@ void ReadCellPointers(ByteView page, std::vector<uint16_t>& offsets, const Sqlit
 // length = 0 when the bytes end before the varint does.
 void DecodeVarint(ByteView bytes, uint64_t& value, int& length);
 
+// The most bytes a varint takes.
+inline constexpr size_t kMaxVarintLength = 9;
+
+// The number of bytes of the varint that holds value: seven bits a byte, all
+// eight in the ninth.
+constexpr int VarintLength(uint64_t value) {
+  int length = 1;
+  while (value >= 0x80 && length < static_cast<int>(kMaxVarintLength)) {
+    value >>= 7;
+    ++length;
+  }
+  return length;
+}
+
 // Splits the first byteLength bytes into serial types; a varint that runs past
 // them is dropped.
 void SplitSerialTypes(ByteView bytes, size_t byteLength, std::vector<uint64_t>& serialTypes);

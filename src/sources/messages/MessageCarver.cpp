@@ -21,7 +21,6 @@ namespace vantrel {
 namespace {
 
 constexpr uint64_t kGuidSerialType = 85;  // a text of 36 bytes: 36 * 2 + 13
-constexpr size_t kMaxVarintLength = 9;
 // A message payload beyond this is damage, not a message.
 constexpr uint64_t kMaxPayload = 1u << 24;
 
@@ -443,16 +442,6 @@ bool IsGuidAt(ByteView block, size_t i) {
 }
 
 namespace {
-
-// The number of bytes of the varint holding value.
-int VarintLength(uint64_t value) {
-  int length = 1;
-  while (value >= 0x80 && length < 9) {
-    value >>= 7;
-    ++length;
-  }
-  return length;
-}
 
 // The payload size the record header at q declares: its size and the sizes
 // of the values its serial types name. 0 when the header runs past block.
