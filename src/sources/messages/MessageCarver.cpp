@@ -156,64 +156,9 @@ bool FindHeader(ByteView block, size_t i, const ColumnKinds& columns, FoundHeade
   return false;
 }
 
-// The freelist's trunk pages, read the first time a carve follows an overflow
-// chain and kept for the rest of it: a scan meets hundreds of long texts, and
-// the trunks do not change while it runs.
-class TrunkCache {
- public:
-  explicit TrunkCache(const SqliteFile& db) : db_(db) {}
-  const std::unordered_set<uint32_t>& Get() {
-    if (!read_) {
-      trunks_ = FreelistTrunkPages(db_);
-      read_ = true;
-    }
-    return trunks_;
-  }
-
- private:
-  const SqliteFile& db_;
-  bool read_ = false;
-  std::unordered_set<uint32_t> trunks_;
-};
-
-// A stretch of a joined payload known to hold foreign bytes.
-struct Damage {
-  size_t begin = 0;
-  size_t end = 0;
-};
-
-// Follows a freed overflow chain from firstPage, appending up to `want`
-// payload bytes to out. Bounded by the bytes wanted and by a visited set.
-//
-// Freeing a chain hands its pages to the freelist in chain order. A page
-// freed while the freelist has no trunk with room becomes the new trunk: its
-// next-page field and the first bytes of its content are overwritten with
-// the freelist's own links, and the pages freed after it, the rest of the
-// chain, are listed as its leaves in order. Such a page continues with its
-// first leaf, and the overwritten bytes are reported in damage.
-void ReadOverflowChain(const SqliteFile& db, TrunkCache& trunkCache, uint32_t firstPage,
-                       uint64_t want, std::vector<uint8_t>& out, std::vector<Damage>& damage) {
-  const uint32_t usable = UsableSize(db);
-  if (usable <= 8) return;
-  const std::unordered_set<uint32_t>& trunks = trunkCache.Get();
-  OverflowChain chain(db, firstPage);
-  std::vector<uint8_t> page;
-  // Page 1 holds the schema and is never freed.
-  while (want > 0 && chain.Upcoming() != 1 && chain.Next(page)) {
-    const ByteView view(page.data(), usable);
-    const size_t take = static_cast<size_t>(std::min<uint64_t>(want, usable - 4));
-    const size_t at = out.size();
-    out.insert(out.end(), page.data() + 4, page.data() + 4 + take);
-    want -= take;
-    if (trunks.count(chain.Current())) {
-      const uint32_t leaves =
-          std::min<uint32_t>(view.U32(kTrunkLeafCount), (usable - kTrunkFirstLeaf) / 4);
-      const size_t overwritten = std::min<size_t>(take, 4 + 4 * static_cast<size_t>(leaves));
-      damage.push_back({at, at + overwritten});
-      chain.Redirect(leaves > 0 ? view.U32(kTrunkFirstLeaf) : 0);
-    }
-  }
-}
+// A stretch of a joined payload known to hold foreign bytes: the freelist's
+// links, written over a freed overflow page that became a trunk.
+using Damage = FreedOverflowChains::Overwritten;
 
 // The length of the longest prefix of bytes that is well-formed UTF-8 with no
 // zero byte: where a text overwritten by foreign bytes stops being text.
@@ -309,7 +254,7 @@ std::string TextAroundDamage(uint64_t type, ByteView content, uint64_t at,
 // byte) is cut there. When the overwritten stretch is known (freelist links)
 // the values after it are still read; otherwise nothing after the cut can be
 // trusted and the record ends.
-void ReadRecordValues(const SqliteFile& db, TrunkCache& trunks,
+void ReadRecordValues(const SqliteFile& db, FreedOverflowChains& chains,
                       const std::vector<ColumnDef>& columns, const ColumnKinds& kinds,
                       ByteView block, size_t bodyStart, const FoundHeader& header, RowValues& row,
                       const RenderedColumns* rendered) {
@@ -335,8 +280,8 @@ void ReadRecordValues(const SqliteFile& db, TrunkCache& trunks,
     body = block.Sub(bodyStart, localBody);
     if (body.size() == localBody && block.Contains(static_cast<size_t>(localEnd), 4)) {
       joined.assign(body.data(), body.data() + body.size());
-      ReadOverflowChain(db, trunks, block.U32(static_cast<size_t>(localEnd)), bodySize - localBody,
-                        joined, damage);
+      chains.Append(usable, block.U32(static_cast<size_t>(localEnd)), bodySize - localBody, joined,
+                    damage);
       body = ByteView(joined.data(), joined.size());
     }
   }
@@ -518,9 +463,9 @@ size_t NextGuidAt(ByteView block, size_t from) {
 // that are live cells of another tree: no GUID starting inside one is looked
 // at.
 using Stretches = std::vector<std::pair<size_t, size_t>>;
-void CarveBlock(const std::vector<ColumnDef>& columns, const ColumnKinds& kinds, TrunkCache& trunks,
-                const SqliteFile& db, ByteView block, RowList& carved, const GuidFilter* skip,
-                const FoundAt* where = nullptr, FoundList* found = nullptr,
+void CarveBlock(const std::vector<ColumnDef>& columns, const ColumnKinds& kinds,
+                FreedOverflowChains& chains, const SqliteFile& db, ByteView block, RowList& carved,
+                const GuidFilter* skip, const FoundAt* where = nullptr, FoundList* found = nullptr,
                 const Stretches* passOver = nullptr, const RenderedColumns* rendered = nullptr) {
   const size_t n = block.size();
   if (n < kGuidLength || columns.size() < 3) return;
@@ -588,7 +533,7 @@ void CarveBlock(const std::vector<ColumnDef>& columns, const ColumnKinds& kinds,
       }
     }
     RowValues row;
-    ReadRecordValues(db, trunks, columns, kinds, block.Sub(0, limit), hits[k].body, hits[k].header,
+    ReadRecordValues(db, chains, columns, kinds, block.Sub(0, limit), hits[k].body, hits[k].header,
                      row, rendered);
     if (row.size() < 2) continue;
     carved.push_back(std::move(row));
@@ -607,8 +552,8 @@ void CarveBlock(const std::vector<ColumnDef>& columns, const ColumnKinds& kinds,
 
 void CarveMessagesByGuid(const std::vector<ColumnDef>& columns, const SqliteFile& db,
                          ByteView block, RowList& carved) {
-  TrunkCache trunks(db);
-  CarveBlock(columns, KindsOf(columns), trunks, db, block, carved, nullptr);
+  FreedOverflowChains chains(db);
+  CarveBlock(columns, KindsOf(columns), chains, db, block, carved, nullptr);
 }
 
 std::vector<DeclaredWord> MessageColumnKinds(const std::vector<ColumnDef>& columns) {
@@ -633,16 +578,16 @@ void CarveMessagePageOfKinds(const SqliteFile& db, const LeafPage& page,
   // The page's front up to its lowest live cell, which holds the unallocated
   // gap: a cell freed at the start of the content area is given back to the
   // gap, not to the freeblock chain.
-  TrunkCache trunks(db);
+  FreedOverflowChains chains(db);
   FoundAt where = FoundOnPage(db, pageNo, 0, emptied ? Place::LeafPage : Place::Gap);
-  CarveBlock(columns, kinds, trunks, db, bytes.Sub(0, tree.GapBelowCells(page.liveOffsets).end),
+  CarveBlock(columns, kinds, chains, db, bytes.Sub(0, tree.GapBelowCells(page.liveOffsets).end),
              carved, nullptr, &where, found, nullptr, rendered);
 
   // The freeblock chain, each block on its own.
   tree.ForEachFreeblock(kLeafHeaderSize, [&](Freeblock block) {
     FoundAt at =
         FoundOnPage(db, pageNo, block.offset, emptied ? Place::LeafPage : Place::Freeblock);
-    CarveBlock(columns, kinds, trunks, db, bytes.Sub(block.offset, block.end - block.offset),
+    CarveBlock(columns, kinds, chains, db, bytes.Sub(block.offset, block.end - block.offset),
                carved, nullptr, &at, found, nullptr, rendered);
   });
 }
@@ -746,9 +691,10 @@ bool IndexLeafCells(const BTreePage& tree, ByteView page, uint32_t usableSize, S
 // table, and are passed over, byte for byte. So are the live cells of an
 // index leaf in use (inUse: neither free nor past the database's size).
 void CarveScannedPage(const std::vector<ColumnDef>& columns, const ColumnKinds& kinds,
-                      TrunkCache& trunks, const SqliteFile& db, ByteView page, RowList& carved,
-                      const GuidFilter* skip, const FoundAt& where, FoundList& found,
-                      const RenderedColumns* rendered, bool liveLeaf = false, bool inUse = false) {
+                      FreedOverflowChains& chains, const SqliteFile& db, ByteView page,
+                      RowList& carved, const GuidFilter* skip, const FoundAt& where,
+                      FoundList& found, const RenderedColumns* rendered, bool liveLeaf = false,
+                      bool inUse = false) {
   // A page with no GUID where CarveBlock looks for one holds no record to
   // find (most pages of indexes on numbers, and of other tables, hold none):
   // it is passed over before its cells are taken apart.
@@ -759,7 +705,7 @@ void CarveScannedPage(const std::vector<ColumnDef>& columns, const ColumnKinds& 
   if (inUse && tree.Is(PageType::LeafIndex)) {
     thread_local Stretches indexCells;
     if (IndexLeafCells(tree, page, db.usableSize, indexCells)) {
-      CarveBlock(columns, kinds, trunks, db, page, carved, skip, &where, &found, &indexCells,
+      CarveBlock(columns, kinds, chains, db, page, carved, skip, &where, &found, &indexCells,
                  rendered);
       return;
     }
@@ -792,7 +738,7 @@ void CarveScannedPage(const std::vector<ColumnDef>& columns, const ColumnKinds& 
   FoundAt at = where;
   if (!sane) {
     if (at.place == Place::Unknown && tree.IsInterior()) at.place = Place::InteriorPage;
-    CarveBlock(columns, kinds, trunks, db, page, carved, skip, &at, &found, nullptr, rendered);
+    CarveBlock(columns, kinds, chains, db, page, carved, skip, &at, &found, nullptr, rendered);
     return;
   }
   std::sort(bounds.begin(), bounds.end());
@@ -814,7 +760,7 @@ void CarveScannedPage(const std::vector<ColumnDef>& columns, const ColumnKinds& 
                  : bounds[k] < lowestCell ? Place::Gap
                                           : Place::Unknown;
     }
-    CarveBlock(columns, kinds, trunks, db, page.Sub(from, bounds[k + 1] - from), carved, skip, &at,
+    CarveBlock(columns, kinds, chains, db, page.Sub(from, bounds[k + 1] - from), carved, skip, &at,
                &found, nullptr, rendered);
   }
 }
@@ -867,7 +813,7 @@ void ScanPagesForMessages(const SqliteFile& db, const std::vector<ColumnDef>& co
   const uint32_t pageSize = db.pageSize;
   if (pageSize == 0 || !db.mainFile.IsOpen()) return;
   const ColumnKinds kinds = KindsOf(columns);
-  TrunkCache trunks(db);
+  FreedOverflowChains chains(db);
   const GuidFilter* filter = skip ? &skip : nullptr;
   const uint64_t fileSize = db.mainFile.Size();
   // Pages on the freelist, and pages past the size the header (or the log's
@@ -911,7 +857,7 @@ void ScanPagesForMessages(const SqliteFile& db, const std::vector<ColumnDef>& co
           where.place == Place::Unknown && (db.walIndex.empty() || !db.walIndex.count(where.page));
       const bool liveLeaf =
           current && liveLeaves && where.page < liveLeaves->size() && (*liveLeaves)[where.page];
-      CarveScannedPage(columns, kinds, trunks, db, page, carved, filter, where, found, rendered,
+      CarveScannedPage(columns, kinds, chains, db, page, carved, filter, where, found, rendered,
                        liveLeaf, current);
       if (!carved.empty() && sink) sink(carved, found);
       carved.clear();
@@ -941,14 +887,14 @@ void ScanLogForMessages(const SqliteFile& db, const std::vector<ColumnDef>& colu
   // Older page images in the log hold messages deleted since they were written.
   if (!db.walFile.IsOpen() || db.pageSize == 0) return;
   const ColumnKinds kinds = KindsOf(columns);
-  TrunkCache trunks(db);
+  FreedOverflowChains chains(db);
   const GuidFilter* filter = skip ? &skip : nullptr;
   RowList carved;
   FoundList found;
   // Every frame, whatever its kind: a message is looked for by its own bytes,
   // and a frame no commit made may still hold one.
   WalkLogFrames(db, [&](ByteView image, const FoundAt& where, FrameKind) {
-    CarveScannedPage(columns, kinds, trunks, db, image, carved, filter, where, found, rendered);
+    CarveScannedPage(columns, kinds, chains, db, image, carved, filter, where, found, rendered);
     if (!carved.empty() && sink) sink(carved, found);
     carved.clear();
     found.clear();
