@@ -346,19 +346,6 @@ class PageCarver {
   // A stretch of a joined payload that the freelist's links overwrote: [begin, end).
   using Stretch = FreedOverflowChains::Overwritten;
 
-  // The length of bytes without a multi-byte character the end cut short.
-  static size_t WholeCharacters(ByteView bytes) {
-    size_t start = bytes.size();
-    while (start > 0 && bytes.size() - start < 3 && (bytes[start - 1] & 0xC0) == 0x80) --start;
-    if (start == 0) return bytes.size();
-    const uint8_t lead = bytes[start - 1];
-    const size_t length = (lead >> 5) == 0x6    ? 2
-                          : (lead >> 4) == 0xE  ? 3
-                          : (lead >> 3) == 0x1E ? 4
-                                                : 1;
-    return length > bytes.size() - (start - 1) ? start - 1 : bytes.size();
-  }
-
   // A text at offset `at` of the joined payload: the pieces around each overwritten stretch,
   // each up to its first zero byte, one U+FFFD standing for each stretch lost (as the message
   // carver marks it). A piece after a stretch starts at its first whole character.
@@ -372,9 +359,8 @@ class PageCarver {
       if (stretch.end <= at + from || stretch.begin >= at + content.size()) continue;
       const size_t to = stretch.begin > at + from ? stretch.begin - at : from;
       ByteView part = content.Sub(from, to - from);
-      if (from > 0)
-        while (!part.empty() && (part[0] & 0xC0) == 0x80) part = part.Sub(1);
-      part = part.Sub(0, WholeCharacters(part));
+      if (from > 0) part = part.Sub(LeadingContinuationBytes(part.AsString()));
+      part = part.Sub(0, WithoutCutCharacter(part.AsString()));
       RenderValue(type, part, column, true, 0, piece);
       out += piece;
       // A piece that stops at a zero byte before the stretch was overwritten further.
@@ -383,8 +369,7 @@ class PageCarver {
       from = std::min(content.size(), stretch.end - at);
     }
     ByteView rest = content.Sub(from);
-    if (from > 0)
-      while (!rest.empty() && (rest[0] & 0xC0) == 0x80) rest = rest.Sub(1);
+    if (from > 0) rest = rest.Sub(LeadingContinuationBytes(rest.AsString()));
     RenderValue(type, rest, column, true, 0, piece);
     out += piece;
   }

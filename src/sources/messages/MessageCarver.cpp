@@ -160,50 +160,6 @@ bool FindHeader(ByteView block, size_t i, const ColumnKinds& columns, FoundHeade
 // links, written over a freed overflow page that became a trunk.
 using Damage = FreedOverflowChains::Overwritten;
 
-// The length of the longest prefix of bytes that is well-formed UTF-8 with no
-// zero byte: where a text overwritten by foreign bytes stops being text.
-size_t SoundTextPrefix(ByteView bytes) {
-  size_t i = 0;
-  const size_t n = bytes.size();
-  while (i < n) {
-    const uint8_t c = bytes[i];
-    if (c == 0) return i;
-    size_t length = c < 0x80           ? 1
-                    : (c >> 5) == 0x6  ? 2
-                    : (c >> 4) == 0xE  ? 3
-                    : (c >> 3) == 0x1E ? 4
-                                       : 0;
-    if (length == 0 || i + length > n) return i;
-    uint32_t code = length == 1   ? c
-                    : length == 2 ? (c & 0x1F)
-                    : length == 3 ? (c & 0x0F)
-                                  : (c & 0x07);
-    for (size_t k = 1; k < length; ++k) {
-      const uint8_t d = bytes[i + k];
-      if ((d & 0xC0) != 0x80) return i;
-      code = (code << 6) | (d & 0x3F);
-    }
-    static constexpr uint32_t kMinimum[] = {0, 0, 0x80, 0x800, 0x10000};
-    if (code < kMinimum[length] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return i;
-    i += length;
-  }
-  return n;
-}
-
-// True when bytes are the start of one multi-byte character, cut short.
-bool CutCharacter(ByteView bytes) {
-  if (bytes.empty() || bytes.size() > 3) return false;
-  const uint8_t lead = bytes[0];
-  const size_t length = (lead >> 5) == 0x6    ? 2
-                        : (lead >> 4) == 0xE  ? 3
-                        : (lead >> 3) == 0x1E ? 4
-                                              : 0;
-  if (length <= bytes.size()) return false;
-  for (size_t k = 1; k < bytes.size(); ++k)
-    if ((bytes[k] & 0xC0) != 0x80) return false;
-  return true;
-}
-
 bool TextHitsDamage(uint64_t at, uint64_t size, const std::vector<Damage>& damage) {
   for (const Damage& d : damage)
     if (d.begin < at + size && d.end > at) return true;
@@ -229,14 +185,15 @@ std::string TextAroundDamage(uint64_t type, ByteView content, uint64_t at,
   for (size_t k = 0; k <= lost.size(); ++k) {
     const size_t to = k < lost.size() ? std::max(from, lost[k].first) : content.size();
     ByteView part = content.Sub(from, to - from);
-    if (from > 0)
-      while (!part.empty() && (part[0] & 0xC0) == 0x80) part = part.Sub(1);
-    const size_t sound = SoundTextPrefix(part);
+    if (from > 0) part = part.Sub(LeadingContinuationBytes(part.AsString()));
+    const size_t sound = SoundUtf8Prefix(part.AsString());
     RenderValue(type, part.Sub(0, sound), column, true, 0, piece);
     out += piece;
     // A piece ending in the first bytes of a character the stretch cut is
     // sound; any other fault means bytes overwritten beyond the stretch.
-    if (sound < part.size() && (k == lost.size() || !CutCharacter(part.Sub(sound)))) return out;
+    const bool cutByStretch =
+        k < lost.size() && WithoutCutCharacter(part.Sub(sound).AsString()) == 0;
+    if (sound < part.size() && !cutByStretch) return out;
     if (k < lost.size()) {
       out += "\xEF\xBF\xBD";
       from = std::max(from, lost[k].second);
@@ -302,7 +259,8 @@ void ReadRecordValues(const SqliteFile& db, FreedOverflowChains& chains,
       if (text && p < body.size()) {
         ByteView rest = body.Sub(static_cast<size_t>(p));
         if (render)
-          RenderValue(type, rest.Sub(0, SoundTextPrefix(rest)), columns[k], true, 0, value);
+          RenderValue(type, rest.Sub(0, SoundUtf8Prefix(rest.AsString())), columns[k], true, 0,
+                      value);
         row.push_back(std::move(value));
       }
       return;
@@ -314,7 +272,7 @@ void ReadRecordValues(const SqliteFile& db, FreedOverflowChains& chains,
       continue;
     }
     if (text) {
-      const size_t sound = SoundTextPrefix(content);
+      const size_t sound = SoundUtf8Prefix(content.AsString());
       if (sound < content.size()) {
         // Overwritten by bytes of unknown extent: nothing after is sure.
         if (render) RenderValue(type, content.Sub(0, sound), columns[k], true, 0, value);
