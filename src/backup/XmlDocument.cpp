@@ -107,24 +107,6 @@ size_t FindIgnoreCase(std::string_view text, std::string_view what, size_t from 
   return std::string_view::npos;
 }
 
-void AppendCodePoint(uint32_t cp, std::string& out) {
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (cp >> 18));
-    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  }
-}
-
 // Value of a quoted attribute (name="value" or name='value') inside tag, "" when absent.
 std::string AttributeValue(std::string_view tag, std::string_view name) {
   size_t pos = 0;
@@ -278,7 +260,7 @@ void AppendDecoded(std::string_view text, std::string& out) {
     const size_t semi = text.substr(amp + 1, 10).find(';');
     uint32_t codePoint = 0;
     if (semi != std::string_view::npos && ResolveReference(text.substr(amp + 1, semi), codePoint)) {
-      AppendCodePoint(codePoint, out);
+      AppendUtf8(codePoint, out);
       i = amp + 1 + semi + 1;
     } else {
       out += '&';
