@@ -3,6 +3,8 @@
 // enough to overflow a page), 10% deleted; 5,000 contacts with phones, e-mails and addresses,
 // 10% deleted; 140 calls, the oldest 40 deleted. Scale 0.5 and 2 halve and double the messages,
 // chats and contacts (the device keeps 100 calls whatever the size). Same arguments, same bytes.
+// --heavy: the same user with longer texts (about 90 MB of databases) whose deleted messages
+// are the 20 busiest one-to-one conversations deleted whole as well as scattered single ones.
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -163,10 +165,17 @@ int main(int argc, char** argv) {
       return 1;
     }
   }
+  const bool heavy = argc == 3 && std::string(argv[1]) == "--heavy";
+  if (heavy) {
+    argv[1] = argv[2];
+    argv[2] = const_cast<char*>("1");
+    argc = 3;
+  }
   if (argc != 3 || std::string(argv[1]) == "--help") {
     std::fprintf(stderr,
                  "usage: vantrel-benchgen OUTDIR SCALE   (SCALE 0.5, 1 or 2)\n"
-                 "       vantrel-benchgen --ios16 OUTDIR SCALE   (an iOS 16 sms.db)\n");
+                 "       vantrel-benchgen --ios16 OUTDIR SCALE   (an iOS 16 sms.db)\n"
+                 "       vantrel-benchgen --heavy OUTDIR   (whole conversations deleted too)\n");
     return 2;
   }
   using namespace vantrel::fixtures;
@@ -195,6 +204,10 @@ int main(int argc, char** argv) {
   m.deleteFraction = 0.1;
   m.incrementalVacuum = true;  // as a real iOS 7 sms.db
   m.computeSurvival = false;   // ground truth of deleted bytes is not needed here
+  if (heavy) {
+    m.phrasesPerText = 4;
+    m.deletedChats = 20;  // counted in the 10%
+  }
 
   ContactOptions& c = options.contacts;
   c.personCount = Scaled(5000, scale);

@@ -1,10 +1,12 @@
 // Fuzz target: the input is a property list. It goes through the XML reader
 // with the walks the backup discovery does on an Info.plist (and, for some
-// inputs, through the real ExamineBackupFolder on a folder holding it), the encrypted-backup check
-// that reads Manifest.plist in either form (XML or binary), and the reader's other navigation
-// calls; through the property-list loader into a value tree (walked whole), the keyed-archive
-// decoder and the MBFile reading of Manifest.db records; the Info/Manifest/Status.plist readers;
-// and, as bytes of a Manifest.mbdb, through the manifest record parser.
+// inputs, through the real ExamineBackupFolder and ExaminePath on a folder
+// holding it), the encrypted-backup check that reads Manifest.plist in either
+// form (XML or binary), and the reader's other navigation calls; through the
+// property-list loader into a value tree (walked whole), the keyed-archive
+// decoder and the MBFile reading of Manifest.db records; the
+// Info/Manifest/Status.plist readers; and, as bytes of a Manifest.mbdb,
+// through the manifest record parser.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -13,6 +15,7 @@
 #include "backup/BackupPlists.h"
 #include "backup/Discovery.h"
 #include "backup/EncryptedBackup.h"
+#include "backup/ExaminedPath.h"
 #include "backup/KeyedArchive.h"
 #include "backup/ManifestMbdb.h"
 #include "backup/PropertyList.h"
@@ -72,6 +75,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   doc.LoadBytes(bytes);
   (void)doc.ElementCount();
   ReadLikeDiscovery(doc);
+  (void)XmlDocument::FirstElementName(doc.text());
   Wander(doc);
   doc.SetIgnoreCase(true);
   Wander(doc);
@@ -107,6 +111,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   BackupRow row;
   ExamineBackupFolder(folder, row);
   (void)IsEncryptedBackup(folder);
+  (void)ExaminePath(folder);
   (void)ReadInfoPlist(folder);
   (void)ReadManifestPlist(folder);
   return 0;

@@ -7,9 +7,28 @@
 namespace vantrel {
 
 BackupFilesStatus BackupFiles::Open(const std::string& folder, const BackupKeys* keys) {
+  if (!IsDirectory(folder)) {
+    *this = BackupFiles();
+    folder_ = folder;
+    return status_ = BackupFilesStatus::NoFolder;
+  }
+  return OpenFolder(folder, keys, [&folder] { return IsEncryptedBackup(folder); });
+}
+
+BackupFilesStatus BackupFiles::Open(const ExaminedPath& backup, const BackupKeys* keys) {
+  if (backup.kind == PathKind::Missing || backup.kind == PathKind::File) {
+    *this = BackupFiles();
+    folder_ = backup.path;
+    return status_ = BackupFilesStatus::NoFolder;
+  }
+  return OpenFolder(backup.path, keys, [&backup] { return backup.manifest.isEncrypted; });
+}
+
+template <typename SaysEncrypted>
+BackupFilesStatus BackupFiles::OpenFolder(const std::string& folder, const BackupKeys* keys,
+                                          SaysEncrypted encrypted) {
   *this = BackupFiles();
   folder_ = folder;
-  if (!IsDirectory(folder)) return status_ = BackupFilesStatus::NoFolder;
   status_ = BackupFilesStatus::Ok;
   const std::string db = folder + "/Manifest.db";
   const std::string mbdb = folder + "/Manifest.mbdb";
@@ -39,7 +58,7 @@ BackupFilesStatus BackupFiles::Open(const std::string& folder, const BackupKeys*
     entries_ = std::move(list.entries);
     // An enciphered Manifest.db looks like random bytes; Manifest.plist says
     // whether the backup is encrypted, so damage is not mistaken for it.
-    if (list.status == ManifestDbStatus::NotSqlite && IsEncryptedBackup(folder))
+    if (list.status == ManifestDbStatus::NotSqlite && encrypted())
       status_ = BackupFilesStatus::ManifestEncrypted;
     else if (list.status != ManifestDbStatus::Ok || damagedRecords_ > 0)
       status_ = BackupFilesStatus::ManifestDamaged;

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "backup/EncryptedBackup.h"
+#include "backup/ExaminedPath.h"
 #include "backup/FileEntry.h"
 #include "backup/ManifestDb.h"
 #include "backup/ManifestMbdb.h"
@@ -41,6 +42,9 @@ class BackupFiles {
   // could read even when the status is not Ok. With the keys of an unlocked
   // backup, an enciphered Manifest.db is deciphered into memory and read there.
   BackupFilesStatus Open(const std::string& folder, const BackupKeys* keys = nullptr);
+  // The same for a path already examined: its folder is not looked at again,
+  // and whether it is encrypted comes from its Manifest.plist as read then.
+  BackupFilesStatus Open(const ExaminedPath& backup, const BackupKeys* keys = nullptr);
 
   BackupLayout layout() const { return layout_; }
   BackupFilesStatus status() const { return status_; }
@@ -68,6 +72,11 @@ class BackupFiles {
   bool HasWal(std::string_view domain, std::string_view relativePath) const;
 
  private:
+  // Open past the folder check; encrypted says what Manifest.plist says,
+  // asked only when Manifest.db is no database.
+  template <typename SaysEncrypted>
+  BackupFilesStatus OpenFolder(const std::string& folder, const BackupKeys* keys,
+                               SaysEncrypted encrypted);
   void IndexEntries();
 
   std::string folder_;

@@ -28,7 +28,8 @@ ManifestPlistFacts ManifestPlistFrom(const PlistDocument& doc) {
   f.status = doc.status;
   f.form = doc.form;
   const PlistValue& r = doc.root;
-  f.isEncrypted = r.BoolAt("IsEncrypted");
+  const PlistValue* encrypted = r.Find("IsEncrypted");
+  f.isEncrypted = encrypted && encrypted->kind == PlistValue::Kind::Bool && encrypted->integer != 0;
   f.version = r.StringAt("Version");
   f.date = r.DateTextAt("Date");
   if (const PlistValue* lockdown = r.Find("Lockdown")) {
@@ -36,8 +37,14 @@ ManifestPlistFacts ManifestPlistFrom(const PlistDocument& doc) {
     f.deviceName = lockdown->StringAt("DeviceName");
   }
   f.wasPasscodeSet = r.BoolAt("WasPasscodeSet");
-  f.manifestKey = r.DataAt("ManifestKey");
-  f.backupKeyBag = r.DataAt("BackupKeyBag");
+  if (const PlistValue* key = r.Find("ManifestKey"); key && key->kind == PlistValue::Kind::Data) {
+    f.hasManifestKey = true;
+    f.manifestKey = key->bytes;
+  }
+  if (const PlistValue* bag = r.Find("BackupKeyBag"); bag && bag->kind == PlistValue::Kind::Data) {
+    f.hasBackupKeyBag = true;
+    f.backupKeyBag = bag->bytes;
+  }
   return f;
 }
 

@@ -29,6 +29,9 @@ struct InfoPlistFacts {
   int IosMajor() const;        // 14 for "14.3"; 0 when unknown
 };
 
+// IsEncrypted counts only as a boolean true in the top dictionary (Lockdown
+// holds one of its own), and the two keys only as data: the rules the
+// encrypted-backup check and the unlock go by (EncryptedBackup.h).
 struct ManifestPlistFacts {
   PlistStatus status = PlistStatus::Empty;
   PlistForm form = PlistForm::Unknown;
@@ -38,8 +41,10 @@ struct ManifestPlistFacts {
   std::string productVersion;  // Lockdown ProductVersion
   std::string deviceName;      // Lockdown DeviceName
   bool wasPasscodeSet = false;
+  bool hasManifestKey = false, hasBackupKeyBag = false;
   std::string manifestKey;   // ManifestKey bytes: 4-byte class, then the wrapped key
   std::string backupKeyBag;  // BackupKeyBag bytes
+  bool Readable() const { return PlistReadable(status); }
 };
 
 struct StatusPlistFacts {

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <string_view>
 #include <system_error>
 
 #include "backup/BackupPlists.h"
@@ -27,14 +28,17 @@ std::string JoinPath(const std::string& folder, const char* name) {
   return folder + "/" + name;
 }
 
-// Reads device name, date and version from Info.plist into row. Keys are read
-// in document order; date and version count only after "Device Name", and
-// "Product Version" ends the reading. A value is the next element of its type
-// after the key, not necessarily the key's neighbour. False when no
-// "Device Name" was found.
-bool ReadXmlInfoPlist(const std::string& path, BackupRow& row) {
+// Reads device name, date and version from an XML Info.plist into row, with
+// the tolerant reader alone: it reads what libplist would refuse, keeps the
+// date's text exactly as stored, and finds values as rows have always been
+// read. Keys are read in document order; date and version count only after
+// "Device Name", and "Product Version" ends the reading. A value is the next
+// element of its type after the key, not necessarily the key's neighbour.
+// False when no "Device Name" was found.
+bool ReadXmlInfoPlist(std::string_view bytes, BackupRow& row) {
   XmlDocument doc;
-  if (!doc.LoadFile(path) || !doc.LocateChild("dict") || !doc.DescendToChild()) return false;
+  doc.LoadBytes(bytes);
+  if (!doc.LocateChild("dict") || !doc.DescendToChild()) return false;
   bool named = false;
   while (doc.LocateChild("key")) {
     const std::string key = doc.ChildText();
@@ -51,19 +55,11 @@ bool ReadXmlInfoPlist(const std::string& path, BackupRow& row) {
   return named;
 }
 
-// Whether the file starts as a binary property list does ("bplist").
-bool IsBinaryPlist(const std::string& path) {
-  ReadOnlyFile file;
-  char magic[6] = {};
-  return file.Open(path) && file.ReadExact(0, magic, sizeof magic) &&
-         std::string(magic, sizeof magic) == "bplist";
-}
-
 // The same facts from a binary Info.plist (iOS 10 and later computers write
-// it so): "Device Name" (else "Display Name"), "Last Backup Date" as ISO 8601
-// UTC, "Product Version". False when it names no device.
-bool ReadBinaryInfoPlist(const std::string& folder, BackupRow& row) {
-  const InfoPlistFacts facts = ReadInfoPlist(folder);
+// it so), through libplist: "Device Name" (else "Display Name"), "Last Backup
+// Date" as ISO 8601 UTC, "Product Version". False when it names no device.
+bool ReadBinaryInfoPlist(std::string_view bytes, BackupRow& row) {
+  const InfoPlistFacts facts = InfoPlistFrom(LoadPropertyList(bytes));
   if (facts.deviceName.empty()) return false;
   row.deviceName = facts.deviceName;
   row.lastBackupDate = facts.lastBackupDate;
@@ -71,18 +67,31 @@ bool ReadBinaryInfoPlist(const std::string& folder, BackupRow& row) {
   return true;
 }
 
+// Info.plist opened and read once, whichever its form ("bplist" starts the
+// binary one), each form by its one parser. Either form's bound on the size
+// read holds: an XML file is cut at kMaxXmlDocumentBytes, and a binary one
+// above kMaxPlistFileBytes is not read.
+bool ReadInfoPlistRow(const std::string& path, BackupRow& row) {
+  ReadOnlyFile file;
+  if (!file.Open(path)) return false;
+  std::string bytes(static_cast<size_t>(std::min(file.Size(), kMaxXmlDocumentBytes)), '\0');
+  if (file.ReadAt(0, bytes.data(), bytes.size()) != bytes.size()) return false;
+  if (bytes.starts_with("bplist"))
+    return file.Size() <= kMaxPlistFileBytes && ReadBinaryInfoPlist(bytes, row);
+  return ReadXmlInfoPlist(bytes, row);
+}
+
 }  // namespace
 
 bool ExamineBackupFolder(const std::string& folder, BackupRow& row) {
   const std::string infoPlist = JoinPath(folder, "Info.plist");
-  if (!PathExists(infoPlist) && !PathExists(JoinPath(folder, "Manifest.mbdb")) &&
+  const bool hasInfoPlist = PathExists(infoPlist);
+  if (!hasInfoPlist && !PathExists(JoinPath(folder, "Manifest.mbdb")) &&
       !PathExists(JoinPath(folder, "Manifest.db")))
     return false;
   BackupRow found;
   found.folder = folder;
-  const bool named =
-      PathExists(infoPlist) && (IsBinaryPlist(infoPlist) ? ReadBinaryInfoPlist(folder, found)
-                                                         : ReadXmlInfoPlist(infoPlist, found));
+  const bool named = hasInfoPlist && ReadInfoPlistRow(infoPlist, found);
   if (named) {
     // A "Device Name" whose value is missing still names no device.
     if (found.deviceName.empty()) found.deviceName = FolderName(folder);

@@ -19,7 +19,8 @@ struct BackupRow {
 
 // Examines one candidate folder. A backup is a folder holding Info.plist or,
 // failing that, Manifest.mbdb or Manifest.db; false (row untouched) otherwise.
-// Info.plist may be XML or binary (the binary one is read whole). With only
+// Info.plist is opened and read once, and parsed once: the XML form by the
+// tolerant XmlDocument alone, the binary form by libplist. With only
 // Manifest.mbdb, or an Info.plist that cannot be read or has no "Device Name",
 // the row carries the folder's own name and empty date and version. Keys count
 // in document order: "Last Backup Date" and "Product Version" are taken only

@@ -2,6 +2,7 @@
 // with the password, and deciphering backup files into memory.
 #include "backup/EncryptedBackup.h"
 
+#include "backup/BackupPlists.h"
 #include "backup/Keybag.h"
 #include "backup/PropertyList.h"
 
@@ -10,26 +11,17 @@
 #include <algorithm>
 
 namespace vantrel {
-namespace {
 
-bool SaysEncrypted(const PlistDocument& doc) {
-  if (!doc.Readable()) return false;
-  // Only the top dictionary's own key counts (Lockdown holds one of its own),
-  // and only a boolean true.
-  const PlistValue* value = doc.root.Find("IsEncrypted");
-  return value && value->kind == PlistValue::Kind::Bool && value->integer != 0;
-}
-
-BackupKeys Unlock(const PlistDocument& doc, std::string_view password) {
+BackupKeys UnlockBackup(const ManifestPlistFacts& manifest, std::string_view password) {
   BackupKeys keys;
-  if (!doc.Readable()) return keys;
-  if (!SaysEncrypted(doc)) {
+  // An unreadable list gives no keybag, whatever it might have said.
+  if (!manifest.Readable()) return keys;
+  if (!manifest.isEncrypted) {
     keys.status = BackupUnlockStatus::NotEncrypted;
     return keys;
   }
-  const PlistValue* bagValue = doc.root.Find("BackupKeyBag");
-  if (!bagValue || bagValue->kind != PlistValue::Kind::Data) return keys;
-  const Keybag bag = ParseKeybag(bagValue->bytes);
+  if (!manifest.hasBackupKeyBag) return keys;
+  const Keybag bag = ParseKeybag(manifest.backupKeyBag);
   if (bag.status != KeybagStatus::Ok) {
     keys.status = BackupUnlockStatus::KeybagDamaged;
     return keys;
@@ -48,31 +40,28 @@ BackupKeys Unlock(const PlistDocument& doc, std::string_view password) {
   }
   keys.classKeys = std::move(unlocked.keys);
   keys.status = BackupUnlockStatus::Unlocked;
-  if (const PlistValue* manifestKey = doc.root.Find("ManifestKey");
-      manifestKey && manifestKey->kind == PlistValue::Kind::Data) {
-    keys.manifestDbKey = UnwrapFileKey(keys, manifestKey->bytes);
+  if (manifest.hasManifestKey) {
+    keys.manifestDbKey = UnwrapFileKey(keys, manifest.manifestKey);
     if (keys.manifestDbKey.empty()) keys.status = BackupUnlockStatus::ManifestKeyDamaged;
   }
   return keys;
 }
 
-}  // namespace
-
 bool PlistSaysEncrypted(std::string_view plist) {
-  return SaysEncrypted(LoadPropertyList(plist));
+  return ManifestPlistFrom(LoadPropertyList(plist)).isEncrypted;
 }
 
 bool IsEncryptedBackup(const std::string& folder) {
   // Manifest.plist is small; LoadPropertyListFile refuses anything huge.
-  return SaysEncrypted(LoadPropertyListFile(folder + "/Manifest.plist"));
+  return ReadManifestPlist(folder).isEncrypted;
 }
 
 BackupKeys UnlockBackup(const std::string& folder, std::string_view password) {
-  return Unlock(LoadPropertyListFile(folder + "/Manifest.plist"), password);
+  return UnlockBackup(ReadManifestPlist(folder), password);
 }
 
 BackupKeys UnlockManifestPlist(std::string_view manifestPlist, std::string_view password) {
-  return Unlock(LoadPropertyList(manifestPlist), password);
+  return UnlockBackup(ManifestPlistFrom(LoadPropertyList(manifestPlist)), password);
 }
 
 SecretBytes UnwrapFileKey(const BackupKeys& keys, std::string_view storedKey) {

@@ -23,6 +23,8 @@
 
 namespace vantrel {
 
+struct ManifestPlistFacts;
+
 // True when folder/Manifest.plist says IsEncrypted is true. Both forms of
 // property list are understood (PropertyList.h).
 bool IsEncryptedBackup(const std::string& folder);
@@ -53,6 +55,8 @@ struct BackupKeys {
 // Reads folder/Manifest.plist and unlocks its keybag with password. The slow
 // step (key derivation) runs here once; call it off any interface thread.
 BackupKeys UnlockBackup(const std::string& folder, std::string_view password);
+// The same from Manifest.plist as already read (ExaminePath reads it once).
+BackupKeys UnlockBackup(const ManifestPlistFacts& manifest, std::string_view password);
 // The same from Manifest.plist's bytes (tests and fuzzing).
 BackupKeys UnlockManifestPlist(std::string_view manifestPlist, std::string_view password);
 

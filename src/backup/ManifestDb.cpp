@@ -54,89 +54,110 @@ bool HasSqliteHeader(const std::string& path) {
          std::string_view(head, 16) == std::string_view(kSqliteMagic, 16);
 }
 
+// The Files table of the database at path (and its log), opened into db;
+// nullptr when there is none, list.status then saying why.
+const TableInfo* OpenFilesTable(const std::string& path, SqliteFile& db, ManifestDbList& list) {
+  if (!IsRegularFile(path)) return nullptr;
+  if (!HasSqliteHeader(path)) {
+    ReadOnlyFile file;
+    list.status = file.Open(path) ? ManifestDbStatus::NotSqlite : ManifestDbStatus::Unreadable;
+    return nullptr;
+  }
+  const std::string wal = path + "-wal";
+  if (OpenDatabase(IsRegularFile(wal) ? wal : std::string(), db, path) == OpenStatus::NotOpened)
+    return nullptr;
+  const TableInfo* table = FindTable(db, "Files");
+  list.status = table ? ManifestDbStatus::Ok : ManifestDbStatus::NoFilesTable;
+  return table;
+}
+
+// The Files columns an entry is made of, by name.
+struct FilesColumns {
+  size_t id, domain, path, flags, file;
+  explicit FilesColumns(const std::vector<ColumnDef>& columns)
+      : id(ColumnPosition(columns, "fileID")),
+        domain(ColumnPosition(columns, "domain")),
+        path(ColumnPosition(columns, "relativePath")),
+        flags(ColumnPosition(columns, "flags")),
+        file(ColumnPosition(columns, "file")) {}
+};
+
+// The raw values of the live cell at offset into values; false when the cell
+// is damaged: it cannot be assembled, its header does not decode, or a value
+// is cut short.
+bool ReadCellValues(const SqliteFile& db, const LeafPage& page, uint16_t offset, CellPayload& cell,
+                    RecordHeader& header, std::vector<RawValue>& values) {
+  if (!AssembleCellPayload(db, page.tree.bytes, offset, cell) || !DecodeRecordHeader(cell, header))
+    return false;
+  values.clear();
+  for (size_t k = 0; k < header.serialTypes.size(); ++k) {
+    const std::optional<CellColumn> value = ColumnOfCell(cell, header, k);
+    if (!value->whole) return false;
+    values.push_back(ReadValue(value->serialType, value->content));
+  }
+  return true;
+}
+
+// What the archived MBFile record of a row says of its file; false when it
+// is no readable archive.
+bool TakeFileRecord(const std::string& archived, FileEntry& e) {
+  const MbFile record = DecodeMbFile(archived);
+  if (!record.decoded) return false;
+  e.size = record.size;
+  e.mode = record.mode;
+  e.inode = record.inode;
+  e.userId = record.userId;
+  e.groupId = record.groupId;
+  e.modified = record.lastModified;
+  e.statusChanged = record.lastStatusChange;
+  e.birth = record.birth;
+  e.protectionClass = record.protectionClass;
+  e.linkTarget = record.target;
+  e.hasEncryptionKey = record.hasEncryptionKey;
+  e.encryptionKey = record.encryptionKey;
+  if (e.kind == FileKind::Unknown) e.kind = KindOfMode(record.mode);
+  return true;
+}
+
+// A row of Files as an entry; a row whose record does not decode is counted
+// in list.undecodedRecords.
+FileEntry EntryOfRow(const std::vector<RawValue>& values, const FilesColumns& c,
+                     ManifestDbList& list) {
+  auto text = [&](size_t column) -> std::string {
+    return column < values.size() ? values[column].bytes : std::string();
+  };
+  FileEntry e;
+  e.fileId = text(c.id);
+  e.domain = text(c.domain);
+  e.relativePath = text(c.path);
+  if (c.flags < values.size()) e.flags = static_cast<uint32_t>(values[c.flags].integer);
+  e.kind = e.flags == 1   ? FileKind::File
+           : e.flags == 2 ? FileKind::Directory
+           : e.flags == 4 ? FileKind::SymbolicLink
+                          : FileKind::Unknown;
+  if (!TakeFileRecord(text(c.file), e)) ++list.undecodedRecords;
+  return e;
+}
+
 }  // namespace
 
 ManifestDbList ReadManifestDb(const std::string& path) {
   ManifestDbList list;
-  if (!IsRegularFile(path)) return list;
-  if (!HasSqliteHeader(path)) {
-    ReadOnlyFile file;
-    list.status = file.Open(path) ? ManifestDbStatus::NotSqlite : ManifestDbStatus::Unreadable;
-    return list;
-  }
-  const std::string wal = path + "-wal";
   SqliteFile db;
-  if (OpenDatabase(IsRegularFile(wal) ? wal : std::string(), db, path) == OpenStatus::NotOpened)
-    return list;
-  const TableInfo* table = FindTable(db, "Files");
-  if (!table) {
-    list.status = ManifestDbStatus::NoFilesTable;
-    return list;
-  }
-  list.status = ManifestDbStatus::Ok;
-  const size_t idColumn = ColumnPosition(table->columns, "fileID");
-  const size_t domainColumn = ColumnPosition(table->columns, "domain");
-  const size_t pathColumn = ColumnPosition(table->columns, "relativePath");
-  const size_t flagsColumn = ColumnPosition(table->columns, "flags");
-  const size_t fileColumn = ColumnPosition(table->columns, "file");
-
+  const TableInfo* table = OpenFilesTable(path, db, list);
+  if (!table) return list;
+  const FilesColumns columns(table->columns);
   CellPayload cell;
   RecordHeader header;
   std::vector<RawValue> values;
   for (const PageSet& set : table->pageSets) {
     VisitLeafPages(db, set, [&](const LeafPage& page) {
       for (uint16_t offset : page.liveOffsets) {
-        if (!AssembleCellPayload(db, page.tree.bytes, offset, cell) ||
-            !DecodeRecordHeader(cell, header)) {
+        if (!ReadCellValues(db, page, offset, cell, header, values)) {
           ++list.damagedRows;
           continue;
         }
-        values.clear();
-        bool damaged = false;
-        for (size_t k = 0; k < header.serialTypes.size(); ++k) {
-          const std::optional<CellColumn> value = ColumnOfCell(cell, header, k);
-          if (!value->whole) {
-            damaged = true;
-            break;
-          }
-          values.push_back(ReadValue(value->serialType, value->content));
-        }
-        if (damaged) {
-          ++list.damagedRows;
-          continue;
-        }
-        auto text = [&](size_t column) -> std::string {
-          return column < values.size() ? values[column].bytes : std::string();
-        };
-        FileEntry e;
-        e.fileId = text(idColumn);
-        e.domain = text(domainColumn);
-        e.relativePath = text(pathColumn);
-        if (flagsColumn < values.size())
-          e.flags = static_cast<uint32_t>(values[flagsColumn].integer);
-        e.kind = e.flags == 1   ? FileKind::File
-                 : e.flags == 2 ? FileKind::Directory
-                 : e.flags == 4 ? FileKind::SymbolicLink
-                                : FileKind::Unknown;
-        const MbFile record = DecodeMbFile(text(fileColumn));
-        if (!record.decoded) {
-          ++list.undecodedRecords;
-        } else {
-          e.size = record.size;
-          e.mode = record.mode;
-          e.inode = record.inode;
-          e.userId = record.userId;
-          e.groupId = record.groupId;
-          e.modified = record.lastModified;
-          e.statusChanged = record.lastStatusChange;
-          e.birth = record.birth;
-          e.protectionClass = record.protectionClass;
-          e.linkTarget = record.target;
-          e.hasEncryptionKey = record.hasEncryptionKey;
-          e.encryptionKey = record.encryptionKey;
-          if (e.kind == FileKind::Unknown) e.kind = KindOfMode(record.mode);
-        }
-        list.entries.push_back(std::move(e));
+        list.entries.push_back(EntryOfRow(values, columns, list));
       }
     });
   }

@@ -18,8 +18,6 @@
 namespace vantrel {
 namespace {
 
-constexpr uint64_t kMaxPlistFileBytes = 64ull << 20;
-
 // libplist's trees and the strings it hands out, freed by their own functions.
 struct PlistFree {
   void operator()(void* node) const { plist_free(static_cast<plist_t>(node)); }
@@ -386,19 +384,20 @@ bool TolerantTopDict(XmlDocument& xml, PlistValue& out) {
 }
 
 PlistDocument FromXml(std::string_view bytes) {
-  XmlDocument xml;
-  xml.LoadBytes(bytes);
-  // LocateChild selects the root element first; a property list's root is <plist>.
-  xml.ResetPosition();
-  xml.LocateChild();
-  if (xml.MainName() != "plist") {
+  // libplist reads UTF-8 only: the text is decoded as the tolerant reader
+  // decodes every form, but parsed once, by libplist; the tolerant reader
+  // parses it only when libplist refuses it.
+  std::string text = XmlDocument::DecodeText(bytes);
+  // A property list's root is <plist>, found as the tolerant reader finds a root.
+  if (XmlDocument::FirstElementName(text) != "plist") {
     PlistDocument doc;
     doc.status = PlistStatus::NotAPlist;
     return doc;
   }
-  // libplist reads UTF-8 only; XmlDocument has already decoded every form.
-  PlistDocument doc = FromLibplist(xml.text(), PlistForm::Xml);
+  PlistDocument doc = FromLibplist(text, PlistForm::Xml);
   if (doc.status != PlistStatus::Damaged) return doc;
+  XmlDocument xml;
+  xml.LoadText(std::move(text));
   doc = {};
   doc.form = PlistForm::Xml;
   doc.status = TolerantTopDict(xml, doc.root) ? PlistStatus::Tolerated : PlistStatus::NotAPlist;
@@ -498,8 +497,9 @@ PlistDocument LoadPropertyListFile(const std::string& path) {
   doc.status = PlistStatus::NotAPlist;
   ReadOnlyFile file;
   if (!file.Open(path) || file.Size() > kMaxPlistFileBytes) return doc;
-  std::string bytes;
-  if (!ReadWholeFile(path, bytes)) return doc;
+  // Read through the one opening that measured it.
+  std::string bytes(static_cast<size_t>(file.Size()), '\0');
+  if (file.ReadAt(0, bytes.data(), bytes.size()) != bytes.size()) return doc;
   return LoadPropertyList(bytes);
 }
 

@@ -6,12 +6,12 @@
 //           (offset-entry size, reference size, object count, top object,
 //           offset-table position); parsed by libplist.
 //   XML     <plist><dict><key>..</key><string>..</string>...</dict></plist>;
-//           decoded to UTF-8 by XmlDocument (byte-order marks, declared
-//           encodings, UTF-16 either way round), then parsed by libplist.
-//           When libplist refuses the text (a damaged or hand-edited file),
-//           the tolerant XmlDocument walk reads the top dictionary's scalar
-//           values instead, so an odd Info.plist still yields its name,
-//           version and date, as discovery has always read them.
+//           decoded to UTF-8 by XmlDocument's decoder (byte-order marks,
+//           declared encodings, UTF-16 either way round), then parsed by
+//           libplist alone. Only when libplist refuses the text (a damaged or
+//           hand-edited file) does the tolerant XmlDocument parse it, its walk
+//           reading the top dictionary's scalar values instead, so an odd
+//           Info.plist still yields its name, version and date.
 //
 // The tree holds no libplist type. Damaged input never crashes: it gives a
 // status, and the tree is bounded in depth (kMaxPlistDepth) and size
@@ -73,19 +73,24 @@ enum class PlistStatus {
   Truncated,   // the tree reached kMaxPlistDepth or kMaxPlistNodes; deeper values left out
 };
 
+// Whether a list of this status gave values to read.
+inline bool PlistReadable(PlistStatus status) {
+  return status == PlistStatus::Ok || status == PlistStatus::Tolerated ||
+         status == PlistStatus::Truncated;
+}
+
 struct PlistDocument {
   PlistStatus status = PlistStatus::Empty;
   PlistForm form = PlistForm::Unknown;
   PlistValue root;  // Kind::None unless something was read
-  bool Readable() const {
-    return status == PlistStatus::Ok || status == PlistStatus::Tolerated ||
-           status == PlistStatus::Truncated;
-  }
+  bool Readable() const { return PlistReadable(status); }
 };
 
 // Reads a property list given as bytes, in either form.
 PlistDocument LoadPropertyList(std::string_view bytes);
-// Reads a property list file; NotAPlist for a missing file or one above 64 MB.
+// The largest property list file read; a backup's are a few kilobytes.
+inline constexpr uint64_t kMaxPlistFileBytes = 64ull << 20;
+// Reads a property list file; NotAPlist for a missing file or a larger one.
 PlistDocument LoadPropertyListFile(const std::string& path);
 
 // Seconds since 1970 as ISO 8601 UTC text, and the reverse (false when the

@@ -12,9 +12,6 @@
 namespace vantrel {
 namespace {
 
-// Documents are addressed with 32-bit offsets; property lists are tiny, so a
-// larger file is cut here rather than let the offsets wrap.
-constexpr uint64_t kMaxDocumentBytes = 256u << 20;
 // Only this much of the start is searched for a declared encoding.
 constexpr size_t kDeclarationWindow = 1024;
 
@@ -108,24 +105,6 @@ size_t FindIgnoreCase(std::string_view text, std::string_view what, size_t from 
   for (size_t i = from; i + what.size() <= text.size(); ++i)
     if (EqualsIgnoreCase(text.substr(i, what.size()), what)) return i;
   return std::string_view::npos;
-}
-
-void AppendCodePoint(uint32_t cp, std::string& out) {
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (cp >> 18));
-    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  }
 }
 
 // Value of a quoted attribute (name="value" or name='value') inside tag, "" when absent.
@@ -281,7 +260,7 @@ void AppendDecoded(std::string_view text, std::string& out) {
     const size_t semi = text.substr(amp + 1, 10).find(';');
     uint32_t codePoint = 0;
     if (semi != std::string_view::npos && ResolveReference(text.substr(amp + 1, semi), codePoint)) {
-      AppendCodePoint(codePoint, out);
+      AppendUtf8(codePoint, out);
       i = amp + 1 + semi + 1;
     } else {
       out += '&';
@@ -322,6 +301,103 @@ void RemoveNulls(std::string& text, bool& removed) {
 // documents nest a few levels; the bound keeps a hostile file linear.
 constexpr size_t kEndTagSearchDepth = 256;
 
+// What the text holds at a '<', as the tokeniser reads it. Parse builds the
+// element table from these; FirstElementName needs only the first start tag,
+// so both read markup the same way.
+struct Markup {
+  enum Kind {
+    Passed,    // a comment, CDATA section, declaration or processing instruction, a '<'
+               // that starts no tag, or a broken tag (problem set)
+    Unclosed,  // markup that never closes: nothing after it is read (problem set)
+    EndTag,    // its name ends at nameEnd
+    StartTag,  // empty for <name/>
+  };
+  Kind kind = Passed;
+  size_t next = 0;                // where reading goes on: just past the markup
+  const char* problem = nullptr;  // the log record of a broken or unclosed piece
+  size_t nameEnd = 0;
+  bool empty = false;
+};
+
+Markup Unclosed(const char* problem) {
+  Markup m;
+  m.kind = Markup::Unclosed;
+  m.problem = problem;
+  return m;
+}
+
+Markup ReadMarkup(std::string_view t, size_t lt) {
+  Markup m;
+  if (StartsWith(t, lt, "<!--")) {
+    const size_t end = t.find("-->", lt + 4);
+    if (end == std::string_view::npos) return Unclosed("comment_tag_syntax");
+    m.next = end + 3;
+  } else if (StartsWith(t, lt, "<![CDATA[")) {
+    const size_t end = t.find("]]>", lt + 9);
+    if (end == std::string_view::npos) return Unclosed("cdata_section_syntax");
+    m.next = end + 3;
+  } else if (StartsWith(t, lt, "<!")) {
+    const size_t end = EndOfDeclaration(t, lt);
+    if (end == std::string_view::npos)
+      return Unclosed(FindIgnoreCase(t.substr(lt, 9), "<!DOCTYPE") == 0 ? "doctype_tag_syntax"
+                                                                        : "exclamation_tag_syntax");
+    m.next = end + 1;
+  } else if (StartsWith(t, lt, "<?")) {
+    const size_t end = t.find("?>", lt + 2);
+    if (end == std::string_view::npos) return Unclosed("first_tag_syntax");
+    m.next = end + 2;
+  } else if (StartsWith(t, lt, "</")) {
+    size_t nameEnd = lt + 2;
+    while (nameEnd < t.size() && !IsSpace(t[nameEnd]) && t[nameEnd] != '>' && t[nameEnd] != '<')
+      ++nameEnd;
+    size_t gt = nameEnd;
+    while (gt < t.size() && IsSpace(t[gt])) ++gt;
+    if (gt >= t.size() || t[gt] != '>' || nameEnd == lt + 2) {
+      m.problem = "unterminated_tag_syntax";
+      m.next = lt + 2;
+      return m;
+    }
+    m.kind = Markup::EndTag;
+    m.nameEnd = nameEnd;
+    m.next = gt + 1;
+  } else if (lt + 1 < t.size() && IsNameStart(t[lt + 1])) {
+    // The tag ends at the first '>' outside quoted attribute values; a '<'
+    // outside quotes first means the tag is broken.
+    char quote = 0;
+    size_t i = lt + 1;
+    for (; i < t.size(); ++i) {
+      const char c = t[i];
+      if (quote) {
+        if (c == quote) quote = 0;
+      } else if (c == '"' || c == '\'') {
+        quote = c;
+      } else if (c == '>' || c == '<') {
+        break;
+      }
+    }
+    if (i >= t.size()) return Unclosed("unterminated_tag_syntax");
+    if (t[i] == '<') {
+      m.problem = "unterminated_tag_syntax";
+      m.next = i;
+      return m;
+    }
+    m.kind = Markup::StartTag;
+    m.empty = t[i - 1] == '/';
+    m.next = i + 1;
+  } else {
+    m.next = lt + 1;  // a '<' that starts no tag is only text
+  }
+  return m;
+}
+
+// The name of the start tag that spans [start, end) of text.
+std::string_view TagName(std::string_view text, size_t start, size_t end) {
+  const size_t begin = start + 1;
+  size_t stop = begin;
+  while (stop < end && !IsSpace(text[stop]) && text[stop] != '/' && text[stop] != '>') ++stop;
+  return text.substr(begin, stop - begin);
+}
+
 }  // namespace
 
 void XmlDocument::Clear() {
@@ -351,14 +427,15 @@ bool XmlDocument::LoadFile(const std::string& path) {
     return false;
   }
   const uint64_t size = file.Size();
-  const size_t wanted = static_cast<size_t>(std::min(size, kMaxDocumentBytes));
+  const size_t wanted = static_cast<size_t>(std::min(size, kMaxXmlDocumentBytes));
   std::string bytes(wanted, '\0');
   if (file.ReadAt(0, bytes.data(), wanted) != wanted) {
     Log("file_error", "name=\"" + Quote(path) + "\" description=\"short read\"");
     return false;
   }
   Log("read", "bytes=\"" + std::to_string(wanted) + "\"");
-  if (size > kMaxDocumentBytes) Log("truncation_error", "bytes=\"" + std::to_string(size) + "\"");
+  if (size > kMaxXmlDocumentBytes)
+    Log("truncation_error", "bytes=\"" + std::to_string(size) + "\"");
   Decode(bytes);
   Parse();
   return true;
@@ -367,9 +444,24 @@ bool XmlDocument::LoadFile(const std::string& path) {
 bool XmlDocument::LoadBytes(std::string_view bytes) {
   Clear();
   Log("read", "bytes=\"" + std::to_string(bytes.size()) + "\"");
-  Decode(bytes.substr(0, static_cast<size_t>(std::min<uint64_t>(bytes.size(), kMaxDocumentBytes))));
+  Decode(
+      bytes.substr(0, static_cast<size_t>(std::min<uint64_t>(bytes.size(), kMaxXmlDocumentBytes))));
   Parse();
   return true;
+}
+
+bool XmlDocument::LoadText(std::string utf8) {
+  Clear();
+  text_ = std::move(utf8);
+  Parse();
+  return true;
+}
+
+std::string XmlDocument::DecodeText(std::string_view bytes) {
+  XmlDocument doc;
+  doc.Decode(
+      bytes.substr(0, static_cast<size_t>(std::min<uint64_t>(bytes.size(), kMaxXmlDocumentBytes))));
+  return std::move(doc.text_);
 }
 
 void XmlDocument::Decode(std::string_view bytes) {
@@ -501,88 +593,24 @@ void XmlDocument::Parse() {
   while (pos < t.size()) {
     const size_t lt = t.find('<', pos);
     if (lt == std::string_view::npos) break;
-    const std::string at = "pos=\"" + std::to_string(lt) + "\"";
-    if (StartsWith(t, lt, "<!--")) {
-      const size_t end = t.find("-->", lt + 4);
-      if (end == std::string_view::npos) {
-        Log("comment_tag_syntax", at);
-        break;
-      }
-      pos = end + 3;
-    } else if (StartsWith(t, lt, "<![CDATA[")) {
-      const size_t end = t.find("]]>", lt + 9);
-      if (end == std::string_view::npos) {
-        Log("cdata_section_syntax", at);
-        break;
-      }
-      pos = end + 3;
-    } else if (StartsWith(t, lt, "<!")) {
-      const size_t end = EndOfDeclaration(t, lt);
-      if (end == std::string_view::npos) {
-        Log(FindIgnoreCase(t.substr(lt, 9), "<!DOCTYPE") == 0 ? "doctype_tag_syntax"
-                                                              : "exclamation_tag_syntax",
-            at);
-        break;
-      }
-      pos = end + 1;
-    } else if (StartsWith(t, lt, "<?")) {
-      const size_t end = t.find("?>", lt + 2);
-      if (end == std::string_view::npos) {
-        Log("first_tag_syntax", at);
-        break;
-      }
-      pos = end + 2;
-    } else if (StartsWith(t, lt, "</")) {
-      size_t nameEnd = lt + 2;
-      while (nameEnd < t.size() && !IsSpace(t[nameEnd]) && t[nameEnd] != '>' && t[nameEnd] != '<')
-        ++nameEnd;
-      size_t gt = nameEnd;
-      while (gt < t.size() && IsSpace(t[gt])) ++gt;
-      if (gt >= t.size() || t[gt] != '>' || nameEnd == lt + 2) {
-        Log("unterminated_tag_syntax", at);
-        pos = lt + 2;
-        continue;
-      }
-      CloseElement(open, t.substr(lt + 2, nameEnd - lt - 2), lt, gt + 1 - lt);
-      pos = gt + 1;
-    } else if (lt + 1 < t.size() && IsNameStart(t[lt + 1])) {
-      // The tag ends at the first '>' outside quoted attribute values; a '<'
-      // outside quotes first means the tag is broken.
-      char quote = 0;
-      size_t i = lt + 1;
-      for (; i < t.size(); ++i) {
-        const char c = t[i];
-        if (quote) {
-          if (c == quote) quote = 0;
-        } else if (c == '"' || c == '\'') {
-          quote = c;
-        } else if (c == '>' || c == '<') {
-          break;
-        }
-      }
-      if (i >= t.size()) {
-        Log("unterminated_tag_syntax", at);
-        break;
-      }
-      if (t[i] == '<') {
-        Log("unterminated_tag_syntax", at);
-        pos = i;
-        continue;
-      }
+    const Markup m = ReadMarkup(t, lt);
+    if (m.problem) Log(m.problem, "pos=\"" + std::to_string(lt) + "\"");
+    if (m.kind == Markup::Unclosed) break;
+    if (m.kind == Markup::EndTag) {
+      CloseElement(open, t.substr(lt + 2, m.nameEnd - lt - 2), lt, m.next - lt);
+    } else if (m.kind == Markup::StartTag) {
       const uint32_t index = static_cast<uint32_t>(elements_.size());
       Element e;
       e.start = static_cast<int32_t>(lt);
-      e.tagLength = static_cast<int32_t>(i + 1 - lt);
+      e.tagLength = static_cast<int32_t>(m.next - lt);
       elements_.push_back(e);
       AppendChild(open.empty() ? 0 : open.back(), index);
-      if (t[i - 1] == '/')
+      if (m.empty)
         elements_[index].length = elements_[index].tagLength;
       else
         open.push_back(index);
-      pos = i + 1;
-    } else {
-      pos = lt + 1;  // a '<' that starts no tag is only text
     }
+    pos = m.next;
   }
   while (!open.empty()) {
     Unend(open.back());
@@ -602,14 +630,23 @@ void XmlDocument::Parse() {
   }
 }
 
+std::string XmlDocument::FirstElementName(std::string_view text) {
+  // The element Parse would make the root: the first start tag it reads.
+  for (size_t pos = 0; pos < text.size();) {
+    const size_t lt = text.find('<', pos);
+    if (lt == std::string_view::npos) break;
+    const Markup m = ReadMarkup(text, lt);
+    if (m.kind == Markup::Unclosed) break;
+    if (m.kind == Markup::StartTag) return std::string(TagName(text, lt, m.next));
+    pos = m.next;
+  }
+  return {};
+}
+
 std::string_view XmlDocument::ElementName(uint32_t index) const {
   if (index == 0 || index >= elements_.size()) return {};
-  const std::string_view t = text_;
-  const size_t begin = static_cast<size_t>(elements_[index].start) + 1;
-  const size_t limit = static_cast<size_t>(elements_[index].start + elements_[index].tagLength);
-  size_t end = begin;
-  while (end < limit && !IsSpace(t[end]) && t[end] != '/' && t[end] != '>') ++end;
-  return t.substr(begin, end - begin);
+  const size_t start = static_cast<size_t>(elements_[index].start);
+  return TagName(text_, start, start + static_cast<size_t>(elements_[index].tagLength));
 }
 
 bool XmlDocument::NameMatches(uint32_t index, std::string_view name) const {

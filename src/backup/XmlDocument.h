@@ -12,6 +12,10 @@
 
 namespace vantrel {
 
+// Documents are addressed with 32-bit offsets; property lists are tiny, so a
+// larger file is cut here rather than let the offsets wrap.
+inline constexpr uint64_t kMaxXmlDocumentBytes = 256u << 20;
+
 class XmlDocument {
  public:
   // Reads, decodes and parses a file. False only when the file cannot be read
@@ -19,6 +23,15 @@ class XmlDocument {
   bool LoadFile(const std::string& path);
   // Decodes and parses bytes as if read from a file. Always true.
   bool LoadBytes(std::string_view bytes);
+  // Parses text DecodeText has already decoded. Always true.
+  bool LoadText(std::string utf8);
+
+  // The bytes decoded to UTF-8 as LoadBytes decodes them, without building
+  // the element table: for a reader that parses the text itself.
+  static std::string DecodeText(std::string_view bytes);
+  // The name of the element a load of text would take as the root: its first
+  // start tag past declarations, comments and broken markup. "" when none.
+  static std::string FirstElementName(std::string_view text);
 
   // Searches the siblings after the main position (from the first child of the
   // parent position when the main position is 0) for an element named name;

@@ -109,16 +109,24 @@ void ReadOlderImagesOfTable(const SqliteFile& db, const std::string& name, RowLi
   });
 }
 
-void CarveOlderImages(const SqliteFile& db, const std::string& name, const RowList& live,
-                      RowList& carved, FoundList* found) {
-  const TableInfo* table = FindTable(db, name);
-  if (table == nullptr || !db.walFile.IsOpen() || db.walIndex.empty() || db.pageSize == 0) return;
-  std::unordered_set<uint32_t> ownPages;
-  for (const PageSet& set : table->pageSets) {
-    for (int32_t p : set.leafPages) ownPages.insert(static_cast<uint32_t>(p));
-    for (int32_t p : set.emptyLeafPages) ownPages.insert(static_cast<uint32_t>(p));
+namespace {
+
+// The leaves of a table, with those that lost every row.
+std::unordered_set<uint32_t> LeafPagesOf(const TableInfo& table) {
+  std::unordered_set<uint32_t> pages;
+  for (const PageSet& set : table.pageSets) {
+    for (int32_t p : set.leafPages) pages.insert(static_cast<uint32_t>(p));
+    for (int32_t p : set.emptyLeafPages) pages.insert(static_cast<uint32_t>(p));
   }
-  std::unordered_set<uint32_t> otherPages;  // leaves of the other tables and of the schema
+  return pages;
+}
+
+// The leaves of the tables other than name, and of the schema. The schema's
+// own leaves hold table records too, whose types may fit this table's
+// columns: page 1, whatever it was in an older image, and the schema's other
+// leaves now.
+std::unordered_set<uint32_t> LeavesOfOtherTables(const SqliteFile& db, const std::string& name) {
+  std::unordered_set<uint32_t> otherPages;
   for (const auto& [other, info] : db.tableMap) {
     if (other == name) continue;
     for (const PageSet& set : info.pageSets) {
@@ -126,8 +134,6 @@ void CarveOlderImages(const SqliteFile& db, const std::string& name, const RowLi
       for (int32_t p : set.emptyLeafPages) otherPages.insert(static_cast<uint32_t>(p));
     }
   }
-  // The schema's own leaves hold table records too, whose types may fit this table's columns:
-  // page 1, whatever it was in an older image, and the schema's other leaves now.
   otherPages.insert(1);
   std::vector<uint8_t> page1;
   if (ReadPageNumber(db, 1, page1) == PageRead::Whole) {
@@ -135,74 +141,130 @@ void CarveOlderImages(const SqliteFile& db, const std::string& name, const RowLi
     CollectLeafPages(db, ByteView(page1.data(), page1.size()), kPage1HeaderOffset, 1, schemaLeaves);
     for (int32_t p : schemaLeaves) otherPages.insert(static_cast<uint32_t>(p));
   }
-  const size_t before = carved.size();
-  FoundList places;
-  // One older image: its cells as whole rows, then its free space by the carving step.
-  auto carveImage = [&](std::vector<uint8_t>& image, uint32_t pageNo, const FoundAt& where) {
+  return otherPages;
+}
+
+// Whether a record's serial types fit the columns: no more values than
+// columns, NULL in the rowid alias, each other value by its column's affinity.
+bool TypesFitColumns(const std::vector<ColumnDef>& columns, const std::vector<uint64_t>& types) {
+  bool fits = !types.empty() && types.size() <= columns.size();
+  for (size_t i = 0; fits && i < types.size(); ++i)
+    fits = (i == 0 && IsRowidAlias(columns[0]))
+               ? types[0] == 0
+               : FitsAffinity(AffinityOf(columns[i].type), types[i]);
+  return fits;
+}
+
+// A cell's record as a row, each value rendered by its column.
+RowValues RowOfCell(const CellPayload& cell, const RecordHeader& header,
+                    const std::vector<ColumnDef>& columns) {
+  const std::vector<uint64_t>& types = header.serialTypes;
+  RowValues row(types.size());
+  size_t at = header.bodyOffset;
+  for (size_t i = 0; i < types.size(); ++i) {
+    const uint64_t size = SerialTypeSize(types[i]);
+    RenderValue(types[i], cell.bytes.Sub(at, size), columns[i], false, cell.rowid, row[i]);
+    at = size > cell.bytes.size() ? cell.bytes.size() + 1 : at + static_cast<size_t>(size);
+  }
+  return row;
+}
+
+// Carves the older images of one table's pages: each image's cells as whole
+// rows, then its free space by the carving step. Appends the rows to carved
+// and where each lay to places.
+class OlderImageCarver {
+ public:
+  OlderImageCarver(const SqliteFile& db, const std::string& name, const TableInfo& table,
+                   RowList& carved, FoundList& places)
+      : db_(db),
+        name_(name),
+        columns_(table.columns),
+        ownPages_(LeafPagesOf(table)),
+        otherPages_(LeavesOfOtherTables(db, name)),
+        carved_(carved),
+        places_(places) {}
+
+  // One older image of pageNo, whose first byte lies at where. The image may
+  // be of the page when another table had it (a page freed and reused): its
+  // cells are this table's rows only when their serial types fit its
+  // columns, and its free space is read by them when most cells do.
+  void Carve(std::vector<uint8_t>& image, uint32_t pageNo, const FoundAt& where) {
     LeafPage page;
     page.pageNo = static_cast<int32_t>(pageNo);
     page.tree =
-        ParsePage(ByteView(image.data(), image.size()), pageNo == 1 ? 100 : 0, UsableSize(db));
-    const bool own = ownPages.count(pageNo) != 0;
-    if ((!own && otherPages.count(pageNo)) || !page.tree.Is(PageType::LeafTable)) return;
+        ParsePage(ByteView(image.data(), image.size()), pageNo == 1 ? 100 : 0, UsableSize(db_));
+    const bool own = ownPages_.count(pageNo) != 0;
+    if ((!own && otherPages_.count(pageNo)) || !page.tree.Is(PageType::LeafTable)) return;
     page.tree.CellPointers(page.liveOffsets);
-    // The image may be of the page when another table had it (a page freed and reused): its
-    // cells are this table's rows only when their serial types fit its columns, and its free
-    // space is read by them when most cells do.
-    const std::vector<ColumnDef>& columns = table->columns;
     RowList rows;
     FoundList foundHere;
+    const size_t cellCount = TakeFittingCells(page, own, where, rows, foundHere);
+    if (cellCount != 0 ? rows.size() * 2 <= cellCount : !own) return;  // another table's image
+    CarveFreeSpace(page, where, rows, foundHere);
+    rows.resize(foundHere.size());
+    for (size_t k = 0; k < rows.size(); ++k) {
+      carved_.push_back(std::move(rows[k]));
+      places_.push_back(foundHere[k]);
+    }
+  }
+
+ private:
+  // The page's cells that are this table's rows, into rows and foundHere.
+  // Returns how many cells could be read at all.
+  size_t TakeFittingCells(const LeafPage& page, bool own, const FoundAt& where, RowList& rows,
+                          FoundList& foundHere) {
     CellPayload cell;
     RecordHeader header;
     size_t cellCount = 0;
     for (uint16_t offset : page.liveOffsets) {
-      if (!AssembleCellPayload(db, page.tree.bytes, offset, cell) ||
+      if (!AssembleCellPayload(db_, page.tree.bytes, offset, cell) ||
           !DecodeRecordHeader(cell, header))
         continue;
       ++cellCount;
-      const std::vector<uint64_t>& types = header.serialTypes;
-      bool fits = !types.empty() && types.size() <= columns.size();
-      for (size_t i = 0; fits && i < types.size(); ++i)
-        fits = (i == 0 && IsRowidAlias(columns[0]))
-                   ? types[0] == 0
-                   : FitsAffinity(AffinityOf(columns[i].type), types[i]);
       // On a page no table owns now, a record is taken for this table's only when this is the
       // table its types are given to among all of the schema.
-      if (!fits || (!own && AssignTable(db, types) != name)) continue;
-      RowValues row(types.size());
-      size_t at = header.bodyOffset;
-      for (size_t i = 0; i < types.size(); ++i) {
-        const uint64_t size = SerialTypeSize(types[i]);
-        RenderValue(types[i], cell.bytes.Sub(at, size), columns[i], false, cell.rowid, row[i]);
-        at = size > cell.bytes.size() ? cell.bytes.size() + 1 : at + static_cast<size_t>(size);
-      }
-      rows.push_back(std::move(row));
+      if (!TypesFitColumns(columns_, header.serialTypes) ||
+          (!own && AssignTable(db_, header.serialTypes) != name_))
+        continue;
+      rows.push_back(RowOfCell(cell, header, columns_));
       FoundAt found = where;
       found.offset += offset;
       if (found.frame == 0) found.place = Place::Unknown;
       foundHere.push_back(found);
     }
-    if (cellCount != 0 ? rows.size() * 2 <= cellCount : !own) return;  // another table's image
+    return cellCount;
+  }
+
+  // The rows the carving step reads in the page's gap and freeblocks,
+  // appended to rows and foundHere.
+  void CarveFreeSpace(const LeafPage& page, const FoundAt& where, RowList& rows,
+                      FoundList& foundHere) {
     FoundList freeFound;
     const size_t cells = rows.size();
-    TemplateCarvePage(db, page, table->columns, rows, &freeFound);
+    TemplateCarvePage(db_, page, columns_, rows, &freeFound);
     // The carving step names the page's current image; the bytes are in this one.
-    const uint64_t current = FoundOnPage(db, pageNo, 0, Place::Unknown).offset;
+    const uint64_t current =
+        FoundOnPage(db_, static_cast<uint32_t>(page.pageNo), 0, Place::Unknown).offset;
     for (size_t k = 0; k + cells < rows.size() && k < freeFound.size(); ++k) {
       FoundAt at = where;
       at.offset += freeFound[k].offset - current;
       if (at.frame == 0) at.place = freeFound[k].place;
       foundHere.push_back(at);
     }
-    rows.resize(foundHere.size());
-    for (size_t k = 0; k < rows.size(); ++k) {
-      carved.push_back(std::move(rows[k]));
-      places.push_back(foundHere[k]);
-    }
-  };
+  }
 
+  const SqliteFile& db_;
+  const std::string& name_;
+  const std::vector<ColumnDef>& columns_;
+  const std::unordered_set<uint32_t> ownPages_;
+  const std::unordered_set<uint32_t> otherPages_;  // leaves of the other tables and of the schema
+  RowList& carved_;
+  FoundList& places_;
+};
+
+// The database file's images of pages whose current image is in the log.
+void CarveFileImagesOfLoggedPages(const SqliteFile& db, OlderImageCarver& carver) {
   std::vector<uint8_t> image(db.pageSize);
-  // The database file's images of pages whose current image is in the log.
   for (const auto& [pageNo, offset] : db.walIndex) {
     const uint64_t at = uint64_t{pageNo - 1} * db.pageSize;
     if (pageNo == 0 || !db.mainFile.ReadExact(at, image.data(), image.size())) continue;
@@ -210,16 +272,26 @@ void CarveOlderImages(const SqliteFile& db, const std::string& name, const RowLi
     where.file = db.name;
     where.page = pageNo;
     where.offset = at;
-    carveImage(image, pageNo, where);
+    carver.Carve(image, pageNo, where);
   }
-  // The log's older images, and the current images of pages that are none of the table's
-  // leaves now (a leaf it freed keeps its rows only there).
-  WalkLogFramesOutsideLeaves(db, table, [&](ByteView block, const FoundAt& where, bool) {
+}
+
+// The log's older images, and the current images of pages that are none of
+// the table's leaves now (a leaf it freed keeps its rows only there).
+void CarveLogImages(const SqliteFile& db, const TableInfo& table, OlderImageCarver& carver) {
+  std::vector<uint8_t> image;
+  WalkLogFramesOutsideLeaves(db, &table, [&](ByteView block, const FoundAt& where, bool) {
     image.assign(block.data(), block.data() + block.size());
-    carveImage(image, where.page, where);
+    carver.Carve(image, where.page, where);
   });
-  if (carved.size() == before) return;
-  // Left out: copies of live rows and of rows already listed (the same row in several images).
+}
+
+// Gives the rows carved from before on their places in found, and leaves
+// out copies of live rows and of rows already listed (the same row in
+// several images). When found does not hold a place for each earlier row,
+// the places go to a list of the call's own.
+void PlaceRowsAndDropCopies(const TableInfo& table, const RowList& live, size_t before,
+                            const FoundList& places, RowList& carved, FoundList* found) {
   FoundList all;
   FoundList* keep = found;
   if (found == nullptr || found->size() != before) {
@@ -227,7 +299,22 @@ void CarveOlderImages(const SqliteFile& db, const std::string& name, const RowLi
     keep = &all;
   }
   keep->insert(keep->end(), places.begin(), places.end());
-  DropCopiesOfLiveRows(*table, live, carved, keep);
+  DropCopiesOfLiveRows(table, live, carved, keep);
+}
+
+}  // namespace
+
+void CarveOlderImages(const SqliteFile& db, const std::string& name, const RowList& live,
+                      RowList& carved, FoundList* found) {
+  const TableInfo* table = FindTable(db, name);
+  if (table == nullptr || !db.walFile.IsOpen() || db.walIndex.empty() || db.pageSize == 0) return;
+  const size_t before = carved.size();
+  FoundList places;
+  OlderImageCarver carver(db, name, *table, carved, places);
+  CarveFileImagesOfLoggedPages(db, carver);
+  CarveLogImages(db, *table, carver);
+  if (carved.size() == before) return;
+  PlaceRowsAndDropCopies(*table, live, before, places, carved, found);
 }
 
 }  // namespace vantrel

@@ -1,9 +1,8 @@
-// The page walks the contact and call carvers share: every page of the main
-// database file except page 1 (the schema) and the leaf pages of one table,
-// handed over one block at a time (the database file itself, not the log);
-// the file's own image of a page whose current image is in the log; and the
-// write-ahead log's committed frames, each told whether it is its page's
-// current image or an older one.
+// The page walks the carvers share: every page of the main database file
+// except page 1 (the schema) and the leaf pages of one table, handed over one
+// block at a time (the database file itself, not the log); the file's own
+// image of a page whose current image is in the log; and the write-ahead
+// log's frames (the walk of LogFrames.h), each with where it lies.
 #pragma once
 
 #include <cstdint>
@@ -12,6 +11,7 @@
 
 #include "carve/FoundAt.h"
 #include "sqlite/ByteView.h"
+#include "sqlite/LogFrames.h"
 #include "sqlite/Schema.h"
 #include "sqlite/SqliteFile.h"
 
@@ -29,36 +29,29 @@ void WalkFileImagesOfLoggedLeaves(
     const SqliteFile& db, const TableInfo& table,
     const std::function<void(ByteView block, uint32_t pageNo)>& visit);
 
-// Every whole frame of the write-ahead log that holds a committed image of its
-// page, in log order, with where it lies (file "<db>-wal", the frame's page,
-// the image's offset in the log, place LogFrame, frame number from 1): the
-// frames of this run of the log up to its last commit, and frames an earlier
-// run left past the newest ones after a checkpoint restarted it (their salts
-// are the earlier run's). current tells the frame that holds its page's
-// current image, the one the reader reads as the page; every other frame is
-// an older image that keeps its page as it was then, rows deleted since
-// included (DeletedBytes.h). Frames of this run after its last commit are
-// passed over: they belong to a transaction that never committed (or rolled
-// back after its pages spilled), whose rows SQLite never showed, and whatever
-// committed rows they hold the committed images hold too. Nothing when the
-// log's page size is not the database's.
+// Every whole frame of the write-ahead log, in log order, with what it is
+// (LogFrames.h) and where it lies: file "<db>-wal", the frame's page, the
+// image's offset in the log, place LogFrame, frame number from 1. Each caller
+// keeps the kinds it reads. Nothing when the log's page size is not the
+// database's.
 void WalkLogFrames(
     const SqliteFile& db,
-    const std::function<void(ByteView image, const FoundAt& frame, bool current)>& visit);
-
-// WalkLogFrames's older images alone: the frames that are no page's current
-// image. The current images are the pages the table readers read.
-void WalkOlderLogFrames(const SqliteFile& db,
-                        const std::function<void(ByteView image, const FoundAt& frame)>& visit);
+    const std::function<void(ByteView image, const FoundAt& frame, FrameKind kind)>& visit);
 
 // The log frames a table's carving reads beyond what the table's reader
-// reads: every older image (WalkOlderLogFrames), and the current image of each
-// page that is not one of table's leaves now. A leaf the table gave back to
-// the freelist in a committed transaction keeps its rows only there: SQLite
-// writes no new image of a page it frees (unless it becomes a freelist trunk),
-// and the database file's image is older still. The live leaves' current
-// images are the pages the reader reads, so they are passed over. table may be
-// nullptr: then every committed frame is handed over. current as WalkLogFrames says it.
+// reads: every older committed image (IsCommittedImage, not Current), which
+// keeps its page as it was then, rows deleted since included
+// (DeletedBytes.h); and the current image of each page that is not one of
+// table's leaves now. A leaf the table gave back to the freelist in a
+// committed transaction keeps its rows only there: SQLite writes no new image
+// of a page it frees (unless it becomes a freelist trunk), and the database
+// file's image is older still. The live leaves' current images are the pages
+// the reader reads, so they are passed over. Frames after this run's last
+// commit are passed over too: they belong to a transaction that never
+// committed (or rolled back after its pages spilled), whose rows SQLite never
+// showed, and whatever committed rows they hold the committed images hold
+// too. table may be nullptr: then every committed image is handed over.
+// current tells the frame that holds its page's current image.
 void WalkLogFramesOutsideLeaves(
     const SqliteFile& db, const TableInfo* table,
     const std::function<void(ByteView image, const FoundAt& frame, bool current)>& visit);

@@ -10,7 +10,7 @@
 #include "carve/PageWalk.h"
 #include "platform/Text.h"
 #include "sqlite/ColumnRules.h"
-#include "sqlite/WalIndex.h"
+#include "sqlite/LogFrames.h"
 
 namespace vantrel {
 
@@ -24,8 +24,7 @@ FoundAt FoundOnPage(const SqliteFile& db, uint32_t pageNo, size_t offset, Place 
     // The page was read from its newest committed log frame: the bytes are there.
     at.file += "-wal";
     at.offset = frame->second + offset;
-    at.frame = static_cast<uint32_t>(
-        (frame->second - kWalHeaderSize) / (uint64_t{kWalFrameHeaderSize} + db.pageSize) + 1);
+    at.frame = LogFrameNumber(frame->second, db.pageSize);
     return at;
   }
   at.offset = uint64_t{pageNo - (pageNo > 0 ? 1u : 0u)} * db.pageSize + offset;

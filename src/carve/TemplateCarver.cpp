@@ -55,15 +55,6 @@ uint16_t NearestLiveCell(const std::vector<uint16_t>& sorted, uint16_t firstFree
 
 namespace {
 
-int VarintLength(uint64_t v) {
-  int n = 1;
-  while (v >= 0x80 && n < 9) {
-    v >>= 7;
-    ++n;
-  }
-  return n;
-}
-
 // One deleted record found on the page: where its cell ends and its values.
 struct Carved {
   size_t end = 0;
@@ -325,7 +316,8 @@ class PageCarver {
     std::vector<Stretch> lost;
     if (local < payloadLength && !cutAt) {
       assembled.assign(payload.data(), payload.data() + payload.size());
-      ReadFreedOverflow(page_.U32(payloadStart + local), payloadLength - local, assembled, lost);
+      freedChains_.Append(static_cast<uint32_t>(usable_), page_.U32(payloadStart + local),
+                          payloadLength - local, assembled, lost);
       payload = ByteView(assembled.data(), assembled.size());
     }
     size_t at = static_cast<size_t>(headerLength);
@@ -351,55 +343,8 @@ class PageCarver {
     return !row.empty();
   }
 
-  // A stretch of a joined payload that foreign bytes overwrote: [begin, end).
-  struct Stretch {
-    size_t begin = 0;
-    size_t end = 0;
-  };
-
-  // Follows a freed overflow chain, appending up to `want` payload bytes to out. Freeing a
-  // chain hands its pages to the freelist in chain order; a page freed while no trunk had room
-  // became a trunk: its next-page field and first content bytes now hold the freelist's links,
-  // and the rest of the chain is its leaves, in order. Such a page goes on with its first
-  // leaf, and its overwritten bytes are noted in lost.
-  void ReadFreedOverflow(uint32_t firstPage, uint64_t want, std::vector<uint8_t>& out,
-                         std::vector<Stretch>& lost) const {
-    if (usable_ <= kTrunkFirstLeaf) return;
-    if (!trunksRead_) {
-      trunks_ = FreelistTrunkPages(db_);
-      trunksRead_ = true;
-    }
-    OverflowChain chain(db_, firstPage);
-    std::vector<uint8_t> page;
-    // Page 1 holds the schema and is never freed.
-    while (want > 0 && chain.Upcoming() != 1 && chain.Next(page)) {
-      const ByteView view(page.data(), page.size());
-      const size_t take = static_cast<size_t>(std::min<uint64_t>(want, usable_ - 4));
-      const ByteView data = view.Sub(4, take);
-      const size_t at = out.size();
-      out.insert(out.end(), data.data(), data.data() + data.size());
-      want -= take;
-      if (trunks_.count(chain.Current())) {
-        const uint32_t leaves = std::min<uint32_t>(
-            view.U32(kTrunkLeafCount), static_cast<uint32_t>((usable_ - kTrunkFirstLeaf) / 4));
-        lost.push_back({at, at + std::min<size_t>(take, 4 + 4 * static_cast<size_t>(leaves))});
-        chain.Redirect(leaves > 0 ? view.U32(kTrunkFirstLeaf) : 0);
-      }
-    }
-  }
-
-  // The length of bytes without a multi-byte character the end cut short.
-  static size_t WholeCharacters(ByteView bytes) {
-    size_t start = bytes.size();
-    while (start > 0 && bytes.size() - start < 3 && (bytes[start - 1] & 0xC0) == 0x80) --start;
-    if (start == 0) return bytes.size();
-    const uint8_t lead = bytes[start - 1];
-    const size_t length = (lead >> 5) == 0x6    ? 2
-                          : (lead >> 4) == 0xE  ? 3
-                          : (lead >> 3) == 0x1E ? 4
-                                                : 1;
-    return length > bytes.size() - (start - 1) ? start - 1 : bytes.size();
-  }
+  // A stretch of a joined payload that the freelist's links overwrote: [begin, end).
+  using Stretch = FreedOverflowChains::Overwritten;
 
   // A text at offset `at` of the joined payload: the pieces around each overwritten stretch,
   // each up to its first zero byte, one U+FFFD standing for each stretch lost (as the message
@@ -414,9 +359,8 @@ class PageCarver {
       if (stretch.end <= at + from || stretch.begin >= at + content.size()) continue;
       const size_t to = stretch.begin > at + from ? stretch.begin - at : from;
       ByteView part = content.Sub(from, to - from);
-      if (from > 0)
-        while (!part.empty() && (part[0] & 0xC0) == 0x80) part = part.Sub(1);
-      part = part.Sub(0, WholeCharacters(part));
+      if (from > 0) part = part.Sub(LeadingContinuationBytes(part.AsString()));
+      part = part.Sub(0, WithoutCutCharacter(part.AsString()));
       RenderValue(type, part, column, true, 0, piece);
       out += piece;
       // A piece that stops at a zero byte before the stretch was overwritten further.
@@ -425,8 +369,7 @@ class PageCarver {
       from = std::min(content.size(), stretch.end - at);
     }
     ByteView rest = content.Sub(from);
-    if (from > 0)
-      while (!rest.empty() && (rest[0] & 0xC0) == 0x80) rest = rest.Sub(1);
+    if (from > 0) rest = rest.Sub(LeadingContinuationBytes(rest.AsString()));
     RenderValue(type, rest, column, true, 0, piece);
     out += piece;
   }
@@ -650,9 +593,8 @@ class PageCarver {
   mutable std::vector<uint64_t> intactTypes_, wholeTypes_, layoutTypes_, candidateTypes_;
   mutable std::vector<size_t> decodedEnds_;
   mutable std::vector<uint64_t> decodedBodies_;
-  // The freelist's trunk pages, read when a record first follows its overflow chain.
-  mutable bool trunksRead_ = false;
-  mutable std::unordered_set<uint32_t> trunks_;
+  // A record's overflow chain went to the freelist with it.
+  mutable FreedOverflowChains freedChains_{db_};
 };
 
 }  // namespace

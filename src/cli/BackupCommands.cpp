@@ -23,7 +23,6 @@
 #include "export/StatusTexts.h"
 #include "sources/messages/Attachments.h"
 #include "load/BackupLoader.h"
-#include "platform/LeftToExit.h"
 #include "platform/ReadOnlyFile.h"
 #include "platform/Text.h"
 
@@ -31,12 +30,10 @@ namespace vantrel {
 
 // Run on a folder that holds backups instead of being one: the backups it
 // holds, one a line as `backups` prints them, and how to pick one.
-int ListHeldBackups(const std::string& path, const std::vector<std::string>& held,
-                    std::ostream& err) {
+int ListHeldBackups(const ExaminedPath& folder, std::ostream& err) {
+  const std::string& path = folder.path;
   err << "vantrel-cli: " << path << ": " << kFolderOfBackupsMessage << "\n";
-  for (const std::string& folder : held) {
-    BackupRow row;
-    if (!ExamineBackupFolder(folder, row)) continue;
+  for (const BackupRow& row : folder.heldBackups) {
     err << EscapeField(row.folder) << '\t' << EscapeField(row.deviceName) << '\t'
         << EscapeField(row.lastBackupDate) << '\t' << EscapeField(row.productVersion) << '\n';
   }
@@ -98,14 +95,15 @@ std::string NodeName(Category category) {
   return std::string(KindName(KindOf(category))) + "/" + CategoryName(category);
 }
 
-// Loads path for summary and export. Returns 0 and fills loaded/observer, or an
-// exit status after saying why on err.
-int Load(const std::string& path, const CommandLine& cl, LoadResult& loaded, CliObserver& observer,
-         std::ostream& err, std::optional<BackupKeys>* keptKeys = nullptr) {
+// Loads the examined path for summary and export. Returns 0 and fills
+// loaded/observer, or an exit status after saying why on err.
+int Load(const ExaminedPath& examined, const CommandLine& cl, LoadResult& loaded,
+         CliObserver& observer, std::ostream& err, std::optional<BackupKeys>* keptKeys = nullptr) {
+  const std::string& path = examined.path;
   std::optional<BackupKeys> ownKeys;
   std::optional<BackupKeys>& keys = keptKeys ? *keptKeys : ownKeys;
-  if (int status = UnlockForCli(path, cl, err, keys)) return status;
-  loaded = LoadBackup(path, observer, keys ? &*keys : nullptr);
+  if (int status = UnlockForCli(examined, cl, err, keys)) return status;
+  loaded = LoadBackup(examined, observer, keys ? &*keys : nullptr);
   // Said whatever else happens, so a record missing from the output can be traced.
   for (const std::string& line : DamageLines(loaded.databaseDamage))
     err << "vantrel-cli: " << line << "\n";
@@ -120,7 +118,7 @@ int Load(const std::string& path, const CommandLine& cl, LoadResult& loaded, Cli
       err << "vantrel-cli: " << path << ": " << kFileNotFoundMessage << "\n";
       return kExitNotFound;
     case LoadStatus::FolderOfBackups:
-      return ListHeldBackups(path, loaded.heldBackups, err);
+      return ListHeldBackups(examined, err);
     case LoadStatus::NothingSupported:
     case LoadStatus::Encrypted:
       break;
@@ -128,18 +126,19 @@ int Load(const std::string& path, const CommandLine& cl, LoadResult& loaded, Cli
   for (const LoadMessage& m : observer.messages())
     err << "vantrel-cli: " << LoadMessageText(m) << "\n";
   if (observer.messages().empty())
-    err << "vantrel-cli: " << LoadMessageText(NothingLoaded(path)) << "\n";
+    err << "vantrel-cli: " << LoadMessageText(NothingLoaded(examined)) << "\n";
   return kExitNoData;
 }
 
-// What the JSON and HTML files say of the backup and its database files,
-// each file hashed as it lies on disk now.
-ReportFacts FactsOfLoad(const std::string& path, const LoadResult& loaded) {
+// What the JSON and HTML files say of the backup (its Info.plist as the
+// examination read it) and its database files, each file hashed as it lies on
+// disk now.
+ReportFacts FactsOfLoad(const ExaminedPath& examined, const LoadResult& loaded) {
   ReportFacts facts;
-  facts.folder = path;
+  facts.folder = examined.path;
   facts.generatedAt = static_cast<int64_t>(std::time(nullptr));
-  if (IsDirectory(path)) {
-    const InfoPlistFacts info = ReadInfoPlist(path);
+  if (examined.IsBackup()) {
+    const InfoPlistFacts& info = examined.info;
     facts.device = info.deviceName;
     facts.iosVersion = info.productVersion;
     facts.backupDate = info.lastBackupDate;
@@ -203,9 +202,8 @@ size_t ReactionCount(const Collections& data) {
 
 int RunSummary(const CommandLine& cl, std::ostream& out, std::ostream& err) {
   LoadResult loaded;
-  const LeftToExit<LoadResult> leftToExit(loaded);
   CliObserver observer(err, cl.progress);
-  if (int status = Load(cl.positional[0], cl, loaded, observer, err)) return status;
+  if (int status = Load(ExaminePath(cl.positional[0]), cl, loaded, observer, err)) return status;
   for (const auto& node : observer.nodes())
     out << NodeName(node.category) << '\t' << node.count << '\n';
   // Reactions are not messages of their own; counted apart, after the nodes,
@@ -223,15 +221,28 @@ int RunSummary(const CommandLine& cl, std::ostream& out, std::ostream& err) {
   return kExitOk;
 }
 
-int RunExport(const CommandLine& cl, std::ostream& out, std::ostream& err) {
-  const std::string& outdir = cl.positional[1];
-  const std::string formatName = cl.Get("--format", "csv");
+namespace {
+
+// What an export command line asks for.
+struct ExportRequest {
+  std::string formatName;
+  bool wholeDocument = false;  // json or html: one file of every record
+  ExportFormat format = ExportFormat::Csv;
+  ExportOptions options;
+  bool category = false;     // --category given
+  std::string parent, node;  // its two halves
+};
+
+// The export's options from the command line; kExitUsage, said on err, when
+// they do not go together.
+int ReadExportRequest(const CommandLine& cl, std::ostream& err, ExportRequest& request) {
+  const std::string& formatName = request.formatName = cl.Get("--format", "csv");
   if (formatName != "csv" && formatName != "txt" && formatName != "json" && formatName != "html") {
     err << "vantrel-cli: --format must be csv, txt, json or html, not '" << formatName << "'\n";
     return kExitUsage;
   }
-  const bool wholeDocument = formatName == "json" || formatName == "html";
-  if (wholeDocument && cl.Has("--category")) {
+  request.wholeDocument = formatName == "json" || formatName == "html";
+  if (request.wholeDocument && cl.Has("--category")) {
     err << "vantrel-cli: --format " << formatName
         << " writes every category; leave out --category\n";
     return kExitUsage;
@@ -240,32 +251,31 @@ int RunExport(const CommandLine& cl, std::ostream& out, std::ostream& err) {
     err << "vantrel-cli: --traces adds a file to a whole export; leave out --category\n";
     return kExitUsage;
   }
-  const ExportFormat format = formatName == "csv" ? ExportFormat::Csv : ExportFormat::Txt;
-  ExportOptions options;
+  request.format = formatName == "csv" ? ExportFormat::Csv : ExportFormat::Txt;
+  ExportOptions& options = request.options;
   options.txtEncoding = cl.Get("--encoding", LocaleCodeset());
   options.traces = cl.Has("--traces");
   if (!IsKnownEncoding(options.txtEncoding)) {
     err << "vantrel-cli: unknown encoding '" << options.txtEncoding << "' (try UTF-8 or GBK)\n";
     return kExitUsage;
   }
-  std::string parent, node;
-  if (cl.Has("--category")) {
+  request.category = cl.Has("--category");
+  if (request.category) {
     const std::string category = cl.Get("--category");
     size_t slash = category.find('/');
     if (slash == std::string::npos) {
       err << "vantrel-cli: --category takes CATEGORY/NODE, e.g. 短信/删除数据\n";
       return kExitUsage;
     }
-    parent = category.substr(0, slash);
-    node = category.substr(slash + 1);
+    request.parent = category.substr(0, slash);
+    request.node = category.substr(slash + 1);
   }
+  return kExitOk;
+}
 
-  LoadResult loaded;
-  const LeftToExit<LoadResult> leftToExit(loaded);
-  CliObserver observer(err, cl.progress);
-  std::optional<BackupKeys> keys;  // an encrypted backup's, to decipher its attachments
-  if (int status = Load(cl.positional[0], cl, loaded, observer, err, &keys)) return status;
-
+// The output folder, made when missing; kExitWriteFailed, said on err, when
+// it cannot be.
+int MakeOutputFolder(const std::string& outdir, std::ostream& err) {
   std::error_code ec;
   std::filesystem::create_directories(outdir, ec);
   if (!IsDirectory(outdir)) {
@@ -273,54 +283,91 @@ int RunExport(const CommandLine& cl, std::ostream& out, std::ostream& err) {
         << (ec ? ec.message() : std::string("not a folder")) << ")\n";
     return kExitWriteFailed;
   }
+  return kExitOk;
+}
 
-  ExportResult result;
-  if (wholeDocument) {
-    const ReportFacts facts = FactsOfLoad(cl.positional[0], loaded);
-    const bool traces = cl.Has("--traces");
-    result = formatName == "json" ? ExportJson(loaded.collections, facts, outdir, traces)
-                                  : ExportHtmlReport(loaded.collections, facts, outdir, traces);
-  } else if (cl.Has("--category")) {
+// Writes what the request asks for of the loaded backup at path into outdir:
+// the whole document, one category, or every category. kExitNotFound, said
+// on err, for a category the backup does not have.
+int WriteExportFiles(const ExportRequest& request, const ExaminedPath& examined,
+                     const LoadResult& loaded, const CliObserver& observer,
+                     const std::string& outdir, std::ostream& err, ExportResult& result) {
+  if (request.wholeDocument) {
+    const ReportFacts facts = FactsOfLoad(examined, loaded);
+    const bool traces = request.options.traces;
+    result = request.formatName == "json"
+                 ? ExportJson(loaded.collections, facts, outdir, traces)
+                 : ExportHtmlReport(loaded.collections, facts, outdir, traces);
+  } else if (request.category) {
     // Today's node names ("短信/删除数据") name the category.
-    const std::optional<Category> category = CategoryNamed(parent, node);
+    const std::optional<Category> category = CategoryNamed(request.parent, request.node);
     bool known = false;
     for (const auto& n : observer.nodes()) known |= n.category == category;
     if (!known) {
-      err << "vantrel-cli: no category " << parent << "/" << node << " in this backup; it has:";
+      err << "vantrel-cli: no category " << request.parent << "/" << request.node
+          << " in this backup; it has:";
       for (const auto& n : observer.nodes()) err << " " << NodeName(n.category);
       err << "\n";
       return kExitNotFound;
     }
-    const std::string chosen = outdir + "/" + DefaultFileName(KindOf(*category), format);
-    result = ExportCurrentCategory(loaded.collections, *category, format, chosen, options);
+    const std::string chosen = outdir + "/" + DefaultFileName(KindOf(*category), request.format);
+    result = ExportCurrentCategory(loaded.collections, *category, request.format, chosen,
+                                   request.options);
   } else {
-    result = ExportAllCategories(loaded.collections, format, outdir, options);
+    result = ExportAllCategories(loaded.collections, request.format, outdir, request.options);
   }
+  return kExitOk;
+}
+
+// Copies the message attachments into outdir/attachments, naming each file
+// written on out. A file the backup does not hold is said, never passed over
+// in silence; kExitWriteFailed when one could not be copied.
+int CopyExportAttachments(const LoadResult& loaded, const std::optional<BackupKeys>& keys,
+                          const std::string& outdir, std::ostream& out, std::ostream& err) {
+  // An encrypted backup's attachments are deciphered on their way out.
+  AttachmentCopier decipher;
+  if (keys)
+    decipher = [&keys](const MessageAttachment& a, const std::string& target) {
+      return CopyAttachmentOut(a, target, &*keys);
+    };
+  const AttachmentCopyResult copied =
+      CopyAttachments(loaded.collections, outdir + "/attachments", decipher);
+  for (const std::string& file : copied.writtenFiles) out << file << '\n';
+  for (const std::string& missing : copied.missing)
+    err << "vantrel-cli: warning: attachment not in the backup: " << missing << "\n";
+  if (!copied.missing.empty())
+    err << "vantrel-cli: " << copied.missing.size() << " attachment(s) not in the backup, "
+        << copied.copied << " copied\n";
+  for (const std::string& failure : copied.failed)
+    err << "vantrel-cli: cannot copy attachment " << failure << "\n";
+  if (!copied.failed.empty()) return kExitWriteFailed;
+  return kExitOk;
+}
+
+}  // namespace
+
+int RunExport(const CommandLine& cl, std::ostream& out, std::ostream& err) {
+  const std::string& outdir = cl.positional[1];
+  ExportRequest request;
+  if (int status = ReadExportRequest(cl, err, request)) return status;
+
+  LoadResult loaded;
+  CliObserver observer(err, cl.progress);
+  std::optional<BackupKeys> keys;  // an encrypted backup's, to decipher its attachments
+  const ExaminedPath examined = ExaminePath(cl.positional[0]);
+  if (int status = Load(examined, cl, loaded, observer, err, &keys)) return status;
+  if (int status = MakeOutputFolder(outdir, err)) return status;
+
+  ExportResult result;
+  if (int status =
+          WriteExportFiles(request, examined, loaded, observer, outdir, err, result))
+    return status;
   for (const std::string& file : result.writtenFiles) out << file << '\n';
   if (!result.ok) {
     err << "vantrel-cli: " << ExportErrorText(result) << "\n";
     return kExitWriteFailed;
   }
-  if (cl.Has("--attachments")) {
-    // An encrypted backup's attachments are deciphered on their way out.
-    AttachmentCopier decipher;
-    if (keys)
-      decipher = [&keys](const MessageAttachment& a, const std::string& target) {
-        return CopyAttachmentOut(a, target, &*keys);
-      };
-    const AttachmentCopyResult copied =
-        CopyAttachments(loaded.collections, outdir + "/attachments", decipher);
-    for (const std::string& file : copied.writtenFiles) out << file << '\n';
-    // A file the backup does not hold is said, never passed over in silence.
-    for (const std::string& missing : copied.missing)
-      err << "vantrel-cli: warning: attachment not in the backup: " << missing << "\n";
-    if (!copied.missing.empty())
-      err << "vantrel-cli: " << copied.missing.size() << " attachment(s) not in the backup, "
-          << copied.copied << " copied\n";
-    for (const std::string& failure : copied.failed)
-      err << "vantrel-cli: cannot copy attachment " << failure << "\n";
-    if (!copied.failed.empty()) return kExitWriteFailed;
-  }
+  if (cl.Has("--attachments")) return CopyExportAttachments(loaded, keys, outdir, out, err);
   return kExitOk;
 }
 

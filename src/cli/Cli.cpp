@@ -99,10 +99,11 @@ std::string EscapeField(const std::string& value) {
   return out;
 }
 
-int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
-           bool stderrIsTerminal) {
-  CommandLine cl;
-  cl.progress = stderrIsTerminal;
+namespace {
+
+// Sorts the arguments into options and positionals; kExitUsage, said on
+// err, for an unknown option or one without its value.
+int ReadArguments(const std::vector<std::string>& args, CommandLine& cl, std::ostream& err) {
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
     if (a == "-h" || a == "-V") {
@@ -136,15 +137,13 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
       cl.positional.push_back(a);
     }
   }
-  if (cl.Has("--help")) {
-    out << kUsage;
-    return kExitOk;
-  }
-  if (cl.Has("--version")) {
-    out << VersionLine("vantrel-cli") << "\n";
-    return kExitOk;
-  }
-  if (cl.Has("--quiet")) cl.progress = false;
+  return kExitOk;
+}
+
+// Runs the command the first positional names, with the others as its
+// arguments; kExitUsage, said on err, for no command, an unknown one, or a
+// wrong number of arguments.
+int RunCommand(CommandLine& cl, std::ostream& out, std::ostream& err) {
   if (cl.positional.empty()) {
     err << "vantrel-cli: no command given (see vantrel-cli --help)\n";
     return kExitUsage;
@@ -184,6 +183,25 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     return kExitUsage;
   }
   return e.run(cl, out, err);
+}
+
+}  // namespace
+
+int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+           bool stderrIsTerminal) {
+  CommandLine cl;
+  cl.progress = stderrIsTerminal;
+  if (int status = ReadArguments(args, cl, err)) return status;
+  if (cl.Has("--help")) {
+    out << kUsage;
+    return kExitOk;
+  }
+  if (cl.Has("--version")) {
+    out << VersionLine("vantrel-cli") << "\n";
+    return kExitOk;
+  }
+  if (cl.Has("--quiet")) cl.progress = false;
+  return RunCommand(cl, out, err);
 }
 
 }  // namespace vantrel

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "backup/ExaminedPath.h"
 #include "sources/Collections.h"
 
 namespace vantrel {
@@ -37,8 +38,7 @@ int RunRows(const CommandLine& cl, std::ostream& out, std::ostream& err);
 int RunRecords(const CommandLine& cl, std::ostream& out, std::ostream& err);
 // For a folder that holds backups instead of being one: says so on err with
 // the backups it holds (as `backups` lists them) and a hint; kExitNotFound.
-int ListHeldBackups(const std::string& path, const std::vector<std::string>& held,
-                    std::ostream& err);
+int ListHeldBackups(const ExaminedPath& folder, std::ostream& err);
 int RunBackups(const CommandLine& cl, std::ostream& out, std::ostream& err);
 int RunSummary(const CommandLine& cl, std::ostream& out, std::ostream& err);
 int RunExport(const CommandLine& cl, std::ostream& out, std::ostream& err);

@@ -50,10 +50,11 @@ bool AskOnTerminal(std::ostream& err, SecretBytes& password) {
 
 }  // namespace
 
-int UnlockForCli(const std::string& folder, const CommandLine& cl, std::ostream& err,
+int UnlockForCli(const ExaminedPath& backup, const CommandLine& cl, std::ostream& err,
                  std::optional<BackupKeys>& keys) {
   keys.reset();
-  if (!IsDirectory(folder) || !IsEncryptedBackup(folder)) return kExitOk;
+  if (backup.kind != PathKind::EncryptedBackup) return kExitOk;
+  const std::string& folder = backup.path;
   SecretBytes password;
   bool have = false;
   if (cl.Has("--password-file")) {
@@ -78,7 +79,7 @@ int UnlockForCli(const std::string& folder, const CommandLine& cl, std::ostream&
         << "环境变量 " << kPasswordEnvironment << "，或在终端中输入\n";
     return kExitPassword;
   }
-  BackupKeys unlocked = UnlockBackup(folder, password.view());
+  BackupKeys unlocked = UnlockBackup(backup.manifest, password.view());
   password.Wipe();
   switch (unlocked.status) {
     case BackupUnlockStatus::Unlocked:

@@ -9,17 +9,18 @@
 #include <string>
 
 #include "backup/EncryptedBackup.h"
+#include "backup/ExaminedPath.h"
 #include "cli/Commands.h"
 
 namespace vantrel {
 
 inline constexpr char kPasswordEnvironment[] = "VANTREL_BACKUP_PASSWORD";
 
-// For a backup folder: kExitOk with keys empty when it is not encrypted, or
-// with the unlocked keys; else says why on err and returns kExitPassword (no
-// password, a wrong one) or kExitNoData (a damaged keybag). The password is
-// wiped once the keys are derived.
-int UnlockForCli(const std::string& folder, const CommandLine& cl, std::ostream& err,
+// For an examined path: kExitOk with keys empty when it is no encrypted
+// backup, or with the unlocked keys; else says why on err and returns
+// kExitPassword (no password, a wrong one) or kExitNoData (a damaged keybag).
+// The password is wiped once the keys are derived.
+int UnlockForCli(const ExaminedPath& backup, const CommandLine& cl, std::ostream& err,
                  std::optional<BackupKeys>& keys);
 
 }  // namespace vantrel

@@ -14,7 +14,6 @@
 #include "load/BackupLoader.h"
 #include "model/ContactNames.h"
 #include "model/RecordFilter.h"
-#include "platform/LeftToExit.h"
 #include "platform/ReadOnlyFile.h"
 #include "sources/Loaders.h"
 #include "sqlite/SqliteFile.h"
@@ -255,13 +254,13 @@ int RunRecords(const CommandLine& cl, std::ostream& out, std::ostream& err) {
   std::string name;  // the database as the phone names it, for where records were found
   BackupFiles files;
   std::optional<BackupKeys> keys;
-  const bool folder = IsDirectory(path);
+  const ExaminedPath examined = ExaminePath(path);
+  if (examined.kind == PathKind::FolderOfBackups) return ListHeldBackups(examined, err);
+  const bool folder = examined.IsBackup();
   DecipheredDatabase plain;  // an encrypted backup's database, deciphered into memory
   if (folder) {
-    const std::vector<std::string> held = BackupsHeldIn(path);
-    if (!held.empty()) return ListHeldBackups(path, held, err);
-    if (int status = UnlockForCli(path, cl, err, keys)) return status;
-    files.Open(path, keys ? &*keys : nullptr);
+    if (int status = UnlockForCli(examined, cl, err, keys)) return status;
+    files.Open(examined, keys ? &*keys : nullptr);
     const KindDatabase found = LocateKindDatabase(files, source);
     file = found.path.empty() ? KindFileInFolder(path, source) : found.path;
     wal = found.walPath;
@@ -290,7 +289,6 @@ int RunRecords(const CommandLine& cl, std::ostream& out, std::ostream& err) {
   }
   if (!name.empty()) db.name = name;
   Collections data;
-  const LeftToExit<Collections> leftToExit(data);
   if (source.load(db, data) == LoaderStatus::TableAbsent) {
     err << "vantrel-cli: " << file << ": no '" << kind->keyTable << "' table: not a " << word
         << " database\n";

@@ -1,5 +1,5 @@
 // The texts the category tree, the command-line tool and the exported files
-// show for the kinds and categories of records (Records.h): one place, so
+// show for the kinds and categories of records (sources/Collections.h): one place, so
 // that the tree, `summary`, `--category` and the files agree.
 #pragma once
 

@@ -13,6 +13,7 @@
 #include "export/TxtBlocks.h"
 #include "platform/Parallel.h"
 #include "platform/Text.h"
+#include "sources/Source.h"
 
 namespace vantrel {
 
@@ -255,16 +256,7 @@ class ExportJob {
 }  // namespace
 
 std::string DefaultFileName(RecordKind kind, ExportFormat format) {
-  const std::string ext = format == ExportFormat::Csv ? ".csv" : ".txt";
-  switch (kind) {
-    case RecordKind::Messages:
-      return "SMS" + ext;
-    case RecordKind::Contacts:
-      return "Contacts" + ext;
-    case RecordKind::Calls:
-      break;
-  }
-  return "Call_history" + ext;
+  return std::string(SourceOf(kind).fileStem) + (format == ExportFormat::Csv ? ".csv" : ".txt");
 }
 
 std::string DeletedFileName(const std::string& chosenPath) {

@@ -4,6 +4,7 @@
 #include "export/JsonWriter.h"
 #include "export/OutputFile.h"
 #include "export/TimeText.h"
+#include "sources/Source.h"
 
 namespace vantrel {
 namespace {
@@ -188,24 +189,9 @@ void Sources(JsonWriter& json, const ReportFacts& facts) {
   json.EndArray();
 }
 
-}  // namespace
-
-const char* KindWord(RecordKind kind) {
-  switch (kind) {
-    case RecordKind::Messages:
-      return "messages";
-    case RecordKind::Contacts:
-      return "contacts";
-    case RecordKind::Calls:
-      break;
-  }
-  return "calls";
-}
-
-std::string JsonDocument(const Collections& data, const ReportFacts& facts,
-                         const ContactNames& names, bool withTraces) {
-  JsonWriter json;
-  json.BeginObject();
+// What made the file and from what: format, generator, time of export, the
+// backup and its database files.
+void Provenance(JsonWriter& json, const ReportFacts& facts) {
   json.Member("format", kJsonFormatName);
   json.Member("formatVersion", static_cast<int64_t>(kJsonFormatVersion));
   json.Key("generator");
@@ -222,7 +208,9 @@ std::string JsonDocument(const Collections& data, const ReportFacts& facts,
   json.Member("backupDate", facts.backupDate);
   json.EndObject();
   Sources(json, facts);
+}
 
+void CountsMember(JsonWriter& json, const Collections& data) {
   json.Key("counts");
   json.BeginObject();
   static constexpr const char* kCountNames[] = {"liveMessages", "deletedMessages",
@@ -231,64 +219,75 @@ std::string JsonDocument(const Collections& data, const ReportFacts& facts,
   for (size_t i = 0; i < std::size(kAllCategories); ++i)
     json.Member(kCountNames[i], static_cast<uint64_t>(RecordCount(data, kAllCategories[i])));
   json.EndObject();
+}
 
+void MessagesMember(JsonWriter& json, const Collections& data, const ContactNames& names) {
   json.Key("messages");
   json.BeginArray();
   for (const auto& [address, messages] : data.liveMessages)
     for (const MessageRecord& m : messages) Message(json, address, m, false, names);
   for (const MessageRecord& m : data.deletedMessages) Message(json, m.address, m, true, names);
   json.EndArray();
+}
 
-  json.Key("contacts");
+void Contact(JsonWriter& json, uint32_t rowid, const ContactRecord& c) {
+  json.BeginObject();
+  json.Member("id", static_cast<uint64_t>(rowid));
+  json.Member("name", c.name);
+  json.Member("phonetic", c.phonetic);
+  json.Member("organization", c.organization);
+  json.Key("values");
   json.BeginArray();
-  for (const auto& [rowid, c] : data.contacts) {
+  const size_t n = std::min(c.labels.size(), c.values.size());
+  for (size_t i = 0; i < n; ++i) {
     json.BeginObject();
-    json.Member("id", static_cast<uint64_t>(rowid));
-    json.Member("name", c.name);
-    json.Member("phonetic", c.phonetic);
-    json.Member("organization", c.organization);
-    json.Key("values");
-    json.BeginArray();
-    const size_t n = std::min(c.labels.size(), c.values.size());
-    for (size_t i = 0; i < n; ++i) {
-      json.BeginObject();
-      json.Key("property");
-      if (i < c.propertyCodes.size())
-        json.Int(c.propertyCodes[i]);
-      else
-        json.Null();
-      json.Member("label", c.labels[i]);
-      json.Member("value", c.values[i]);
-      json.EndObject();
-    }
-    json.EndArray();
+    json.Key("property");
+    if (i < c.propertyCodes.size())
+      json.Int(c.propertyCodes[i]);
+    else
+      json.Null();
+    json.Member("label", c.labels[i]);
+    json.Member("value", c.values[i]);
     json.EndObject();
   }
   json.EndArray();
+  json.EndObject();
+}
 
-  // null: the address book left no deleted rows at all; []: it did, none kept.
+void DeletedContactObject(JsonWriter& json, const DeletedContact& c) {
+  json.BeginObject();
+  json.Member("number", c.number);
+  json.Member("owner", c.owner);
+  FoundMember(json, FoundOrNull(c.found));
+  json.Member("organization", c.organization);
+  if (c.ownerRowid != 0)
+    json.Member("ownerRowid", static_cast<uint64_t>(c.ownerRowid));
+  else {
+    json.Key("ownerRowid");
+    json.Null();
+  }
+  json.EndObject();
+}
+
+// The live contacts, then the deleted ones: null when the address book left
+// no deleted rows at all; [] when it did, none kept.
+void ContactsMembers(JsonWriter& json, const Collections& data) {
+  json.Key("contacts");
+  json.BeginArray();
+  for (const auto& [rowid, c] : data.contacts) Contact(json, rowid, c);
+  json.EndArray();
+
   json.Key("deletedContacts");
   if (!data.deletedContacts) {
     json.Null();
-  } else {
-    json.BeginArray();
-    for (const DeletedContact& c : *data.deletedContacts) {
-      json.BeginObject();
-      json.Member("number", c.number);
-      json.Member("owner", c.owner);
-      FoundMember(json, FoundOrNull(c.found));
-      json.Member("organization", c.organization);
-      if (c.ownerRowid != 0)
-        json.Member("ownerRowid", static_cast<uint64_t>(c.ownerRowid));
-      else {
-        json.Key("ownerRowid");
-        json.Null();
-      }
-      json.EndObject();
-    }
-    json.EndArray();
+    return;
   }
+  json.BeginArray();
+  for (const DeletedContact& c : *data.deletedContacts) DeletedContactObject(json, c);
+  json.EndArray();
+}
 
+void CallsMember(JsonWriter& json, const Collections& data, const ContactNames& names) {
   json.Key("calls");
   json.BeginArray();
   for (const auto& [number, calls] : data.liveCalls)
@@ -296,25 +295,43 @@ std::string JsonDocument(const Collections& data, const ReportFacts& facts,
   for (const auto& [number, calls] : data.deletedCalls)
     for (const CallRecord& c : calls) Call(json, number, c, true, names);
   json.EndArray();
+}
 
-  // Last and only when asked for: files written without it read as before.
-  if (withTraces) {
-    json.Key("messageTraces");
-    json.BeginArray();
-    for (const MessageTrace& t : data.messageTraces) {
-      json.BeginObject();
-      json.Member("guid", t.guid);
-      json.Key("rowid");
-      if (t.rowid != 0)
-        json.Int(t.rowid);
-      else
-        json.Null();
-      json.Member("content", "lost");
-      FoundMember(json, FoundOrNull(t.found));
-      json.EndObject();
-    }
-    json.EndArray();
+void MessageTracesMember(JsonWriter& json, const Collections& data) {
+  json.Key("messageTraces");
+  json.BeginArray();
+  for (const MessageTrace& t : data.messageTraces) {
+    json.BeginObject();
+    json.Member("guid", t.guid);
+    json.Key("rowid");
+    if (t.rowid != 0)
+      json.Int(t.rowid);
+    else
+      json.Null();
+    json.Member("content", "lost");
+    FoundMember(json, FoundOrNull(t.found));
+    json.EndObject();
   }
+  json.EndArray();
+}
+
+}  // namespace
+
+const char* KindWord(RecordKind kind) {
+  return SourceOf(kind).word;
+}
+
+std::string JsonDocument(const Collections& data, const ReportFacts& facts,
+                         const ContactNames& names, bool withTraces) {
+  JsonWriter json;
+  json.BeginObject();
+  Provenance(json, facts);
+  CountsMember(json, data);
+  MessagesMember(json, data, names);
+  ContactsMembers(json, data);
+  CallsMember(json, data, names);
+  // Last and only when asked for: files written without it read as before.
+  if (withTraces) MessageTracesMember(json, data);
   json.EndObject();
   return json.text();
 }

@@ -29,11 +29,11 @@ struct PathSource {
   BackupFiles files;
   const BackupKeys* keys = nullptr;  // an unlocked encrypted backup's keys, else null
 
-  PathSource(const std::string& chosen, const BackupKeys* unlocked)
-      : path(chosen), isFolder(IsDirectory(chosen)) {
+  PathSource(const ExaminedPath& chosen, const BackupKeys* unlocked)
+      : path(chosen.path), isFolder(chosen.IsBackup()) {
     if (isFolder) {
       if (unlocked && unlocked->unlocked()) keys = unlocked;
-      files.Open(path, keys);
+      files.Open(chosen, keys);
     } else {
       walPath = path + "-wal";
       if (!PathExists(walPath)) walPath.clear();
@@ -230,27 +230,23 @@ std::string KindFileInFolder(const std::string& folder, const Source& kind) {
   return WithSlash(folder) + BackupFileId(first.domain, first.relativePath);
 }
 
-bool IsBackupFolder(const std::string& folder) {
-  const std::string base = WithSlash(folder);
-  for (const char* name : {"Info.plist", "Manifest.plist", "Manifest.db", "Manifest.mbdb"})
-    if (IsRegularFile(base + name)) return true;
-  return false;
-}
+namespace {
 
-std::vector<std::string> BackupsHeldIn(const std::string& folder) {
-  std::vector<std::string> held;
-  if (!IsDirectory(folder) || IsBackupFolder(folder)) return held;
-  for (const BackupRow& row : ListBackups(folder)) held.push_back(row.folder);
-  return held;
-}
-
-LoadMessage NothingLoaded(const std::string& path) {
-  if (!IsDirectory(path)) return {LoadProblem::NothingReadable};
-  const InfoPlistFacts info = ReadInfoPlist(path);
+LoadMessage NothingLoadedFor(const InfoPlistFacts& info) {
   if (info.productVersion.empty()) return {LoadProblem::NothingReadable};
   const int major = info.IosMajor();
   if (major > 0 && major <= 5) return {LoadProblem::TooOldVersion, info.productVersion};
   return {LoadProblem::DatabasesMissing, info.productVersion};
+}
+
+}  // namespace
+
+LoadMessage NothingLoaded(const ExaminedPath& path) {
+  return NothingLoadedFor(path.info);
+}
+
+LoadMessage NothingLoaded(const std::string& path) {
+  return NothingLoadedFor(IsDirectory(path) ? ReadInfoPlist(path) : InfoPlistFacts());
 }
 
 namespace {
@@ -267,12 +263,22 @@ std::optional<DecryptionProblem> ManifestProblem(const BackupFiles& files) {
 }  // namespace
 
 LoadResult LoadBackup(const std::string& path, LoadObserver& observer, const BackupKeys* keys) {
+  return LoadBackup(ExaminePath(path), observer, keys);
+}
+
+LoadResult LoadBackup(const ExaminedPath& path, LoadObserver& observer, const BackupKeys* keys) {
   LoadResult result;
-  if (!PathExists(path)) return result;
-  result.heldBackups = BackupsHeldIn(path);
-  if (!result.heldBackups.empty()) {
-    result.status = LoadStatus::FolderOfBackups;
-    return result;
+  switch (path.kind) {
+    case PathKind::Missing:
+      return result;
+    case PathKind::FolderOfBackups:
+      result.status = LoadStatus::FolderOfBackups;
+      for (const BackupRow& row : path.heldBackups) result.heldBackups.push_back(row.folder);
+      return result;
+    case PathKind::File:
+    case PathKind::Backup:
+    case PathKind::EncryptedBackup:
+      break;
   }
   const PathSource source(path, keys);
   if (source.keys) {
@@ -338,7 +344,7 @@ LoadResult LoadBackup(const std::string& path, LoadObserver& observer, const Bac
   } else if (!result.decryptionProblems.empty()) {
     result.status = LoadStatus::NothingSupported;
     observer.ShowMessage({LoadProblem::Undeciphered, {}, result.decryptionProblems});
-  } else if (source.isFolder && !source.keys && IsEncryptedBackup(path)) {
+  } else if (path.kind == PathKind::EncryptedBackup && !source.keys) {
     result.status = LoadStatus::Encrypted;
     observer.ShowMessage({LoadProblem::Encrypted});
   } else {

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "backup/ExaminedPath.h"
 #include "load/LoadObserver.h"
 #include "platform/ReadOnlyFile.h"
 #include "sources/Collections.h"
@@ -109,16 +110,10 @@ struct LoadResult {
   std::vector<DecryptionProblem> decryptionProblems;
 };
 
-// Whether folder is itself a backup: it holds Info.plist, Manifest.plist,
-// Manifest.db or Manifest.mbdb.
-bool IsBackupFolder(const std::string& folder);
-
-// The backups a folder holds when it is not one itself (the sync software's
-// Backup folder): the subfolders that are backups, sorted. Empty otherwise.
-std::vector<std::string> BackupsHeldIn(const std::string& folder);
-
 // The message for a load that found nothing, from what the folder's
 // Info.plist says (its iOS version) when it has one.
+LoadMessage NothingLoaded(const ExaminedPath& path);
+// The same for a path not examined, its Info.plist read here when it is a folder.
 LoadMessage NothingLoaded(const std::string& path);
 
 // Loads path. A directory is a backup folder: its file index (BackupFiles)
@@ -137,7 +132,12 @@ LoadMessage NothingLoaded(const std::string& path);
 // Files that could not be deciphered are listed in decryptionProblems and
 // said in the one message (also when other kinds loaded). Without unlocked
 // keys an encrypted backup loads nothing and says LoadProblem::Encrypted.
+//
+// The path is examined once, at the start (ExaminePath); a caller that has
+// examined it already passes the examination instead.
 LoadResult LoadBackup(const std::string& path, LoadObserver& observer,
+                      const BackupKeys* keys = nullptr);
+LoadResult LoadBackup(const ExaminedPath& path, LoadObserver& observer,
                       const BackupKeys* keys = nullptr);
 
 }  // namespace vantrel

@@ -246,6 +246,74 @@ bool IsValidUtf8(std::string_view bytes) {
   return true;
 }
 
+size_t SoundUtf8Prefix(std::string_view bytes) {
+  const auto* p = reinterpret_cast<const uint8_t*>(bytes.data());
+  const size_t size = bytes.size();
+  size_t i = 0;
+  while (i < size) {
+    // Eight bytes at a time while they are ASCII and none is zero.
+    constexpr uint64_t kHighBits = 0x8080808080808080ull;
+    constexpr uint64_t kOnes = 0x0101010101010101ull;
+    while (i + 8 <= size) {
+      uint64_t word;
+      std::memcpy(&word, p + i, sizeof word);
+      if (((word | ((word - kOnes) & ~word)) & kHighBits) != 0) break;
+      i += 8;
+    }
+    if (i == size) break;
+    const uint8_t c = p[i];
+    if (c < 0x80) {
+      if (c == 0) return i;
+      ++i;
+      continue;
+    }
+    size_t n = ShortSequenceLength(bytes, i);
+    if (n == 0) n = SequenceLength(bytes, i);
+    if (n == 0) return i;
+    i += n;
+  }
+  return size;
+}
+
+size_t LeadingContinuationBytes(std::string_view bytes) {
+  size_t i = 0;
+  while (i < bytes.size() && (static_cast<uint8_t>(bytes[i]) & 0xC0) == 0x80) ++i;
+  return i;
+}
+
+size_t WithoutCutCharacter(std::string_view bytes) {
+  // A character takes at most three continuation bytes after its lead.
+  size_t start = bytes.size();
+  while (start > 0 && bytes.size() - start < 3 &&
+         (static_cast<uint8_t>(bytes[start - 1]) & 0xC0) == 0x80)
+    --start;
+  if (start == 0) return bytes.size();
+  const uint8_t lead = static_cast<uint8_t>(bytes[start - 1]);
+  const size_t length = (lead >> 5) == 0x6    ? 2
+                        : (lead >> 4) == 0xE  ? 3
+                        : (lead >> 3) == 0x1E ? 4
+                                              : 1;
+  return length > bytes.size() - (start - 1) ? start - 1 : bytes.size();
+}
+
+void AppendUtf8(uint32_t cp, std::string& out) {
+  if (cp < 0x80) {
+    out += static_cast<char>(cp);
+  } else if (cp < 0x800) {
+    out += static_cast<char>(0xC0 | (cp >> 6));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else if (cp < 0x10000) {
+    out += static_cast<char>(0xE0 | (cp >> 12));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (cp >> 18));
+    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  }
+}
+
 std::string Utf8ToUtf16Le(std::string_view utf8) {
   std::string out;
   AppendUtf8AsUtf16Le(utf8, out);

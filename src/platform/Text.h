@@ -3,6 +3,8 @@
 // (UTF-16LE CSV files, TXT files in a chosen code page, the terminal).
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -17,6 +19,21 @@ void AppendNormalisedUtf8(std::string_view bytes, std::string& out);
 
 // True when bytes are entirely well-formed UTF-8.
 bool IsValidUtf8(std::string_view bytes);
+
+// Pieces of a text cut out of a longer one, as a carver finds them when
+// foreign bytes overwrote part of a deleted text:
+// the length of the longest prefix of bytes that is well-formed UTF-8 with no
+// zero byte, where such a text stops being text;
+size_t SoundUtf8Prefix(std::string_view bytes);
+// the number of continuation bytes bytes start with, the tail of a character
+// whose first bytes were lost;
+size_t LeadingContinuationBytes(std::string_view bytes);
+// the length of bytes less the first bytes of a multi-byte character that
+// their end cuts short (told by its lead byte alone).
+size_t WithoutCutCharacter(std::string_view bytes);
+
+// Appends the UTF-8 form of the code point cp (below U+110000).
+void AppendUtf8(uint32_t cp, std::string& out);
 
 // UTF-8 (already normalised) to UTF-16 little-endian bytes, no byte-order mark.
 std::string Utf8ToUtf16Le(std::string_view utf8);

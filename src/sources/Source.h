@@ -28,6 +28,10 @@ struct CategoryNode {
 
 struct Source {
   RecordKind kind;
+  // The word scripts, the command line and the JSON export name the kind by.
+  const char* word;
+  // The stem of its export files' names ("SMS": SMS.CSV, SMS_Del.txt).
+  const char* fileStem;
   // The database's files in a backup folder, preferred first: the first the
   // folder holds is read.
   std::vector<BackupFileRef> backupFiles;

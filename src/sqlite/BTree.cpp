@@ -167,13 +167,27 @@ size_t DecodeVarints(ByteView bytes, size_t count, std::vector<uint64_t>& serial
   return at;
 }
 
-uint64_t LocalPayloadSize(uint64_t payloadLength, uint32_t usableSize) {
-  if (usableSize < 480) usableSize = 480;     // the validator never lets less through
-  const uint64_t maxLocal = usableSize - 35;  // X
+namespace {
+
+// The local part for the largest local part X the cell's kind allows.
+inline uint64_t LocalPart(uint64_t payloadLength, uint32_t usableSize, uint64_t maxLocal) {
   const uint64_t minLocal = (usableSize - 12) * 32 / 255 - 23;  // M
   if (payloadLength <= maxLocal) return payloadLength;
   const uint64_t k = minLocal + (payloadLength - minLocal) % (usableSize - 4);
   return k <= maxLocal ? k : minLocal;
+}
+
+}  // namespace
+
+uint64_t LocalPayloadSize(uint64_t payloadLength, uint32_t usableSize) {
+  // ValidateHeader never lets less through.
+  if (usableSize < kMinUsableSize) usableSize = kMinUsableSize;
+  return LocalPart(payloadLength, usableSize, usableSize - 35);
+}
+
+uint64_t IndexLocalPayloadSize(uint64_t payloadLength, uint32_t usableSize) {
+  if (usableSize < kMinUsableSize) usableSize = kMinUsableSize;
+  return LocalPart(payloadLength, usableSize, (uint64_t{usableSize} - 12) * 64 / 255 - 23);
 }
 
 bool AssembleCellPayload(const SqliteFile& db, ByteView page, uint32_t cellOffset,

@@ -11,8 +11,12 @@
 // serial type per column, then the values back to back.
 //
 // Local payload (usable size U = page size - reserved bytes, payload length P):
-//   X = U - 35, M = (U - 12) * 32 / 255 - 23, K = M + (P - M) mod (U - 4);
+//   X = U - 35 in a table leaf cell, (U - 12) * 64 / 255 - 23 in an index cell;
+//   M = (U - 12) * 32 / 255 - 23, K = M + (P - M) mod (U - 4);
 //   local = P when P <= X, else K when K <= X, else M.
+// Index cell (leaf; an interior one starts with its 4-byte left child page):
+// varint payload length P, then the payload, its local part and overflow page
+// number as in a table leaf cell.
 // Only the rule decides where the local part ends: the next cell's offset does
 // not, since a freeblock may lie between the two.
 //
@@ -50,6 +54,20 @@ void ReadCellPointers(ByteView page, std::vector<uint16_t>& offsets, const Sqlit
 // Decodes a varint of one to nine bytes (the ninth contributes all 8 bits).
 // length = 0 when the bytes end before the varint does.
 void DecodeVarint(ByteView bytes, uint64_t& value, int& length);
+
+// The most bytes a varint takes.
+inline constexpr size_t kMaxVarintLength = 9;
+
+// The number of bytes of the varint that holds value: seven bits a byte, all
+// eight in the ninth.
+constexpr int VarintLength(uint64_t value) {
+  int length = 1;
+  while (value >= 0x80 && length < static_cast<int>(kMaxVarintLength)) {
+    value >>= 7;
+    ++length;
+  }
+  return length;
+}
 
 // Splits the first byteLength bytes into serial types; a varint that runs past
 // them is dropped.
@@ -93,6 +111,8 @@ constexpr bool IsTextSerialType(uint64_t serialType) {
 // The number of payload bytes a table leaf cell keeps on its page, for
 // payload length P and usable page size U (the file format's rule).
 uint64_t LocalPayloadSize(uint64_t payloadLength, uint32_t usableSize);
+// The same for a cell of an index b-tree, whose cells overflow sooner.
+uint64_t IndexLocalPayloadSize(uint64_t payloadLength, uint32_t usableSize);
 
 // The bytes of one table leaf cell from its start (the payload-length varint),
 // with any overflow pages joined after the local part. `bytes` views either the

@@ -114,4 +114,29 @@ uint64_t AppendOverflowPayload(const SqliteFile& db, uint32_t firstPage, uint64_
   return want;
 }
 
+void FreedOverflowChains::Append(uint32_t usable, uint32_t firstPage, uint64_t want,
+                                 std::vector<uint8_t>& out, std::vector<Overwritten>& overwritten) {
+  if (usable <= kTrunkFirstLeaf) return;
+  if (!trunksRead_) {
+    trunks_ = FreelistTrunkPages(db_);
+    trunksRead_ = true;
+  }
+  OverflowChain chain(db_, firstPage);
+  std::vector<uint8_t> page;
+  while (want > 0 && chain.Upcoming() != 1 && chain.Next(page)) {
+    const ByteView view(page.data(), page.size());
+    const size_t take = static_cast<size_t>(std::min<uint64_t>(want, usable - 4));
+    const ByteView data = view.Sub(4, take);
+    const size_t at = out.size();
+    out.insert(out.end(), data.data(), data.data() + data.size());
+    want -= take;
+    if (trunks_.count(chain.Current())) {
+      const uint32_t leaves =
+          std::min<uint32_t>(view.U32(kTrunkLeafCount), (usable - kTrunkFirstLeaf) / 4);
+      overwritten.push_back({at, at + std::min<size_t>(take, 4 + 4 * static_cast<size_t>(leaves))});
+      chain.Redirect(leaves > 0 ? view.U32(kTrunkFirstLeaf) : 0);
+    }
+  }
+}
+
 }  // namespace vantrel

@@ -183,4 +183,38 @@ class OverflowChain {
 uint64_t AppendOverflowPayload(const SqliteFile& db, uint32_t firstPage, uint64_t want,
                                std::vector<uint8_t>& out, bool* broken = nullptr);
 
+// The overflow chains of deleted cells, which went to the freelist with them.
+// Freeing a chain hands its pages to the freelist in chain order. A page freed
+// while the freelist has no trunk with room becomes the new trunk: its
+// next-page field and the first bytes of its content are overwritten with the
+// freelist's own links (next trunk, leaf count, leaf page numbers), and the
+// pages freed after it, the rest of the chain, are listed as its leaves in
+// order. Such a page goes on with its first leaf.
+class FreedOverflowChains {
+ public:
+  explicit FreedOverflowChains(const SqliteFile& db) : db_(db) {}
+
+  // A stretch [begin, end) of a joined payload that the freelist's links
+  // overwrote.
+  struct Overwritten {
+    size_t begin = 0;
+    size_t end = 0;
+  };
+
+  // Appends up to `want` payload bytes of the freed chain from firstPage to
+  // out, usable - 4 a page (usable: the usable size of the page the cell lies
+  // on), noting each stretch a trunk's links took in overwritten. Bounded by
+  // the bytes wanted and by OverflowChain; page 1, never freed, ends it.
+  void Append(uint32_t usable, uint32_t firstPage, uint64_t want, std::vector<uint8_t>& out,
+              std::vector<Overwritten>& overwritten);
+
+ private:
+  const SqliteFile& db_;
+  // The freelist's trunk pages, read when a chain is first followed and kept:
+  // a carve meets hundreds of long texts, and the trunks do not change while
+  // it runs.
+  bool trunksRead_ = false;
+  std::unordered_set<uint32_t> trunks_;
+};
+
 }  // namespace vantrel

@@ -36,8 +36,7 @@ bool ValidateHeader(const uint8_t* header, size_t size) {
   if (h[19] > 2) return false;
   const uint32_t pageSize = PageSizeFromField(h.U16(16));
   if (pageSize < 512 || pageSize > 65536 || (pageSize & (pageSize - 1)) != 0) return false;
-  // Pages must keep at least 480 usable bytes, or the payload rules break down.
-  if (pageSize - h[20] < 480) return false;
+  if (pageSize - h[20] < kMinUsableSize) return false;
   const uint32_t encoding = h.U32(56);
   return encoding >= 1 && encoding <= 3;
 }

@@ -123,6 +123,9 @@ uint32_t PagesInDatabaseFile(const SqliteFile& db);
 
 // The first trunk page of the freelist, from the database header (0 = none).
 inline constexpr size_t kFirstFreelistTrunkOffset = 32;
+// The fewest usable bytes a page may keep: the payload rules (BTree.h) break
+// down below it, so ValidateHeader refuses a header that leaves less.
+inline constexpr uint32_t kMinUsableSize = 480;
 
 // The highest page number any walk may visit: the larger of the file's page
 // count and the size the log's last commit gives. Page numbers above it (or 0)

@@ -46,18 +46,20 @@ bool BuildWalIndex(SqliteFile& db) {
   uint8_t headerBytes[kWalHeaderSize] = {};
   if (!db.walFile.ReadExact(0, headerBytes, sizeof headerBytes)) return true;
   ByteView header(headerBytes, sizeof headerBytes);
-  const uint32_t magic = header.U32(0);
+  const uint32_t magic = header.U32(kWalMagicOffset);
   if (magic != kWalMagicLittle && magic != kWalMagicBig) return false;
-  if (header.U32(4) != kWalVersion || header.U32(kWalPageSizeOffset) != db.pageSize) return false;
+  if (header.U32(kWalVersionOffset) != kWalVersion || header.U32(kWalPageSizeOffset) != db.pageSize)
+    return false;
   const bool bigEndianWords = (magic & 1) != 0;
 
   // A header whose own checksum fails makes the whole log void, as it does
   // for SQLite: none of its frames were ever valid.
   Checksum sum;
-  AddToChecksum(header.Sub(0, 24), bigEndianWords, sum);
-  if (sum.s1 != header.U32(24) || sum.s2 != header.U32(28)) return true;
-  const uint32_t salt1 = header.U32(16);
-  const uint32_t salt2 = header.U32(20);
+  AddToChecksum(header.Sub(0, kWalChecksumOffset), bigEndianWords, sum);
+  if (sum.s1 != header.U32(kWalChecksumOffset) || sum.s2 != header.U32(kWalChecksumOffset + 4))
+    return true;
+  const uint32_t salt1 = header.U32(kWalSalt1Offset);
+  const uint32_t salt2 = header.U32(kWalSalt2Offset);
 
   const uint64_t logSize = db.walFile.Size();
   const uint64_t frameSize = kWalFrameHeaderSize + db.pageSize;
@@ -68,13 +70,19 @@ bool BuildWalIndex(SqliteFile& db) {
   for (uint64_t at = kWalHeaderSize; at + frameSize <= logSize; at += frameSize) {
     if (!db.walFile.ReadExact(at, frameBytes.data(), frameSize)) break;
     ByteView frame(frameBytes.data(), frameSize);
-    const uint32_t pageNo = frame.U32(0);
-    const uint32_t commitSize = frame.U32(4);
-    if (pageNo == 0 || frame.U32(8) != salt1 || frame.U32(12) != salt2) break;
+    const uint32_t pageNo = frame.U32(kFramePageOffset);
+    const uint32_t commitSize = frame.U32(kFrameCommitSizeOffset);
+    if (pageNo == 0 || frame.U32(kFrameSalt1Offset) != salt1 ||
+        frame.U32(kFrameSalt2Offset) != salt2)
+      break;
     Checksum next = sum;
-    AddToChecksum(frame.Sub(0, 8), bigEndianWords, next);
+    // The sums skip the salts and the checksum itself: the frame header's
+    // first two fields, then the image.
+    AddToChecksum(frame.Sub(0, kFrameSalt1Offset), bigEndianWords, next);
     AddToChecksum(frame.Sub(kWalFrameHeaderSize), bigEndianWords, next);
-    if (next.s1 != frame.U32(16) || next.s2 != frame.U32(20)) break;
+    if (next.s1 != frame.U32(kFrameChecksumOffset) ||
+        next.s2 != frame.U32(kFrameChecksumOffset + 4))
+      break;
     sum = next;
     pending.emplace_back(pageNo, at + kWalFrameHeaderSize);
     if (commitSize != 0) {

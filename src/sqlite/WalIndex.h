@@ -31,11 +31,21 @@ namespace vantrel {
 
 struct SqliteFile;
 
-// Sizes of the log header and of each frame header; the page size in the log
-// header stands at kWalPageSizeOffset.
+// Sizes of the log header and of each frame header, and where each field of
+// them stands (the table above).
 inline constexpr size_t kWalHeaderSize = 32;
 inline constexpr size_t kWalFrameHeaderSize = 24;
+inline constexpr size_t kWalMagicOffset = 0;
+inline constexpr size_t kWalVersionOffset = 4;
 inline constexpr size_t kWalPageSizeOffset = 8;
+inline constexpr size_t kWalSalt1Offset = 16;
+inline constexpr size_t kWalSalt2Offset = 20;
+inline constexpr size_t kWalChecksumOffset = 24;  // s1, then s2 at 28
+inline constexpr size_t kFramePageOffset = 0;
+inline constexpr size_t kFrameCommitSizeOffset = 4;
+inline constexpr size_t kFrameSalt1Offset = 8;
+inline constexpr size_t kFrameSalt2Offset = 12;
+inline constexpr size_t kFrameChecksumOffset = 16;  // s1, then s2 at 20
 
 // Page number -> offset in the log of the first byte of that page's image.
 using WalIndex = std::map<uint32_t, uint64_t>;

@@ -33,6 +33,105 @@ const QColor kLinkHover(125, 125, 0);
 const char kUncountedBackups[] = QT_TRANSLATE_NOOP(
     "vantrel::BackupPickerDialog", "发现N个备份,如果你的备份没有存储在此文件夹，请选择");
 
+// The backup list: whole rows, one at a time, not editable, in the designed
+// column widths.
+void SetUpList(QTableView* list, BackupListModel* rows) {
+  list->setModel(rows);
+  list->setFixedHeight(DluY(69));
+  list->setSelectionBehavior(QAbstractItemView::SelectRows);
+  list->setSelectionMode(QAbstractItemView::SingleSelection);
+  list->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  list->setShowGrid(true);
+  list->setWordWrap(false);
+  list->verticalHeader()->hide();
+  list->horizontalHeader()->setStretchLastSection(false);
+  list->horizontalHeader()->setHighlightSections(false);
+  for (int c = 0; c < 3; ++c) list->setColumnWidth(c, BackupListModel::kColumnWidths[c]);
+}
+
+// Under the list: the default-folder link, the message line (it may wrap)
+// and the other-folder link. The links keep their designed widths, which set
+// where the message starts.
+QHBoxLayout* LinkRow(LinkLabel* defaultLink, QLabel* message, LinkLabel* otherLink) {
+  for (LinkLabel* link : {defaultLink, otherLink}) {
+    link->SetColours(kLinkNormal, kLinkVisited, kLinkHover);
+    link->SetUnderline(true);
+  }
+  defaultLink->setFixedWidth(DluX(40));
+  otherLink->setFixedWidth(DluX(59));
+  message->setWordWrap(true);
+  message->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  auto* linkRow = new QHBoxLayout;
+  linkRow->setSpacing(0);
+  linkRow->addSpacing(2);  // the links stand one unit in from the list's edge
+  linkRow->addWidget(defaultLink, 0, Qt::AlignTop);
+  linkRow->addWidget(message, 1, Qt::AlignTop);
+  linkRow->addWidget(otherLink, 0, Qt::AlignTop);
+  return linkRow;
+}
+
+// The path field with its label, which keeps its designed width (it sets
+// where the field starts), and the single-file hint, which stands over the
+// right end of the field, its arrow pointing down at the field's browse
+// button.
+QGridLayout* PathGrid(QDialog* dialog, FilePathField* path) {
+  auto* hint = new QLabel(BackupPickerDialog::tr("还可以选择单个文件↘"), dialog);
+  auto* hintRow = new QHBoxLayout;
+  hintRow->setSpacing(0);
+  hintRow->addStretch(1);
+  hintRow->addWidget(hint);
+  hintRow->addSpacing(DluX(12));
+  auto* label = new QLabel(BackupPickerDialog::tr("文件路径:"), dialog);
+  label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+  label->setFixedWidth(DluX(46));
+  path->setFixedSize(DluX(211), DluY(14));
+  auto* pathGrid = new QGridLayout;
+  pathGrid->setHorizontalSpacing(DluX(14));
+  pathGrid->setVerticalSpacing(DluY(2));
+  pathGrid->addLayout(hintRow, 0, 1);
+  pathGrid->addWidget(label, 1, 0);
+  pathGrid->addWidget(path, 1, 1);
+  pathGrid->setColumnStretch(2, 1);
+  return pathGrid;
+}
+
+// OK (the default button) and Cancel, at the right.
+QHBoxLayout* ButtonRow(QPushButton* ok, QPushButton* cancel) {
+  ok->setFixedSize(DluX(50), DluY(14));
+  cancel->setFixedSize(DluX(50), DluY(14));
+  ok->setDefault(true);
+  auto* buttonRow = new QHBoxLayout;
+  buttonRow->setSpacing(DluX(18));
+  buttonRow->addStretch(1);
+  buttonRow->addWidget(ok);
+  buttonRow->addWidget(cancel);
+  return buttonRow;
+}
+
+// The backups of a listing, its message line and default folder, with its
+// selected row current and in view.
+void ShowListing(const BackupListing& listing, LinkLabel* defaultLink, QLabel* message,
+                 BackupListModel& rows, QTableView* list) {
+  if (listing.defaultFolder.empty()) {
+    defaultLink->SetOpenOnClick(false);  // no target: a click does nothing
+  } else {
+    defaultLink->SetTarget(QString::fromStdString(listing.defaultFolder));
+  }
+  // The other-folder link opens nothing itself; its click runs the folder browse.
+  message->setText(listing.defaultFolder.empty()
+                       ? BackupPickerDialog::tr(kUncountedBackups)
+                       : BackupPickerDialog::tr("发现%1个备份,如果你的备份没有存储在此文件夹，请选择")
+                             .arg(listing.defaultCount));
+  rows.SetRows(listing.rows);
+  if (listing.selectedRow >= 0 && listing.selectedRow < rows.rowCount()) {
+    const QModelIndex index = rows.index(listing.selectedRow, 0);
+    list->selectionModel()->setCurrentIndex(
+        index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    list->scrollTo(index);
+    list->setFocus();
+  }
+}
+
 }  // namespace
 
 BackupPickerDialog::BackupPickerDialog(RememberedBackups& remembered, UserPrompts& prompts,
@@ -52,65 +151,10 @@ BackupPickerDialog::BackupPickerDialog(RememberedBackups& remembered, UserPrompt
   setWindowTitle(tr("选择备份"));
   setFixedSize(DluX(330), DluY(192));
 
-  list_->setModel(&rows_);
-  list_->setFixedHeight(DluY(69));
-  list_->setSelectionBehavior(QAbstractItemView::SelectRows);
-  list_->setSelectionMode(QAbstractItemView::SingleSelection);
-  list_->setEditTriggers(QAbstractItemView::NoEditTriggers);
-  list_->setShowGrid(true);
-  list_->setWordWrap(false);
-  list_->verticalHeader()->hide();
-  list_->horizontalHeader()->setStretchLastSection(false);
-  list_->horizontalHeader()->setHighlightSections(false);
-  for (int c = 0; c < 3; ++c) list_->setColumnWidth(c, BackupListModel::kColumnWidths[c]);
-
-  // Under the list: the default-folder link, the message line (it may wrap)
-  // and the other-folder link. The links and the path label keep their
-  // designed widths, which set where the message and the path field start.
-  for (LinkLabel* link : {defaultLink_, otherLink_}) {
-    link->SetColours(kLinkNormal, kLinkVisited, kLinkHover);
-    link->SetUnderline(true);
-  }
-  defaultLink_->setFixedWidth(DluX(40));
-  otherLink_->setFixedWidth(DluX(59));
-  message_->setWordWrap(true);
-  message_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-  auto* linkRow = new QHBoxLayout;
-  linkRow->setSpacing(0);
-  linkRow->addSpacing(2);  // the links stand one unit in from the list's edge
-  linkRow->addWidget(defaultLink_, 0, Qt::AlignTop);
-  linkRow->addWidget(message_, 1, Qt::AlignTop);
-  linkRow->addWidget(otherLink_, 0, Qt::AlignTop);
-
-  // The single-file hint stands over the right end of the path field, its
-  // arrow pointing down at the field's browse button.
-  auto* hint = new QLabel(tr("还可以选择单个文件↘"), this);
-  auto* hintRow = new QHBoxLayout;
-  hintRow->setSpacing(0);
-  hintRow->addStretch(1);
-  hintRow->addWidget(hint);
-  hintRow->addSpacing(DluX(12));
-  auto* label = new QLabel(tr("文件路径:"), this);
-  label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-  label->setFixedWidth(DluX(46));
-  path_->setFixedSize(DluX(211), DluY(14));
-  auto* pathGrid = new QGridLayout;
-  pathGrid->setHorizontalSpacing(DluX(14));
-  pathGrid->setVerticalSpacing(DluY(2));
-  pathGrid->addLayout(hintRow, 0, 1);
-  pathGrid->addWidget(label, 1, 0);
-  pathGrid->addWidget(path_, 1, 1);
-  pathGrid->setColumnStretch(2, 1);
-
-  ok_->setFixedSize(DluX(50), DluY(14));
-  cancel_->setFixedSize(DluX(50), DluY(14));
-  ok_->setDefault(true);
-  auto* buttonRow = new QHBoxLayout;
-  buttonRow->setSpacing(DluX(18));
-  buttonRow->addStretch(1);
-  buttonRow->addWidget(ok_);
-  buttonRow->addWidget(cancel_);
-
+  SetUpList(list_, &rows_);
+  QHBoxLayout* linkRow = LinkRow(defaultLink_, message_, otherLink_);
+  QGridLayout* pathGrid = PathGrid(this, path_);
+  QHBoxLayout* buttonRow = ButtonRow(ok_, cancel_);
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(kMargins);
   layout->setSpacing(0);
@@ -131,25 +175,7 @@ BackupPickerDialog::BackupPickerDialog(RememberedBackups& remembered, UserPrompt
 
   // What the dialog shows on opening: the caller's path, then the backups.
   path_->setText(QString::fromStdString(pathText));
-  const BackupListing listing = remembered_.OpenListing();
-  if (listing.defaultFolder.empty()) {
-    defaultLink_->SetOpenOnClick(false);  // no target: a click does nothing
-  } else {
-    defaultLink_->SetTarget(QString::fromStdString(listing.defaultFolder));
-  }
-  // The other-folder link opens nothing itself; its click runs the folder browse.
-  message_->setText(
-      listing.defaultFolder.empty()
-          ? tr(kUncountedBackups)
-          : tr("发现%1个备份,如果你的备份没有存储在此文件夹，请选择").arg(listing.defaultCount));
-  rows_.SetRows(listing.rows);
-  if (listing.selectedRow >= 0 && listing.selectedRow < rows_.rowCount()) {
-    const QModelIndex index = rows_.index(listing.selectedRow, 0);
-    list_->selectionModel()->setCurrentIndex(
-        index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
-    list_->scrollTo(index);
-    list_->setFocus();
-  }
+  ShowListing(remembered_.OpenListing(), defaultLink_, message_, rows_, list_);
 }
 
 void BackupPickerDialog::ShowRowFolder(const QModelIndex& current) {

@@ -19,6 +19,7 @@
 #include "export/StatusTexts.h"
 #include "platform/ReadOnlyFile.h"
 #include "platform/Text.h"
+#include "sources/Source.h"
 #include "ui/Artwork.h"
 #include "ui/ProductName.h"
 
@@ -258,9 +259,9 @@ void MainWindow::UseSettings(Settings* settings) {
     splitter_->restoreState(settings_->splitterState(splitter_->objectName()));
     rightView_->restoreState(settings_->splitterState(rightView_->objectName()));
   }
-  for (RecordKind kind : {RecordKind::Messages, RecordKind::Contacts, RecordKind::Calls}) {
-    const QList<int> widths = settings_->columnWidths(kind);
-    if (!widths.isEmpty()) recordList_->SetColumnWidths(kind, widths);
+  for (const Source& source : Sources()) {
+    const QList<int> widths = settings_->columnWidths(source.kind);
+    if (!widths.isEmpty()) recordList_->SetColumnWidths(source.kind, widths);
   }
   settings_->RestoreBackups(remembered_);
   const QString encoding = QString::fromStdString(settings_->txtEncoding());
@@ -279,8 +280,8 @@ void MainWindow::SaveSettings() {
   settings_->setWindowGeometry(saveGeometry());
   settings_->setSplitterState(splitter_->objectName(), splitter_->saveState());
   settings_->setSplitterState(rightView_->objectName(), rightView_->saveState());
-  for (RecordKind kind : {RecordKind::Messages, RecordKind::Contacts, RecordKind::Calls})
-    settings_->setColumnWidths(kind, recordList_->ColumnWidths(kind));
+  for (const Source& source : Sources())
+    settings_->setColumnWidths(source.kind, recordList_->ColumnWidths(source.kind));
   settings_->SaveBackups(remembered_);
   settings_->setTxtEncoding(exportOptions_.txtEncoding);
   settings_->Sync();
@@ -324,12 +325,13 @@ void MainWindow::SelectBackup() {
 bool MainWindow::LoadPath(const std::string& path) {
   // An encrypted backup is read only with its password; giving up leaves the
   // window as it was.
+  const ExaminedPath examined = ExaminePath(path);
   std::optional<BackupKeys> keys;
-  if (IsDirectory(path) && IsEncryptedBackup(path)) {
+  if (examined.kind == PathKind::EncryptedBackup) {
     keys = prompts_.AskBackupPassword(path);
     if (!keys) return false;
   }
-  LoadResult loaded = LoadBackup(path, *this, keys ? &*keys : nullptr);
+  LoadResult loaded = LoadBackup(examined, *this, keys ? &*keys : nullptr);
   if (loaded.status == LoadStatus::NotFound) {
     prompts_.ShowMessage(kFileNotFoundMessage);
     return false;

@@ -345,89 +345,90 @@ bool RecordTableModel::CellIsComputed(int column) const {
          (traces_ && column == 3) || (kind_ == RecordKind::Calls && column == 4);
 }
 
-std::string_view RecordTableModel::CellView(const Row& row, int column,
-                                            std::string& scratch) const {
-  if (const auto* message = std::get_if<MessageRow>(&row)) {
-    const MessageRecord& m = *message->record;
-    // A conversation's list ends with the state column.
-    if (conversation_ && column == static_cast<int>(columns_.size()) - 1)
-      return message->recovered ? std::string_view(Words().recovered) : std::string_view();
-    switch (column) {
-      case 0:
-        return m.text;
-      case 1:
-        scratch = MessageDateText(m.date);
-        return scratch;
-      case 2:
-        if (m.readDate == 0) return {};
-        scratch = MessageDateText(m.readDate);
-        return scratch;
-      case 3:
-        if (!m.fromMe) return {};
-        return *m.fromMe ? Words().sent : Words().received;
-      case 4:
-        return m.service;
-      case 5:
-        return message->address ? std::string_view(*message->address) : std::string_view();
-      case 6: {
-        // A deleted message is listed without an address, but may know it.
-        const std::string* address = message->address ? message->address : &m.address;
-        if (names_ == nullptr || address->empty()) return {};
-        scratch = names_->NameOf(*address);
-        return scratch;
-      }
-    }
-    return {};
-  }
-  if (const auto* contact = std::get_if<ContactRow>(&row)) {
-    const ContactRecord& c = *contact->record;
-    switch (column) {
-      case 0:
-        return c.name;
-      case 1:
-        scratch.clear();
-        for (const std::string& value : c.values) {
-          scratch += value;
-          scratch += "; ";
-        }
-        return scratch;
-      case 2:
-        scratch = std::to_string(contact->key);
-        return scratch;
-    }
-    return {};
-  }
-  if (const auto* deleted = std::get_if<DeletedContactRow>(&row)) {
-    if (column == 0) return deleted->contact->number;
-    if (column == 1) return deleted->contact->owner;
-    return {};
-  }
-  if (const auto* trace = std::get_if<TraceRow>(&row)) {
-    const MessageTrace& t = *trace->trace;
-    switch (column) {
-      case 0:
-        return t.guid;
-      case 1:
-        if (t.rowid == 0) return {};  // its bytes were written over
-        scratch = std::to_string(t.rowid);
-        return scratch;
-      case 2:
-        return Words().contentLost;
-      case 3:
-        scratch = PlaceWord(t.found.place);
-        scratch += ' ';
-        scratch += std::to_string(t.found.page);
-        scratch += ':';
-        scratch += std::to_string(t.found.offset);
-        return scratch;
-    }
-    return {};
-  }
-  const auto& call = std::get<CallRow>(row);
-  const CallRecord& c = *call.record;
+namespace {
+
+// The cells of each kind of row; scratch holds a text made for the cell.
+std::string_view MessageCell(const MessageRecord& m, const std::string* listedAddress, int column,
+                             const ContactNames* names, std::string& scratch) {
   switch (column) {
     case 0:
-      return *call.number;
+      return m.text;
+    case 1:
+      scratch = MessageDateText(m.date);
+      return scratch;
+    case 2:
+      if (m.readDate == 0) return {};
+      scratch = MessageDateText(m.readDate);
+      return scratch;
+    case 3:
+      if (!m.fromMe) return {};
+      return *m.fromMe ? Words().sent : Words().received;
+    case 4:
+      return m.service;
+    case 5:
+      return listedAddress ? std::string_view(*listedAddress) : std::string_view();
+    case 6: {
+      // A deleted message is listed without an address, but may know it.
+      const std::string* address = listedAddress ? listedAddress : &m.address;
+      if (names == nullptr || address->empty()) return {};
+      scratch = names->NameOf(*address);
+      return scratch;
+    }
+  }
+  return {};
+}
+
+std::string_view ContactCell(const ContactRecord& c, uint32_t key, int column,
+                             std::string& scratch) {
+  switch (column) {
+    case 0:
+      return c.name;
+    case 1:
+      scratch.clear();
+      for (const std::string& value : c.values) {
+        scratch += value;
+        scratch += "; ";
+      }
+      return scratch;
+    case 2:
+      scratch = std::to_string(key);
+      return scratch;
+  }
+  return {};
+}
+
+std::string_view DeletedContactCell(const DeletedContact& contact, int column) {
+  if (column == 0) return contact.number;
+  if (column == 1) return contact.owner;
+  return {};
+}
+
+std::string_view TraceCell(const MessageTrace& t, int column, std::string& scratch) {
+  switch (column) {
+    case 0:
+      return t.guid;
+    case 1:
+      if (t.rowid == 0) return {};  // its bytes were written over
+      scratch = std::to_string(t.rowid);
+      return scratch;
+    case 2:
+      return Words().contentLost;
+    case 3:
+      scratch = PlaceWord(t.found.place);
+      scratch += ' ';
+      scratch += std::to_string(t.found.page);
+      scratch += ':';
+      scratch += std::to_string(t.found.offset);
+      return scratch;
+  }
+  return {};
+}
+
+std::string_view CallCell(const CallRecord& c, const std::string& number, int column,
+                          const ContactNames* names, std::string& scratch) {
+  switch (column) {
+    case 0:
+      return number;
     case 1:
       scratch = CallDateText(c.date);
       return scratch;
@@ -437,11 +438,31 @@ std::string_view RecordTableModel::CellView(const Row& row, int column,
     case 3:
       return (c.flags & 1) ? Words().outgoing : Words().incoming;
     case 4:
-      if (names_ == nullptr) return {};
-      scratch = names_->NameOf(*call.number);
+      if (names == nullptr) return {};
+      scratch = names->NameOf(number);
       return scratch;
   }
   return {};
+}
+
+}  // namespace
+
+std::string_view RecordTableModel::CellView(const Row& row, int column,
+                                            std::string& scratch) const {
+  if (const auto* message = std::get_if<MessageRow>(&row)) {
+    // A conversation's list ends with the state column.
+    if (conversation_ && column == static_cast<int>(columns_.size()) - 1)
+      return message->recovered ? std::string_view(Words().recovered) : std::string_view();
+    return MessageCell(*message->record, message->address, column, names_, scratch);
+  }
+  if (const auto* contact = std::get_if<ContactRow>(&row))
+    return ContactCell(*contact->record, contact->key, column, scratch);
+  if (const auto* deleted = std::get_if<DeletedContactRow>(&row))
+    return DeletedContactCell(*deleted->contact, column);
+  if (const auto* trace = std::get_if<TraceRow>(&row))
+    return TraceCell(*trace->trace, column, scratch);
+  const auto& call = std::get<CallRow>(row);
+  return CallCell(*call.record, *call.number, column, names_, scratch);
 }
 
 std::string RecordTableModel::CellText(int row, int column) const {

@@ -28,7 +28,7 @@
 
 namespace vantrel {
 
-// The list's layouts are the record kinds (Records.h) the detail pane reads.
+// The list's layouts are the record kinds (sources/Collections.h) the detail pane reads.
 
 // The colour of recovered rows among live ones (as deleted-data nodes in the tree).
 inline const QColor kDeletedRowColour(200, 0, 0);

@@ -101,6 +101,15 @@ TEST(PropertyList, OddAndDamagedInputGivesAStatusNeverACrash) {
   EXPECT_EQ(LoadPropertyList("").status, PlistStatus::Empty);
   EXPECT_EQ(LoadPropertyList("hello").status, PlistStatus::NotAPlist);
   EXPECT_EQ(LoadPropertyList("<html><body/></html>").status, PlistStatus::NotAPlist);
+  // The root must be <plist>: a bare dictionary is no property list, though markup the
+  // tolerant reader passes over may come first.
+  EXPECT_EQ(LoadPropertyList("<dict><key>a</key><string>b</string></dict>").status,
+            PlistStatus::NotAPlist);
+  EXPECT_EQ(LoadPropertyList("<b/><plist><dict/></plist>").status, PlistStatus::NotAPlist);
+  EXPECT_EQ(LoadPropertyList("<!-- x --></a><plist><dict><key>a</key><string>b</string></dict>"
+                             "</plist>")
+                .root.StringAt("a"),
+            "b");
   EXPECT_EQ(LoadPropertyList("bplist15xxxxxxxx").status, PlistStatus::NotAPlist);
 
   // A hand-edited list libplist refuses (an unclosed <string>): the top dictionary's values

@@ -96,12 +96,13 @@ class InfoPlistTest : public ::testing::Test {
   int count_ = 0;
 };
 
-TEST_F(InfoPlistTest, EveryEncodingGivesTheSameUtf8Row) {
+// One Info.plist in every encoding a writer may leave it in, by label.
+std::vector<std::pair<std::string, std::string>> EncodingVariants() {
   const std::string utf8 = PlistText(InfoEntries(kName, kDate, kVersion));
   const std::string undeclared = PlistText(InfoEntries(kName, kDate, kVersion), false);
   std::string gbk = PlistText(InfoEntries(kName, kDate, kVersion));
   gbk.replace(gbk.find("UTF-8"), 5, "gb2312");
-  const std::vector<std::pair<std::string, std::string>> variants = {
+  return {
       {"UTF-8 without mark", utf8},
       {"UTF-8 with mark", "\xEF\xBB\xBF" + utf8},
       {"no declaration", undeclared},
@@ -111,7 +112,10 @@ TEST_F(InfoPlistTest, EveryEncodingGivesTheSameUtf8Row) {
       {"UTF-16BE without mark", Utf16Bytes(undeclared, true, false)},
       {"declared gb2312", ToGbk(gbk)},
   };
-  for (const auto& [label, bytes] : variants) {
+}
+
+TEST_F(InfoPlistTest, EveryEncodingGivesTheSameUtf8Row) {
+  for (const auto& [label, bytes] : EncodingVariants()) {
     SCOPED_TRACE(label);
     const BackupRow row = Read(bytes);
     EXPECT_EQ(row.deviceName, kName);
@@ -270,6 +274,52 @@ TEST(XmlDocument, DamagedInputNeverCrashes) {
   int siblings = 1;
   while (doc.LocateNext()) ++siblings;
   EXPECT_EQ(siblings, 100000);
+}
+
+// The property-list reader decodes and finds the root without the element table: the same
+// text, and the same root, as a load of the document gives.
+TEST(XmlDocument, DecodingAndTheRootAloneMatchAWholeLoad) {
+  for (const auto& [label, bytes] : EncodingVariants()) {
+    SCOPED_TRACE(label);
+    XmlDocument doc;
+    doc.LoadBytes(bytes);
+    EXPECT_EQ(XmlDocument::DecodeText(bytes), doc.text());
+  }
+
+  std::vector<std::string> texts = {
+      "",
+      "no markup at all",
+      "<!-- a comment --><?pi x?><!DOCTYPE plist [<!ENTITY a \"<b>\">]><plist/>",
+      "<![CDATA[<dict>]]><plist>",
+      "</dict><plist>",
+      "< plist><dict>",
+      "<dict<plist>",
+      "<a b='>' c=\"<x>\"/><plist>",
+      "<!-- never closed <plist>",
+      "<!DOCTYPE never closed <plist>",
+      "<?pi never closed <plist>",
+      "<plist",
+      "text<plist\tversion='1.0'>",
+      "<Plist><plist>",
+  };
+  // And damaged lists, as in DamagedInputNeverCrashes.
+  std::mt19937 random(17);
+  const std::string base = PlistText(InfoEntries(kName, kDate, kVersion));
+  for (int round = 0; round < 300; ++round) {
+    std::string bytes = base.substr(0, random() % (base.size() + 1));
+    for (int k = 0; k < 6 && !bytes.empty(); ++k) {
+      static const char kNoise[] = "<>/&;![]\"'?-#x\0\xFF\xFE";
+      bytes[random() % bytes.size()] = kNoise[random() % (sizeof kNoise - 1)];
+    }
+    texts.push_back(bytes);
+  }
+  for (const std::string& text : texts) {
+    SCOPED_TRACE(text.substr(0, 80));
+    XmlDocument doc;
+    doc.LoadText(text);
+    doc.LocateChild();
+    EXPECT_EQ(XmlDocument::FirstElementName(text), doc.MainName());
+  }
 }
 
 TEST(XmlDocument, MissingFileFailsWithAFileError) {

@@ -263,33 +263,6 @@ TEST(CliBackup, SummaryRecordsAndBackupsDescribeTheSameBackup) {
   EXPECT_TRUE(junk.out.empty());
 }
 
-TEST(CliBackup, StartingAgainForLargePagesChangesNothingItPrintsOrReturns) {
-  // The program starts itself again with its heap in large pages unless
-  // GLIBC_TUNABLES names that tunable already: run both ways (and with
-  // another tunable set, which is kept), it must say and return the same.
-  fx::TempDir dir;
-  fx::BackupOptions options;
-  options.messages.messageCount = 120;
-  auto backup = fx::BuildBackup(dir.path(), options);
-  const std::vector<std::vector<std::string>> commands = {
-      {"summary", backup.folder},
-      {"records", backup.folder, "messages", "--deleted"},
-      {"records", backup.folder, "contacts"},
-      {"summary", dir.File("no such backup")},
-      {"no-such-command"}};
-  for (const auto& args : commands) {
-    SCOPED_TRACE(args.front());
-    const CliRun asIs = vantrel::testing::RunCli(args, "GLIBC_TUNABLES=glibc.malloc.hugetlb=0 ");
-    const CliRun again = Cli(args);
-    const CliRun withOther = vantrel::testing::RunCli(args, "GLIBC_TUNABLES=glibc.malloc.check=0 ");
-    for (const CliRun* run : {&again, &withOther}) {
-      EXPECT_EQ(run->status, asIs.status);
-      EXPECT_EQ(run->out, asIs.out);
-      EXPECT_EQ(run->err, asIs.err);
-    }
-  }
-}
-
 TEST(CliBackup, ExportWritesEveryCategoryOrOneAndReportsFailures) {
   fx::TempDir dir;
   auto backup = fx::BuildBackup(dir.path());

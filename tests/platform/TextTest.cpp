@@ -140,3 +140,63 @@ TEST(TextConversion, Utf16AndCodePages) {
   EXPECT_FALSE(IsKnownEncoding("NO-SUCH-CODEPAGE"));
   EXPECT_TRUE(IsKnownEncoding("GBK"));
 }
+
+TEST(CarvedText, SoundPrefixIsTheLongestWellFormedPrefixWithoutZero) {
+  // Every lead byte with every second byte and a few third bytes, at every place of an ASCII
+  // run (which is skipped several bytes at a time), and once more before a zero: the prefix
+  // is the longest one IsValidUtf8 accepts that holds no zero byte.
+  const auto expected = [](const std::string& text) {
+    for (size_t k = text.size();; --k) {
+      const std::string prefix = text.substr(0, k);
+      if (prefix.find('\0') == std::string::npos && IsValidUtf8(prefix)) return k;
+    }
+  };
+  for (unsigned c0 = 0x80; c0 <= 0xFF; ++c0)
+    for (unsigned c1 = 0; c1 <= 0xFF; c1 += (c1 < 0x7F || c1 >= 0xC0) ? 7 : 1)
+      for (const char* tail : {"", "\x80", "\xBF", "z"})
+        for (const size_t at : {0, 3, 9}) {
+          const std::string seq =
+              std::string(1, static_cast<char>(c0)) + std::string(1, static_cast<char>(c1)) + tail;
+          for (const std::string& text : {std::string(at, 'a') + seq + "ok",
+                                          std::string(at, 'a') + seq + std::string(1, '\0') + "z"})
+            ASSERT_EQ(SoundUtf8Prefix(text), expected(text)) << std::hex << c0 << " " << c1;
+        }
+  EXPECT_EQ(SoundUtf8Prefix(std::string(17, 'a') + std::string(1, '\0')), 17u);
+  EXPECT_EQ(SoundUtf8Prefix("世界"), 6u);
+}
+
+TEST(CarvedText, CutCharactersAtEitherEnd) {
+  // The continuation bytes a piece starts with, and a character its end cuts short (its first
+  // one, two or three bytes): whole characters before and after are kept.
+  for (const std::string character : {"é", "世", "😀"}) {
+    for (size_t keep = 1; keep < character.size(); ++keep) {
+      SCOPED_TRACE(character + " " + std::to_string(keep));
+      const std::string head = character.substr(0, keep), tail = character.substr(keep);
+      EXPECT_EQ(WithoutCutCharacter("ab世" + head), 5u);
+      EXPECT_EQ(WithoutCutCharacter(head), 0u);
+      EXPECT_EQ(LeadingContinuationBytes(tail + "世ab"), tail.size());
+    }
+    EXPECT_EQ(WithoutCutCharacter("ab" + character), 2 + character.size());
+    EXPECT_EQ(LeadingContinuationBytes(character), 0u);
+  }
+  EXPECT_EQ(WithoutCutCharacter(""), 0u);
+  EXPECT_EQ(WithoutCutCharacter("\x80\x80\x80\x80"), 4u);  // no lead: nothing to cut
+}
+
+TEST(CarvedText, EveryCodePointAsUtf8) {
+  // What AppendUtf8 writes is well-formed and reads back (through UTF-16) as the code point.
+  for (uint32_t cp = 1; cp < 0x110000; ++cp) {
+    if (cp >= 0xD800 && cp <= 0xDFFF) continue;
+    std::string utf8;
+    AppendUtf8(cp, utf8);
+    ASSERT_TRUE(IsValidUtf8(utf8)) << std::hex << cp;
+    const std::string utf16 = Utf8ToUtf16Le(utf8);
+    const auto unit = [&](size_t k) {
+      return static_cast<uint32_t>(static_cast<uint8_t>(utf16[2 * k])) |
+             static_cast<uint32_t>(static_cast<uint8_t>(utf16[2 * k + 1])) << 8;
+    };
+    const uint32_t back =
+        utf16.size() == 2 ? unit(0) : 0x10000 + ((unit(0) - 0xD800) << 10) + (unit(1) - 0xDC00);
+    ASSERT_EQ(back, cp);
+  }
+}

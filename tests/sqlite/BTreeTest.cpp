@@ -1,5 +1,5 @@
 // B-tree walking, cells and records against SQLite's own view of the same file: the dbstat
-// table lists every leaf page of a table with its cell count and local payload bytes.
+// table lists every page of a table or an index with its cell count and local payload bytes.
 #include "sqlite/BTree.h"
 
 #include <gtest/gtest.h>
@@ -69,8 +69,47 @@ std::map<int64_t, PageFacts> ReaderLeaves(const SqliteFile& file, const std::str
   return pages;
 }
 
+// SQLite's facts about the pages of an index, interior pages included: their cells hold
+// keys too.
+std::map<int64_t, PageFacts> SqliteIndexPages(Database& db, const std::string& index) {
+  std::map<int64_t, PageFacts> pages;
+  for (const fixtures::Row& row :
+       db.Query("SELECT pageno, ncell, payload FROM dbstat WHERE name = ? AND pagetype != "
+                "'overflow'",
+                {Value::Text(index)}))
+    pages[row[0].integer] = {row[1].integer, row[2].integer};
+  return pages;
+}
+
+// The same facts as the index cell rule gives them, on the pages SQLite names.
+std::map<int64_t, PageFacts> ReaderIndexPages(const SqliteFile& file,
+                                              const std::map<int64_t, PageFacts>& named) {
+  std::map<int64_t, PageFacts> pages;
+  std::vector<uint8_t> buffer;
+  for (const auto& [pageNo, facts] : named) {
+    EXPECT_EQ(ReadPageNumber(file, static_cast<uint32_t>(pageNo), buffer), PageRead::Whole);
+    const ByteView page(buffer.data(), buffer.size());
+    const BTreePage tree = ParsePage(page, 0, file.usableSize);
+    EXPECT_TRUE(tree.Is(PageType::LeafIndex) || tree.Is(PageType::InteriorIndex)) << pageNo;
+    std::vector<uint16_t> offsets;
+    tree.CellPointers(offsets);
+    PageFacts& read = pages[pageNo];
+    read.cells = static_cast<int64_t>(offsets.size());
+    for (uint16_t offset : offsets) {
+      // An interior cell starts with its left child's page number.
+      uint64_t payload = 0;
+      int length = 0;
+      DecodeVarint(page.Sub(offset + (tree.IsInterior() ? 4 : 0)), payload, length);
+      read.payload += static_cast<int64_t>(IndexLocalPayloadSize(payload, file.usableSize));
+    }
+  }
+  return pages;
+}
+
 void FillTable(Database& db, int rows, int pageSize) {
   db.Exec("CREATE TABLE t (id INTEGER PRIMARY KEY, body TEXT, n INTEGER)");
+  // Keys of every length, some longer than a page: the index's cells overflow too.
+  db.Exec("CREATE INDEX t_body ON t (body)");
   auto insert = db.Prepare("INSERT INTO t (body, n) VALUES (?, ?)");
   db.Exec("BEGIN");
   for (int i = 0; i < rows; ++i) {
@@ -114,8 +153,10 @@ TEST(BTreeLeaves, MatchDbstatAtEveryPageSizeAndReservedSize) {
     EXPECT_EQ(file.usableSize, static_cast<uint32_t>(c.pageSize - c.reserved));
     std::vector<int64_t> rowids;
     EXPECT_EQ(ReaderLeaves(file, "t", rowids), SqliteLeaves(db, "t"));
+    const std::map<int64_t, PageFacts> indexPages = SqliteIndexPages(db, "t_body");
+    EXPECT_EQ(ReaderIndexPages(file, indexPages), indexPages);
     std::vector<int64_t> expected;
-    for (const fixtures::Row& row : db.Query("SELECT rowid FROM t"))
+    for (const fixtures::Row& row : db.Query("SELECT rowid FROM t ORDER BY rowid"))
       expected.push_back(row[0].integer);
     std::sort(rowids.begin(), rowids.end());
     EXPECT_EQ(rowids, expected);

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 
 #include "sqlite/BTree.h"
@@ -170,6 +171,62 @@ TEST(OverflowChain, ReadsSqlitesChainAndStopsAtLoops) {
   EXPECT_TRUE(broken);
   EXPECT_EQ(out.size(), 3u * (1024 - 4));
   EXPECT_EQ(owed, 5000u - out.size());
+}
+
+// A long row deleted while the freelist was empty: the first page of its overflow chain became
+// the freelist's trunk, its links over the start of the content, and the rest of the chain its
+// leaves. The freed chain reads back whole, equal to what it held before the delete except for
+// the links' bytes, which are named.
+TEST(FreedOverflowChains, APageThatBecameATrunkGoesOnWithItsLeaves) {
+  for (const int pageSize : {1024, 4096}) {
+    SCOPED_TRACE(pageSize);
+    TempDir dir;
+    const std::string path = dir.File("f.db");
+    std::string blob(static_cast<size_t>(pageSize) * 5, '\0');
+    for (size_t k = 0; k < blob.size(); ++k) blob[k] = static_cast<char>(k * 7 % 251 + 1);
+    std::vector<int64_t> chain;
+    {
+      OpenOptions options;
+      options.pageSize = pageSize;
+      Database db(path, options);
+      db.Exec("CREATE TABLE t (body BLOB)");
+      auto insert = db.Prepare("INSERT INTO t VALUES (?)");
+      insert.BindAll({Value::Blob(blob)});
+      insert.Run();
+      for (const fixtures::Row& row :
+           db.Query("SELECT pageno FROM dbstat WHERE name = 't' AND pagetype = 'overflow' "
+                    "ORDER BY path"))
+        chain.push_back(row[0].integer);
+    }
+    ASSERT_GE(chain.size(), 4u);
+    const uint64_t want = chain.size() * static_cast<uint64_t>(pageSize - 4);
+    SqliteFile file;
+    ASSERT_EQ(OpenDatabase("", file, path), OpenStatus::Opened);
+    std::vector<uint8_t> held;
+    bool broken = true;
+    AppendOverflowPayload(file, static_cast<uint32_t>(chain.front()), want, held, &broken);
+    ASSERT_FALSE(broken);
+    {
+      Database db(path);
+      ASSERT_EQ(db.QueryInt("PRAGMA freelist_count"), 0);
+      db.Exec("DELETE FROM t");
+      ASSERT_EQ(db.QueryInt("PRAGMA freelist_count"), static_cast<int64_t>(chain.size()));
+    }
+
+    ASSERT_EQ(OpenDatabase("", file, path), OpenStatus::Opened);
+    FreedOverflowChains chains(file);
+    std::vector<uint8_t> read;
+    std::vector<FreedOverflowChains::Overwritten> overwritten;
+    chains.Append(file.usableSize, static_cast<uint32_t>(chain.front()), want, read, overwritten);
+    ASSERT_EQ(read.size(), held.size());
+    // The trunk's leaf count and one page number per leaf, after its next-trunk field (the
+    // chain's own next-page field).
+    ASSERT_EQ(overwritten.size(), 1u);
+    EXPECT_EQ(overwritten[0].begin, 0u);
+    EXPECT_EQ(overwritten[0].end, 4 + 4 * (chain.size() - 1));
+    EXPECT_TRUE(std::equal(read.begin() + overwritten[0].end, read.end(),
+                           held.begin() + overwritten[0].end));
+  }
 }
 
 }  // namespace

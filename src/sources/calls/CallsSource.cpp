@@ -19,6 +19,8 @@ Source CallsSource() {
   // store, frozen at the upgrade: its calls are stale, so the store is read
   // when it is there. Read on a thread of its own while the messages load.
   return {.kind = RecordKind::Calls,
+          .word = "calls",
+          .fileStem = "Call_history",
           .backupFiles = {{"HomeDomain", "Library/CallHistoryDB/CallHistory.storedata"},
                           {"WirelessDomain", "Library/CallHistory/call_history.db"}},
           .load = LoadCalls,

@@ -163,23 +163,58 @@ std::string ResolveLabel(const std::string& stored) {
 
 namespace {
 
-// BuildDeletedContacts over persons given by pointer: the loader names owners
-// from several lists without copying their rows into one. Any set of strings
-// with count() serves as liveValues (the loader's is a hash set).
-template <typename Values>
-DeletedContactList BuildDeletedContactsOf(const RowList& deletedMultiValues,
-                                          const std::vector<const RowValues*>& persons,
-                                          const Values& liveValues,
-                                          const std::vector<FoundAt>* found) {
-  DeletedContactList listed;
-  // A person's rowid -> its row; the first row of a rowid wins. The name is
-  // joined only for the owners looked up.
-  std::unordered_map<std::string_view, const RowValues*> names;
+// A person's rowid -> its row; the first row of a rowid wins. The name is
+// joined only for the owners looked up.
+using PersonsByRowid = std::unordered_map<std::string_view, const RowValues*>;
+
+PersonsByRowid IndexPersonsByRowid(const std::vector<const RowValues*>& persons) {
+  PersonsByRowid names;
   names.reserve(persons.size());
   for (const RowValues* person : persons) {
     if (At(*person, pc::kRowid).empty()) continue;
     names.emplace((*person)[pc::kRowid], person);
   }
+  return names;
+}
+
+// The name of the person whose rowid text is owner; "" when none is known.
+std::string OwnerName(const PersonsByRowid& names, const std::string& owner) {
+  if (owner.empty()) return {};
+  auto found = names.find(owner);
+  return found != names.end() ? PersonName(*found->second) : std::string();
+}
+
+void SetOwnerRowid(DeletedContact& line, int64_t ownerRowid) {
+  if (ownerRowid > 0 && ownerRowid <= UINT32_MAX)
+    line.ownerRowid = static_cast<uint32_t>(ownerRowid);
+}
+
+// Whether one of the earlier lines of a number (same) already lists this
+// copy: it names the same owner, or this copy names none. An earlier line
+// that had lost its owner takes this copy's owner and place instead.
+bool JoinEarlierLine(DeletedContactList& listed, const std::vector<size_t>& same,
+                     const std::string& name, const std::optional<FoundAt>& where,
+                     int64_t ownerRowid) {
+  for (size_t at : same) {
+    DeletedContact& earlier = listed[at];
+    if (earlier.owner == name || name.empty()) return true;
+    if (earlier.owner.empty()) {
+      earlier.owner = name;   // the earlier copy had lost its owner
+      earlier.found = where;  // the copy that gave the name is the one shown
+      SetOwnerRowid(earlier, ownerRowid);
+      return true;
+    }
+  }
+  return false;
+}
+
+// One line per deleted number and owner, in the order the copies come; a
+// value still live is none.
+template <typename Values>
+DeletedContactList ListDeletedNumbers(const RowList& deletedMultiValues,
+                                      const PersonsByRowid& names, const Values& liveValues,
+                                      const std::vector<FoundAt>* found) {
+  DeletedContactList listed;
   // Number -> positions of its lines, to list each deleted record once.
   std::unordered_map<std::string, std::vector<size_t>> lines;
   for (size_t r = 0; r < deletedMultiValues.size(); ++r) {
@@ -190,65 +225,60 @@ DeletedContactList BuildDeletedContactsOf(const RowList& deletedMultiValues,
     if (number.empty() || liveValues.count(number)) continue;
     const std::string& owner = At(row, mvc::kRecordId);
     const int64_t ownerRowid = TextToInt(owner);
-    std::string name;
-    if (!owner.empty()) {
-      auto found = names.find(owner);
-      if (found != names.end()) name = PersonName(*found->second);
-    }
+    std::string name = OwnerName(names, owner);
     std::vector<size_t>& same = lines[number];
-    bool known = false;
-    for (size_t at : same) {
-      DeletedContact& earlier = listed[at];
-      if (earlier.owner == name || name.empty()) {
-        known = true;
-        break;
-      }
-      if (earlier.owner.empty()) {
-        earlier.owner = name;   // the earlier copy had lost its owner
-        earlier.found = where;  // the copy that gave the name is the one shown
-        if (ownerRowid > 0 && ownerRowid <= UINT32_MAX)
-          earlier.ownerRowid = static_cast<uint32_t>(ownerRowid);
-        known = true;
-        break;
-      }
-    }
-    if (known) continue;
+    if (JoinEarlierLine(listed, same, name, where, ownerRowid)) continue;
     same.push_back(listed.size());
     DeletedContact line;
     line.number = number;
     line.owner = std::move(name);
     line.found = std::move(where);
-    if (ownerRowid > 0 && ownerRowid <= UINT32_MAX)
-      line.ownerRowid = static_cast<uint32_t>(ownerRowid);
+    SetOwnerRowid(line, ownerRowid);
     listed.push_back(std::move(line));
   }
-  // A number without an owner that begins another deleted number read from
-  // the very same bytes (same file, page, frame and offset) is that record
-  // cut short by a newer cell: it is not listed. A number that merely begins
-  // another one elsewhere, or a live one, is a record of its own.
+  return listed;
+}
+
+// Whether contact, a number without an owner, begins another deleted number
+// read from the very same bytes (same file, page, frame and offset): then it
+// is that record cut short by a newer cell. A number that merely begins
+// another one elsewhere, or a live one, is a record of its own.
+bool IsCutCopy(const DeletedContact& contact,
+               const std::multimap<std::string, const DeletedContact*>& byNumber) {
+  if (!contact.owner.empty() || !contact.found) return false;
+  for (auto next = byNumber.upper_bound(contact.number);
+       next != byNumber.end() && next->first.compare(0, contact.number.size(), contact.number) == 0;
+       ++next) {
+    const std::optional<FoundAt>& other = next->second->found;
+    if (other && other->file == contact.found->file && other->page == contact.found->page &&
+        other->frame == contact.found->frame && other->offset == contact.found->offset)
+      return true;
+  }
+  return false;
+}
+
+// The lines without the cut copies (IsCutCopy).
+DeletedContactList DropCutCopies(DeletedContactList listed) {
   std::multimap<std::string, const DeletedContact*> byNumber;
   for (const DeletedContact& contact : listed) byNumber.emplace(contact.number, &contact);
   std::vector<bool> cut(listed.size(), false);
-  for (size_t k = 0; k < listed.size(); ++k) {
-    const DeletedContact& contact = listed[k];
-    bool cutCopy = false;
-    if (contact.owner.empty() && contact.found) {
-      for (auto next = byNumber.upper_bound(contact.number);
-           next != byNumber.end() && !cutCopy &&
-           next->first.compare(0, contact.number.size(), contact.number) == 0;
-           ++next) {
-        const std::optional<FoundAt>& other = next->second->found;
-        cutCopy = other && other->file == contact.found->file &&
-                  other->page == contact.found->page && other->frame == contact.found->frame &&
-                  other->offset == contact.found->offset;
-      }
-    }
-    cut[k] = cutCopy;
-  }
+  for (size_t k = 0; k < listed.size(); ++k) cut[k] = IsCutCopy(listed[k], byNumber);
   DeletedContactList kept;
   for (size_t k = 0; k < listed.size(); ++k)
     if (!cut[k]) kept.push_back(std::move(listed[k]));
   return kept;
+}
+
+// BuildDeletedContacts over persons given by pointer: the loader names owners
+// from several lists without copying their rows into one. Any set of strings
+// with count() serves as liveValues (the loader's is a hash set).
+template <typename Values>
+DeletedContactList BuildDeletedContactsOf(const RowList& deletedMultiValues,
+                                          const std::vector<const RowValues*>& persons,
+                                          const Values& liveValues,
+                                          const std::vector<FoundAt>* found) {
+  const PersonsByRowid names = IndexPersonsByRowid(persons);
+  return DropCutCopies(ListDeletedNumbers(deletedMultiValues, names, liveValues, found));
 }
 
 }  // namespace
@@ -356,64 +386,87 @@ void AddDeletedPersons(const std::vector<DeletedPerson>& persons, DeletedContact
                 std::make_move_iterator(own.end()));
 }
 
-LoaderStatus ContactLoader(const SqliteFile& db, ContactMap& contacts,
-                           std::optional<DeletedContactList>& deleted) {
-  const TableInfo* multiValues = FindTable(db, "ABMultiValue");
-  if (!multiValues || !FindTable(db, "ABPerson")) return LoaderStatus::TableAbsent;
+namespace {
 
-  // Stage 1: every row the address book still holds or has left behind.
+// The columns of ABPerson and ABMultiValue the records are built from.
+struct AddressBookColumns {
+  PersonColumns p;
+  MultiValueColumns m;
+  size_t creationDate;
+  AddressBookColumns(const TableInfo* persons, const TableInfo* multiValues)
+      : p(persons),
+        m(multiValues),
+        creationDate(Named(persons, "CreationDate", pc::kCreationDate)) {}
+};
+
+// Every row the address book still holds or has left behind.
+struct AddressBookRows {
   RowList multiLive, multiDeleted;
   std::vector<FoundAt> multiFound;  // where each of multiDeleted lay
-  LoaderStatus result = LoaderStatus::NoPages;
-  // Of the live rows only the columns below are read: the others (guids,
-  // sort keys, dates of change) name nothing the records show.
-  const TableInfo* persons = FindTable(db, "ABPerson");
-  const PersonColumns p(persons);
-  const MultiValueColumns m(multiValues);
-  const size_t creationDate = Named(persons, "CreationDate", pc::kCreationDate);
-  if (!multiValues->pageSets.empty()) {
-    ReadTableInRowidOrder(db, "ABMultiValue", multiLive, multiDeleted, CarveMultiValuePage,
-                          &multiFound,
-                          Wanted(multiValues, {m.uid, m.recordId, m.property, m.label, m.value}));
-    result = LoaderStatus::Loaded;
-  }
   RowList personLive, personDeleted, personCarved;
   FoundList personFound;  // where each of personCarved lay
+};
+
+// ABMultiValue's live rows and what its own pages keep of deleted ones:
+// Loaded, or NoPages when the table has no pages. Of the live rows only the
+// columns the records use are read: the others (guids, sort keys, dates of
+// change) name nothing the records show.
+LoaderStatus ReadMultiValueRows(const SqliteFile& db, const TableInfo* multiValues,
+                                const MultiValueColumns& m, AddressBookRows& rows) {
+  if (multiValues->pageSets.empty()) return LoaderStatus::NoPages;
+  ReadTableInRowidOrder(db, "ABMultiValue", rows.multiLive, rows.multiDeleted, CarveMultiValuePage,
+                        &rows.multiFound,
+                        Wanted(multiValues, {m.uid, m.recordId, m.property, m.label, m.value}));
+  return LoaderStatus::Loaded;
+}
+
+// ABPerson's live rows, and the rows its free space keeps.
+void ReadPersonRows(const SqliteFile& db, const TableInfo* persons, const AddressBookColumns& c,
+                    AddressBookRows& rows) {
   // The table's free space is carved only to name owners, and a row carved
   // there names one only by its value 0: a rowid alias reads there as NULL,
   // "" (RenderValue gives a carved NULL no rowid), which names nobody. With
   // such a first column (as the address book has) nothing is carved.
   const bool rowidAliasFirst =
       persons && !persons->columns.empty() && IsRowidAlias(persons->columns[0]);
+  const PersonColumns& p = c.p;
   // pc's first eight positions: deleted numbers' owners are named by them.
   ReadTableInRowidOrder(
-      db, "ABPerson", personLive, personDeleted,
+      db, "ABPerson", rows.personLive, rows.personDeleted,
       rowidAliasFirst ? CarveStep() : CarveStep(TemplateCarvePage), nullptr,
       Wanted(persons,
              {p.rowid, p.first, p.last, p.middle, p.firstPhonetic, p.middlePhonetic, p.lastPhonetic,
-              p.organization, creationDate, pc::kRowid, pc::kFirst, pc::kLast, pc::kMiddle,
+              p.organization, c.creationDate, pc::kRowid, pc::kFirst, pc::kLast, pc::kMiddle,
               pc::kFirstPhonetic, pc::kMiddlePhonetic, pc::kLastPhonetic, pc::kOrganization}));
+}
 
-  // Values still held by a live multi-value of a live person are never
-  // listed as deleted, whether or not the person's record shows them (a
-  // phone without a label is not shown, yet its stale copies are not deleted).
-  // Known before the carving, they spare the phone carver looking for where
-  // such numbers lay.
-  std::unordered_set<std::string> liveValues;
-  std::set<uint32_t> livePersons;
-  for (const RowValues& person : personLive)
-    if (!person.empty()) livePersons.insert(Key(At(person, p.rowid)));
-  for (const RowValues& mv : multiLive) {
-    const std::string& value = At(mv, m.value);
-    if (livePersons.count(Key(At(mv, m.recordId))) && !value.empty()) liveValues.insert(value);
+// The live persons, and the values still held by a live multi-value of a
+// live person: those are never listed as deleted, whether or not the
+// person's record shows them (a phone without a label is not shown, yet its
+// stale copies are not deleted). Known before the carving, they spare the
+// phone carver looking for where such numbers lay.
+struct LiveOwners {
+  std::set<uint32_t> persons;
+  std::unordered_set<std::string> values;
+};
+
+LiveOwners LiveOwnersOf(const AddressBookRows& rows, const AddressBookColumns& c) {
+  LiveOwners live;
+  for (const RowValues& person : rows.personLive)
+    if (!person.empty()) live.persons.insert(Key(At(person, c.p.rowid)));
+  for (const RowValues& mv : rows.multiLive) {
+    const std::string& value = At(mv, c.m.value);
+    if (live.persons.count(Key(At(mv, c.m.recordId))) && !value.empty()) live.values.insert(value);
   }
+  return live;
+}
 
-  TelephoneNumberCarver(db, multiDeleted, &multiFound, &liveValues);
-  EmailCarver(db, multiDeleted, &multiFound);
-  PersonCarver(db, personCarved, &personFound);
-  // The table's live records come along with its freed ones; those the live
-  // read gave (by the same rowid text) would only be dropped again below: as
-  // live persons, and as owners named first by the live rows.
+// The rowids of the persons the live read gave (by the same rowid text): the
+// table's live records come along with its freed ones when its pages are
+// carved, and would only be dropped again later, as live persons and as
+// owners named first by the live rows.
+std::unordered_set<uint64_t> PersonsReadLive(const RowList& personLive,
+                                             const std::set<uint32_t>& livePersons) {
   std::unordered_set<uint64_t> readLive;
   for (const RowValues& person : personLive) {
     const std::string& text = At(person, pc::kRowid);
@@ -422,34 +475,74 @@ LoaderStatus ContactLoader(const SqliteFile& db, ContactMap& contacts,
         (rowid > UINT32_MAX || livePersons.count(static_cast<uint32_t>(rowid))))
       readLive.insert(static_cast<uint64_t>(rowid));
   }
-  PersonCarverOnTablePages(db, personCarved, &personFound, &readLive);
-  if (result != LoaderStatus::Loaded || (multiLive.empty() && multiDeleted.empty())) return result;
-  const EntryColumns e(FindTable(db, "ABMultiValueEntry"));
-  const size_t labelValue =
-      Named(FindTable(db, "ABMultiValueLabel"), "value", kNameTableValueColumn);
-  const size_t keyValue =
-      Named(FindTable(db, "ABMultiValueEntryKey"), "value", kNameTableValueColumn);
-  const auto name = [&](const RowValues& person) {
-    return At(person, p.last) + At(person, p.middle) + At(person, p.first);
-  };
+  return readLive;
+}
 
-  // Stage 2: live persons with their multi-values, then the deleted entry.
-  // Only their live rows name anything: their free space is not carved.
-  RowList labelLive, entryLive, entryKeyLive, none;
-  ReadTableInRowidOrder(db, "ABMultiValueLabel", labelLive, none, CarveStep());
-  ReadTableInRowidOrder(db, "ABMultiValueEntry", entryLive, none, CarveStep());
-  ReadTableInRowidOrder(db, "ABMultiValueEntryKey", entryKeyLive, none, CarveStep());
+// The deleted numbers, e-mail addresses and persons the carvers find
+// wherever the file keeps them.
+void CarveDeletedRows(const SqliteFile& db, const LiveOwners& live, AddressBookRows& rows) {
+  TelephoneNumberCarver(db, rows.multiDeleted, &rows.multiFound, &live.values);
+  EmailCarver(db, rows.multiDeleted, &rows.multiFound);
+  PersonCarver(db, rows.personCarved, &rows.personFound);
+  const std::unordered_set<uint64_t> readLive = PersonsReadLive(rows.personLive, live.persons);
+  PersonCarverOnTablePages(db, rows.personCarved, &rows.personFound, &readLive);
+}
 
+// The tables that name a multi-value's label and an address's parts. Only
+// their live rows name anything: their free space is not carved.
+struct NameTables {
+  EntryColumns e;
+  size_t labelValue, keyValue;
+  RowList labelLive, entryLive, entryKeyLive;
+  std::multimap<uint32_t, const RowValues*> entriesByParent;  // into entryLive
+
+  explicit NameTables(const SqliteFile& db)
+      : e(FindTable(db, "ABMultiValueEntry")),
+        labelValue(Named(FindTable(db, "ABMultiValueLabel"), "value", kNameTableValueColumn)),
+        keyValue(Named(FindTable(db, "ABMultiValueEntryKey"), "value", kNameTableValueColumn)) {
+    RowList none;
+    ReadTableInRowidOrder(db, "ABMultiValueLabel", labelLive, none, CarveStep());
+    ReadTableInRowidOrder(db, "ABMultiValueEntry", entryLive, none, CarveStep());
+    ReadTableInRowidOrder(db, "ABMultiValueEntryKey", entryKeyLive, none, CarveStep());
+    for (const RowValues& row : entryLive) entriesByParent.emplace(Key(At(row, e.parentId)), &row);
+  }
+  NameTables(const NameTables&) = delete;
+  NameTables& operator=(const NameTables&) = delete;
+};
+
+// The label and value a live multi-value shows: an address its first part,
+// labelled with that part's key; anything else its value, by its label.
+// False when it shows nothing (an address without parts, a value without a
+// label).
+bool ShownValue(const RowValues& mv, const MultiValueColumns& m, const NameTables& names,
+                std::string& label, std::string& value) {
+  if (At(mv, m.property) == kPropertyAddress) {
+    auto entry = names.entriesByParent.find(Key(At(mv, m.uid)));
+    if (entry == names.entriesByParent.end()) return false;
+    const RowValues& part = *entry->second;
+    label = NthValue(names.entryKeyLive, TextToInt(At(part, names.e.key)), names.keyValue);
+    value = At(part, names.e.value);
+    return true;
+  }
+  if (At(mv, m.label).empty()) return false;
+  label = ResolveLabel(NthValue(names.labelLive, TextToInt(At(mv, m.label)), names.labelValue));
+  value = At(mv, m.value);
+  return true;
+}
+
+// Files each live person into contacts with the multi-values it shows; every
+// value shown joins liveValues.
+void FileLivePersons(const AddressBookRows& rows, const AddressBookColumns& c,
+                     const NameTables& names, ContactMap& contacts,
+                     std::unordered_set<std::string>& liveValues) {
+  const PersonColumns& p = c.p;
   std::multimap<uint32_t, const RowValues*> byPerson;
-  for (const RowValues& row : multiLive) byPerson.emplace(Key(At(row, m.recordId)), &row);
-  std::multimap<uint32_t, const RowValues*> entriesByParent;
-  for (const RowValues& row : entryLive) entriesByParent.emplace(Key(At(row, e.parentId)), &row);
-
-  for (const RowValues& person : personLive) {
+  for (const RowValues& row : rows.multiLive) byPerson.emplace(Key(At(row, c.m.recordId)), &row);
+  for (const RowValues& person : rows.personLive) {
     if (person.empty()) continue;
     const uint32_t id = Key(At(person, p.rowid));
     ContactRecord record;
-    record.name = name(person);
+    record.name = At(person, p.last) + At(person, p.middle) + At(person, p.first);
     record.phonetic = At(person, p.lastPhonetic) + " " + At(person, p.middlePhonetic) + " " +
                       At(person, p.firstPhonetic);
     record.organization = At(person, p.organization);
@@ -457,19 +550,8 @@ LoaderStatus ContactLoader(const SqliteFile& db, ContactMap& contacts,
     for (auto it = range.first; it != range.second; ++it) {
       const RowValues& mv = *it->second;
       std::string label, value;
-      if (At(mv, m.property) == kPropertyAddress) {
-        // An address shows its first part, labelled with that part's key.
-        auto entry = entriesByParent.find(Key(At(mv, m.uid)));
-        if (entry == entriesByParent.end()) continue;
-        const RowValues& part = *entry->second;
-        label = NthValue(entryKeyLive, TextToInt(At(part, e.key)), keyValue);
-        value = At(part, e.value);
-      } else {
-        if (At(mv, m.label).empty()) continue;  // no label: not shown
-        label = ResolveLabel(NthValue(labelLive, TextToInt(At(mv, m.label)), labelValue));
-        value = At(mv, m.value);
-      }
-      record.propertyCodes.push_back(static_cast<int32_t>(TextToInt(At(mv, m.property))));
+      if (!ShownValue(mv, c.m, names, label, value)) continue;
+      record.propertyCodes.push_back(static_cast<int32_t>(TextToInt(At(mv, c.m.property))));
       record.labels.push_back(label);
       if (record.name.empty()) record.name = value;
       liveValues.insert(value);
@@ -477,28 +559,56 @@ LoaderStatus ContactLoader(const SqliteFile& db, ContactMap& contacts,
     }
     contacts.emplace(id, std::move(record));
   }
-  // The deleted persons, each by its most complete copy.
+}
+
+// The deleted persons, each by its most complete copy, and the deleted
+// values with their owners; deleted stays empty when there are none.
+void ListDeleted(const AddressBookRows& rows, const LiveOwners& live, size_t creationDate,
+                 std::optional<DeletedContactList>& deleted) {
   std::set<int64_t> liveCreationDates;
-  for (const RowValues& person : personLive) {
+  for (const RowValues& person : rows.personLive) {
     const int64_t created = TextToInt(At(person, creationDate));
     if (created != 0) liveCreationDates.insert(created);
   }
-  const std::vector<DeletedPerson> deletedPersons =
-      ChooseDeletedPersons(personCarved, personFound, livePersons, liveCreationDates, creationDate);
-  if (!multiDeleted.empty() || !deletedPersons.empty()) {
-    // A deleted number's owner may be a live person (only the number was
-    // deleted) or a deleted one; ABPerson rowids are never reused. A deleted
-    // person is named by its chosen copy.
-    std::vector<const RowValues*> owners;
-    owners.reserve(personLive.size() + deletedPersons.size() + personCarved.size() +
-                   personDeleted.size());
-    for (const RowValues& person : personLive) owners.push_back(&person);
-    for (const DeletedPerson& person : deletedPersons) owners.push_back(&person.row);
-    for (const RowValues& person : personCarved) owners.push_back(&person);
-    for (const RowValues& person : personDeleted) owners.push_back(&person);
-    deleted = BuildDeletedContactsOf(multiDeleted, owners, liveValues, &multiFound);
-    AddDeletedPersons(deletedPersons, *deleted);
-  }
+  const std::vector<DeletedPerson> deletedPersons = ChooseDeletedPersons(
+      rows.personCarved, rows.personFound, live.persons, liveCreationDates, creationDate);
+  if (rows.multiDeleted.empty() && deletedPersons.empty()) return;
+  // A deleted number's owner may be a live person (only the number was
+  // deleted) or a deleted one; ABPerson rowids are never reused. A deleted
+  // person is named by its chosen copy.
+  std::vector<const RowValues*> owners;
+  owners.reserve(rows.personLive.size() + deletedPersons.size() + rows.personCarved.size() +
+                 rows.personDeleted.size());
+  for (const RowValues& person : rows.personLive) owners.push_back(&person);
+  for (const DeletedPerson& person : deletedPersons) owners.push_back(&person.row);
+  for (const RowValues& person : rows.personCarved) owners.push_back(&person);
+  for (const RowValues& person : rows.personDeleted) owners.push_back(&person);
+  deleted = BuildDeletedContactsOf(rows.multiDeleted, owners, live.values, &rows.multiFound);
+  AddDeletedPersons(deletedPersons, *deleted);
+}
+
+}  // namespace
+
+LoaderStatus ContactLoader(const SqliteFile& db, ContactMap& contacts,
+                           std::optional<DeletedContactList>& deleted) {
+  const TableInfo* multiValues = FindTable(db, "ABMultiValue");
+  const TableInfo* persons = FindTable(db, "ABPerson");
+  if (!multiValues || !persons) return LoaderStatus::TableAbsent;
+
+  // Stage 1: every row the address book still holds or has left behind.
+  const AddressBookColumns columns(persons, multiValues);
+  AddressBookRows rows;
+  const LoaderStatus result = ReadMultiValueRows(db, multiValues, columns.m, rows);
+  ReadPersonRows(db, persons, columns, rows);
+  LiveOwners live = LiveOwnersOf(rows, columns);
+  CarveDeletedRows(db, live, rows);
+  if (result != LoaderStatus::Loaded || (rows.multiLive.empty() && rows.multiDeleted.empty()))
+    return result;
+
+  // Stage 2: live persons with their multi-values, then the deleted entry.
+  const NameTables names(db);
+  FileLivePersons(rows, columns, names, contacts, live.values);
+  ListDeleted(rows, live, columns.creationDate, deleted);
   return result;
 }
 

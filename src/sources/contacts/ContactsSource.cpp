@@ -12,6 +12,8 @@ LoaderStatus LoadContacts(const SqliteFile& db, Collections& into) {
 Source ContactsSource() {
   // Read on a thread of its own while the messages load.
   return {.kind = RecordKind::Contacts,
+          .word = "contacts",
+          .fileStem = "Contacts",
           .backupFiles = {{"HomeDomain", "Library/AddressBook/AddressBook.sqlitedb"}},
           .load = LoadContacts,
           .nodes = {{Category::DeletedContacts, false}, {Category::LiveContacts, true}},

@@ -311,19 +311,64 @@ void CarveFreedIndexCells(ByteView block, size_t regionStart, size_t regionEnd,
     p = valueStart + length - 1;
   }
 }
-}  // namespace
 
-void CarvePhoneNumberRecords(ByteView block, const std::vector<ColumnDef>& columns, RowList& rows) {
-  const size_t columnCount = columns.size();
-  if (columnCount < kMultiValueColumnsIos6) return;
-  std::vector<uint64_t> types;
-  std::unordered_set<size_t> taken;  // value starts of the records already appended
+// (length, distance) pairs: a value's length and how far in front of it its
+// serial type stands.
+using TypeTries = std::vector<std::pair<size_t, size_t>>;
+
+// The serial types that may stand in front of a value ending at e, within a
+// run of run number bytes: text (or blob) of n bytes, a few bytes in front
+// of the value (the integers of positions 1 to 4 lie between). The byte
+// before the value is the label's (or identifier's) last byte and may itself
+// look like a digit, so the value may start after the run does. The longest
+// value comes first, and for each length the nearest type. Each byte in
+// front of the run is the type of one length at most (2n + 12 or 2n + 13):
+// the pairs are gathered from the bytes, not from every length and distance.
+void GatherTypeTries(ByteView block, size_t e, size_t run, TypeTries& tries) {
+  tries.clear();
+  if (e > kMinPhoneNumberLength) {
+    const size_t highest = e - kMinPhoneNumberLength - 1;
+    const size_t lowest = e >= run + kMaxTypeDistance ? e - run - kMaxTypeDistance : 0;
+    for (size_t at = lowest; at <= highest; ++at) {
+      const uint8_t t = block[at];
+      if (t < 2 * kMinPhoneNumberLength + 12) continue;
+      const size_t n = (t - 12) / 2;
+      if (n > run || at + n >= e || e - n - at > kMaxTypeDistance) continue;
+      tries.emplace_back(n, e - n - at);
+    }
+  }
+  std::sort(tries.begin(), tries.end(), [](const auto& a, const auto& b) {
+    return a.first != b.first ? a.first > b.first : a.second < b.second;
+  });
+}
+
+// Appends the record of the first of tries that reads as one, for a value
+// ending at e; s is then where its value's serial type stands. False when
+// none does.
+bool TakeFirstTry(ByteView block, size_t e, size_t run, const TypeTries& tries,
+                  const std::vector<ColumnDef>& columns, std::vector<uint64_t>& types,
+                  std::unordered_set<size_t>& taken, RowList& rows, size_t& s) {
+  for (const auto& [n, g] : tries) {
+    const uint8_t first = block[e - n + 1];
+    if (n < run && !IsDigit(first) && first != '+') continue;
+    s = e - n - g;
+    if (TakeMultiValueRecord(block, s, n, e - n + 1, columns, types, rows)) {
+      taken.insert(e - n + 1);
+      return true;
+    }
+  }
+  return false;
+}
+
+// The records whose number the recogniser accepts: from the end of the block
+// towards its start, each place three digits end at.
+void CarveRecognisedNumbers(ByteView block, const std::vector<ColumnDef>& columns,
+                            std::vector<uint64_t>& types, std::unordered_set<size_t>& taken,
+                            RowList& rows) {
   std::vector<uint64_t> ends;
   DigitRunEnds(block, ends);
   size_t runStart = 1, runEnd = 0;  // [runStart, runEnd]: number bytes, none yet
-  // (length, distance) pairs of the serial types in front of one run.
-  std::vector<std::pair<size_t, size_t>> tries;
-  // From the end towards the start, each place three digits end at.
+  TypeTries tries;
   for (size_t e = HighestBelow(ends, block.size()); e != SIZE_MAX; e = HighestBelow(ends, e)) {
     // The run of number bytes e lies in, found once for all the ends in it
     // (RecognisePhoneNumber would count back from each).
@@ -334,49 +379,22 @@ void CarvePhoneNumberRecords(ByteView block, const std::vector<ColumnDef>& colum
     const size_t run =
         RecogniseRun(block, e, std::min(kMaxPhoneNumberLength + 1, e - runStart + 1));
     if (run == 0) continue;
-    // The value's serial type: text (or blob) of n bytes, a few bytes in front
-    // of the value (the integers of positions 1 to 4 lie between). The byte
-    // before the value is the label's (or identifier's) last byte and may
-    // itself look like a digit, so the value may start after the run does.
-    // The longest value is tried first, and for each length the nearest type.
-    // Each byte in front of the run is the type of one length at most
-    // (2n + 12 or 2n + 13): the pairs are gathered from the bytes, not from
-    // every length and distance.
-    tries.clear();
-    if (e > kMinPhoneNumberLength) {
-      const size_t highest = e - kMinPhoneNumberLength - 1;
-      const size_t lowest = e >= run + kMaxTypeDistance ? e - run - kMaxTypeDistance : 0;
-      for (size_t at = lowest; at <= highest; ++at) {
-        const uint8_t t = block[at];
-        if (t < 2 * kMinPhoneNumberLength + 12) continue;
-        const size_t n = (t - 12) / 2;
-        if (n > run || at + n >= e || e - n - at > kMaxTypeDistance) continue;
-        tries.emplace_back(n, e - n - at);
-      }
-    }
-    std::sort(tries.begin(), tries.end(), [](const auto& a, const auto& b) {
-      return a.first != b.first ? a.first > b.first : a.second < b.second;
-    });
-    bool took = false;
+    GatherTypeTries(block, e, run, tries);
     size_t s = 0;
-    for (const auto& [n, g] : tries) {
-      const uint8_t first = block[e - n + 1];
-      if (n < run && !IsDigit(first) && first != '+') continue;
-      s = e - n - g;
-      took = TakeMultiValueRecord(block, s, n, e - n + 1, columns, types, rows);
-      if (took) {
-        taken.insert(e - n + 1);
-        break;
-      }
-    }
-    if (!took) continue;
+    if (!TakeFirstTry(block, e, run, tries, columns, types, taken, rows, s)) continue;
     // The record's cell starts a few bytes before its header; go on below it.
     if (s < 8) break;
     e = s - 7;
   }
-  // Records whose number the recogniser refuses (blanks, brackets) are found
-  // by the shape of the record alone: the value's serial type with the four
-  // integer types in front of it and a number where the header says.
+}
+
+// Records whose number the recogniser refuses (blanks, brackets), found by
+// the shape of the record alone: the value's serial type with the four
+// integer types in front of it and a number where the header says.
+void CarveShapedNumbers(ByteView block, const std::vector<ColumnDef>& columns,
+                        std::vector<uint64_t>& types, std::unordered_set<size_t>& taken,
+                        RowList& rows) {
+  const size_t columnCount = columns.size();
   for (size_t s = 4; s < block.size(); ++s) {
     // The property's type (1) three bytes before s is the rarest of the tests.
     const size_t one = FindByte(block, s - 3, 1);
@@ -404,6 +422,16 @@ void CarvePhoneNumberRecords(ByteView block, const std::vector<ColumnDef>& colum
       }
     }
   }
+}
+
+}  // namespace
+
+void CarvePhoneNumberRecords(ByteView block, const std::vector<ColumnDef>& columns, RowList& rows) {
+  if (columns.size() < kMultiValueColumnsIos6) return;
+  std::vector<uint64_t> types;
+  std::unordered_set<size_t> taken;  // value starts of the records already appended
+  CarveRecognisedNumbers(block, columns, types, taken, rows);
+  CarveShapedNumbers(block, columns, types, taken, rows);
 }
 
 void CarvePhoneNumberIndexEntries(ByteView block, RowList& rows) {

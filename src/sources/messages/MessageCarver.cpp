@@ -9,6 +9,7 @@
 #include <string>
 #include <unordered_set>
 
+#include "carve/PageWalk.h"
 #include "platform/Text.h"
 #include "sources/apple/AttributedBody.h"
 #include "sqlite/BTree.h"
@@ -20,7 +21,6 @@ namespace vantrel {
 namespace {
 
 constexpr uint64_t kGuidSerialType = 85;  // a text of 36 bytes: 36 * 2 + 13
-constexpr size_t kMaxVarintLength = 9;
 // A message payload beyond this is damage, not a message.
 constexpr uint64_t kMaxPayload = 1u << 24;
 
@@ -156,108 +156,9 @@ bool FindHeader(ByteView block, size_t i, const ColumnKinds& columns, FoundHeade
   return false;
 }
 
-// The freelist's trunk pages, read the first time a carve follows an overflow
-// chain and kept for the rest of it: a scan meets hundreds of long texts, and
-// the trunks do not change while it runs.
-class TrunkCache {
- public:
-  explicit TrunkCache(const SqliteFile& db) : db_(db) {}
-  const std::unordered_set<uint32_t>& Get() {
-    if (!read_) {
-      trunks_ = FreelistTrunkPages(db_);
-      read_ = true;
-    }
-    return trunks_;
-  }
-
- private:
-  const SqliteFile& db_;
-  bool read_ = false;
-  std::unordered_set<uint32_t> trunks_;
-};
-
-// A stretch of a joined payload known to hold foreign bytes.
-struct Damage {
-  size_t begin = 0;
-  size_t end = 0;
-};
-
-// Follows a freed overflow chain from firstPage, appending up to `want`
-// payload bytes to out. Bounded by the bytes wanted and by a visited set.
-//
-// Freeing a chain hands its pages to the freelist in chain order. A page
-// freed while the freelist has no trunk with room becomes the new trunk: its
-// next-page field and the first bytes of its content are overwritten with
-// the freelist's own links, and the pages freed after it, the rest of the
-// chain, are listed as its leaves in order. Such a page continues with its
-// first leaf, and the overwritten bytes are reported in damage.
-void ReadOverflowChain(const SqliteFile& db, TrunkCache& trunkCache, uint32_t firstPage,
-                       uint64_t want, std::vector<uint8_t>& out, std::vector<Damage>& damage) {
-  const uint32_t usable = UsableSize(db);
-  if (usable <= 8) return;
-  const std::unordered_set<uint32_t>& trunks = trunkCache.Get();
-  OverflowChain chain(db, firstPage);
-  std::vector<uint8_t> page;
-  // Page 1 holds the schema and is never freed.
-  while (want > 0 && chain.Upcoming() != 1 && chain.Next(page)) {
-    const ByteView view(page.data(), usable);
-    const size_t take = static_cast<size_t>(std::min<uint64_t>(want, usable - 4));
-    const size_t at = out.size();
-    out.insert(out.end(), page.data() + 4, page.data() + 4 + take);
-    want -= take;
-    if (trunks.count(chain.Current())) {
-      const uint32_t leaves =
-          std::min<uint32_t>(view.U32(kTrunkLeafCount), (usable - kTrunkFirstLeaf) / 4);
-      const size_t overwritten = std::min<size_t>(take, 4 + 4 * static_cast<size_t>(leaves));
-      damage.push_back({at, at + overwritten});
-      chain.Redirect(leaves > 0 ? view.U32(kTrunkFirstLeaf) : 0);
-    }
-  }
-}
-
-// The length of the longest prefix of bytes that is well-formed UTF-8 with no
-// zero byte: where a text overwritten by foreign bytes stops being text.
-size_t SoundTextPrefix(ByteView bytes) {
-  size_t i = 0;
-  const size_t n = bytes.size();
-  while (i < n) {
-    const uint8_t c = bytes[i];
-    if (c == 0) return i;
-    size_t length = c < 0x80           ? 1
-                    : (c >> 5) == 0x6  ? 2
-                    : (c >> 4) == 0xE  ? 3
-                    : (c >> 3) == 0x1E ? 4
-                                       : 0;
-    if (length == 0 || i + length > n) return i;
-    uint32_t code = length == 1   ? c
-                    : length == 2 ? (c & 0x1F)
-                    : length == 3 ? (c & 0x0F)
-                                  : (c & 0x07);
-    for (size_t k = 1; k < length; ++k) {
-      const uint8_t d = bytes[i + k];
-      if ((d & 0xC0) != 0x80) return i;
-      code = (code << 6) | (d & 0x3F);
-    }
-    static constexpr uint32_t kMinimum[] = {0, 0, 0x80, 0x800, 0x10000};
-    if (code < kMinimum[length] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return i;
-    i += length;
-  }
-  return n;
-}
-
-// True when bytes are the start of one multi-byte character, cut short.
-bool CutCharacter(ByteView bytes) {
-  if (bytes.empty() || bytes.size() > 3) return false;
-  const uint8_t lead = bytes[0];
-  const size_t length = (lead >> 5) == 0x6    ? 2
-                        : (lead >> 4) == 0xE  ? 3
-                        : (lead >> 3) == 0x1E ? 4
-                                              : 0;
-  if (length <= bytes.size()) return false;
-  for (size_t k = 1; k < bytes.size(); ++k)
-    if ((bytes[k] & 0xC0) != 0x80) return false;
-  return true;
-}
+// A stretch of a joined payload known to hold foreign bytes: the freelist's
+// links, written over a freed overflow page that became a trunk.
+using Damage = FreedOverflowChains::Overwritten;
 
 bool TextHitsDamage(uint64_t at, uint64_t size, const std::vector<Damage>& damage) {
   for (const Damage& d : damage)
@@ -284,14 +185,15 @@ std::string TextAroundDamage(uint64_t type, ByteView content, uint64_t at,
   for (size_t k = 0; k <= lost.size(); ++k) {
     const size_t to = k < lost.size() ? std::max(from, lost[k].first) : content.size();
     ByteView part = content.Sub(from, to - from);
-    if (from > 0)
-      while (!part.empty() && (part[0] & 0xC0) == 0x80) part = part.Sub(1);
-    const size_t sound = SoundTextPrefix(part);
+    if (from > 0) part = part.Sub(LeadingContinuationBytes(part.AsString()));
+    const size_t sound = SoundUtf8Prefix(part.AsString());
     RenderValue(type, part.Sub(0, sound), column, true, 0, piece);
     out += piece;
     // A piece ending in the first bytes of a character the stretch cut is
     // sound; any other fault means bytes overwritten beyond the stretch.
-    if (sound < part.size() && (k == lost.size() || !CutCharacter(part.Sub(sound)))) return out;
+    const bool cutByStretch =
+        k < lost.size() && WithoutCutCharacter(part.Sub(sound).AsString()) == 0;
+    if (sound < part.size() && !cutByStretch) return out;
     if (k < lost.size()) {
       out += "\xEF\xBF\xBD";
       from = std::max(from, lost[k].second);
@@ -309,7 +211,7 @@ std::string TextAroundDamage(uint64_t type, ByteView content, uint64_t at,
 // byte) is cut there. When the overwritten stretch is known (freelist links)
 // the values after it are still read; otherwise nothing after the cut can be
 // trusted and the record ends.
-void ReadRecordValues(const SqliteFile& db, TrunkCache& trunks,
+void ReadRecordValues(const SqliteFile& db, FreedOverflowChains& chains,
                       const std::vector<ColumnDef>& columns, const ColumnKinds& kinds,
                       ByteView block, size_t bodyStart, const FoundHeader& header, RowValues& row,
                       const RenderedColumns* rendered) {
@@ -335,8 +237,8 @@ void ReadRecordValues(const SqliteFile& db, TrunkCache& trunks,
     body = block.Sub(bodyStart, localBody);
     if (body.size() == localBody && block.Contains(static_cast<size_t>(localEnd), 4)) {
       joined.assign(body.data(), body.data() + body.size());
-      ReadOverflowChain(db, trunks, block.U32(static_cast<size_t>(localEnd)), bodySize - localBody,
-                        joined, damage);
+      chains.Append(usable, block.U32(static_cast<size_t>(localEnd)), bodySize - localBody, joined,
+                    damage);
       body = ByteView(joined.data(), joined.size());
     }
   }
@@ -357,7 +259,8 @@ void ReadRecordValues(const SqliteFile& db, TrunkCache& trunks,
       if (text && p < body.size()) {
         ByteView rest = body.Sub(static_cast<size_t>(p));
         if (render)
-          RenderValue(type, rest.Sub(0, SoundTextPrefix(rest)), columns[k], true, 0, value);
+          RenderValue(type, rest.Sub(0, SoundUtf8Prefix(rest.AsString())), columns[k], true, 0,
+                      value);
         row.push_back(std::move(value));
       }
       return;
@@ -369,7 +272,7 @@ void ReadRecordValues(const SqliteFile& db, TrunkCache& trunks,
       continue;
     }
     if (text) {
-      const size_t sound = SoundTextPrefix(content);
+      const size_t sound = SoundUtf8Prefix(content.AsString());
       if (sound < content.size()) {
         // Overwritten by bytes of unknown extent: nothing after is sure.
         if (render) RenderValue(type, content.Sub(0, sound), columns[k], true, 0, value);
@@ -442,16 +345,6 @@ bool IsGuidAt(ByteView block, size_t i) {
 }
 
 namespace {
-
-// The number of bytes of the varint holding value.
-int VarintLength(uint64_t value) {
-  int length = 1;
-  while (value >= 0x80 && length < 9) {
-    value >>= 7;
-    ++length;
-  }
-  return length;
-}
 
 // The payload size the record header at q declares: its size and the sizes
 // of the values its serial types name. 0 when the header runs past block.
@@ -528,9 +421,9 @@ size_t NextGuidAt(ByteView block, size_t from) {
 // that are live cells of another tree: no GUID starting inside one is looked
 // at.
 using Stretches = std::vector<std::pair<size_t, size_t>>;
-void CarveBlock(const std::vector<ColumnDef>& columns, const ColumnKinds& kinds, TrunkCache& trunks,
-                const SqliteFile& db, ByteView block, RowList& carved, const GuidFilter* skip,
-                const FoundAt* where = nullptr, FoundList* found = nullptr,
+void CarveBlock(const std::vector<ColumnDef>& columns, const ColumnKinds& kinds,
+                FreedOverflowChains& chains, const SqliteFile& db, ByteView block, RowList& carved,
+                const GuidFilter* skip, const FoundAt* where = nullptr, FoundList* found = nullptr,
                 const Stretches* passOver = nullptr, const RenderedColumns* rendered = nullptr) {
   const size_t n = block.size();
   if (n < kGuidLength || columns.size() < 3) return;
@@ -598,7 +491,7 @@ void CarveBlock(const std::vector<ColumnDef>& columns, const ColumnKinds& kinds,
       }
     }
     RowValues row;
-    ReadRecordValues(db, trunks, columns, kinds, block.Sub(0, limit), hits[k].body, hits[k].header,
+    ReadRecordValues(db, chains, columns, kinds, block.Sub(0, limit), hits[k].body, hits[k].header,
                      row, rendered);
     if (row.size() < 2) continue;
     carved.push_back(std::move(row));
@@ -617,8 +510,8 @@ void CarveBlock(const std::vector<ColumnDef>& columns, const ColumnKinds& kinds,
 
 void CarveMessagesByGuid(const std::vector<ColumnDef>& columns, const SqliteFile& db,
                          ByteView block, RowList& carved) {
-  TrunkCache trunks(db);
-  CarveBlock(columns, KindsOf(columns), trunks, db, block, carved, nullptr);
+  FreedOverflowChains chains(db);
+  CarveBlock(columns, KindsOf(columns), chains, db, block, carved, nullptr);
 }
 
 std::vector<DeclaredWord> MessageColumnKinds(const std::vector<ColumnDef>& columns) {
@@ -643,16 +536,16 @@ void CarveMessagePageOfKinds(const SqliteFile& db, const LeafPage& page,
   // The page's front up to its lowest live cell, which holds the unallocated
   // gap: a cell freed at the start of the content area is given back to the
   // gap, not to the freeblock chain.
-  TrunkCache trunks(db);
+  FreedOverflowChains chains(db);
   FoundAt where = FoundOnPage(db, pageNo, 0, emptied ? Place::LeafPage : Place::Gap);
-  CarveBlock(columns, kinds, trunks, db, bytes.Sub(0, tree.GapBelowCells(page.liveOffsets).end),
+  CarveBlock(columns, kinds, chains, db, bytes.Sub(0, tree.GapBelowCells(page.liveOffsets).end),
              carved, nullptr, &where, found, nullptr, rendered);
 
   // The freeblock chain, each block on its own.
   tree.ForEachFreeblock(kLeafHeaderSize, [&](Freeblock block) {
     FoundAt at =
         FoundOnPage(db, pageNo, block.offset, emptied ? Place::LeafPage : Place::Freeblock);
-    CarveBlock(columns, kinds, trunks, db, bytes.Sub(block.offset, block.end - block.offset),
+    CarveBlock(columns, kinds, chains, db, bytes.Sub(block.offset, block.end - block.offset),
                carved, nullptr, &at, found, nullptr, rendered);
   });
 }
@@ -676,21 +569,15 @@ size_t LeafCellEnd(ByteView page, size_t offset, uint32_t usableSize) {
 }
 
 // The end of the index leaf cell at offset on page: its payload-length
-// varint, the payload's local part (the file format's rule for index pages)
-// and, when the payload overflows, the overflow page number. 0 when the
-// varint runs off the page.
+// varint, the payload's local part and, when the payload overflows, the
+// overflow page number. 0 when the varint runs off the page, or when no
+// database header gave a usable size the format allows.
 size_t IndexCellEnd(ByteView page, size_t offset, uint32_t usableSize) {
   uint64_t payload = 0;
   int length = 0;
   DecodeVarint(page.Sub(offset, kMaxVarintLength), payload, length);
-  if (length == 0 || usableSize < 480) return 0;
-  const uint64_t maxLocal = (uint64_t{usableSize} - 12) * 64 / 255 - 23;  // X
-  const uint64_t minLocal = (uint64_t{usableSize} - 12) * 32 / 255 - 23;  // M
-  uint64_t local = payload;
-  if (payload > maxLocal) {
-    const uint64_t k = minLocal + (payload - minLocal) % (usableSize - 4);
-    local = k <= maxLocal ? k : minLocal;
-  }
+  if (length == 0 || usableSize < kMinUsableSize) return 0;
+  const uint64_t local = IndexLocalPayloadSize(payload, usableSize);
   return offset + static_cast<size_t>(length) + static_cast<size_t>(local) +
          (local < payload ? 4 : 0);
 }
@@ -762,9 +649,10 @@ bool IndexLeafCells(const BTreePage& tree, ByteView page, uint32_t usableSize, S
 // table, and are passed over, byte for byte. So are the live cells of an
 // index leaf in use (inUse: neither free nor past the database's size).
 void CarveScannedPage(const std::vector<ColumnDef>& columns, const ColumnKinds& kinds,
-                      TrunkCache& trunks, const SqliteFile& db, ByteView page, RowList& carved,
-                      const GuidFilter* skip, const FoundAt& where, FoundList& found,
-                      const RenderedColumns* rendered, bool liveLeaf = false, bool inUse = false) {
+                      FreedOverflowChains& chains, const SqliteFile& db, ByteView page,
+                      RowList& carved, const GuidFilter* skip, const FoundAt& where,
+                      FoundList& found, const RenderedColumns* rendered, bool liveLeaf = false,
+                      bool inUse = false) {
   // A page with no GUID where CarveBlock looks for one holds no record to
   // find (most pages of indexes on numbers, and of other tables, hold none):
   // it is passed over before its cells are taken apart.
@@ -775,7 +663,7 @@ void CarveScannedPage(const std::vector<ColumnDef>& columns, const ColumnKinds& 
   if (inUse && tree.Is(PageType::LeafIndex)) {
     thread_local Stretches indexCells;
     if (IndexLeafCells(tree, page, db.usableSize, indexCells)) {
-      CarveBlock(columns, kinds, trunks, db, page, carved, skip, &where, &found, &indexCells,
+      CarveBlock(columns, kinds, chains, db, page, carved, skip, &where, &found, &indexCells,
                  rendered);
       return;
     }
@@ -808,7 +696,7 @@ void CarveScannedPage(const std::vector<ColumnDef>& columns, const ColumnKinds& 
   FoundAt at = where;
   if (!sane) {
     if (at.place == Place::Unknown && tree.IsInterior()) at.place = Place::InteriorPage;
-    CarveBlock(columns, kinds, trunks, db, page, carved, skip, &at, &found, nullptr, rendered);
+    CarveBlock(columns, kinds, chains, db, page, carved, skip, &at, &found, nullptr, rendered);
     return;
   }
   std::sort(bounds.begin(), bounds.end());
@@ -830,7 +718,7 @@ void CarveScannedPage(const std::vector<ColumnDef>& columns, const ColumnKinds& 
                  : bounds[k] < lowestCell ? Place::Gap
                                           : Place::Unknown;
     }
-    CarveBlock(columns, kinds, trunks, db, page.Sub(from, bounds[k + 1] - from), carved, skip, &at,
+    CarveBlock(columns, kinds, chains, db, page.Sub(from, bounds[k + 1] - from), carved, skip, &at,
                &found, nullptr, rendered);
   }
 }
@@ -883,7 +771,7 @@ void ScanPagesForMessages(const SqliteFile& db, const std::vector<ColumnDef>& co
   const uint32_t pageSize = db.pageSize;
   if (pageSize == 0 || !db.mainFile.IsOpen()) return;
   const ColumnKinds kinds = KindsOf(columns);
-  TrunkCache trunks(db);
+  FreedOverflowChains chains(db);
   const GuidFilter* filter = skip ? &skip : nullptr;
   const uint64_t fileSize = db.mainFile.Size();
   // Pages on the freelist, and pages past the size the header (or the log's
@@ -927,7 +815,7 @@ void ScanPagesForMessages(const SqliteFile& db, const std::vector<ColumnDef>& co
           where.place == Place::Unknown && (db.walIndex.empty() || !db.walIndex.count(where.page));
       const bool liveLeaf =
           current && liveLeaves && where.page < liveLeaves->size() && (*liveLeaves)[where.page];
-      CarveScannedPage(columns, kinds, trunks, db, page, carved, filter, where, found, rendered,
+      CarveScannedPage(columns, kinds, chains, db, page, carved, filter, where, found, rendered,
                        liveLeaf, current);
       if (!carved.empty() && sink) sink(carved, found);
       carved.clear();
@@ -956,35 +844,19 @@ void ScanLogForMessages(const SqliteFile& db, const std::vector<ColumnDef>& colu
                         const RenderedColumns* rendered) {
   // Older page images in the log hold messages deleted since they were written.
   if (!db.walFile.IsOpen() || db.pageSize == 0) return;
-  uint8_t logHeader[kWalHeaderSize] = {};
-  if (!db.walFile.ReadExact(0, logHeader, sizeof logHeader)) return;
-  if (ByteView(logHeader, sizeof logHeader).U32(kWalPageSizeOffset) != db.pageSize) return;
   const ColumnKinds kinds = KindsOf(columns);
-  TrunkCache trunks(db);
+  FreedOverflowChains chains(db);
   const GuidFilter* filter = skip ? &skip : nullptr;
-  const uint64_t frameSize = uint64_t{kWalFrameHeaderSize} + db.pageSize;
-  const uint64_t logSize = db.walFile.Size();
-  std::vector<uint8_t> image(db.pageSize);
-  uint8_t frameHeader[kWalFrameHeaderSize] = {};
   RowList carved;
   FoundList found;
-  FoundAt where;
-  where.file = db.name + "-wal";
-  where.place = Place::LogFrame;
-  uint32_t number = 0;
-  for (uint64_t frame = kWalHeaderSize; frame + frameSize <= logSize; frame += frameSize) {
-    ++number;
-    if (!db.walFile.ReadExact(frame, frameHeader, sizeof frameHeader)) break;
-    if (!db.walFile.ReadExact(frame + kWalFrameHeaderSize, image.data(), image.size())) break;
-    where.page = ByteView(frameHeader, sizeof frameHeader).U32(0);
-    where.offset = frame + kWalFrameHeaderSize;
-    where.frame = number;
-    CarveScannedPage(columns, kinds, trunks, db, ByteView(image.data(), image.size()), carved,
-                     filter, where, found, rendered);
+  // Every frame, whatever its kind: a message is looked for by its own bytes,
+  // and a frame no commit made may still hold one.
+  WalkLogFrames(db, [&](ByteView image, const FoundAt& where, FrameKind) {
+    CarveScannedPage(columns, kinds, chains, db, image, carved, filter, where, found, rendered);
     if (!carved.empty() && sink) sink(carved, found);
     carved.clear();
     found.clear();
-  }
+  });
 }
 
 void ScanFileForMessages(const SqliteFile& db, const std::vector<ColumnDef>& columns,

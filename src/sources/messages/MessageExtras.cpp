@@ -194,10 +194,39 @@ ModernTables ReadModernTables(const SqliteFile& db, const RowList& chatRows,
   return tables;
 }
 
-void ApplyModernFacts(std::vector<LiveBatch*> batches, std::vector<ModernFacts*> facts,
-                      const ModernTables& tables, MessageList& recentlyDeleted) {
-  // Every live message by the hash of its GUID, to find what a reaction or a
-  // reply points at in whichever batch holds it.
+namespace {
+
+// Every live message by the hash of its GUID, to find what a reaction or a
+// reply points at in whichever batch holds it. Only the messages something
+// points at are indexed: a few percent of a large database.
+class PointedAtIndex {
+ public:
+  PointedAtIndex(const std::vector<LiveBatch*>& batches, const std::vector<ModernFacts*>& facts)
+      : batches_(batches) {
+    std::unordered_set<uint64_t> pointedAt;
+    for (ModernFacts* f : facts)
+      for (const ModernFacts::Row& row : f->rows()) {
+        if (row.reaction) pointedAt.insert(GuidHash(row.target));
+        if (!row.thread.empty()) pointedAt.insert(GuidHash(row.thread));
+      }
+    if (pointedAt.empty()) return;
+    for (uint32_t k = 0; k < facts.size(); ++k)
+      for (uint32_t e = 0; e < facts[k]->guidHashes().size(); ++e)
+        if (pointedAt.count(facts[k]->guidHashes()[e]) != 0)
+          index_.push_back({facts[k]->guidHashes()[e], k, e});
+    std::sort(index_.begin(), index_.end());
+  }
+
+  // The live message of a GUID, or nullptr.
+  MessageRecord* Find(const std::string& guid) const {
+    if (guid.empty()) return nullptr;
+    const uint64_t hash = GuidHash(guid);
+    auto at = std::lower_bound(index_.begin(), index_.end(), At{hash, 0, 0});
+    if (at == index_.end() || at->hash != hash) return nullptr;
+    return &batches_[at->batch]->entries()[at->entry].record;
+  }
+
+ private:
   struct At {
     uint64_t hash;
     uint32_t batch, entry;
@@ -205,51 +234,36 @@ void ApplyModernFacts(std::vector<LiveBatch*> batches, std::vector<ModernFacts*>
       return std::tie(hash, batch, entry) < std::tie(o.hash, o.batch, o.entry);
     }
   };
-  // Only the messages something points at are indexed: a few percent of a
-  // large database.
-  std::unordered_set<uint64_t> pointedAt;
-  for (ModernFacts* f : facts)
-    for (const ModernFacts::Row& row : f->rows()) {
-      if (row.reaction) pointedAt.insert(GuidHash(row.target));
-      if (!row.thread.empty()) pointedAt.insert(GuidHash(row.thread));
-    }
-  std::vector<At> index;
-  if (!pointedAt.empty()) {
-    for (uint32_t k = 0; k < facts.size(); ++k)
-      for (uint32_t e = 0; e < facts[k]->guidHashes().size(); ++e)
-        if (pointedAt.count(facts[k]->guidHashes()[e]) != 0)
-          index.push_back({facts[k]->guidHashes()[e], k, e});
-    std::sort(index.begin(), index.end());
-  }
-  auto find = [&](const std::string& guid) -> MessageRecord* {
-    if (guid.empty()) return nullptr;
-    const uint64_t hash = GuidHash(guid);
-    auto at = std::lower_bound(index.begin(), index.end(), At{hash, 0, 0});
-    if (at == index.end() || at->hash != hash) return nullptr;
-    return &batches[at->batch]->entries()[at->entry].record;
-  };
+  const std::vector<LiveBatch*>& batches_;
+  std::vector<At> index_;
+};
 
-  std::vector<std::vector<bool>> dropped(batches.size());
+// Which entries of each batch leave it, by batch and entry.
+using DroppedEntries = std::vector<std::vector<bool>>;
+
+DroppedEntries NoneDropped(const std::vector<LiveBatch*>& batches) {
+  DroppedEntries dropped(batches.size());
   for (size_t k = 0; k < batches.size(); ++k)
     dropped[k].assign(batches[k]->entries().size(), false);
+  return dropped;
+}
 
-  // Attachments of every row.
-  if (!tables.attachments.empty()) {
-    for (LiveBatch* batch : batches)
-      for (LiveBatch::Entry& entry : batch->entries())
-        if (auto found = tables.attachments.find(entry.rowid); found != tables.attachments.end())
-          ExtrasOf(entry.record).attachments = found->second;
-  }
+// Attachments of every row.
+void AttachFiles(const std::vector<LiveBatch*>& batches, const ModernTables& tables) {
+  if (tables.attachments.empty()) return;
+  for (LiveBatch* batch : batches)
+    for (LiveBatch::Entry& entry : batch->entries())
+      if (auto found = tables.attachments.find(entry.rowid); found != tables.attachments.end())
+        ExtrasOf(entry.record).attachments = found->second;
+}
 
-  // Edits, replies; reactions gathered to be applied in the order written.
-  std::vector<std::tuple<int64_t, uint32_t, const ModernFacts::Row*>> reactions;
+// Edits, and replies with the text and date of what they answer.
+void ApplyEditsAndReplies(const std::vector<LiveBatch*>& batches,
+                          const std::vector<ModernFacts*>& facts, const PointedAtIndex& index) {
   for (uint32_t k = 0; k < facts.size(); ++k) {
     for (const ModernFacts::Row& row : facts[k]->rows()) {
+      if (row.reaction) continue;
       MessageRecord& record = batches[k]->entries()[row.entry].record;
-      if (row.reaction) {
-        reactions.emplace_back(row.rowid, k, &row);
-        continue;
-      }
       if (row.edited || row.retracted || !row.summaryInfo.empty()) {
         MessageExtras& extras = ExtrasOf(record);
         extras.editedAt = row.edited;
@@ -259,24 +273,41 @@ void ApplyModernFacts(std::vector<LiveBatch*> batches, std::vector<ModernFacts*>
       if (!row.thread.empty()) {
         MessageExtras& extras = ExtrasOf(record);
         extras.isReply = true;
-        if (const MessageRecord* original = find(row.thread)) {
+        if (const MessageRecord* original = index.Find(row.thread)) {
           extras.replyToText = original->text;
           extras.replyToDate = original->date;
         }
       }
     }
   }
+}
+
+// The reactions (rowid, batch, facts), in the order they were written.
+using Reactions = std::vector<std::tuple<int64_t, uint32_t, const ModernFacts::Row*>>;
+
+Reactions ReactionsInOrder(const std::vector<ModernFacts*>& facts) {
+  Reactions reactions;
+  for (uint32_t k = 0; k < facts.size(); ++k)
+    for (const ModernFacts::Row& row : facts[k]->rows())
+      if (row.reaction) reactions.emplace_back(row.rowid, k, &row);
   std::sort(reactions.begin(), reactions.end(),
             [](const auto& a, const auto& b) { return std::get<0>(a) < std::get<0>(b); });
+  return reactions;
+}
+
+// Each reaction onto the message it points at, in order; a removal cancels
+// the same sender's latest reaction of that kind. Every reaction leaves its
+// batch, whether or not its message was found.
+void ApplyReactions(const Reactions& reactions, const std::vector<LiveBatch*>& batches,
+                    const PointedAtIndex& index, DroppedEntries& dropped) {
   for (const auto& [rowid, k, row] : reactions) {
     const MessageRecord& reactionRecord = batches[k]->entries()[row->entry].record;
     dropped[k][row->entry] = true;
-    MessageRecord* target = find(row->target);
+    MessageRecord* target = index.Find(row->target);
     if (target == nullptr) continue;
     MessageExtras& extras = ExtrasOf(*target);
     const bool fromMe = reactionRecord.fromMe.value_or(false);
     if (row->reaction->removal) {
-      // A removal cancels the same sender's latest reaction of that kind.
       for (auto it = extras.reactions.rbegin(); it != extras.reactions.rend(); ++it) {
         if (it->kind == row->reaction->kind && it->fromMe == fromMe && it->sender == row->sender) {
           extras.reactions.erase(std::next(it).base());
@@ -287,33 +318,39 @@ void ApplyModernFacts(std::vector<LiveBatch*> batches, std::vector<ModernFacts*>
     }
     extras.reactions.push_back({row->reaction->kind, fromMe, row->sender, reactionRecord.date});
   }
+}
 
-  // Recently deleted rows leave the live lists for the deleted one.
-  if (!tables.recoverable.empty()) {
-    std::vector<std::tuple<int64_t, uint32_t, uint32_t>> moved;
-    for (uint32_t k = 0; k < batches.size(); ++k) {
-      std::vector<LiveBatch::Entry>& entries = batches[k]->entries();
-      for (uint32_t e = 0; e < entries.size(); ++e)
-        if (!dropped[k][e] && tables.recoverable.count(entries[e].rowid) != 0)
-          moved.emplace_back(entries[e].rowid, k, e);
-    }
-    std::sort(moved.begin(), moved.end());
-    for (const auto& [rowid, k, e] : moved) {
-      LiveBatch::Entry& entry = batches[k]->entries()[e];
-      const ModernTables::Recoverable& r = tables.recoverable.at(rowid);
-      MessageExtras& extras = ExtrasOf(entry.record);
-      extras.deletedKind = DeletedKind::RecentlyDeleted;
-      extras.deletedAt = r.deletedAt;
-      if (auto chat = tables.chatAddresses.find(r.chatId); chat != tables.chatAddresses.end())
-        extras.deletedFrom = chat->second;
-      if (extras.deletedFrom.empty()) extras.deletedFrom = batches[k]->addresses()[entry.address];
-      // The row still names its party, so it keeps its place in the conversation.
-      entry.record.address = batches[k]->addresses()[entry.address];
-      recentlyDeleted.push_back(std::move(entry.record));
-      dropped[k][e] = true;
-    }
+// Recently deleted rows leave the live lists for the deleted one, in rowid
+// order.
+void MoveRecentlyDeleted(const std::vector<LiveBatch*>& batches, const ModernTables& tables,
+                         DroppedEntries& dropped, MessageList& recentlyDeleted) {
+  if (tables.recoverable.empty()) return;
+  std::vector<std::tuple<int64_t, uint32_t, uint32_t>> moved;
+  for (uint32_t k = 0; k < batches.size(); ++k) {
+    std::vector<LiveBatch::Entry>& entries = batches[k]->entries();
+    for (uint32_t e = 0; e < entries.size(); ++e)
+      if (!dropped[k][e] && tables.recoverable.count(entries[e].rowid) != 0)
+        moved.emplace_back(entries[e].rowid, k, e);
   }
+  std::sort(moved.begin(), moved.end());
+  for (const auto& [rowid, k, e] : moved) {
+    LiveBatch::Entry& entry = batches[k]->entries()[e];
+    const ModernTables::Recoverable& r = tables.recoverable.at(rowid);
+    MessageExtras& extras = ExtrasOf(entry.record);
+    extras.deletedKind = DeletedKind::RecentlyDeleted;
+    extras.deletedAt = r.deletedAt;
+    if (auto chat = tables.chatAddresses.find(r.chatId); chat != tables.chatAddresses.end())
+      extras.deletedFrom = chat->second;
+    if (extras.deletedFrom.empty()) extras.deletedFrom = batches[k]->addresses()[entry.address];
+    // The row still names its party, so it keeps its place in the conversation.
+    entry.record.address = batches[k]->addresses()[entry.address];
+    recentlyDeleted.push_back(std::move(entry.record));
+    dropped[k][e] = true;
+  }
+}
 
+// The batches without their dropped entries, the others in their order.
+void RemoveDropped(const std::vector<LiveBatch*>& batches, const DroppedEntries& dropped) {
   for (size_t k = 0; k < batches.size(); ++k) {
     std::vector<LiveBatch::Entry>& entries = batches[k]->entries();
     size_t out = 0;
@@ -324,6 +361,19 @@ void ApplyModernFacts(std::vector<LiveBatch*> batches, std::vector<ModernFacts*>
       }
     entries.resize(out);
   }
+}
+
+}  // namespace
+
+void ApplyModernFacts(std::vector<LiveBatch*> batches, std::vector<ModernFacts*> facts,
+                      const ModernTables& tables, MessageList& recentlyDeleted) {
+  const PointedAtIndex index(batches, facts);
+  DroppedEntries dropped = NoneDropped(batches);
+  AttachFiles(batches, tables);
+  ApplyEditsAndReplies(batches, facts, index);
+  ApplyReactions(ReactionsInOrder(facts), batches, index, dropped);
+  MoveRecentlyDeleted(batches, tables, dropped, recentlyDeleted);
+  RemoveDropped(batches, dropped);
 }
 
 }  // namespace vantrel

@@ -273,51 +273,51 @@ uint32_t LiveBatch::AddressIndex(std::string address) {
 // More runs than this and the rowids are sorted instead.
 constexpr size_t kMostRunsMerged = 64;
 
-void FileLiveByRowid(std::vector<LiveBatch*> batches, MessageMap& live) {
+namespace {
+
+// The live records of the batches on their way into their conversations.
+class LiveFiling {
+ public:
   // Each batch's addresses as the lists they go to, the rows each list will
   // take (so that it is made its final size first, and filing never moves
   // records from a full list to a bigger one), and the batches cut into runs
   // of rising rowids: all in one pass over the rows.
-  struct Run {
-    uint32_t batch = 0;
-    uint32_t next = 0;  // the run's first entry not yet filed
-    uint32_t end = 0;
-  };
-  std::vector<Run> runs;
-  std::vector<std::vector<MessageList*>> lists(batches.size());
-  std::unordered_map<std::string_view, size_t> conversationOf;
-  std::vector<MessageList*> conversations;
-  std::vector<size_t> needed;
-  std::vector<size_t> conversationOfAddress;
-  for (uint32_t k = 0; k < batches.size(); ++k) {
-    const std::vector<std::string>& addresses = batches[k]->addresses();
-    conversationOfAddress.assign(addresses.size(), 0);
-    lists[k].assign(addresses.size(), nullptr);
-    for (size_t a = 0; a < addresses.size(); ++a) {
-      auto [at, added] = conversationOf.try_emplace(addresses[a], conversations.size());
-      if (added) {
-        conversations.push_back(&live[addresses[a]]);
-        needed.push_back(0);
+  LiveFiling(const std::vector<LiveBatch*>& batches, MessageMap& live)
+      : batches_(batches), lists_(batches.size()) {
+    std::unordered_map<std::string_view, size_t> conversationOf;
+    std::vector<MessageList*> conversations;
+    std::vector<size_t> needed;
+    std::vector<size_t> conversationOfAddress;
+    for (uint32_t k = 0; k < batches.size(); ++k) {
+      const std::vector<std::string>& addresses = batches[k]->addresses();
+      conversationOfAddress.assign(addresses.size(), 0);
+      lists_[k].assign(addresses.size(), nullptr);
+      for (size_t a = 0; a < addresses.size(); ++a) {
+        auto [at, added] = conversationOf.try_emplace(addresses[a], conversations.size());
+        if (added) {
+          conversations.push_back(&live[addresses[a]]);
+          needed.push_back(0);
+        }
+        conversationOfAddress[a] = at->second;
+        lists_[k][a] = conversations[at->second];
       }
-      conversationOfAddress[a] = at->second;
-      lists[k][a] = conversations[at->second];
+      const std::vector<LiveBatch::Entry>& entries = batches[k]->entries();
+      for (uint32_t e = 0; e < entries.size(); ++e) {
+        ++needed[conversationOfAddress[entries[e].address]];
+        if (e == 0 || entries[e].rowid < entries[e - 1].rowid) runs_.push_back({k, e, e});
+        ++runs_.back().end;
+      }
     }
-    const std::vector<LiveBatch::Entry>& entries = batches[k]->entries();
-    for (uint32_t e = 0; e < entries.size(); ++e) {
-      ++needed[conversationOfAddress[entries[e].address]];
-      if (e == 0 || entries[e].rowid < entries[e - 1].rowid) runs.push_back({k, e, e});
-      ++runs.back().end;
-    }
+    for (size_t c = 0; c < conversations.size(); ++c)
+      conversations[c]->reserve(conversations[c]->size() + needed[c]);
   }
-  for (size_t c = 0; c < conversations.size(); ++c)
-    conversations[c]->reserve(conversations[c]->size() + needed[c]);
 
-  const auto file = [&](uint32_t k, uint32_t e) {
-    LiveBatch::Entry& entry = batches[k]->entries()[e];
-    lists[k][entry.address]->push_back(std::move(entry.record));
-  };
-  if (runs.size() > kMostRunsMerged) {
-    // A damaged tree, read in no order: sorted by rowid, then reading order.
+  // Whether the rows came in too many runs to merge: a damaged tree, read in
+  // no order.
+  bool TooManyRuns() const { return runs_.size() > kMostRunsMerged; }
+
+  // Files every row sorted by rowid, then reading order.
+  void FileSorted() {
     struct At {
       int64_t rowid;
       uint32_t batch;
@@ -327,47 +327,74 @@ void FileLiveByRowid(std::vector<LiveBatch*> batches, MessageMap& live) {
       }
     };
     std::vector<At> order;
-    for (uint32_t k = 0; k < batches.size(); ++k)
-      for (uint32_t e = 0; e < batches[k]->entries().size(); ++e)
-        order.push_back({batches[k]->entries()[e].rowid, k, e});
+    for (uint32_t k = 0; k < batches_.size(); ++k)
+      for (uint32_t e = 0; e < batches_[k]->entries().size(); ++e)
+        order.push_back({batches_[k]->entries()[e].rowid, k, e});
     std::sort(order.begin(), order.end());
-    for (const At& at : order) file(at.batch, at.entry);
-    return;
+    for (const At& at : order) File(at.batch, at.entry);
   }
+
   // The tree walk reads the leaves by rowid but for the right-most subtree of
   // each interior page, read first: the runs are long and few. The run whose
   // next row comes first (on equal rowids, the one read first) is filed
   // until its rows pass the next row of any other.
-  const auto rowidOf = [&](const Run& run) {
-    return batches[run.batch]->entries()[run.next].rowid;
-  };
-  for (;;) {
-    size_t first = runs.size(), second = runs.size();
-    for (size_t r = 0; r < runs.size(); ++r) {
-      if (runs[r].next == runs[r].end) continue;
-      if (first == runs.size() || rowidOf(runs[r]) < rowidOf(runs[first])) {
-        second = first;
-        first = r;
-      } else if (second == runs.size() || rowidOf(runs[r]) < rowidOf(runs[second])) {
-        second = r;
+  void MergeRuns() {
+    for (;;) {
+      size_t first = runs_.size(), second = runs_.size();
+      for (size_t r = 0; r < runs_.size(); ++r) {
+        if (runs_[r].next == runs_[r].end) continue;
+        if (first == runs_.size() || RowidOf(runs_[r]) < RowidOf(runs_[first])) {
+          second = first;
+          first = r;
+        } else if (second == runs_.size() || RowidOf(runs_[r]) < RowidOf(runs_[second])) {
+          second = r;
+        }
+      }
+      if (first == runs_.size()) break;
+      Run& run = runs_[first];
+      const std::vector<LiveBatch::Entry>& entries = batches_[run.batch]->entries();
+      if (second == runs_.size()) {
+        for (; run.next < run.end; ++run.next) File(run.batch, run.next);
+        continue;
+      }
+      // Runs are in reading order: an equal rowid of a later run waits.
+      const int64_t limit = RowidOf(runs_[second]);
+      const bool tiesGo = first < second;
+      for (; run.next < run.end; ++run.next) {
+        const int64_t rowid = entries[run.next].rowid;
+        if (rowid > limit || (rowid == limit && !tiesGo)) break;
+        File(run.batch, run.next);
       }
     }
-    if (first == runs.size()) break;
-    Run& run = runs[first];
-    const std::vector<LiveBatch::Entry>& entries = batches[run.batch]->entries();
-    if (second == runs.size()) {
-      for (; run.next < run.end; ++run.next) file(run.batch, run.next);
-      continue;
-    }
-    // Runs are in reading order: an equal rowid of a later run waits.
-    const int64_t limit = rowidOf(runs[second]);
-    const bool tiesGo = first < second;
-    for (; run.next < run.end; ++run.next) {
-      const int64_t rowid = entries[run.next].rowid;
-      if (rowid > limit || (rowid == limit && !tiesGo)) break;
-      file(run.batch, run.next);
-    }
   }
+
+ private:
+  struct Run {
+    uint32_t batch = 0;
+    uint32_t next = 0;  // the run's first entry not yet filed
+    uint32_t end = 0;
+  };
+
+  int64_t RowidOf(const Run& run) const { return batches_[run.batch]->entries()[run.next].rowid; }
+
+  void File(uint32_t k, uint32_t e) {
+    LiveBatch::Entry& entry = batches_[k]->entries()[e];
+    lists_[k][entry.address]->push_back(std::move(entry.record));
+  }
+
+  const std::vector<LiveBatch*>& batches_;
+  std::vector<std::vector<MessageList*>> lists_;  // by batch, then address index
+  std::vector<Run> runs_;
+};
+
+}  // namespace
+
+void FileLiveByRowid(std::vector<LiveBatch*> batches, MessageMap& live) {
+  LiveFiling filing(batches, live);
+  if (filing.TooManyRuns())
+    filing.FileSorted();
+  else
+    filing.MergeRuns();
 }
 
 void KeepCarved(RowList& rows, std::vector<CarvedEntry>& out, const MessageColumns& columns,

@@ -12,7 +12,6 @@
 #include <vector>
 
 #include "carve/RowReader.h"
-#include "platform/LeftToExit.h"
 #include "platform/Parallel.h"
 #include "sources/Loaders.h"
 #include "sources/apple/AttributedBody.h"
@@ -287,24 +286,16 @@ LoaderStatus MessageLoader(const SqliteFile& db, MessageMap& live, MessageList& 
   if (table == nullptr) return LoaderStatus::TableAbsent;
   if (table->pageSets.empty()) return LoaderStatus::NoPages;
 
-  // What the load works with besides its results is large (the shares'
-  // lists, the filing's indexes). In a process that ends after its one load
-  // it is left for the system to take back with the rest rather than freed
-  // piece by piece while the caller waits (LeftToExit).
   RowList chatRows, handleRows;
-  const LeftToExit<RowList> keptChatRows(chatRows), keptHandleRows(handleRows);
   ChatIndex chats = ReadChatIndex(db, chatRows, handleRows);
-  const LeftToExit<ChatIndex> keptChats(chats);
   const MessageColumns columns = MessageColumns::Of(table->columns);
   const ModernColumns modern = ModernColumns::Of(table->columns);
   const size_t threads = ShareThreads(db);
   std::vector<Share> shares = PlanShares(db, *table, threads);
-  const LeftToExit<std::vector<Share>> keptShares(shares);
   for (Share& share : shares) share.keepTexts = db.walFile.IsOpen();
 
   // Pages 0 .. the file's last, by number.
   std::vector<uint8_t> carvedAlready(static_cast<size_t>(PagesInDatabaseFile(db)) + 1, 0);
-  const LeftToExit<std::vector<uint8_t>> keptCarvedAlready(carvedAlready);
   RunEachOn(threads, shares, [&](Share& share) {
     share.ReadLeaves(db, *table, columns, modern, chats, carvedAlready);
   });
@@ -326,7 +317,6 @@ LoaderStatus MessageLoader(const SqliteFile& db, MessageMap& live, MessageList& 
   Beside helper(besides, [&] { FileLive(shares, live); });
   // Every live GUID is known now; the scan passes over the records they name.
   GuidSet liveGuids = MergeLiveGuids(shares);
-  const LeftToExit<GuidSet> keptLiveGuids(liveGuids);
   MessageTraceList indexTraces;
   Beside tracing(besides && traces, [&] {
     if (traces) indexTraces = FindMessageTraces(db, liveGuids);
@@ -337,13 +327,11 @@ LoaderStatus MessageLoader(const SqliteFile& db, MessageMap& live, MessageList& 
   // The first are filed now, so that the scan passes over the GUIDs they
   // already gave whole.
   std::unordered_map<std::string, std::string> liveTexts;
-  const LeftToExit<std::unordered_map<std::string, std::string>> keptLiveTexts(liveTexts);
   for (Share& share : shares) {
     liveTexts.merge(share.liveTexts);
     share.liveTexts = {};
   }
   DeletedFiling deletedFiling(liveGuids, deleted);
-  const LeftToExit<DeletedFiling> keptFiling(deletedFiling);
   if (!liveTexts.empty()) deletedFiling.SetLiveTexts(&liveTexts);
   size_t pageCarved = 0;
   for (const Share& share : shares) pageCarved += share.pageCarved.size();

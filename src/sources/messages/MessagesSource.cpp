@@ -22,6 +22,8 @@ LoaderStatus LoadMessages(const SqliteFile& db, Collections& into) {
 
 Source MessagesSource() {
   return {.kind = RecordKind::Messages,
+          .word = "messages",
+          .fileStem = "SMS",
           .backupFiles = {{"HomeDomain", "Library/SMS/sms.db"}},
           .load = LoadMessages,
           .nodes = {{Category::DeletedMessages, false}, {Category::LiveMessages, false}},

@@ -1,18 +1,19 @@
 // The walk over a write-ahead log's frames, on a log SQLite wrote in three parts: a first run
 // (later checkpointed), a shorter second run that the restart began at the log's start, and
-// after it the frames of a transaction whose pages spilled and that rolled back. Each frame
-// handed over is one of this run up to its last commit or one of the earlier run, once, in log
-// order, with its own bytes; the frames said to be current are the ones SQLite reads its pages
-// from (their cell counts are dbstat's), and the rolled-back frames are never handed over.
+// after it the frames of a transaction whose pages spilled and that rolled back. Every whole
+// frame is handed over once, in log order, with its own bytes, and told what it is as the log's
+// headers say it; the frames told Current are the ones SQLite reads its pages from (their cell
+// counts are dbstat's).
+#include "sqlite/LogFrames.h"
+
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <map>
-#include <set>
 #include <string>
 #include <vector>
 
-#include "carve/PageWalk.h"
 #include "fixtures/Fixtures.h"
 #include "sqlite/SqliteFile.h"
 #include "sqlite/WalIndex.h"
@@ -29,12 +30,12 @@ uint32_t Be32(const std::string& b, size_t at) {
          static_cast<uint32_t>(static_cast<uint8_t>(b[at + 3]));
 }
 
-// The frames of a log as SQLite's file format describes them.
+// The frames of a log as SQLite's file format describes them: this run's frames from the start
+// while the salts match, committed up to the last commit frame and the rest after it; then the
+// earlier run's (salt-1 one less than the header's).
 struct Frames {
   std::vector<uint32_t> pages;           // page of each frame, frame k + 1 at index k
-  std::set<uint32_t> committed;          // this run's frames up to its last commit (numbers)
-  std::set<uint32_t> afterCommit;        // this run's frames after its last commit
-  std::set<uint32_t> earlierRun;         // frames whose salt-1 is one less than the header's
+  std::vector<FrameKind> kinds;          // what each frame is, frame k + 1 at index k
   std::map<uint32_t, uint32_t> current;  // page -> frame of its newest committed image
 };
 
@@ -47,29 +48,35 @@ Frames ReadFrames(const std::string& log, uint32_t pageSize) {
   for (size_t at = kWalHeaderSize; at + frameSize <= log.size(); at += frameSize) {
     const uint32_t number = static_cast<uint32_t>(f.pages.size() + 1);
     f.pages.push_back(Be32(log, at));
+    f.kinds.push_back(FrameKind::Unknown);
     thisRun = thisRun && Be32(log, at + 8) == Be32(log, 16) && Be32(log, at + 12) == Be32(log, 20);
     if (!thisRun) {
-      if (Be32(log, at + 8) + 1 == Be32(log, 16)) f.earlierRun.insert(number);
+      if (Be32(log, at + 8) + 1 == Be32(log, 16)) f.kinds.back() = FrameKind::EarlierRun;
       continue;
     }
     pending.push_back(number);
     newest[f.pages.back()] = number;
     if (Be32(log, at + 4) != 0) {
-      f.committed.insert(pending.begin(), pending.end());
+      for (uint32_t k : pending) f.kinds[k - 1] = FrameKind::Older;
       pending.clear();
       f.current = newest;
     }
   }
-  f.afterCommit.insert(pending.begin(), pending.end());
+  for (uint32_t k : pending) f.kinds[k - 1] = FrameKind::AfterCommit;
+  for (const auto& [page, k] : f.current) f.kinds[k - 1] = FrameKind::Current;
   return f;
 }
 
-TEST(LogFrames, EachCommittedFrameOnceTheCurrentOnesAsSqliteReadsThem) {
+TEST(LogFrames, EachFrameOnceToldWhatTheLogSaysItIs) {
   for (const int pageSize : {1024, 4096}) {
     SCOPED_TRACE(pageSize);
     fx::TempDir dir;
     const std::string path = dir.File("log.db");
     const std::string wal = path + "-wal";
+    const auto afterCommit = [&] {
+      const Frames f = ReadFrames(fx::ReadFileBytes(wal), static_cast<uint32_t>(pageSize));
+      return std::count(f.kinds.begin(), f.kinds.end(), FrameKind::AfterCommit);
+    };
     {
       fx::Database db(path, {.pageSize = pageSize});
       db.Exec("PRAGMA journal_mode=WAL");
@@ -92,56 +99,41 @@ TEST(LogFrames, EachCommittedFrameOnceTheCurrentOnesAsSqliteReadsThem) {
       // A transaction whose pages spill into the log, then rolled back.
       db.Exec("PRAGMA cache_size=2");
       db.Exec("BEGIN IMMEDIATE");
-      for (int k = 0; k < 400 && ReadFrames(fx::ReadFileBytes(wal), pageSize).afterCommit.empty();
-           ++k)
+      for (int k = 0; k < 400 && afterCommit() == 0; ++k)
         db.Query("INSERT INTO t (body) VALUES (?)",
                  {fx::Value::Text("never " + std::to_string(k) + std::string(pageSize / 3, 'n'))});
       db.Exec("ROLLBACK");
     }
     const std::string log = fx::ReadFileBytes(wal);
-    const Frames frames = ReadFrames(log, static_cast<uint32_t>(pageSize));
-    ASSERT_FALSE(frames.earlierRun.empty());
-    ASSERT_FALSE(frames.afterCommit.empty());
-    ASSERT_GT(frames.committed.size(), frames.current.size());  // some older images too
+    const Frames expected = ReadFrames(log, static_cast<uint32_t>(pageSize));
+    for (const FrameKind kind :
+         {FrameKind::Current, FrameKind::Older, FrameKind::EarlierRun, FrameKind::AfterCommit})
+      ASSERT_NE(std::count(expected.kinds.begin(), expected.kinds.end(), kind), 0)
+          << "the log holds frames of kind " << static_cast<int>(kind);
 
     SqliteFile file;
     ASSERT_EQ(OpenDatabase(wal, file, path), OpenStatus::Opened);
-    std::set<uint32_t> handed, current, older;
-    uint32_t last = 0;
-    WalkLogFrames(file, [&](ByteView image, const FoundAt& frame, bool isCurrent) {
-      EXPECT_GT(frame.frame, last) << "in log order, each once";
-      last = frame.frame;
-      handed.insert(frame.frame);
-      (isCurrent ? current : older).insert(frame.frame);
-      EXPECT_EQ(frame.file, wal);
-      EXPECT_EQ(frame.place, Place::LogFrame);
-      ASSERT_LE(frame.frame, frames.pages.size());
-      EXPECT_EQ(frame.page, frames.pages[frame.frame - 1]);
-      EXPECT_EQ(frame.offset, kWalHeaderSize +
-                                  (frame.frame - 1) * (kWalFrameHeaderSize + pageSize) +
-                                  kWalFrameHeaderSize);
-      EXPECT_EQ(image.AsString(), std::string_view(log).substr(frame.offset, pageSize));
+    std::vector<FrameKind> kinds;
+    ForEachLogFrame(file, [&](const WalFrame& frame) {
+      ASSERT_EQ(frame.number, kinds.size() + 1) << "in log order, each once";
+      ASSERT_LE(frame.number, expected.pages.size());
+      kinds.push_back(frame.kind);
+      EXPECT_EQ(frame.pageNo, expected.pages[frame.number - 1]);
+      EXPECT_EQ(frame.imageOffset, kWalHeaderSize +
+                                       (frame.number - 1) * (kWalFrameHeaderSize + pageSize) +
+                                       kWalFrameHeaderSize);
+      EXPECT_EQ(LogFrameNumber(frame.imageOffset, static_cast<uint32_t>(pageSize)), frame.number);
+      EXPECT_EQ(frame.image.AsString(), std::string_view(log).substr(frame.imageOffset, pageSize));
     });
-    WalkOlderLogFrames(file, [&](ByteView, const FoundAt& frame) {
-      EXPECT_TRUE(older.count(frame.frame)) << frame.frame;
-      older.erase(frame.frame);
-    });
-    EXPECT_TRUE(older.empty()) << "the older frames alone go to WalkOlderLogFrames";
+    EXPECT_EQ(kinds, expected.kinds);
 
-    std::set<uint32_t> expected = frames.committed;
-    expected.insert(frames.earlierRun.begin(), frames.earlierRun.end());
-    EXPECT_EQ(handed, expected);
-    std::set<uint32_t> currentFrames;
-    for (const auto& [page, frame] : frames.current) currentFrames.insert(frame);
-    EXPECT_EQ(current, currentFrames);
-
-    // SQLite reads its pages from those frames: the cell count each gives is dbstat's.
+    // SQLite reads its pages from the Current frames: the cell count each gives is dbstat's.
     fx::CopyDatabase(path, dir.File("copy.db"));
     fx::Database copy(dir.File("copy.db"), {.create = false});
     size_t compared = 0;
     for (const fx::Row& row : copy.Query("SELECT pageno, ncell FROM dbstat WHERE pageno > 1")) {
-      const auto at = frames.current.find(static_cast<uint32_t>(row[0].AsInt()));
-      if (at == frames.current.end()) continue;
+      const auto at = expected.current.find(static_cast<uint32_t>(row[0].AsInt()));
+      if (at == expected.current.end()) continue;
       const size_t image = kWalHeaderSize + (at->second - 1) * (kWalFrameHeaderSize + pageSize) +
                            kWalFrameHeaderSize;
       const uint32_t cells =
