@@ -108,6 +108,14 @@ QHBoxLayout* ButtonRow(QPushButton* ok, QPushButton* cancel) {
   return buttonRow;
 }
 
+// The message line: how many backups the default folder holds, the letter N
+// standing while there is no default folder.
+QString CountLine(const BackupListing& listing) {
+  if (listing.defaultFolder.empty()) return BackupPickerDialog::tr(kUncountedBackups);
+  return BackupPickerDialog::tr("发现%1个备份,如果你的备份没有存储在此文件夹，请选择")
+      .arg(listing.defaultCount);
+}
+
 // The backups of a listing, its message line and default folder, with its
 // selected row current and in view.
 void ShowListing(const BackupListing& listing, LinkLabel* defaultLink, QLabel* message,
@@ -118,10 +126,7 @@ void ShowListing(const BackupListing& listing, LinkLabel* defaultLink, QLabel* m
     defaultLink->SetTarget(QString::fromStdString(listing.defaultFolder));
   }
   // The other-folder link opens nothing itself; its click runs the folder browse.
-  message->setText(listing.defaultFolder.empty()
-                       ? BackupPickerDialog::tr(kUncountedBackups)
-                       : BackupPickerDialog::tr("发现%1个备份,如果你的备份没有存储在此文件夹，请选择")
-                             .arg(listing.defaultCount));
+  message->setText(CountLine(listing));
   rows.SetRows(listing.rows);
   if (listing.selectedRow >= 0 && listing.selectedRow < rows.rowCount()) {
     const QModelIndex index = rows.index(listing.selectedRow, 0);
